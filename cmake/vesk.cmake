@@ -36,10 +36,10 @@ endmacro()
 #   vesk_dll(name DEF file.def SOURCES a.cpp ... LIBS x y)
 function(vesk_dll name)
   cmake_parse_arguments(A "" "DEF" "SOURCES;LIBS" ${ARGN})
-  add_library(${name} SHARED ${A_SOURCES} ${A_DEF})
+  add_library(${name} SHARED ${A_SOURCES} ${A_DEF} $<TARGET_OBJECTS:vesk_fx_dll>)
   set_target_properties(${name} PROPERTIES PREFIX "")
   target_link_options(${name} PRIVATE -Wl,--kill-at,--enable-stdcall-fixup)
-  target_link_libraries(${name} PRIVATE ${A_LIBS})
+  target_link_libraries(${name} PRIVATE ${A_LIBS} vesk_fx)
 endfunction()
 
 # A test program; runs in the Wine prefix (Windows trees) or natively (host tree).

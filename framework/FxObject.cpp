@@ -1,0 +1,3 @@
+#include "FxObject.h"
+
+const CRuntimeClass CObject::classCObject = {"CObject", int(sizeof(CObject)), nullptr};

@@ -1,0 +1,90 @@
+#include "PortReceiver.h"
+#include "PortLog.h"
+
+CPortReceiver::CPortReceiver(bool bytesLineNeedsTrace) : m_bytesLineNeedsTrace(bytesLineNeedsTrace) {}
+
+CPortReceiver::~CPortReceiver() { Close(); }
+
+void CPortReceiver::Open(DWORD inBufSize)
+{
+    {
+        CMutexExLock q(m_QueueLock);
+        if (!m_pInputQ)
+            m_pInputQ = new CKVTQueue(int(inBufSize > 0x100000 ? 0x100000 : inBufSize));
+    }
+    CMutexExLock s(m_StatusLock);
+    if (!m_asb)
+        m_asb = new CStatusFrameBuffer(inBufSize);
+    m_filter.Reset();
+}
+
+void CPortReceiver::Close()
+{
+    {
+        CMutexExLock q(m_QueueLock);
+        delete m_pInputQ;
+        m_pInputQ = nullptr;
+    }
+    CMutexExLock s(m_StatusLock);
+    delete m_asb;
+    m_asb = nullptr;
+}
+
+void CPortReceiver::Feed(const BYTE* block, int length) { m_filter.Process(block, length, *this); }
+
+void CPortReceiver::FlushCandidate() { m_filter.Flush(*this); }
+
+void CPortReceiver::OnFilterData(const BYTE* bytes, int n)
+{
+    int size = 0;
+    {
+        CMutexExLock q(m_QueueLock);
+        if (!m_pInputQ)
+            return;
+        m_pInputQ->Put(bytes, n);
+        size = m_pInputQ->Size();
+    }
+    if (m_log) {
+        PortLogWritePlain(0, "m_pInputQ->Size() : %d", size);
+        if (!m_bytesLineNeedsTrace || m_trace) {
+            std::string head = PortLogFormat("Input %dbytes :", n);
+            PortLogWritePlain(0, "%s", FormatByteLine(head.c_str(), bytes, n).c_str());
+        }
+    }
+}
+
+void CPortReceiver::OnFilterFrame(const BYTE frame[4], bool)
+{
+    CMutexExLock s(m_StatusLock);
+    if (m_asb)
+        m_asb->Store(frame);
+}
+
+void CPortReceiver::OnFilterTrace(const char* line) { PortLogWritePlain(0, "%s", line); }
+
+int CPortReceiver::Read(BYTE* out, int n)
+{
+    CMutexExLock q(m_QueueLock);
+    return m_pInputQ ? m_pInputQ->Get(out, n) : 0;
+}
+
+int CPortReceiver::Available()
+{
+    CMutexExLock q(m_QueueLock);
+    return m_pInputQ ? m_pInputQ->Size() : 0;
+}
+
+void CPortReceiver::Clear()
+{
+    CMutexExLock q(m_QueueLock);
+    if (m_pInputQ)
+        m_pInputQ->Clear();
+}
+
+CPortReceiver::AsbResult CPortReceiver::PopStatusFrame(int* asb)
+{
+    CMutexExLock s(m_StatusLock);
+    if (!m_asb)
+        return ASB_NO_BUFFER;
+    return m_asb->Pop(asb) ? ASB_DELIVERED : ASB_EMPTY;
+}

@@ -1,0 +1,208 @@
+// The table of ports of one transport library and the fourteen exported port functions.
+//
+// Each transport instantiates CPortTable with its port class and expands VESK_PORT_EXPORTS once.
+// A port call looks up its id and runs on the port found while the table is held shared, so
+// DeletePort (exclusive) can never destroy a port under a running call. An unknown id fails
+// with the export's failure value and touches no port: a label must never reach another printer.
+#pragma once
+
+#include "DeviceOption.h"
+#include "FxColl.h"
+
+#include <windows.h>
+
+// The spooler header maps DeletePort to its own function; the port API's name wins here.
+#ifdef DeletePort
+#undef DeletePort
+#endif
+
+// What the table needs of a port class (CPortCom, CPortUsb, CPortNet and test ports):
+//   int  SetDeviceOption(const DeviceOption& dop, DWORD devType);
+//   void SetLog(DWORD useBinary, DWORD usePortLog, const CString& installPath);
+//   void SetPortIndex(int id);
+//   int  OpenPort(DWORD devType);
+//   void ClosePort(DWORD devType);
+//   void CloseIfOpen();                 // DeletePort of a port still open closes it first
+//   int  writePort(const BYTE* buf, int len, DWORD devType);
+//   int  readPort(BYTE* buf, int len, DWORD timeout, DWORD devType);
+//   int  ReadAvailable();
+//   void Clear();
+//   int  IsPowerState();
+//   int  GetASBState(int* asb, DWORD devType);
+//   int  SetWrite(int isWrite, DWORD devType);
+template <class TPort>
+class CPortTable
+{
+public:
+    struct PortIdEntry
+    {
+        int id;
+        TPort* port;
+    };
+
+    explicit CPortTable(int firstId) : m_nextId(firstId), m_list(10) { InitializeSRWLock(&m_lock); }
+
+    // Ports are deleted by their owner through DeletePort, not at library unload.
+    ~CPortTable() {}
+
+    int CreatePort()
+    {
+        AcquireSRWLockExclusive(&m_lock);
+        int id = m_nextId++;
+        TPort* port = new TPort;
+        m_list.AddHead(new PortIdEntry{id, port});
+        __atomic_store_n(&m_current, port, __ATOMIC_RELAXED);
+        ReleaseSRWLockExclusive(&m_lock);
+        return id;
+    }
+
+    int CreatePort4Log(DWORD useBinary, DWORD usePortLog, char* installPath)
+    {
+        CString path = CString::FromHandle(installPath);
+        CString::ReleaseHandle(installPath);
+        AcquireSRWLockExclusive(&m_lock);
+        int id = m_nextId++;
+        TPort* port = new TPort;
+        port->SetPortIndex(id);
+        m_list.AddHead(new PortIdEntry{id, port});
+        __atomic_store_n(&m_current, port, __ATOMIC_RELAXED);
+        ReleaseSRWLockExclusive(&m_lock);
+        port->SetLog(useBinary, usePortLog, path);
+        return id;
+    }
+
+    int DeletePort(int id)
+    {
+        AcquireSRWLockExclusive(&m_lock);
+        PortIdEntry* found = nullptr;
+        for (POSITION pos = m_list.GetHeadPosition(); pos;) {
+            POSITION at = pos;
+            PortIdEntry* e = static_cast<PortIdEntry*>(m_list.GetNext(pos));
+            if (e->id == id) {
+                found = e;
+                m_list.RemoveAt(at);
+                break;
+            }
+        }
+        if (found && __atomic_load_n(&m_current, __ATOMIC_RELAXED) == found->port)
+            __atomic_store_n(&m_current, nullptr, __ATOMIC_RELAXED);
+        ReleaseSRWLockExclusive(&m_lock);
+        if (!found)
+            return 0;
+        found->port->CloseIfOpen();
+        delete found->port;
+        delete found;
+        return 1;
+    }
+
+    // Runs f(port) on the port with this id; failValue when there is none.
+    template <class R, class F>
+    R Call(int id, R failValue, F f)
+    {
+        AcquireSRWLockShared(&m_lock);
+        TPort* port = Lookup(id);
+        R r = port ? f(port) : failValue;
+        ReleaseSRWLockShared(&m_lock);
+        return r;
+    }
+
+    TPort* SetObject(int id)
+    {
+        AcquireSRWLockShared(&m_lock);
+        TPort* port = Lookup(id);
+        ReleaseSRWLockShared(&m_lock);
+        return port;
+    }
+
+    int Count()
+    {
+        AcquireSRWLockShared(&m_lock);
+        int n = m_list.GetCount();
+        ReleaseSRWLockShared(&m_lock);
+        return n;
+    }
+
+private:
+    TPort* Lookup(int id)
+    {
+        for (POSITION pos = m_list.GetHeadPosition(); pos;) {
+            PortIdEntry* e = static_cast<PortIdEntry*>(m_list.GetNext(pos));
+            if (e->id == id) {
+                __atomic_store_n(&m_current, e->port, __ATOMIC_RELAXED);
+                return e->port;
+            }
+        }
+        return nullptr;
+    }
+
+    SRWLOCK m_lock;
+    int m_nextId;
+    CPtrList m_list;
+    TPort* m_current = nullptr;  // the port of the last successful lookup
+};
+
+// The exported port API over the table expression TABLE (e.g. theApp.m_Ports).
+#define VESK_PORT_EXPORTS(TABLE)                                                                       \
+    extern "C" {                                                                                      \
+    int WINAPI CreatePort() { return (TABLE).CreatePort(); }                    \
+    int WINAPI CreatePort4Log(DWORD useBinary, DWORD usePortLog, char* path)    \
+    {                                                                                                 \
+        return (TABLE).CreatePort4Log(useBinary, usePortLog, path);                                   \
+    }                                                                                                 \
+    int WINAPI SetDeviceOption(int id, DeviceOption dop, DWORD devType)         \
+    {                                                                                                 \
+        int r = (TABLE).Call(id, 0, [&](auto* p) { return p->SetDeviceOption(dop, devType); });        \
+        DeviceOptionRelease(dop);                                                                     \
+        return r;                                                                                     \
+    }                                                                                                 \
+    int WINAPI OpenPort(int id, DWORD devType)                                  \
+    {                                                                                                 \
+        return (TABLE).Call(id, 0, [&](auto* p) { return p->OpenPort(devType); });                    \
+    }                                                                                                 \
+    void WINAPI ClosePort(int id, DWORD devType)                                \
+    {                                                                                                 \
+        (TABLE).Call(id, 0, [&](auto* p) {                                                            \
+            p->ClosePort(devType);                                                                    \
+            return 0;                                                                                 \
+        });                                                                                           \
+    }                                                                                                 \
+    int WINAPI DeletePort(int id) { return (TABLE).DeletePort(id); }            \
+    int WINAPI Write(const BYTE* buf, int len, int id, DWORD devType)           \
+    {                                                                                                 \
+        if (!buf || len <= 0)                                                                         \
+            return 0;                                                                                 \
+        return (TABLE).Call(id, 0, [&](auto* p) { return p->writePort(buf, len, devType); });          \
+    }                                                                                                 \
+    int WINAPI Read(BYTE* buf, int len, DWORD timeout, int id, DWORD devType)   \
+    {                                                                                                 \
+        if (!buf || len <= 0)                                                                         \
+            return 0;                                                                                 \
+        return (TABLE).Call(id, 0, [&](auto* p) { return p->readPort(buf, len, timeout, devType); });  \
+    }                                                                                                 \
+    int WINAPI ReadAvailable(int id, DWORD devType)                             \
+    {                                                                                                 \
+        return (TABLE).Call(id, 0, [&](auto* p) { return p->ReadAvailable(); });                      \
+    }                                                                                                 \
+    void WINAPI Clear(int id, DWORD devType)                                    \
+    {                                                                                                 \
+        (TABLE).Call(id, 0, [&](auto* p) {                                                            \
+            p->Clear();                                                                               \
+            return 0;                                                                                 \
+        });                                                                                           \
+    }                                                                                                 \
+    int WINAPI IsPowerState(int id, DWORD devType)                              \
+    {                                                                                                 \
+        return (TABLE).Call(id, 0, [&](auto* p) { return p->IsPowerState(); });                       \
+    }                                                                                                 \
+    int WINAPI GetASBState(int* asb, int id, DWORD devType)                     \
+    {                                                                                                 \
+        if (!asb)                                                                                     \
+            return 0;                                                                                 \
+        return (TABLE).Call(id, 0, [&](auto* p) { return p->GetASBState(asb, devType); });            \
+    }                                                                                                 \
+    int WINAPI SetWrite(int isWrite, int id, DWORD devType)                     \
+    {                                                                                                 \
+        return (TABLE).Call(id, 0, [&](auto* p) { return p->SetWrite(isWrite, devType); });           \
+    }                                                                                                 \
+    void* WINAPI SetObject(int id) { return (TABLE).SetObject(id); }            \
+    }

@@ -1,0 +1,63 @@
+// CRegistry: every registry read and write of the system, under one root key (always
+// HKEY_LOCAL_MACHINE). A failed read leaves the caller's value unchanged, so callers set their
+// defaults first.
+#pragma once
+
+#include "FxString.h"
+
+#include <windows.h>
+
+// One value's type and bytes, for a single read or write.
+class RegistryValue
+{
+public:
+    RegistryValue();
+    explicit RegistryValue(DWORD v);
+    explicit RegistryValue(const char* text);
+    ~RegistryValue();
+    RegistryValue(const RegistryValue&) = delete;
+    RegistryValue& operator=(const RegistryValue&) = delete;
+
+    void SetType(DWORD t) { type = t; }
+    BYTE* Allocate(DWORD n);
+    void Free();
+    void SetDWORD(DWORD v);
+    void SetString(const char* text, bool expandable);
+    BOOL GetDWORD(DWORD& out) const;
+    BOOL GetString(CString& out) const;
+
+    HANDLE heap;
+    BYTE* data;
+    DWORD size;
+    DWORD type;
+};
+
+BOOL WriteRegistryValue(const char* keyPath, const char* valueName, const RegistryValue& v, HKEY root);
+BOOL DeleteKeyOrValue(const char* keyPath, const char* valueName, HKEY root);
+BOOL QueryRegistryValue(const char* keyPath, const char* valueName, RegistryValue& v, HKEY root);
+
+class CRegistry
+{
+public:
+    explicit CRegistry(HKEY root = HKEY_LOCAL_MACHINE) : m_root(root) {}
+    virtual ~CRegistry() {}
+    virtual int Reserved1(DWORD, DWORD, DWORD, DWORD) { return 0; }
+    virtual int Reserved2(DWORD, DWORD) { return 0; }
+
+    BOOL SetValue(const char* keyPath, const char* valueName, const RegistryValue& v);
+    BOOL SetDWORD(const char* keyPath, const char* valueName, const DWORD& v);
+    BOOL SetString(const char* keyPath, const char* valueName, const char* text);
+    BOOL Delete(const char* keyPath, const char* valueName = nullptr);
+    BOOL QueryValue(const char* keyPath, const char* valueName, RegistryValue& v);
+    BOOL GetDWORD(const char* keyPath, const char* valueName, DWORD& out);
+    BOOL GetString(const char* keyPath, const char* valueName, CString& out);
+
+    HKEY Root() const { return m_root; }
+
+private:
+    HKEY m_root;
+};
+
+// The ServiceInfo key of this driver set and the device keys below ServiceOPOS.
+#define VESK_SERVICEINFO_KEY "Software\\OLEforRetail\\ServiceInfo\\VESK OPOS"
+#define VESK_SERVICEOPOS_KEY "Software\\OLEforRetail\\ServiceOPOS"

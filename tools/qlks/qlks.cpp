@@ -1,0 +1,525 @@
+#include "qlks.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace qlks {
+namespace {
+
+// Command forms as the driver writes them. In a pattern, {name} is a signed decimal number,
+// {name$} a word up to the next comma, {name'} the quoted text with "\\" and "\'" escapes,
+// {name"} a quoted text taken as it is; everything else must match byte for byte. A quoted field
+// runs to the last quote of the line, so it may itself contain quotes.
+struct Form {
+    Op op;
+    const char* mnemonic;
+    const char* pattern;
+};
+
+const Form kForms[] = {
+    {Op::PaperLength, "SL", "SL{length},{gap},{type$}"},
+    {Op::PaperLength, "SL", "SL{length},{gap},{type$},{offset}"},
+    {Op::PaperWidth, "SW", "SW{width}"},
+    {Op::PrintType, "ST", "ST{type$}"},
+    {Op::Margins, "SM", "SM{left},{top}"},
+    {Op::BackFeed, "SF", "SF{feed},{step}"},
+    {Op::PrintSpeed, "SS", "SS{speed}"},
+    {Op::Density, "SD", "SD{density}"},
+    {Op::Orientation, "SO", "SO{orientation$}"},
+    {Op::OffsetPosition, "SA", "SA{position}"},
+    {Op::TearOffPosition, "TA", "TA{position}"},
+    {Op::CharSet, "CS", "CS{charset},{codepage}"},
+    {Op::CutSetup, "CUTn", "CUTn"},
+    {Op::Text, "T", "T{x},{y},{font$},{wmul},{hmul},{gap},{rotation},{reverse$},{bold$},{justify$},'{text'}'"},
+    {Op::VectorText, "V",
+     "V{x},{y},{font$},{width},{height},{gap},{bold$},{reverse$},{italic$},{rotation},{justify$},{rtl},'{text'}'"},
+    {Op::Barcode, "B1", "B1{x},{y},{type},{narrow},{wide},{height},{rotation},{hri},'{data\"}'"},
+    {Op::Pdf417, "B2", "B2{x},{y},P,30,{p},0,0,{hri},1,{columns},10,{rotation},'{data\"}'"},
+    {Op::MaxiCode, "B2", "B2{x},{y},M,0,'{data\"}'"},
+    {Op::QrCode, "B2", "B2{x},{y},Q,3,L,{size},{rotation},'{data\"}'"},
+    {Op::ImageRecall, "IR", "IR{x},{y},'{name\"}'"},
+    {Op::Box, "BD", "BD{x},{y},{endx},{endy},{type$}"},
+    {Op::Box, "BD", "BD{x},{y},{endx},{endy},{type$},{width}"},
+    {Op::Circle, "CD", "CD{x},{y},{radius},{value}"},
+    {Op::Cut, "CUTy", "CUTy"},
+    {Op::Cut, "CUTy", "CUTy,{period}"},
+    {Op::Rewind, "RWDy", "RWDy"},
+    {Op::Print, "P1", "P1"},
+};
+
+// Mnemonics of the forms read as binary lines, so that a broken one is "malformed", not unknown.
+const char* const kBinaryMnemonics[] = {"LD", "LCR", "IS"};
+
+bool parseNumber(std::string_view s, std::size_t& i, long& out)
+{
+    std::size_t j = i;
+    bool neg = false;
+    if (j < s.size() && s[j] == '-') { neg = true; ++j; }
+    std::size_t digits = j;
+    long v = 0;
+    while (j < s.size() && s[j] >= '0' && s[j] <= '9') {
+        int d = s[j] - '0';
+        if (v > (std::numeric_limits<long>::max() - d) / 10) return false;
+        v = v * 10 + d;
+        ++j;
+    }
+    if (j == digits) return false;
+    out = neg ? -v : v;
+    i = j;
+    return true;
+}
+
+bool unescape(std::string_view in, std::string& out, std::string& problem)
+{
+    out.clear();
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        char c = in[i];
+        if (c == '\\') {
+            if (i + 1 < in.size() && (in[i + 1] == '\\' || in[i + 1] == '\'')) {
+                out += in[++i];
+                continue;
+            }
+            problem = "lone backslash in text";
+            return false;
+        }
+        if (c == '\'') {
+            problem = "unescaped quote in text";
+            return false;
+        }
+        out += c;
+    }
+    return true;
+}
+
+// Matches a line against one pattern; fills fields, or a problem when a quoted text is bad.
+bool match(std::string_view pat, std::string_view line, std::vector<Field>& fields, std::string& problem)
+{
+    fields.clear();
+    std::size_t p = 0, i = 0;
+    while (p < pat.size()) {
+        if (pat[p] != '{') {
+            if (i >= line.size() || line[i] != pat[p]) return false;
+            ++p, ++i;
+            continue;
+        }
+        std::size_t close = pat.find('}', p);
+        std::string_view spec = pat.substr(p + 1, close - p - 1);
+        p = close + 1;
+        char kind = spec.back();
+        Field f;
+        if (kind == '$') {
+            f.name = std::string(spec.substr(0, spec.size() - 1));
+            std::size_t end = line.find_first_of(",'", i);
+            if (end == std::string_view::npos) end = line.size();
+            f.text = std::string(line.substr(i, end - i));
+            i = end;
+        } else if (kind == '\'' || kind == '"') {
+            f.name = std::string(spec.substr(0, spec.size() - 1));
+            std::size_t last = line.rfind('\'');
+            if (last == std::string_view::npos || last < i) return false;
+            std::string_view body = line.substr(i, last - i);
+            if (kind == '\'') {
+                if (!unescape(body, f.text, problem)) return false;
+            } else {
+                f.text = std::string(body);
+            }
+            i = last;
+        } else {
+            f.name = std::string(spec);
+            f.isNumber = true;
+            if (!parseNumber(line, i, f.number)) return false;
+        }
+        fields.push_back(std::move(f));
+    }
+    return i == line.size();
+}
+
+// Where a command may stand: setup lines in their fixed order, then the body, then RWDy and P1.
+int rank(Op op)
+{
+    switch (op) {
+    case Op::PaperLength: return 1;
+    case Op::PaperWidth: return 2;
+    case Op::PrintType: return 3;
+    case Op::Margins: return 4;
+    case Op::BackFeed: return 5;
+    case Op::PrintSpeed: return 6;
+    case Op::Density: return 7;
+    case Op::Orientation: return 8;
+    case Op::OffsetPosition: return 9;
+    case Op::TearOffPosition: return 10;
+    case Op::CharSet: return 11;
+    case Op::CutSetup: return 12;
+    case Op::Rewind: return 30;
+    case Op::Print: return 40;
+    default: return 20; // body, and unknown lines (the header commands stand there too)
+    }
+}
+
+const Op kRequiredSetup[] = {Op::PaperWidth, Op::PrintType, Op::Margins, Op::PrintSpeed, Op::Density,
+                             Op::Orientation, Op::OffsetPosition, Op::TearOffPosition, Op::CharSet,
+                             Op::CutSetup};
+
+const char* mnemonicOf(Op op)
+{
+    for (const Form& f : kForms)
+        if (f.op == op) return f.mnemonic;
+    return op == Op::Raster ? "LD" : op == Op::RasterRle ? "LCR" : op == Op::ImageStore ? "IS" : "?";
+}
+
+bool startsWith(std::string_view s, std::string_view prefix)
+{
+    return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
+}
+
+unsigned le16(const std::uint8_t* p) { return p[0] | (p[1] << 8); }
+
+const std::uint8_t kStatusRequest[] = {'^', 'c', 'u', '\r', '\n'};
+
+} // namespace
+
+const char* opName(Op op)
+{
+    return op == Op::Unknown ? "unknown" : mnemonicOf(op);
+}
+
+long Command::num(std::string_view name) const
+{
+    for (const Field& f : fields)
+        if (f.name == name && f.isNumber) return f.number;
+    return kNoValue;
+}
+
+std::string Command::str(std::string_view name) const
+{
+    for (const Field& f : fields)
+        if (f.name == name) return f.isNumber ? std::to_string(f.number) : f.text;
+    return {};
+}
+
+bool Command::has(std::string_view name) const
+{
+    return std::any_of(fields.begin(), fields.end(), [&](const Field& f) { return f.name == name; });
+}
+
+const Command* Label::find(Op op, std::size_t nth) const
+{
+    for (const Command& c : commands)
+        if (c.op == op && nth-- == 0) return &c;
+    return nullptr;
+}
+
+std::size_t Label::count(Op op) const
+{
+    return std::count_if(commands.begin(), commands.end(), [&](const Command& c) { return c.op == op; });
+}
+
+Command parseLine(std::string_view line)
+{
+    Command c;
+    c.raw.assign(line.begin(), line.end());
+    c.raw.push_back('\r');
+    c.raw.push_back('\n');
+    std::string problem;
+    const Form* known = nullptr; // the longest mnemonic the line starts with
+    for (const Form& f : kForms) {
+        std::vector<Field> fields;
+        if (match(f.pattern, line, fields, problem)) {
+            c.op = f.op;
+            c.mnemonic = f.mnemonic;
+            c.fields = std::move(fields);
+            return c;
+        }
+        if (startsWith(line, f.mnemonic) && (!known || std::string_view(f.mnemonic).size() > std::string_view(known->mnemonic).size()))
+            known = &f;
+    }
+    for (const char* m : kBinaryMnemonics) {
+        if (startsWith(line, m)) {
+            c.mnemonic = m;
+            c.flags = kMalformed;
+            c.problem = std::string(m) + " line without its binary form";
+            return c;
+        }
+    }
+    if (known) {
+        c.mnemonic = known->mnemonic;
+        c.flags = kMalformed;
+        c.problem = problem.empty() ? std::string(known->mnemonic) + " line does not fit its form" : problem;
+    } else {
+        c.flags = kUnknown;
+        c.problem = "unknown line";
+    }
+    return c;
+}
+
+void StreamParser::feed(const std::uint8_t* data, std::size_t n, long long time)
+{
+    if (pos_ > 0 && pos_ == buf_.size()) {
+        buf_.clear();
+        scanFrom_ -= std::min(scanFrom_, pos_);
+        pos_ = 0;
+    }
+    buf_.insert(buf_.end(), data, data + n);
+    while (pos_ < buf_.size() && step(time) == Step::Done) {
+    }
+    if (pos_ > 65536 && pos_ * 2 > buf_.size()) { // keep the buffer from growing with the stream
+        buf_.erase(buf_.begin(), buf_.begin() + static_cast<std::ptrdiff_t>(pos_));
+        scanFrom_ -= std::min(scanFrom_, pos_);
+        pos_ = 0;
+    }
+}
+
+StreamParser::Step StreamParser::step(long long time)
+{
+    const std::size_t avail = buf_.size() - pos_;
+    const std::uint8_t* p = buf_.data() + pos_;
+    // The status request may stand wherever a line starts.
+    std::size_t cmp = std::min(avail, sizeof kStatusRequest);
+    if (std::equal(p, p + cmp, kStatusRequest)) {
+        if (cmp < sizeof kStatusRequest) return Step::NeedMore;
+        pos_ += sizeof kStatusRequest;
+        scanFrom_ = pos_;
+        events_.push_back({Event::StatusRequest, time, 0});
+        return Step::Done;
+    }
+    if (!open_) {
+        if (p[0] == 0x00 || p[0] == 0x40) {
+            events_.push_back({p[0] == 0x00 ? Event::KeepAlive : Event::Init, time, 0});
+            ++pos_;
+            scanFrom_ = pos_;
+            return Step::Done;
+        }
+        open_ = true;
+        cur_ = Label{};
+        cur_.startTime = time;
+        lastRank_ = 0;
+    }
+    return labelItem(time);
+}
+
+StreamParser::Step StreamParser::labelItem(long long time)
+{
+    const std::size_t avail = buf_.size() - pos_;
+    const std::uint8_t* p = buf_.data() + pos_;
+    const bool lcr = avail >= 4 && std::equal(p, p + 4, "LCR\0");
+    const bool ld = avail >= 2 && p[0] == 'L' && p[1] == 'D';
+    if ((avail < 4 && startsWith(std::string_view("LCR\0", 4), std::string_view(reinterpret_cast<const char*>(p), avail))) ||
+        (avail < 2 && p[0] == 'L'))
+        return Step::NeedMore;
+
+    Command c;
+    std::size_t used = 0; // bytes of the command
+    if (ld || lcr) {
+        const std::size_t head = lcr ? 4 : 2;
+        if (avail < head + 8) return Step::NeedMore;
+        const std::uint8_t* h = p + head;
+        c.op = lcr ? Op::RasterRle : Op::Raster;
+        c.mnemonic = lcr ? "LCR" : "LD";
+        c.fields = {{"x", true, static_cast<long>(le16(h)), {}},
+                    {"y", true, static_cast<long>(le16(h + 2)), {}},
+                    {"rowbytes", true, static_cast<long>(le16(h + 4)), {}},
+                    {"height", true, static_cast<long>(le16(h + 6)), {}}};
+        const std::size_t want = static_cast<std::size_t>(le16(h + 4)) * le16(h + 6);
+        std::size_t i = head + 8;
+        if (!lcr) {
+            if (avail < i + want) return Step::NeedMore;
+            c.pixels.assign(p + i, p + i + want);
+            i += want;
+        } else {
+            // Runs of 0x00 and 0xFF are written as the byte and a count; the rest stand for themselves.
+            while (c.pixels.size() < want) {
+                if (i >= avail) return Step::NeedMore;
+                std::uint8_t b = p[i];
+                if (b == 0x00 || b == 0xFF) {
+                    if (i + 1 >= avail) return Step::NeedMore;
+                    std::uint8_t run = p[i + 1];
+                    i += 2;
+                    if (run == 0 || c.pixels.size() + run > want) {
+                        c.flags = kMalformed;
+                        c.problem = run == 0 ? "LCR run of length 0" : "LCR run past the image end";
+                        break;
+                    }
+                    c.pixels.insert(c.pixels.end(), run, b);
+                } else {
+                    c.pixels.push_back(b);
+                    ++i;
+                }
+            }
+        }
+        c.payload.assign(p + head + 4, p + i);
+        if (avail < i + 2) return Step::NeedMore;
+        if (p[i] == '\r' && p[i + 1] == '\n') {
+            i += 2;
+        } else if (!c.flags) {
+            c.flags = kMalformed;
+            c.problem = std::string(c.mnemonic) + " image without line end";
+        }
+        used = i;
+    } else if (avail >= 2 && p[0] == 'I' && p[1] == 'S') {
+        // "IS<size>,'<name>'" then exactly size bytes and a line end.
+        std::string_view s(reinterpret_cast<const char*>(p), avail);
+        std::size_t i = 2;
+        long size = 0;
+        bool ok = parseNumber(s, i, size) && size >= 0;
+        if (i == avail) return Step::NeedMore;
+        ok = ok && s[i] == ',';
+        std::size_t nameEnd = std::string_view::npos;
+        if (ok && i + 1 >= avail) return Step::NeedMore;
+        if (ok && s[i + 1] == '\'') {
+            nameEnd = s.find('\'', i + 2);
+            if (nameEnd == std::string_view::npos) {
+                // A name never spans a line: wait only while no line end is seen.
+                if (s.find("\r\n", i) == std::string_view::npos) return Step::NeedMore;
+                ok = false;
+            }
+        } else {
+            ok = false;
+        }
+        if (ok) {
+            const std::size_t start = nameEnd + 1;
+            if (avail < start + static_cast<std::size_t>(size) + 2) return Step::NeedMore;
+            c.op = Op::ImageStore;
+            c.mnemonic = "IS";
+            c.fields = {{"size", true, size, {}}, {"name", false, 0, std::string(s.substr(i + 2, nameEnd - i - 2))}};
+            c.payload.assign(p + start, p + start + size);
+            used = start + size;
+            if (p[used] == '\r' && p[used + 1] == '\n') {
+                used += 2;
+            } else {
+                c.flags = kMalformed;
+                c.problem = "IS image without line end";
+            }
+        }
+    }
+    if (used == 0) { // a text line
+        std::size_t from = std::max(scanFrom_, pos_);
+        static const char kLineEnd[] = "\r\n";
+        auto it = std::search(buf_.begin() + static_cast<std::ptrdiff_t>(from), buf_.end(), kLineEnd, kLineEnd + 2);
+        if (it == buf_.end()) {
+            scanFrom_ = buf_.size() - 1; // the '\r' may be the last byte so far
+            return Step::NeedMore;
+        }
+        std::size_t end = static_cast<std::size_t>(it - buf_.begin());
+        c = parseLine(std::string_view(reinterpret_cast<const char*>(p), end - pos_));
+        used = end + 2 - pos_;
+    }
+    c.raw.assign(p, p + used);
+    cur_.raw.insert(cur_.raw.end(), p, p + used);
+    pos_ += used;
+    scanFrom_ = pos_;
+    const bool last = c.op == Op::Print;
+    addCommand(std::move(c));
+    if (last) closeLabel(time);
+    return Step::Done;
+}
+
+void StreamParser::addCommand(Command c)
+{
+    const int r = rank(c.op);
+    const bool setup = r < 20;
+    // Setup lines only in their order, each once; nothing but P1 after RWDy.
+    if (!c.flags && ((setup && r <= lastRank_) || (!setup && r < 40 && lastRank_ >= 30))) {
+        c.flags |= kOutOfOrder;
+        c.problem = std::string(c.mnemonic) + " out of label order";
+    }
+    if (!(c.flags & kOutOfOrder)) lastRank_ = std::max(lastRank_, r);
+    if (c.flags) {
+        char where[48];
+        std::snprintf(where, sizeof where, "line %zu: ", cur_.commands.size() + 1);
+        cur_.problems.push_back(where + c.problem);
+    }
+    cur_.flags |= c.flags;
+    cur_.commands.push_back(std::move(c));
+}
+
+void StreamParser::closeLabel(long long time)
+{
+    cur_.complete = cur_.find(Op::Print) != nullptr;
+    for (Op op : kRequiredSetup) {
+        if (!cur_.find(op)) {
+            cur_.flags |= kMissing;
+            cur_.problems.push_back(std::string("missing ") + mnemonicOf(op));
+        }
+    }
+    cur_.endTime = time;
+    labels_.push_back(std::move(cur_));
+    cur_ = Label{};
+    open_ = false;
+    events_.push_back({Event::LabelDone, time, labels_.size() - 1});
+}
+
+void StreamParser::finish()
+{
+    if (!open_ && pos_ == buf_.size()) return;
+    if (!open_) {
+        open_ = true;
+        cur_ = Label{};
+    }
+    if (pos_ < buf_.size()) {
+        Command c;
+        c.raw.assign(buf_.begin() + static_cast<std::ptrdiff_t>(pos_), buf_.end());
+        c.flags = kMalformed;
+        c.problem = "stream ends inside a command";
+        cur_.raw.insert(cur_.raw.end(), c.raw.begin(), c.raw.end());
+        addCommand(std::move(c));
+        pos_ = buf_.size();
+    }
+    long long t = cur_.startTime;
+    closeLabel(t);
+    labels_.back().problems.push_back("label without P1");
+}
+
+std::size_t StreamParser::count(Event::Kind kind) const
+{
+    return std::count_if(events_.begin(), events_.end(), [&](const Event& e) { return e.kind == kind; });
+}
+
+Label parseLabel(const Bytes& raw)
+{
+    StreamParser sp;
+    sp.feed(raw);
+    sp.finish();
+    if (sp.labels().empty()) return Label{};
+    return sp.labels().front();
+}
+
+bool isAsbFrame(const std::uint8_t f[4])
+{
+    static const Bytes sets[4] = {{0x10, 0x14, 0x18, 0x1C, 0x30, 0x34, 0x38, 0x3C, 0x54, 0x58, 0x5C},
+                                  {0x00, 0x01, 0x02, 0x04, 0x08, 0x20, 0x40, 0x60},
+                                  {0x00, 0x03, 0x0C, 0x0F, 0x80},
+                                  {0x00, 0x0F, 0x4F}};
+    for (int k = 0; k < 4; ++k)
+        if (std::find(sets[k].begin(), sets[k].end(), f[k]) == sets[k].end()) return false;
+    return true;
+}
+
+bool isIasbFrame(const std::uint8_t f[4])
+{
+    static const Bytes sets[4] = {{0x35}, {0x40, 0x41, 0x42, 0x44, 0x48, 0x4C, 0x60}, {0x40, 0x41, 0x42}, {0x00}};
+    for (int k = 0; k < 4; ++k)
+        if (std::find(sets[k].begin(), sets[k].end(), f[k]) == sets[k].end()) return false;
+    return true;
+}
+
+std::string describe(const Label& label)
+{
+    std::string out;
+    for (const Command& c : label.commands) {
+        if (!out.empty()) out += " | ";
+        out += c.op == Op::Unknown ? "?" : c.mnemonic;
+        for (const Field& f : c.fields) {
+            out += ' ';
+            out += f.name;
+            out += '=';
+            out += f.isNumber ? std::to_string(f.number) : f.text;
+        }
+        if (!c.payload.empty()) out += " [" + std::to_string(c.payload.size()) + " bytes]";
+        if (c.flags) out += " <" + c.problem + ">";
+    }
+    for (const std::string& p : label.problems)
+        if (p.rfind("line ", 0) != 0) out += " <" + p + ">";
+    return out;
+}
+
+} // namespace qlks

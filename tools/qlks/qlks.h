@@ -1,0 +1,151 @@
+// QLKS label stream parser: the printer's view of the bytes a driver sends.
+//
+// Portable C++17, no operating-system calls: the printer simulator runs it on every byte it
+// receives, and tests run it on label bytes they fetch, so both sides read labels the same way.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qlks {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// One command line of a label. The setup commands are listed in the order a label carries them.
+enum class Op {
+    Unknown,
+    PaperLength,    // SL
+    PaperWidth,     // SW
+    PrintType,      // ST
+    Margins,        // SM
+    BackFeed,       // SF
+    PrintSpeed,     // SS
+    Density,        // SD
+    Orientation,    // SO
+    OffsetPosition, // SA
+    TearOffPosition,// TA
+    CharSet,        // CS
+    CutSetup,       // CUTn
+    Text,           // T   bitmap-font text
+    VectorText,     // V   vector-font text
+    Barcode,        // B1  one-dimensional barcode
+    Pdf417,         // B2 .. P
+    MaxiCode,       // B2 .. M
+    QrCode,         // B2 .. Q
+    Raster,         // LD  raster image, binary
+    RasterRle,      // LCR run-length compressed raster image, binary
+    ImageStore,     // IS  stored image file, binary
+    ImageRecall,    // IR
+    Box,            // BD
+    Circle,         // CD
+    Cut,            // CUTy
+    Rewind,         // RWDy
+    Print,          // P1  ends the label
+};
+
+const char* opName(Op op);
+
+enum Flag : unsigned {
+    kUnknown = 1,    // a line no command form knows
+    kMalformed = 2,  // a known command whose fields or payload do not fit its form
+    kOutOfOrder = 4, // a line in a place the label order does not allow
+    kMissing = 8,    // (label only) a required setup line is absent
+};
+
+constexpr long kNoValue = std::numeric_limits<long>::min();
+
+struct Field {
+    std::string name;
+    bool isNumber = false;
+    long number = 0;
+    std::string text; // words and quoted texts (unescaped where the command escapes)
+};
+
+struct Command {
+    Op op = Op::Unknown;
+    std::string mnemonic;     // "SL", "T", "B2", "LD", "CUTy", ...; empty for unknown lines
+    std::vector<Field> fields;
+    Bytes payload;            // LD/LCR: header and rows as sent; IS: the stored bytes
+    Bytes pixels;             // LD/LCR: the rows uncompressed
+    Bytes raw;                // the bytes as received, line end included
+    unsigned flags = 0;
+    std::string problem;      // why it is flagged
+
+    long num(std::string_view name) const;         // kNoValue when absent or not a number
+    std::string str(std::string_view name) const;  // empty when absent
+    bool has(std::string_view name) const;
+};
+
+struct Label {
+    std::vector<Command> commands; // in arrival order; P1 last when complete
+    Bytes raw;
+    bool complete = false;
+    unsigned flags = 0;            // every command's flags and kMissing
+    std::vector<std::string> problems;
+    long long startTime = 0, endTime = 0;
+
+    const Command* find(Op op, std::size_t nth = 0) const;
+    std::size_t count(Op op) const;
+};
+
+// What the stream holds besides labels, in arrival order.
+struct Event {
+    enum Kind { KeepAlive, Init, StatusRequest, LabelDone } kind;
+    long long time = 0;   // the time given with the bytes that completed it
+    std::size_t label = 0; // LabelDone: index into labels()
+};
+
+// Splits a byte stream into labels and the single-byte items between them: 0x00 keep-alive,
+// 0x40 initialisation and the status request "^cu\r\n" (taken at any line start, since a status
+// query may fall between the chunks of a label). Feed bytes in any split; items complete as
+// their last byte arrives.
+class StreamParser {
+public:
+    void feed(const std::uint8_t* data, std::size_t n, long long time = 0);
+    void feed(const Bytes& b, long long time = 0) { feed(b.data(), b.size(), time); }
+    // Ends the stream: an open label is kept as incomplete.
+    void finish();
+
+    const std::vector<Label>& labels() const { return labels_; }
+    const std::vector<Event>& events() const { return events_; }
+    std::size_t count(Event::Kind kind) const;
+    bool inLabel() const { return open_; }
+    std::size_t pendingBytes() const { return buf_.size() - pos_; }
+    // Bytes of the label now open (0 between labels).
+    std::size_t labelBytes() const { return open_ ? cur_.raw.size() + pendingBytes() : 0; }
+
+private:
+    enum class Step { NeedMore, Done };
+    Step step(long long time);
+    Step labelItem(long long time);
+    void closeLabel(long long time);
+    void addCommand(Command c);
+
+    Bytes buf_;            // received bytes not yet consumed start at pos_
+    std::size_t pos_ = 0;
+    std::size_t scanFrom_ = 0; // where the search for a line end resumes
+    bool open_ = false;
+    Label cur_;
+    int lastRank_ = 0;
+    std::vector<Label> labels_;
+    std::vector<Event> events_;
+};
+
+// Parses one text line (without its line end) into a command; never throws.
+Command parseLine(std::string_view line);
+
+// Parses a whole label's bytes (as fetched from the simulator).
+Label parseLabel(const Bytes& raw);
+
+// The automatic status frame byte sets: four bytes, each from the set for its position.
+bool isAsbFrame(const std::uint8_t frame[4]);
+bool isIasbFrame(const std::uint8_t frame[4]);
+
+// Readable one-line form of a label for test failure messages.
+std::string describe(const Label& label);
+
+} // namespace qlks

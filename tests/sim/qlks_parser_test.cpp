@@ -1,0 +1,250 @@
+// The label parser on every command form the driver writes, on binary payloads and on bad input.
+#include "qlks.h"
+
+#include <gtest/gtest.h>
+
+using namespace qlks;
+
+namespace {
+
+Bytes bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+Bytes cat(std::initializer_list<Bytes> parts)
+{
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+const std::string kSetup = "SW832\r\nST1\r\nSM8,16\r\nSS4\r\nSD10\r\nSO0\r\nSA2\r\nTA-3\r\nCS0,1252\r\nCUTn\r\n";
+
+Label one(const Bytes& raw)
+{
+    StreamParser sp;
+    sp.feed(raw);
+    EXPECT_EQ(sp.labels().size(), 1u);
+    return sp.labels().empty() ? Label{} : sp.labels()[0];
+}
+
+std::string fieldsOf(const Command& c)
+{
+    std::string s;
+    for (const Field& f : c.fields) s += f.name + "=" + (f.isNumber ? std::to_string(f.number) : f.text) + ";";
+    return s;
+}
+
+} // namespace
+
+TEST(QlksParser, SetupLinesOfAFullLabel)
+{
+    Label l = one(bytes("SL400,24,C\r\nSW832\r\nSTD\r\nSM8,16\r\nSF1,20\r\nSS4\r\nSD10\r\nSOB\r\nSA2\r\nTA-3\r\n"
+                        "CS3,1252\r\nCUTn\r\nRWDy\r\nP1\r\n"));
+    ASSERT_TRUE(l.complete);
+    EXPECT_EQ(l.flags, 0u) << describe(l);
+    ASSERT_EQ(l.commands.size(), 14u);
+    EXPECT_EQ(fieldsOf(l.commands[0]), "length=400;gap=24;type=C;");
+    EXPECT_EQ(fieldsOf(*l.find(Op::PaperWidth)), "width=832;");
+    EXPECT_EQ(fieldsOf(*l.find(Op::PrintType)), "type=D;");
+    EXPECT_EQ(fieldsOf(*l.find(Op::Margins)), "left=8;top=16;");
+    EXPECT_EQ(fieldsOf(*l.find(Op::BackFeed)), "feed=1;step=20;");
+    EXPECT_EQ(fieldsOf(*l.find(Op::PrintSpeed)), "speed=4;");
+    EXPECT_EQ(fieldsOf(*l.find(Op::Density)), "density=10;");
+    EXPECT_EQ(fieldsOf(*l.find(Op::Orientation)), "orientation=B;");
+    EXPECT_EQ(fieldsOf(*l.find(Op::OffsetPosition)), "position=2;");
+    EXPECT_EQ(fieldsOf(*l.find(Op::TearOffPosition)), "position=-3;");
+    EXPECT_EQ(fieldsOf(*l.find(Op::CharSet)), "charset=3;codepage=1252;");
+    EXPECT_TRUE(l.find(Op::CutSetup));
+    EXPECT_TRUE(l.find(Op::Rewind));
+    EXPECT_EQ(l.commands.back().op, Op::Print);
+
+    // The other paper types carry the offset as a fourth value.
+    Command sl = parseLine("SL600,16,G,12");
+    EXPECT_EQ(sl.op, Op::PaperLength);
+    EXPECT_EQ(fieldsOf(sl), "length=600;gap=16;type=G;offset=12;");
+}
+
+TEST(QlksParser, TextBarcodeBoxCircleCutForms)
+{
+    Command t = parseLine("T10,20,K1,2,3,1,0,R,B,L,'it\\'s C:\\\\temp'");
+    EXPECT_EQ(t.op, Op::Text);
+    EXPECT_EQ(fieldsOf(t), "x=10;y=20;font=K1;wmul=2;hmul=3;gap=1;rotation=0;reverse=R;bold=B;justify=L;text=it's C:\\temp;");
+
+    Command v = parseLine("V0,5,U,24,32,2,N,N,I,1,C,1,'abc'");
+    EXPECT_EQ(v.op, Op::VectorText);
+    EXPECT_EQ(fieldsOf(v), "x=0;y=5;font=U;width=24;height=32;gap=2;bold=N;reverse=N;italic=I;rotation=1;justify=C;rtl=1;text=abc;");
+
+    // Barcode data is not escaped: a quote inside stays as it is.
+    Command b = parseLine("B1100,40,1,2,5,80,0,14,'AB'C\\'");
+    EXPECT_EQ(b.op, Op::Barcode);
+    EXPECT_EQ(fieldsOf(b), "x=100;y=40;type=1;narrow=2;wide=5;height=80;rotation=0;hri=14;data=AB'C\\;");
+
+    Command p = parseLine("B2300,10,P,30,5,0,0,1,1,4,10,0,'PDF DATA'");
+    EXPECT_EQ(p.op, Op::Pdf417);
+    EXPECT_EQ(fieldsOf(p), "x=300;y=10;p=5;hri=1;columns=4;rotation=0;data=PDF DATA;");
+    Command m = parseLine("B2304,0,M,0,'maxi'");
+    EXPECT_EQ(m.op, Op::MaxiCode);
+    EXPECT_EQ(fieldsOf(m), "x=304;y=0;data=maxi;");
+    Command q = parseLine("B2305,7,Q,3,L,6,2,'https://x'");
+    EXPECT_EQ(q.op, Op::QrCode);
+    EXPECT_EQ(fieldsOf(q), "x=305;y=7;size=6;rotation=2;data=https://x;");
+
+    EXPECT_EQ(fieldsOf(parseLine("BD1,2,300,400,O")), "x=1;y=2;endx=300;endy=400;type=O;");
+    Command box = parseLine("BD1,2,300,400,S,3");
+    EXPECT_EQ(box.op, Op::Box);
+    EXPECT_EQ(fieldsOf(box), "x=1;y=2;endx=300;endy=400;type=S;width=3;");
+    Command cd = parseLine("CD50,60,20,4");
+    EXPECT_EQ(cd.op, Op::Circle);
+    EXPECT_EQ(fieldsOf(cd), "x=50;y=60;radius=20;value=4;");
+    EXPECT_EQ(parseLine("CUTy").op, Op::Cut);
+    Command cut = parseLine("CUTy,3");
+    EXPECT_EQ(cut.op, Op::Cut);
+    EXPECT_EQ(cut.num("period"), 3);
+    EXPECT_EQ(cut.num("absent"), kNoValue);
+    Command ir = parseLine("IR16,32,'print1'");
+    EXPECT_EQ(ir.op, Op::ImageRecall);
+    EXPECT_EQ(fieldsOf(ir), "x=16;y=32;name=print1;");
+}
+
+TEST(QlksParser, BinaryPayloadsMayHoldLineEndsAndZeros)
+{
+    // LD: x 0x0102, y 3; raster of 2 row bytes x 2 rows, itself holding "\r\n" and 0x00.
+    const Bytes ld = {'L', 'D', 0x02, 0x01, 0x03, 0x00, 0x02, 0x00, 0x02, 0x00, '\r', '\n', 0x00, 'P', '\r', '\n'};
+    // LCR: 0x00 run of 2, 0x0D, 0xFF run of 2, 0x0A, 0x00 run of 1, 'P' = 8 bytes of 2 x 4.
+    const Bytes lcr = {'L', 'C', 'R', 0x00, 0x10, 0x00, 0x20, 0x00, 0x02, 0x00, 0x04, 0x00,
+                       0x00, 0x02, 0x0D, 0xFF, 0x02, 0x0A, 0x00, 0x01, 'P', '\r', '\n'};
+    const Bytes store = {'I', 'S', '6', ',', '\'', 'p', 'r', 'i', 'n', 't', '1', '\'', 'P', '1', '\r', '\n', 0x00, 0x0A, '\r', '\n'};
+    const Bytes raw = cat({bytes(kSetup), ld, lcr, store, bytes("IR0,0,'print1'\r\nP1\r\n")});
+
+    // Any split of the stream gives the same label: here one byte at a time.
+    StreamParser sp;
+    for (std::uint8_t b : raw) sp.feed(&b, 1);
+    ASSERT_EQ(sp.labels().size(), 1u);
+    const Label& l = sp.labels()[0];
+    EXPECT_EQ(l.flags, 0u) << describe(l);
+    EXPECT_EQ(l.raw, raw);
+    EXPECT_EQ(l.commands.size(), 15u);
+
+    const Command* r = l.find(Op::Raster);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(fieldsOf(*r), "x=258;y=3;rowbytes=2;height=2;");
+    EXPECT_EQ(r->pixels, (Bytes{'\r', '\n', 0x00, 'P'}));
+    EXPECT_EQ(r->payload, (Bytes{0x02, 0x00, 0x02, 0x00, '\r', '\n', 0x00, 'P'}));
+
+    const Command* c = l.find(Op::RasterRle);
+    ASSERT_TRUE(c);
+    EXPECT_EQ(fieldsOf(*c), "x=16;y=32;rowbytes=2;height=4;");
+    EXPECT_EQ(c->pixels, (Bytes{0, 0, 0x0D, 0xFF, 0xFF, 0x0A, 0, 'P'}));
+
+    const Command* s = l.find(Op::ImageStore);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(fieldsOf(*s), "size=6;name=print1;");
+    EXPECT_EQ(s->payload, (Bytes{'P', '1', '\r', '\n', 0x00, 0x0A}));
+    EXPECT_EQ(l.find(Op::ImageRecall)->str("name"), "print1");
+}
+
+TEST(QlksParser, FlagsUnknownMalformedAndOutOfOrderLines)
+{
+    Label l = one(bytes(kSetup + "HELLO\r\nSWwide\r\nT1,2,K1,1,1,0,0,N,N,L,'a'b'\r\nT1,2,K1,1,1,0,0,N,N,L,'c\\d'\r\n"
+                        "B11,2,3\r\nIS5\r\nSW100\r\nCUTy\r\nRWDy\r\nT0,0,K1,1,1,0,0,N,N,L,'late'\r\nP1\r\n"));
+    ASSERT_TRUE(l.complete);
+    auto at = [&](std::size_t i) { return l.commands.at(10 + i); }; // after the ten setup lines
+    EXPECT_EQ(at(0).flags, kUnknown);
+    EXPECT_EQ(at(0).op, Op::Unknown);
+    EXPECT_EQ(at(1).flags, kMalformed);
+    EXPECT_EQ(at(1).mnemonic, "SW");
+    EXPECT_EQ(at(2).flags, kMalformed) << "an unescaped quote in a text";
+    EXPECT_EQ(at(3).flags, kMalformed) << "a backslash escaping nothing";
+    EXPECT_EQ(at(4).flags, kMalformed) << "a barcode with too few values";
+    EXPECT_EQ(at(5).flags, kMalformed) << "an image store without its name";
+    EXPECT_EQ(at(6).flags, kOutOfOrder) << "setup after the body";
+    EXPECT_EQ(at(7).flags, 0u);
+    EXPECT_EQ(at(8).flags, 0u);
+    EXPECT_EQ(at(9).flags, kOutOfOrder) << "body after RWDy";
+    EXPECT_EQ(l.flags, kUnknown | kMalformed | kOutOfOrder);
+
+    // Setup lines in the wrong order or twice, and missing ones.
+    Label m = one(bytes("SW832\r\nSM0,0\r\nST1\r\nSW832\r\nP1\r\n"));
+    EXPECT_EQ(m.commands[2].flags, kOutOfOrder);
+    EXPECT_EQ(m.commands[3].flags, kOutOfOrder);
+    EXPECT_TRUE(m.flags & kMissing);
+    EXPECT_NE(describe(m).find("missing CUTn"), std::string::npos) << describe(m);
+}
+
+TEST(QlksParser, RasterFaultsAreFlaggedAndParsingGoesOn)
+{
+    // A raster without its line end, then a compressed one whose run overshoots the image.
+    const Bytes bad = {'L', 'D', 0, 0, 0, 0, 1, 0, 1, 0, 0xAA, 'X', 'Y', '\r', '\n',
+                       'L', 'C', 'R', 0, 0, 0, 0, 0, 1, 0, 2, 0, 0x00, 0x05, '\r', '\n'};
+    Label l = one(cat({bytes(kSetup), bad, bytes("P1\r\n")}));
+    ASSERT_TRUE(l.find(Op::Raster));
+    EXPECT_EQ(l.find(Op::Raster)->flags, kMalformed);
+    EXPECT_EQ(l.find(Op::Raster)->pixels, (Bytes{0xAA}));
+    EXPECT_EQ(l.commands.at(11).flags, kUnknown) << "the bytes after the raster read as a line";
+    ASSERT_TRUE(l.find(Op::RasterRle));
+    EXPECT_EQ(l.find(Op::RasterRle)->flags, kMalformed);
+    EXPECT_TRUE(l.complete);
+}
+
+TEST(QlksParser, StreamItemsBetweenLabels)
+{
+    StreamParser sp;
+    const Bytes label = bytes(kSetup + "P1\r\n");
+    sp.feed(Bytes{0x00}, 100);
+    sp.feed(Bytes{0x40, 0x00}, 200);
+    sp.feed(bytes("^c"), 300);
+    sp.feed(bytes("u\r\n"), 310);
+    // A status request between the lines of a label is taken, and is no line of the label.
+    sp.feed(Bytes(label.begin(), label.begin() + 7), 400);
+    sp.feed(bytes("^cu\r\n"), 450);
+    sp.feed(Bytes(label.begin() + 7, label.end()), 500);
+    sp.feed(Bytes{0x00, 0x00}, 600);
+    EXPECT_FALSE(sp.inLabel());
+    EXPECT_EQ(sp.count(Event::KeepAlive), 4u);
+    EXPECT_EQ(sp.count(Event::Init), 1u);
+    EXPECT_EQ(sp.count(Event::StatusRequest), 2u);
+    ASSERT_EQ(sp.labels().size(), 1u);
+    EXPECT_EQ(sp.labels()[0].raw, label);
+    EXPECT_EQ(sp.labels()[0].flags, 0u) << describe(sp.labels()[0]);
+    EXPECT_EQ(sp.labels()[0].startTime, 400);
+    EXPECT_EQ(sp.labels()[0].endTime, 500);
+
+    std::string order;
+    for (const Event& e : sp.events()) order += "kisl"[e.kind] + std::to_string(e.time) + " ";
+    EXPECT_EQ(order, "k100 i200 k200 s310 s450 l500 k600 k600 ");
+
+    // A 0x00 inside a label is no keep-alive: it starts a line the parser does not know.
+    sp.feed(bytes("SW832\r\n"));
+    sp.feed(Bytes{0x00, '\r', '\n'});
+    sp.feed(bytes("P1\r\n"));
+    EXPECT_EQ(sp.count(Event::KeepAlive), 4u);
+    EXPECT_TRUE(sp.labels().at(1).flags & kUnknown);
+}
+
+TEST(QlksParser, UnfinishedLabelIsKeptAsPartial)
+{
+    StreamParser sp;
+    sp.feed(bytes(kSetup + "T0,0,K1,1,1,0,0,N,N,L,'cut he"));
+    EXPECT_TRUE(sp.inLabel());
+    EXPECT_GT(sp.labelBytes(), kSetup.size());
+    EXPECT_TRUE(sp.labels().empty());
+    sp.finish();
+    ASSERT_EQ(sp.labels().size(), 1u);
+    EXPECT_FALSE(sp.labels()[0].complete);
+    EXPECT_EQ(sp.labels()[0].commands.back().flags, kMalformed);
+    EXPECT_EQ(parseLabel(sp.labels()[0].raw).raw, sp.labels()[0].raw);
+}
+
+TEST(QlksParser, StatusFrameByteSets)
+{
+    const std::uint8_t asb[] = {0x10, 0x00, 0x00, 0x00}, asb2[] = {0x5C, 0x60, 0x80, 0x4F};
+    const std::uint8_t iasb[] = {0x35, 0x40, 0x40, 0x00}, iasb2[] = {0x35, 0x4C, 0x42, 0x00};
+    const std::uint8_t mixed[] = {0x10, 0x35, 0x00, 0x00}, offByOne[] = {0x11, 0x00, 0x00, 0x00};
+    EXPECT_TRUE(isAsbFrame(asb));
+    EXPECT_TRUE(isAsbFrame(asb2));
+    EXPECT_FALSE(isAsbFrame(iasb));
+    EXPECT_TRUE(isIasbFrame(iasb));
+    EXPECT_TRUE(isIasbFrame(iasb2));
+    EXPECT_FALSE(isIasbFrame(asb));
+    EXPECT_FALSE(isAsbFrame(mixed));
+    EXPECT_FALSE(isAsbFrame(offByOne));
+}

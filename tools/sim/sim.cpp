@@ -292,7 +292,8 @@ std::string Simulator::fault(Endpoint& ep, const std::string& what, long after)
     } else if (what == "read") {
         ep.reading = true;
     } else if (!tcp && (what == "xoff" || what == "xon")) {
-        schedule(ep, {static_cast<std::uint8_t>(what == "xoff" ? 0x13 : 0x11)}, nowUs());
+        ep.injectedUntil = std::max(ep.injectedUntil, nowUs());
+        schedule(ep, {static_cast<std::uint8_t>(what == "xoff" ? 0x13 : 0x11)}, ep.injectedUntil);
     } else if (tcp && what == "refuse") {
         if (ep.listener >= 0) close(ep.listener);
         ep.listener = -1;
@@ -376,12 +377,14 @@ std::string Simulator::command(Control& c, const std::string& line)
             return err("bad chunk, gap, repeat or delay");
         bool live = std::any_of(ep->conns.begin(), ep->conns.end(), [](const Connection& k) { return !k.dropped; });
         if (!live) return err("no connection");
-        long long due = nowUs() + v4 * 1000;
+        // After what earlier commands injected, so the driver sees the injections in command order.
+        long long due = std::max(nowUs(), ep->injectedUntil) + v4 * 1000;
         const std::size_t chunk = v1 > 0 ? static_cast<std::size_t>(v1) : b.size();
         for (long r = 0; r < v3; ++r) {
             for (std::size_t i = 0; i < b.size(); i += chunk) {
                 schedule(*ep, qlks::Bytes(b.begin() + static_cast<std::ptrdiff_t>(i),
                                           b.begin() + static_cast<std::ptrdiff_t>(std::min(b.size(), i + chunk))), due);
+                ep->injectedUntil = due;
                 due += v2 * 1000;
             }
         }

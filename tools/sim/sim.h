@@ -46,6 +46,7 @@ struct Endpoint {
     std::size_t cutAfter = 1;
 
     std::vector<Output> outputs; // ordered by due time
+    long long injectedUntil = 0;  // due time of the last injected write: injections keep their order
 
     qlks::StreamParser parser;
     qlks::Bytes received;

@@ -136,6 +136,16 @@ TEST_F(SerialEndpoint, RecordsBytesExactlyAndCountsWhatLiesBetweenLabels)
     EXPECT_EQ(labels[0].find(qlks::Op::Text)->str("text"), "hello");
     EXPECT_EQ(sim.keepAliveGapsUs(ep).size(), 1u);
     EXPECT_EQ(sim.transcript(ep, 2, 2), (Bytes{0x11, 0x13}));
+
+    // Every read is recorded with its time.
+    long total = 0;
+    long long last = 0;
+    for (const auto& [time, length] : sim.chunks(ep)) {
+        EXPECT_GE(time, last);
+        last = time;
+        total += length;
+    }
+    EXPECT_EQ(total, static_cast<long>(raw.size()));
 }
 
 TEST_F(SerialEndpoint, StatusAnswerNowLateOrNever)

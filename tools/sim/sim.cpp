@@ -565,22 +565,22 @@ long long Simulator::nextDue() const
 void Simulator::run(int stopFd, int watchFd)
 {
     while (!quit_) {
-        // Gather what to wait for; owner of each entry kept beside it.
+        // Gather what to wait for, with the owner of each entry beside it.
+        enum class Src { Stop, Watch, ControlListener, Control, Listener, Stream };
+        struct Owner { Src src; Endpoint* ep; std::size_t index; };
         std::vector<pollfd> fds;
-        struct Owner { int kind; Endpoint* ep; std::size_t index; };
         std::vector<Owner> owners;
-        auto add = [&](int fd, short ev, Owner o) { fds.push_back({fd, ev, 0}); owners.push_back(o); };
-        add(stopFd, POLLIN, {0, nullptr, 0});
-        if (watchFd >= 0) add(watchFd, POLLIN, {1, nullptr, 0});
-        add(controlFd_, POLLIN, {2, nullptr, 0});
+        auto add = [&](int fd, int ev, Owner o) { fds.push_back({fd, static_cast<short>(ev), 0}); owners.push_back(o); };
+        add(stopFd, POLLIN, {Src::Stop, nullptr, 0});
+        if (watchFd >= 0) add(watchFd, POLLIN, {Src::Watch, nullptr, 0});
+        add(controlFd_, POLLIN, {Src::ControlListener, nullptr, 0});
         for (std::size_t i = 0; i < controls_.size(); ++i)
-            add(controls_[i].fd, static_cast<short>((controls_[i].waiting ? 0 : POLLIN) | (controls_[i].out.empty() ? 0 : POLLOUT)), {3, nullptr, i});
+            add(controls_[i].fd, (controls_[i].waiting ? 0 : POLLIN) | (controls_[i].out.empty() ? 0 : POLLOUT), {Src::Control, nullptr, i});
         for (auto& e : endpoints_) {
-            if (e->listener >= 0) add(e->listener, POLLIN, {4, e.get(), 0});
+            if (e->listener >= 0) add(e->listener, POLLIN, {Src::Listener, e.get(), 0});
             for (std::size_t i = 0; i < e->conns.size(); ++i) {
                 const Connection& k = e->conns[i];
-                short ev = static_cast<short>((e->reading || k.dropped ? POLLIN : 0) | (k.pending.empty() ? 0 : POLLOUT));
-                add(k.fd, ev, {5, e.get(), i});
+                add(k.fd, (e->reading || k.dropped ? POLLIN : 0) | (k.pending.empty() ? 0 : POLLOUT), {Src::Stream, e.get(), i});
             }
         }
         long long wait = (nextDue() - nowUs() + 999) / 1000;
@@ -591,14 +591,14 @@ void Simulator::run(int stopFd, int watchFd)
             const short re = fds[i].revents;
             if (!re) continue;
             Owner o = owners[i];
-            if (o.kind == 0) return;
-            if (o.kind == 1) {
+            if (o.src == Src::Stop) return;
+            if (o.src == Src::Watch) {
                 char b[256];
                 if (read(watchFd, b, sizeof b) <= 0) return; // the parent's end of stdin went away
-            } else if (o.kind == 2) {
+            } else if (o.src == Src::ControlListener) {
                 int fd = accept4(controlFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
                 if (fd >= 0) controls_.push_back(Control{fd, {}, {}, false, 0, {}, 0, 0});
-            } else if (o.kind == 3) {
+            } else if (o.src == Src::Control) {
                 Control& c = controls_[o.index];
                 if (re & POLLOUT) {
                     ssize_t n = send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL);
@@ -613,9 +613,9 @@ void Simulator::run(int stopFd, int watchFd)
                     }
                     if (n > 0) c.in.append(b, static_cast<std::size_t>(n));
                 }
-            } else if (o.kind == 4) {
+            } else if (o.src == Src::Listener) {
                 onAccept(*o.ep);
-            } else if (o.kind == 5) {
+            } else if (o.src == Src::Stream) {
                 if (o.index >= o.ep->conns.size() || o.ep->conns[o.index].fd != fds[i].fd) continue; // closed meanwhile
                 Connection& k = o.ep->conns[o.index];
                 if ((re & POLLOUT) && !k.pending.empty()) {

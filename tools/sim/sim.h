@@ -4,6 +4,7 @@
 
 #include "qlks.h"
 
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,7 +46,7 @@ struct Endpoint {
     enum class Cut { None, Fin, Rst } cut = Cut::None; // armed for the middle of the next label
     std::size_t cutAfter = 1;
 
-    std::vector<Output> outputs; // ordered by due time
+    std::deque<Output> outputs; // ordered by due time
     long long injectedUntil = 0;  // due time of the last injected write: injections keep their order
 
     qlks::StreamParser parser;

@@ -242,6 +242,18 @@ qlks::Bytes SimClient::transcript(int ep, long offset, long length)
     return a.size() > 3 ? unhex(a.substr(3)) : qlks::Bytes{};
 }
 
+std::vector<std::pair<long long, long>> SimClient::chunks(int ep)
+{
+    std::vector<std::pair<long long, long>> out;
+    std::istringstream in(okRequest("CHUNKS " + std::to_string(ep)));
+    std::string w;
+    while (in >> w) {
+        auto colon = w.find(':');
+        if (colon != std::string::npos) out.emplace_back(std::atoll(w.c_str()), std::atol(w.c_str() + colon + 1));
+    }
+    return out;
+}
+
 std::vector<SimEvent> SimClient::events(int ep)
 {
     std::vector<SimEvent> out;

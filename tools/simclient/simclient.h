@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vesksim {
@@ -73,6 +74,8 @@ public:
     // Every label received so far, complete and partial, parsed here from its bytes.
     std::vector<qlks::Label> labels(int ep);
     qlks::Bytes transcript(int ep, long offset = 0, long length = -1);
+    // Each read the simulator made: {time in microseconds since the endpoint was made, bytes}.
+    std::vector<std::pair<long long, long>> chunks(int ep);
     std::vector<SimEvent> events(int ep);
     std::vector<long long> keepAliveGapsUs(int ep);
     bool clear(int ep);

@@ -248,3 +248,30 @@ TEST(QlksParser, StatusFrameByteSets)
     EXPECT_FALSE(isAsbFrame(mixed));
     EXPECT_FALSE(isAsbFrame(offByOne));
 }
+
+TEST(QlksParser, ArbitraryBytesInAnySplitLoseNothing)
+{
+    // Every byte ends up in a label or in one of the items between labels, whatever arrives.
+    std::uint32_t seed = 12345;
+    auto next = [&] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7FFF; };
+    const char* pieces[] = {"SW832\r\n", "LD", "LCR", "IS", "^cu\r\n", "P1\r\n", "'", "\\", "\r", "\n", "B2", "T1,"};
+    Bytes all;
+    for (int i = 0; i < 4000; ++i) {
+        if (next() % 3 == 0) {
+            const char* p = pieces[next() % 12];
+            all.insert(all.end(), p, p + std::char_traits<char>::length(p));
+        } else {
+            all.push_back(static_cast<std::uint8_t>(next()));
+        }
+    }
+    StreamParser sp;
+    for (std::size_t i = 0; i < all.size();) {
+        std::size_t n = std::min<std::size_t>(all.size() - i, 1 + next() % 40);
+        sp.feed(all.data() + i, n);
+        i += n;
+    }
+    sp.finish();
+    std::size_t accounted = sp.count(Event::KeepAlive) + sp.count(Event::Init) + 5 * sp.count(Event::StatusRequest);
+    for (const Label& l : sp.labels()) accounted += l.raw.size();
+    EXPECT_EQ(accounted, all.size());
+}

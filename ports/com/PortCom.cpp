@@ -1,0 +1,416 @@
+#include "PortCom.h"
+
+#include "PortLog.h"
+
+#include <cstdarg>
+
+namespace {
+
+const DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+// How long CloseDevice keeps cancelling for writes still in flight before it closes anyway.
+const DWORD kWriterDrainMs = 3000;
+
+class CExclusive
+{
+public:
+    explicit CExclusive(SRWLOCK& l) : m_l(l) { AcquireSRWLockExclusive(&m_l); }
+    ~CExclusive() { ReleaseSRWLockExclusive(&m_l); }
+    CExclusive(const CExclusive&) = delete;
+    CExclusive& operator=(const CExclusive&) = delete;
+
+private:
+    SRWLOCK& m_l;
+};
+
+BOOL ProcessIsWow64()
+{
+    typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
+    HMODULE k = GetModuleHandleA("kernel32");
+    if (!k)
+        return FALSE;
+    IsWow64ProcessFn fn = reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void*>(GetProcAddress(k, "IsWow64Process")));
+    BOOL wow = FALSE;
+    return fn && fn(GetCurrentProcess(), &wow) && wow;
+}
+
+}  // namespace
+
+CPortCom::CPortCom() : m_dop(), m_pLine(&Win32ComLine())
+{
+    m_Config = ComReadConfig();
+}
+
+CPortCom::~CPortCom()
+{
+    CloseIfOpen();
+    m_Receiver.Close();
+    if (m_nLogBit) {
+        LogPlain("~CPortCom");
+        PortLogClose();
+    }
+    m_dwUseBinary = 0;
+    m_nLogBit = 0;
+    m_nTraceBit = 0;
+    m_nPortIndex = 0;
+    CString::ReleaseHandle(m_dop.strPortName);
+    m_dop.strPortName = nullptr;
+}
+
+// ---- Log lines ----
+
+#define VESK_PORTLOG(gate, level, tag)         \
+    do {                                       \
+        if (!(gate))                           \
+            return;                            \
+        va_list ap;                            \
+        va_start(ap, fmt);                     \
+        PortLogWriteV((level), (tag), fmt, ap); \
+        va_end(ap);                            \
+    } while (0)
+
+void CPortCom::Log(DWORD devType, const char* fmt, ...) { VESK_PORTLOG(m_nLogBit, 0, PortLogTag(devType)); }
+void CPortCom::LogError(DWORD devType, const char* fmt, ...) { VESK_PORTLOG(m_nLogBit, PORTLOG_ERROR, PortLogTag(devType)); }
+void CPortCom::LogPlain(const char* fmt, ...) { VESK_PORTLOG(m_nLogBit, 0, nullptr); }
+void CPortCom::LogPlainError(const char* fmt, ...) { VESK_PORTLOG(m_nLogBit, PORTLOG_ERROR, nullptr); }
+void CPortCom::Trace(DWORD devType, const char* fmt, ...) { VESK_PORTLOG(m_nTraceBit, 0, PortLogTag(devType)); }
+void CPortCom::TracePlain(const char* fmt, ...) { VESK_PORTLOG(m_nTraceBit, 0, nullptr); }
+void CPortCom::TraceError(DWORD devType, const char* fmt, ...) { VESK_PORTLOG(m_nTraceBit, PORTLOG_ERROR, PortLogTag(devType)); }
+
+#undef VESK_PORTLOG
+
+// ---- Settings ----
+
+int CPortCom::SetDeviceOption(const DeviceOption& dop, DWORD)
+{
+    m_dop.dwBaudRate = dop.dwBaudRate;
+    m_dop.dwByteSize = dop.dwByteSize;
+    m_dop.dwStopBits = dop.dwStopBits;
+    m_dop.dwParity = dop.dwParity;
+    m_dop.dwFlowControl = dop.dwFlowControl;
+    m_dop.dwReadIntervalTimeout = dop.dwReadIntervalTimeout;
+    m_dop.dwReadTotalTimeoutMultiplier = dop.dwReadTotalTimeoutMultiplier;
+    m_dop.dwReadTotalTimeoutConstant = dop.dwReadTotalTimeoutConstant;
+    m_dop.dwWriteTotalTimeoutMultiplier = dop.dwWriteTotalTimeoutMultiplier;
+    m_dop.dwWriteTotalTimeoutConstant = dop.dwWriteTotalTimeoutConstant;
+    m_dop.dwInBufSize = dop.dwInBufSize;
+    m_dop.dwOutBufSize = dop.dwOutBufSize;
+    m_dop.dwUsingBT = dop.dwUsingBT;
+    m_dop.dwBtStackType = dop.dwBtStackType;
+    CString name = DeviceOptionPortName(dop);
+    if (name.IsEmpty())
+        return 0;
+    CFxScopedLock<CCriticalSection> lock(m_OptionLock);
+    CString::ReleaseHandle(m_dop.strPortName);
+    m_dop.strPortName = name.AddRefHandle();
+    return 1;
+}
+
+CString CPortCom::PortName()
+{
+    CFxScopedLock<CCriticalSection> lock(m_OptionLock);
+    return CString::FromHandle(m_dop.strPortName);
+}
+
+void CPortCom::SetLog(DWORD dwUseBinary, DWORD dwUsePortLog, const CString& installPath)
+{
+    m_dwUseBinary = dwUseBinary == 1;
+    m_nLogBit = dwUsePortLog & 1;
+    m_nTraceBit = (dwUsePortLog >> 1) & 1;
+    m_LogFolder = installPath;
+    m_Receiver.SetLogGates(m_nLogBit != 0, m_nTraceBit != 0);
+    if (m_nLogBit == 1)
+        PortLogOpen(1, installPath, "Com", m_nPortIndex);
+}
+
+// ---- Open ----
+
+HANDLE CPortCom::OpenDevice(const CString& portName, DWORD& err)
+{
+    CString device;
+    device.Format("\\\\.\\%s", portName.GetString());
+    HANDLE h = CreateFileA(device, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    err = GetLastError();
+    // The driver settles after an open before it takes a control block.
+    Sleep(100);
+    return h;
+}
+
+BOOL CPortCom::ConfigureDevice(HANDLE h, const char* op, bool plain, DWORD devType)
+{
+    auto fail = [&](const char* what) {
+        if (plain)
+            LogPlainError("%s : fail to %s", op, what);
+        else
+            LogError(devType, "%s : fail to %s", op, what);
+        return FALSE;
+    };
+    DCB dcb = {};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(h, &dcb))
+        return fail("GetCommState");
+    if (!ComBuildSerialDcb(dcb, m_dop, m_Config) || !m_pLine->SetState(h, &dcb))
+        return fail("SetCommState");
+    COMMTIMEOUTS t = {m_dop.dwReadIntervalTimeout, m_dop.dwReadTotalTimeoutMultiplier, m_dop.dwReadTotalTimeoutConstant,
+                      m_dop.dwWriteTotalTimeoutMultiplier, m_dop.dwWriteTotalTimeoutConstant};
+    if (!SetCommTimeouts(h, &t))
+        return fail("SetCommTimeouts");
+    if (!SetupComm(h, m_dop.dwInBufSize, m_dop.dwOutBufSize))
+        return fail("SetupComm");
+    return TRUE;
+}
+
+int CPortCom::OpenPort(DWORD devType)
+{
+    CExclusive lock(m_OpenLock);
+    if (m_dwUseBinary == 1)
+        PortDumpOpen(TRUE, m_LogFolder, "ComPRN");
+    m_b64Bit = ProcessIsWow64();
+    if (m_b64Bit)
+        Log(devType, "This OS is 64bits version");
+    Log(devType, "+OpenPort : Serial dll");
+    if (m_hPort)
+        return m_bOpen ? 1 : 0;
+
+    CString portName = PortName();
+    Log(devType, "strPortName : %s", portName.GetString());
+    DWORD err = 0;
+    HANDLE h = OpenDevice(portName, err);
+    if (h == INVALID_HANDLE_VALUE) {
+        LogPlainError("-OpenPort : port is INVALID_HANDLE_VALUE");
+        LogPlainError("GetLastError() : %d", int(err));
+        if (err != ERROR_FILE_NOT_FOUND)
+            return 0;
+        LogPlain("Call OpenPortBluetooth in OpenPort");
+        if (!OpenPortBluetooth())
+            return 0;
+    } else {
+        // A failure after the device opened closes it again, so a later OpenPort can succeed.
+        if (!ConfigureDevice(h, "-OpenPort", false, devType)) {
+            CloseHandle(h);
+            return 0;
+        }
+        CFxScopedLock<CCriticalSection> hl(m_HandleLock);
+        m_hPort = h;
+    }
+
+    m_pLine->Purge(m_hPort, kPurgeAll);
+    m_bOpen = TRUE;
+    m_Receiver.Open(m_dop.dwInBufSize);
+    LogError(devType, "m_dop.dwInBufSize : %d", int(m_dop.dwInBufSize));
+    m_bTerminateThread = FALSE;
+    m_TerminateEvent.ResetEvent();
+    m_bThreadEnded = FALSE;
+    m_pReadThread = AfxBeginThread(ReadThreadProc, this, THREAD_PRIORITY_TIME_CRITICAL);
+    if (!m_pReadThread) {
+        // Without its read thread the port would report nothing: leave it closed.
+        LogError(devType, "-OpenPort : fail to start ReadThread");
+        CloseDevice();
+        m_Receiver.Close();
+        return 0;
+    }
+    Log(devType, "-OpenPort success");
+    return 1;
+}
+
+int CPortCom::OpenPortSerial()
+{
+    LogPlain("+OpenPortSerial : Serial dll");
+    if (m_hPort)
+        return m_bOpen ? 1 : 0;
+    DWORD err = 0;
+    HANDLE h = OpenDevice(PortName(), err);
+    if (h == INVALID_HANDLE_VALUE) {
+        LogPlainError("-OpenPortSerial : port is INVALID_HANDLE_VALUE");
+        LogPlainError("GetLastError() : %d", int(err));
+        return 0;
+    }
+    if (!ConfigureDevice(h, "-OpenPortSerial", true, 0)) {
+        CloseHandle(h);
+        return 0;
+    }
+    {
+        CFxScopedLock<CCriticalSection> hl(m_HandleLock);
+        m_hPort = h;
+    }
+    m_pLine->Purge(h, kPurgeAll);
+    LogPlain("-OpenPortSerial success");
+    m_bOpen = TRUE;
+    return 1;
+}
+
+int CPortCom::OpenPortBluetooth()
+{
+    // The Bluetooth open path with its port device reset is not part of this library yet.
+    return 0;
+}
+
+// ---- Close ----
+
+void CPortCom::CancelDeviceIo()
+{
+    CFxScopedLock<CCriticalSection> hl(m_HandleLock);
+    if (m_hPort) {
+        m_pLine->Purge(m_hPort, kPurgeAll);
+        CancelIoEx(m_hPort, nullptr);
+    }
+}
+
+void CPortCom::CloseDevice()
+{
+    m_bOpen = FALSE;
+    // Writes in flight hold m_IoLock shared; each cancel ends the one that is pending.
+    DWORD start = GetTickCount();
+    BOOL exclusive = FALSE;
+    for (;;) {
+        CancelDeviceIo();
+        if (TryAcquireSRWLockExclusive(&m_IoLock)) {
+            exclusive = TRUE;
+            break;
+        }
+        if (GetTickCount() - start > kWriterDrainMs)
+            break;
+        Sleep(5);
+    }
+    {
+        CFxScopedLock<CCriticalSection> hl(m_HandleLock);
+        if (m_hPort)
+            CloseHandle(m_hPort);
+        m_hPort = nullptr;
+    }
+    if (exclusive)
+        ReleaseSRWLockExclusive(&m_IoLock);
+}
+
+void CPortCom::ClosePort(DWORD devType)
+{
+    Trace(devType, "+ClosePort : Port dll");
+    Trace(devType, "ClosePort : m_TerminateEvent.SetEvent");
+    m_TerminateEvent.SetEvent();
+    Trace(devType, "ClosePort : set to m_bTerminateThread flag");
+    m_bTerminateThread = TRUE;
+
+    CExclusive lock(m_OpenLock);
+    m_bOpen = FALSE;
+    // Break pending reads and writes first, so the read thread can end by itself.
+    Trace(devType, "ClosePort : call CancelIo");
+    CancelDeviceIo();
+    if (m_pReadThread) {
+        if (!m_pReadThread->Join(1000)) {
+            Log(devType, "ClosePort : TerminateThread Port ReadThread.");
+            m_pReadThread->Stop(0);
+        }
+        delete m_pReadThread;
+        m_pReadThread = nullptr;
+    }
+    CloseDevice();
+    m_Receiver.Close();
+    m_bOpen = FALSE;
+    Log(devType, "-ClosePort : Success");
+    if (m_dwUseBinary == 1)
+        PortDumpClose();
+    m_dwUseBinary = 0;
+}
+
+void CPortCom::CloseIfOpen()
+{
+    if (m_hPort || m_pReadThread || m_bOpen)
+        ClosePort(0);
+}
+
+// ---- Data ----
+
+int CPortCom::writePort(const BYTE* buf, int len, DWORD devType)
+{
+    Trace(devType, "+Port Write(dwWritten : %d)", len);
+    AcquireSRWLockShared(&m_IoLock);
+    HANDLE h = m_hPort;
+    if (!m_bOpen || !h || !buf || len <= 0) {
+        ReleaseSRWLockShared(&m_IoLock);
+        LogError(devType, "-Port Write : fail to invalid parameters");
+        return 0;
+    }
+    CEventEx OlapOutEvent(FALSE, FALSE);
+    OVERLAPPED ov = {};
+    ov.hEvent = OlapOutEvent;
+    TracePlain("Port Write lock");
+    Trace(devType, "OlapOutEvent.ResetEvent");
+    OlapOutEvent.ResetEvent();
+    Trace(devType, "WriteFile");
+    DWORD written = 0;
+    BOOL done = WriteFile(h, buf, DWORD(len), nullptr, &ov);
+    DWORD err = GetLastError();
+    Trace(devType, "GetLastError() : %d", int(err));
+    if (done) {
+        if (!GetOverlappedResult(h, &ov, &written, FALSE))
+            written = 0;
+    } else if (err == ERROR_IO_PENDING) {
+        Trace(devType, "Port Write ERROR_IO_PENDING");
+        // A cancelled write (close, or a purge when the line went off) reports what went out.
+        GetOverlappedResult(h, &ov, &written, TRUE);
+    }
+    ReleaseSRWLockShared(&m_IoLock);
+    if (written > DWORD(len))
+        written = 0;
+    if (m_dwUseBinary == 1 && written > 0)
+        PortDumpWrite(buf, int(written));
+    Trace(devType, "-Port Write(dwWrittenResult : %d)", int(written));
+    return int(written);
+}
+
+int CPortCom::readPort(BYTE* buf, int len, DWORD timeout, DWORD devType)
+{
+    if (!m_bOpen || !buf || len <= 0) {
+        LogError(devType, "-Port Read : fail to invalid parameters");
+        return 0;
+    }
+    // The waits end early when the port closes (the terminate event stays signalled then).
+    if (m_Receiver.Available() < len)
+        WaitForSingleObject(m_TerminateEvent, 30);
+    DWORD start = GetTickCount();
+    int remaining = len;
+    while (remaining > 0) {
+        int got = m_Receiver.Read(buf + (len - remaining), remaining);
+        if (got > 0)
+            remaining -= got;
+        else
+            WaitForSingleObject(m_TerminateEvent, 100);
+        if (GetTickCount() - start >= timeout || !m_bOpen)
+            break;
+    }
+    Trace(devType, "-Port Read(nRead : %d)", len - remaining);
+    return len - remaining;
+}
+
+int CPortCom::ReadAvailable() { return m_Receiver.Available(); }
+
+void CPortCom::Clear() { m_Receiver.Clear(); }
+
+int CPortCom::GetASBState(int* asb, DWORD devType)
+{
+    if (!asb)
+        return 0;
+    if (m_Receiver.PopStatusFrame(asb) == CPortReceiver::ASB_DELIVERED) {
+        Trace(devType, "-GetASBState");
+        return 1;
+    }
+    if (m_nPowerState != PS_ONLINE)
+        TraceError(devType, "-GetASBState : ASBInput lengh is less than 4");
+    return 0;
+}
+
+int CPortCom::SetWrite(int isWrite, DWORD devType)
+{
+    Trace(devType, "+Port SetWrite(isWrite : %d)", isWrite);
+    if (!m_bOpen) {
+        LogError(devType, "-Port SetWrite : m_bOpen is FALSE");
+        return 0;
+    }
+    m_nWrite = isWrite;
+    return 1;
+}
+
+// ---- Line state ----
+
+BOOL CPortCom::CheckModemLines(int cts, int dsr) { return ComCheckModemLines(*m_pLine, m_hPort, cts, dsr); }
+
+BOOL CPortCom::CheckXoffHold() { return ComCheckXoffHold(*m_pLine, m_hPort); }

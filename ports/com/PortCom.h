@@ -1,0 +1,109 @@
+// CPortCom: one serial port (including Bluetooth virtual serial ports) of the com library.
+//
+// The caller's threads open, write, read the receive queue and close; one read thread per open
+// port reads the device, separates status frames from data and decides the power state.
+#pragma once
+
+#include "ComLine.h"
+#include "ComRules.h"
+#include "DeviceOption.h"
+#include "FxString.h"
+#include "FxThread.h"
+#include "PortReceiver.h"
+#include "SyncEx.h"
+
+#include <windows.h>
+
+class CPortCom
+{
+public:
+    CPortCom();
+    virtual ~CPortCom();
+    CPortCom(const CPortCom&) = delete;
+    CPortCom& operator=(const CPortCom&) = delete;
+
+    int SetDeviceOption(const DeviceOption& dop, DWORD devType);
+    void SetLog(DWORD dwUseBinary, DWORD dwUsePortLog, const CString& installPath);
+    void SetPortIndex(int id) { m_nPortIndex = id; }
+
+    int OpenPort(DWORD devType);
+    // The re-open of the read thread: the device only, no queue, buffer or thread.
+    int OpenPortSerial();
+    // The second open path for Bluetooth virtual serial ports. Not available yet: always fails.
+    int OpenPortBluetooth();
+    void ClosePort(DWORD devType);
+    void CloseIfOpen();
+
+    int writePort(const BYTE* buf, int len, DWORD devType);
+    int readPort(BYTE* buf, int len, DWORD timeout, DWORD devType);
+    int ReadAvailable();
+    void Clear();
+    int GetASBState(int* asb, DWORD devType);
+    int IsPowerState() const { return m_nPowerState; }
+    int SetWrite(int isWrite, DWORD devType);
+
+    // The line calls (modem status, error status, control block, purge); NULL restores Win32.
+    // Set while the port is closed.
+    void SetLine(IComLine* line) { m_pLine = line ? line : &Win32ComLine(); }
+
+    BOOL CheckModemLines(int cts, int dsr);
+    BOOL CheckXoffHold();
+
+    void ReadThread();
+
+    const ComConfig& Config() const { return m_Config; }
+    BOOL IsOpen() const { return m_bOpen; }
+    BOOL Is64Bit() const { return m_b64Bit; }
+
+private:
+    // Opens "\\.\<port name>" exclusively for overlapped I/O; INVALID_HANDLE_VALUE on failure.
+    HANDLE OpenDevice(const CString& portName, DWORD& err);
+    // Control block, time-outs and driver queues of a freshly opened device; on failure the
+    // error line of the operation (prefix "-OpenPort" or "-OpenPortSerial") and FALSE.
+    BOOL ConfigureDevice(HANDLE h, const char* op, bool plain, DWORD devType);
+    // Closes the device: breaks pending I/O, lets writers in flight return, closes the handle.
+    void CloseDevice();
+    void CancelDeviceIo();
+    CString PortName();
+
+    // Lines of this port; each checks its gate.
+    void Log(DWORD devType, const char* fmt, ...);
+    void LogError(DWORD devType, const char* fmt, ...);
+    void LogPlain(const char* fmt, ...);
+    void LogPlainError(const char* fmt, ...);
+    void Trace(DWORD devType, const char* fmt, ...);
+    void TracePlain(const char* fmt, ...);
+    void TraceError(DWORD devType, const char* fmt, ...);
+
+    int m_nPortIndex = 0;
+    BOOL m_b64Bit = FALSE;
+    ComConfig m_Config;            // CONTROLDEVICE and the CHECK values
+    CString m_LogFolder;           // installPath of CreatePort4Log; also where Halvirex lies
+    int m_nDeviceState = 0;        // last device-state query of the Bluetooth open path
+    DeviceOption m_dop;            // strPortName is a handle this port holds a reference to
+    CCriticalSection m_OptionLock; // guards the port name against a concurrent SetDeviceOption
+    HANDLE m_hPort = nullptr;
+    volatile BOOL m_bOpen = FALSE;
+    volatile int m_nPowerState = 0;
+    int m_nWrite = 0;
+    volatile BOOL m_bTerminateThread = FALSE;
+    CWinThread* m_pReadThread = nullptr;
+    CEventEx m_TerminateEvent{FALSE, TRUE};
+    volatile BOOL m_bThreadEnded = FALSE;
+    CPortReceiver m_Receiver{false};  // m_pInputQ, the status-frame buffer and their locks
+    int m_dwUseBinary = 0;
+    int m_nLogBit = 0;
+    int m_nTraceBit = 0;
+    IComLine* m_pLine;
+
+    // OpenPort and ClosePort run one at a time; the read thread's re-open only tries it, so a
+    // ClosePort waiting for the thread never waits for the lock the thread would need.
+    SRWLOCK m_OpenLock = SRWLOCK_INIT;
+    // Held shared by each write for as long as it uses the handle; CloseDevice takes it
+    // exclusively before the handle goes, so a write never reaches a closed or reused handle.
+    SRWLOCK m_IoLock = SRWLOCK_INIT;
+    // Guards the handle value for the cancel and the close.
+    CCriticalSection m_HandleLock;
+};
+
+UINT __cdecl ReadThreadProc(LPVOID param);

@@ -1,0 +1,578 @@
+#include "Quillan.h"
+
+#include "PortLog.h"
+#include "Registry.h"
+
+#include <cstdarg>
+
+CQUILLANApp theApp;
+
+namespace {
+
+// PortList and the four slots. Port calls run with the list held shared, so no record (and no
+// library) goes away under a running call; creating, removing, opening and closing a port and
+// loading or freeing the libraries hold it exclusively. It is never taken twice on one thread.
+SRWLOCK g_listLock = SRWLOCK_INIT;
+CPtrList g_portList(10);  // PortEntry*, newest first
+
+// Serialises the popping of status frames across all ports.
+CMutexEx* g_asbLock = nullptr;
+
+enum { SLOT_COM, SLOT_LPT, SLOT_USB, SLOT_NET, SLOT_COUNT };
+CPortDll* g_portDll[SLOT_COUNT] = {};
+const char* const kSlotValue[SLOT_COUNT] = {"comdir", "lptdir", "usbdir", "netdir"};
+const char* const kSlotLogName[SLOT_COUNT] = {"ComDLL", "LptDLL", "UsbDLL", "NetDLL"};
+
+class CSharedList
+{
+public:
+    CSharedList() { AcquireSRWLockShared(&g_listLock); }
+    ~CSharedList() { ReleaseSRWLockShared(&g_listLock); }
+    CSharedList(const CSharedList&) = delete;
+    CSharedList& operator=(const CSharedList&) = delete;
+};
+
+class CExclusiveList
+{
+public:
+    CExclusiveList() { AcquireSRWLockExclusive(&g_listLock); }
+    ~CExclusiveList() { ReleaseSRWLockExclusive(&g_listLock); }
+    CExclusiveList(const CExclusiveList&) = delete;
+    CExclusiveList& operator=(const CExclusiveList&) = delete;
+};
+
+bool ErrorLogOn() { return __atomic_load_n(&theApp.m_bErrorLog, __ATOMIC_ACQUIRE) != 0; }
+bool TraceOn() { return ErrorLogOn() && __atomic_load_n(&theApp.m_bTrace, __ATOMIC_ACQUIRE) != 0; }
+
+int ClassIndex(DWORD devType)
+{
+    switch (devType) {
+    case 1: return 0;
+    case 2: return 1;
+    case 4: return 2;
+    case 8: return 3;
+    case 16: return 4;
+    case 32: return 5;
+    default: return -1;
+    }
+}
+
+const char* DeviceKeyOf(DWORD devType)
+{
+    switch (devType) {
+    case 1:
+    case 32: return VESK_SERVICEOPOS_KEY "\\POSPrinter\\";
+    case 2: return VESK_SERVICEOPOS_KEY "\\CashDrawer\\";
+    case 4: return VESK_SERVICEOPOS_KEY "\\LineDisplay\\";
+    case 8: return VESK_SERVICEOPOS_KEY "\\MSR\\";
+    case 16: return VESK_SERVICEOPOS_KEY "\\SmartCardRW\\";
+    default: return nullptr;
+    }
+}
+
+PortEntry* FindPort(int id)
+{
+    for (POSITION pos = g_portList.GetHeadPosition(); pos;) {
+        PortEntry* e = static_cast<PortEntry*>(g_portList.GetNext(pos));
+        if (e->dwId == id)
+            return e;
+    }
+    return nullptr;
+}
+
+bool Unlink(PortEntry* entry)
+{
+    for (POSITION pos = g_portList.GetHeadPosition(); pos;) {
+        POSITION at = pos;
+        if (g_portList.GetNext(pos) == entry) {
+            g_portList.RemoveAt(at);
+            return true;
+        }
+    }
+    return false;
+}
+
+// A port string starting with a backslash is a device interface path, which may itself contain
+// "COM" or "LPT": it goes to usb before the substring tests.
+int ChooseSlot(const CString& port)
+{
+    if (port.IsEmpty())
+        return -1;
+    if (port[0] == '\\')
+        return SLOT_USB;
+    if (port.Find("COM") >= 0)
+        return SLOT_COM;
+    if (port.Find("LPT") >= 0)
+        return SLOT_LPT;
+    return SLOT_NET;
+}
+
+// Closes the transport for devType when devType is the last class holding the port open; a class
+// that does not hold it open changes nothing. The caller holds the list exclusively.
+void ClosePortLocked(PortEntry* e, int id, DWORD devType)
+{
+    if (!(e->dwOpenDevTypes & devType)) {
+        QlnLine(devType, "-ClosePort<dwId : %d> : not opened by this device.", id);
+        return;
+    }
+    if (e->dwOpenDevTypes != devType) {
+        QlnLine(devType, "-ClosePort<dwId : %d> : another device using port.", id);
+        e->dwOpenDevTypes &= ~devType;
+        return;
+    }
+    if (e->pPortDll && e->pPortDll->m_pClosePort)
+        e->pPortDll->m_pClosePort(id, devType);
+    else
+        QlnError(devType, "ClosePort<dwId : %d> : ClosePort is not bound", id);
+    e->dwOpenDevTypes &= ~devType;
+    e->dwOpenResult = 0;
+    if (IsSpoolerPort(e->strPort))
+        RestoreWindowsDriverPort(e, id, devType);
+    QlnLine(devType, "-ClosePort<dwId : %d>", id);
+}
+
+void VLine(int level, DWORD devType, bool tagged, const char* fmt, va_list ap)
+{
+    PortLogWriteV(level, tagged ? PortLogTag(devType) : nullptr, fmt, ap);
+}
+
+} // namespace
+
+bool IsSpoolerPort(const CString& port)
+{
+    CString head = port.Left(3);
+    return head == "COM" || head == "LPT";
+}
+
+void QlnLine(DWORD devType, const char* fmt, ...)
+{
+    if (!ErrorLogOn())
+        return;
+    va_list ap;
+    va_start(ap, fmt);
+    VLine(0, devType, true, fmt, ap);
+    va_end(ap);
+}
+
+void QlnError(DWORD devType, const char* fmt, ...)
+{
+    if (!ErrorLogOn())
+        return;
+    va_list ap;
+    va_start(ap, fmt);
+    VLine(PORTLOG_ERROR, devType, true, fmt, ap);
+    va_end(ap);
+}
+
+void QlnTrace(DWORD devType, const char* fmt, ...)
+{
+    if (!TraceOn())
+        return;
+    va_list ap;
+    va_start(ap, fmt);
+    VLine(0, devType, true, fmt, ap);
+    va_end(ap);
+}
+
+void QlnPlain(const char* fmt, ...)
+{
+    if (!ErrorLogOn())
+        return;
+    va_list ap;
+    va_start(ap, fmt);
+    VLine(0, 0, false, fmt, ap);
+    va_end(ap);
+}
+
+CQUILLANApp::CQUILLANApp() : CWinApp(nullptr), m_bErrorLog(0), m_bTrace(0) {}
+
+CQUILLANApp::~CQUILLANApp()
+{
+    if (m_bErrorLog) {
+        PortLogWritePlain(0, "- ~CQUILLANApp()");
+        PortLogClose();
+        m_bErrorLog = 0;
+    }
+}
+
+BOOL CQUILLANApp::InitInstance()
+{
+    if (!g_asbLock)
+        g_asbLock = new CMutexEx;
+    return CWinApp::InitInstance();
+}
+
+PortEntry::~PortEntry() { FreeSavedPrinters(this); }
+
+// ---------------------------------------------------------------------------------------------
+// The exports. Quillan's argument orders differ from the transports' for SetDeviceOption
+// (record first), RemovePort (class first) and CreatePort (names and class).
+
+extern "C" {
+
+int WINAPI CreatePort(char* devNameHandle, char* portHandle, DWORD devType)
+{
+    // Both strings come by value: take our own references and drop the caller's.
+    CString devName = CString::FromHandle(devNameHandle);
+    CString port = CString::FromHandle(portHandle);
+    CString::ReleaseHandle(devNameHandle);
+    CString::ReleaseHandle(portHandle);
+
+    CString installPath;
+    DWORD useBinary = 0, useLog = 0;
+    int portLog = 0, encLog = 0;
+    if (const char* key = DeviceKeyOf(devType)) {
+        CRegistry reg(HKEY_LOCAL_MACHINE);
+        CString keyPath = CString(key) + devName;
+        CString inf;
+        reg.GetString(keyPath, "inf", inf);
+        int slash = inf.ReverseFind('\\');
+        if (slash >= 0)
+            installPath = inf.Left(slash);
+        reg.GetDWORD(keyPath, "Binary", useBinary);
+        reg.GetDWORD(keyPath, "Log", useLog);
+    }
+    if (!installPath.IsEmpty()) {
+        CString setupInf = installPath + (devType == 32 ? "\\setup_label.inf" : "\\setup.inf");
+        portLog = int(GetPrivateProfileIntA("SPECIAL", "PortLog", 0, setupInf));
+        encLog = int(GetPrivateProfileIntA("SPECIAL", "EncLog", 0, setupInf));
+    }
+    if (encLog != 0)
+        useBinary = 0;
+    DWORD logFlags = useLog == 1 ? DWORD(2 * portLog + 1) : 0;
+
+    CExclusiveList lock;
+    if (!ErrorLogOn() && logFlags != 0) {
+        __atomic_store_n(&theApp.m_bTrace, LONG((logFlags >> 1) & 1), __ATOMIC_RELEASE);
+        PortLogOpen(TRUE, installPath, "Qln", 0);
+        __atomic_store_n(&theApp.m_bErrorLog, 1, __ATOMIC_RELEASE);
+    }
+    QlnLine(devType, "+CreatePort <DevName : %s, strPort : %s, DevType : %d>", devName.GetString(), port.GetString(),
+            int(devType));
+
+    int cls = ClassIndex(devType);
+    if (cls < 0) {
+        QlnError(devType, "-CreatePort: Invalid DevType<%d>", int(devType));
+        return 0;
+    }
+
+    for (POSITION pos = g_portList.GetHeadPosition(); pos;) {
+        PortEntry* e = static_cast<PortEntry*>(g_portList.GetNext(pos));
+        if (e->strPort == port && e->strDevName[cls].IsEmpty()) {
+            e->strDevName[cls] = devName;
+            e->dwDevTypes |= devType;
+            QlnLine(devType, "-CreatePort: existing portId used  <%d>", e->dwId);
+            return e->dwId;
+        }
+    }
+
+    int id = 0;
+    CPortDll* dll = nullptr;
+    int slot = ChooseSlot(port);
+    if (slot < 0) {
+        QlnError(devType, "strPort is empty string.");
+    } else if ((dll = g_portDll[slot]) != nullptr && dll->m_pCreatePort) {
+        if (useBinary == 1 || logFlags == 1) {
+            if (dll->m_pCreatePort4Log) {
+                id = dll->m_pCreatePort4Log(useBinary, logFlags, installPath.AddRefHandle());
+                QlnLine(devType, "CreatePort4Log<dwId : %d> in %s <dwUseBinary:%d, dwUsePortLog:%d, installPath:%s>", id,
+                        kSlotLogName[slot], int(useBinary), int(logFlags), installPath.GetString());
+            }
+        } else {
+            id = dll->m_pCreatePort();
+            QlnLine(devType, "CreatePort in %s", kSlotLogName[slot]);
+        }
+    }
+
+    if (id == 0) {
+        QlnError(devType, "-CreatePort : fail to create portId : %d", 0);
+        return 0;
+    }
+    PortEntry* e = new PortEntry;
+    e->dwId = id;
+    e->strDevName[cls] = devName;
+    e->strPort = port;
+    e->dwDevTypes = devType;
+    e->pPortDll = dll;
+    g_portList.AddHead(e);
+    QlnLine(devType, "-CreatePort : new created portId : %d", id);
+    return id;
+}
+
+int WINAPI RemovePort(DWORD devType, int id)
+{
+    CExclusiveList lock;
+    QlnLine(devType, "+RemovePort <dwId : %d, DevType : %d>", id, int(devType));
+    if (!IsDevTypeValid(devType)) {
+        QlnError(devType, "-RemovePort : Invalid devcie type. <dwId : %d, DevType : %d>", id, int(devType));
+        return -1;
+    }
+    PortEntry* e = FindPort(id);
+    if (!e)
+        return -1;
+
+    if (e->dwDevTypes == devType) {
+        Unlink(e);
+        // The port must not stay open (nor the printer queues on FILE:) once its record is gone.
+        if (e->dwOpenDevTypes != 0) {
+            e->dwOpenDevTypes = devType;
+            ClosePortLocked(e, id, devType);
+        }
+        QlnLine(devType, "RemovePort<dwId : %d> : All Remove. delete port.", id);
+        if (e->pPortDll && e->pPortDll->m_pDeletePort)
+            e->pPortDll->m_pDeletePort(id);
+        delete e;
+        QlnLine(devType, "-RemovePort<dwId : %d> : close port", id);
+        return 0;
+    }
+
+    // A class that goes away stops holding the port open too.
+    if (e->dwOpenDevTypes & devType)
+        ClosePortLocked(e, id, devType);
+    e->strDevName[ClassIndex(devType)].Empty();
+    e->dwDevTypes &= ~devType;
+    QlnLine(devType, "-RemovePort<dwId : %d> : partial remove. remain dev:%d", id, int(e->dwDevTypes));
+    return int(e->dwDevTypes);
+}
+
+int WINAPI SetDeviceOption(DeviceOption dop, int id, DWORD devType)
+{
+    int result = 0;
+    {
+        CSharedList lock;
+        QlnTrace(devType, "+SetDeviceOption <dwId : %d, DP Size : %d>", id, int(sizeof(DeviceOption)));
+        PortEntry* e = FindPort(id);
+        if (!e) {
+            QlnError(devType, "SetDeviceOption<dwId : %d> : pPortQln is NULL", id);
+        } else if (!e->pPortDll || !e->pPortDll->m_pSetDeviceOption) {
+            QlnError(devType, "SetDeviceOption<dwId : %d> : SetDeviceOption is not bound", id);
+        } else {
+            if (e->strPort.Left(3) == "COM") {
+                dop.dwBtStackType = 0;
+                if (dop.dwUsingBT == 1)
+                    dop.dwBtStackType = DWORD(GetBluetoothStackType(id, e->strPort, devType));
+            }
+            // The transport releases the reference its copy carries.
+            result = e->pPortDll->m_pSetDeviceOption(id, DeviceOptionCopy(dop), devType);
+            QlnTrace(devType, "-SetDeviceOption<dwId : %d, retVal : %d>", id, result);
+        }
+    }
+    DeviceOptionRelease(dop);
+    return result;
+}
+
+int WINAPI OpenPort(int id, DWORD devType)
+{
+    CExclusiveList lock;
+    QlnLine(devType, "+OpenPort <dwId : %d>", id);
+    PortEntry* e = FindPort(id);
+    if (!e) {
+        QlnError(devType, "OpenPort<dwId : %d> : pPortQln is NULL", id);
+        return 0;
+    }
+    if (!IsDevTypeValid(devType)) {
+        QlnError(devType, "-OpenPort : Invalid DevType<%d>", int(devType));
+        return 0;
+    }
+    if (e->dwOpenDevTypes & 0x3F) {
+        e->dwOpenDevTypes |= devType;
+        QlnLine(devType, "-OpenPort<dwId : %d> : already port open.", id);
+        return 1;
+    }
+    if (!e->pPortDll || !e->pPortDll->m_pOpenPort) {
+        QlnError(devType, "OpenPort<dwId : %d> : OpenPort is not bound", id);
+        return 0;
+    }
+    bool spooler = IsSpoolerPort(e->strPort);
+    if (spooler)
+        MoveWindowsDriverPort(e, id, devType, ExistWindowsDriverFilePort(id, devType));
+    int result = e->pPortDll->m_pOpenPort(id, devType);
+    if (result != 0) {
+        e->dwOpenDevTypes |= devType;
+        e->dwOpenResult = result;
+    } else if (spooler) {
+        // No ClosePort follows a failed open: the queues go back now.
+        RestoreWindowsDriverPort(e, id, devType);
+    }
+    QlnLine(devType, "-OpenPort <dwId : %d, retVal : %d>", id, result);
+    return result;
+}
+
+void WINAPI ClosePort(int id, DWORD devType)
+{
+    CExclusiveList lock;
+    QlnLine(devType, "+ClosePort <dwId : %d>", id);
+    PortEntry* e = FindPort(id);
+    if (!e) {
+        QlnError(devType, "ClosePort<dwId : %d> : pPortQln is NULL", id);
+        return;
+    }
+    if (!IsDevTypeValid(devType)) {
+        QlnError(devType, "-ClosePort : Invalid DevType<%d>", int(devType));
+        return;
+    }
+    ClosePortLocked(e, id, devType);
+}
+
+int WINAPI Write(const BYTE* buf, DWORD len, int id, DWORD devType)
+{
+    CSharedList lock;
+    QlnTrace(devType, "+Write <dwId : %d, length : %d>", id, int(len));
+    PortEntry* e = FindPort(id);
+    if (!e) {
+        QlnError(devType, "Write<dwId : %d> : pPortQln is NULL", id);
+        return 0;
+    }
+    if (!e->pPortDll || !e->pPortDll->m_pWrite) {
+        QlnError(devType, "Write<dwId : %d> : Write is not bound", id);
+        return 0;
+    }
+    int r = e->pPortDll->m_pWrite(buf, int(len), id, devType);
+    QlnTrace(devType, "-Write<dwId : %d, retVal : %d>", id, r);
+    return r;
+}
+
+int WINAPI Read(BYTE* buf, DWORD len, DWORD timeout, int id, DWORD devType)
+{
+    CSharedList lock;
+    QlnTrace(devType, "+Read <dwId : %d, length : %d, timeout : %d>", id, int(len), int(timeout));
+    PortEntry* e = FindPort(id);
+    if (!e) {
+        QlnError(devType, "Read<dwId : %d> : pPortQln is NULL", id);
+        return 0;
+    }
+    if (!e->pPortDll || !e->pPortDll->m_pRead) {
+        QlnError(devType, "Read<dwId : %d> : Read is not bound", id);
+        return 0;
+    }
+    int r = e->pPortDll->m_pRead(buf, int(len), timeout, id, devType);
+    QlnTrace(devType, "-Read<dwId : %d, retVal : %d>", id, r);
+    return r;
+}
+
+int WINAPI ReadAvailable(int id, DWORD devType)
+{
+    CSharedList lock;
+    QlnTrace(devType, "+ReadAvailable <dwId : %d>", id);
+    PortEntry* e = FindPort(id);
+    if (!e) {
+        QlnError(devType, "ReadAvailable<dwId : %d> : pPortQln is NULL", id);
+        return 0;
+    }
+    if (!e->pPortDll || !e->pPortDll->m_pReadAvailable) {
+        QlnError(devType, "ReadAvailable<dwId : %d> : ReadAvailable is not bound", id);
+        return 0;
+    }
+    int r = e->pPortDll->m_pReadAvailable(id, devType);
+    QlnTrace(devType, "-ReadAvailable<dwId : %d, retVal : %d>", id, r);
+    return r;
+}
+
+void WINAPI Clear(int id, DWORD devType)
+{
+    CSharedList lock;
+    QlnTrace(devType, "+Clear <dwId : %d>", id);
+    PortEntry* e = FindPort(id);
+    if (!e) {
+        QlnError(devType, "Clear<dwId : %d> : pPortQln is NULL", id);
+        return;
+    }
+    if (!e->pPortDll || !e->pPortDll->m_pClear) {
+        QlnError(devType, "Clear<dwId : %d> : Clear is not bound", id);
+        return;
+    }
+    e->pPortDll->m_pClear(id, devType);
+    QlnTrace(devType, "-Clear<dwId : %d>", id);
+}
+
+int WINAPI IsPowerState(int id, DWORD devType)
+{
+    CSharedList lock;
+    QlnTrace(devType, "+IsPowerState <dwId : %d>", id);
+    PortEntry* e = FindPort(id);
+    if (!e) {
+        QlnError(devType, "IsPowerState<dwId : %d> : pPortQln is NULL", id);
+        return 0;
+    }
+    if (!e->pPortDll || !e->pPortDll->m_pIsPowerState) {
+        QlnError(devType, "IsPowerState<dwId : %d> : IsPowerState is not bound", id);
+        return 0;
+    }
+    int r = e->pPortDll->m_pIsPowerState(id, devType);
+    QlnTrace(devType, "-IsPowerState<dwId : %d, retVal : %d>", id, r);
+    return r;
+}
+
+int WINAPI GetASBState(int* asb, int id, DWORD devType)
+{
+    CSharedList lock;
+    QlnTrace(devType, "+GetASBState <dwId : %d>", id);
+    PortEntry* e = FindPort(id);
+    if (!e) {
+        QlnError(devType, "GetASBState<dwId : %d> : pPortQln is NULL", id);
+        return 0;
+    }
+    if (!e->pPortDll || !e->pPortDll->m_pGetASBState) {
+        QlnError(devType, "GetASBState<dwId : %d> : GetASBState is not bound", id);
+        return 0;
+    }
+    int r;
+    {
+        CMutexExLock asbLock(*g_asbLock);
+        r = e->pPortDll->m_pGetASBState(asb, id, devType);
+    }
+    QlnTrace(devType, "-GetASBState<dwId : %d, retVal : %d>", id, r);
+    return r;
+}
+
+int WINAPI SetWrite(BOOL isWrite, int id, DWORD devType)
+{
+    CSharedList lock;
+    QlnTrace(devType, "+SetWrite <dwId : %d, isWrite : %d>", id, int(isWrite));
+    PortEntry* e = FindPort(id);
+    if (!e) {
+        QlnError(devType, "SetWrite <dwId : %d>: pPortQln is NULL", id);
+        return 0;
+    }
+    if (!e->pPortDll || !e->pPortDll->m_pSetWrite) {
+        QlnError(devType, "SetWrite <dwId : %d>: SetWrite is not bound", id);
+        return 0;
+    }
+    int r = e->pPortDll->m_pSetWrite(isWrite, id, devType);
+    QlnTrace(devType, "-SetWrite<dwId : %d, retVal : %d>", id, r);
+    return r;
+}
+
+int WINAPI LoadChildDll()
+{
+    CExclusiveList lock;
+    CRegistry reg(HKEY_LOCAL_MACHINE);
+    for (int i = 0; i < SLOT_COUNT; ++i) {
+        if (g_portDll[i])
+            continue;  // filled before, with or without a module: not retried until FreeChildDll
+        CString path;
+        reg.GetString(VESK_SERVICEINFO_KEY, kSlotValue[i], path);
+        g_portDll[i] = new CPortDll;
+        g_portDll[i]->LoadDll(path);
+    }
+    return 0;
+}
+
+int WINAPI FreeChildDll()
+{
+    CExclusiveList lock;
+    if (!g_portList.IsEmpty()) {
+        QlnPlain("FreeChildDll : but now using communication port");
+        return g_portList.GetCount();
+    }
+    for (int i = 0; i < SLOT_COUNT; ++i) {
+        if (!g_portDll[i])
+            continue;
+        g_portDll[i]->FreeDll();
+        delete g_portDll[i];
+        g_portDll[i] = nullptr;
+    }
+    return 0;
+}
+
+} // extern "C"

@@ -1,0 +1,79 @@
+// Quillan, the port manager: one port record per transport port, shared by the device classes
+// that name the same port string; every port call is routed by port id to the transport library
+// that holds the port.
+#pragma once
+
+#include "DeviceOption.h"
+#include "FxApp.h"
+#include "FxColl.h"
+#include "PortDll.h"
+#include "SyncEx.h"
+
+#include <windows.h>
+
+class CQUILLANApp : public CWinApp
+{
+public:
+    CQUILLANApp();
+    ~CQUILLANApp() override;
+    BOOL InitInstance() override;
+
+    // Off until a CreatePort turns logging on; then kept for the life of the library.
+    volatile LONG m_bErrorLog;
+    volatile LONG m_bTrace;
+};
+
+extern CQUILLANApp theApp;
+
+// A printer queue moved off a port while the port is open.
+struct SavedPrinter
+{
+    CString strName;
+    CString strOldPort;
+    DWORD dwOldAttributes = 0;
+    BOOL bHasAttributes = FALSE;
+};
+
+struct PortEntry
+{
+    PortEntry() {}
+    ~PortEntry();
+    PortEntry(const PortEntry&) = delete;
+    PortEntry& operator=(const PortEntry&) = delete;
+
+    int dwId = 0;
+    CString strDevName[6];   // by class bit 1, 2, 4, 8, 16, 32; empty: the class holds no share
+    CString strPort;
+    DWORD dwDevTypes = 0;
+    CPortDll* pPortDll = nullptr;  // not owned
+    CPtrList savedPrinters;        // SavedPrinter*, owned
+    int dwOpenResult = 0;
+    DWORD dwOpenDevTypes = 0;
+};
+
+// The class bits a port call may carry.
+inline bool IsDevTypeValid(DWORD devType)
+{
+    return devType == 1 || devType == 2 || devType == 4 || devType == 8 || devType == 16 || devType == 32;
+}
+
+// True when the first three characters of the port string are "COM" or "LPT" (a port a Windows
+// printer queue can also use).
+bool IsSpoolerPort(const CString& port);
+
+// Log lines of Quillan's port log: Line and Error need the error-log flag, Trace the trace flag.
+void QlnLine(DWORD devType, const char* fmt, ...);
+void QlnError(DWORD devType, const char* fmt, ...);
+void QlnTrace(DWORD devType, const char* fmt, ...);
+void QlnPlain(const char* fmt, ...);
+
+// Printer queue moves (the caller holds the port list exclusively and passes the record found).
+BOOL ExistWindowsDriverFilePort(int id, DWORD devType);
+BOOL AddNewWindowsDriverPort(int id, DWORD devType);
+void MoveWindowsDriverPort(PortEntry* entry, int id, DWORD devType, BOOL bExistFilePort);
+void RestoreWindowsDriverPort(PortEntry* entry, int id, DWORD devType);
+void FreeSavedPrinters(PortEntry* entry);
+
+// Bluetooth stack of a COM port from its "Ports" class device: 0 other, 1 Microsoft, 2 TOSHIBA, 3 IVT.
+int GetBluetoothStackType(int id, const CString& portName, DWORD devType);
+int BtStackTypeFromProvider(const char* provider);

@@ -1,0 +1,187 @@
+// Printer queues on the port Quillan opens move to "FILE:" and come back, on the Wine spooler of
+// the test prefix. The spooler keeps its printers in HKLM, so the registry override ends before
+// any spooler call: these printers live in the test prefix itself (unique names, removed after).
+#include "QuillanFixture.h"
+
+#include <winspool.h>
+
+#ifdef DeletePort
+#undef DeletePort
+#endif
+
+namespace {
+
+const char kDriver[] = "VESK Test Queue Driver";
+
+struct QueueState
+{
+    bool found = false;
+    std::string port;
+    DWORD attributes = 0;
+};
+
+bool EnsureDriver()
+{
+    DRIVER_INFO_3A di;
+    memset(&di, 0, sizeof di);
+    di.cVersion = 3;
+    di.pName = const_cast<char*>(kDriver);
+    di.pDriverPath = const_cast<char*>("wineps.drv");
+    di.pDataFile = const_cast<char*>("wineps.drv");
+    di.pConfigFile = const_cast<char*>("wineps.drv");
+    if (AddPrinterDriverA(nullptr, 3, reinterpret_cast<BYTE*>(&di)))
+        return true;
+    return GetLastError() == ERROR_PRINTER_DRIVER_ALREADY_INSTALLED;
+}
+
+bool AddQueue(const std::string& name, const char* port, DWORD attributes)
+{
+    PRINTER_INFO_2A pi;
+    memset(&pi, 0, sizeof pi);
+    pi.pPrinterName = const_cast<char*>(name.c_str());
+    pi.pPortName = const_cast<char*>(port);
+    pi.pDriverName = const_cast<char*>(kDriver);
+    pi.pPrintProcessor = const_cast<char*>("WinPrint");
+    pi.pDatatype = const_cast<char*>("RAW");
+    pi.Attributes = attributes;
+    HANDLE h = AddPrinterA(nullptr, 2, reinterpret_cast<BYTE*>(&pi));
+    if (!h)
+        return false;
+    ClosePrinter(h);
+    return true;
+}
+
+void DeleteQueue(const std::string& name)
+{
+    HANDLE h = nullptr;
+    PRINTER_DEFAULTSA d = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    if (OpenPrinterA(const_cast<char*>(name.c_str()), &h, &d)) {
+        DeletePrinter(h);
+        ClosePrinter(h);
+    }
+}
+
+QueueState Queue(const std::string& name)
+{
+    QueueState s;
+    HANDLE h = nullptr;
+    if (!OpenPrinterA(const_cast<char*>(name.c_str()), &h, nullptr))
+        return s;
+    DWORD needed = 0;
+    GetPrinterA(h, 2, nullptr, 0, &needed);
+    std::vector<BYTE> buf(needed ? needed : 1);
+    if (needed && GetPrinterA(h, 2, buf.data(), needed, &needed)) {
+        PRINTER_INFO_2A* pi = reinterpret_cast<PRINTER_INFO_2A*>(buf.data());
+        s.found = true;
+        s.port = pi->pPortName ? pi->pPortName : "";
+        s.attributes = pi->Attributes;
+    }
+    ClosePrinter(h);
+    return s;
+}
+
+const DWORD kAttributes = PRINTER_ATTRIBUTE_LOCAL | PRINTER_ATTRIBUTE_ENABLE_BIDI | PRINTER_ATTRIBUTE_KEEPPRINTEDJOBS;
+
+} // namespace
+
+class QuillanSpoolerTest : public QuillanTest
+{
+protected:
+    void SetUp() override
+    {
+        QuillanTest::SetUp();
+        const ::testing::TestInfo* t = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string base = "VESK " + std::to_string(GetCurrentProcessId()) + " " + t->name();
+        m_on3 = base + " on COM3";
+        m_on31 = base + " on COM31";
+    }
+
+    // Creates the port records with the registry override on, then ends the override so the
+    // spooler calls see the prefix's own printers; adds the two queues.
+    void StartQueues()
+    {
+        ASSERT_EQ(q.LoadChildDll(), 0);
+        m_id = q.CreatePort("LBLQ", "COM3", 32);
+        ASSERT_NE(m_id, 0);
+        ASSERT_EQ(q.CreatePort("POSQ", "COM3", 1), m_id);
+        m_reg.reset();
+        ASSERT_TRUE(EnsureDriver()) << GetLastError();
+        ASSERT_TRUE(AddQueue(m_on3, "COM3:", kAttributes)) << GetLastError();
+        ASSERT_TRUE(AddQueue(m_on31, "COM31:", kAttributes)) << GetLastError();
+        m_queues = true;
+    }
+
+    void TearDown() override
+    {
+        if (m_queues) {
+            DeleteQueue(m_on3);
+            DeleteQueue(m_on31);
+        }
+        QuillanTest::TearDown();
+    }
+
+    void ExpectOnTheirPorts()
+    {
+        QueueState s3 = Queue(m_on3), s31 = Queue(m_on31);
+        EXPECT_EQ(s3.port, "COM3:");
+        EXPECT_EQ(s3.attributes, kAttributes);
+        EXPECT_EQ(s31.port, "COM31:");
+        EXPECT_EQ(s31.attributes, kAttributes);
+    }
+
+    std::string m_on3, m_on31;
+    int m_id = 0;
+    bool m_queues = false;
+};
+
+TEST_F(QuillanSpoolerTest, QueueOnThePortMovesToFileWhileOpenAndComesBack)
+{
+    StartQueues();
+    ASSERT_TRUE(Queue(m_on3).found);
+    ExpectOnTheirPorts();
+
+    ASSERT_EQ(q.OpenPort(m_id, 32), 1);
+    QueueState s3 = Queue(m_on3);
+    EXPECT_EQ(s3.port, "FILE:");
+    EXPECT_EQ(s3.attributes, kAttributes & ~DWORD(PRINTER_ATTRIBUTE_ENABLE_BIDI)) << "only the bidirectional bit goes";
+    EXPECT_EQ(Queue(m_on31).port, "COM31:") << "COM31: is another port";
+
+    // A second class neither moves again nor restores early.
+    EXPECT_EQ(q.OpenPort(m_id, 1), 1);
+    q.ClosePort(m_id, 32);
+    EXPECT_EQ(Queue(m_on3).port, "FILE:");
+    q.ClosePort(m_id, 1);
+    ExpectOnTheirPorts();
+
+    // Opening again works the same way (the saved queues were emptied at the close).
+    ASSERT_EQ(q.OpenPort(m_id, 32), 1);
+    EXPECT_EQ(Queue(m_on3).port, "FILE:");
+    q.ClosePort(m_id, 32);
+    ExpectOnTheirPorts();
+
+    EXPECT_EQ(q.RemovePort(1, m_id), 32);
+    EXPECT_EQ(q.RemovePort(32, m_id), 0);
+}
+
+TEST_F(QuillanSpoolerTest, AFailedOpenPutsTheQueuesBackAtOnce)
+{
+    StartQueues();
+    SetEnvironmentVariableA("VESK_REC_OPEN", "0");
+    EXPECT_EQ(q.OpenPort(m_id, 32), 0);
+    EXPECT_EQ(Count("com OpenPort id=10000 dev=32 -> 0"), 1);
+    ExpectOnTheirPorts();
+    EXPECT_EQ(q.RemovePort(1, m_id), 32);
+    EXPECT_EQ(q.RemovePort(32, m_id), 0);
+    EXPECT_EQ(Count("com ClosePort"), 0) << "nothing was open";
+}
+
+TEST_F(QuillanSpoolerTest, RemovingAnOpenPortPutsTheQueuesBack)
+{
+    StartQueues();
+    ASSERT_EQ(q.OpenPort(m_id, 32), 1);
+    EXPECT_EQ(Queue(m_on3).port, "FILE:");
+    EXPECT_EQ(q.RemovePort(1, m_id), 32);
+    EXPECT_EQ(Queue(m_on3).port, "FILE:") << "the label printer still has it open";
+    EXPECT_EQ(q.RemovePort(32, m_id), 0);
+    ExpectOnTheirPorts();
+}

@@ -1,0 +1,251 @@
+// A CPortCom on a pty COM port with a scripted line: the read thread's reaction to line
+// changes, frames split over reads, open failures and their recovery.
+#include "ComSimTest.h"
+#include "PortCom.h"
+
+namespace {
+
+class ComLineSim : public ComSimTest
+{
+protected:
+    void TearDown() override
+    {
+        SetEvent(line.gate);
+        line.holdModem = false;
+        if (port) {
+            port->ClosePort(DEVTYPE_LABEL);
+            delete port;
+            port = nullptr;
+        }
+        ComSimTest::TearDown();
+    }
+
+    // A port made after the test wrote its setup.inf, with a log at log+trace.
+    CPortCom& MakePort(DeviceOption dop, DWORD usePortLog = 3)
+    {
+        port = new CPortCom;
+        port->SetPortIndex(10000 + com);
+        port->SetLog(0, usePortLog, CString(logs.Path().c_str()));
+        port->SetLine(&line);
+        EXPECT_EQ(port->SetDeviceOption(dop, DEVTYPE_LABEL), 1);
+        DeviceOptionRelease(dop);
+        return *port;
+    }
+    std::vector<BYTE> Read(size_t n)
+    {
+        return ReadAll([&](BYTE* b, int len) { return port->readPort(b, len, 200, DEVTYPE_LABEL); }, n);
+    }
+    int Lines(const std::string& text) { return CountLines(logs, text); }
+    bool PowerIs(int state)
+    {
+        return WaitFor([&] { return port->IsPowerState() == state; });
+    }
+
+    CScriptedLine line;
+    CPortCom* port = nullptr;
+};
+
+TEST_F(ComLineSim, PowerStateStaysZeroUntilTheFirstDecision)
+{
+    line.holdModem = true;
+    CPortCom& p = MakePort(ComOption(portName));
+    EXPECT_EQ(p.IsPowerState(), 0);
+    ASSERT_EQ(p.OpenPort(DEVTYPE_LABEL), 1);
+    ASSERT_TRUE(WaitFor([&] { return line.modemCalls.load() >= 1; }));
+    EXPECT_EQ(p.IsPowerState(), 0);
+    SetEvent(line.gate);
+    EXPECT_TRUE(PowerIs(PS_ONLINE));
+}
+
+TEST_F(ComLineSim, HardwareLineDropPurgesTransmitAndComesBack)
+{
+    line.modem = COM_MODEM_CTS | COM_MODEM_DSR;
+    CPortCom& p = MakePort(ComOption(portName, 0));
+    ASSERT_EQ(p.OpenPort(DEVTYPE_LABEL), 1);
+    ASSERT_TRUE(PowerIs(PS_ONLINE));
+    EXPECT_EQ(line.txPurges, 0);
+    // The hardware handshake reached the device's control block.
+    EXPECT_TRUE(line.lastDcb.fOutxCtsFlow);
+    EXPECT_TRUE(line.lastDcb.fOutxDsrFlow);
+
+    line.modem = COM_MODEM_CTS;  // DSR falls
+    ASSERT_TRUE(PowerIs(PS_OFFLINE));
+    // The transmit side is purged in every off-line pass.
+    EXPECT_TRUE(WaitFor([&] { return line.txPurges.load() >= 3; }));
+    // A serial port stays open and keeps reading while off-line.
+    EXPECT_TRUE(p.IsOpen());
+    ASSERT_TRUE(sim.send(ep, Bytes({0x41, 0x42}))) << sim.error();
+    EXPECT_EQ(Read(2), std::vector<BYTE>({0x41, 0x42}));
+
+    line.modem = COM_MODEM_CTS | COM_MODEM_DSR;
+    ASSERT_TRUE(PowerIs(PS_ONLINE));
+    int purges = line.txPurges;
+    // Let a few on-line passes run: no more purges.
+    int calls = line.modemCalls;
+    ASSERT_TRUE(WaitFor([&] { return line.modemCalls.load() >= calls + 6; }));
+    EXPECT_EQ(line.txPurges, purges);
+    p.ClosePort(DEVTYPE_LABEL);
+
+    // Each change once.
+    EXPECT_EQ(Lines("Serial On-line signal"), 2);
+    EXPECT_EQ(Lines("Serial Off-line signal"), 1);
+    EXPECT_EQ(Lines("GetCommModemStatus : dwMask=48"), 2);
+    EXPECT_EQ(Lines("GetCommModemStatus : dwMask=16"), 1);
+}
+
+TEST_F(ComLineSim, UnreadableModemStatusIsOffLineWithHardwareHandshake)
+{
+    line.modemFails = true;
+    CPortCom& p = MakePort(ComOption(portName, 0));
+    ASSERT_EQ(p.OpenPort(DEVTYPE_LABEL), 1);
+    EXPECT_TRUE(PowerIs(PS_OFFLINE));
+    line.modemFails = false;
+    line.modem = COM_MODEM_CTS | COM_MODEM_DSR;
+    EXPECT_TRUE(PowerIs(PS_ONLINE));
+}
+
+TEST_F(ComLineSim, XoffHoldDecidesWithXonXoff)
+{
+    line.xoffHold = 1;
+    CPortCom& p = MakePort(ComOption(portName, 1));
+    ASSERT_EQ(p.OpenPort(DEVTYPE_LABEL), 1);
+    EXPECT_TRUE(line.lastDcb.fOutX);
+    EXPECT_TRUE(line.lastDcb.fInX);
+    ASSERT_TRUE(PowerIs(PS_OFFLINE));
+    line.xoffHold = 0;
+    ASSERT_TRUE(PowerIs(PS_ONLINE));
+    line.xoffHold = 1;
+    ASSERT_TRUE(PowerIs(PS_OFFLINE));
+    p.ClosePort(DEVTYPE_LABEL);
+    EXPECT_EQ(Lines("Serial Off-line signal"), 2);
+    EXPECT_EQ(Lines("Serial On-line signal"), 1);
+}
+
+TEST_F(ComLineSim, NoneWithASoftwareCheckWatchesThatLine)
+{
+    ASSERT_TRUE(install.Write("setup.inf", "[SPECIAL]\r\nCHECK_CTS_SW=1\r\n"));
+    line.modem = COM_MODEM_DSR;
+    CPortCom& p = MakePort(ComOption(portName, 2));
+    ASSERT_EQ(p.Config().CHECK_CTS_SW, 1);
+    ASSERT_EQ(p.OpenPort(DEVTYPE_LABEL), 1);
+    // CTS output flow control with RTS enabled reached the device.
+    EXPECT_TRUE(line.lastDcb.fOutxCtsFlow);
+    EXPECT_FALSE(line.lastDcb.fOutxDsrFlow);
+    EXPECT_EQ(DWORD(line.lastDcb.fRtsControl), DWORD(RTS_CONTROL_ENABLE));
+    EXPECT_EQ(DWORD(line.lastDcb.fDtrControl), DWORD(DTR_CONTROL_DISABLE));
+    ASSERT_TRUE(PowerIs(PS_OFFLINE));
+    line.modem = COM_MODEM_CTS;
+    EXPECT_TRUE(PowerIs(PS_ONLINE));
+}
+
+TEST_F(ComLineSim, FramesSplitOverSeveralReads)
+{
+    // One byte per read: every frame spans four passes.
+    line.inQueCap = 1;
+    CPortCom& p = MakePort(ComOption(portName), 1);
+    ASSERT_EQ(p.OpenPort(DEVTYPE_LABEL), 1);
+    ASSERT_TRUE(sim.send(ep, Bytes({'a', 0x30, 0x01, 0x03, 0x0F, 'b', 0x35, 0x60, 0x42, 0x00, 'c'}))) << sim.error();
+    EXPECT_EQ(Read(3), std::vector<BYTE>({'a', 'b', 'c'}));
+    int asb = 0;
+    ASSERT_TRUE(WaitFor([&] { return p.GetASBState(&asb, DEVTYPE_LABEL) == 1; }));
+    EXPECT_EQ(unsigned(asb), 0x0F030130u);
+    ASSERT_TRUE(WaitFor([&] { return p.GetASBState(&asb, DEVTYPE_LABEL) == 1; }));
+    EXPECT_EQ(unsigned(asb), 0x00426035u);
+    EXPECT_EQ(p.GetASBState(&asb, DEVTYPE_LABEL), 0);
+    // Data bytes went to the queue one read at a time.
+    EXPECT_EQ(Lines("Input 1bytes : 61"), 1);
+    EXPECT_EQ(Lines("Input 1bytes : 62"), 1);
+}
+
+TEST_F(ComLineSim, FloodIsReadInPassesOfAtMost512)
+{
+    CPortCom& p = MakePort(ComOption(portName), 1);
+    ASSERT_EQ(p.OpenPort(DEVTYPE_LABEL), 1);
+    ASSERT_TRUE(sim.flood(ep, 3000)) << sim.error();
+    std::vector<BYTE> got = Read(3000);
+    ASSERT_EQ(got.size(), 3000u);
+    for (size_t i = 0; i < got.size(); ++i)
+        ASSERT_EQ(got[i], BYTE('a' + i % 26)) << "at " << i;
+    p.ClosePort(DEVTYPE_LABEL);
+    int reads = 0;
+    for (const std::string& l : LogLines(logs)) {
+        const std::string t = LineText(l);
+        if (t.rfind("Input ", 0) == 0) {
+            ++reads;
+            EXPECT_LE(std::atoi(t.c_str() + 6), 512) << t;
+        }
+    }
+    EXPECT_GE(reads, 6);
+}
+
+TEST_F(ComLineSim, FailedOpenClosesTheDeviceAndALaterOpenSucceeds)
+{
+    line.setStateFailures = 1;
+    CPortCom& p = MakePort(ComOption(portName), 1);
+    EXPECT_EQ(p.OpenPort(DEVTYPE_LABEL), 0);
+    EXPECT_FALSE(p.IsOpen());
+    EXPECT_EQ(Lines("<LABEL> !ERROR: -OpenPort : fail to SetCommState"), 1);
+    // The device was given back at once.
+    EXPECT_TRUE(DeviceIsFree());
+
+    // A setting that does not fit the control block fails the same way, without the device.
+    DeviceOption bad = ComOption(portName);
+    bad.dwByteSize = 0x108;
+    EXPECT_EQ(p.SetDeviceOption(bad, DEVTYPE_LABEL), 1);
+    DeviceOptionRelease(bad);
+    EXPECT_EQ(p.OpenPort(DEVTYPE_LABEL), 0);
+    EXPECT_EQ(Lines("<LABEL> !ERROR: -OpenPort : fail to SetCommState"), 2);
+    EXPECT_TRUE(DeviceIsFree());
+
+    DeviceOption good = ComOption(portName);
+    p.SetDeviceOption(good, DEVTYPE_LABEL);
+    DeviceOptionRelease(good);
+    ASSERT_EQ(p.OpenPort(DEVTYPE_LABEL), 1);
+    BYTE b[2] = {'o', 'k'};
+    EXPECT_EQ(p.writePort(b, 2, DEVTYPE_LABEL), 2);
+    EXPECT_EQ(Received(2), Bytes({'o', 'k'}));
+}
+
+TEST_F(ComLineSim, BluetoothPortOnARegularOpenReadsAndClosesWhenTheLineDrops)
+{
+    DeviceOption dop = ComOption(portName, 0);
+    dop.dwUsingBT = 1;
+    dop.dwBtStackType = 1;
+    line.modem = COM_MODEM_CTS | COM_MODEM_DSR;
+    CPortCom& p = MakePort(dop, 1);
+    ASSERT_EQ(p.OpenPort(DEVTYPE_LABEL), 1);
+    ASSERT_TRUE(PowerIs(PS_ONLINE));
+    ASSERT_TRUE(sim.send(ep, Bytes({0x41, 0x00, 0x42}))) << sim.error();
+    EXPECT_EQ(Read(3), std::vector<BYTE>({0x41, 0x00, 0x42}));
+
+    // The link drops: the thread closes the device and tries to open it again.
+    line.modem = 0;
+    ASSERT_TRUE(PowerIs(PS_OFFLINE));
+    EXPECT_TRUE(WaitFor([&] { return !p.IsOpen() && DeviceIsFree(); }));
+    EXPECT_TRUE(WaitFor([&] { return Lines("OpenPortBluetooth failed. sleep time") >= 1; }));
+    BYTE b = 0;
+    EXPECT_EQ(p.writePort(&b, 1, DEVTYPE_LABEL), 0);
+    p.ClosePort(DEVTYPE_LABEL);
+    EXPECT_EQ(Lines("***************** Port Read Thread End ***********"), 1);
+    EXPECT_EQ(Lines("<LABEL> ClosePort : TerminateThread Port ReadThread."), 0);
+}
+
+TEST_F(ComLineSim, IvtBluetoothPortRoundTrip)
+{
+    DeviceOption dop = ComOption(portName, 2);
+    dop.dwUsingBT = 1;
+    dop.dwBtStackType = 3;
+    CPortCom& p = MakePort(dop, 1);
+    ASSERT_EQ(p.OpenPort(DEVTYPE_LABEL), 1);
+    ASSERT_TRUE(PowerIs(PS_ONLINE));
+    ASSERT_TRUE(sim.send(ep, Bytes({0x41, 0x11, 0x13, 0x42}))) << sim.error();
+    EXPECT_EQ(Read(4), std::vector<BYTE>({0x41, 0x11, 0x13, 0x42}));
+    BYTE out[3] = {0x00, 0x11, 0x13};
+    EXPECT_EQ(p.writePort(out, 3, DEVTYPE_LABEL), 3);
+    EXPECT_EQ(Received(3), Bytes({0x00, 0x11, 0x13}));
+    p.ClosePort(DEVTYPE_LABEL);
+    EXPECT_EQ(Lines("<LABEL> ClosePort : TerminateThread Port ReadThread."), 0);
+    EXPECT_TRUE(DeviceIsFree());
+}
+
+}  // namespace

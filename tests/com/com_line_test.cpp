@@ -93,17 +93,6 @@ TEST_F(ComLineSim, HardwareLineDropPurgesTransmitAndComesBack)
     EXPECT_EQ(Lines("GetCommModemStatus : dwMask=16"), 1);
 }
 
-TEST_F(ComLineSim, UnreadableModemStatusIsOffLineWithHardwareHandshake)
-{
-    line.modemFails = true;
-    CPortCom& p = MakePort(ComOption(portName, 0));
-    ASSERT_EQ(p.OpenPort(DEVTYPE_LABEL), 1);
-    EXPECT_TRUE(PowerIs(PS_OFFLINE));
-    line.modemFails = false;
-    line.modem = COM_MODEM_CTS | COM_MODEM_DSR;
-    EXPECT_TRUE(PowerIs(PS_ONLINE));
-}
-
 TEST_F(ComLineSim, XoffHoldDecidesWithXonXoff)
 {
     line.xoffHold = 1;

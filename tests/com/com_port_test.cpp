@@ -73,21 +73,6 @@ TEST_F(ComNoDevice, TraceBitAddsTheTraceLines)
     EXPECT_EQ(CountLines(lines, "<LABEL> -ClosePort : Success"), 1);
 }
 
-TEST_F(ComNoDevice, LogFileIsNamedAfterThePortAndTheHour)
-{
-    int id = com.CreateLogged(0, 1, logs.Path());
-    com.ClosePort(id, DEVTYPE_LABEL);
-    SYSTEMTIME t;
-    GetLocalTime(&t);
-    com.DeletePort(id);
-    char expected[64];
-    snprintf(expected, sizeof expected, "d_Com_%d_%02d%02d%02d.log", id, t.wMonth, t.wDay, t.wHour);
-    std::vector<std::string> files = logs.List("Log");
-    ASSERT_EQ(files.size(), 1u);
-    // The hour may have turned between the open and the clock read above.
-    EXPECT_EQ(files[0].substr(0, 13), std::string(expected).substr(0, 13));
-}
-
 TEST_F(ComNoDevice, NoLogBitsNoLog)
 {
     int id = com.CreateLogged(0, 0, logs.Path());
@@ -132,22 +117,6 @@ TEST_F(ComNoDevice, EmptyPortNameIsRefusedButTheNumbersAreKept)
     // No name: the open has nothing to open.
     EXPECT_EQ(com.OpenPort(id, DEVTYPE_LABEL), 0);
     com.DeletePort(id);
-}
-
-TEST_F(ComNoDevice, IdsStartAt10000AndAreNeverReused)
-{
-    int a = com.CreatePort();
-    int b = com.CreatePort();
-    EXPECT_GE(a, 10000);
-    EXPECT_EQ(b, a + 1);
-    EXPECT_EQ(com.DeletePort(a), 1);
-    EXPECT_EQ(com.DeletePort(a), 0);
-    int c = com.CreatePort();
-    EXPECT_EQ(c, b + 1);
-    // An unknown id reaches no port.
-    EXPECT_EQ(com.IsPowerState(99999, DEVTYPE_LABEL), 0);
-    com.DeletePort(b);
-    com.DeletePort(c);
 }
 
 }  // namespace

@@ -228,22 +228,6 @@ TEST(ComLineState, DecisionTable)
     }
 }
 
-TEST(ComLineState, ModemLinesAndXoffHoldChecks)
-{
-    CScriptedLine line;
-    line.modem = COM_MODEM_CTS;
-    EXPECT_TRUE(ComCheckModemLines(line, nullptr, 1, 0));
-    EXPECT_FALSE(ComCheckModemLines(line, nullptr, 1, 1));
-    EXPECT_TRUE(ComCheckModemLines(line, nullptr, 0, 0));
-    line.modem = 0xFFFFFFCF;  // every bit but CTS and DSR
-    EXPECT_FALSE(ComCheckModemLines(line, nullptr, 1, 0));
-    EXPECT_FALSE(ComCheckModemLines(line, nullptr, 0, 1));
-    line.xoffHold = 1;
-    EXPECT_FALSE(ComCheckXoffHold(line, nullptr));
-    line.xoffHold = 0;
-    EXPECT_TRUE(ComCheckXoffHold(line, nullptr));
-}
-
 // ---- Configuration ----
 
 class ComConfiguration : public ::testing::Test
@@ -318,13 +302,6 @@ TEST_F(ComConfiguration, MalformedValuesAsTheProfileApiReadsThem)
     EXPECT_EQ(c.CHECK_DSR_HW, 0);
     EXPECT_EQ(c.CHECK_CTS_SW, 2);
     EXPECT_EQ(c.CHECK_DSR_SW, 1);
-}
-
-TEST_F(ComConfiguration, InstallFolderValueOfTheWrongType)
-{
-    DWORD v = 5;
-    ASSERT_TRUE(reg.SetRaw(VESK_SERVICEINFO_KEY, "Installdir", REG_DWORD, &v, sizeof v));
-    ExpectDefaults(ComReadConfig());
 }
 
 }  // namespace

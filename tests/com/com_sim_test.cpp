@@ -105,17 +105,6 @@ TEST_F(ComDllSim, StatusFramesAndALoneAnswerByte)
     EXPECT_EQ(unsigned(asb), 0x4F0C0814u);
 }
 
-TEST_F(ComDllSim, FloodKeepsItsOrder)
-{
-    ASSERT_EQ(OpenLogged(0, 0), 1);
-    const long n = 5000;
-    ASSERT_TRUE(sim.flood(ep, n)) << sim.error();
-    std::vector<BYTE> got = Read(size_t(n));
-    ASSERT_EQ(got.size(), size_t(n));
-    for (long i = 0; i < n; ++i)
-        ASSERT_EQ(got[size_t(i)], BYTE('a' + i % 26)) << "at " << i;
-}
-
 TEST_F(ComDllSim, ReadTimeOuts)
 {
     ASSERT_EQ(OpenLogged(0, 0), 1);

@@ -168,7 +168,8 @@ int CPortCom::OpenPort(DWORD devType)
     if (m_b64Bit)
         Log(devType, "This OS is 64bits version");
     Log(devType, "+OpenPort : Serial dll");
-    if (m_hPort)
+    // A running read thread re-opens a port it closed itself: never a second thread.
+    if (m_hPort || m_pReadThread)
         return m_bOpen ? 1 : 0;
 
     CString portName = PortName();

@@ -214,7 +214,10 @@ TEST_F(ComLineSim, BluetoothPortOnARegularOpenReadsAndClosesWhenTheLineDrops)
     EXPECT_TRUE(WaitFor([&] { return Lines("OpenPortBluetooth failed. sleep time") >= 1; }));
     BYTE b = 0;
     EXPECT_EQ(p.writePort(&b, 1, DEVTYPE_LABEL), 0);
+    // The thread re-opens it; an OpenPort meanwhile starts no second thread.
+    EXPECT_EQ(p.OpenPort(DEVTYPE_LABEL), 0);
     p.ClosePort(DEVTYPE_LABEL);
+    EXPECT_EQ(Lines("***************** Port Read Thread Start ***********"), 1);
     EXPECT_EQ(Lines("***************** Port Read Thread End ***********"), 1);
     EXPECT_EQ(Lines("<LABEL> ClosePort : TerminateThread Port ReadThread."), 0);
 }

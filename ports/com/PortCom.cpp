@@ -135,7 +135,7 @@ HANDLE CPortCom::OpenDevice(const CString& portName, DWORD& err)
     return h;
 }
 
-BOOL CPortCom::ConfigureDevice(HANDLE h, const char* op, bool plain, DWORD devType)
+BOOL CPortCom::ConfigureDevice(HANDLE h, const char* op, bool plain, DWORD devType, ComDcbBuilder build)
 {
     auto fail = [&](const char* what) {
         if (plain)
@@ -148,7 +148,7 @@ BOOL CPortCom::ConfigureDevice(HANDLE h, const char* op, bool plain, DWORD devTy
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(h, &dcb))
         return fail("GetCommState");
-    if (!ComBuildSerialDcb(dcb, m_dop, m_Config) || !m_pLine->SetState(h, &dcb))
+    if (!build(dcb, m_dop, m_Config) || !m_pLine->SetState(h, &dcb))
         return fail("SetCommState");
     COMMTIMEOUTS t = {m_dop.dwReadIntervalTimeout, m_dop.dwReadTotalTimeoutMultiplier, m_dop.dwReadTotalTimeoutConstant,
                       m_dop.dwWriteTotalTimeoutMultiplier, m_dop.dwWriteTotalTimeoutConstant};

@@ -29,7 +29,9 @@ public:
     int OpenPort(DWORD devType);
     // The re-open of the read thread: the device only, no queue, buffer or thread.
     int OpenPortSerial();
-    // The second open path for Bluetooth virtual serial ports. Not available yet: always fails.
+    // The second open path for Bluetooth virtual serial ports (OpenPort after ERROR_FILE_NOT_FOUND,
+    // and the read thread's re-open of a port with dwUsingBT). Not available yet: always fails.
+    // Contract: on success m_hPort (set under m_HandleLock) and m_bOpen; on failure no handle.
     int OpenPortBluetooth();
     void ClosePort(DWORD devType);
     void CloseIfOpen();
@@ -58,9 +60,10 @@ public:
 private:
     // Opens "\\.\<port name>" exclusively for overlapped I/O; INVALID_HANDLE_VALUE on failure.
     HANDLE OpenDevice(const CString& portName, DWORD& err);
-    // Control block, time-outs and driver queues of a freshly opened device; on failure the
-    // error line of the operation (prefix "-OpenPort" or "-OpenPortSerial") and FALSE.
-    BOOL ConfigureDevice(HANDLE h, const char* op, bool plain, DWORD devType);
+    // Control block (from build), time-outs and driver queues of a freshly opened device; on
+    // failure the error line "<op> : fail to <call>" (plain or tagged) and FALSE.
+    typedef BOOL (*ComDcbBuilder)(DCB&, const DeviceOption&, const ComConfig&);
+    BOOL ConfigureDevice(HANDLE h, const char* op, bool plain, DWORD devType, ComDcbBuilder build = ComBuildSerialDcb);
     // Closes the device: breaks pending I/O, lets writers in flight return, closes the handle.
     void CloseDevice();
     void CancelDeviceIo();

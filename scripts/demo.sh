@@ -65,8 +65,11 @@ rc=0
 run_demo() {
   echo
   echo "== qlndemo $1 ($3)"
-  if ! "$win/wine-run" "$demo" "$1" "$labels" | tr -d '\r' | sed 's/^/   /'; then rc=1; fi
-  [ "${PIPESTATUS[0]}" = 0 ] || rc=1
+  # Through a file: a Wine helper process that inherits the program's stdout must not hold a pipe.
+  local out; out=$(mktemp)
+  "$win/wine-run" "$demo" "$1" "$labels" </dev/null >"$out" 2>&1 || rc=1
+  tr -d '\r' <"$out" | sed 's/^/   /'
+  rm -f "$out"
   ctl "WAIT $2 labels $labels timeout=10000" >/dev/null || rc=1
   "$report" "$addr" "$2" "$3" || rc=1
 }

@@ -391,3 +391,28 @@ TEST_F(QuillanTest, PortsComeAndGoWhileAnotherPortIsPolled)
     q.ClosePort(polled, 32);
     EXPECT_EQ(q.RemovePort(32, polled), 0);
 }
+
+TEST_F(QuillanTest, BluetoothPortsAreLookedUpAmongThePortsDevices)
+{
+    // A "Ports" class device carrying COM7, as a Bluetooth virtual port's would.
+    const char* dev = "System\\CurrentControlSet\\Enum\\ROOT\\PORTS\\0000";
+    m_reg->SetString(dev, "ClassGUID", "{4D36E978-E325-11CE-BFC1-08002BE10318}");
+    m_reg->SetString(dev, "Class", "Ports");
+    m_reg->SetString(dev, "HardwareID", "VESK\\BTPORT");
+    m_reg->SetString((std::string(dev) + "\\Device Parameters").c_str(), "PortName", "COM7");
+    m_reg->SetString("System\\CurrentControlSet\\Control\\Class\\{4D36E978-E325-11CE-BFC1-08002BE10318}", "Class", "Ports");
+    Device("LBLBT", 1, 0, 0, 0);
+    ASSERT_EQ(q.LoadChildDll(), 0);
+    int id = q.CreatePort("LBLBT", "COM7", 32);
+    ASSERT_EQ(id, 10000);
+    CString name("COM7");
+    DeviceOption dop = MakeOption(name);
+    dop.dwUsingBT = 1;
+    EXPECT_EQ(q.SetDeviceOption(dop, id, 32), 1);
+    // The device was found by its port name; its driver is from no known Bluetooth stack.
+    EXPECT_NE(QlnLog().find("<LABEL> GetBluetoothStackType<dwId : 10000> : RegQueryValueEx, PortName = COM7, Length = 5\r\n"),
+              std::string::npos)
+        << QlnLog();
+    EXPECT_EQ(Count("f=100,9600,102,103,104,105,106,107,108,109,110,111,112,1,0,115,116,117,118"), 1) << Calls().back();
+    EXPECT_EQ(q.RemovePort(32, id), 0);
+}

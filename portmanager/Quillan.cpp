@@ -202,6 +202,13 @@ BOOL CQUILLANApp::InitInstance()
     return CWinApp::InitInstance();
 }
 
+int CQUILLANApp::ExitInstance()
+{
+    delete g_asbLock;
+    g_asbLock = nullptr;
+    return CWinApp::ExitInstance();
+}
+
 PortEntry::~PortEntry() { FreeSavedPrinters(this); }
 
 // ---------------------------------------------------------------------------------------------

@@ -17,6 +17,7 @@ public:
     CQUILLANApp();
     ~CQUILLANApp() override;
     BOOL InitInstance() override;
+    int ExitInstance() override;
 
     // Off until a CreatePort turns logging on; then kept for the life of the library.
     volatile LONG m_bErrorLog;

@@ -80,6 +80,33 @@ QueueState Queue(const std::string& name)
     return s;
 }
 
+bool FilePortExists()
+{
+    DWORD needed = 0, returned = 0;
+    EnumPortsA(nullptr, 1, nullptr, 0, &needed, &returned);
+    std::vector<BYTE> buf(needed ? needed : 1);
+    if (!needed || !EnumPortsA(nullptr, 1, buf.data(), needed, &needed, &returned))
+        return false;
+    PORT_INFO_1A* ports = reinterpret_cast<PORT_INFO_1A*>(buf.data());
+    for (DWORD i = 0; i < returned; ++i)
+        if (ports[i].pName && strcmp(ports[i].pName, "FILE:") == 0)
+            return true;
+    return false;
+}
+
+bool LocalPortRequest(const wchar_t* command, const wchar_t* port)
+{
+    HANDLE xcv = nullptr;
+    PRINTER_DEFAULTSA d = {nullptr, nullptr, SERVER_ACCESS_ADMINISTER};
+    if (!OpenPrinterA(const_cast<char*>(",XcvMonitor Local Port"), &xcv, &d))
+        return false;
+    DWORD needed = 0, status = 0;
+    BOOL ok = XcvDataW(xcv, command, reinterpret_cast<BYTE*>(const_cast<wchar_t*>(port)),
+                       DWORD((wcslen(port) + 1) * sizeof(wchar_t)), nullptr, 0, &needed, &status);
+    ClosePrinter(xcv);
+    return ok && status == 0;
+}
+
 const DWORD kAttributes = PRINTER_ATTRIBUTE_LOCAL | PRINTER_ATTRIBUTE_ENABLE_BIDI | PRINTER_ATTRIBUTE_KEEPPRINTEDJOBS;
 
 } // namespace
@@ -100,6 +127,7 @@ protected:
     // spooler calls see the prefix's own printers; adds the two queues.
     void StartQueues()
     {
+        Device("LBLQ", 1, 0, 0, 0);
         ASSERT_EQ(q.LoadChildDll(), 0);
         m_id = q.CreatePort("LBLQ", "COM3", 32);
         ASSERT_NE(m_id, 0);
@@ -116,6 +144,7 @@ protected:
         if (m_queues) {
             DeleteQueue(m_on3);
             DeleteQueue(m_on31);
+            DeleteQueue(m_on3 + " too");
         }
         QuillanTest::TearDown();
     }
@@ -184,4 +213,31 @@ TEST_F(QuillanSpoolerTest, RemovingAnOpenPortPutsTheQueuesBack)
     EXPECT_EQ(Queue(m_on3).port, "FILE:") << "the label printer still has it open";
     EXPECT_EQ(q.RemovePort(32, m_id), 0);
     ExpectOnTheirPorts();
+}
+
+TEST_F(QuillanSpoolerTest, AMissingFilePortIsAddedOnceForAllQueues)
+{
+    StartQueues();
+    std::string second = m_on3 + " too";
+    ASSERT_TRUE(AddQueue(second, "COM3:", PRINTER_ATTRIBUTE_LOCAL)) << GetLastError();
+    if (FilePortExists()) {
+        ASSERT_TRUE(LocalPortRequest(L"DeletePort", L"FILE:"));
+    }
+    ASSERT_FALSE(FilePortExists());
+
+    EXPECT_EQ(q.OpenPort(m_id, 32), 1);
+    EXPECT_TRUE(FilePortExists());
+    EXPECT_EQ(Queue(m_on3).port, "FILE:");
+    EXPECT_EQ(Queue(second).port, "FILE:");
+    q.ClosePort(m_id, 32);
+    ExpectOnTheirPorts();
+    EXPECT_EQ(Queue(second).port, "COM3:");
+
+    std::string log = QlnLog();
+    size_t first = log.find("+AddNewWindowsDriverPort <dwId : 10000>");
+    EXPECT_NE(first, std::string::npos);
+    EXPECT_EQ(log.find("+AddNewWindowsDriverPort <dwId : 10000>", first + 1), std::string::npos) << "added once";
+    EXPECT_NE(log.find("'FILE:' port has been added successfully."), std::string::npos);
+    EXPECT_EQ(q.RemovePort(1, m_id), 32);
+    EXPECT_EQ(q.RemovePort(32, m_id), 0);
 }

@@ -23,12 +23,9 @@ SOCKET BindLoopback()
 
 } // namespace
 
-CLoopbackPrinter::CLoopbackPrinter(int receiveBuffer) : m_receiveBuffer(receiveBuffer)
+CLoopbackPrinter::CLoopbackPrinter()
 {
     m_listener = BindLoopback();
-    if (receiveBuffer > 0)
-        setsockopt(m_listener, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBuffer),
-                   sizeof receiveBuffer);
     listen(m_listener, 8);
     m_port = BoundPort(m_listener);
     m_thread = std::thread([this] { Run(); });
@@ -68,10 +65,9 @@ void CLoopbackPrinter::Run()
         FD_SET(m_listener, &readable);
         {
             std::lock_guard<std::mutex> g(m_lock);
-            if (!m_stopReading)
-                for (Conn& c : m_conns)
-                    if (c.open)
-                        FD_SET(c.s, &readable);
+            for (Conn& c : m_conns)
+                if (c.open)
+                    FD_SET(c.s, &readable);
         }
         timeval tv = {0, 20000};
         if (select(0, &readable, nullptr, nullptr, &tv) <= 0)
@@ -91,12 +87,10 @@ void CLoopbackPrinter::Run()
             }
         }
         for (Conn& c : m_conns) {
-            if (!c.open || !FD_ISSET(c.s, &readable) || m_stopReading)
+            if (!c.open || !FD_ISSET(c.s, &readable))
                 continue;
             int n = recv(c.s, buf, sizeof buf, 0);
             if (n > 0) {
-                if (n == 1 && buf[0] == 0)
-                    c.zeroTicks.push_back(GetTickCount());
                 c.bytes.append(buf, size_t(n));
             } else {
                 CloseConn(c, false);
@@ -109,12 +103,6 @@ void CLoopbackPrinter::AcceptAndClose(int count)
 {
     std::lock_guard<std::mutex> g(m_lock);
     m_acceptClose = count;
-}
-
-void CLoopbackPrinter::StopReading(bool stop)
-{
-    std::lock_guard<std::mutex> g(m_lock);
-    m_stopReading = stop;
 }
 
 bool CLoopbackPrinter::Send(const std::string& bytes)
@@ -165,22 +153,6 @@ std::string CLoopbackPrinter::Received(int connection)
 {
     std::lock_guard<std::mutex> g(m_lock);
     return connection >= 0 && connection < int(m_conns.size()) ? m_conns[size_t(connection)].bytes : std::string();
-}
-
-long long CLoopbackPrinter::TotalReceived()
-{
-    std::lock_guard<std::mutex> g(m_lock);
-    long long n = 0;
-    for (Conn& c : m_conns)
-        n += (long long)c.bytes.size();
-    return n;
-}
-
-std::vector<DWORD> CLoopbackPrinter::ZeroTicks(int connection)
-{
-    std::lock_guard<std::mutex> g(m_lock);
-    return connection >= 0 && connection < int(m_conns.size()) ? m_conns[size_t(connection)].zeroTicks
-                                                                 : std::vector<DWORD>();
 }
 
 CRefusingPort::CRefusingPort()

@@ -1,6 +1,6 @@
 // A printer stand-in on 127.0.0.1 for the net port's tests: accepts connections, records what
 // each one receives (with arrival ticks), sends to the newest one, and breaks connections on
-// request (FIN, reset, accept-and-close, stop reading).
+// request (FIN, reset, accept-and-close).
 #pragma once
 
 #include <winsock2.h>
@@ -14,8 +14,7 @@
 class CLoopbackPrinter
 {
 public:
-    // receiveBuffer: SO_RCVBUF of accepted connections (0: the system's).
-    explicit CLoopbackPrinter(int receiveBuffer = 0);
+    CLoopbackPrinter();
     ~CLoopbackPrinter();
     CLoopbackPrinter(const CLoopbackPrinter&) = delete;
     CLoopbackPrinter& operator=(const CLoopbackPrinter&) = delete;
@@ -23,7 +22,6 @@ public:
     int Port() const { return m_port; }
 
     void AcceptAndClose(int count);     // the next count connections are closed at once
-    void StopReading(bool stop);
     bool Send(const std::string& bytes);  // to the newest open connection
     void Fin();                         // close every open connection normally
     void Reset();                       // reset every open connection
@@ -32,9 +30,6 @@ public:
     int Closes();                       // connections ended (either side)
     int OpenConnections();
     std::string Received(int connection);  // bytes of connection i (0-based)
-    long long TotalReceived();
-    // Ticks at which a lone 0x00 byte arrived on connection i.
-    std::vector<DWORD> ZeroTicks(int connection);
 
 private:
     struct Conn
@@ -42,19 +37,16 @@ private:
         SOCKET s = INVALID_SOCKET;
         bool open = false;
         std::string bytes;
-        std::vector<DWORD> zeroTicks;
     };
     void Run();
     void CloseConn(Conn& c, bool reset);
 
     SOCKET m_listener = INVALID_SOCKET;
     int m_port = 0;
-    int m_receiveBuffer;
     std::mutex m_lock;
     std::vector<Conn> m_conns;
     int m_closes = 0;
     int m_acceptClose = 0;
-    bool m_stopReading = false;
     volatile bool m_quit = false;
     std::thread m_thread;
 };

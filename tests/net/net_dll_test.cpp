@@ -11,6 +11,7 @@
 #include "TestEnv.h"
 #include "simclient.h"
 
+#include <algorithm>
 #include <string>
 #include <thread>
 
@@ -251,6 +252,15 @@ TEST_F(NetDllSim, KeepAliveWhileIdleNeverInsideALabel)
     std::vector<qlks::Label> labels = sim.labels(ep);
     ASSERT_EQ(labels.size(), 1u);
     EXPECT_EQ(std::string(labels[0].raw.begin(), labels[0].raw.end()), kLabel) << qlks::describe(labels[0]);
+
+    // Write flag 1: none at all, however long it stays idle; back to 0: they resume.
+    ASSERT_EQ(Dll().SetWrite(1, id, kLabelDev), 1);
+    long before = Counts().keepalive;
+    Sleep(7000);
+    EXPECT_EQ(Counts().keepalive, before);
+    ASSERT_EQ(Dll().SetWrite(0, id, kLabelDev), 1);
+    EXPECT_TRUE(sim.waitFor(ep, "keepalive", before + 1, 15000)) << sim.error();
+    EXPECT_NE(LogText().find("write NULL Packet"), std::string::npos);
 }
 
 TEST_F(NetDllSim, PrinterThatStopsReadingGetsTheCountActuallySent)
@@ -262,14 +272,28 @@ TEST_F(NetDllSim, PrinterThatStopsReadingGetsTheCountActuallySent)
     Dll().SetWrite(1, id, kLabelDev);
     ASSERT_TRUE(sim.fault(ep, "stopread")) << sim.error();
     const int len = 32 * 1024 * 1024;
-    std::string job(size_t(len), 'a');
+    std::string job(size_t(len), '\0');
+    for (int i = 0; i < len; ++i)
+        job[size_t(i)] = char('a' + i % 26);
     int sent = Write(job);
     EXPECT_GT(sent, 0);
     EXPECT_LT(sent, len);
+    std::string log = LogText();
+    EXPECT_NE(log.find("!ERROR: Wait for timeout"), std::string::npos);
+    EXPECT_NE(log.find("<LABEL> !ERROR: -Ethernet Write (" + std::to_string(sent) + "/" + std::to_string(len) + ")"),
+              std::string::npos);
+
+    // What was reported sent is exactly what arrives, in order.
     ASSERT_TRUE(sim.fault(ep, "read")) << sim.error();
     ASSERT_TRUE(sim.waitFor(ep, "bytes", sent, 30000)) << sim.error();
     Sleep(300);
     EXPECT_EQ(Counts().bytes, sent);
+    Bytes head = sim.transcript(ep, 0, 4096);
+    EXPECT_TRUE(std::equal(head.begin(), head.end(), job.begin()));
+    Bytes tail = sim.transcript(ep, sent - 4096, 4096);
+    ASSERT_EQ(tail.size(), 4096u);
+    EXPECT_TRUE(std::equal(tail.begin(), tail.end(), job.begin() + (sent - 4096)));
+    EXPECT_EQ(Dll().IsPowerState(id, kLabelDev), PS_ONLINE);
 }
 
 TEST_F(NetDllSim, TwentyOpenCloseCyclesLeaveNoConnection)

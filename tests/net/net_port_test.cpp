@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "LoopbackPrinter.h"
-#include "PortLog.h"
 #include "PortNet.h"
 #include "TestEnv.h"
 
@@ -300,73 +299,6 @@ TEST_P(NetPortDrop, PeerDropMidSessionReconnectsAndLaterWritesReachTheNewConnect
 }
 
 INSTANTIATE_TEST_SUITE_P(FinOrReset, NetPortDrop, ::testing::Values(false, true));
-
-TEST_F(NetPort, KeepAliveOnlyWhenIdleAndNotWriting)
-{
-    CLoopbackPrinter printer;
-    Configure(printer.Port());
-    ASSERT_EQ(m_port->OpenPort(kLabel), 1);
-
-    // Idle with the write flag 0: one 0x00 about every 3 s.
-    ASSERT_TRUE(WaitFor([&] { return printer.ZeroTicks(0).size() >= 3; }, 30000));
-    std::vector<DWORD> ticks = printer.ZeroTicks(0);
-    for (size_t i = 1; i < ticks.size(); ++i) {
-        EXPECT_GE(ticks[i] - ticks[i - 1], 2500u) << "keep-alive bytes too close together";
-        EXPECT_LE(ticks[i] - ticks[i - 1], 10000u);
-    }
-    EXPECT_EQ(printer.Received(0), std::string(printer.Received(0).size(), '\0'));
-
-    // A label written in pieces with pauses under 3 s gets no keep-alive inside it.
-    size_t before = printer.Received(0).size();
-    for (int i = 0; i < 5; ++i) {
-        ASSERT_EQ(Write("LABEL-PIECE;"), 12);
-        Sleep(1200);
-    }
-    ASSERT_EQ(Write("P1\r\n"), 4);
-    std::string label = printer.Received(0).substr(before);
-    ASSERT_TRUE(WaitFor([&] {
-        label = printer.Received(0).substr(before);
-        return label.find("P1\r\n") != std::string::npos;
-    }));
-    EXPECT_EQ(label.substr(label.find('L')), "LABEL-PIECE;LABEL-PIECE;LABEL-PIECE;LABEL-PIECE;LABEL-PIECE;P1\r\n");
-
-    // Write flag 1: none at all, however long it stays idle.
-    ASSERT_EQ(m_port->SetWrite(1, kLabel), 1);
-    size_t zeros = printer.ZeroTicks(0).size();
-    Sleep(7000);
-    EXPECT_EQ(printer.ZeroTicks(0).size(), zeros);
-    ASSERT_EQ(m_port->SetWrite(0, kLabel), 1);
-    EXPECT_TRUE(WaitFor([&] { return printer.ZeroTicks(0).size() > zeros; }, 15000));
-    EXPECT_TRUE(Logged("write NULL Packet"));
-}
-
-TEST_F(NetPort, PrinterThatStopsReadingGetsWhatFitsWithinTheBudget)
-{
-    CLoopbackPrinter printer(4096);
-    Configure(printer.Port());
-    ASSERT_EQ(m_port->OpenPort(kLabel), 1);
-    m_port->SetWrite(1, kLabel);
-    printer.StopReading(true);
-
-    const int len = 32 * 1024 * 1024;
-    std::string job(size_t(len), '\0');
-    for (int i = 0; i < len; ++i)
-        job[size_t(i)] = char('a' + i % 26);
-    int sent = Write(job);
-    EXPECT_GT(sent, 0);
-    EXPECT_LT(sent, len);
-    EXPECT_TRUE(Logged("Wait for timeout"));
-    EXPECT_TRUE(Logged(PortLogFormat("-Ethernet Write (%d/%d)", sent, len)));
-
-    // What was reported sent is exactly what arrives.
-    printer.StopReading(false);
-    ASSERT_TRUE(WaitFor([&] { return printer.TotalReceived() >= sent; }, 30000));
-    Sleep(300);
-    std::string got = printer.Received(0);
-    EXPECT_EQ(got.size(), size_t(sent));
-    EXPECT_TRUE(got == job.substr(0, got.size()));
-    EXPECT_EQ(m_port->IsPowerState(), PS_ONLINE);
-}
 
 TEST_F(NetPort, ProbesTakeThePortOfflineOnlyAfterTheRetryCount)
 {

@@ -13,10 +13,10 @@ namespace {
 // library) goes away under a running call; creating, removing, opening and closing a port and
 // loading or freeing the libraries hold it exclusively. It is never taken twice on one thread.
 SRWLOCK g_listLock = SRWLOCK_INIT;
-CPtrList g_portList(10);  // PortEntry*, newest first
+CPtrList PortList(10);  // PortEntry*, newest first
 
 // Serialises the popping of status frames across all ports.
-CMutexEx* g_asbLock = nullptr;
+CMutexEx* AsbLock = nullptr;
 
 enum { SLOT_COM, SLOT_LPT, SLOT_USB, SLOT_NET, SLOT_COUNT };
 CPortDll* g_portDll[SLOT_COUNT] = {};
@@ -72,8 +72,8 @@ const char* DeviceKeyOf(DWORD devType)
 
 PortEntry* FindPort(int id)
 {
-    for (POSITION pos = g_portList.GetHeadPosition(); pos;) {
-        PortEntry* e = static_cast<PortEntry*>(g_portList.GetNext(pos));
+    for (POSITION pos = PortList.GetHeadPosition(); pos;) {
+        PortEntry* e = static_cast<PortEntry*>(PortList.GetNext(pos));
         if (e->dwId == id)
             return e;
     }
@@ -82,10 +82,10 @@ PortEntry* FindPort(int id)
 
 bool Unlink(PortEntry* entry)
 {
-    for (POSITION pos = g_portList.GetHeadPosition(); pos;) {
+    for (POSITION pos = PortList.GetHeadPosition(); pos;) {
         POSITION at = pos;
-        if (g_portList.GetNext(pos) == entry) {
-            g_portList.RemoveAt(at);
+        if (PortList.GetNext(pos) == entry) {
+            PortList.RemoveAt(at);
             return true;
         }
     }
@@ -197,15 +197,15 @@ CQUILLANApp::~CQUILLANApp()
 
 BOOL CQUILLANApp::InitInstance()
 {
-    if (!g_asbLock)
-        g_asbLock = new CMutexEx;
+    if (!AsbLock)
+        AsbLock = new CMutexEx;
     return CWinApp::InitInstance();
 }
 
 int CQUILLANApp::ExitInstance()
 {
-    delete g_asbLock;
-    g_asbLock = nullptr;
+    delete AsbLock;
+    AsbLock = nullptr;
     return CWinApp::ExitInstance();
 }
 
@@ -263,8 +263,8 @@ int WINAPI CreatePort(char* devNameHandle, char* portHandle, DWORD devType)
         return 0;
     }
 
-    for (POSITION pos = g_portList.GetHeadPosition(); pos;) {
-        PortEntry* e = static_cast<PortEntry*>(g_portList.GetNext(pos));
+    for (POSITION pos = PortList.GetHeadPosition(); pos;) {
+        PortEntry* e = static_cast<PortEntry*>(PortList.GetNext(pos));
         if (e->strPort == port && e->strDevName[cls].IsEmpty()) {
             e->strDevName[cls] = devName;
             e->dwDevTypes |= devType;
@@ -301,7 +301,7 @@ int WINAPI CreatePort(char* devNameHandle, char* portHandle, DWORD devType)
     e->strPort = port;
     e->dwDevTypes = devType;
     e->pPortDll = dll;
-    g_portList.AddHead(e);
+    PortList.AddHead(e);
     QlnLine(devType, "-CreatePort : new created portId : %d", id);
     return id;
 }
@@ -525,7 +525,7 @@ int WINAPI GetASBState(int* asb, int id, DWORD devType)
     }
     int r;
     {
-        CMutexExLock asbLock(*g_asbLock);
+        CMutexExLock asbLock(*AsbLock);
         r = e->pPortDll->m_pGetASBState(asb, id, devType);
     }
     QlnTrace(devType, "-GetASBState<dwId : %d, retVal : %d>", id, r);
@@ -568,9 +568,9 @@ int WINAPI LoadChildDll()
 int WINAPI FreeChildDll()
 {
     CExclusiveList lock;
-    if (!g_portList.IsEmpty()) {
+    if (!PortList.IsEmpty()) {
         QlnPlain("FreeChildDll : but now using communication port");
-        return g_portList.GetCount();
+        return PortList.GetCount();
     }
     for (int i = 0; i < SLOT_COUNT; ++i) {
         if (!g_portDll[i])

@@ -274,6 +274,9 @@ TEST_F(QuillanTest, LoggingKeepsTheSettingsOfTheFirstCreatePort)
     int b = q.CreatePort("LBLFIRST", "COM9", 32);
     EXPECT_EQ(q.Write("x", b, 32), 1);
     EXPECT_EQ(QlnLog().find("+Write"), std::string::npos);
+    EXPECT_EQ(q.FreeChildDll(), 2);
+    EXPECT_NE(QlnLog().find(") FreeChildDll : but now using communication port\r\n"), std::string::npos)
+        << "a plain line, without a class tag";
     EXPECT_EQ(q.RemovePort(32, a), 0);
     EXPECT_EQ(q.RemovePort(32, b), 0);
 }

@@ -110,6 +110,10 @@ BOOL QueryRegistryValue(const char* keyPath, const char* valueName, RegistryValu
 
 BOOL DeleteKeyOrValue(const char* keyPath, const char* valueName, HKEY root)
 {
+    // A key delete needs a key: an empty path would name the root itself and wipe everything
+    // below it.
+    if (!valueName && (!keyPath || !*keyPath))
+        return FALSE;
     HKEY key = nullptr;
     if (RegOpenKeyExA(root, keyPath ? keyPath : "", 0, KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY, &key) !=
         ERROR_SUCCESS)

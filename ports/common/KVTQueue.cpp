@@ -1,5 +1,6 @@
 #include "KVTQueue.h"
 
+#include <climits>
 #include <cstring>
 
 namespace {
@@ -25,7 +26,7 @@ CKVTQueue::~CKVTQueue()
 
 int CKVTQueue::Put(const BYTE* bytes, int n)
 {
-    if (!bytes || n <= 0)
+    if (!bytes || n <= 0 || n > INT_MAX - m_count)
         return 0;
     if (n > m_capacity - m_count) {
         int grown = m_count + n;

@@ -9,9 +9,9 @@ CQUILLANApp theApp;
 
 namespace {
 
-// PortList and the four slots. Port calls run with the list held shared, so no record (and no
-// library) goes away under a running call; creating, removing, opening and closing a port and
-// loading or freeing the libraries hold it exclusively. It is never taken twice on one thread.
+// PortList and the four slots, held only for lookups and changes of the list, the records' class
+// bits and the slots, never while a transport call runs: a slow call on one port must not hold
+// up the others. Lock order: a record's portLock before g_listLock.
 SRWLOCK g_listLock = SRWLOCK_INIT;
 CPtrList PortList(10);  // PortEntry*, newest first
 
@@ -39,6 +39,61 @@ public:
     ~CExclusiveList() { ReleaseSRWLockExclusive(&g_listLock); }
     CExclusiveList(const CExclusiveList&) = delete;
     CExclusiveList& operator=(const CExclusiveList&) = delete;
+};
+
+void ReleaseRef(PortEntry* e)
+{
+    if (InterlockedDecrement(&e->refs) == 0)
+        delete e;
+}
+
+PortEntry* FindPort(int id);
+
+// A record found by id and held for one call: shared for the calls that run on an open port,
+// exclusive for opening, closing and removing. Get() is null for an unknown or removed id.
+class CPortRef
+{
+public:
+    CPortRef(int id, bool exclusive) : m_exclusive(exclusive)
+    {
+        {
+            CSharedList lock;
+            m_e = FindPort(id);
+            if (m_e)
+                InterlockedIncrement(&m_e->refs);
+        }
+        if (!m_e)
+            return;
+        if (m_exclusive)
+            AcquireSRWLockExclusive(&m_e->portLock);
+        else
+            AcquireSRWLockShared(&m_e->portLock);
+        if (m_e->bRemoved) {
+            Release();
+            m_e = nullptr;
+        }
+    }
+    ~CPortRef()
+    {
+        if (m_e)
+            Release();
+    }
+    CPortRef(const CPortRef&) = delete;
+    CPortRef& operator=(const CPortRef&) = delete;
+    PortEntry* Get() const { return m_e; }
+
+private:
+    void Release()
+    {
+        if (m_exclusive)
+            ReleaseSRWLockExclusive(&m_e->portLock);
+        else
+            ReleaseSRWLockShared(&m_e->portLock);
+        ReleaseRef(m_e);
+    }
+
+    PortEntry* m_e = nullptr;
+    bool m_exclusive;
 };
 
 bool ErrorLogOn() { return __atomic_load_n(&theApp.m_bErrorLog, __ATOMIC_ACQUIRE) != 0; }
@@ -74,7 +129,7 @@ PortEntry* FindPort(int id)
 {
     for (POSITION pos = PortList.GetHeadPosition(); pos;) {
         PortEntry* e = static_cast<PortEntry*>(PortList.GetNext(pos));
-        if (e->dwId == id)
+        if (e->dwId == id && !e->bRemoved)
             return e;
     }
     return nullptr;
@@ -265,7 +320,7 @@ int WINAPI CreatePort(char* devNameHandle, char* portHandle, DWORD devType)
 
     for (POSITION pos = PortList.GetHeadPosition(); pos;) {
         PortEntry* e = static_cast<PortEntry*>(PortList.GetNext(pos));
-        if (e->strPort == port && e->strDevName[cls].IsEmpty()) {
+        if (!e->bRemoved && e->strPort == port && e->strDevName[cls].IsEmpty()) {
             e->strDevName[cls] = devName;
             e->dwDevTypes |= devType;
             QlnLine(devType, "-CreatePort: existing portId used  <%d>", e->dwId);
@@ -308,18 +363,33 @@ int WINAPI CreatePort(char* devNameHandle, char* portHandle, DWORD devType)
 
 int WINAPI RemovePort(DWORD devType, int id)
 {
-    CExclusiveList lock;
     QlnLine(devType, "+RemovePort <dwId : %d, DevType : %d>", id, int(devType));
     if (!IsDevTypeValid(devType)) {
         QlnError(devType, "-RemovePort : Invalid devcie type. <dwId : %d, DevType : %d>", id, int(devType));
         return -1;
     }
-    PortEntry* e = FindPort(id);
+    CPortRef ref(id, true);
+    PortEntry* e = ref.Get();
     if (!e)
         return -1;
 
-    if (e->dwDevTypes == devType) {
-        Unlink(e);
+    bool last;
+    DWORD remaining;
+    {
+        CExclusiveList lock;
+        last = e->dwDevTypes == devType;
+        if (last) {
+            // Found by no lookup and shared by no CreatePort from now on; it stays listed until
+            // the transport port is gone, so FreeChildDll cannot free the library under it.
+            e->bRemoved = true;
+        } else {
+            e->strDevName[ClassIndex(devType)].Empty();
+            e->dwDevTypes &= ~devType;
+        }
+        remaining = e->dwDevTypes;
+    }
+
+    if (last) {
         // The port must not stay open (nor the printer queues on FILE:) once its record is gone.
         if (e->dwOpenDevTypes != 0) {
             e->dwOpenDevTypes = devType;
@@ -328,27 +398,28 @@ int WINAPI RemovePort(DWORD devType, int id)
         QlnLine(devType, "RemovePort<dwId : %d> : All Remove. delete port.", id);
         if (e->pPortDll && e->pPortDll->m_pDeletePort)
             e->pPortDll->m_pDeletePort(id);
-        delete e;
+        {
+            CExclusiveList lock;
+            Unlink(e);
+        }
+        InterlockedDecrement(&e->refs);  // PortList's reference; ref still holds one
         QlnLine(devType, "-RemovePort<dwId : %d> : close port", id);
         return 0;
     }
-
     // A class that goes away stops holding the port open too.
     if (e->dwOpenDevTypes & devType)
         ClosePortLocked(e, id, devType);
-    e->strDevName[ClassIndex(devType)].Empty();
-    e->dwDevTypes &= ~devType;
-    QlnLine(devType, "-RemovePort<dwId : %d> : partial remove. remain dev:%d", id, int(e->dwDevTypes));
-    return int(e->dwDevTypes);
+    QlnLine(devType, "-RemovePort<dwId : %d> : partial remove. remain dev:%d", id, int(remaining));
+    return int(remaining);
 }
 
 int WINAPI SetDeviceOption(DeviceOption dop, int id, DWORD devType)
 {
     int result = 0;
     {
-        CSharedList lock;
         QlnTrace(devType, "+SetDeviceOption <dwId : %d, DP Size : %d>", id, int(sizeof(DeviceOption)));
-        PortEntry* e = FindPort(id);
+        CPortRef ref(id, false);
+        PortEntry* e = ref.Get();
         if (!e) {
             QlnError(devType, "SetDeviceOption<dwId : %d> : pPortQln is NULL", id);
         } else if (!e->pPortDll || !e->pPortDll->m_pSetDeviceOption) {
@@ -370,9 +441,9 @@ int WINAPI SetDeviceOption(DeviceOption dop, int id, DWORD devType)
 
 int WINAPI OpenPort(int id, DWORD devType)
 {
-    CExclusiveList lock;
     QlnLine(devType, "+OpenPort <dwId : %d>", id);
-    PortEntry* e = FindPort(id);
+    CPortRef ref(id, true);
+    PortEntry* e = ref.Get();
     if (!e) {
         QlnError(devType, "OpenPort<dwId : %d> : pPortQln is NULL", id);
         return 0;
@@ -407,9 +478,9 @@ int WINAPI OpenPort(int id, DWORD devType)
 
 void WINAPI ClosePort(int id, DWORD devType)
 {
-    CExclusiveList lock;
     QlnLine(devType, "+ClosePort <dwId : %d>", id);
-    PortEntry* e = FindPort(id);
+    CPortRef ref(id, true);
+    PortEntry* e = ref.Get();
     if (!e) {
         QlnError(devType, "ClosePort<dwId : %d> : pPortQln is NULL", id);
         return;
@@ -423,9 +494,9 @@ void WINAPI ClosePort(int id, DWORD devType)
 
 int WINAPI Write(const BYTE* buf, DWORD len, int id, DWORD devType)
 {
-    CSharedList lock;
     QlnTrace(devType, "+Write <dwId : %d, length : %d>", id, int(len));
-    PortEntry* e = FindPort(id);
+    CPortRef ref(id, false);
+    PortEntry* e = ref.Get();
     if (!e) {
         QlnError(devType, "Write<dwId : %d> : pPortQln is NULL", id);
         return 0;
@@ -441,9 +512,9 @@ int WINAPI Write(const BYTE* buf, DWORD len, int id, DWORD devType)
 
 int WINAPI Read(BYTE* buf, DWORD len, DWORD timeout, int id, DWORD devType)
 {
-    CSharedList lock;
     QlnTrace(devType, "+Read <dwId : %d, length : %d, timeout : %d>", id, int(len), int(timeout));
-    PortEntry* e = FindPort(id);
+    CPortRef ref(id, false);
+    PortEntry* e = ref.Get();
     if (!e) {
         QlnError(devType, "Read<dwId : %d> : pPortQln is NULL", id);
         return 0;
@@ -459,9 +530,9 @@ int WINAPI Read(BYTE* buf, DWORD len, DWORD timeout, int id, DWORD devType)
 
 int WINAPI ReadAvailable(int id, DWORD devType)
 {
-    CSharedList lock;
     QlnTrace(devType, "+ReadAvailable <dwId : %d>", id);
-    PortEntry* e = FindPort(id);
+    CPortRef ref(id, false);
+    PortEntry* e = ref.Get();
     if (!e) {
         QlnError(devType, "ReadAvailable<dwId : %d> : pPortQln is NULL", id);
         return 0;
@@ -477,9 +548,9 @@ int WINAPI ReadAvailable(int id, DWORD devType)
 
 void WINAPI Clear(int id, DWORD devType)
 {
-    CSharedList lock;
     QlnTrace(devType, "+Clear <dwId : %d>", id);
-    PortEntry* e = FindPort(id);
+    CPortRef ref(id, false);
+    PortEntry* e = ref.Get();
     if (!e) {
         QlnError(devType, "Clear<dwId : %d> : pPortQln is NULL", id);
         return;
@@ -494,9 +565,9 @@ void WINAPI Clear(int id, DWORD devType)
 
 int WINAPI IsPowerState(int id, DWORD devType)
 {
-    CSharedList lock;
     QlnTrace(devType, "+IsPowerState <dwId : %d>", id);
-    PortEntry* e = FindPort(id);
+    CPortRef ref(id, false);
+    PortEntry* e = ref.Get();
     if (!e) {
         QlnError(devType, "IsPowerState<dwId : %d> : pPortQln is NULL", id);
         return 0;
@@ -512,9 +583,9 @@ int WINAPI IsPowerState(int id, DWORD devType)
 
 int WINAPI GetASBState(int* asb, int id, DWORD devType)
 {
-    CSharedList lock;
     QlnTrace(devType, "+GetASBState <dwId : %d>", id);
-    PortEntry* e = FindPort(id);
+    CPortRef ref(id, false);
+    PortEntry* e = ref.Get();
     if (!e) {
         QlnError(devType, "GetASBState<dwId : %d> : pPortQln is NULL", id);
         return 0;
@@ -534,9 +605,9 @@ int WINAPI GetASBState(int* asb, int id, DWORD devType)
 
 int WINAPI SetWrite(BOOL isWrite, int id, DWORD devType)
 {
-    CSharedList lock;
     QlnTrace(devType, "+SetWrite <dwId : %d, isWrite : %d>", id, int(isWrite));
-    PortEntry* e = FindPort(id);
+    CPortRef ref(id, false);
+    PortEntry* e = ref.Get();
     if (!e) {
         QlnError(devType, "SetWrite <dwId : %d>: pPortQln is NULL", id);
         return 0;

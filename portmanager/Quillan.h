@@ -37,7 +37,7 @@ struct SavedPrinter
 
 struct PortEntry
 {
-    PortEntry() {}
+    PortEntry() { InitializeSRWLock(&portLock); }
     ~PortEntry();
     PortEntry(const PortEntry&) = delete;
     PortEntry& operator=(const PortEntry&) = delete;
@@ -50,6 +50,13 @@ struct PortEntry
     CPtrList savedPrinters;        // SavedPrinter*, owned
     int dwOpenResult = 0;
     DWORD dwOpenDevTypes = 0;
+
+    // Calls on the port hold portLock shared while they run in the transport; opening, closing
+    // and removing hold it exclusively. refs keeps the record alive while a call holds it
+    // (one reference belongs to PortList); bRemoved is set once it has left PortList.
+    SRWLOCK portLock;
+    volatile LONG refs = 1;
+    bool bRemoved = false;
 };
 
 // The class bits a port call may carry.

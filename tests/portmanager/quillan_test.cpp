@@ -395,6 +395,50 @@ TEST_F(QuillanTest, PortsComeAndGoWhileAnotherPortIsPolled)
     EXPECT_EQ(q.RemovePort(32, polled), 0);
 }
 
+TEST_F(QuillanTest, ACallWaitingInOneTransportPortHoldsUpNoOtherPort)
+{
+    ASSERT_EQ(q.LoadChildDll(), 0);
+    int slow = q.CreatePort("LBLR", "LPT1", 32);
+    ASSERT_EQ(q.OpenPort(slow, 32), 1);
+    std::string name = "VeskRecRead-" + std::to_string(GetCurrentProcessId());
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
+    ASSERT_NE(release, nullptr);
+    SetEnvironmentVariableA("VESK_REC_READ_EVENT", name.c_str());
+
+    std::string got;
+    std::thread reader([&] {
+        BYTE buf[8];
+        int n = q.Read(buf, sizeof buf, 60000, slow, 32);
+        got.assign(reinterpret_cast<char*>(buf), n > 0 ? size_t(n) : 0);
+    });
+    EXPECT_TRUE(WaitFor([&] { return Count("lpt Read id=20000") == 1; }, 30000));
+
+    // Meanwhile another port comes, works and goes, and the waiting port still answers polls.
+    std::atomic<bool> done(false);
+    std::atomic<int> failures(0);
+    std::thread other([&] {
+        int b = q.CreatePort("LBLO", "LPT2", 32);
+        int asb = 0;
+        if (b != 20001 || q.OpenPort(b, 32) != 1 || q.Write("x", b, 32) != 1 || q.IsPowerState(slow, 32) != slow ||
+            q.GetASBState(&asb, slow, 32) != 1)
+            ++failures;
+        q.ClosePort(b, 32);
+        if (q.RemovePort(32, b) != 0)
+            ++failures;
+        done = true;
+    });
+    EXPECT_TRUE(WaitFor([&] { return done.load(); }, 30000)) << "held up by the waiting read";
+    SetEvent(release);
+    reader.join();
+    other.join();
+    SetEnvironmentVariableA("VESK_REC_READ_EVENT", nullptr);
+    CloseHandle(release);
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(got, "R20000");
+    q.ClosePort(slow, 32);
+    EXPECT_EQ(q.RemovePort(32, slow), 0);
+}
+
 TEST_F(QuillanTest, BluetoothPortsAreLookedUpAmongThePortsDevices)
 {
     // A "Ports" class device carrying COM7, as a Bluetooth virtual port's would.

@@ -3,7 +3,8 @@
 // Built once per slot (REC_NAME, REC_FIRST_ID) so a test sees which library a call reached.
 //
 // Answers identify the port: IsPowerState and ReadAvailable return the port id, GetASBState
-// delivers the id as the frame, Read fills "R<id>". OpenPort returns VESK_REC_OPEN (default 1).
+// delivers the id as the frame, Read fills "R<id>". OpenPort returns VESK_REC_OPEN (default 1);
+// with VESK_REC_READ_EVENT set, Read waits for that named event first.
 #include "DeviceOption.h"
 
 #include <windows.h>
@@ -147,6 +148,14 @@ int WINAPI Write(const BYTE* buf, int len, int id, DWORD devType)
 int WINAPI Read(BYTE* buf, int len, DWORD timeout, int id, DWORD devType)
 {
     Record(Fmt("Read id=%d dev=%lu len=%d timeout=%lu", id, (unsigned long)devType, len, (unsigned long)timeout));
+    // A printer that takes its time: the read waits until the test sets the named event.
+    std::string hold = Env("VESK_REC_READ_EVENT");
+    if (!hold.empty()) {
+        if (HANDLE h = OpenEventA(SYNCHRONIZE, FALSE, hold.c_str())) {
+            WaitForSingleObject(h, 120000);
+            CloseHandle(h);
+        }
+    }
     if (!Known(id) || !buf || len <= 0)
         return 0;
     std::string answer = Fmt("R%d", id);

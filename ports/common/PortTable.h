@@ -1,9 +1,12 @@
 // The table of ports of one transport library and the fourteen exported port functions.
 //
 // Each transport instantiates CPortTable with its port class and expands VESK_PORT_EXPORTS once.
-// A port call looks up its id and runs on the port found while the table is held shared, so
-// DeletePort (exclusive) can never destroy a port under a running call. An unknown id fails
-// with the export's failure value and touches no port: a label must never reach another printer.
+// A port call looks up its id under the table lock and pins the entry found; the call itself
+// runs outside the lock, so a slow call (a long read, a big label on a slow line) holds up no
+// other port and no CreatePort. DeletePort unlinks the entry and waits until its last running
+// call has returned before it closes and destroys the port, so a port is never destroyed under
+// a call. An unknown id fails with the export's failure value and touches no port: a label must
+// never reach another printer.
 #pragma once
 
 #include "DeviceOption.h"
@@ -38,9 +41,14 @@ public:
     {
         int id;
         TPort* port;
+        LONG users;  // calls running on the port; changed under the table lock
     };
 
-    explicit CPortTable(int firstId) : m_nextId(firstId), m_list(10) { InitializeSRWLock(&m_lock); }
+    explicit CPortTable(int firstId) : m_nextId(firstId), m_list(10)
+    {
+        InitializeSRWLock(&m_lock);
+        InitializeConditionVariable(&m_idle);
+    }
 
     // Ports are deleted by their owner through DeletePort, not at library unload.
     ~CPortTable() {}
@@ -50,7 +58,7 @@ public:
         AcquireSRWLockExclusive(&m_lock);
         int id = m_nextId++;
         TPort* port = new TPort;
-        m_list.AddHead(new PortIdEntry{id, port});
+        m_list.AddHead(new PortIdEntry{id, port, 0});
         __atomic_store_n(&m_current, port, __ATOMIC_RELAXED);
         ReleaseSRWLockExclusive(&m_lock);
         return id;
@@ -64,7 +72,7 @@ public:
         int id = m_nextId++;
         TPort* port = new TPort;
         port->SetPortIndex(id);
-        m_list.AddHead(new PortIdEntry{id, port});
+        m_list.AddHead(new PortIdEntry{id, port, 0});
         __atomic_store_n(&m_current, port, __ATOMIC_RELAXED);
         ReleaseSRWLockExclusive(&m_lock);
         port->SetLog(useBinary, usePortLog, path);
@@ -86,6 +94,9 @@ public:
         }
         if (found && __atomic_load_n(&m_current, __ATOMIC_RELAXED) == found->port)
             __atomic_store_n(&m_current, nullptr, __ATOMIC_RELAXED);
+        // Unlinked, so no new call can reach it; wait for the calls already running on it.
+        while (found && __atomic_load_n(&found->users, __ATOMIC_ACQUIRE) != 0)
+            SleepConditionVariableSRW(&m_idle, &m_lock, INFINITE, 0);
         ReleaseSRWLockExclusive(&m_lock);
         if (!found)
             return 0;
@@ -100,8 +111,18 @@ public:
     R Call(int id, R failValue, F f)
     {
         AcquireSRWLockShared(&m_lock);
-        TPort* port = Lookup(id);
-        R r = port ? f(port) : failValue;
+        PortIdEntry* e = Lookup(id);
+        if (e)
+            __atomic_add_fetch(&e->users, 1, __ATOMIC_ACQ_REL);
+        ReleaseSRWLockShared(&m_lock);
+        if (!e)
+            return failValue;
+        R r = f(e->port);
+        // Under the lock: a DeletePort waiting for this entry is asleep on m_idle, not between
+        // its check and its sleep, so the wake-up cannot be lost.
+        AcquireSRWLockShared(&m_lock);
+        if (__atomic_sub_fetch(&e->users, 1, __ATOMIC_ACQ_REL) == 0)
+            WakeAllConditionVariable(&m_idle);
         ReleaseSRWLockShared(&m_lock);
         return r;
     }
@@ -109,9 +130,9 @@ public:
     TPort* SetObject(int id)
     {
         AcquireSRWLockShared(&m_lock);
-        TPort* port = Lookup(id);
+        PortIdEntry* e = Lookup(id);
         ReleaseSRWLockShared(&m_lock);
-        return port;
+        return e ? e->port : nullptr;
     }
 
     int Count()
@@ -123,19 +144,20 @@ public:
     }
 
 private:
-    TPort* Lookup(int id)
+    PortIdEntry* Lookup(int id)
     {
         for (POSITION pos = m_list.GetHeadPosition(); pos;) {
             PortIdEntry* e = static_cast<PortIdEntry*>(m_list.GetNext(pos));
             if (e->id == id) {
                 __atomic_store_n(&m_current, e->port, __ATOMIC_RELAXED);
-                return e->port;
+                return e;
             }
         }
         return nullptr;
     }
 
     SRWLOCK m_lock;
+    CONDITION_VARIABLE m_idle;  // signalled when a port's last running call returns
     int m_nextId;
     CPtrList m_list;
     TPort* m_current = nullptr;  // the port of the last successful lookup

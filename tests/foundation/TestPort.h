@@ -50,4 +50,6 @@ public:
     volatile LONG m_written = 0;
     BYTE m_bytes[WRITTEN_MAX] = {};
     TestPortJournal* m_journal = nullptr;
+    HANDLE m_readGate = nullptr;      // when set, readPort waits for it (a long read)
+    volatile LONG m_reading = 0;      // 1 while readPort runs
 };

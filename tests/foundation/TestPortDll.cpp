@@ -74,6 +74,10 @@ int CTestPort::readPort(BYTE* buf, int len, DWORD timeout, DWORD devType)
     InterlockedIncrement(&m_calls);
     m_lastDevType = devType;
     m_lastTimeout = timeout;
+    InterlockedExchange(&m_reading, 1);
+    if (m_readGate)
+        WaitForSingleObject(m_readGate, 60000);
+    InterlockedExchange(&m_reading, 0);
     int n = len < 3 ? len : 3;
     std::memset(buf, 'r', size_t(n));
     return n;

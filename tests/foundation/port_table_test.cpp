@@ -400,3 +400,54 @@ TEST(PortExports, PollingOnePortNeverRedirectsAnotherPortsWrites)
     EXPECT_EQ(lib.DeletePort(printer), 1);
     EXPECT_EQ(lib.DeletePort(other), 1);
 }
+
+TEST(PortExports, ALongCallHoldsUpNoOtherPortAndDeletePortWaitsForIt)
+{
+    LOAD(lib, "com");
+    TestPortJournal journal = {};
+    int slow = lib.CreatePort();
+    int other = lib.CreatePort();
+    CTestPort* ps = lib.Port(slow);
+    ps->m_journal = &journal;
+    HANDLE gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ps->m_readGate = gate;
+    volatile LONG readDone = 0;
+    std::thread reader([&] {
+        BYTE buf[4];
+        lib.Read(buf, 4, 60000, slow, 32);
+        InterlockedExchange(&readDone, 1);
+    });
+    ASSERT_TRUE(WaitFor([&] { return ps->m_reading == 1; }, 30000));
+
+    // Everything else goes on while the read waits.
+    volatile LONG othersDone = 0;
+    std::thread others([&] {
+        BYTE x[2] = {'o', 'k'};
+        lib.Write(x, 2, other, 32);
+        int fresh = lib.CreatePort();
+        lib.DeletePort(fresh);
+        lib.DeletePort(other);
+        InterlockedExchange(&othersDone, 1);
+    });
+    bool othersFinished = WaitFor([&] { return othersDone == 1; }, 30000);
+    EXPECT_TRUE(othersFinished);
+    EXPECT_EQ(readDone, 0);
+
+    // Deleting the port under the read waits until the read has returned.
+    volatile LONG deleted = 0;
+    std::thread deleter([&] {
+        lib.DeletePort(slow);
+        InterlockedExchange(&deleted, 1);
+    });
+    Sleep(50);
+    EXPECT_EQ(journal.destroyed, 0);
+    SetEvent(gate);
+    EXPECT_TRUE(WaitFor([&] { return deleted == 1; }, 30000));
+    reader.join();
+    others.join();
+    deleter.join();
+    EXPECT_EQ(readDone, 1);
+    EXPECT_EQ(journal.destroyed, 1);
+    EXPECT_EQ(lib.SetObject(slow), nullptr);
+    CloseHandle(gate);
+}

@@ -4,6 +4,7 @@
 #include "FxObject.h"
 #include "FxString.h"
 
+#include <map>
 #include <vector>
 
 // Doubly-linked list of values with POSITION cursors; a position stays valid until its own
@@ -241,5 +242,61 @@ class CDWordArray : public CObject, public CFxArray<DWORD, DWORD>
 {
 };
 class CUIntArray : public CObject, public CFxArray<UINT, UINT>
+{
+};
+
+// Map with the framework's operation names; keys in sorted order. A position stays valid until
+// its own key is removed.
+template <class K, class V, class ArgK = const K&, class ArgV = const V&>
+class CFxMap
+{
+public:
+    int GetCount() const { return int(m_m.size()); }
+    int GetSize() const { return int(m_m.size()); }
+    bool IsEmpty() const { return m_m.empty(); }
+
+    BOOL Lookup(ArgK key, V& value) const
+    {
+        auto it = m_m.find(K(key));
+        if (it == m_m.end())
+            return FALSE;
+        value = it->second;
+        return TRUE;
+    }
+    void SetAt(ArgK key, ArgV value) { m_m[K(key)] = value; }
+    V& operator[](ArgK key) { return m_m[K(key)]; }
+    BOOL RemoveKey(ArgK key) { return m_m.erase(K(key)) ? TRUE : FALSE; }
+    void RemoveAll() { m_m.clear(); }
+
+    POSITION GetStartPosition() const { return m_m.empty() ? nullptr : Pos(&*m_m.begin()); }
+    void GetNextAssoc(POSITION& pos, K& key, V& value) const
+    {
+        const Entry* e = reinterpret_cast<const Entry*>(pos);
+        key = e->first;
+        value = e->second;
+        auto it = m_m.find(e->first);
+        ++it;
+        pos = it == m_m.end() ? nullptr : Pos(&*it);
+    }
+
+private:
+    typedef typename std::map<K, V>::value_type Entry;
+    static POSITION Pos(const Entry* e) { return reinterpret_cast<POSITION>(const_cast<Entry*>(e)); }
+    std::map<K, V> m_m;
+};
+
+class CMapStringToString : public CObject, public CFxMap<CString, CString, const char*, const char*>
+{
+};
+class CMapStringToPtr : public CObject, public CFxMap<CString, void*, const char*, void*>
+{
+};
+class CMapStringToOb : public CObject, public CFxMap<CString, CObject*, const char*, CObject*>
+{
+};
+class CMapPtrToPtr : public CObject, public CFxMap<void*, void*, void*, void*>
+{
+};
+class CMapWordToPtr : public CObject, public CFxMap<WORD, void*, WORD, void*>
 {
 };

@@ -147,3 +147,42 @@ TEST(FxArray, GrowInsertRemove)
     dw.Add(0xFFFFFFFFu);
     EXPECT_EQ(dw.GetAt(0), 0xFFFFFFFFu);
 }
+
+TEST(FxMap, LookupSetRemoveAndWalk)
+{
+    CMapStringToString m;
+    CString v("unchanged");
+    EXPECT_FALSE(m.Lookup("COM1", v));
+    EXPECT_EQ(v, "unchanged");
+    m.SetAt("COM3", "label");
+    m.SetAt("COM1", "receipt");
+    m["USB001:"] = "usb";
+    m.SetAt("COM3", "label2");  // replaces
+    EXPECT_EQ(m.GetCount(), 3);
+    EXPECT_TRUE(m.Lookup("COM3", v));
+    EXPECT_EQ(v, "label2");
+    std::string walk;
+    CString key, value;
+    for (POSITION p = m.GetStartPosition(); p;) {
+        m.GetNextAssoc(p, key, value);
+        walk += std::string(key) + "=" + std::string(value) + ";";
+    }
+    EXPECT_EQ(walk, "COM1=receipt;COM3=label2;USB001:=usb;");
+    EXPECT_TRUE(m.RemoveKey("COM1"));
+    EXPECT_FALSE(m.RemoveKey("COM1"));
+    EXPECT_EQ(m.GetCount(), 2);
+    m.RemoveAll();
+    EXPECT_TRUE(m.IsEmpty());
+    EXPECT_EQ(m.GetStartPosition(), nullptr);
+
+    CMapPtrToPtr pp;
+    int a = 0;
+    pp.SetAt(&a, &a);
+    void* out = nullptr;
+    EXPECT_TRUE(pp.Lookup(&a, out));
+    EXPECT_EQ(out, &a);
+    CMapWordToPtr wp;
+    wp[7] = &a;
+    EXPECT_TRUE(wp.Lookup(7, out));
+    EXPECT_FALSE(wp.Lookup(8, out));
+}

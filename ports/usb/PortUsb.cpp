@@ -1,0 +1,604 @@
+#include "PortUsb.h"
+
+#include "PortLog.h"
+
+#include <cstdarg>
+#include <cstring>
+
+namespace {
+
+class CWriteFileWriter : public IUsbDeviceWriter
+{
+public:
+    BOOL Write(HANDLE device, const void* bytes, DWORD count, OVERLAPPED* ov) override
+    {
+        return ::WriteFile(device, bytes, count, nullptr, ov);
+    }
+};
+
+CWriteFileWriter g_writeFile;
+
+// One overlapped write with its own copy of the bytes: when a cancelled write does not come
+// back, the block is left to the system instead of freed under it.
+struct WriteOp
+{
+    OVERLAPPED ov;
+    BYTE bytes[1];
+};
+
+const DWORD kMaxDefaultWriteBound = 60000;
+const DWORD kCancelledIoWait = 5000;
+const DWORD kHandleDrainWait = 10000;
+
+}  // namespace
+
+CPortUsb::CPortUsb() : m_writer(&g_writeFile)
+{
+    InitializeCriticalSection(&m_csHandle);
+    InitializeCriticalSection(&m_csOpenClose);
+    InitializeConditionVariable(&m_cvHandleIdle);
+}
+
+CPortUsb::~CPortUsb()
+{
+    m_rx.Close();
+    if (m_bLog) {
+        PortLogWritePlain(0, "~CPortUsb");
+        PortLogClose();
+    }
+    m_bLog = m_bTrace = false;
+    m_dwUseBinary = 0;
+    m_nPortIndex = 0;
+    if (m_hDevice)
+        CloseHandle(m_hDevice);
+    DeleteCriticalSection(&m_csOpenClose);
+    DeleteCriticalSection(&m_csHandle);
+}
+
+void CPortUsb::SetDeviceWriter(IUsbDeviceWriter* writer) { m_writer = writer ? writer : &g_writeFile; }
+
+// --- log lines -----------------------------------------------------------------------------
+
+#define VESK_LOG_LINE(gate, level, tag)                                                            \
+    do {                                                                                           \
+        if (!(gate))                                                                               \
+            return;                                                                                \
+        va_list ap;                                                                                \
+        va_start(ap, fmt);                                                                         \
+        PortLogWriteV(level, tag, fmt, ap);                                                        \
+        va_end(ap);                                                                                \
+    } while (0)
+
+void CPortUsb::Log(DWORD devType, const char* fmt, ...) { VESK_LOG_LINE(m_bLog, 0, PortLogTag(devType)); }
+void CPortUsb::LogError(DWORD devType, const char* fmt, ...)
+{
+    VESK_LOG_LINE(m_bLog, PORTLOG_ERROR, PortLogTag(devType));
+}
+void CPortUsb::Trace(DWORD devType, const char* fmt, ...) { VESK_LOG_LINE(m_bTrace, 0, PortLogTag(devType)); }
+void CPortUsb::LogPlain(const char* fmt, ...) { VESK_LOG_LINE(m_bLog, 0, nullptr); }
+void CPortUsb::LogPlainError(const char* fmt, ...) { VESK_LOG_LINE(m_bLog, PORTLOG_ERROR, nullptr); }
+void CPortUsb::TracePlain(const char* fmt, ...) { VESK_LOG_LINE(m_bTrace, 0, nullptr); }
+
+// --- settings ------------------------------------------------------------------------------
+
+int CPortUsb::SetDeviceOption(const DeviceOption& dop, DWORD devType)
+{
+    m_dop.dwReadIntervalTimeout = dop.dwReadIntervalTimeout;
+    m_dop.dwReadTotalTimeoutMultiplier = dop.dwReadTotalTimeoutMultiplier;
+    m_dop.dwReadTotalTimeoutConstant = dop.dwReadTotalTimeoutConstant;
+    m_dop.dwWriteTotalTimeoutMultiplier = dop.dwWriteTotalTimeoutMultiplier;
+    m_dop.dwWriteTotalTimeoutConstant = dop.dwWriteTotalTimeoutConstant;
+    m_dop.dwInBufSize = dop.dwInBufSize;
+    m_dop.dwOutBufSize = dop.dwOutBufSize;
+    CString name = DeviceOptionPortName(dop);
+    if (name.IsEmpty())
+        return 0;
+    EnterCriticalSection(&m_csHandle);
+    m_strPortName = name;
+    LeaveCriticalSection(&m_csHandle);
+    return 1;
+}
+
+void CPortUsb::SetLog(DWORD useBinary, DWORD usePortLog, const CString& installPath)
+{
+    m_dwUseBinary = useBinary == 1;
+    m_bLog = (usePortLog & 1) != 0;
+    m_bTrace = (usePortLog & 2) != 0;
+    m_strLogFolder = installPath;
+    m_rx.SetLogGates(m_bLog, m_bTrace);
+    if (m_bLog)
+        PortLogOpen(TRUE, installPath, "Usb", m_nPortIndex);
+}
+
+CString CPortUsb::PortName()
+{
+    EnterCriticalSection(&m_csHandle);
+    CString name = m_strPortName;
+    LeaveCriticalSection(&m_csHandle);
+    return name;
+}
+
+DWORD CPortUsb::WriteBound(int len) const
+{
+    ULONGLONG n = len > 0 ? ULONGLONG(len) : 0;
+    if (m_dop.dwWriteTotalTimeoutMultiplier || m_dop.dwWriteTotalTimeoutConstant) {
+        ULONGLONG t = m_dop.dwWriteTotalTimeoutMultiplier * n + m_dop.dwWriteTotalTimeoutConstant;
+        return t > 0x7FFFFFFF ? 0x7FFFFFFF : DWORD(t);
+    }
+    // 50 ms per byte plus 5 s, but never more than a minute.
+    ULONGLONG t = 50 * (n + 100);
+    return t > kMaxDefaultWriteBound ? kMaxDefaultWriteBound : DWORD(t);
+}
+
+UsbDeviceEntry CPortUsb::SearchKey()
+{
+    UsbDeviceEntry key;
+    key.strDevicePath = PortName();
+    key.strPid = CRegistUsb::PidOfPath(key.strDevicePath);
+    key.strVid = CRegistUsb::VidOfPath(key.strDevicePath);
+    return key;
+}
+
+// --- the device handle ---------------------------------------------------------------------
+
+HANDLE CPortUsb::AcquireHandle()
+{
+    EnterCriticalSection(&m_csHandle);
+    HANDLE h = m_hDevice;
+    if (h)
+        ++m_nHandleUsers;
+    LeaveCriticalSection(&m_csHandle);
+    return h;
+}
+
+void CPortUsb::ReleaseHandle()
+{
+    EnterCriticalSection(&m_csHandle);
+    if (m_nHandleUsers > 0 && --m_nHandleUsers == 0)
+        WakeAllConditionVariable(&m_cvHandleIdle);
+    LeaveCriticalSection(&m_csHandle);
+}
+
+bool CPortUsb::HasHandle()
+{
+    EnterCriticalSection(&m_csHandle);
+    bool has = m_hDevice != nullptr;
+    LeaveCriticalSection(&m_csHandle);
+    return has;
+}
+
+int CPortUsb::OpenPortUSB(const CString& path)
+{
+    LogPlain("+OpenPortUSB : USB dll");
+    EnterCriticalSection(&m_csOpenClose);
+    if (HasHandle()) {
+        LogPlain("+OpenPortUSB : port handle is not NULL. close and reopen.");
+        ClosePortUSB();
+    }
+    HANDLE h = path.IsEmpty() ? INVALID_HANDLE_VALUE
+                              : CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                            nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        LeaveCriticalSection(&m_csOpenClose);
+        LogPlainError("-OpenPortUSB : port is INVALID_HANDLE_VALUE");
+        return 0;
+    }
+    EnterCriticalSection(&m_csHandle);
+    m_hDevice = h;
+    m_strPortName = path;
+    LeaveCriticalSection(&m_csHandle);
+    LeaveCriticalSection(&m_csOpenClose);
+    LogPlain("-OpenPortUSB success");
+    return 1;
+}
+
+void CPortUsb::ClosePortUSB()
+{
+    LogPlain("+ClosePortUSB");
+    EnterCriticalSection(&m_csOpenClose);
+    EnterCriticalSection(&m_csHandle);
+    HANDLE h = m_hDevice;
+    m_hDevice = nullptr;  // no new user from here on
+    if (h) {
+        // Cancel what the users have pending (any thread's) and wait until each has seen its
+        // I/O end; a user that issued its I/O just after a cancel is cancelled on the next round.
+        DWORD start = GetTickCount();
+        while (m_nHandleUsers > 0 && GetTickCount() - start < kHandleDrainWait) {
+            CancelIoEx(h, nullptr);
+            SleepConditionVariableCS(&m_cvHandleIdle, &m_csHandle, 20);
+        }
+        m_nHandleUsers = 0;
+        CloseHandle(h);
+    }
+    LeaveCriticalSection(&m_csHandle);
+    LeaveCriticalSection(&m_csOpenClose);
+    LogPlain("-ClosePortUSB");
+}
+
+// --- open and close ------------------------------------------------------------------------
+
+int CPortUsb::OpenPort(DWORD devType)
+{
+    if (m_dwUseBinary == 1)
+        PortDumpOpen(TRUE, m_strLogFolder, "UsbPRN");
+    Log(devType, "+OpenPort : USB dll");
+    // Open already (its threads run even while the printer is unplugged and the handle closed).
+    if (HasHandle() || ThreadsRunning())
+        return m_bOpen;
+
+    UsbDeviceEntry key = SearchKey();
+    CString found;
+    {
+        CRegistUsb list(m_source);
+        key.nOrdinal = list.EnumerateUsbDevices();
+        found = list.FindDevicePath(key);
+    }
+    EnterCriticalSection(&m_csHandle);
+    m_strPortName = found;
+    LeaveCriticalSection(&m_csHandle);
+    if (!OpenPortUSB(found))
+        return 0;
+
+    m_rx.Open(m_dop.dwInBufSize);
+    LogError(devType, "m_dop.dwInBufSize : %d", int(m_dop.dwInBufSize));
+
+    m_bTerminateThread = FALSE;
+    m_TerminateEvent.ResetEvent();
+    m_bTerminateCheckThread = FALSE;
+    m_CheckThreadTerminateEvent.ResetEvent();
+    // The threads look at these from their first pass.
+    m_bOpen = TRUE;
+    m_nConnState = 1;
+    m_bCheckThreadEnded = FALSE;
+    m_pCheckThread = AfxBeginThread(CheckThreadProc, this);
+    if (!m_pCheckThread)
+        m_bCheckThreadEnded = TRUE;
+    m_bReadThreadEnded = FALSE;
+    m_pReadThread = AfxBeginThread(ReadThreadProc, this);
+    if (!m_pReadThread)
+        m_bReadThreadEnded = TRUE;
+    Log(devType, "-OpenPort Success");
+    return 1;
+}
+
+void CPortUsb::StopThread(CWinThread*& thread, volatile LONG& ended, const char* waitLine, const char* terminateLine)
+{
+    if (!thread)
+        return;
+    for (int i = 0; i < 20 && !ended; ++i) {
+        LogPlain("%s", waitLine);
+        thread->Join(100);
+    }
+    if (!thread->Join(2000)) {
+        LogPlain("%s", terminateLine);
+        thread->Stop(0);
+    }
+    delete thread;
+    thread = nullptr;
+}
+
+void CPortUsb::ClosePort(DWORD devType)
+{
+    Log(devType, "+ClosePort : Port dll");
+    m_bOpen = FALSE;
+
+    m_CheckThreadTerminateEvent.SetEvent();
+    Trace(devType, "ClosePort : m_CheckThreadTerminateEvent.SetEvent");
+    m_bTerminateCheckThread = TRUE;
+    Trace(devType, "ClosePort : set to m_bTerminateCheckThread flag");
+    StopThread(m_pCheckThread, m_bCheckThreadEnded, "ClosePort : wait Terminate USB ConnCheckThread.",
+               "ClosePort : TerminateThread USB ConnCheckThread.");
+
+    m_TerminateEvent.SetEvent();
+    Trace(devType, "ClosePort : m_TerminateEvent.SetEvent");
+    m_bTerminateThread = TRUE;
+    Trace(devType, "ClosePort : set to m_bTerminateThread flag");
+    StopThread(m_pReadThread, m_bReadThreadEnded, "ClosePort : wait Terminate Port ReadThread.",
+               "ClosePort : TerminateThread Port ReadThread.");
+
+    Trace(devType, "ClosePort : call CancelIo");
+    Trace(devType, "ClosePort : ClosePortUSB");
+    ClosePortUSB();  // cancels and waits for whatever is still pending
+
+    m_rx.Close();
+    Log(devType, "-ClosePort : Success");
+    if (m_dwUseBinary == 1)
+        PortDumpClose();
+    m_dwUseBinary = 0;
+}
+
+void CPortUsb::CloseIfOpen()
+{
+    if (ThreadsRunning() || HasHandle())
+        ClosePort(0);
+}
+
+// --- the threads ---------------------------------------------------------------------------
+
+UINT CPortUsb::ReadThreadProc(LPVOID self)
+{
+    static_cast<CPortUsb*>(self)->ReadThread();
+    return 0;
+}
+
+UINT CPortUsb::CheckThreadProc(LPVOID self)
+{
+    static_cast<CPortUsb*>(self)->ConnCheckThread();
+    return 0;
+}
+
+void CPortUsb::ReadThread()
+{
+    LogPlain("***************** Port Read Thread Start ***********");
+    BYTE* block = new BYTE[512];
+    OVERLAPPED ov = {};
+    ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    m_bReadThreadEnded = FALSE;
+
+    for (;;) {
+        bool tried = false;
+        if (m_bOpen && m_nConnState == 1) {
+            if (m_bTerminateThread) {
+                LogPlain("Read Thread : 1st flag.");
+                break;
+            }
+            tried = true;
+            bool stop = false;
+            DWORD n = 0;
+            HANDLE h = AcquireHandle();
+            if (h) {
+                std::memset(block, 0, 512);
+                ResetEvent(ov.hEvent);
+                TracePlain("****************ReadFile************************");
+                BOOL ok = ReadFile(h, block, 512, nullptr, &ov);
+                if (ok) {
+                    GetOverlappedResult(h, &ov, &n, TRUE);
+                } else if (GetLastError() == ERROR_IO_PENDING) {
+                    TracePlain("Read ERROR_IO_PENDING wait");
+                    HANDLE waits[2] = {ov.hEvent, m_TerminateEvent};
+                    DWORD w = WaitForMultipleObjects(2, waits, FALSE, 2000);
+                    if (w == WAIT_OBJECT_0) {
+                        ok = GetOverlappedResult(h, &ov, &n, FALSE);
+                        TracePlain("ReadThread: wait complete, read result : %d", int(ok));
+                        if (!ok)
+                            n = 0;
+                        if (m_bTerminateThread) {
+                            LogPlain("ReadThread: wait complete, but m_bTerminateThread is true");
+                            stop = true;
+                        }
+                    } else {
+                        TracePlain("ReadThread: Read wait cancelled");
+                        CancelIoEx(h, &ov);
+                        // The buffer and the overlapped block are the system's until it is done.
+                        if (!GetOverlappedResult(h, &ov, &n, TRUE))
+                            n = 0;
+                        if (m_bTerminateThread) {
+                            LogPlain("ReadThread: wait cancelled, but m_bTerminateThread is true");
+                            stop = true;
+                        }
+                    }
+                }
+                ReleaseHandle();
+            }
+            if (stop)
+                break;
+            if (n == 0) {
+                TracePlain("********** Read Result :%d", 0);
+                m_rx.FlushCandidate();
+            } else {
+                TracePlain("********** Read Result :%d", int(n));
+                TracePlain("Process to Read data.");
+                m_rx.Feed(block, int(n));
+            }
+        }
+        if (m_bTerminateThread)
+            break;
+        if (WaitForSingleObject(m_TerminateEvent, tried ? 100 : 500) == WAIT_OBJECT_0)
+            break;
+    }
+
+    CloseHandle(ov.hEvent);
+    delete[] block;
+    LogPlain("***************** Port Read Thread End ***********");
+    m_bReadThreadEnded = TRUE;
+}
+
+void CPortUsb::ConnCheckThread()
+{
+    UsbDeviceEntry key = SearchKey();
+    LogPlain("***************** USB Check Thread Start ***********");
+    m_bCheckThreadEnded = FALSE;
+
+    for (;;) {
+        if (m_bTerminateCheckThread) {
+            LogPlain("m_bTerminateCheckThread is true in checkthread1");
+            break;
+        }
+        CString found;
+        {
+            CRegistUsb list(m_source);
+            key.nOrdinal = list.EnumerateUsbDevices();
+            found = list.FindDevicePath(key);
+            list.RemoveAllDevices();
+        }
+        bool present = !found.IsEmpty();
+        // The path searched for is the one open, so a different result means that device went
+        // away and the printer is now elsewhere (unplugged and replugged between two polls).
+        if (present && m_nConnState == 1 && found.Compare(key.strDevicePath) != 0) {
+            LogPlain("********************************** usb disconnect");
+            ClosePortUSB();
+            m_nConnState = -1;
+        }
+        if (present && m_nConnState != 1) {
+            LogPlain("**********************************  usb connect");
+            // On-line only with the device really open again, on the path where it now is.
+            if (OpenPortUSB(found)) {
+                key.strDevicePath = found;
+                m_nConnState = 1;
+            }
+        } else if (!present && m_nConnState != -1) {
+            LogPlain("********************************** usb disconnect");
+            ClosePortUSB();
+            m_nConnState = -1;
+        }
+        if (m_bTerminateCheckThread) {
+            LogPlain("m_bTerminateCheckThread is true in checkthread2");
+            break;
+        }
+        if (WaitForSingleObject(m_CheckThreadTerminateEvent, 100) == WAIT_OBJECT_0 || m_bTerminateCheckThread)
+            break;
+    }
+
+    LogPlain("****************** USB Check Thread End *****************");
+    m_bCheckThreadEnded = TRUE;
+}
+
+// --- I/O -----------------------------------------------------------------------------------
+
+int CPortUsb::writePort(const BYTE* buf, int len, DWORD devType)
+{
+    Trace(devType, "+Port Write(dwWritten : %d)", len);
+    if (!m_bOpen || !buf || len <= 0) {
+        LogError(devType, "-Port Write : fail to invalid parameters");
+        return 0;
+    }
+    const DWORD bound = WriteBound(len);
+    auto* op = static_cast<WriteOp*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(WriteOp) + size_t(len)));
+    if (!op) {
+        LogError(devType, "-Port Write : fail to invalid parameters");
+        return 0;
+    }
+    std::memcpy(op->bytes, buf, size_t(len));
+    op->ov.hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);  // OlapOutEvent
+    Trace(devType, "OlapOutEvent.ResetEvent");
+    ResetEvent(op->ov.hEvent);
+    Trace(devType, "WriteFile");
+
+    DWORD written = 0;
+    DWORD err = 0;
+    bool done = true;  // false: the system still holds op
+    BOOL ok = FALSE;
+    HANDLE h = AcquireHandle();
+    if (!h) {
+        err = ERROR_INVALID_HANDLE;  // closed by the connection check: the printer went away
+    } else {
+        ok = m_writer->Write(h, op->bytes, DWORD(len), &op->ov);
+        err = ok ? 0 : GetLastError();
+    }
+    Trace(devType, "GetLastError() : %d", int(err));
+    if (h && ok) {
+        GetOverlappedResult(h, &op->ov, &written, TRUE);
+    } else if (h && err == ERROR_IO_PENDING) {
+        Trace(devType, "Port Write ERROR_IO_PENDING");
+        DWORD start = GetTickCount();
+        for (;;) {
+            if (GetOverlappedResult(h, &op->ov, &written, FALSE)) {
+                Trace(devType, "Recover ErrorIO");
+                ok = TRUE;
+                break;
+            }
+            err = GetLastError();
+            if (err != ERROR_IO_INCOMPLETE) {
+                Trace(devType, "Recover ErrorIO");
+                break;
+            }
+            if (GetTickCount() - start > bound) {
+                CancelIoEx(h, &op->ov);
+                LogError(devType, "timeout error");
+                // Wait for the cancelled write to end before its block is freed.
+                DWORD cancelStart = GetTickCount();
+                while (!HasOverlappedIoCompleted(&op->ov) && GetTickCount() - cancelStart < kCancelledIoWait)
+                    Sleep(5);
+                if (HasOverlappedIoCompleted(&op->ov))
+                    GetOverlappedResult(h, &op->ov, &written, FALSE);
+                else
+                    done = false;
+                err = ERROR_TIMEOUT;
+                break;
+            }
+            Sleep(5);
+        }
+    } else {
+        written = 0;
+    }
+    if (h)
+        ReleaseHandle();
+
+    if (!ok && (err == ERROR_ACCESS_DENIED || err == ERROR_INVALID_HANDLE)) {
+        LogError(devType, "Write: Failed GetLastError %d trying close/open", int(err));
+        ClosePortUSB();
+        if (OpenPortUSB(PortName())) {
+            m_nConnState = 1;
+        } else {
+            m_nConnState = -1;
+            LogError(devType, "disconnect in write");
+        }
+        written = 0;
+    }
+
+    if (m_dwUseBinary == 1 && written > 0)
+        PortDumpWrite(op->bytes, int(written));
+    Trace(devType, "-USB Write(dwWrittenResult : %d)", int(written));
+    if (done) {
+        CloseHandle(op->ov.hEvent);
+        HeapFree(GetProcessHeap(), 0, op);
+    } else {
+        LogError(devType, "cancelled write did not end: its buffer is left to the system");
+    }
+    return int(written);
+}
+
+int CPortUsb::readPort(BYTE* buf, int len, DWORD timeout, DWORD devType)
+{
+    Trace(devType, "+Port Read(dwRead : %d, timeout: %d)", len, int(timeout));
+    if (!m_bOpen || !buf || len <= 0) {
+        LogError(devType, "-Port Read : fail to invalid parameters");
+        return 0;
+    }
+    if (m_rx.Available() < len)
+        Sleep(30);
+    DWORD start = GetTickCount();
+    int remaining = len;
+    while (remaining > 0) {
+        if (m_rx.Available() > 0)
+            remaining -= m_rx.Read(buf + (len - remaining), remaining);
+        else
+            Sleep(100);
+        if (GetTickCount() - start >= timeout)
+            break;
+    }
+    Trace(devType, "-Port Read(nRead : %d)", len - remaining);
+    return len - remaining;
+}
+
+int CPortUsb::IsPowerState()
+{
+    if (m_nConnState == 1) {
+        TracePlain("IsPowerState : 2001");
+        return PS_ONLINE;
+    }
+    TracePlain("IsPowerState : 2003");
+    return PS_OFFLINE;
+}
+
+int CPortUsb::GetASBState(int* asb, DWORD devType)
+{
+    if (m_rx.PopStatusFrame(asb) == CPortReceiver::ASB_DELIVERED) {
+        Trace(devType, "-GetASBState");
+        return 1;
+    }
+    if (m_bTrace)
+        PortLogWrite(PORTLOG_ERROR, devType, "-GetASBState : ASBInput lengh is less than 4");
+    return 0;
+}
+
+int CPortUsb::SetWrite(int isWrite, DWORD devType)
+{
+    Trace(devType, "+Port SetWrite(isWrite : %d)", isWrite);
+    if (!m_bOpen) {
+        LogError(devType, "-Port SetWrite : m_bOpen is FALSE");
+        return 0;
+    }
+    m_bWrite = isWrite;
+    return 1;
+}

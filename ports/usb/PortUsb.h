@@ -1,0 +1,113 @@
+// CPortUsb: one printer on a USB device interface. The device may vanish and come back: a
+// connection-check thread polls the USB device list, closes the handle when the printer is gone
+// and opens it again when it returns; the read thread feeds the receive filter.
+#pragma once
+
+#include "DeviceOption.h"
+#include "FxThread.h"
+#include "PortReceiver.h"
+#include "RegistUsb.h"
+#include "SyncEx.h"
+
+#include <windows.h>
+
+// The one device call whose failures a real device gives but a stand-in cannot (a USB printer
+// pulled mid-write fails with ERROR_INVALID_HANDLE or ERROR_ACCESS_DENIED). Production form:
+// an overlapped WriteFile.
+class IUsbDeviceWriter
+{
+public:
+    virtual ~IUsbDeviceWriter() {}
+    virtual BOOL Write(HANDLE device, const void* bytes, DWORD count, OVERLAPPED* ov) = 0;
+};
+
+class CPortUsb
+{
+public:
+    CPortUsb();
+    virtual ~CPortUsb();
+    CPortUsb(const CPortUsb&) = delete;
+    CPortUsb& operator=(const CPortUsb&) = delete;
+
+    // Seams; NULL restores SetupAPI and WriteFile. Set before OpenPort; not owned.
+    void SetInterfaceSource(IUsbInterfaceSource* source) { m_source = source; }
+    void SetDeviceWriter(IUsbDeviceWriter* writer);
+
+    // The port API (see PortTable.h).
+    int SetDeviceOption(const DeviceOption& dop, DWORD devType);
+    void SetLog(DWORD useBinary, DWORD usePortLog, const CString& installPath);
+    void SetPortIndex(int id) { m_nPortIndex = id; }
+    int OpenPort(DWORD devType);
+    void ClosePort(DWORD devType);
+    void CloseIfOpen();
+    int writePort(const BYTE* buf, int len, DWORD devType);
+    int readPort(BYTE* buf, int len, DWORD timeout, DWORD devType);
+    int ReadAvailable() { return m_rx.Available(); }
+    void Clear() { m_rx.Clear(); }
+    int IsPowerState();
+    int GetASBState(int* asb, DWORD devType);
+    int SetWrite(int isWrite, DWORD devType);
+
+    int OpenPortUSB(const CString& path);
+    void ClosePortUSB();
+
+    // The device path the port opens (follows the printer to another socket).
+    CString PortName();
+    bool ThreadsRunning() const { return m_pReadThread || m_pCheckThread; }
+    int ConnectionState() const { return m_nConnState; }
+    // How long a write of len bytes may take, in ms.
+    DWORD WriteBound(int len) const;
+
+private:
+    static UINT ReadThreadProc(LPVOID self);
+    static UINT CheckThreadProc(LPVOID self);
+    void ReadThread();
+    void ConnCheckThread();
+    void StopThread(CWinThread*& thread, volatile LONG& ended, const char* waitLine, const char* terminateLine);
+    UsbDeviceEntry SearchKey();
+
+    // The device handle is lent to one I/O at a time per user and closed only when no user
+    // holds it, so no thread ever uses a handle another thread has closed.
+    HANDLE AcquireHandle();
+    void ReleaseHandle();
+    bool HasHandle();
+
+    void Log(DWORD devType, const char* fmt, ...);
+    void LogError(DWORD devType, const char* fmt, ...);
+    void Trace(DWORD devType, const char* fmt, ...);
+    void LogPlain(const char* fmt, ...);
+    void LogPlainError(const char* fmt, ...);
+    void TracePlain(const char* fmt, ...);
+
+    int m_nPortIndex = 0;
+    DeviceOption m_dop = {};
+    CString m_strPortName;  // m_dop's port name, guarded by m_csHandle
+    HANDLE m_hDevice = nullptr;
+    int m_nHandleUsers = 0;
+    CRITICAL_SECTION m_csHandle;
+    CONDITION_VARIABLE m_cvHandleIdle;
+    CRITICAL_SECTION m_csOpenClose;  // one open or close of the device at a time
+    volatile LONG m_bOpen = FALSE;
+    volatile LONG m_nConnState = 0;  // 0 before the first open, 1 connected, -1 disconnected
+    volatile LONG m_bWrite = 0;
+
+    volatile LONG m_bTerminateCheckThread = FALSE;
+    CWinThread* m_pCheckThread = nullptr;
+    CEventEx m_CheckThreadTerminateEvent{FALSE, TRUE};
+    volatile LONG m_bCheckThreadEnded = TRUE;
+
+    volatile LONG m_bTerminateThread = FALSE;
+    CWinThread* m_pReadThread = nullptr;
+    CEventEx m_TerminateEvent{FALSE, TRUE};
+    volatile LONG m_bReadThreadEnded = TRUE;
+
+    CPortReceiver m_rx{true};
+
+    int m_dwUseBinary = 0;
+    bool m_bLog = false;
+    bool m_bTrace = false;
+    CString m_strLogFolder;
+
+    IUsbInterfaceSource* m_source = nullptr;
+    IUsbDeviceWriter* m_writer;
+};

@@ -1,0 +1,338 @@
+// The usb port over pipe devices that are plugged, pulled and moved while the port runs.
+#include "PipeDevice.h"
+#include "PortLog.h"
+#include "PortUsb.h"
+#include "TestEnv.h"
+
+#include <gtest/gtest.h>
+#include <tlhelp32.h>
+
+#include <cstring>
+#include <thread>
+
+namespace {
+
+std::string Upper(std::string s)
+{
+    for (auto& c : s)
+        if (c >= 'a' && c <= 'z')
+            c = char(c - 'a' + 'A');
+    return s;
+}
+
+int ProcessThreads()
+{
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 te = {};
+    te.dwSize = sizeof(te);
+    int n = 0;
+    for (BOOL ok = Thread32First(snap, &te); ok; ok = Thread32Next(snap, &te))
+        if (te.th32OwnerProcessID == GetCurrentProcessId())
+            ++n;
+    CloseHandle(snap);
+    return n;
+}
+
+int Count(const std::string& text, const std::string& what)
+{
+    int n = 0;
+    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1))
+        ++n;
+    return n;
+}
+
+// A port on the scripted sockets with its log in a temporary folder.
+struct UsbPortFixture : ::testing::Test
+{
+    CTempFolder folder;
+    CScriptedUsbSource sockets;
+    CPortUsb port;
+
+    void Configure(const std::string& path, DWORD inBufSize = 512, DWORD writeMul = 0, DWORD writeConst = 0,
+                   DWORD logBits = 1)
+    {
+        port.SetInterfaceSource(&sockets);
+        port.SetLog(0, logBits, folder.Path().c_str());
+        CString name = path.c_str();
+        DeviceOption dop = {};
+        dop.strPortName = name.AddRefHandle();
+        dop.dwInBufSize = inBufSize;
+        dop.dwWriteTotalTimeoutMultiplier = writeMul;
+        dop.dwWriteTotalTimeoutConstant = writeConst;
+        ASSERT_EQ(1, port.SetDeviceOption(dop, DEVTYPE_LABEL));
+        DeviceOptionRelease(dop);
+    }
+    ~UsbPortFixture() override
+    {
+        port.CloseIfOpen();
+        PortLogClose();
+    }
+    std::string LogText()
+    {
+        std::string all;
+        for (auto& f : folder.List("Log"))
+            all += folder.Read("Log\\" + f);
+        return all;
+    }
+    std::string ReadAll(int n, DWORD timeout = 10000)
+    {
+        std::string got;
+        WaitFor([&] {
+            BYTE buf[256];
+            int r = port.readPort(buf, sizeof(buf), 0, DEVTYPE_LABEL);
+            got.append(reinterpret_cast<char*>(buf), size_t(r));
+            return int(got.size()) >= n;
+        }, timeout);
+        return got;
+    }
+};
+
+TEST_F(UsbPortFixture, RoundTripThroughTheDevice)
+{
+    CPipeDevice printer(UsbPipeName("1234", "5678", "rt"));
+    sockets.Plug(printer.Name());
+    Configure(printer.Name());
+    ASSERT_EQ(1, port.OpenPort(DEVTYPE_LABEL));
+    EXPECT_EQ(PS_ONLINE, port.IsPowerState());
+    EXPECT_EQ(Upper(printer.Name()), port.PortName().GetString());
+
+    const std::string label("^L\r\n\x00\x11\x13\xff" "E\r\n", 11);
+    ASSERT_EQ(int(label.size()), port.writePort(reinterpret_cast<const BYTE*>(label.data()), int(label.size()), DEVTYPE_LABEL));
+    ASSERT_TRUE(WaitFor([&] { return printer.Received().size() >= label.size(); }));
+    EXPECT_EQ(label, printer.Received());
+
+    // An answer, then a status frame split over three reads with data around it.
+    ASSERT_TRUE(printer.Send("OK"));
+    EXPECT_EQ("OK", ReadAll(2));
+    ASSERT_TRUE(printer.Send(std::string("\x41\x10", 2)));
+    ASSERT_TRUE(WaitFor([&] { return port.ReadAvailable() >= 1; }));
+    ASSERT_TRUE(printer.Send(std::string("\x00", 1)));
+    Sleep(50);
+    ASSERT_TRUE(printer.Send(std::string("\x00\x00\x42", 3)));
+    EXPECT_EQ("AB", ReadAll(2));
+    int asb = 0;
+    ASSERT_TRUE(WaitFor([&] { return port.GetASBState(&asb, DEVTYPE_LABEL) == 1; }));
+    EXPECT_EQ(0x10, asb);
+    EXPECT_EQ(0, port.GetASBState(&asb, DEVTYPE_LABEL));
+
+    port.ClosePort(DEVTYPE_LABEL);
+    EXPECT_FALSE(port.ThreadsRunning());
+    EXPECT_EQ(0, port.writePort(reinterpret_cast<const BYTE*>("x"), 1, DEVTYPE_LABEL));
+    std::string log = LogText();
+    EXPECT_NE(std::string::npos, log.find("<LABEL> +OpenPort : USB dll"));
+    EXPECT_NE(std::string::npos, log.find("<LABEL> -OpenPort Success"));
+    EXPECT_NE(std::string::npos, log.find("<LABEL> -ClosePort : Success"));
+    EXPECT_NE(std::string::npos, log.find("-Port Write : fail to invalid parameters"));
+}
+
+TEST_F(UsbPortFixture, UnplugAndReplugIntoAnotherSocket)
+{
+    auto printer = std::make_unique<CPipeDevice>(UsbPipeName("1234", "5678", "sockA"));
+    sockets.Plug(printer->Name());
+    Configure(printer->Name(), 512, 0, 0, 3);
+    ASSERT_EQ(1, port.OpenPort(DEVTYPE_LABEL));
+
+    // Pulled: off-line, handle closed, reading stops.
+    sockets.Unplug(printer->Name());
+    printer.reset();
+    ASSERT_TRUE(WaitFor([&] { return port.IsPowerState() == PS_OFFLINE; }));
+    ASSERT_TRUE(WaitFor([&] { return LogText().find("********************************** usb disconnect") != std::string::npos; }));
+    int reads = Count(LogText(), "****************ReadFile****");
+    int walks = sockets.Walks();
+    ASSERT_TRUE(WaitFor([&] { return sockets.Walks() >= walks + 5; }));  // the check kept polling
+    EXPECT_EQ(reads, Count(LogText(), "****************ReadFile****"));
+    EXPECT_EQ(0, port.writePort(reinterpret_cast<const BYTE*>("x"), 1, DEVTYPE_LABEL));
+    EXPECT_EQ(PS_OFFLINE, port.IsPowerState());
+
+    // Back in another socket: same product, new path.
+    CPipeDevice moved(UsbPipeName("1234", "5678", "sockB"));
+    sockets.Plug(moved.Name());
+    ASSERT_TRUE(WaitFor([&] { return port.IsPowerState() == PS_ONLINE; }));
+    EXPECT_NE(std::string::npos, LogText().find("**********************************  usb connect"));
+    EXPECT_EQ(Upper(moved.Name()), port.PortName().GetString());
+    ASSERT_EQ(3, port.writePort(reinterpret_cast<const BYTE*>("P1\n"), 3, DEVTYPE_LABEL));
+    ASSERT_TRUE(WaitFor([&] { return moved.Received() == "P1\n"; }));
+    ASSERT_TRUE(moved.Send("ok"));
+    EXPECT_EQ("ok", ReadAll(2));
+
+    // Pulled and put back between two polls of the check: found at its new place.
+    CPipeDevice third(UsbPipeName("1234", "5678", "sockC"));
+    sockets.Set({third.Name()});
+    moved.Unplug();
+    ASSERT_TRUE(WaitFor([&] { return port.PortName().Compare(Upper(third.Name()).c_str()) == 0; }));
+    ASSERT_TRUE(WaitFor([&] { return port.IsPowerState() == PS_ONLINE; }));
+    ASSERT_EQ(2, port.writePort(reinterpret_cast<const BYTE*>("P2"), 2, DEVTYPE_LABEL));
+    ASSERT_TRUE(WaitFor([&] { return third.Received() == "P2"; }));
+}
+
+TEST_F(UsbPortFixture, OpenFindsAPrinterMovedBeforeTheOpenAndFailsWithoutOne)
+{
+    CPipeDevice printer(UsbPipeName("1234", "5678", "new"));
+    Configure(UsbPipeName("1234", "5678", "old"));
+    EXPECT_EQ(0, port.OpenPort(DEVTYPE_LABEL));  // nothing plugged in
+    EXPECT_FALSE(port.ThreadsRunning());
+    sockets.Plug(printer.Name());
+    Configure(UsbPipeName("1234", "5678", "old"));
+    ASSERT_EQ(1, port.OpenPort(DEVTYPE_LABEL));
+    EXPECT_EQ(Upper(printer.Name()), port.PortName().GetString());
+
+    // An empty name keeps the path in use.
+    DeviceOption dop = {};
+    EXPECT_EQ(0, port.SetDeviceOption(dop, DEVTYPE_LABEL));
+    EXPECT_EQ(Upper(printer.Name()), port.PortName().GetString());
+}
+
+// Fails the next write with a given error, as a USB printer pulled mid-write does.
+class CFailingWriter : public IUsbDeviceWriter
+{
+public:
+    std::atomic<DWORD> failNext{0};
+    BOOL Write(HANDLE device, const void* bytes, DWORD count, OVERLAPPED* ov) override
+    {
+        DWORD e = failNext.exchange(0);
+        if (e) {
+            SetLastError(e);
+            return FALSE;
+        }
+        return WriteFile(device, bytes, count, nullptr, ov);
+    }
+};
+
+TEST_F(UsbPortFixture, AWriteOnADeadHandleReopensOnce)
+{
+    CPipeDevice printer(UsbPipeName("1234", "5678", "dead"));
+    sockets.Plug(printer.Name());
+    CFailingWriter writer;
+    port.SetDeviceWriter(&writer);
+    Configure(printer.Name());
+    ASSERT_EQ(1, port.OpenPort(DEVTYPE_LABEL));
+    int opens = Count(LogText(), "-OpenPortUSB success");
+
+    writer.failNext = ERROR_INVALID_HANDLE;
+    EXPECT_EQ(0, port.writePort(reinterpret_cast<const BYTE*>("A"), 1, DEVTYPE_LABEL));
+    std::string log = LogText();
+    EXPECT_NE(std::string::npos, log.find("!ERROR: Write: Failed GetLastError 6 trying close/open"));
+    EXPECT_EQ(opens + 1, Count(log, "-OpenPortUSB success"));  // opened again, once
+    EXPECT_EQ(PS_ONLINE, port.IsPowerState());
+    EXPECT_EQ(1, port.writePort(reinterpret_cast<const BYTE*>("B"), 1, DEVTYPE_LABEL));
+    ASSERT_TRUE(WaitFor([&] { return printer.Received() == "B"; }));
+
+    writer.failNext = ERROR_ACCESS_DENIED;
+    EXPECT_EQ(0, port.writePort(reinterpret_cast<const BYTE*>("C"), 1, DEVTYPE_LABEL));
+    EXPECT_NE(std::string::npos, LogText().find("Write: Failed GetLastError 5 trying close/open"));
+    EXPECT_EQ(PS_ONLINE, port.IsPowerState());
+
+    // The printer gone for good: the re-open fails and the port is off-line.
+    sockets.Unplug(printer.Name());
+    printer.Unplug();
+    ASSERT_TRUE(WaitFor([&] { return port.IsPowerState() == PS_OFFLINE; }));
+    EXPECT_EQ(0, port.writePort(reinterpret_cast<const BYTE*>("D"), 1, DEVTYPE_LABEL));
+    EXPECT_NE(std::string::npos, LogText().find("!ERROR: disconnect in write"));
+    EXPECT_EQ(PS_OFFLINE, port.IsPowerState());
+}
+
+TEST_F(UsbPortFixture, AWriteThatNeverCompletesEndsAtItsBound)
+{
+    EXPECT_EQ(5000u + 50u * 10u, port.WriteBound(10));
+    EXPECT_EQ(60000u, port.WriteBound(100000));  // the per-byte rule is capped at a minute
+
+    CPipeDevice printer(UsbPipeName("1234", "5678", "stall"), false, 512);
+    sockets.Plug(printer.Name());
+    Configure(printer.Name(), 512, 1, 300);  // the device key's write time-outs
+    EXPECT_EQ(300u + 200000u, port.WriteBound(200000));
+    Configure(printer.Name(), 512, 0, 300);
+    ASSERT_EQ(1, port.OpenPort(DEVTYPE_LABEL));
+
+    std::vector<BYTE> data(200000, 0x55);
+    std::atomic<int> result{-1};
+    std::thread writer([&] { result = port.writePort(data.data(), int(data.size()), DEVTYPE_LABEL); });
+    bool ended = WaitFor([&] { return result != -1; }, 30000);
+    writer.join();
+    ASSERT_TRUE(ended);
+    EXPECT_LT(result.load(), int(data.size()));
+    EXPECT_NE(std::string::npos, LogText().find("!ERROR: timeout error"));
+    // The caller's buffer is the caller's again: whatever the device takes later is not it.
+    std::fill(data.begin(), data.end(), BYTE(0xEE));
+    printer.StartReading();
+    ASSERT_EQ(3, port.writePort(reinterpret_cast<const BYTE*>("END"), 3, DEVTYPE_LABEL));
+    ASSERT_TRUE(WaitFor([&] {
+        std::string r = printer.Received();
+        return r.size() >= 3 && r.compare(r.size() - 3, 3, "END") == 0;
+    }));
+    EXPECT_EQ(std::string::npos, printer.Received().find('\xEE'));
+}
+
+TEST_F(UsbPortFixture, ManyFramesWithAZeroInBufferSize)
+{
+    CPipeDevice printer(UsbPipeName("1234", "5678", "frames"));
+    sockets.Plug(printer.Name());
+    Configure(printer.Name(), 0);
+    ASSERT_EQ(1, port.OpenPort(DEVTYPE_LABEL));
+    std::string frames;
+    for (int i = 0; i < 6; ++i) {
+        const char f[4] = {char(0x10 + 4 * (i % 4)), char(1 << (i % 4)), 0, 0};
+        frames.append(f, 4);
+    }
+    frames += "Z";  // a data byte after the frames shows all of them were read
+    ASSERT_TRUE(printer.Send(frames));
+    EXPECT_EQ("Z", ReadAll(1));
+    // Four unread frames are kept and the fifth replaces them: frames 5 and 6 remain.
+    int asb = 0;
+    ASSERT_EQ(1, port.GetASBState(&asb, DEVTYPE_LABEL));
+    EXPECT_EQ(0x0110, asb);
+    ASSERT_EQ(1, port.GetASBState(&asb, DEVTYPE_LABEL));
+    EXPECT_EQ(0x0214, asb);
+    EXPECT_EQ(0, port.GetASBState(&asb, DEVTYPE_LABEL));
+}
+
+// A printer that serves no threads of its own, so the process's threads are the port's: a pipe
+// with enough waiting instances for the device list's probes.
+struct CQuietPipeDevice
+{
+    explicit CQuietPipeDevice(const std::string& name) : name(name)
+    {
+        for (int i = 0; i < 300; ++i)
+            pipes.push_back(CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, PIPE_TYPE_BYTE,
+                                             PIPE_UNLIMITED_INSTANCES, 512, 512, 0, nullptr));
+    }
+    ~CQuietPipeDevice() { Unplug(); }
+    void Unplug()
+    {
+        for (HANDLE h : pipes)
+            if (h != INVALID_HANDLE_VALUE)
+                CloseHandle(h);
+        pipes.clear();
+    }
+    std::string name;
+    std::vector<HANDLE> pipes;
+};
+
+TEST_F(UsbPortFixture, ThreadsStartOnceAndStopAtClose)
+{
+    CQuietPipeDevice printer(UsbPipeName("1234", "5678", "threads"));
+    sockets.Plug(printer.name);
+    Configure(printer.name);
+    int before = ProcessThreads();
+    ASSERT_EQ(1, port.OpenPort(DEVTYPE_LABEL));
+    int open = ProcessThreads();
+    EXPECT_EQ(before + 2, open);
+    EXPECT_EQ(1, port.OpenPort(DEVTYPE_LABEL));
+    EXPECT_EQ(open, ProcessThreads());
+
+    // Also while unplugged (handle closed, threads running).
+    sockets.Unplug(printer.name);
+    printer.Unplug();
+    ASSERT_TRUE(WaitFor([&] { return port.IsPowerState() == PS_OFFLINE; }));
+    EXPECT_EQ(1, port.OpenPort(DEVTYPE_LABEL));
+    EXPECT_EQ(open, ProcessThreads());
+
+    port.ClosePort(DEVTYPE_LABEL);
+    EXPECT_FALSE(port.ThreadsRunning());
+    EXPECT_TRUE(WaitFor([&] { return ProcessThreads() == before; }));
+    std::string log = LogText();
+    EXPECT_EQ(std::string::npos, log.find("TerminateThread"));  // both ended by themselves
+    EXPECT_NE(std::string::npos, log.find("***************** Port Read Thread End ***********"));
+    EXPECT_NE(std::string::npos, log.find("****************** USB Check Thread End *****************"));
+}
+
+}  // namespace

@@ -80,7 +80,7 @@ public:
             if (!settled)
                 continue;
             for (auto& c : m_conns)
-                if (c->alive)
+                if (c->alive && c->pipe)
                     live.push_back(c->pipe);
             break;
         }
@@ -125,13 +125,23 @@ private:
         // Not on this stack: a connect that outlives its instance may still complete into it.
         OVERLAPPED* ovs = new OVERLAPPED[kSpare]();
         bool leftPending = false;
+        bool connectedNow[kSpare] = {};
         HANDLE waits[kSpare + 1];
         auto arm = [&](int i, HANDLE h) {
             pipes[i] = h;
             ResetEvent(ovs[i].hEvent);
             if (h == INVALID_HANDLE_VALUE)
                 return;
-            if (ConnectNamedPipe(h, &ovs[i]) || GetLastError() == ERROR_PIPE_CONNECTED)
+            BOOL ok = ConnectNamedPipe(h, &ovs[i]);
+            DWORD e = GetLastError();
+            if (!ok && e == ERROR_NO_DATA) {
+                // A client came and went before the wait began: listen again on this instance.
+                DisconnectNamedPipe(h);
+                ok = ConnectNamedPipe(h, &ovs[i]);
+                e = GetLastError();
+            }
+            connectedNow[i] = ok || e == ERROR_PIPE_CONNECTED;
+            if (connectedNow[i] || e != ERROR_IO_PENDING)
                 SetEvent(ovs[i].hEvent);
         };
         for (int i = 0; i < kSpare; ++i) {
@@ -146,6 +156,16 @@ private:
                 break;
             int i = int(w - WAIT_OBJECT_0);
             HANDLE h = pipes[i];
+            DWORD n = 0;
+            if (!connectedNow[i] && !GetOverlappedResult(h, &ovs[i], &n, FALSE)) {
+                if (GetLastError() == ERROR_IO_INCOMPLETE) {
+                    ResetEvent(ovs[i].hEvent);
+                    continue;
+                }
+                CloseHandle(h);  // this instance failed: a fresh one listens in its place
+                arm(i, MakeInstance());
+                continue;
+            }
             ++m_connections;
             auto c = std::make_unique<Conn>();
             c->pipe = h;
@@ -201,14 +221,11 @@ private:
         }
         c->alive = false;
         CloseHandle(ov.hEvent);
-        if (WaitForSingleObject(m_stop, 0) == WAIT_OBJECT_0) {
-            DisconnectNamedPipe(c->pipe);
-            CloseHandle(c->pipe);
-        } else {
-            // The client went; the instance is closed once the device is unplugged.
-            WaitForSingleObject(m_stop, INFINITE);
-            CloseHandle(c->pipe);
-        }
+        // The client went (or the printer is pulled): this instance is done.
+        std::lock_guard<std::mutex> l(m_sendLock);
+        DisconnectNamedPipe(c->pipe);
+        CloseHandle(c->pipe);
+        c->pipe = nullptr;
     }
 
     std::string m_name;

@@ -25,7 +25,10 @@ ComConfig ComReadConfig()
     return ComReadConfigFile(path);
 }
 
-BOOL ComBuildSerialDcb(DCB& dcb, const DeviceOption& dop, const ComConfig& cfg)
+namespace {
+
+// Line parameters common to both control blocks; FALSE when one does not fit its field.
+BOOL SetLineParameters(DCB& dcb, const DeviceOption& dop)
 {
     if (dop.dwByteSize > 0xFF || dop.dwParity > 0xFF || dop.dwStopBits > 0xFF)
         return FALSE;
@@ -37,6 +40,53 @@ BOOL ComBuildSerialDcb(DCB& dcb, const DeviceOption& dop, const ComConfig& cfg)
     dcb.fDsrSensitivity = FALSE;
     dcb.fTXContinueOnXoff = FALSE;
     dcb.fNull = FALSE;
+    return TRUE;
+}
+
+void SetXonXoff(DCB& dcb, DWORD flowControl)
+{
+    if (flowControl == 1) {
+        dcb.fOutX = TRUE;
+        dcb.fInX = TRUE;
+        if (dcb.XonChar == 0)
+            dcb.XonChar = 0x11;
+        if (dcb.XoffChar == 0)
+            dcb.XoffChar = 0x13;
+        if (dcb.XonLim == 0)
+            dcb.XonLim = 2048;
+        if (dcb.XoffLim == 0)
+            dcb.XoffLim = 512;
+    } else {
+        dcb.fOutX = FALSE;
+        dcb.fInX = FALSE;
+    }
+}
+
+}  // namespace
+
+BOOL ComBuildBluetoothDcb(DCB& dcb, const DeviceOption& dop, const ComConfig&)
+{
+    if (!SetLineParameters(dcb, dop))
+        return FALSE;
+    if (dop.dwFlowControl == 2) {
+        dcb.fOutxCtsFlow = FALSE;
+        dcb.fOutxDsrFlow = FALSE;
+        dcb.fDtrControl = DTR_CONTROL_DISABLE;
+        dcb.fRtsControl = RTS_CONTROL_DISABLE;
+    } else {
+        dcb.fOutxCtsFlow = TRUE;
+        dcb.fOutxDsrFlow = TRUE;
+        dcb.fDtrControl = DTR_CONTROL_ENABLE;
+        dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    }
+    SetXonXoff(dcb, dop.dwFlowControl);
+    return TRUE;
+}
+
+BOOL ComBuildSerialDcb(DCB& dcb, const DeviceOption& dop, const ComConfig& cfg)
+{
+    if (!SetLineParameters(dcb, dop))
+        return FALSE;
 
     if (dop.dwFlowControl == 0) {
         dcb.fOutxCtsFlow = TRUE;
@@ -58,21 +108,7 @@ BOOL ComBuildSerialDcb(DCB& dcb, const DeviceOption& dop, const ComConfig& cfg)
         }
     }
 
-    if (dop.dwFlowControl == 1) {
-        dcb.fOutX = TRUE;
-        dcb.fInX = TRUE;
-        if (dcb.XonChar == 0)
-            dcb.XonChar = 0x11;
-        if (dcb.XoffChar == 0)
-            dcb.XoffChar = 0x13;
-        if (dcb.XonLim == 0)
-            dcb.XonLim = 2048;
-        if (dcb.XoffLim == 0)
-            dcb.XoffLim = 512;
-    } else {
-        dcb.fOutX = FALSE;
-        dcb.fInX = FALSE;
-    }
+    SetXonXoff(dcb, dop.dwFlowControl);
     return TRUE;
 }
 

@@ -36,6 +36,10 @@ ComConfig ComReadConfigFile(const char* setupInfPath);
 // Serial control block, starting from what the driver reports in dcb. FALSE when a setting does
 // not fit its control-block field (it would be cut to another, valid-looking value).
 BOOL ComBuildSerialDcb(DCB& dcb, const DeviceOption& dop, const ComConfig& cfg);
+// Bluetooth control block: the handshake follows dwFlowControl alone (2 none, anything else the
+// CTS/DSR handshake with DTR and RTS enabled), the CHECK values play no part; XON/XOFF gets the
+// serial open's defaults where the driver reports 0.
+BOOL ComBuildBluetoothDcb(DCB& dcb, const DeviceOption& dop, const ComConfig& cfg);
 
 // TRUE when the modem status can be read and each required line (cts, dsr not 0) is on.
 BOOL ComCheckModemLines(IComLine& line, HANDLE h, int cts, int dsr);

@@ -1,6 +1,9 @@
 #include "PortCom.h"
 
 #include "PortLog.h"
+#include "PortName.h"
+
+#include <shellapi.h>
 
 #include <cstdarg>
 
@@ -9,6 +12,8 @@ namespace {
 const DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 // How long CloseDevice keeps cancelling for writes still in flight before it closes anyway.
 const DWORD kWriterDrainMs = 3000;
+// How long one run of the device enable tool may take before the state is read again anyway.
+const DWORD kHalvirexWaitMs = 30000;
 
 class CExclusive
 {
@@ -35,7 +40,7 @@ BOOL ProcessIsWow64()
 
 }  // namespace
 
-CPortCom::CPortCom() : m_dop(), m_pLine(&Win32ComLine())
+CPortCom::CPortCom() : m_dop(), m_pLine(&Win32ComLine()), m_pDeviceApi(&Win32DeviceStateApi())
 {
     m_Config = ComReadConfig();
 }
@@ -182,6 +187,8 @@ int CPortCom::OpenPort(DWORD devType)
         if (err != ERROR_FILE_NOT_FOUND)
             return 0;
         LogPlain("Call OpenPortBluetooth in OpenPort");
+        // The Bluetooth path waits on the terminate event: a ClosePort from now on cuts it short.
+        m_TerminateEvent.ResetEvent();
         if (!OpenPortBluetooth())
             return 0;
     } else {
@@ -239,10 +246,159 @@ int CPortCom::OpenPortSerial()
     return 1;
 }
 
+BOOL CPortCom::WaitOrTerminate(DWORD ms) { return WaitForSingleObject(m_TerminateEvent, ms) == WAIT_OBJECT_0; }
+
+void CPortCom::CDeviceLog::DeviceMessage(DeviceMessageKind kind, const char* text)
+{
+    switch (kind) {
+    case DEVMSG_CALL:
+        m_port.LogPlain("%s", text);
+        break;
+    case DEVMSG_ERROR:
+        m_port.LogPlainError("%s", text);
+        break;
+    case DEVMSG_TRACE:
+        m_port.TracePlain("%s", text);
+        break;
+    case DEVMSG_TOOL:
+        break;
+    }
+}
+
+int CPortCom::GetDeviceState(const CString& portName)
+{
+    CDeviceLog sink(*this);
+    CPortDeviceControl control(*m_pDeviceApi, sink, DEVCTL_TRANSPORT);
+    m_nDeviceState = control.GetDeviceState(portName);
+    return m_nDeviceState;
+}
+
+int CPortCom::ControlComPortDevice(const CString& portName, int state)
+{
+    CDeviceLog sink(*this);
+    CPortDeviceControl control(*m_pDeviceApi, sink, DEVCTL_TRANSPORT);
+    return control.ControlComPortDevice(portName, state);
+}
+
+void CPortCom::RunHalvirex(int state)
+{
+    CString portName = PortName();
+    // The name goes unquoted into a command line.
+    if (!IsComPortName(portName)) {
+        LogPlainError("RunHalvirex : refused port name %s", portName.GetString());
+        return;
+    }
+    // Without the folder Quillan gave this port there is no tool to run (never one of the
+    // current drive's root).
+    CString exe;
+    if (!m_LogFolder.IsEmpty())
+        exe.Format("%s\\Halvirex.exe", m_LogFolder.GetString());
+    HANDLE probe = exe.IsEmpty() || exe.Find('"') >= 0
+                       ? INVALID_HANDLE_VALUE
+                       : CreateFileA(exe, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) {
+        LogPlainError("EXE file not found");
+        return;
+    }
+    CloseHandle(probe);
+
+    char wow64Dir[MAX_PATH];
+    UINT n = GetSystemWow64DirectoryA(wow64Dir, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) {
+        LogPlainError("RunHalvirex : no WOW64 system folder. GetLastError() : %d", int(GetLastError()));
+        return;
+    }
+    CString cmd;
+    cmd.Format("%s\\cmd.exe", wow64Dir);
+    // The whole command is quoted once more: cmd /c strips the outer pair, so a tool path with
+    // blanks and parentheses ("Program Files (x86)") keeps its own quotes.
+    CString params;
+    params.Format("/c \"\"%s\" %s %d\"", exe.GetString(), portName.GetString(), state);
+
+    SHELLEXECUTEINFOA info = {};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    info.lpVerb = "open";
+    info.lpFile = cmd;
+    info.lpParameters = params;
+    info.nShow = SW_HIDE;
+    if (!ShellExecuteExA(&info) || !info.hProcess) {
+        LogPlainError("RunHalvirex : fail to start %s. GetLastError() : %d", cmd.GetString(), int(GetLastError()));
+        return;
+    }
+    HANDLE waits[2] = {info.hProcess, m_TerminateEvent};
+    DWORD r = WaitForMultipleObjects(2, waits, FALSE, kHalvirexWaitMs);
+    if (r == WAIT_TIMEOUT)
+        LogPlainError("RunHalvirex : no end within %d ms", int(kHalvirexWaitMs));
+    CloseHandle(info.hProcess);
+}
+
 int CPortCom::OpenPortBluetooth()
 {
-    // The Bluetooth open path with its port device reset is not part of this library yet.
-    return 0;
+    if (m_hPort) {
+        if (m_bOpen) {
+            LogPlain("-OpenPortBluetooth : Already Open");
+            return 1;
+        }
+        LogPlainError("-OpenPortBluetooth : current port close");
+        return 0;
+    }
+    CString portName = PortName();
+
+    if (m_Config.CONTROLDEVICE != 0) {
+        int state = GetDeviceState(portName);
+        if (state == DEVSTATE_UNKNOWN) {
+            LogPlainError("-OpenPortBluetooth:Comport state is unknown.");
+            WaitOrTerminate(500);
+            return 0;
+        }
+        if (state == DEVSTATE_ENABLED) {
+            LogPlain("OpenPortBluetooth:Comport state is enable. switch State Disable/Enable");
+            if (m_b64Bit)
+                RunHalvirex(0);
+            else
+                ControlComPortDevice(portName, 0);
+            if (WaitOrTerminate(1500))
+                return 0;
+        } else {
+            LogPlain("OpenPortBluetooth:Comport state is disable. switch State Enable");
+        }
+        if (m_b64Bit)
+            RunHalvirex(1);
+        else
+            ControlComPortDevice(portName, 1);
+        if (WaitOrTerminate(1000))
+            return 0;
+        state = GetDeviceState(portName);
+        if (state != DEVSTATE_ENABLED) {
+            LogPlainError("-OpenPortBluetooth:Comport state is not enable(current state:%d)", state);
+            WaitOrTerminate(500);
+            return 0;
+        }
+    }
+
+    DWORD err = 0;
+    HANDLE h = OpenDevice(portName, err);
+    if (h == INVALID_HANDLE_VALUE) {
+        LogPlainError("-OpenPortBluetooth : port is INVALID_HANDLE_VALUE. GetLastError() : %d", int(err));
+        WaitOrTerminate(500);
+        return 0;
+    }
+    // A device that takes no settings is given back at once: a port left half open would
+    // report on-line while every write fails.
+    if (!ConfigureDevice(h, "-OpenPortBluetooth", true, 0, ComBuildBluetoothDcb)) {
+        CloseHandle(h);
+        return 0;
+    }
+    {
+        CFxScopedLock<CCriticalSection> hl(m_HandleLock);
+        m_hPort = h;
+    }
+    m_pLine->Purge(h, kPurgeAll);
+    LogPlain("-OpenPortBluetooth success");
+    m_bOpen = TRUE;
+    return 1;
 }
 
 // ---- Close ----

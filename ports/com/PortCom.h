@@ -6,6 +6,8 @@
 
 #include "ComLine.h"
 #include "ComRules.h"
+#include "DeviceStateApi.h"
+#include "PortDeviceControl.h"
 #include "DeviceOption.h"
 #include "FxString.h"
 #include "FxThread.h"
@@ -30,9 +32,16 @@ public:
     // The re-open of the read thread: the device only, no queue, buffer or thread.
     int OpenPortSerial();
     // The second open path for Bluetooth virtual serial ports (OpenPort after ERROR_FILE_NOT_FOUND,
-    // and the read thread's re-open of a port with dwUsingBT). Not available yet: always fails.
-    // Contract: on success m_hPort (set under m_HandleLock) and m_bOpen; on failure no handle.
+    // and the read thread's re-open of a port with dwUsingBT). With CONTROLDEVICE set it first
+    // resets the port's device (disable, enable, check). On success the handle and m_bOpen; on
+    // failure no handle. Its waits end early when the port is being closed.
     int OpenPortBluetooth();
+    // Starts the device enable tool of the log folder through the WOW64 command interpreter with
+    // the port name and state (0 disable, 1 enable) and waits for it (bounded).
+    void RunHalvirex(int state);
+    // The port device control in this process; the state is also kept in the port.
+    int GetDeviceState(const CString& portName);
+    int ControlComPortDevice(const CString& portName, int state);
     void ClosePort(DWORD devType);
     void CloseIfOpen();
 
@@ -47,6 +56,8 @@ public:
     // The line calls (modem status, error status, control block, purge); NULL restores Win32.
     // Set while the port is closed.
     void SetLine(IComLine* line) { m_pLine = line ? line : &Win32ComLine(); }
+    // The device-state query and change calls; NULL restores the system's. Set while closed.
+    void SetDeviceStateApi(IDeviceStateApi* api) { m_pDeviceApi = api ? api : &Win32DeviceStateApi(); }
 
     BOOL CheckModemLines(int cts, int dsr);
     BOOL CheckXoffHold();
@@ -68,6 +79,19 @@ private:
     void CloseDevice();
     void CancelDeviceIo();
     CString PortName();
+    // Waits ms unless the port is being closed; TRUE when it is.
+    BOOL WaitOrTerminate(DWORD ms);
+
+    // The device control's messages go to this port's log.
+    class CDeviceLog : public IDeviceMessageSink
+    {
+    public:
+        explicit CDeviceLog(CPortCom& port) : m_port(port) {}
+        void DeviceMessage(DeviceMessageKind kind, const char* text) override;
+
+    private:
+        CPortCom& m_port;
+    };
 
     // Lines of this port; each checks its gate.
     void Log(DWORD devType, const char* fmt, ...);
@@ -98,6 +122,7 @@ private:
     int m_nLogBit = 0;
     int m_nTraceBit = 0;
     IComLine* m_pLine;
+    IDeviceStateApi* m_pDeviceApi;
 
     // OpenPort and ClosePort run one at a time; the read thread's re-open only tries it, so a
     // ClosePort waiting for the thread never waits for the lock the thread would need.

@@ -302,7 +302,7 @@ TEST_F(BluetoothSim, DeviceThatStaysDisabledIsNeverOpened)
     state.states = {1, 0};
     CPortCom& p = MakePort(portName);
     OpenAndDrop(p);
-    ASSERT_TRUE(WaitFor([&] { return Lines("-OpenPortBluetooth:Comport state is not enable(current state:0)") >= 2; },
+    ASSERT_TRUE(WaitFor([&] { return Lines("!ERROR: -OpenPortBluetooth:Comport state is not enable(current state:0)") >= 2; },
                         60000));
     p.ClosePort(DEVTYPE_LABEL);
     EXPECT_EQ(line.setStateCalls, setStatesBeforeDrop);
@@ -342,7 +342,7 @@ TEST_F(BluetoothSim, UnknownStateFailsWithoutOpenOrProcess)
     p.ClosePort(DEVTYPE_LABEL);
     EXPECT_EQ(line.setStateCalls, setStatesBeforeDrop);
     EXPECT_EQ(Lines("!ERROR: -OpenPortBluetooth : port is INVALID_HANDLE_VALUE. GetLastError() : 2"), 0);
-    EXPECT_EQ(Lines("!ERROR: GetDeviceState:Machine Connection failed, cr= 33(hex)\n"), 0);
+    EXPECT_GE(Lines("!ERROR: GetDeviceState:Machine Connection failed, cr= 33(hex)\n"), 2);
     EXPECT_TRUE(Runs().empty());
     EXPECT_EQ(state.changes, 0);
 }

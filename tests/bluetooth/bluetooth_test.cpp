@@ -397,4 +397,26 @@ TEST_F(BluetoothSim, PortNameWithShellCharactersStartsNoProcess)
     EXPECT_TRUE(Runs().empty());
 }
 
+TEST_F(BluetoothSim, On32BitWindowsTheChangeRunsInThisProcess)
+{
+    WriteSetup(1);
+    PutStandin();
+    state.states = {1, 1};
+    CPortCom& p = MakePort(portName);
+    // Before any OpenPort the port knows no 64-bit Windows: the in-process branch.
+    ASSERT_FALSE(p.Is64Bit());
+    ASSERT_EQ(p.OpenPortBluetooth(), 1);
+    EXPECT_TRUE(p.IsOpen());
+    EXPECT_EQ(line.setStateCalls, 1);
+    EXPECT_EQ(state.queries, 2);
+    // Both changes were looked up here; the prefix has no "Ports" device of this name, so
+    // nothing reached the class installer.
+    EXPECT_EQ(Lines("+ControlComPortDevice"), 2);
+    EXPECT_EQ(state.changes, 0);
+    EXPECT_TRUE(Runs().empty());
+    // A second call finds the port open.
+    EXPECT_EQ(p.OpenPortBluetooth(), 1);
+    EXPECT_EQ(Lines("-OpenPortBluetooth : Already Open"), 1);
+}
+
 }  // namespace

@@ -195,7 +195,8 @@ TEST_F(ComLineSim, FailedOpenClosesTheDeviceAndALaterOpenSucceeds)
     EXPECT_EQ(Received(2), Bytes({'o', 'k'}));
 }
 
-TEST_F(ComLineSim, BluetoothPortOnARegularOpenReadsAndClosesWhenTheLineDrops)
+// Superseded: a Bluetooth port now re-opens for real after a drop (tests/bluetooth covers it).
+TEST_F(ComLineSim, DISABLED_BluetoothPortOnARegularOpenReadsAndClosesWhenTheLineDrops)
 {
     DeviceOption dop = ComOption(portName, 0);
     dop.dwUsingBT = 1;

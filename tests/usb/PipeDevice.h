@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -89,9 +90,13 @@ public:
             ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
             DWORD n = 0;
             BOOL ok = WriteFile(p, bytes.data(), DWORD(bytes.size()), nullptr, &ov);
-            if (!ok && GetLastError() == ERROR_IO_PENDING && WaitForSingleObject(ov.hEvent, 2000) != WAIT_OBJECT_0)
-                CancelIoEx(p, &ov);
-            ok = GetOverlappedResult(p, &ov, &n, TRUE);
+            // Only a write that started has a result to collect: after an immediate failure (a
+            // client that just left) the block may still read as pending and a wait never ends.
+            if (ok || GetLastError() == ERROR_IO_PENDING) {
+                if (!ok && WaitForSingleObject(ov.hEvent, 2000) != WAIT_OBJECT_0)
+                    CancelIoEx(p, &ov);
+                ok = GetOverlappedResult(p, &ov, &n, TRUE);
+            }
             CloseHandle(ov.hEvent);
             any = any || (ok && n == bytes.size());
         }
@@ -106,6 +111,7 @@ private:
     {
         HANDLE pipe = nullptr;
         std::atomic<bool> alive{true};
+        std::atomic<bool> ended{false};  // its thread is past every lock: joining is immediate
         DWORD since = GetTickCount();
         std::thread thread;
     };
@@ -172,6 +178,15 @@ private:
             Conn* raw = c.get();
             {
                 std::lock_guard<std::mutex> l(m_lock);
+                // The device list connects on every poll: ended clients are let go here.
+                for (auto it = m_conns.begin(); it != m_conns.end();) {
+                    if ((*it)->ended) {
+                        (*it)->thread.join();
+                        it = m_conns.erase(it);
+                    } else {
+                        ++it;
+                    }
+                }
                 m_conns.push_back(std::move(c));
             }
             raw->thread = std::thread([this, raw] { Serve(raw); });
@@ -226,6 +241,7 @@ private:
         DisconnectNamedPipe(c->pipe);
         CloseHandle(c->pipe);
         c->pipe = nullptr;
+        c->ended = true;
     }
 
     std::string m_name;
@@ -259,18 +275,19 @@ public:
         std::lock_guard<std::mutex> l(m_lock);
         m_paths = std::move(paths);
     }
-    int Walks() const { return m_walks; }
+    int Walks() const { return m_walkCount; }
 
     bool Begin(const GUID& cls) override
     {
         std::lock_guard<std::mutex> l(m_lock);
-        Walk() = m_paths;
-        ++m_walks;
+        m_walks[GetCurrentThreadId()] = m_paths;
+        ++m_walkCount;
         return IsEqualGUID(cls, VESK_GUID_DEVINTERFACE_USB_DEVICE) != 0;
     }
     DWORD GetInterfacePath(DWORD index, CString& path) override
     {
-        const auto& walk = Walk();
+        std::lock_guard<std::mutex> l(m_lock);
+        const auto& walk = m_walks[GetCurrentThreadId()];
         if (index >= walk.size())
             return ERROR_NO_MORE_ITEMS;
         if (walk[index].empty())
@@ -278,16 +295,18 @@ public:
         path = walk[index].c_str();
         return ERROR_SUCCESS;
     }
-    void End() override {}
+    void End() override
+    {
+        std::lock_guard<std::mutex> l(m_lock);
+        m_walks.erase(GetCurrentThreadId());
+    }
 
 private:
     // Each thread walks its own snapshot (the port's check thread and the test run at once).
-    static std::vector<std::string>& Walk()
-    {
-        static thread_local std::vector<std::string> walk;
-        return walk;
-    }
+    // Not thread_local: the port's threads are not the runtime's, and their thread_local
+    // destructors may run on storage the runtime has already freed.
     std::mutex m_lock;
     std::vector<std::string> m_paths;
-    std::atomic<int> m_walks{0};
+    std::map<DWORD, std::vector<std::string>> m_walks;
+    std::atomic<int> m_walkCount{0};
 };

@@ -1,0 +1,195 @@
+// Quillan and usb.dll as installed, with nothing scripted: the system's USB device list (SetupAPI)
+// lists a printer interface registered for this test process, the interface path leads to
+// usbrelay.exe's pipe, and the relay leads to the printer simulator.
+#include "QuillanClient.h"
+#include "RegistUsb.h"
+#include "RelayProcess.h"
+#include "TestEnv.h"
+#include "simclient.h"
+
+#include <gtest/gtest.h>
+#include <winternl.h>
+
+#include <string>
+
+#define SERVICEINFO "Software\\OLEforRetail\\ServiceInfo\\VESK OPOS"
+#define USB_CLASS "{a5dcbf10-6530-11d2-901f-00c04fb951ed}"
+
+std::string UsbRelayPath() { return WinPath(USBRELAY_PATH); }
+
+namespace {
+
+const char kLabel[] = "SL406,24,G,0\r\nSW812\r\nSTd\r\nSM10,0\r\nSS4\r\nSD8\r\nSOT\r\nSA0\r\nTA0\r\nCS0,0\r\nCUTn\r\n"
+                      "T26,20,3,1,1,0,0,N,N,F,'usb through Quillan'\r\nP1\r\n";
+
+std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+// An object-manager link from the name a USB interface path opens to the relay's pipe, as the
+// system links a real interface to its device. It lives while its handle is open.
+class CInterfaceLink
+{
+public:
+    bool Create(const std::string& interfaceName, const std::string& pipeName)
+    {
+        typedef LONG(NTAPI * CreateFn)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*, UNICODE_STRING*);
+        auto create = reinterpret_cast<CreateFn>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtCreateSymbolicLinkObject")));
+        if (!create)
+            return false;
+        std::wstring name = L"\\??\\" + Wide(interfaceName);
+        std::wstring target = L"\\Device\\NamedPipe\\" + Wide(pipeName);
+        UNICODE_STRING n = {USHORT(name.size() * 2), USHORT(name.size() * 2), &name[0]};
+        UNICODE_STRING t = {USHORT(target.size() * 2), USHORT(target.size() * 2), &target[0]};
+        OBJECT_ATTRIBUTES oa = {};
+        oa.Length = sizeof oa;
+        oa.ObjectName = &n;
+        oa.Attributes = OBJ_CASE_INSENSITIVE;
+        return create(&m_link, 0xF0001 /* SYMBOLIC_LINK_ALL_ACCESS */, &oa, &t) >= 0;
+    }
+    ~CInterfaceLink()
+    {
+        if (m_link)
+            CloseHandle(m_link);
+    }
+
+private:
+    HANDLE m_link = nullptr;
+};
+
+class UsbQuillanTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(sim.connected()) << sim.error();
+        ep = sim.tcp(&tcpPort);
+        ASSERT_GE(ep, 0) << sim.error();
+        std::string pid = std::to_string(GetCurrentProcessId());
+        pipe = "vesk_usbq_" + pid;
+        instance = "USB\\VID_1A2B&PID_0420\\Q" + pid;
+        // The system builds the path from the instance id, in lower case.
+        path = "\\\\?\\usb#vid_1a2b&pid_0420#q" + pid + "#" USB_CLASS;
+        ASSERT_TRUE(link.Create(path.substr(4), pipe));
+        ASSERT_TRUE(relay.Start("\\\\.\\pipe\\" + pipe, tcpPort)) << relay.Error();
+        RegisterInterface();
+
+        reg.WriteServiceInfo(install.Path());
+        reg.SetString(SERVICEINFO, "usbdir", WinPath(USB_DLL_PATH).c_str());
+        ASSERT_TRUE(q.Load(WinPath(QUILLAN_PATH)));
+        ASSERT_EQ(q.LoadChildDll(), 0);
+    }
+
+    void TearDown() override
+    {
+        EXPECT_EQ(q.FreeChildDll(), 0);
+        q.Unload();
+        EXPECT_TRUE(relay.Stop());
+        if (ep >= 0) {
+            EXPECT_TRUE(sim.closeEndpoint(ep)) << sim.error();
+        }
+    }
+
+    // What the system keeps of a present USB device interface.
+    void RegisterInterface()
+    {
+        std::string key = "System\\CurrentControlSet\\Control\\DeviceClasses\\" USB_CLASS "\\##?#" + path.substr(4);
+        ASSERT_TRUE(reg.SetString(key.c_str(), "DeviceInstance", instance.c_str()));
+        ASSERT_TRUE(reg.SetString((key + "\\#").c_str(), "SymbolicLink", path.c_str()));
+        ASSERT_TRUE(reg.SetDWORD((key + "\\#\\Control").c_str(), "Linked", 1));
+        std::string device = "System\\CurrentControlSet\\Enum\\" + instance;
+        ASSERT_TRUE(reg.SetString(device.c_str(), "ClassGUID", "{36fc9e60-c465-11cf-8056-444553540000}"));
+        ASSERT_TRUE(reg.SetString(device.c_str(), "DeviceDesc", "VESK label printer"));
+    }
+
+    DeviceOption Option(const CString& name)
+    {
+        DeviceOption dop;
+        memset(&dop, 0, sizeof dop);
+        dop.strPortName = const_cast<char*>(name.GetString());
+        dop.dwInBufSize = 4096;
+        dop.dwOutBufSize = 4096;
+        return dop;
+    }
+
+    vesksim::SimClient sim;
+    int ep = -1;
+    int tcpPort = 0;
+    std::string pipe, instance, path;
+    CInterfaceLink link;
+    RelayProcess relay;
+    CTestRegistry reg;
+    CTempFolder install;
+    QuillanClient q;
+};
+
+TEST_F(UsbQuillanTest, ALabelAndItsStatusTravelFromTheDeviceListToThePrinter)
+{
+    // As the setup utility stores it: the path upper-cased by the device list.
+    std::string stored = path;
+    for (char& c : stored)
+        if (c >= 'a' && c <= 'z')
+            c = char(c - 'a' + 'A');
+    {
+        CRegistUsb list;  // the SetupAPI walk, as usb.dll makes it
+        ASSERT_EQ(list.EnumerateUsbDevices(), 1);
+        EXPECT_STREQ(list.GetDeviceAt(0)->strDevicePath, stored.c_str());
+        EXPECT_STREQ(list.GetDeviceAt(0)->strPid, "0420");
+    }
+    int id = q.CreatePort("LBLUSB", stored.c_str(), 32);
+    ASSERT_EQ(id, 30000) << "a path with a leading backslash belongs to usb";
+    CString name(stored.c_str());
+    ASSERT_EQ(q.SetDeviceOption(Option(name), id, 32), 1);
+    ASSERT_EQ(q.OpenPort(id, 32), 1);
+    EXPECT_EQ(q.IsPowerState(id, 32), 2001);
+
+    ASSERT_EQ(q.Write(kLabel, id, 32), int(sizeof kLabel - 1));
+    ASSERT_TRUE(sim.waitLabels(ep, 1)) << sim.error();
+    std::vector<qlks::Label> labels = sim.labels(ep);
+    ASSERT_EQ(labels.size(), 1u);
+    EXPECT_TRUE(labels[0].complete);
+    EXPECT_EQ(std::string(labels[0].raw.begin(), labels[0].raw.end()), kLabel);
+
+    ASSERT_TRUE(sim.setStatus(ep, 0x21));
+    ASSERT_EQ(q.Write("^cu\r\n", id, 32), 5);
+    EXPECT_TRUE(WaitFor([&] { return q.ReadAvailable(id, 32) > 0; }, 20000));
+    BYTE answer = 0;
+    EXPECT_EQ(q.Read(&answer, 1, 5000, id, 32), 1);
+    EXPECT_EQ(answer, 0x21);
+
+    ASSERT_TRUE(sim.frame(ep, "asb", qlks::Bytes{0x14, 0x00, 0x00, 0x0F})) << sim.error();
+    int asb = 0;
+    EXPECT_TRUE(WaitFor([&] { return q.GetASBState(&asb, id, 32) == 1; }, 20000));
+    EXPECT_EQ(asb, 0x0F000014);
+
+    // Pulled: the interface no longer opens, so the device list leaves it out; off-line.
+    ASSERT_TRUE(relay.Kill());
+    EXPECT_TRUE(WaitFor([&] { return q.IsPowerState(id, 32) == 2003; }, 20000));
+    EXPECT_EQ(q.Write("x", id, 32), 0);
+    // Back: on-line again and printing.
+    ASSERT_TRUE(relay.Start("\\\\.\\pipe\\" + pipe, tcpPort)) << relay.Error();
+    EXPECT_TRUE(WaitFor([&] { return q.IsPowerState(id, 32) == 2001; }, 20000));
+    EXPECT_TRUE(WaitFor([&] { return q.Write(kLabel, id, 32) == int(sizeof kLabel - 1); }, 20000));
+    EXPECT_TRUE(sim.waitLabels(ep, 2)) << sim.error();
+
+    q.ClosePort(id, 32);
+    EXPECT_EQ(q.Write("x", id, 32), 0) << "closed";
+    EXPECT_EQ(q.RemovePort(32, id), 0);
+}
+
+TEST_F(UsbQuillanTest, APrinterOfAnotherProductIsNotTaken)
+{
+    // Stored for a product that is not plugged in: the present printer has another product id.
+    std::string stored = "\\\\?\\USB#VID_1A2B&PID_0820#OTHER#" USB_CLASS;
+    int id = q.CreatePort("LBLUSB", stored.c_str(), 32);
+    ASSERT_EQ(id, 30000);
+    CString name(stored.c_str());
+    ASSERT_EQ(q.SetDeviceOption(Option(name), id, 32), 1);
+    EXPECT_EQ(q.OpenPort(id, 32), 0);
+    EXPECT_EQ(q.Write(kLabel, id, 32), 0);
+    EXPECT_EQ(q.RemovePort(32, id), 0);
+    vesksim::Counts c;
+    ASSERT_TRUE(sim.counts(ep, c)) << sim.error();
+    EXPECT_EQ(c.bytes, 0);
+}
+
+}  // namespace

@@ -281,7 +281,7 @@ TEST_F(UsbSimTest, LabelStatusAndFrameThroughThePort)
 
 // A killed relay is a pulled printer: the port goes off-line, writes fail, and a relay on the
 // same path brings it back on-line; the next label arrives whole.
-TEST_F(UsbSimTest, KilledRelayGoesOfflineAndARestartedOneBringsThePortBack)
+TEST_F(UsbSimTest, PulledRelayGoesOfflineAndARestartedOneBringsThePortBack)
 {
     ASSERT_TRUE(relay.Start(path, tcpPort)) << relay.Error();
     sockets.Plug(path);
@@ -291,14 +291,14 @@ TEST_F(UsbSimTest, KilledRelayGoesOfflineAndARestartedOneBringsThePortBack)
     ASSERT_EQ(int(a.size()), Write(a));
     ASSERT_TRUE(sim.waitLabels(ep, 1)) << sim.error();
 
-    ASSERT_TRUE(relay.Kill());
+    // Pulled while the port holds the device open. The relay is ended, not killed: under the
+    // emulator a killed process's socket can stay open for minutes after the process is gone,
+    // and its late close would cut the next label short on the simulator's side.
+    ASSERT_TRUE(relay.Stop());
     EXPECT_EQ(0, Write(b));
     ASSERT_TRUE(WaitFor([&] { return port.IsPowerState() == PS_OFFLINE; }, 30000));
     EXPECT_EQ(0, Write(b));
-    // Its connection closes as the process goes away, which under the emulator on a loaded
-    // machine has taken more than 30 s (usually it is at once). Until then a close could still
-    // cut the next label short on the simulator's side.
-    ASSERT_TRUE(sim.waitFor(ep, "closes", 1, 150000)) << sim.error();
+    ASSERT_TRUE(sim.waitFor(ep, "closes", 1)) << sim.error();
     EXPECT_EQ(1, Counter("connections"));
 
     ASSERT_TRUE(relay.Start(path, tcpPort)) << relay.Error();

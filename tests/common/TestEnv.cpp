@@ -144,6 +144,15 @@ std::string ReadWholeFile(const std::string& path)
     return out;
 }
 
+std::string WinPath(const std::string& unixPath)
+{
+    std::string p = unixPath;
+    for (char& c : p)
+        if (c == '/')
+            c = '\\';
+    return p.size() > 1 && p[1] == ':' ? p : "Z:" + p;
+}
+
 std::string TestBinDir()
 {
     char p[MAX_PATH];

@@ -55,6 +55,8 @@ private:
 std::string ReadWholeFile(const std::string& path);
 // Directory of this test program (where the build puts the DLLs it tests).
 std::string TestBinDir();
+// "Z:\..." for a path of the build tree as CMake names it.
+std::string WinPath(const std::string& unixPath);
 // Polls pred every 10 ms until it holds or timeoutMs passes; returns pred's last value.
 template <class P>
 bool WaitFor(P pred, DWORD timeoutMs = 10000)

@@ -56,11 +56,3 @@ int QuillanClient::Write(const std::string& bytes, int id, DWORD devType)
     return pWrite(reinterpret_cast<const BYTE*>(bytes.data()), DWORD(bytes.size()), id, devType);
 }
 
-std::string WinPath(const std::string& unixPath)
-{
-    std::string p = unixPath;
-    for (char& c : p)
-        if (c == '/')
-            c = '\\';
-    return p.size() > 1 && p[1] == ':' ? p : "Z:" + p;
-}

@@ -58,5 +58,3 @@ private:
     HMODULE m_module = nullptr;
 };
 
-// "Z:\..." for a path of the build tree as CMake names it.
-std::string WinPath(const std::string& unixPath);

@@ -25,14 +25,6 @@ const char kLabelB[] = "SL406,24,G,0\r\nSW812\r\nSTd\r\nSM10,0\r\nSS4\r\nSD8\r\n
 
 Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-std::string WinPath(std::string p)
-{
-    for (char& c : p)
-        if (c == '/')
-            c = '\\';
-    return p.size() > 1 && p[1] == ':' ? p : "Z:" + p;
-}
-
 }  // namespace
 
 std::string UsbRelayPath() { return WinPath(USBRELAY_PATH); }

@@ -1,0 +1,202 @@
+#include "DeviceKey.h"
+
+#include "RegistUsb.h"
+#include "Registry.h"
+
+#include <cstring>
+
+namespace {
+
+const DeviceClassInfo kClasses[] = {
+    {DEVCLASS_POSPRINTER, "POSPrinter", "POSPrinter", "posprn.inf", 57},
+    {DEVCLASS_CASHDRAWER, "CashDrawer", "CashDrawer", "poscash.inf", 41},
+    {DEVCLASS_LINEDISPLAY, "LineDisplay", "LineDisplay", "posdisp.inf", 59},
+    {DEVCLASS_MSR, "MSR", "MSR", "posmsr.inf", 58},
+    {DEVCLASS_SMARTCARD, "SmartCardRW", "SmartCardRW", "posscr.inf", 104},
+    {DEVCLASS_LABELPRINTER, "POSPrinter", "POSPrinter", "lbprn.inf", 112},
+};
+
+// A required INF text: read with room for 255 characters; empty counts as missing.
+bool ReadRequired(const char* section, const char* key, const CString& file, CString& out)
+{
+    char buf[256];
+    std::memset(buf, 0, sizeof buf);
+    GetPrivateProfileStringA(section, key, "", buf, 255, file);
+    out = buf;
+    return !out.IsEmpty();
+}
+
+int ReadInt(const char* section, const char* key, const CString& file)
+{
+    return int(GetPrivateProfileIntA(section, key, 0, file));
+}
+
+// Subkeys of the class key whose DWORD Model equals modelCode (a key without Model counts as 0).
+int CountSameModel(const CString& classKey, DWORD modelCode)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, classKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return 0;
+    CRegistry reg;
+    int count = 0;
+    for (DWORD i = 0;; ++i) {
+        char name[257];
+        DWORD len = sizeof name;
+        LONG rc = RegEnumKeyExA(key, i, name, &len, nullptr, nullptr, nullptr, nullptr);
+        if (rc == ERROR_MORE_DATA)
+            continue;  // a name longer than any key name can be; not one of ours
+        if (rc != ERROR_SUCCESS)
+            break;
+        DWORD model = 0;
+        reg.GetDWORD(classKey + "\\" + name, "Model", model);
+        if (model == modelCode)
+            ++count;
+    }
+    RegCloseKey(key);
+    return count;
+}
+
+void WriteSerialBlock(CRegistry& reg, const CString& key)
+{
+    reg.SetString(key, "Port", "COM1");
+    reg.SetString(key, "BaudRate", "9600");
+    reg.SetString(key, "BitLength", "8");
+    reg.SetString(key, "HandShake", "CTS/RTS");
+    reg.SetString(key, "Parity", "0");
+    reg.SetString(key, "Stop", "0");
+}
+
+void WriteNetworkDefaults(CRegistry& reg, const CString& key)
+{
+    reg.SetString(key, "TcpIp", "192.168.1.1");
+    reg.SetDWORD(key, "TcpPort", 9100);
+    reg.SetString(key, "Port", "");
+    reg.SetString(key, "BaudRate", "9600");
+}
+
+// The last attached device with the model's vendor and product id. The ids are upper-cased in
+// place while the list is walked, so they are stored upper-cased whenever a device is attached.
+void WriteUsbMatch(CRegistry& reg, const CString& key, CString& vid, CString& pid, IUsbInterfaceSource* source)
+{
+    CRegistUsb usb(source);
+    int n = usb.EnumerateUsbDevices();
+    UsbDeviceEntry* candidate = nullptr;
+    for (int i = 0; i < n; ++i) {
+        UsbDeviceEntry* e = usb.GetDeviceAt(i);
+        vid.MakeUpper();
+        pid.MakeUpper();
+        if (e && e->strVid.Compare(vid) == 0 && e->strPid.Compare(pid) == 0)
+            candidate = e;
+    }
+    if (!candidate) {
+        WriteNetworkDefaults(reg, key);
+        return;
+    }
+    reg.SetString(key, "Port", candidate->strUsbName);
+    reg.SetString(key, "UsbDeviceName", candidate->strDevicePath);
+}
+
+}  // namespace
+
+const DeviceClassInfo* FindDeviceClass(int classCode)
+{
+    for (const DeviceClassInfo& c : kClasses)
+        if (c.code == classCode)
+            return &c;
+    return nullptr;
+}
+
+CString ClassKeyPath(int classCode)
+{
+    const DeviceClassInfo* c = FindDeviceClass(classCode);
+    if (!c)
+        return CString();
+    return CString(VESK_SERVICEOPOS_KEY "\\") + c->classKey;
+}
+
+BOOL CreateDeviceKey(int classCode, const CString& section, const CString& installDir, CString& keyName,
+                     IUsbInterfaceSource* usbSource)
+{
+    // Cash drawer keys are made by their own configuration, the others are not ours to make.
+    if (classCode != DEVCLASS_POSPRINTER && classCode != DEVCLASS_LINEDISPLAY && classCode != DEVCLASS_MSR &&
+        classCode != DEVCLASS_LABELPRINTER)
+        return FALSE;
+    if (section.IsEmpty())
+        return FALSE;
+    const DeviceClassInfo* cls = FindDeviceClass(classCode);
+    CString inf = installDir + "\\" + cls->classInf;
+
+    CString deviceDesc, soName, description, vid, pid;
+    if (!ReadRequired(section, "DeviceDesc", inf, deviceDesc) || !ReadRequired(section, "SOName", inf, soName) ||
+        !ReadRequired(section, "Description", inf, description) || !ReadRequired(section, "Vid", inf, vid) ||
+        !ReadRequired(section, "Pid", inf, pid))
+        return FALSE;
+    int type = ReadInt(section, "TYPE", inf);
+    int port = ReadInt(section, "PORT", inf);
+    int modelCode = ReadInt(section, "MODELCODE", inf);
+    int portN = ReadInt(section, "PORT_N", inf);
+    int modelCodeN = ReadInt(section, "MODELCODE_N", inf);
+
+    CString version;
+    if (!ReadRequired("Description", "Version", installDir + "\\setup.inf", version))
+        return FALSE;
+
+    CString classKey = ClassKeyPath(classCode);
+    CRegistry reg;
+    CString name = section;
+    if (CountSameModel(classKey, DWORD(modelCode)) > 0) {
+        for (int n = 1;; ++n) {
+            CString probe;
+            if (!reg.GetString(classKey + "\\" + name, "DeviceName", probe))
+                break;
+            name.Format("%s_%d", section.GetString(), n);
+        }
+    }
+    CString key = classKey + "\\" + name;
+
+    reg.SetString(key, "", soName);
+    reg.SetString(key, "Description", description);
+    reg.SetString(key, "DeviceName", section);
+    reg.SetString(key, "DeviceDesc", deviceDesc);
+    reg.SetString(key, "Version", version);
+    reg.SetString(key, "DeviceClass", cls->deviceClass);
+    reg.SetString(key, "UsbDeviceName", "");
+    reg.SetDWORD(key, "UsbCount", 0);
+    reg.SetString(key, "TcpIp", "0.0.0.0");
+    reg.SetDWORD(key, "TcpPort", 9100);
+    reg.SetString(key, "LDN", "");
+
+    if (portN == 0) {
+        if (port == 7)
+            reg.SetString(key, "Port", "LPT1");
+        else
+            WriteSerialBlock(reg, key);
+    } else if (portN == PORTCAP_PARALLEL) {
+        reg.SetString(key, "Port", "LPT1");
+    } else if (portN & (PORTCAP_SERIAL | PORTCAP_BLUETOOTH)) {
+        WriteSerialBlock(reg, key);
+    } else if (portN & PORTCAP_USB) {
+        WriteUsbMatch(reg, key, vid, pid, usbSource);
+    } else {
+        WriteNetworkDefaults(reg, key);
+    }
+
+    reg.SetString(key, "InputBuf", "4096");
+    reg.SetString(key, "OutputBuf", "4096");
+    reg.SetString(key, "InputSleep", "0");
+    reg.SetString(key, "Out_Interval", "0");
+    reg.SetString(key, "Timeout", "1000");
+    reg.SetString(key, "comp", "VESK");
+    reg.SetString(key, "Vid", vid);
+    reg.SetString(key, "Pid", pid);
+    reg.SetDWORD(key, "UsingBT", 0);
+    reg.SetString(key, "inf", installDir + "\\" + section + ".inf");
+    reg.SetDWORD(key, "type", DWORD(type));
+    reg.SetDWORD(key, "Porttype", DWORD(port));
+    reg.SetDWORD(key, "Model", DWORD(modelCode));
+    reg.SetDWORD(key, "Porttype_N", DWORD(portN));
+    reg.SetDWORD(key, "Model_N", DWORD(modelCodeN));
+
+    keyName = name;
+    return TRUE;
+}

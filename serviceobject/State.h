@@ -1,0 +1,140 @@
+// The service object's port connection: Quillan loaded by path and bound by name, one port id,
+// the device classes that hold the port open, the port lock, and the status thread that hands
+// status frames and power states to the device. Connections are shared per port name by every
+// object of the process (CreateState, DeleteState).
+#pragma once
+
+#include "DeviceOption.h"
+#include "FxString.h"
+#include "FxThread.h"
+#include "SyncEx.h"
+
+#include <windows.h>
+
+#include <atomic>
+
+// Who gets what the status thread reads: the label printer object.
+class IStatusReceiver
+{
+public:
+    virtual ~IStatusReceiver() {}
+    virtual void ProcessStatusBytes(const BYTE* frame) = 0;  // one 4-byte status frame
+    virtual void SetPowerState(int powerState) = 0;
+    // The device's port settings: the status thread takes the port kind from the port name,
+    // Close the Bluetooth flag.
+    virtual const DeviceOption& GetStatusDeviceOption() const = 0;
+};
+
+class CStateCommon
+{
+public:
+    typedef int(WINAPI* FnSetDeviceOption)(DeviceOption, int, DWORD);
+    typedef int(WINAPI* FnOpenPort)(int, DWORD);
+    typedef void(WINAPI* FnClosePort)(int, DWORD);
+    typedef int(WINAPI* FnRead)(BYTE*, DWORD, DWORD, int, DWORD);
+    typedef int(WINAPI* FnIdDev)(int, DWORD);
+    typedef int(WINAPI* FnWrite)(const BYTE*, DWORD, int, DWORD);
+    typedef void(WINAPI* FnClear)(int, DWORD);
+    typedef int(WINAPI* FnGetASBState)(int*, int, DWORD);
+    typedef int(WINAPI* FnCreatePort)(char*, char*, DWORD);
+    typedef int(WINAPI* FnRemovePort)(DWORD, int);
+    typedef int(WINAPI* FnNoArgs)();
+    typedef int(WINAPI* FnSetWrite)(BOOL, int, DWORD);
+
+    CStateCommon() = default;
+    virtual ~CStateCommon();
+    virtual BOOL Open(DWORD devType, const DeviceOption& dop);
+    virtual BOOL Close(DWORD devType);
+    CStateCommon(const CStateCommon&) = delete;
+    CStateCommon& operator=(const CStateCommon&) = delete;
+
+    // Loads Quillan by full path and binds its exports; FALSE (with nothing kept loaded) when
+    // the library or one of the eleven required exports is missing.
+    BOOL LoadPortManager(const CString& path);
+    // Clears the entry points and frees the library.
+    void FreePortManager();
+
+    int Write(const BYTE* buf, DWORD len, DWORD devType);
+    // Waits (polling every 30 ms) up to timeoutMs for data, then reads with the same time-out.
+    int Read(BYTE* buf, DWORD len, DWORD devType, DWORD timeoutMs);
+    void Clear(DWORD devType);
+    int SetWrite(BOOL isWrite, DWORD devType);
+    BOOL Lock(DWORD timeoutMs);
+    void Unlock();
+    int LoadChildDll();
+    int FreeChildDll();
+
+    bool IsOpen() const { return m_openClasses != 0; }
+    DWORD OpenClasses() const { return m_openClasses; }
+    int PortId() const { return m_id; }
+    void SetPortId(int id) { m_id = id; }
+    LONG LockHolders() const { return m_lockHolders; }
+
+    FnSetDeviceOption m_pSetDeviceOption = nullptr;
+    FnOpenPort m_pOpenPort = nullptr;
+    FnClosePort m_pClosePort = nullptr;
+    FnRead m_pRead = nullptr;
+    FnIdDev m_pReadAvailable = nullptr;
+    FnWrite m_pWrite = nullptr;
+    FnClear m_pClear = nullptr;
+    FnIdDev m_pIsPowerState = nullptr;
+    FnGetASBState m_pGetASBState = nullptr;
+    FnCreatePort m_pCreatePort = nullptr;
+    FnRemovePort m_pRemovePort = nullptr;
+    FnNoArgs m_pFreeChildDll = nullptr;
+    FnNoArgs m_pLoadChildDll = nullptr;
+    FnSetWrite m_pSetWrite = nullptr;
+
+protected:
+    int m_id = 0;
+    HMODULE m_module = nullptr;
+    std::atomic<DWORD> m_openClasses{0};
+    CMutexEx m_portLock;
+    LONG m_lockHolders = 0;
+};
+
+class CState : public CStateCommon
+{
+public:
+    CState();
+    ~CState() override;
+    BOOL Open(DWORD devType, const DeviceOption& dop) override;
+    BOOL Close(DWORD devType) override;
+
+    // Set by the device before its port is opened and cleared after it is closed.
+    void SetStatusReceiver(IStatusReceiver* r) { m_receiver = r; }
+    IStatusReceiver* StatusReceiver() const { return m_receiver; }
+    bool StatusThreadRunning() const { return m_thread != nullptr; }
+
+    // Poll periods of the status thread.
+    enum { PeriodClosedMs = 500, PeriodNetworkMs = 20, PeriodOtherMs = 80 };
+
+private:
+    static UINT __cdecl StatusThreadProc(LPVOID self);
+    void StatusLoop();
+    void StopStatusThread();
+
+    std::atomic<IStatusReceiver*> m_receiver{nullptr};
+    std::atomic<LONG> m_stop{0};
+    CEventEx m_stopEvent{FALSE, TRUE};
+    CWinThread* m_thread = nullptr;
+    std::atomic<LONG> m_threadEnded{1};
+};
+
+struct ConnectionEntry
+{
+    CState* pState = nullptr;  // owned
+    CString strPortName;
+    DWORD dwDevTypes = 0;
+};
+
+// The port id of a connection for DeviceName on PortName for one device class (0 on failure):
+// shares the entry of the port name when another class made it.
+int CreateState(const CString& deviceName, const CString& portName, DWORD devType);
+// Releases the class's hold on the connection with this id; 1 when it did.
+int DeleteState(DWORD devType, int id);
+ConnectionEntry* FindConnection(int id);
+// Number of entries (for the tests and the log).
+int ConnectionCount();
+// Drops the list nodes when the library unloads.
+void ReleaseConnectionList();

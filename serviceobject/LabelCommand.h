@@ -1,0 +1,166 @@
+// CLabelCommand: the label command builder. Turns drawing requests (text, barcodes, images,
+// boxes, circles, cuts, custom commands) into the printer's label command lines and wraps the
+// body in the label's setup commands. Talks to no port: BuildLabel hands the finished bytes on.
+#pragma once
+
+#include "FxString.h"
+#include "LabelFont.h"
+#include "OPOSData.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+class CLabelCommand
+{
+public:
+    enum { BitmapSlots = 20 };
+    enum Alignment { AlignLeft = -1, AlignCentre = -2, AlignRight = -3 };
+    enum TextPosition { HriNone = -11, HriAbove = -12, HriBelow = -13 };
+
+    CLabelCommand();
+    ~CLabelCommand();
+    CLabelCommand(const CLabelCommand&) = delete;
+    CLabelCommand& operator=(const CLabelCommand&) = delete;
+
+    // ---- settings of the device (configuration and properties)
+    int SetMargins(int left, int top);
+    int SetOffsetPosition(int v);
+    int SetTearOffPosition(int v);
+    int SetBackFeed(int feed, int step);
+    int SetPrintSpeed(int v);
+    int SetDensity(int v);
+    int SetLineSpacing(int dots);
+    int SetInternationalCharSet(int v);
+    int SetCodePage(int v);
+    int SetPrintType(const CString& type);
+    int SetPaper(int width, int length, int gap, const CString& type, int offset);
+    int SetOrientation(const CString& orientation);
+    int SetOperationMode(const CString& mode, int period);
+    int SetHeaderCommands(const CString& text);
+    int AllocCustomCommands(int count);
+    int SetCustomCommand(int n, const CString& command);
+
+    // ---- text attributes
+    int SetReverse(int on);
+    int SetBold(int on);
+    int SetItalic(int on);
+    int SetAlignment(int alignment);
+    int SetRightToLeft(int v);
+    int SetCircleValue(int v);
+    int SetBoxLineWidth(int v);
+    int ResetTextAttributes();
+    int SetWidthMultiplier(int m);
+    int SetHeightMultiplier(int m);
+    int SetCharWidth(int dots);
+    int SetCharHeight(int dots);
+    int SetCharGap(int dots);
+    int SetRotation(int oposRotation);
+    static int MapSymbology(int oposSymbology);
+
+    // ---- fonts
+    int LoadFontTable(const CString& folder, int languageType, const std::vector<DownloadedFont>& downloaded)
+    {
+        return m_fonts.LoadFontTable(folder, languageType, downloaded);
+    }
+    int SelectFont(int n) { return m_fonts.SelectFont(n); }
+    const CLabelFontTable& Fonts() const { return m_fonts; }
+
+    // ---- position
+    int ResetPosition();
+    int SetPositionX(int x);
+    int SetPositionY(int y);
+    int AlignX(int width);
+    int AdvanceY(int n);
+    int SetBoxEndX(int x);
+    int SetBoxEndY(int y);
+
+    // ---- commands into the body
+    int AddText(const char* text, size_t length);
+    int AddText(const CString& text) { return AddText(text.GetString(), size_t(text.GetLength())); }
+    int AddBarcode(const char* data, size_t length, int symbology, int height, int width, int alignment,
+                   int textPosition, int fontNumber);
+    int AddImage(const COPOSData& data, bool compressed, bool binary, int width, int height, int alignment);
+    int StoreBitmap(int n, const COPOSData& data, bool emit, int width, int height, int alignment);
+    int PrintStoredBitmap(int n);
+    bool IsBitmapStored(int n) const;
+    int AddBox(const CString& type);
+    int AddCircle(int value);
+    int AddCut();
+    int AddCustomCommand(int n, const CString& argument);
+    int AppendData(const COPOSData& data);
+    int AppendBytes(const void* bytes, size_t n);
+    int AppendString(const CString& s, int n);
+    int ClearBody();
+    int BuildLabel(COPOSData& target);
+
+    // ---- read back (properties, print methods, tests)
+    const COPOSData& Body() const { return m_body; }
+    int X() const { return m_x; }
+    int Y() const { return m_y; }
+    bool ExplicitPosition() const { return m_explicit; }
+    int Rotation() const { return m_rotation; }
+    int GetAlignment() const { return m_alignment; }
+    int WidthMultiplier() const { return m_wmul; }
+    int HeightMultiplier() const { return m_hmul; }
+    int PaperWidth() const { return m_paperWidth; }
+    int PaperLength() const { return m_paperLength; }
+    int LeftMargin() const { return m_leftMargin; }
+    int TopMargin() const { return m_topMargin; }
+    int GapLength() const { return m_gapLength; }
+    const CString& PaperType() const { return m_paperType; }
+    const CString& OperationMode() const { return m_operationMode; }
+    int CutterPeriod() const { return m_cutterPeriod; }
+    int InternationalCharSet() const { return m_intlCharSet; }
+    int CodePage() const { return m_codePage; }
+    int CustomCommandCount() const { return int(m_custom.size()); }
+    const CString& HeaderCommands() const { return m_header; }
+    int LastBarcodeWidth() const { return m_barcodeWidth; }
+    int LastNarrowModule() const { return m_narrow; }
+    int LastWideModule() const { return m_wide; }
+
+private:
+    struct BitmapSlot
+    {
+        COPOSData data{1};
+        COPOSData spare{1};
+        bool emit = false;
+        int alignment = AlignLeft;
+        int width = 0;
+        int height = 0;
+        bool stored = false;
+    };
+
+    void Append(const std::string& s);
+    int AddTwoDimensional(const std::string& data, int symbology, int width, int textPosition);
+    bool ChooseModules(int type, const std::string& data, int width);
+    void SetX(long long x) { m_x = x < 0 ? 0 : (x > 0x7FFFFFFF ? 0x7FFFFFFF : int(x)); }
+
+    CString m_header;
+    std::vector<CString> m_custom;
+    COPOSData m_body{1024};
+    CString m_printType;
+    int m_paperWidth = 0, m_paperLength = 0, m_gapLength = 0;
+    CString m_paperType;
+    int m_offsetLength = 0;
+    int m_leftMargin = 0, m_topMargin = 0;
+    int m_offsetPosition = 0, m_tearOffPosition = 0;
+    int m_backFeed = 0, m_backFeedStep = 0;
+    CString m_orientation;
+    int m_printSpeed = 0, m_density = 0;
+    CString m_operationMode;
+    int m_cutterPeriod = 0;
+    CLabelFontTable m_fonts;
+    bool m_explicit = false;
+    int m_x = 0, m_y = 0;
+    int m_rotation = 0;
+    int m_alignment = AlignLeft;
+    int m_wmul = 1, m_hmul = 1;
+    int m_lineSpacing = 0;
+    bool m_reverse = false, m_bold = false, m_italic = false;
+    int m_rightToLeft = 0;
+    int m_intlCharSet = 0, m_codePage = 0;
+    int m_barcodeType = -1, m_narrow = 2, m_wide = 2, m_barcodeHeight = 0, m_barcodeWidth = 0;
+    BitmapSlot m_slots[BitmapSlots];
+    int m_boxEndX = 0, m_boxEndY = 0, m_boxLineWidth = 0, m_circleValue = 0;
+};

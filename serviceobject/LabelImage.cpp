@@ -1,0 +1,297 @@
+#include "LabelImage.h"
+
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+const int kIllegal = 106;
+
+// A 32-bit top-down DIB section of w x h, white; NULL on failure.
+HBITMAP MakeWhiteDib(HDC dc, int w, int h, void** bits)
+{
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = -h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    void* p = nullptr;
+    HBITMAP bmp = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &p, nullptr, 0);
+    if (!bmp || !p) {
+        if (bmp)
+            DeleteObject(bmp);
+        return nullptr;
+    }
+    std::memset(p, 0xFF, size_t(w) * size_t(h) * 4);
+    if (bits)
+        *bits = p;
+    return bmp;
+}
+
+// DIB pixels are 0x00RRGGBB; the raster code reads red in the low byte.
+inline uint32_t SwapRB(uint32_t c) { return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF); }
+
+}  // namespace
+
+CKVTImage::~CKVTImage()
+{
+    FreeOutput();
+    if (m_bitmap)
+        DeleteObject(m_bitmap);
+}
+
+void CKVTImage::FreeOutput()
+{
+    if (m_outDc) {
+        if (m_outOld)
+            SelectObject(m_outDc, m_outOld);
+        DeleteDC(m_outDc);
+    }
+    if (m_outBitmap)
+        DeleteObject(m_outBitmap);
+    m_outDc = nullptr;
+    m_outBitmap = nullptr;
+    m_outOld = nullptr;
+}
+
+void CKVTImage::AttachBitmap(HBITMAP bitmap)
+{
+    if (m_bitmap)
+        DeleteObject(m_bitmap);
+    m_bitmap = bitmap;
+    m_width = m_height = 0;
+    BITMAP bm = {};
+    if (bitmap && GetObjectA(bitmap, sizeof bm, &bm)) {
+        m_width = bm.bmWidth;
+        m_height = bm.bmHeight < 0 ? -bm.bmHeight : bm.bmHeight;
+    }
+}
+
+int CKVTImage::LoadImage(const CString& fileName, int& isPicture)
+{
+    CString tail = fileName.Right(3);
+    if (tail == "pcx" || tail == "PCX") {
+        isPicture = 0;
+        HANDLE f = CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (f == INVALID_HANDLE_VALUE)
+            return kIllegal;
+        CloseHandle(f);
+        return 0;
+    }
+    isPicture = 1;
+    HBITMAP bmp = LoadImageFile(fileName);
+    if (!bmp)
+        return kIllegal;
+    AttachBitmap(bmp);
+    if (m_width <= 0 || m_height <= 0 || m_width > MaxDots || m_height > MaxDots)
+        return kIllegal;
+    return 0;
+}
+
+HBITMAP CKVTImage::LoadImageFile(const CString& fileName)
+{
+    COPOSData file(1);
+    if (ReadFileToData(fileName, file) != 0 || file.GetLength() == 0)
+        return nullptr;
+    HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, file.GetLength());
+    if (!mem)
+        return nullptr;
+    if (void* p = GlobalLock(mem)) {
+        std::memcpy(p, file.GetData(), file.GetLength());
+        GlobalUnlock(mem);
+    } else {
+        GlobalFree(mem);
+        return nullptr;
+    }
+    IStream* stream = nullptr;
+    if (FAILED(CreateStreamOnHGlobal(mem, TRUE, &stream)) || !stream) {
+        GlobalFree(mem);
+        return nullptr;
+    }
+    IPicture* picture = nullptr;
+    HRESULT hr = OleLoadPicture(stream, LONG(file.GetLength()), FALSE, IID_IPicture, reinterpret_cast<void**>(&picture));
+    stream->Release();  // frees the memory too
+    if (FAILED(hr) || !picture)
+        return nullptr;
+
+    HBITMAP result = nullptr;
+    SHORT type = PICTYPE_UNINITIALIZED;
+    OLE_HANDLE handle = 0;
+    OLE_XSIZE_HIMETRIC hmW = 0;
+    OLE_YSIZE_HIMETRIC hmH = 0;
+    // Only bitmap pictures are converted: an icon or a metafile has no pixels to sample.
+    if (SUCCEEDED(picture->get_Type(&type)) && type == PICTYPE_BITMAP && SUCCEEDED(picture->get_Handle(&handle)) &&
+        handle && SUCCEEDED(picture->get_Width(&hmW)) && SUCCEEDED(picture->get_Height(&hmH))) {
+        BITMAP bm = {};
+        HBITMAP src = reinterpret_cast<HBITMAP>(static_cast<uintptr_t>(handle));
+        if (GetObjectA(src, sizeof bm, &bm) && bm.bmWidth > 0 && bm.bmHeight != 0) {
+            int w = bm.bmWidth, h = bm.bmHeight < 0 ? -bm.bmHeight : bm.bmHeight;
+            if (w <= MaxDots && h <= MaxDots) {
+                HDC screen = GetDC(nullptr);
+                HDC dc = screen ? CreateCompatibleDC(screen) : nullptr;
+                void* bits = nullptr;
+                HBITMAP dib = dc ? MakeWhiteDib(dc, w, h, &bits) : nullptr;
+                if (dib) {
+                    HGDIOBJ old = SelectObject(dc, dib);
+                    // Rendering (not copying) the picture keeps its transparent parts as the
+                    // white paper underneath.
+                    if (SUCCEEDED(picture->Render(dc, 0, 0, w, h, 0, hmH, hmW, -hmH, nullptr))) {
+                        result = dib;
+                        dib = nullptr;
+                    }
+                    SelectObject(dc, old);
+                    if (dib)
+                        DeleteObject(dib);
+                }
+                if (dc)
+                    DeleteDC(dc);
+                if (screen)
+                    ReleaseDC(nullptr, screen);
+            }
+        }
+    }
+    picture->Release();
+    return result;
+}
+
+int CKVTImage::CalcWidth(int requested, bool threeQuarters, int deviceType, int magnification) const
+{
+    int64_t w = requested == -11 ? m_width : requested;
+    if (magnification <= 0)
+        magnification = 100;
+    if (magnification != 100)
+        w = w * magnification / 100;
+    if (threeQuarters)
+        w = w * 3 / 4;
+    if (deviceType == 1 && w > 200)
+        w = 200;
+    if (deviceType == 3 && w > 248)
+        w = 248;
+    if (w > MaxDots)
+        w = MaxDots;
+    if (w < 0)
+        w = 0;
+    return int(w);
+}
+
+HDC CKVTImage::ConvertImage(int w, int brightness, bool dither, int& outWidth, int& outHeight)
+{
+    FreeOutput();
+    outWidth = outHeight = 0;
+    if (!m_bitmap || w <= 0 || w > MaxDots || m_width <= 0 || m_height <= 0)
+        return nullptr;
+    int64_t h = int64_t(w) * m_height / m_width;
+    if (h < 1)
+        h = 1;
+    if (h > MaxDots)
+        return nullptr;
+
+    HDC screen = GetDC(nullptr);
+    if (!screen)
+        return nullptr;
+    HDC src = CreateCompatibleDC(screen);
+    m_outDc = CreateCompatibleDC(screen);
+    ReleaseDC(nullptr, screen);
+    void* bits = nullptr;
+    m_outBitmap = m_outDc ? MakeWhiteDib(m_outDc, w, int(h), &bits) : nullptr;
+    if (!src || !m_outBitmap) {
+        if (src)
+            DeleteDC(src);
+        FreeOutput();
+        return nullptr;
+    }
+    m_outOld = SelectObject(m_outDc, m_outBitmap);
+    HGDIOBJ oldSrc = SelectObject(src, m_bitmap);
+    SetStretchBltMode(m_outDc, COLORONCOLOR);
+    BOOL drawn = StretchBlt(m_outDc, 0, 0, w, int(h), src, 0, 0, m_width, m_height, SRCCOPY);
+    SelectObject(src, oldSrc);
+    DeleteDC(src);
+    if (!drawn) {
+        FreeOutput();
+        return nullptr;
+    }
+    GdiFlush();
+    // DIB pixels are 0x00RRGGBB; the grey steps treat every channel alike, so the order of the
+    // channels does not matter for them.
+    GreyPixels(static_cast<uint32_t*>(bits), w, int(h), brightness, dither);
+    outWidth = w;
+    outHeight = int(h);
+    return m_outDc;
+}
+
+int CKVTImage::ReadFileToData(const CString& fileName, COPOSData& target)
+{
+    HANDLE f = CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return kIllegal;
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(f, &size) || size.QuadPart > int64_t(COPOSData::kMaxSize) - 1 ||
+        target.Reset(DWORD(size.QuadPart)) != 0) {
+        CloseHandle(f);
+        return kIllegal;
+    }
+    BYTE piece[1024];
+    DWORD got = 0;
+    int rc = 0;
+    for (;;) {
+        if (!ReadFile(f, piece, sizeof piece, &got, nullptr)) {
+            rc = kIllegal;
+            break;
+        }
+        if (got == 0)
+            break;
+        if (target.Append(piece, got) != 0) {
+            rc = kIllegal;
+            break;
+        }
+    }
+    CloseHandle(f);
+    return rc;
+}
+
+int CLabelImage::MakeRaster(HDC dc, int w, int h, bool compress, int threshold, COPOSData& target)
+{
+    if (!dc || w <= 0 || h <= 0 || w > MaxDots || h > MaxDots)
+        return kIllegal;
+    HBITMAP bmp = static_cast<HBITMAP>(GetCurrentObject(dc, OBJ_BITMAP));
+    if (!bmp)
+        return kIllegal;
+    BITMAP bm = {};
+    if (!GetObjectA(bmp, sizeof bm, &bm) || bm.bmWidth <= 0 || bm.bmHeight == 0)
+        return kIllegal;
+    int bw = bm.bmWidth, bh = bm.bmHeight < 0 ? -bm.bmHeight : bm.bmHeight;
+    if (bw > MaxDots || bh > MaxDots)
+        return kIllegal;
+    // Whatever the bitmap's depth, its rows are read once as 32-bit pixels, top row first.
+    std::vector<uint32_t> px(size_t(bw) * size_t(bh));
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = bw;
+    bi.bmiHeader.biHeight = -bh;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    // GetDIBits wants the bitmap not selected into a device context while it reads it.
+    HBITMAP stand = CreateCompatibleBitmap(dc, 1, 1);
+    if (!stand)
+        return kIllegal;
+    SelectObject(dc, stand);
+    int lines = GetDIBits(dc, bmp, 0, UINT(bh), px.data(), &bi, DIB_RGB_COLORS);
+    SelectObject(dc, bmp);
+    DeleteObject(stand);
+    if (lines != bh)
+        return kIllegal;
+    // A pixel outside the bitmap reads as black, as the system's pixel query gives it.
+    PixelReader reader = [&px, bw, bh](int x, int y) -> uint32_t {
+        if (x < 0 || y < 0 || x >= bw || y >= bh)
+            return 0;
+        return SwapRB(px[size_t(y) * size_t(bw) + size_t(x)]);
+    };
+    return MakeRasterFromPixels(reader, w, h, compress, threshold, target);
+}

@@ -1,0 +1,586 @@
+#include "LABELPrinter.h"
+#include "KVTLoger.h"
+#include "OposConst.h"
+#include "Registry.h"
+
+#include <cstdarg>
+
+// {234F0FBE-04B3-44A5-BD34-7518AFF7B6C8}
+const CLSID CLSID_LABELPrinter = {0x234f0fbe, 0x04b3, 0x44a5, {0xbd, 0x34, 0x75, 0x18, 0xaf, 0xf7, 0xb6, 0xc8}};
+// {321E7BF5-26A8-4B6B-A60D-802E3240AC12}
+const IID IID_DLABELPrinter = {0x321e7bf5, 0x26a8, 0x4b6b, {0xa6, 0x0d, 0x80, 0x2e, 0x32, 0x40, 0xac, 0x12}};
+
+IMPLEMENT_DYNAMIC(CLABELPrinter, CObject)
+
+namespace {
+const char kDeviceKey[] = "Software\\OLEforRetail\\ServiceOPOS\\POSPrinter\\";
+
+const FX_DISPMAP_ENTRY kDispatch[] = {
+    FX_DISP_FUNCTION(CLABELPrinter, "GetPropertyNumber", 1, GetPropertyNumber),
+    FX_DISP_FUNCTION(CLABELPrinter, "SetPropertyNumber", 2, SetPropertyNumber),
+    FX_DISP_FUNCTION(CLABELPrinter, "GetPropertyString", 3, GetPropertyString),
+    FX_DISP_FUNCTION(CLABELPrinter, "SetPropertyString", 4, SetPropertyString),
+    FX_DISP_FUNCTION(CLABELPrinter, "OpenService", 5, OpenService),
+    FX_DISP_FUNCTION(CLABELPrinter, "Close", 6, Close),
+    FX_DISP_FUNCTION(CLABELPrinter, "ClaimDevice", 7, ClaimDevice),
+    FX_DISP_FUNCTION(CLABELPrinter, "Claim", 8, Claim),
+    FX_DISP_FUNCTION(CLABELPrinter, "ReleaseDevice", 9, ReleaseDevice),
+    FX_DISP_FUNCTION(CLABELPrinter, "Release", 10, Release),
+    FX_DISP_FUNCTION(CLABELPrinter, "CheckHealth", 11, CheckHealth),
+    FX_DISP_FUNCTION(CLABELPrinter, "DirectIO", 12, DirectIO),
+    FX_DISP_FUNCTION(CLABELPrinter, "COFreezeEvents", 13, COFreezeEvents),
+    FX_DISP_FUNCTION(CLABELPrinter, "ClearOutput", 14, ClearOutput),
+    FX_DISP_FUNCTION(CLABELPrinter, "BeginInsertion", 15, BeginInsertion),
+    FX_DISP_FUNCTION(CLABELPrinter, "BeginRemoval", 16, BeginRemoval),
+    FX_DISP_FUNCTION(CLABELPrinter, "EndInsertion", 17, EndInsertion),
+    FX_DISP_FUNCTION(CLABELPrinter, "EndRemoval", 18, EndRemoval),
+    FX_DISP_FUNCTION(CLABELPrinter, "CutPaper", 19, CutPaper),
+    FX_DISP_FUNCTION(CLABELPrinter, "PrintBarCode", 20, PrintBarCode),
+    FX_DISP_FUNCTION(CLABELPrinter, "PrintBitmap", 21, PrintBitmap),
+    FX_DISP_FUNCTION(CLABELPrinter, "PrintImmediate", 22, PrintImmediate),
+    FX_DISP_FUNCTION(CLABELPrinter, "PrintNormal", 23, PrintNormal),
+    FX_DISP_FUNCTION(CLABELPrinter, "PrintTwoNormal", 24, PrintTwoNormal),
+    FX_DISP_FUNCTION(CLABELPrinter, "RotatePrint", 25, RotatePrint),
+    FX_DISP_FUNCTION(CLABELPrinter, "SetBitmap", 26, SetBitmap),
+    FX_DISP_FUNCTION(CLABELPrinter, "SetLogo", 27, SetLogo),
+    FX_DISP_FUNCTION(CLABELPrinter, "TransactionPrint", 28, TransactionPrint),
+    FX_DISP_FUNCTION(CLABELPrinter, "ValidateData", 29, ValidateData),
+    FX_DISP_FUNCTION(CLABELPrinter, "ChangePrintSide", 30, ChangePrintSide),
+    FX_DISP_FUNCTION(CLABELPrinter, "MarkFeed", 31, MarkFeed),
+    FX_DISP_FUNCTION(CLABELPrinter, "ResetStatistics", 32, ResetStatistics),
+    FX_DISP_FUNCTION(CLABELPrinter, "RetrieveStatistics", 33, RetrieveStatistics),
+    FX_DISP_FUNCTION(CLABELPrinter, "UpdateStatistics", 34, UpdateStatistics),
+    FX_DISP_FUNCTION(CLABELPrinter, "CompareFirmwareVersion", 35, CompareFirmwareVersion),
+    FX_DISP_FUNCTION(CLABELPrinter, "UpdateFirmware", 36, UpdateFirmware),
+    FX_DISP_FUNCTION(CLABELPrinter, "ClearPrintArea", 37, ClearPrintArea),
+    FX_DISP_FUNCTION(CLABELPrinter, "pageModePrint", 38, pageModePrint),
+    FX_DISP_FUNCTION(CLABELPrinter, "PrintMemoryBitmap", 39, PrintMemoryBitmap),
+    FX_DISP_FUNCTION(CLABELPrinter, "DrawRuledLine", 40, DrawRuledLine),
+};
+const FX_DISPMAP kDispatchMap = {kDispatch, int(sizeof kDispatch / sizeof kDispatch[0])};
+
+HANDLE NewEvent(BOOL initiallySet) { return CreateEventA(nullptr, TRUE, initiallySet, nullptr); }
+
+void CloseAndClear(HANDLE& h)
+{
+    if (h)
+        CloseHandle(h);
+    h = nullptr;
+}
+
+void SetIf(HANDLE h)
+{
+    if (h)
+        SetEvent(h);
+}
+}
+
+// ---- Control Object
+
+BOOL CControlObject::BindCallbacks()
+{
+    static const char* const kNames[kCallbacks] = {"SODirectIO", "SOError", "SOOutputComplete", "SOStatusUpdate"};
+    if (!m_disp)
+        return FALSE;
+    for (int i = 0; i < kCallbacks; ++i) {
+        wchar_t wide[64];
+        if (!MultiByteToWideChar(CP_THREAD_ACP, 0, kNames[i], -1, wide, 64))
+            return FALSE;
+        LPOLESTR name = wide;
+        DISPID id = DISPID_UNKNOWN;
+        if (FAILED(m_disp->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_SYSTEM_DEFAULT, &id)))
+            return FALSE;
+        m_ids[i] = id;
+    }
+    return TRUE;
+}
+
+// ---- Object
+
+CLABELPrinter::CLABELPrinter()
+{
+    // Last: the library stays loaded while the object lives.
+    AfxOleLockApp();
+}
+
+CCmdTarget* CLABELPrinter::CreateObject() { return new CLABELPrinter; }
+
+CLABELPrinter::~CLABELPrinter()
+{
+    // An application that forgot Close, or a Control Object dropping us after a failed
+    // OpenService, must not leave threads running on freed memory.
+    if (State != OPOS_S_CLOSED)
+        Close();
+    ReleaseOpenResources();
+    if (m_bLog)
+        Log(0, "- ~CLABELPrinter");
+    if (m_bLogUser) {
+        GetLoger()->Stop(m_strDeviceName);
+        m_bLogUser = FALSE;
+    }
+    m_bLog = FALSE;
+    AfxOleUnlockApp();
+}
+
+void CLABELPrinter::OnFinalRelease() { delete this; }
+
+const FX_DISPMAP* CLABELPrinter::GetDispatchMap() const { return &kDispatchMap; }
+
+BOOL CLABELPrinter::GetDispatchIID(IID* iid)
+{
+    *iid = IID_DLABELPrinter;
+    return TRUE;
+}
+
+void CLABELPrinter::Log(int level, const char* format, ...)
+{
+    if (!m_bLog)
+        return;
+    va_list ap;
+    va_start(ap, format);
+    GetLoger()->WriteLogV(level, m_strDeviceName, format, ap);
+    va_end(ap);
+}
+
+BOOL CLABELPrinter::APS_CheckPreconditions(long flags)
+{
+    ResultCode = OPOS_SUCCESS;
+    ResultCodeExtended = 0;
+    if ((flags & 1) && !m_Claimed)
+        ResultCode = OPOS_E_NOTCLAIMED;
+    else if ((flags & 2) && !DeviceEnabled)
+        ResultCode = OPOS_E_DISABLED;
+    else
+        return TRUE;
+    Log(10, "APS_CheckPreconditions Error!");
+    return FALSE;
+}
+
+long CLABELPrinter::NotSupported(const char* line)
+{
+    if (line)
+        Log(0, "%s", line);
+    ResultCode = OPOS_E_ILLEGAL;
+    return ResultCode;
+}
+
+// ---- Properties
+
+long CLABELPrinter::GetPropertyNumber(long propIndex)
+{
+    Log(0, "Get Property : PropIndex = %d", int(propIndex));
+    switch (propIndex) {
+    case PIDX_Claimed:
+        return m_Claimed;
+    case PIDX_DeviceEnabled:
+        return DeviceEnabled;
+    case PIDX_FreezeEvents:
+        return FreezeEvents;
+    case PIDX_ResultCode:
+        return ResultCode;
+    case PIDX_ResultCodeExtended:
+        return ResultCodeExtended;
+    case PIDX_ServiceObjectVersion:
+        return ServiceObjectVersion;
+    case PIDX_State: {
+        if (!m_hEventListMutex)
+            return State;
+        WaitForSingleObject(m_hEventListMutex, INFINITE);
+        long s = State;
+        ReleaseMutex(m_hEventListMutex);
+        return s;
+    }
+    case PIDX_PowerState:
+        return PowerState;
+    default:
+        return 0;
+    }
+}
+
+void CLABELPrinter::SetPropertyNumber(long propIndex, long number)
+{
+    Log(0, "Set Property : PropIndex = %d, value : %d", int(propIndex), int(number));
+    ResultCodeExtended = 0;
+    ResultCode = OPOS_E_ILLEGAL;
+}
+
+BSTR CLABELPrinter::GetPropertyString(long propIndex)
+{
+    Log(0, "Get Property String: PropIndex = %d", int(propIndex));
+    return FxStringToBstr("");
+}
+
+void CLABELPrinter::SetPropertyString(long propIndex, const char* value)
+{
+    Log(0, "Set Property : PropIndex = %d, Value : %s", int(propIndex), value);
+    ResultCode = OPOS_E_ILLEGAL;
+}
+
+// ---- Open and close
+
+long CLABELPrinter::OpenService(const char* deviceClass, const char* deviceName, IDispatch* dispatch)
+{
+    // A second open would start a second pair of threads over the first one's handles.
+    if (State != OPOS_S_CLOSED) {
+        Log(10, "-OpenService : already open");
+        ResultCode = OPOS_E_ILLEGAL;
+        return ResultCode;
+    }
+    CString key = CString(kDeviceKey) + deviceName;
+    CRegistry reg(HKEY_LOCAL_MACHINE);
+    ResultCode = OPOS_SUCCESS;
+
+    reg.GetString(key, "inf", m_strInfPath);
+    int slash = m_strInfPath.ReverseFind('\\');
+    m_strInfDir = slash >= 0 ? m_strInfPath.Left(slash) : CString();
+
+    DWORD logValue = 0;
+    reg.GetDWORD(key, "Log", logValue);
+    m_nEncLog = 0;
+    if (logValue == 1) {
+        m_bLog = TRUE;
+        CString setupInf = m_strInfDir + "\\setup_label.inf";
+        m_nEncLog = int(GetPrivateProfileIntA("SPECIAL", "EncLog", 0, setupInf));
+        if (!m_bLogUser) {
+            GetLoger()->Start(1, m_strInfDir, deviceName);
+            m_bLogUser = TRUE;
+        }
+        char version[512] = "";
+        GetPrivateProfileStringA("DESCRIPTION", "VersionDescription", "", version, sizeof version, setupInf);
+        m_strDeviceName = deviceName;  // the log names its file after the device
+        Log(0, "m_ctlLabelPrinter1.OpenService(\"%s\");", deviceName);
+        Log(0, "OPOS Version=%s", version);
+        Log(0, "OpenService <DeviceClass=%s, DeviceName=%s>", deviceClass, deviceName);
+    }
+    m_bStatusKnown = FALSE;
+    m_strDeviceName = deviceName;
+
+    // The Control Object's callbacks, by name.
+    m_ControlObject.AttachDispatch(dispatch);
+    if (!m_ControlObject.BindCallbacks()) {
+        m_ControlObject.ReleaseDispatch();
+        Log(10, "-OpenService : Dispatch Error!");
+        ResultCode = OPOS_E_NOSERVICE;
+        return ResultCode;
+    }
+
+    m_hEventListMutex = CreateMutexA(nullptr, FALSE, nullptr);
+    m_hErrorResponseEvent = NewEvent(FALSE);
+    m_hEventsPendingEvent = NewEvent(FALSE);
+    m_hEventThreadEndedEvent = NewEvent(FALSE);
+    m_hEventsNotFrozenEvent = NewEvent(TRUE);
+    m_hCONotFrozenEvent = NewEvent(TRUE);
+    m_hPrintStopEvent = NewEvent(FALSE);
+    m_hWakeEvent = NewEvent(FALSE);
+    m_pTopLogo = new COPOSData;
+    m_pBottomLogo = new COPOSData;
+    m_bStop = 0;
+    if (!m_hEventListMutex || !m_hErrorResponseEvent || !m_hEventsPendingEvent || !m_hEventThreadEndedEvent ||
+        !m_hEventsNotFrozenEvent || !m_hCONotFrozenEvent || !m_hPrintStopEvent || !m_hWakeEvent) {
+        Log(10, "-OpenService : event creation failed");
+        ReleaseOpenResources();
+        ResultCode = OPOS_E_ILLEGAL;
+        return ResultCode;
+    }
+
+    m_bEventThreadFinished = 0;
+    m_bPrintThreadFinished = 0;
+    m_pEventThread = AfxBeginThread(EventThread, this);
+    m_pAsyncPrintThread = AfxBeginThread(AsyncPrintThread, this);
+    if (!m_pEventThread || !m_pAsyncPrintThread) {
+        Log(10, "-OpenService : thread creation failed");
+        ReleaseOpenResources();
+        ResultCode = OPOS_E_ILLEGAL;
+        return ResultCode;
+    }
+
+    State = OPOS_S_IDLE;
+    Log(0, "-OpenService = %d ", int(ResultCode));
+    return ResultCode;
+}
+
+void CLABELPrinter::StopThread(CWinThread*& thread, volatile LONG& finished, const char* name)
+{
+    if (!thread)
+        return;
+    Log(0, "Waiting Destory Thread : %s", name);
+    // Even a thread that has said it is finished is waited for: the library must not unload
+    // while it is still on its way out.
+    if (!thread->Join(finished ? 5000 : 500)) {
+        Log(0, "call TerminateThread : %s", name);
+        thread->Stop(0);
+        Log(0, "call TerminateThread Completed: %s", name);
+    }
+    delete thread;
+    thread = nullptr;
+}
+
+void CLABELPrinter::ReleaseOpenResources()
+{
+    // Every wait of the two threads wakes; the handles go only once the threads have ended.
+    InterlockedExchange(&m_bStop, 1);
+    SetIf(m_hPrintStopEvent);
+    SetIf(m_hEventsPendingEvent);
+    SetIf(m_hEventsNotFrozenEvent);
+    SetIf(m_hCONotFrozenEvent);
+    State = OPOS_S_CLOSED;
+    m_Claimed = FALSE;
+    delete m_pTopLogo;
+    m_pTopLogo = nullptr;
+    delete m_pBottomLogo;
+    m_pBottomLogo = nullptr;
+
+    StopThread(m_pEventThread, m_bEventThreadFinished, "EventThread");
+    StopThread(m_pAsyncPrintThread, m_bPrintThreadFinished, "AsyncPrintThread");
+
+    CloseAndClear(m_hPrintStopEvent);
+    CloseAndClear(m_hWakeEvent);
+    CloseAndClear(m_hErrorResponseEvent);
+    CloseAndClear(m_hEventListMutex);
+    CloseAndClear(m_hEventsPendingEvent);
+    CloseAndClear(m_hEventThreadEndedEvent);
+    CloseAndClear(m_hEventsNotFrozenEvent);
+    CloseAndClear(m_hCONotFrozenEvent);
+
+    if (m_ControlObject.GetDispatch()) {
+        m_ControlObject.DetachDispatch();
+        Log(0, "Close: ControlObject.DetachDispatch");
+        m_ControlObject.ReleaseDispatch();
+        Log(0, "Close: ControlObject.ReleaseDispatch");
+    }
+}
+
+long CLABELPrinter::Close()
+{
+    Log(0, "+Close");
+    if (m_Claimed)
+        ReleaseDevice();
+    if (State != OPOS_S_CLOSED)
+        ReleaseOpenResources();
+    Log(0, "-Close");
+    ResultCode = OPOS_SUCCESS;
+    return ResultCode;
+}
+
+// The worker threads' loops; what they deliver and print comes with the event list and the
+// print queue. Until then they wait for work and end when the object closes.
+UINT __cdecl CLABELPrinter::EventThread(LPVOID param)
+{
+    CLABELPrinter* self = static_cast<CLABELPrinter*>(param);
+    InterlockedExchange(&self->m_bEventThreadFinished, 0);
+    HANDLE waits[3] = {self->m_hEventsPendingEvent, self->m_hEventsNotFrozenEvent, self->m_hCONotFrozenEvent};
+    for (;;) {
+        DWORD r = WaitForMultipleObjects(3, waits, TRUE, INFINITE);
+        if (r == WAIT_FAILED || self->m_bStop)
+            break;
+        ResetEvent(self->m_hEventsPendingEvent);
+    }
+    SetEvent(self->m_hEventThreadEndedEvent);
+    InterlockedExchange(&self->m_bEventThreadFinished, 1);
+    return 0;
+}
+
+UINT __cdecl CLABELPrinter::AsyncPrintThread(LPVOID param)
+{
+    CLABELPrinter* self = static_cast<CLABELPrinter*>(param);
+    InterlockedExchange(&self->m_bPrintThreadFinished, 0);
+    HANDLE waits[2] = {self->m_hPrintStopEvent, self->m_hWakeEvent};
+    for (;;) {
+        DWORD r = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+        if (r == WAIT_FAILED || self->m_bStop)
+            break;
+        ResetEvent(self->m_hWakeEvent);
+    }
+    InterlockedExchange(&self->m_bPrintThreadFinished, 1);
+    return 0;
+}
+
+long CLABELPrinter::ClaimDevice(long timeout)
+{
+    Log(0, "m_ctlLabelPrinter1.ClaimDevice(%d);", int(timeout));
+    ResultCodeExtended = 0;
+    ResultCode = OPOS_SUCCESS;
+    if (m_Claimed) {
+        Log(0, "-ClaimDevice: Already claimdevice is true");
+        return ResultCode;
+    }
+    // No port connection exists for this object.
+    Log(10, "-ClaimDevice: pPort is NULL, m_dwID is %d", int(m_dwID));
+    ResultCode = OPOS_E_ILLEGAL;
+    return ResultCode;
+}
+
+long CLABELPrinter::ReleaseDevice()
+{
+    Log(0, "m_ctlLabelPrinter1.ReleaseDevice();");
+    ResultCodeExtended = 0;
+    if (!m_Claimed) {
+        Log(0, "-ReleaseDevice: Already Claim is FALSE");
+        ResultCode = OPOS_E_ILLEGAL;
+        return ResultCode;
+    }
+    m_Claimed = FALSE;
+    Log(0, "-ReleaseDevice");
+    ResultCode = OPOS_SUCCESS;
+    return ResultCode;
+}
+
+// ---- Methods that need a claimed (and enabled) device; their output path is not here yet, so
+// past the check they refuse with 106.
+
+namespace {
+struct Pending
+{
+    CLABELPrinter* self;
+    long Run(long mask)
+    {
+        if (!self->APS_CheckPreconditions(mask))
+            return self->ResultCode;
+        self->ResultCode = OPOS_E_ILLEGAL;
+        return self->ResultCode;
+    }
+};
+}
+
+long CLABELPrinter::CheckHealth(long level)
+{
+    Log(0, "m_ctlLabelPrinter1.CheckHealth(%d);", int(level));
+    return Pending{this}.Run(3);
+}
+
+long CLABELPrinter::DirectIO(long command, long* data, BSTR* string)
+{
+    Log(0, "DirectIO <Command : %d>", int(command));
+    return Pending{this}.Run(4);
+}
+
+long CLABELPrinter::COFreezeEvents(long freeze)
+{
+    m_bCOFreezeEvents = freeze != 0;
+    if (m_hCONotFrozenEvent) {
+        if (freeze)
+            ResetEvent(m_hCONotFrozenEvent);
+        else
+            SetEvent(m_hCONotFrozenEvent);
+    }
+    ResultCode = OPOS_SUCCESS;
+    return ResultCode;
+}
+
+long CLABELPrinter::ClearOutput()
+{
+    if (!APS_CheckPreconditions(1)) {
+        Log(10, "APS_CheckPreconditions error in ClearOutput.");
+        return ResultCode;
+    }
+    ResultCode = OPOS_E_ILLEGAL;
+    return ResultCode;
+}
+
+long CLABELPrinter::CutPaper(long percentage)
+{
+    Log(0, "m_ctlLabelPrinter1.CutPaper(%d);", int(percentage));
+    return Pending{this}.Run(7);
+}
+
+long CLABELPrinter::PrintBarCode(long station, const char* data, long symbology, long height, long width,
+                                 long alignment, long textPosition)
+{
+    Log(0, "m_ctlLabelPrinter1.PrintBarCode(%d, \"%s\", %d, %d, %d, %d, %d);", int(station), data, int(symbology),
+        int(height), int(width), int(alignment), int(textPosition));
+    return Pending{this}.Run(7);
+}
+
+long CLABELPrinter::PrintBitmap(long station, const char* fileName, long width, long alignment)
+{
+    Log(0, "m_ctlLabelPrinter1.PrintBitmap(%d, \"%s\", %d, %d);", int(station), fileName, int(width), int(alignment));
+    return Pending{this}.Run(3);
+}
+
+long CLABELPrinter::PrintImmediate(long station, const char* data)
+{
+    Log(0, "m_ctlLabelPrinter1.PrintImmediate(%d, \"%s\");", int(station), data);
+    return Pending{this}.Run(3);
+}
+
+long CLABELPrinter::PrintNormal(long station, const char* data)
+{
+    Log(0, "m_ctlLabelPrinter1.PrintNormal(%d, \"%s\");", int(station), data);
+    return Pending{this}.Run(7);
+}
+
+long CLABELPrinter::RotatePrint(long station, long rotation)
+{
+    Log(0, "m_ctlLabelPrinter1.RotatePrint(%d, %d);", int(station), int(rotation));
+    return Pending{this}.Run(7);
+}
+
+long CLABELPrinter::SetBitmap(long bitmapNumber, long station, const char* fileName, long width, long alignment)
+{
+    Log(0, "m_ctlLabelPrinter1.SetBitmap(#%d, %d, \"%s\", %d, %d);", int(bitmapNumber), int(station), fileName,
+        int(width), int(alignment));
+    return Pending{this}.Run(3);
+}
+
+long CLABELPrinter::SetLogo(long location, const char* data)
+{
+    Log(0, "m_ctlLabelPrinter1.SetLogo(%d, \"%s\");", int(location), data);
+    return Pending{this}.Run(3);
+}
+
+long CLABELPrinter::TransactionPrint(long station, long control)
+{
+    Log(0, "m_ctlLabelPrinter1.TransactionPrint(%d, %d);", int(station), int(control));
+    return Pending{this}.Run(7);
+}
+
+long CLABELPrinter::ValidateData(long station, const char* data)
+{
+    Log(0, "m_ctlLabelPrinter1.ValidateData(%d, \"%s\");", int(station), data);
+    return Pending{this}.Run(3);
+}
+
+long CLABELPrinter::MarkFeed(long type)
+{
+    Log(0, "m_ctlLabelPrinter1.MarkFeed(%d);", int(type));
+    ResultCode = OPOS_E_ILLEGAL;
+    return ResultCode;
+}
+
+long CLABELPrinter::ClearPrintArea()
+{
+    Log(0, "m_ctlLabelPrinter1.ClearPrintArea();");
+    return Pending{this}.Run(3);
+}
+
+long CLABELPrinter::pageModePrint(long control)
+{
+    Log(0, "m_ctlLabelPrinter1.pageModePrint(%d);", int(control));
+    return Pending{this}.Run(3);
+}
+
+// ---- Unsupported methods
+
+long CLABELPrinter::BeginInsertion(long) { return NotSupported("not supported in BeginInsertion"); }
+long CLABELPrinter::BeginRemoval(long) { return NotSupported("not supported in BeginRemoval"); }
+long CLABELPrinter::EndInsertion() { return NotSupported("not supported in EndInsertion"); }
+long CLABELPrinter::EndRemoval() { return NotSupported("not supported in EndRemoval"); }
+long CLABELPrinter::PrintTwoNormal(long, const char*, const char*)
+{
+    return NotSupported("not supported in PrintTwoNormal");
+}
+long CLABELPrinter::ChangePrintSide(long) { return NotSupported("not supported in ChangePrintSide."); }
+long CLABELPrinter::ResetStatistics(const char*) { return NotSupported(nullptr); }
+long CLABELPrinter::RetrieveStatistics(BSTR*) { return NotSupported(nullptr); }
+long CLABELPrinter::UpdateStatistics(const char*) { return NotSupported(nullptr); }
+long CLABELPrinter::CompareFirmwareVersion(const char*, long*) { return NotSupported(nullptr); }
+long CLABELPrinter::UpdateFirmware(const char*) { return NotSupported(nullptr); }
+long CLABELPrinter::DrawRuledLine(long, const char*, long, long, long, long) { return NotSupported(nullptr); }
+
+long CLABELPrinter::PrintMemoryBitmap(long station, const char*, long type, long width, long alignment)
+{
+    Log(0, "+PrintMemoryBitmap < Station : %d, Type : %d, Width : %d, Alignment : %d >", int(station), int(type),
+        int(width), int(alignment));
+    ResultCode = OPOS_E_ILLEGAL;
+    return ResultCode;
+}

@@ -1,0 +1,270 @@
+#include "ScriptQln.h"
+
+#include "DeviceOption.h"
+#include "FxString.h"
+
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Script
+{
+    std::map<std::string, std::deque<int>> once;
+    std::map<std::string, int> defaults;
+    std::deque<BYTE> readBytes;
+    std::deque<int> frames;
+    std::vector<std::string> calls;
+    std::vector<BYTE> written;
+    int nextId = 40000;
+};
+
+CRITICAL_SECTION g_cs;
+Script* g_script = nullptr;
+
+struct Init
+{
+    Init()
+    {
+        InitializeCriticalSection(&g_cs);
+        g_script = new Script;
+    }
+    ~Init()
+    {
+        delete g_script;
+        DeleteCriticalSection(&g_cs);
+    }
+} g_init;
+
+struct Locked
+{
+    Locked() { EnterCriticalSection(&g_cs); }
+    ~Locked() { LeaveCriticalSection(&g_cs); }
+};
+
+// The scripted result of a call (caller holds the lock).
+int Result(const char* call, int fallback)
+{
+    auto q = g_script->once.find(call);
+    if (q != g_script->once.end() && !q->second.empty()) {
+        int v = q->second.front();
+        q->second.pop_front();
+        return v;
+    }
+    auto d = g_script->defaults.find(call);
+    return d != g_script->defaults.end() ? d->second : fallback;
+}
+
+void Record(const char* fmt, ...)
+{
+    char buf[1024];
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(buf, sizeof buf, fmt, ap);
+    va_end(ap);
+    g_script->calls.push_back(buf);
+}
+
+} // namespace
+
+extern "C" {
+
+// ---- Script and record
+
+void WINAPI ScriptReset()
+{
+    Locked l;
+    delete g_script;
+    g_script = new Script;
+}
+
+void WINAPI ScriptResult(const char* call, int value)
+{
+    Locked l;
+    g_script->once[call].push_back(value);
+}
+
+void WINAPI ScriptDefault(const char* call, int value)
+{
+    Locked l;
+    g_script->defaults[call] = value;
+}
+
+void WINAPI ScriptReadBytes(const BYTE* data, int length)
+{
+    Locked l;
+    for (int i = 0; i < length; ++i)
+        g_script->readBytes.push_back(data[i]);
+}
+
+void WINAPI ScriptStatusFrame(int frame)
+{
+    Locked l;
+    g_script->frames.push_back(frame);
+}
+
+int WINAPI ScriptCallCount()
+{
+    Locked l;
+    return int(g_script->calls.size());
+}
+
+BOOL WINAPI ScriptCall(int index, char* text, int size)
+{
+    Locked l;
+    if (index < 0 || index >= int(g_script->calls.size()) || !text || size <= 0)
+        return FALSE;
+    std::snprintf(text, size_t(size), "%s", g_script->calls[size_t(index)].c_str());
+    return TRUE;
+}
+
+int WINAPI ScriptWritten(BYTE* data, int size)
+{
+    Locked l;
+    int n = int(g_script->written.size());
+    for (int i = 0; i < n && i < size && data; ++i)
+        data[i] = g_script->written[size_t(i)];
+    return n;
+}
+
+// ---- The port manager's exports (argument orders as the real one has them)
+
+int WINAPI CreatePort(char* devNameHandle, char* portHandle, DWORD devType)
+{
+    // Both strings come by value: the receiver drops their references.
+    CString dev = CString::FromHandle(devNameHandle);
+    CString port = CString::FromHandle(portHandle);
+    CString::ReleaseHandle(devNameHandle);
+    CString::ReleaseHandle(portHandle);
+    Locked l;
+    int id = Result("CreatePort", g_script->nextId);
+    if (id == g_script->nextId)
+        ++g_script->nextId;
+    Record("CreatePort(%s, %s, %lu) = %d", dev.GetString(), port.GetString(), (unsigned long)devType, id);
+    return id;
+}
+
+int WINAPI RemovePort(DWORD devType, int id)
+{
+    Locked l;
+    int r = Result("RemovePort", 0);
+    Record("RemovePort(%lu, %d) = %d", (unsigned long)devType, id, r);
+    return r;
+}
+
+int WINAPI SetDeviceOption(DeviceOption dop, int id, DWORD devType)
+{
+    CString port = DeviceOptionPortName(dop);
+    DeviceOptionRelease(dop);
+    Locked l;
+    int r = Result("SetDeviceOption", 1);
+    Record("SetDeviceOption(%s, %lu, %lu, %lu, %lu, %lu, %lu, %d, %lu) = %d", port.GetString(),
+           (unsigned long)dop.dwBaudRate, (unsigned long)dop.dwByteSize, (unsigned long)dop.dwStopBits,
+           (unsigned long)dop.dwParity, (unsigned long)dop.dwFlowControl, (unsigned long)dop.dwUsingBT, id,
+           (unsigned long)devType, r);
+    return r;
+}
+
+int WINAPI OpenPort(int id, DWORD devType)
+{
+    Locked l;
+    int r = Result("OpenPort", 1);
+    Record("OpenPort(%d, %lu) = %d", id, (unsigned long)devType, r);
+    return r;
+}
+
+void WINAPI ClosePort(int id, DWORD devType)
+{
+    Locked l;
+    Record("ClosePort(%d, %lu)", id, (unsigned long)devType);
+}
+
+int WINAPI Write(const BYTE* buf, DWORD len, int id, DWORD devType)
+{
+    Locked l;
+    int r = Result("Write", int(len));
+    if (r > int(len))
+        r = int(len);
+    for (int i = 0; i < r && buf; ++i)
+        g_script->written.push_back(buf[i]);
+    Record("Write(%lu, %d, %lu) = %d", (unsigned long)len, id, (unsigned long)devType, r);
+    return r;
+}
+
+int WINAPI Read(BYTE* buf, DWORD len, DWORD timeout, int id, DWORD devType)
+{
+    Locked l;
+    int n = 0;
+    while (buf && DWORD(n) < len && !g_script->readBytes.empty()) {
+        buf[n++] = g_script->readBytes.front();
+        g_script->readBytes.pop_front();
+    }
+    Record("Read(%lu, %lu, %d, %lu) = %d", (unsigned long)len, (unsigned long)timeout, id, (unsigned long)devType, n);
+    return n;
+}
+
+int WINAPI ReadAvailable(int id, DWORD devType)
+{
+    Locked l;
+    int r = int(g_script->readBytes.size());
+    Record("ReadAvailable(%d, %lu) = %d", id, (unsigned long)devType, r);
+    return r;
+}
+
+void WINAPI Clear(int id, DWORD devType)
+{
+    Locked l;
+    g_script->readBytes.clear();
+    Record("Clear(%d, %lu)", id, (unsigned long)devType);
+}
+
+int WINAPI IsPowerState(int id, DWORD devType)
+{
+    Locked l;
+    int r = Result("IsPowerState", 2001);
+    Record("IsPowerState(%d, %lu) = %d", id, (unsigned long)devType, r);
+    return r;
+}
+
+int WINAPI GetASBState(int* asb, int id, DWORD devType)
+{
+    Locked l;
+    int r = 0;
+    if (!g_script->frames.empty()) {
+        if (asb)
+            *asb = g_script->frames.front();
+        g_script->frames.pop_front();
+        r = 1;
+    }
+    Record("GetASBState(%d, %lu) = %d", id, (unsigned long)devType, r);
+    return r;
+}
+
+int WINAPI SetWrite(BOOL isWrite, int id, DWORD devType)
+{
+    Locked l;
+    int r = Result("SetWrite", 1);
+    Record("SetWrite(%d, %d, %lu) = %d", int(isWrite), id, (unsigned long)devType, r);
+    return r;
+}
+
+int WINAPI LoadChildDll()
+{
+    Locked l;
+    int r = Result("LoadChildDll", 0);
+    Record("LoadChildDll() = %d", r);
+    return r;
+}
+
+int WINAPI FreeChildDll()
+{
+    Locked l;
+    int r = Result("FreeChildDll", 0);
+    Record("FreeChildDll() = %d", r);
+    return r;
+}
+
+} // extern "C"

@@ -1,0 +1,21 @@
+// The scripted port manager: a library with the port manager's fourteen exports that records
+// every call with its arguments and answers from a script. The Service Object loads it by the
+// path in `qlnadir`; a test loads the same file to script it and read the record.
+#pragma once
+
+#include <windows.h>
+
+// The script, by export name ("OpenPort", "Write", "IsPowerState", ...): a queue of one-shot
+// results taken first, then the default. Write's result is the count reported as written
+// (never more than asked); CreatePort's is the port id.
+typedef void(WINAPI* ScriptResetFn)();
+typedef void(WINAPI* ScriptResultFn)(const char* call, int value);
+typedef void(WINAPI* ScriptDefaultFn)(const char* call, int value);
+// Bytes Read hands out (ReadAvailable reports how many are left) and status frames
+// GetASBState delivers, one per call, in order.
+typedef void(WINAPI* ScriptReadBytesFn)(const BYTE* data, int length);
+typedef void(WINAPI* ScriptStatusFrameFn)(int frame);
+// The record: one line per call, "Name(arguments) = result"; the bytes written.
+typedef int(WINAPI* ScriptCallCountFn)();
+typedef BOOL(WINAPI* ScriptCallFn)(int index, char* text, int size);
+typedef int(WINAPI* ScriptWrittenFn)(BYTE* data, int size);

@@ -385,6 +385,7 @@ int CLabelCommand::AddBarcode(const char* data, size_t length, int symbology, in
                               int textPosition, int fontNumber)
 {
     std::string d(data ? data : "", data ? length : 0);
+    m_alignment = alignment;
     int type = MapSymbology(symbology);
     if (type == -1 || !IsSafeField(d))
         return kIllegal;
@@ -399,12 +400,8 @@ int CLabelCommand::AddBarcode(const char* data, size_t length, int symbology, in
             return kIllegal;
         hri = textPosition + 2 * fontNumber + 12;
     }
-    int savedAlignment = m_alignment;
-    m_alignment = alignment;
-    if (!ChooseModules(type, d, width)) {
-        m_alignment = savedAlignment;
+    if (!ChooseModules(type, d, width))
         return kIllegal;
-    }
     m_barcodeType = type;
     m_barcodeHeight = height;
     if (!m_explicit)

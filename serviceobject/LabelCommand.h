@@ -65,6 +65,7 @@ public:
     }
     int SelectFont(int n) { return m_fonts.SelectFont(n); }
     const CLabelFontTable& Fonts() const { return m_fonts; }
+    CLabelFontTable& FontTable() { return m_fonts; }
 
     // ---- position
     int ResetPosition();

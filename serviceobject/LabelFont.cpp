@@ -1,9 +1,5 @@
 #include "LabelFont.h"
 
-#include <windows.h>
-
-#include <cstring>
-
 const char* CLabelFontTable::FontFileName(int languageType)
 {
     switch (languageType) {
@@ -21,51 +17,31 @@ void CLabelFontTable::Free()
     m_count = 0;
 }
 
-int CLabelFontTable::LoadFontTable(const CString& folder, int languageType, const std::vector<DownloadedFont>& downloaded)
+int CLabelFontTable::Build(const std::vector<LabelFontSpec>& fonts, const std::vector<DownloadedFont>& downloaded,
+                           int defaultFont)
 {
-    CString file = folder + "\\" + FontFileName(languageType);
-    auto readInt = [&file](const char* section, const char* key) {
-        return int(GetPrivateProfileIntA(section, key, 0, file));
-    };
-    auto clampCount = [](int n) { return n < 0 ? 0 : (n > MaxInfFonts ? int(MaxInfFonts) : n); };
-    int bitmapFonts = clampCount(readInt("COMMON", "BitmapFont"));
-    int vectorFonts = clampCount(readInt("COMMON", "VectorFont"));
-    int defaultFont = readInt("COMMON", "DefaultFontNum");
-    int infFonts = bitmapFonts + vectorFonts;
-    if (infFonts > MaxInfFonts)
-        infFonts = MaxInfFonts;
-
     Free();
     m_currentNumber = -1;
-    m_count = infFonts + int(downloaded.size());
+    m_count = int(fonts.size() + downloaded.size());
     if (m_count > 0)
         m_fonts = new CLabelFont[m_count];
-
-    for (int i = 1; i <= infFonts; ++i) {
-        char section[32];
-        wsprintfA(section, "Font%d", i);
-        CLabelFont& f = m_fonts[i - 1];
-        f.FontType = readInt(section, "FontType");
-        char name[512];
-        std::memset(name, 0, sizeof name);
-        GetPrivateProfileStringA(section, "FontName", "", name, sizeof name, file);
-        f.FontName = name;
-        f.FontW = readInt(section, "FontW");
-        f.FontH = readInt(section, "FontH");
-        f.FontGap = readInt(section, "FontGap");
-        f.ASCIIW = readInt(section, "ASCIIW");
-        f.ASCIIH = readInt(section, "ASCIIH");
-        if (f.ASCIIW == 0)
-            f.ASCIIW = f.FontW;
-        if (f.ASCIIH == 0)
-            f.ASCIIH = f.FontH;
+    int i = 0;
+    for (const LabelFontSpec& s : fonts) {
+        CLabelFont& f = m_fonts[i++];
+        f.FontType = s.FontType;
+        f.FontName = s.FontName;
+        f.FontW = s.FontW;
+        f.FontH = s.FontH;
+        f.FontGap = s.FontGap;
+        f.ASCIIW = s.ASCIIW ? s.ASCIIW : s.FontW;
+        f.ASCIIH = s.ASCIIH ? s.ASCIIH : s.FontH;
         f.extra = 0;
     }
-    for (size_t d = 0; d < downloaded.size(); ++d) {
-        CLabelFont& f = m_fonts[infFonts + int(d)];
+    for (const DownloadedFont& d : downloaded) {
+        CLabelFont& f = m_fonts[i++];
         f.FontType = LABELFONT_DOWNLOADED;
-        f.FontName = CString(downloaded[d].first, 1);
-        f.extra = downloaded[d].second;
+        f.FontName = CString(d.first, 1);
+        f.extra = d.second;
     }
     if (defaultFont < 0 || defaultFont >= m_count)
         defaultFont = 0;

@@ -45,6 +45,14 @@ struct LabelCurrentFont
 // A downloaded font as the device configuration lists it: (font letter, number).
 typedef std::pair<char, int> DownloadedFont;
 
+// One font as a font INF file describes it.
+struct LabelFontSpec
+{
+    int FontType = LABELFONT_BITMAP;
+    CString FontName;
+    int FontW = 0, FontH = 0, FontGap = 0, ASCIIW = 0, ASCIIH = 0;
+};
+
 class CLabelFontTable
 {
 public:
@@ -59,6 +67,9 @@ public:
     // Builds the table from the font file of languageType in folder and the downloaded fonts,
     // then selects the file's default font (0 when it is out of range). Returns 0.
     int LoadFontTable(const CString& folder, int languageType, const std::vector<DownloadedFont>& downloaded);
+    // The table from fonts already read: the given fonts (missing ASCII metrics take the
+    // full-width ones), then the downloaded fonts; selects defaultFont (0 when out of range).
+    int Build(const std::vector<LabelFontSpec>& fonts, const std::vector<DownloadedFont>& downloaded, int defaultFont);
     // Copies font n into the current font: 0, or 106 (the current font stays) for a number
     // the table does not hold.
     int SelectFont(int n);

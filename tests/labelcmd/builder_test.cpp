@@ -1,0 +1,255 @@
+// The label builder: exact command lines, positions, refusals, and whole labels as the printer
+// reads them.
+#include "LabelTestKit.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const char* kSetup = "SL1200,24,G,0\r\nSW832\r\nSTD\r\nSM0,0\r\nSS4\r\nSD10\r\nSOT\r\nSA0\r\nTA0\r\nCS0,0\r\nCUTn\r\n";
+
+TEST(LabelBuilder, EmptyBodyGivesACompleteLabelAndPaperTypesChooseTheLengthLine)
+{
+    CLabelCommand b;
+    Configure(b);
+    COPOSData label;
+    b.BuildLabel(label);
+    EXPECT_EQ(std::string(kSetup) + "P1\r\n", DataText(label));
+    qlks::Label parsed = Parse(label);
+    EXPECT_TRUE(parsed.complete);
+    EXPECT_EQ(0u, parsed.flags) << qlks::describe(parsed);
+
+    struct Row { const char* type; int length; const char* first; } rows[] = {
+        {"A", 1200, "SW832\r\n"},
+        {"C", 1200, "SL1200,24,C\r\n"},
+        {"C", 0, "SL40,24,C\r\n"},  // no length: the label is as long as its body
+    };
+    for (const Row& r : rows) {
+        CLabelCommand c;
+        Configure(c);
+        c.SetPaper(832, r.length, 24, r.type, 7);
+        c.AdvanceY(40);
+        COPOSData l;
+        c.BuildLabel(l);
+        EXPECT_EQ(0u, DataText(l).find(r.first)) << r.type << r.length << "\n" << DataText(l);
+    }
+}
+
+TEST(LabelBuilder, SettingsRewindAndHeaderCommands)
+{
+    CLabelCommand b;
+    Configure(b);
+    b.SetBackFeed(3, 2);
+    b.SetInternationalCharSet(5);
+    b.SetCodePage(1252);
+    b.SetHeaderCommands("SD12\r\n");
+    b.SetOperationMode("R", 9);
+    EXPECT_EQ(0, b.CutterPeriod());  // kept only in cutter mode
+    b.AddCut();                      // no cut in rewind mode
+    COPOSData label;
+    b.BuildLabel(label);
+    std::string t = DataText(label);
+    EXPECT_NE(std::string::npos, t.find("SM0,0\r\nSF3,2\r\nSS4\r\n"));
+    EXPECT_NE(std::string::npos, t.find("CS5,1252\r\nCUTn\r\nSD12\r\nRWDy\r\nP1\r\n"));
+    EXPECT_EQ(std::string::npos, t.find("CUTy"));
+}
+
+TEST(LabelBuilder, TextEscapingFontsAndPlaces)
+{
+    CLabelCommand b;
+    Configure(b);
+    b.SetPositionY(0);
+    b.ResetPosition();
+    b.AddText(CString("it's a\\b"));
+    EXPECT_EQ("T0,0,0,1,1,1,0,N,N,F,'it\\'s a\\\\b'\r\n", BodyText(b));
+    EXPECT_EQ(20, b.Y());
+
+    struct Row { int alignment; int font; const char* text; const char* line; } rows[] = {
+        // centre: 832/2 - (4 ASCII x 6) x 2 / 2 with width multiplier 2
+        {-2, 0, "ABCD", "T392,0,0,2,1,1,0,N,B,F,'ABCD'\r\n"},
+        {-3, 0, "AB", "T831,0,0,2,1,1,0,N,B,L,'AB'\r\n"},
+        {-1, 2, "AB", "V0,0,U0,16,16,0,B,N,N,0,L,0,'AB'\r\n"},
+        {-3, 2, "AB", "V831,0,U0,16,16,0,B,N,N,0,R,0,'AB'\r\n"},
+        {-4, 0, "AB", "T0,0,0,2,1,1,0,N,B,F,'AB'\r\n"},  // an unknown alignment prints left
+    };
+    for (const Row& r : rows) {
+        CLabelCommand c;
+        Configure(c);
+        c.SelectFont(r.font);
+        c.SetAlignment(r.alignment);
+        c.SetWidthMultiplier(2);
+        c.SetBold(1);
+        c.AddText(CString(r.text));
+        EXPECT_EQ(r.line, BodyText(c)) << r.alignment << " " << r.font;
+    }
+
+    // A zero byte is text like any other, not the end of it.
+    CLabelCommand z;
+    Configure(z);
+    z.AddText("A\0B", 3);
+    EXPECT_EQ(std::string("T0,0,0,1,1,1,0,N,N,F,'A\0B'\r\n", 28), BodyText(z));
+}
+
+TEST(LabelBuilder, TextAdvancesByLinesItNeedsOrTheLineSpacing)
+{
+    struct Row { int paperWidth; int chars; int hmul; int spacing; int advance; } rows[] = {
+        {832, 10, 1, 0, 20},    // 10 x (1 + 6) = 70 dots fit one line
+        {832, 200, 1, 0, 40},   // 1400 dots over 830: two lines
+        {832, 10, 3, 0, 60},
+        {832, 10, 1, 50, 50},   // the line spacing is the least advance
+        {0, 200, 1, 0, 20},     // no paper width: one line, no division
+    };
+    for (const Row& r : rows) {
+        CLabelCommand b;
+        Configure(b);
+        b.SetPaper(r.paperWidth, 1200, 24, "G", 0);
+        b.SetHeightMultiplier(r.hmul);
+        b.SetLineSpacing(r.spacing);
+        b.AddText(CString('x', r.chars));
+        EXPECT_EQ(r.advance, b.Y()) << r.paperWidth << " " << r.chars;
+    }
+}
+
+TEST(LabelBuilder, BarcodeChecksModulesAndTextField)
+{
+    struct Row { const char* data; int symbology; int width; int rc; const char* line; } rows[] = {
+        {"0123456789", 101, 200, 106, ""},         // UPC-A of 10 digits
+        {"12345670", 103, 100, 0, "B1382,0,8,1,3,50,0,0,'12345670'\r\n"},  // EAN-8: m 1, wide m + 2
+        {"ABC123", 108, 400, 0, "B1236,0,0,3,7,50,0,0,'ABC123'\r\n"},     // Code 39: W(4) = 72 x 6 reaches 400
+        {"abc", 108, 400, 106, ""},                // Code 39 takes upper case and digits only
+        {"A'B", 110, 400, 106, ""},                // a quote would end the field
+        {"A\rB", 110, 400, 106, ""},
+        {"12345", 106, 100, 106, ""},              // interleaved 2 of 5 needs an even length
+        {"X123", 107, 100, 106, ""},               // Codabar starts with A to D
+        {"123", 205, 100, 106, ""},                // not supported
+    };
+    for (const Row& r : rows) {
+        CLabelCommand b;
+        Configure(b);
+        EXPECT_EQ(r.rc, b.AddBarcode(r.data, strlen(r.data), r.symbology, 50, r.width, -2, -11, 0)) << r.data;
+        EXPECT_EQ(r.line, BodyText(b)) << r.data;
+    }
+
+    // Text below: the field is text position + 2 x font + 12, and y moves by the font's height + 4.
+    CLabelCommand b;
+    Configure(b);
+    ASSERT_EQ(0, b.AddBarcode("12345670", 8, 103, 50, 100, -1, -13, 1));
+    EXPECT_EQ("B10,0,8,1,3,50,0,1,'12345670'\r\n", BodyText(b));
+    EXPECT_EQ(24 + 4 + 50, b.Y());
+    EXPECT_EQ(106, b.AddBarcode("12345670", 8, 103, 50, 100, -1, -13, 7));  // no font 7
+}
+
+TEST(LabelBuilder, TwoDimensionalCodes)
+{
+    CLabelCommand b;
+    Configure(b);
+    b.SetAlignment(-2);
+    ASSERT_EQ(0, b.AddBarcode("HELLO", 5, 204, 0, 200, -2, -11, 0));
+    // Width 200 reaches 111, 148 and 185: size 6, placed as 222 dots wide.
+    EXPECT_EQ("B2305,0,Q,3,L,6,0,'HELLO'\r\n", BodyText(b));
+    EXPECT_EQ(222, b.Y());
+    EXPECT_EQ(106, b.AddBarcode("HELLO", 5, 203, 0, 200, -2, -11, 0));
+
+    CLabelCommand p;
+    Configure(p);
+    ASSERT_EQ(0, p.AddBarcode("0123456789", 10, 201, 0, 400, -1, -13, 0));
+    EXPECT_EQ("B20,0,P,30,5,0,0,1,1,4,10,0,'0123456789'\r\n", BodyText(p));
+    EXPECT_EQ(2 * 10 + 70, p.Y());
+    qlks::Command q = qlks::parseLine("B2305,0,Q,3,L,6,0,'HELLO'");
+    EXPECT_EQ(qlks::Op::QrCode, q.op);
+    EXPECT_EQ(0u, q.flags) << q.problem;
+}
+
+TEST(LabelBuilder, AttributesRotationBoxesCirclesCutsAndCustomCommands)
+{
+    CLabelCommand b;
+    Configure(b);
+    EXPECT_EQ(106, b.SetWidthMultiplier(10));
+    EXPECT_EQ(106, b.SetWidthMultiplier(10));
+    EXPECT_EQ(1, b.WidthMultiplier());
+    EXPECT_EQ(106, b.SetHeightMultiplier(0));
+    EXPECT_EQ(106, b.SetCharWidth(30));  // bitmap font
+    b.SelectFont(2);
+    EXPECT_EQ(0, b.SetCharWidth(30));
+    EXPECT_EQ(16, b.Fonts().GetAt(2)->FontW);  // the table keeps its metrics
+
+    const int rotations[][2] = {{2, 3}, {258, 3}, {3, 2}, {259, 2}, {4, 1}, {257, 1}, {1, 0}, {0, 0}, {99, 0}};
+    for (const auto& r : rotations) {
+        b.SetRotation(r[0]);
+        EXPECT_EQ(r[1], b.Rotation()) << r[0];
+    }
+
+    CLabelCommand c;
+    Configure(c);
+    c.SetPositionX(10);
+    c.SetPositionY(20);
+    c.SetBoxEndX(110);
+    c.SetBoxEndY(220);
+    c.SetBoxLineWidth(3);
+    c.SetCircleValue(2);
+    EXPECT_EQ(0, c.AddBox("O"));
+    EXPECT_EQ(0, c.AddBox("S"));
+    EXPECT_EQ(106, c.AddBox("X"));
+    c.AddCircle(50);
+    c.AddCut();
+    c.SetOperationMode("C", 5);
+    c.AddCut();
+    c.AllocCustomCommands(2);
+    c.SetCustomCommand(0, "FX");
+    EXPECT_EQ(0, c.AddCustomCommand(0, "arg"));
+    EXPECT_EQ(0, c.AddCustomCommand(0, ""));
+    EXPECT_EQ(106, c.AddCustomCommand(2, "arg"));
+    EXPECT_EQ(106, c.AddCustomCommand(0, "a'b"));
+    EXPECT_EQ(106, c.AddCustomCommand(0, "a\nP1"));
+    EXPECT_EQ("BD10,20,110,220,O\r\nBD10,20,110,220,S,3\r\nCD10,20,50,2\r\nCUTy\r\nCUTy,5\r\nFX,'arg'\r\nFX\r\n",
+              BodyText(c));
+}
+
+TEST(LabelBuilder, ImagesAndStoredBitmaps)
+{
+    COPOSData raster;
+    const BYTE img[] = {1, 0, 2, 0, 0xFF, 0x00};  // 1 row byte, 2 rows
+    raster.Append(img, sizeof img);
+    CLabelCommand b;
+    Configure(b);
+    b.SetPositionY(0x123);
+    b.ResetPosition();
+    b.AdvanceY(0x123);
+    ASSERT_EQ(0, b.AddImage(raster, false, true, 8, 2, -1));
+    ASSERT_EQ(0, b.AddImage(raster, true, true, 8, 2, -3));
+    ASSERT_EQ(0, b.AddImage(raster, false, false, 8, 2, -1));
+    std::string expect = std::string("LD\x00\x00\x23\x01", 6) + std::string(reinterpret_cast<const char*>(img), 6) +
+                         "\r\n" + std::string("LCR\x00\x38\x03\x25\x01", 8) +
+                         std::string(reinterpret_cast<const char*>(img), 6) + "\r\nIS6,'print1'" +
+                         std::string(reinterpret_cast<const char*>(img), 6) + "\r\nIR0,295,'print1'\r\n";
+    EXPECT_EQ(expect, BodyText(b));
+    EXPECT_EQ(0x123 + 6, b.Y());
+
+    CLabelCommand low;
+    Configure(low);
+    low.SetPositionY(70000);
+    EXPECT_EQ(106, low.AddImage(raster, false, true, 8, 2, -1));  // y does not fit 16 bits
+    EXPECT_EQ("", BodyText(low));
+
+    CLabelCommand s;
+    Configure(s);
+    EXPECT_EQ(106, s.PrintStoredBitmap(3));
+    EXPECT_EQ(106, s.StoreBitmap(21, raster, true, 8, 2, -1));
+    ASSERT_EQ(0, s.StoreBitmap(3, raster, true, 8, 2, -2));
+    ASSERT_EQ(0, s.PrintStoredBitmap(3));
+    EXPECT_EQ(std::string("LD\x9c\x01\x00\x00", 6) + std::string(reinterpret_cast<const char*>(img), 6) + "\r\n",
+              BodyText(s));
+    EXPECT_EQ(2, s.Y());
+
+    COPOSData label;
+    s.BuildLabel(label);
+    qlks::Label parsed = Parse(label);
+    EXPECT_TRUE(parsed.complete);
+    EXPECT_EQ(0u, parsed.flags) << qlks::describe(parsed);
+    ASSERT_NE(nullptr, parsed.find(qlks::Op::Raster));
+    EXPECT_EQ(qlks::Bytes({0xFF, 0x00}), parsed.find(qlks::Op::Raster)->pixels);
+    EXPECT_EQ(0u, s.Body().GetLength());  // the body starts again empty
+    EXPECT_EQ(0, s.Y());
+}
+
+}  // namespace

@@ -1,0 +1,189 @@
+// Picture files and memory bitmaps to the printer raster.
+#include "LabelImage.h"
+#include "TestEnv.h"
+
+#include <gtest/gtest.h>
+
+#include <objbase.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+std::vector<BYTE> Bytes(const COPOSData& d) { return std::vector<BYTE>(d.GetData(), d.GetData() + d.GetLength()); }
+
+// A BMP file of w x h (w a multiple of 8) whose left half is black and right half white, at the
+// given depth; palettes hold black and white (and a grey that is never used).
+std::string HalfBlackBmp(int bits, int w, int h)
+{
+    int stride = ((w * bits + 31) / 32) * 4;
+    int colours = bits <= 8 ? (1 << bits) : 0;
+    std::string pal;
+    for (int i = 0; i < colours; ++i) {
+        BYTE v = i == 0 ? 0 : (i == 1 ? 255 : 128);
+        pal += std::string{char(v), char(v), char(v), 0};
+    }
+    std::string px;
+    for (int y = 0; y < h; ++y) {
+        std::string row(size_t(stride), '\0');
+        for (int x = 0; x < w; ++x) {
+            bool white = x >= w / 2;
+            if (bits == 1)
+                row[size_t(x / 8)] = char(BYTE(row[size_t(x / 8)]) | (white ? 0x80 >> (x % 8) : 0));
+            else if (bits == 4)
+                row[size_t(x / 2)] = char(BYTE(row[size_t(x / 2)]) | (white ? (x % 2 ? 0x01 : 0x10) : 0));
+            else if (bits == 8)
+                row[size_t(x)] = white ? 1 : 0;
+            else
+                for (int c = 0; c < bits / 8; ++c)
+                    row[size_t(x * (bits / 8) + c)] = char(white ? 0xFF : 0x00);
+        }
+        px += row;
+    }
+    DWORD offset = 14 + 40 + DWORD(pal.size());
+    DWORD size = offset + DWORD(px.size());
+    std::string f(14 + 40, '\0');
+    f[0] = 'B';
+    f[1] = 'M';
+    std::memcpy(&f[2], &size, 4);
+    std::memcpy(&f[10], &offset, 4);
+    BITMAPINFOHEADER bi = {};
+    bi.biSize = 40;
+    bi.biWidth = w;
+    bi.biHeight = h;
+    bi.biPlanes = 1;
+    bi.biBitCount = WORD(bits);
+    bi.biCompression = BI_RGB;
+    bi.biClrUsed = DWORD(colours);
+    std::memcpy(&f[14], &bi, 40);
+    return f + pal + px;
+}
+
+// The raster of a picture printed as it is: header, then per row the row bytes.
+std::vector<BYTE> Raster(const CString& file, int requested = -11, int type = 0, int* width = nullptr)
+{
+    CLabelImage img;
+    int isPicture = -1;
+    EXPECT_EQ(0, img.LoadImage(file, isPicture)) << file.GetString();
+    EXPECT_EQ(1, isPicture);
+    int w = img.CalcWidth(requested, false, type, 100), ow = 0, oh = 0;
+    HDC dc = img.ConvertImage(w, 0, false, ow, oh);
+    EXPECT_NE(nullptr, dc);
+    COPOSData out;
+    if (dc) {
+        EXPECT_EQ(0, img.MakeRaster(dc, ow, oh, false, 127, out));
+    }
+    if (width)
+        *width = ow;
+    return Bytes(out);
+}
+
+std::vector<BYTE> HalfBlackRaster(int rowBytes, int rows)
+{
+    std::vector<BYTE> r = {BYTE(rowBytes), 0, BYTE(rows), 0};
+    for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < rowBytes; ++x)
+            r.push_back(x < rowBytes / 2 ? 0xFF : 0x00);
+    return r;
+}
+
+class LabelImageTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { CoInitialize(nullptr); }
+    void TearDown() override { CoUninitialize(); }
+    CTempFolder folder;
+};
+
+TEST_F(LabelImageTest, BmpFilesOfEveryDepth)
+{
+    for (int bits : {1, 4, 8, 24, 32}) {
+        std::string name = "half" + std::to_string(bits) + ".bmp";
+        ASSERT_TRUE(folder.Write(name, HalfBlackBmp(bits, 32, 4)));
+        EXPECT_EQ(HalfBlackRaster(4, 4), Raster(folder.File(name).c_str())) << bits << " bits";
+    }
+}
+
+TEST_F(LabelImageTest, JpegGifAndTransparency)
+{
+    CString dir(WinPath(IMAGE_DIR).c_str());
+    EXPECT_EQ(HalfBlackRaster(4, 16), Raster(dir + "\\blocks.jpg"));
+    // The transparent half is paper.
+    EXPECT_EQ(HalfBlackRaster(2, 8), Raster(dir + "\\clear.gif"));
+}
+
+TEST_F(LabelImageTest, WidthsDeviceLimitsAndScaling)
+{
+    ASSERT_TRUE(folder.Write("wide.bmp", HalfBlackBmp(24, 400, 40)));
+    int w = 0;
+    std::vector<BYTE> r = Raster(folder.File("wide.bmp").c_str(), -11, 1, &w);
+    EXPECT_EQ(200, w);  // a type 1 device prints at most 200 dots
+    ASSERT_GE(r.size(), 4u);
+    EXPECT_EQ(25, r[0]);
+    EXPECT_EQ(20, r[2]);  // half the height
+
+    CLabelImage img;
+    int pic = 0;
+    ASSERT_EQ(0, img.LoadImage(folder.File("wide.bmp").c_str(), pic));
+    struct Row { int requested; bool quarter; int type; int magnification; int width; } rows[] = {
+        {-11, false, 0, 100, 400}, {-11, false, 3, 100, 248}, {-11, false, 0, 50, 200},
+        {-11, false, 0, 0, 400},   {-11, false, 0, -5, 400},  {100, true, 0, 100, 75},
+        {100, false, 0, 200, 200},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(row.width, img.CalcWidth(row.requested, row.quarter, row.type, row.magnification))
+            << row.requested << " " << row.type << " " << row.magnification;
+}
+
+TEST_F(LabelImageTest, FilesThatAreNotPicturesToConvert)
+{
+    ASSERT_TRUE(folder.Write("label.PCX", "not decoded"));
+    ASSERT_TRUE(folder.Write("label.Pcx", "not decoded"));
+    CLabelImage img;
+    int pic = -1;
+    EXPECT_EQ(0, img.LoadImage(folder.File("label.PCX").c_str(), pic));
+    EXPECT_EQ(0, pic);
+    EXPECT_EQ(106, img.LoadImage(folder.File("missing.pcx").c_str(), pic));
+    EXPECT_EQ(106, img.LoadImage(folder.File("label.Pcx").c_str(), pic));  // given to the decoder
+    EXPECT_EQ(1, pic);
+    EXPECT_EQ(106, img.LoadImage(folder.File("missing.bmp").c_str(), pic));
+    CString dir(WinPath(IMAGE_DIR).c_str());
+    EXPECT_EQ(106, img.LoadImage(dir + "\\icon.ico", pic));  // an icon has no bitmap to sample
+    int ow = 0, oh = 0;
+    EXPECT_EQ(nullptr, img.ConvertImage(100, 0, false, ow, oh));  // nothing loaded
+}
+
+TEST_F(LabelImageTest, MemoryBitmapAndFileData)
+{
+    // A 16 x 2 bitmap drawn in memory: black left half.
+    HDC screen = GetDC(nullptr);
+    HBITMAP bmp = CreateCompatibleBitmap(screen, 16, 2);
+    HDC dc = CreateCompatibleDC(screen);
+    HGDIOBJ old = SelectObject(dc, bmp);
+    RECT all = {0, 0, 16, 2}, left = {0, 0, 8, 2};
+    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    FillRect(dc, &left, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    CLabelImage img;
+    img.AttachBitmap(bmp);
+    int ow = 0, oh = 0;
+    HDC out = img.ConvertImage(img.CalcWidth(-11, false, 0, 100), 0, false, ow, oh);
+    ASSERT_NE(nullptr, out);
+    COPOSData r;
+    ASSERT_EQ(0, img.MakeRaster(out, ow, oh, true, 127, r));
+    // Compressed rows: 0xFF run of 1, 0x00 run of 1, per row.
+    EXPECT_EQ(std::vector<BYTE>({2, 0, 2, 0, 0xFF, 1, 0x00, 1, 0xFF, 1, 0x00, 1}), Bytes(r));
+
+    std::string content(3000, 'x');
+    content[1500] = '\0';
+    ASSERT_TRUE(folder.Write("raw.bin", content));
+    COPOSData data;
+    ASSERT_EQ(0, CKVTImage::ReadFileToData(folder.File("raw.bin").c_str(), data));
+    EXPECT_EQ(content, std::string(reinterpret_cast<const char*>(data.GetData()), data.GetLength()));
+    EXPECT_EQ(106, CKVTImage::ReadFileToData(folder.File("none.bin").c_str(), data));
+}
+
+}  // namespace

@@ -636,3 +636,25 @@ int CLabelCommand::BuildLabel(COPOSData& target)
     m_body.Reset(1024);
     return 0;
 }
+
+std::string CLabelCommand::BuildTestLabel(const CString& deviceName) const
+{
+    std::string t;
+    if (m_paperType != "A")
+        t += Fmt("SL%d,%d,%s\r\n", m_paperLength, m_gapLength, m_paperType.GetString());
+    t += Fmt("SW%d\r\nSO%s\r\nSS%d\r\nSA%d\r\nTA%d\r\n", m_paperWidth, m_orientation.GetString(), m_printSpeed,
+             m_offsetPosition, m_tearOffPosition);
+    t += "BD100,100,400,620,B,4\r\nBD200,100,202,620,0\r\nBD300,260,302,620,0\r\nBD200,260,400,262,0\r\n";
+    t += Fmt("V130,580,U,40,45,1,N,N,N,3,L,0,'%s OPOS Driver'\r\n", "VESK");
+    t += "V230,570,U,40,40,1,N,N,I,3,L,0,'Label Printer'\r\n";
+    t += Fmt("V330,540,U,40,40,1,B,N,N,3,L,0,'%s'\r\n", deviceName.GetString());
+    t += Fmt("B2240,240,Q,1,H,4,3,'%s'\r\n", TestLabelAddress());
+    if (m_operationMode == "C")
+        t += "CUTy\r\n";
+    else if (m_operationMode == "R")
+        t += "RWDy\r\n";
+    else
+        t += "CUTn\r\n";
+    t += "P1\r\n";
+    return t;
+}

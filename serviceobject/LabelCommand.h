@@ -116,9 +116,18 @@ public:
     int CodePage() const { return m_codePage; }
     int CustomCommandCount() const { return int(m_custom.size()); }
     const CString& HeaderCommands() const { return m_header; }
+    const CString& Orientation() const { return m_orientation; }
+    int PrintSpeed() const { return m_printSpeed; }
+    int OffsetPosition() const { return m_offsetPosition; }
+    int TearOffPosition() const { return m_tearOffPosition; }
     int LastBarcodeWidth() const { return m_barcodeWidth; }
     int LastNarrowModule() const { return m_narrow; }
     int LastWideModule() const { return m_wide; }
+
+    // The fixed test label of the external health check, in the device's paper settings.
+    std::string BuildTestLabel(const CString& deviceName) const;
+    // What the test label's QR code holds.
+    static const char* TestLabelAddress() { return "https://example.com/vesk-opos"; }
 
 private:
     struct BitmapSlot

@@ -30,28 +30,18 @@ public:
     int extra = 0;  // a downloaded font's number from the device configuration
 };
 
-// Copies of a table font that the builder may change (character sizes) without touching the table.
-struct LabelCurrentFont
-{
-    int FontType = LABELFONT_BITMAP;
-    CString FontName;
-    int FontW = 0;
-    int FontH = 0;
-    int FontGap = 0;
-    int ASCIIW = 0;
-    int ASCIIH = 0;
-};
-
 // A downloaded font as the device configuration lists it: (font letter, number).
 typedef std::pair<char, int> DownloadedFont;
 
-// One font as a font INF file describes it.
+// One font as a font INF file describes it; also the builder's current font, a copy of a table
+// font that may have its sizes changed without touching the table.
 struct LabelFontSpec
 {
     int FontType = LABELFONT_BITMAP;
     CString FontName;
     int FontW = 0, FontH = 0, FontGap = 0, ASCIIW = 0, ASCIIH = 0;
 };
+typedef LabelFontSpec LabelCurrentFont;
 
 class CLabelFontTable
 {

@@ -11,8 +11,8 @@ namespace {
 
 const int kIllegal = 106;
 
-// A 32-bit top-down DIB section of w x h, white; NULL on failure.
-HBITMAP MakeWhiteDib(HDC dc, int w, int h, void** bits)
+// The description of 32-bit pixel rows, top row first.
+BITMAPINFO TopDown32(int w, int h)
 {
     BITMAPINFO bi = {};
     bi.bmiHeader.biSize = sizeof bi.bmiHeader;
@@ -21,6 +21,13 @@ HBITMAP MakeWhiteDib(HDC dc, int w, int h, void** bits)
     bi.bmiHeader.biPlanes = 1;
     bi.bmiHeader.biBitCount = 32;
     bi.bmiHeader.biCompression = BI_RGB;
+    return bi;
+}
+
+// A 32-bit top-down DIB section of w x h, white; NULL on failure.
+HBITMAP MakeWhiteDib(HDC dc, int w, int h, void** bits)
+{
+    BITMAPINFO bi = TopDown32(w, h);
     void* p = nullptr;
     HBITMAP bmp = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &p, nullptr, 0);
     if (!bmp || !p) {
@@ -270,13 +277,7 @@ int CLabelImage::MakeRaster(HDC dc, int w, int h, bool compress, int threshold, 
         return kIllegal;
     // Whatever the bitmap's depth, its rows are read once as 32-bit pixels, top row first.
     std::vector<uint32_t> px(size_t(bw) * size_t(bh));
-    BITMAPINFO bi = {};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = bw;
-    bi.bmiHeader.biHeight = -bh;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    bi.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO bi = TopDown32(bw, bh);
     // GetDIBits wants the bitmap not selected into a device context while it reads it.
     HBITMAP stand = CreateCompatibleBitmap(dc, 1, 1);
     if (!stand)

@@ -378,54 +378,45 @@ void judgeBuilt(Label& l)
 void judgeTestLabel(Label& l)
 {
     l.testLabel = true;
-    int next = 0; // the first slot still open
-    auto missingUpTo = [&](int slot) {
-        for (; next < slot; ++next) {
-            const bool optional = std::any_of(std::begin(kTestLabel), std::end(kTestLabel),
-                                              [&](const TestLine& t) { return t.slot == next && t.optional; });
-            if (!optional) {
-                l.flags |= kMissing;
-                l.problems.push_back("missing " + slotName(next));
-            }
-        }
-    };
+    bool filled[kTestPrintSlot + 1] = {};
+    int next = 0; // the first slot a line in order may fill
     for (std::size_t i = 0; i < l.commands.size(); ++i) {
         Command& c = l.commands[i];
         if (c.problem != kStreamEnds) {
             const std::string line = lineText(c);
             const TestLine* hit = nullptr;
             const TestLine* earlier = nullptr;
-            const TestLine* known = nullptr;
+            const TestLine* known = nullptr; // a line of the same command still to come
             std::vector<Field> fields, hitFields;
             for (const TestLine& t : kTestLabel) {
                 if (!isBinary(c.op) && fitsTestLine(t, line, fields)) {
                     if (t.slot >= next && !hit) {
                         hit = &t;
                         hitFields = fields;
-                    } else if (t.slot < next) {
+                    } else if (t.slot < next && !earlier) {
                         earlier = &t;
                     }
                 }
-                if (startsWith(line, t.mnemonic)) known = &t;
+                if (!isBinary(c.op) && startsWith(line, t.mnemonic) && (!known || (known->slot < next && t.slot >= next)))
+                    known = &t;
             }
             if (hit) {
-                missingUpTo(hit->slot);
+                filled[hit->slot] = true;
                 next = hit->slot + 1;
                 c.op = hit->op;
                 c.mnemonic = hit->mnemonic;
                 c.fields = std::move(hitFields);
                 c.flags = 0;
-                c.problem.clear();
-                std::string bad = emptyWordProblem(hit->mnemonic, c.fields);
-                if (bad.empty() && c.op == Op::PaperLength && c.str("type") == "A") bad = "SL line for paper type A, which has none";
-                if (!bad.empty()) {
-                    c.flags = kMalformed;
-                    c.problem = bad;
-                }
+                c.problem = emptyWordProblem(hit->mnemonic, c.fields);
+                if (c.problem.empty() && c.op == Op::PaperLength && c.str("type") == "A")
+                    c.problem = "SL line for paper type A, which has none";
+                if (!c.problem.empty()) c.flags = kMalformed;
             } else if (earlier) {
+                filled[earlier->slot] = true;
                 c.flags = kOutOfOrder;
                 c.problem = std::string(earlier->mnemonic) + " out of the test label's order";
-            } else if (known && !isBinary(c.op)) {
+            } else if (known) {
+                filled[known->slot] = true; // there, but wrong: flagged once
                 c.flags = kMalformed;
                 c.problem = std::string(known->mnemonic) + " line does not fit the test label's form";
             } else {
@@ -436,9 +427,15 @@ void judgeTestLabel(Label& l)
         if (c.flags) addProblem(l, i, c.problem);
         l.flags |= c.flags;
     }
-    missingUpTo(kTestPrintSlot); // a missing P1 shows as an incomplete label
+    for (int slot = 0; slot < kTestPrintSlot; ++slot) { // a missing P1 shows as an incomplete label
+        const bool optional = std::any_of(std::begin(kTestLabel), std::end(kTestLabel),
+                                          [&](const TestLine& t) { return t.slot == slot && t.optional; });
+        if (!filled[slot] && !optional) {
+            l.flags |= kMissing;
+            l.problems.push_back("missing " + slotName(slot));
+        }
+    }
 }
-
 } // namespace
 
 const char* opName(Op op)
@@ -585,10 +582,12 @@ StreamParser::Step StreamParser::labelItem(long long time)
     std::size_t used = 0; // bytes of the command; 0: read it as a text line
     if (ld || lcr) {
         const std::size_t head = lcr ? 4 : 2;
-        if (avail < head + 8) return Step::NeedMore;
+        // Decide as soon as the header's bytes show it: a short text line must not wait for more.
         const std::uint8_t* h = p + head;
-        const unsigned rowBytes = le16(h + 4), rows = le16(h + 6);
-        if (rowBytes >= 1 && rowBytes <= kMaxRasterRowBytes && rows >= 1) {
+        const bool wideOk = avail < head + 6 || (le16(h + 4) >= 1 && le16(h + 4) <= kMaxRasterRowBytes);
+        if (wideOk && avail < head + 8) return Step::NeedMore;
+        const unsigned rowBytes = wideOk ? le16(h + 4) : 0, rows = wideOk ? le16(h + 6) : 0;
+        if (wideOk && rows >= 1) {
             c.op = lcr ? Op::RasterRle : Op::Raster;
             c.mnemonic = lcr ? "LCR" : "LD";
             // The position is two signed 16-bit values: an image may start left of or above the label.

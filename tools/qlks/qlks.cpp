@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <iterator>
 
 namespace qlks {
@@ -105,7 +104,7 @@ const Letters kLetters[] = {
 
 // A raster header is binary only with a size the builder can write: at least one row of at least one
 // byte, and no wider than any label (1024 bytes are 8192 dots). Text after "LD" never fits: the
-// high byte of its row count would be a printable character or a line end.
+// high byte of its row-bytes field would be a printable character or a line end.
 constexpr unsigned kMaxRasterRowBytes = 1024;
 
 bool parseNumber(std::string_view s, std::size_t& i, long& out)
@@ -282,7 +281,7 @@ std::string shapeProblem(Op op, const char* mnemonic, const std::vector<Field>& 
     case Op::Cut: {
         const long period = num("period");
         if (period != kNoValue && period <= 1)
-            return "CUTy," + std::to_string(period) + ": a cut period of 0 or 1 is sent as CUTy, no other period is below 2";
+            return "CUTy," + std::to_string(period) + ": only a cut period above 1 is sent, 0 and 1 give CUTy";
         break;
     }
     case Op::Box: {
@@ -299,7 +298,7 @@ std::string shapeProblem(Op op, const char* mnemonic, const std::vector<Field>& 
         for (const Letters& l : kLetters) {
             if (l.op != op) continue;
             const std::string v = text(l.field);
-            if (v.size() != 1 || !std::strchr(l.allowed, v[0]))
+            if (v.size() != 1 || std::string_view(l.allowed).find(v[0]) == std::string_view::npos)
                 return std::string(mnemonic) + " " + l.field + " field \"" + v + "\" is not one of " + l.allowed;
         }
         break;
@@ -436,6 +435,7 @@ void judgeTestLabel(Label& l)
         }
     }
 }
+
 } // namespace
 
 const char* opName(Op op)

@@ -298,14 +298,6 @@ std::string built(const std::string& sl, const std::string& sf, const std::strin
     return sl + "SW832\r\nST1\r\nSM8,16\r\n" + sf + "SS4\r\nSD10\r\nSO0\r\nSA2\r\nTA-3\r\nCS0,1252\r\nCUTn\r\n" + body + "P1\r\n";
 }
 
-std::vector<Label> stream(const Bytes& raw)
-{
-    StreamParser sp;
-    sp.feed(raw);
-    sp.finish();
-    return sp.labels();
-}
-
 std::string eventOrder(const StreamParser& sp)
 {
     std::string s;

@@ -104,13 +104,14 @@ struct Event {
 
 // Splits a byte stream into labels and the items between them: 0x00 keep-alive, 0x40
 // initialisation, 0x0A the line feed sent before a retried job, and the status request
-// "^cu\r\n". The status request is taken at any line start and answered; inside a label it flags
+// "^cu\r\n". The status request is taken and answered at any line start. Inside a label it flags
 // the label, and stays in the label's bytes, when a line of the label follows it (a label is
-// written as one buffer under the port lock, so nothing can come between its lines), but not
-// when the label was cut short and only the status check of the failed write followed. A line feed where a line of an open label
-// should start ends that label as cut short. Feed bytes in any split; items complete as their
-// last byte arrives. A label is judged when it ends: by the builder's rules, or, when it carries
-// CheckHealth's test frame and no print type line, by the test label's rules.
+// written as one buffer under the port lock, so nothing comes between its lines); it does not
+// when the label was cut short and only the status check of the failed write followed. A line
+// feed where a line of an open label should start ends that label as cut short. Feed bytes in
+// any split; items complete as their last byte arrives. A label is judged when it ends: by the
+// builder's rules, or, when it carries CheckHealth's test frame and no ST line, by the test
+// label's own rules.
 class StreamParser {
 public:
     void feed(const std::uint8_t* data, std::size_t n, long long time = 0);

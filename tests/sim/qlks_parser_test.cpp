@@ -155,7 +155,7 @@ TEST(QlksParser, FlagsUnknownMalformedAndOutOfOrderLines)
     EXPECT_EQ(at(2).flags, kMalformed) << "an unescaped quote in a text";
     EXPECT_EQ(at(3).flags, kMalformed) << "a backslash escaping nothing";
     EXPECT_EQ(at(4).flags, kMalformed) << "a barcode with too few values";
-    EXPECT_EQ(at(5).flags, kMalformed) << "an image store without its name";
+    EXPECT_EQ(at(5).flags, kUnknown) << "without its name, IS5 is no image store but an ordinary line";
     EXPECT_EQ(at(6).flags, kOutOfOrder) << "setup after the body";
     EXPECT_EQ(at(7).flags, 0u);
     EXPECT_EQ(at(8).flags, 0u);
@@ -193,7 +193,7 @@ TEST(QlksParser, StreamItemsBetweenLabels)
     sp.feed(Bytes{0x40, 0x00}, 200);
     sp.feed(bytes("^c"), 300);
     sp.feed(bytes("u\r\n"), 310);
-    // A status request between the lines of a label is taken, and is no line of the label.
+    // A status request between the lines of a label is taken, is no line of the label, and flags it.
     sp.feed(Bytes(label.begin(), label.begin() + 7), 400);
     sp.feed(bytes("^cu\r\n"), 450);
     sp.feed(Bytes(label.begin() + 7, label.end()), 500);
@@ -203,8 +203,12 @@ TEST(QlksParser, StreamItemsBetweenLabels)
     EXPECT_EQ(sp.count(Event::Init), 1u);
     EXPECT_EQ(sp.count(Event::StatusRequest), 2u);
     ASSERT_EQ(sp.labels().size(), 1u);
-    EXPECT_EQ(sp.labels()[0].raw, label);
-    EXPECT_EQ(sp.labels()[0].flags, 0u) << describe(sp.labels()[0]);
+    // The label's bytes keep the request where it stood, so that the label read again is judged the same.
+    Bytes withRequest = label;
+    withRequest.insert(withRequest.begin() + 7, {'^', 'c', 'u', '\r', '\n'});
+    EXPECT_EQ(sp.labels()[0].raw, withRequest);
+    EXPECT_EQ(sp.labels()[0].flags, kInterleaved) << describe(sp.labels()[0]);
+    EXPECT_EQ(parseLabel(sp.labels()[0].raw).flags, kInterleaved);
     EXPECT_EQ(sp.labels()[0].startTime, 400);
     EXPECT_EQ(sp.labels()[0].endTime, 500);
 
@@ -271,7 +275,291 @@ TEST(QlksParser, ArbitraryBytesInAnySplitLoseNothing)
         i += n;
     }
     sp.finish();
-    std::size_t accounted = sp.count(Event::KeepAlive) + sp.count(Event::Init) + 5 * sp.count(Event::StatusRequest);
-    for (const Label& l : sp.labels()) accounted += l.raw.size();
+    std::size_t accounted = sp.count(Event::KeepAlive) + sp.count(Event::Init) + sp.count(Event::LineFeed) +
+                            5 * sp.count(Event::StatusRequest);
+    for (const Label& l : sp.labels()) {
+        // A status request that a label went on after stays in the label's bytes: count it once.
+        StreamParser again;
+        again.feed(l.raw);
+        accounted += l.raw.size() - 5 * again.count(Event::StatusRequest);
+    }
     EXPECT_EQ(accounted, all.size());
+}
+
+// ---- What a right label is, rule by rule: each table holds right and wrong labels.
+
+namespace {
+
+const std::string kBody = "T0,0,K1,1,1,0,0,N,N,L,'hi'\r\n";
+
+// A label as the builder writes it: an optional SL line, SF behind SM, the body behind CUTn.
+std::string built(const std::string& sl, const std::string& sf, const std::string& body)
+{
+    return sl + "SW832\r\nST1\r\nSM8,16\r\n" + sf + "SS4\r\nSD10\r\nSO0\r\nSA2\r\nTA-3\r\nCS0,1252\r\nCUTn\r\n" + body + "P1\r\n";
+}
+
+std::string eventOrder(const StreamParser& sp)
+{
+    std::string s;
+    for (const Event& e : sp.events()) s += "kislf"[e.kind];
+    return s;
+}
+
+} // namespace
+
+TEST(QlksRules, RetryLineFeedIsAnItemBetweenLabels)
+{
+    const std::string label = built("", "", kBody);
+    struct Row {
+        const char* name;
+        Bytes raw;
+        std::string events;             // k keep-alive, i init, s status, l label, f line feed
+        std::vector<bool> complete;     // per label
+        std::vector<unsigned> flags;    // per label
+    } rows[] = {
+        {"a retried label after a complete one", bytes(label + "\n" + label), "lfl", {true, true}, {0, 0}},
+        {"the line feed first, then the label", bytes("\n" + label), "fl", {true}, {0}},
+        // A write that fell short, the final status check, the retry's line feed, the label again.
+        {"a label cut short, its status check, the retry", bytes("SW832\r\nST1\r\n^cu\r\n\n" + label), "slfl",
+         {false, true}, {kMissing, 0}},
+        // Cut inside a line, the line feed is a byte of that line: the label runs into the retried one.
+        {"a label cut inside a line", bytes("SW832\r\nST\n" + label), "l", {true}, {kOutOfOrder}},
+        {"a line feed inside a label cuts it", bytes(label.substr(0, 12) + "\n" + label.substr(12)), "lfl",
+         {false, true}, {kMissing, kMissing}},
+        {"CR LF between labels is no line feed item", bytes(label + "\r\n" + label), "ll", {true, true}, {0, kUnknown | kOutOfOrder}},
+    };
+    for (const Row& r : rows) {
+        StreamParser sp;
+        sp.feed(r.raw);
+        sp.finish();
+        // In one piece or byte by byte: the same items.
+        StreamParser bytewise;
+        for (std::uint8_t b : r.raw) bytewise.feed(&b, 1);
+        bytewise.finish();
+        EXPECT_EQ(eventOrder(sp), r.events) << r.name;
+        EXPECT_EQ(eventOrder(bytewise), r.events) << r.name;
+        ASSERT_EQ(sp.labels().size(), r.complete.size()) << r.name;
+        for (std::size_t i = 0; i < r.complete.size(); ++i) {
+            EXPECT_EQ(sp.labels()[i].complete, r.complete[i]) << r.name << " label " << i;
+            EXPECT_EQ(sp.labels()[i].flags, r.flags[i]) << r.name << " label " << i << ": " << describe(sp.labels()[i]);
+        }
+    }
+}
+
+TEST(QlksRules, StatusRequestInsideALabelIsFlaggedWhereTheLabelGoesOn)
+{
+    const std::string label = built("", "", kBody);
+    const std::size_t afterSw = 7, beforeP1 = label.size() - 4;
+    struct Row {
+        const char* name;
+        std::string raw;
+        unsigned flags; // of the first label
+        bool complete;
+    } rows[] = {
+        {"between labels", "^cu\r\n" + label + "^cu\r\n", 0, true},
+        {"between two lines", label.substr(0, afterSw) + "^cu\r\n" + label.substr(afterSw), kInterleaved, true},
+        {"twice before P1", label.substr(0, beforeP1) + "^cu\r\n^cu\r\n" + label.substr(beforeP1), kInterleaved, true},
+        {"after a label cut short, before the retry", label.substr(0, afterSw) + "^cu\r\n\n", kMissing, false},
+        {"after a label cut short, at the stream's end", label.substr(0, afterSw) + "^cu\r\n", kMissing, false},
+        {"an init byte inside a label", label.substr(0, afterSw) + "@" + label.substr(afterSw), kUnknown | kOutOfOrder | kMissing, true},
+    };
+    for (const Row& r : rows) {
+        StreamParser sp;
+        sp.feed(bytes(r.raw));
+        sp.finish();
+        ASSERT_FALSE(sp.labels().empty()) << r.name;
+        const Label& l = sp.labels()[0];
+        EXPECT_EQ(l.flags, r.flags) << r.name << ": " << describe(l);
+        EXPECT_EQ(l.complete, r.complete) << r.name;
+        EXPECT_EQ(sp.count(Event::StatusRequest), static_cast<std::size_t>(std::count(r.raw.begin(), r.raw.end(), '^')))
+            << r.name << ": every request is answered";
+        // Read again from its own bytes, as tests read the simulator's labels, it is judged the same.
+        EXPECT_EQ(parseLabel(l.raw).flags, l.flags) << r.name;
+    }
+}
+
+TEST(QlksRules, BinaryOnlyWithTheBinaryHeader)
+{
+    auto raster = [](const char* head, std::int16_t x, std::int16_t y, unsigned rowBytes, unsigned rows, Bytes data) {
+        Bytes b(head, head + std::char_traits<char>::length(head) + (head[1] == 'C' ? 1 : 0)); // LCR keeps its zero
+        for (unsigned v : {unsigned(std::uint16_t(x)), unsigned(std::uint16_t(y)), rowBytes, rows}) {
+            b.push_back(static_cast<std::uint8_t>(v & 0xFF));
+            b.push_back(static_cast<std::uint8_t>(v >> 8));
+        }
+        b.insert(b.end(), data.begin(), data.end());
+        b.push_back('\r');
+        b.push_back('\n');
+        return b;
+    };
+    const char store[] = "IS3,'print1'\r\n\0\r\nIR0,0,'print1'\r\n";
+    const Bytes kStore(store, store + sizeof store - 1);
+    struct Row {
+        const char* name;
+        Bytes body;
+        Op op;           // of the body's first command
+        unsigned flags;  // of the label
+        long x, y;       // of an image
+    } rows[] = {
+        {"LD left of and above the label", raster("LD", -10, -300, 1, 2, {0xF0, 0x0F}), Op::Raster, 0, -10, -300},
+        {"LCR with a signed position", raster("LCR", -1, 5, 2, 1, {0x00, 0x02}), Op::RasterRle, 0, -1, 5},
+        {"IS with its size and name", kStore, Op::ImageStore, 0, kNoValue, kNoValue},
+        {"an LD line of text", bytes("LDAP,1,2\r\n"), Op::Unknown, kUnknown, kNoValue, kNoValue},
+        {"LD with no rows", raster("LD", 0, 0, 2, 0, {}), Op::Unknown, kUnknown, kNoValue, kNoValue},
+        {"LD wider than any label", raster("LD", 0, 0, 2000, 1, Bytes(2000, 0)), Op::Unknown, kUnknown, kNoValue, kNoValue},
+        {"a short LD line", bytes("LD\r\n"), Op::Unknown, kUnknown, kNoValue, kNoValue},
+        {"an IS line without the name", bytes("IS5\r\n"), Op::Unknown, kUnknown, kNoValue, kNoValue},
+        {"an IS line of text", bytes("ISO8859-1,'x'\r\n"), Op::Unknown, kUnknown, kNoValue, kNoValue},
+        {"IS with a sign", bytes("IS-3,'print1'\r\n"), Op::Unknown, kUnknown, kNoValue, kNoValue},
+        {"IS with an empty name", bytes("IS3,''abc\r\n"), Op::Unknown, kUnknown, kNoValue, kNoValue},
+        {"IS whose name runs over a line end", bytes("IS3,'pri\r\nnt1'\r\n"), Op::Unknown, kUnknown, kNoValue, kNoValue},
+    };
+    for (const Row& r : rows) {
+        const std::string head = built("", "", "");
+        Bytes raw = bytes(head.substr(0, head.size() - 4));
+        raw.insert(raw.end(), r.body.begin(), r.body.end());
+        raw.insert(raw.end(), {'P', '1', '\r', '\n'});
+        StreamParser sp;
+        for (std::uint8_t b : raw) sp.feed(&b, 1);
+        sp.finish();
+        ASSERT_EQ(sp.labels().size(), 1u) << r.name;
+        const Label& l = sp.labels()[0];
+        EXPECT_TRUE(l.complete) << r.name << ": the lines after it still read as lines";
+        EXPECT_EQ(l.flags, r.flags) << r.name << ": " << describe(l);
+        ASSERT_GT(l.commands.size(), 11u) << r.name;
+        const Command& c = l.commands[10];
+        EXPECT_EQ(c.op, r.op) << r.name;
+        EXPECT_EQ(c.num("x"), r.x) << r.name;
+        EXPECT_EQ(c.num("y"), r.y) << r.name;
+    }
+}
+
+TEST(QlksRules, ShapesThatDependOnAValue)
+{
+    struct Row {
+        const char* name;
+        std::string label;
+        unsigned flags;
+    } rows[] = {
+        {"CUTy for a period of 0 or 1", built("", "", "CUTy\r\n"), 0},
+        {"CUTy with a period of 2", built("", "", "CUTy,2\r\n"), 0},
+        {"CUTy,1", built("", "", "CUTy,1\r\n"), kMalformed},
+        {"CUTy,0", built("", "", "CUTy,0\r\n"), kMalformed},
+        {"CUTy with a negative period", built("", "", "CUTy,-2\r\n"), kMalformed},
+        {"boxes O, E, D without a width", built("", "", "BD1,2,3,4,O\r\nBD1,2,3,4,E\r\nBD1,2,3,4,D\r\n"), 0},
+        {"boxes S and B with a width", built("", "", "BD1,2,3,4,S,3\r\nBD1,2,3,4,B,1\r\n"), 0},
+        {"box O with a width", built("", "", "BD1,2,3,4,O,3\r\n"), kMalformed},
+        {"box S without a width", built("", "", "BD1,2,3,4,S\r\n"), kMalformed},
+        {"box without its type", built("", "", "BD1,2,3,4,\r\n"), kMalformed},
+        {"SL of paper type C: length and gap", built("SL400,24,C\r\n", "", ""), 0},
+        {"SL of another type: and the offset", built("SL400,24,G,12\r\n", "", ""), 0},
+        {"SL of paper type C with an offset", built("SL400,24,C,0\r\n", "", ""), kMalformed},
+        {"SL of another type without the offset", built("SL400,24,G\r\n", "", ""), kMalformed},
+        {"SL of paper type A", built("SL400,24,A,0\r\n", "", ""), kMalformed},
+        {"SL without its paper type", built("SL400,24,,0\r\n", "", ""), kMalformed},
+        {"SF with a back feed", built("", "SF1,20\r\n", ""), 0},
+        {"SF with a back feed of 0", built("", "SF0,20\r\n", ""), kMalformed},
+        {"T letters: reverse, bold, justification", built("", "", "T0,0,K1,1,1,0,0,R,B,R,'a'\r\nT0,0,K1,1,1,0,0,N,N,F,'b'\r\n"), 0},
+        {"T with bold's letter in the reverse field", built("", "", "T0,0,K1,1,1,0,0,B,N,L,'a'\r\n"), kMalformed},
+        {"T justified C", built("", "", "T0,0,K1,1,1,0,0,N,N,C,'a'\r\n"), kMalformed},
+        {"T with an empty bold field", built("", "", "T0,0,K1,1,1,0,0,N,,L,'a'\r\n"), kMalformed},
+        {"T with an empty font", built("", "", "T0,0,,1,1,0,0,N,N,L,'a'\r\n"), kMalformed},
+        {"V letters: bold, reverse, italic, justification",
+         built("", "", "V0,0,U,24,24,0,B,R,I,0,C,0,'a'\r\nV0,0,U,24,24,0,N,N,N,0,L,1,'b'\r\n"), 0},
+        {"V with reverse's letter in the bold field", built("", "", "V0,0,U,24,24,0,R,N,N,0,L,0,'a'\r\n"), kMalformed},
+        {"V with bold's letter in the italic field", built("", "", "V0,0,U,24,24,0,N,N,B,0,L,0,'a'\r\n"), kMalformed},
+        {"V with an empty justification", built("", "", "V0,0,U,24,24,0,N,N,N,0,,0,'a'\r\n"), kMalformed},
+    };
+    for (const Row& r : rows) {
+        Label l = one(bytes(r.label));
+        EXPECT_TRUE(l.complete) << r.name;
+        EXPECT_EQ(l.flags, r.flags) << r.name << ": " << describe(l);
+    }
+}
+
+TEST(QlksRules, DirectIOBoxAndCircleTextIsTakenAsWritten)
+{
+    struct Row {
+        const char* name;
+        std::string body;
+        Op op;
+        std::string text; // the free text, empty for a builder line
+        unsigned flags;
+    } rows[] = {
+        {"a box of four values", "BD10,10,200,200\r\n", Op::Box, "10,10,200,200", 0},
+        {"a box with spaces", "BD 5, 5, 50, 50, S, 2\r\n", Op::Box, " 5, 5, 50, 50, S, 2", 0},
+        {"a box type of the printer's own", "BD200,100,202,620,0\r\n", Op::Box, "", 0},
+        {"a circle of three values", "CD100,100,50\r\n", Op::Circle, "100,100,50", 0},
+        {"an empty box text", "BD\r\n", Op::Box, "", 0},
+        {"a builder box with a wrong width stays wrong", "BD1,2,300,400,O,3\r\n", Op::Box, "", kMalformed},
+    };
+    for (const Row& r : rows) {
+        Label l = one(bytes(built("", "", r.body)));
+        EXPECT_EQ(l.flags, r.flags) << r.name << ": " << describe(l);
+        ASSERT_GT(l.commands.size(), 10u) << r.name;
+        EXPECT_EQ(l.commands[10].op, r.op) << r.name;
+        EXPECT_EQ(l.commands[10].str("text"), r.text) << r.name;
+    }
+    // Free text is a body line like any other: not among the setup lines.
+    Label early = one(bytes("SW832\r\nBD10,10,200,200\r\nST1\r\nSM8,16\r\nSS4\r\nSD10\r\nSO0\r\nSA2\r\nTA-3\r\nCS0,1252\r\nCUTn\r\nP1\r\n"));
+    EXPECT_TRUE(early.flags & kOutOfOrder) << describe(early);
+}
+
+namespace {
+
+struct TestLabelParts {
+    std::string media = "G", name = "LP-4", end = "CUTy";
+    std::string setup, frame, qr = "B2240,240,Q,1,H,4,3,'https://vesk.example/'\r\n";
+};
+
+// CheckHealth's external test label, line for line as it is written.
+std::string testLabel(const TestLabelParts& p)
+{
+    std::string s = p.media == "A" ? "" : "SL400,24," + p.media + "\r\n";
+    s += p.setup.empty() ? "SW832\r\nSO0\r\nSS4\r\nSA0\r\nTA0\r\n" : p.setup;
+    s += p.frame.empty() ? "BD100,100,400,620,B,4\r\nBD200,100,202,620,0\r\nBD300,260,302,620,0\r\nBD200,260,400,262,0\r\n" : p.frame;
+    s += "V130,580,U,40,45,1,N,N,N,3,L,0,'VESK OPOS Driver'\r\nV230,570,U,40,40,1,N,N,I,3,L,0,'Label Printer'\r\n";
+    s += "V330,540,U,40,40,1,B,N,N,3,L,0,'" + p.name + "'\r\n";
+    return s + p.qr + p.end + "\r\nP1\r\n";
+}
+
+} // namespace
+
+TEST(QlksRules, CheckHealthTestLabelByItsOwnRules)
+{
+    auto with = [](auto change) { TestLabelParts p; change(p); return testLabel(p); };
+    struct Row {
+        const char* name;
+        std::string label;
+        bool testLabel;
+        unsigned flags;
+    } rows[] = {
+        {"media G: SL of three values", testLabel({}), true, 0},
+        {"media A: no SL line", with([](TestLabelParts& p) { p.media = "A"; }), true, 0},
+        {"rewind mode", with([](TestLabelParts& p) { p.end = "RWDy"; }), true, 0},
+        {"neither cutter nor rewind", with([](TestLabelParts& p) { p.end = "CUTn"; }), true, 0},
+        {"a device name with a quote and a backslash, unescaped", with([](TestLabelParts& p) { p.name = "Bo's \\ LP"; }), true, 0},
+        {"the builder's QR form", with([](TestLabelParts& p) { p.qr = "B2240,240,Q,3,L,4,3,'x'\r\n"; }), true, kMalformed},
+        {"SS before SO", with([](TestLabelParts& p) { p.setup = "SW832\r\nSS4\r\nSO0\r\nSA0\r\nTA0\r\n"; }), true, kOutOfOrder},
+        {"without SW", with([](TestLabelParts& p) { p.setup = "SO0\r\nSS4\r\nSA0\r\nTA0\r\n"; }), true, kMissing},
+        {"with a line it leaves out", with([](TestLabelParts& p) { p.setup = "SW832\r\nSO0\r\nSS4\r\nSD10\r\nSA0\r\nTA0\r\n"; }), true, kUnknown},
+        {"SL with the builder's offset", with([](TestLabelParts& p) { p.media = "G,0"; }), true, kMalformed},
+        {"without its end line", with([](TestLabelParts& p) { p.end = "RWDn"; }), true, kUnknown | kMissing},
+        {"a frame line changed: read by the builder's rules", with([](TestLabelParts& p) {
+             p.frame = "BD100,100,400,620,B,4\r\nBD200,100,202,620,1\r\nBD300,260,302,620,0\r\nBD200,260,400,262,0\r\n"; }),
+         false, kMalformed | kOutOfOrder | kMissing},
+    };
+    for (const Row& r : rows) {
+        Label l = one(bytes(r.label));
+        EXPECT_TRUE(l.complete) << r.name;
+        EXPECT_EQ(l.testLabel, r.testLabel) << r.name;
+        EXPECT_EQ(l.flags, r.flags) << r.name << ": " << describe(l);
+    }
+    // Its texts and its QR data are read as they were written.
+    Label l = one(bytes(with([](TestLabelParts& p) { p.name = "Bo's \\ LP"; })));
+    ASSERT_EQ(l.count(Op::VectorText), 3u);
+    EXPECT_EQ(l.find(Op::VectorText, 2)->str("text"), "Bo's \\ LP");
+    EXPECT_EQ(l.find(Op::VectorText, 0)->num("height"), 45);
+    ASSERT_TRUE(l.find(Op::QrCode));
+    EXPECT_EQ(l.find(Op::QrCode)->str("data"), "https://vesk.example/");
+    EXPECT_EQ(l.count(Op::Box), 4u);
 }

@@ -148,6 +148,29 @@ TEST_F(SerialEndpoint, RecordsBytesExactlyAndCountsWhatLiesBetweenLabels)
     EXPECT_EQ(total, static_cast<long>(raw.size()));
 }
 
+TEST_F(SerialEndpoint, RetryLineFeedAndAStatusRequestInsideALabel)
+{
+    ASSERT_TRUE(sim.setStatus(ep, 0x00));
+    // A label, the retry's line feed, the label again with a status request between two of its lines.
+    Bytes raw = bytes(kLabel + "\n" + kLabel.substr(0, 7) + "^cu\r\n" + kLabel.substr(7));
+    writeAll(fd, raw);
+    ASSERT_TRUE(sim.waitFor(ep, "labels", 2)) << sim.error();
+    EXPECT_EQ(readExactly(fd, 1), Bytes{0x00}) << "the request inside the label is answered";
+    vesksim::Counts c;
+    ASSERT_TRUE(sim.counts(ep, c));
+    EXPECT_EQ(c.linefeed, 1);
+    EXPECT_EQ(c.status, 1);
+    EXPECT_EQ(c.flagged, 1);
+    std::string kinds;
+    for (const vesksim::SimEvent& e : sim.events(ep)) kinds += e.kind;
+    EXPECT_EQ(kinds, "lfsl");
+    // The labels fetched from the simulator read as it read them.
+    auto labels = sim.labels(ep);
+    ASSERT_EQ(labels.size(), 2u);
+    EXPECT_EQ(labels[0].flags, 0u) << qlks::describe(labels[0]);
+    EXPECT_EQ(labels[1].flags, static_cast<unsigned>(qlks::kInterleaved)) << qlks::describe(labels[1]);
+}
+
 TEST_F(SerialEndpoint, StatusAnswerNowLateOrNever)
 {
     ASSERT_TRUE(sim.setStatus(ep, 0x80));

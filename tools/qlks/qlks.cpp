@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 namespace qlks {
 namespace {
@@ -47,8 +48,64 @@ const Form kForms[] = {
     {Op::Print, "P1", "P1"},
 };
 
-// Mnemonics of the forms read as binary lines, so that a broken one is "malformed", not unknown.
-const char* const kBinaryMnemonics[] = {"LD", "LCR", "IS"};
+// CheckHealth's external test label is written by hand, not by the builder: its own setup lines in
+// its own order (no ST, SM, SD, CS), a fixed frame and fixed vector texts whose quoted parts go
+// in unescaped, its own QR form, then one of CUTy, RWDy or CUTn and P1. Lines of one slot are
+// alternatives; `fixed` is the whole line, or (ending in a quote) the part before the text.
+struct TestLine {
+    Op op;
+    const char* mnemonic;
+    const char* pattern;
+    const char* fixed;
+    int slot;
+    bool optional;
+};
+
+const char kTestText[] =
+    "V{x},{y},{font$},{width},{height},{gap},{bold$},{reverse$},{italic$},{rotation},{justify$},{rtl},'{text\"}'";
+
+const TestLine kTestLabel[] = {
+    {Op::PaperLength, "SL", "SL{length},{gap},{type$}", "", 0, true},
+    {Op::PaperWidth, "SW", "SW{width}", "", 1, false},
+    {Op::Orientation, "SO", "SO{orientation$}", "", 2, false},
+    {Op::PrintSpeed, "SS", "SS{speed}", "", 3, false},
+    {Op::OffsetPosition, "SA", "SA{position}", "", 4, false},
+    {Op::TearOffPosition, "TA", "TA{position}", "", 5, false},
+    {Op::Box, "BD", "BD{x},{y},{endx},{endy},{type$},{width}", "BD100,100,400,620,B,4", 6, false},
+    {Op::Box, "BD", "BD{x},{y},{endx},{endy},{type$}", "BD200,100,202,620,0", 7, false},
+    {Op::Box, "BD", "BD{x},{y},{endx},{endy},{type$}", "BD300,260,302,620,0", 8, false},
+    {Op::Box, "BD", "BD{x},{y},{endx},{endy},{type$}", "BD200,260,400,262,0", 9, false},
+    {Op::VectorText, "V", kTestText, "V130,580,U,40,45,1,N,N,N,3,L,0,'", 10, false},
+    {Op::VectorText, "V", kTestText, "V230,570,U,40,40,1,N,N,I,3,L,0,'", 11, false},
+    {Op::VectorText, "V", kTestText, "V330,540,U,40,40,1,B,N,N,3,L,0,'", 12, false},
+    {Op::QrCode, "B2", "B2{x},{y},Q,{model},{level$},{size},{rotation},'{data\"}'", "B2240,240,Q,1,H,4,3,'", 13, false},
+    {Op::Cut, "CUTy", "CUTy", "CUTy", 14, false},
+    {Op::Rewind, "RWDy", "RWDy", "RWDy", 14, false},
+    {Op::CutSetup, "CUTn", "CUTn", "CUTn", 14, false},
+    {Op::Print, "P1", "P1", "P1", 15, false},
+};
+constexpr int kTestPrintSlot = 15;
+
+// The frame that marks a label as the test label (together with the absence of an ST line).
+const char* const kTestFrame[] = {"BD100,100,400,620,B,4", "BD200,100,202,620,0", "BD300,260,302,620,0",
+                                  "BD200,260,400,262,0"};
+
+// The letters each letter field of the text commands may hold, in each command's own field order.
+struct Letters {
+    Op op;
+    const char* field;
+    const char* allowed;
+};
+const Letters kLetters[] = {
+    {Op::Text, "reverse", "RN"},      {Op::Text, "bold", "BN"},          {Op::Text, "justify", "FLR"},
+    {Op::VectorText, "bold", "BN"},   {Op::VectorText, "reverse", "RN"}, {Op::VectorText, "italic", "IN"},
+    {Op::VectorText, "justify", "LRCF"},
+};
+
+// A raster header is binary only with a size the builder can write: at least one row of at least one
+// byte, and no wider than any label (1024 bytes are 8192 dots). Text after "LD" never fits: the
+// high byte of its row-bytes field would be a printable character or a line end.
+constexpr unsigned kMaxRasterRowBytes = 1024;
 
 bool parseNumber(std::string_view s, std::size_t& i, long& out)
 {
@@ -176,6 +233,209 @@ unsigned le16(const std::uint8_t* p) { return p[0] | (p[1] << 8); }
 
 const std::uint8_t kStatusRequest[] = {'^', 'c', 'u', '\r', '\n'};
 
+const char kStreamEnds[] = "stream ends inside a command";
+
+std::string lineText(const Command& c)
+{
+    std::string_view r(reinterpret_cast<const char*>(c.raw.data()), c.raw.size());
+    if (r.size() >= 2 && r.substr(r.size() - 2) == "\r\n") r.remove_suffix(2);
+    return std::string(r);
+}
+
+const Field* fieldOf(const std::vector<Field>& fields, std::string_view name)
+{
+    for (const Field& f : fields)
+        if (f.name == name) return &f;
+    return nullptr;
+}
+
+// Quoted fields may be empty; a word (letter) field never is.
+std::string emptyWordProblem(const char* mnemonic, const std::vector<Field>& fields)
+{
+    for (const Field& f : fields)
+        if (!f.isNumber && f.text.empty() && f.name != "text" && f.name != "data" && f.name != "name")
+            return std::string(mnemonic) + " with an empty " + f.name + " field";
+    return {};
+}
+
+// Shapes that depend on a value, as the builder writes them; empty when the command fits.
+std::string shapeProblem(Op op, const char* mnemonic, const std::vector<Field>& fields)
+{
+    std::string problem = emptyWordProblem(mnemonic, fields);
+    if (!problem.empty()) return problem;
+    auto text = [&](const char* name) { const Field* f = fieldOf(fields, name); return f ? f->text : std::string(); };
+    auto num = [&](const char* name) { const Field* f = fieldOf(fields, name); return f ? f->number : kNoValue; };
+    switch (op) {
+    case Op::PaperLength: {
+        // Paper type A has no length line; C gives the length and gap only, every other type the offset too.
+        const std::string type = text("type");
+        const bool offset = fieldOf(fields, "offset") != nullptr;
+        if (type == "A") return "SL line for paper type A, which has none";
+        if (type == "C" && offset) return "SL of paper type C with an offset value";
+        if (type != "C" && !offset) return "SL of paper type " + type + " without its offset value";
+        break;
+    }
+    case Op::BackFeed:
+        if (num("feed") == 0) return "SF with a back feed of 0, which is not sent";
+        break;
+    case Op::Cut: {
+        const long period = num("period");
+        if (period != kNoValue && period <= 1)
+            return "CUTy," + std::to_string(period) + ": only a cut period above 1 is sent, 0 and 1 give CUTy";
+        break;
+    }
+    case Op::Box: {
+        // O, E and D are drawn without a line width, S and B with one; other types are the
+        // application's own text sent through DirectIO.
+        const std::string type = text("type");
+        const bool width = fieldOf(fields, "width") != nullptr;
+        if ((type == "O" || type == "E" || type == "D") && width) return "BD type " + type + " with a line width";
+        if ((type == "S" || type == "B") && !width) return "BD type " + type + " without its line width";
+        break;
+    }
+    case Op::Text:
+    case Op::VectorText:
+        for (const Letters& l : kLetters) {
+            if (l.op != op) continue;
+            const std::string v = text(l.field);
+            if (v.size() != 1 || std::string_view(l.allowed).find(v[0]) == std::string_view::npos)
+                return std::string(mnemonic) + " " + l.field + " field \"" + v + "\" is not one of " + l.allowed;
+        }
+        break;
+    default:
+        break;
+    }
+    return {};
+}
+
+bool fitsTestLine(const TestLine& t, std::string_view line, std::vector<Field>& fields)
+{
+    std::string problem;
+    if (!match(t.pattern, line, fields, problem)) return false;
+    std::string_view fixed(t.fixed);
+    if (fixed.empty()) return true;
+    return fixed.back() == '\'' ? startsWith(line, fixed) : line == fixed;
+}
+
+std::string slotName(int slot)
+{
+    std::string name;
+    for (const TestLine& t : kTestLabel) {
+        if (t.slot != slot) continue;
+        if (!name.empty()) name += " or ";
+        name += *t.fixed ? t.fixed : t.mnemonic;
+    }
+    return name;
+}
+
+bool isBinary(Op op) { return op == Op::Raster || op == Op::RasterRle || op == Op::ImageStore; }
+
+bool looksLikeTestLabel(const Label& l)
+{
+    for (const Command& c : l.commands)
+        if (c.mnemonic == "ST") return false;
+    const std::size_t n = std::size(kTestFrame);
+    for (std::size_t i = 0; i + n <= l.commands.size(); ++i) {
+        std::size_t k = 0;
+        while (k < n && lineText(l.commands[i + k]) == kTestFrame[k]) ++k;
+        if (k == n) return true;
+    }
+    return false;
+}
+
+void addProblem(Label& l, std::size_t index, const std::string& problem)
+{
+    l.problems.push_back("line " + std::to_string(index + 1) + ": " + problem);
+}
+
+// The builder's label: every line as parseLine read it, setup lines in their order, each once,
+// nothing but P1 after RWDy, and every required setup line present.
+void judgeBuilt(Label& l)
+{
+    int lastRank = 0;
+    for (std::size_t i = 0; i < l.commands.size(); ++i) {
+        Command& c = l.commands[i];
+        const int r = rank(c.op);
+        const bool setup = r < 20;
+        if (!c.flags && ((setup && r <= lastRank) || (!setup && r < 40 && lastRank >= 30))) {
+            c.flags |= kOutOfOrder;
+            c.problem = c.mnemonic + " out of label order";
+        }
+        if (!(c.flags & kOutOfOrder)) lastRank = std::max(lastRank, r);
+        if (c.flags) addProblem(l, i, c.problem);
+        l.flags |= c.flags;
+    }
+    for (Op op : kRequiredSetup) {
+        if (!l.find(op)) {
+            l.flags |= kMissing;
+            l.problems.push_back(std::string("missing ") + mnemonicOf(op));
+        }
+    }
+}
+
+// The test label: each line read again by the test label's own forms, in their order.
+void judgeTestLabel(Label& l)
+{
+    l.testLabel = true;
+    bool filled[kTestPrintSlot + 1] = {};
+    int next = 0; // the first slot a line in order may fill
+    for (std::size_t i = 0; i < l.commands.size(); ++i) {
+        Command& c = l.commands[i];
+        if (c.problem != kStreamEnds) {
+            const std::string line = lineText(c);
+            const TestLine* hit = nullptr;
+            const TestLine* earlier = nullptr;
+            const TestLine* known = nullptr; // a line of the same command still to come
+            std::vector<Field> fields, hitFields;
+            for (const TestLine& t : kTestLabel) {
+                if (!isBinary(c.op) && fitsTestLine(t, line, fields)) {
+                    if (t.slot >= next && !hit) {
+                        hit = &t;
+                        hitFields = fields;
+                    } else if (t.slot < next && !earlier) {
+                        earlier = &t;
+                    }
+                }
+                if (!isBinary(c.op) && startsWith(line, t.mnemonic) && (!known || (known->slot < next && t.slot >= next)))
+                    known = &t;
+            }
+            if (hit) {
+                filled[hit->slot] = true;
+                next = hit->slot + 1;
+                c.op = hit->op;
+                c.mnemonic = hit->mnemonic;
+                c.fields = std::move(hitFields);
+                c.flags = 0;
+                c.problem = emptyWordProblem(hit->mnemonic, c.fields);
+                if (c.problem.empty() && c.op == Op::PaperLength && c.str("type") == "A")
+                    c.problem = "SL line for paper type A, which has none";
+                if (!c.problem.empty()) c.flags = kMalformed;
+            } else if (earlier) {
+                filled[earlier->slot] = true;
+                c.flags = kOutOfOrder;
+                c.problem = std::string(earlier->mnemonic) + " out of the test label's order";
+            } else if (known) {
+                filled[known->slot] = true; // there, but wrong: flagged once
+                c.flags = kMalformed;
+                c.problem = std::string(known->mnemonic) + " line does not fit the test label's form";
+            } else {
+                c.flags = kUnknown;
+                c.problem = (c.mnemonic.empty() ? std::string("line") : c.mnemonic) + " is no line of the test label";
+            }
+        }
+        if (c.flags) addProblem(l, i, c.problem);
+        l.flags |= c.flags;
+    }
+    for (int slot = 0; slot < kTestPrintSlot; ++slot) { // a missing P1 shows as an incomplete label
+        const bool optional = std::any_of(std::begin(kTestLabel), std::end(kTestLabel),
+                                          [&](const TestLine& t) { return t.slot == slot && t.optional; });
+        if (!filled[slot] && !optional) {
+            l.flags |= kMissing;
+            l.problems.push_back("missing " + slotName(slot));
+        }
+    }
+}
+
 } // namespace
 
 const char* opName(Op op)
@@ -228,18 +488,19 @@ Command parseLine(std::string_view line)
             c.op = f.op;
             c.mnemonic = f.mnemonic;
             c.fields = std::move(fields);
+            c.problem = shapeProblem(c.op, f.mnemonic, c.fields);
+            if (!c.problem.empty()) c.flags = kMalformed;
             return c;
         }
         if (startsWith(line, f.mnemonic) && (!known || std::string_view(f.mnemonic).size() > std::string_view(known->mnemonic).size()))
             known = &f;
     }
-    for (const char* m : kBinaryMnemonics) {
-        if (startsWith(line, m)) {
-            c.mnemonic = m;
-            c.flags = kMalformed;
-            c.problem = std::string(m) + " line without its binary form";
-            return c;
-        }
+    // DirectIO sends the application's text behind "BD" and "CD" as it is.
+    if (startsWith(line, "BD") || startsWith(line, "CD")) {
+        c.op = line[0] == 'B' ? Op::Box : Op::Circle;
+        c.mnemonic = line[0] == 'B' ? "BD" : "CD";
+        c.fields = {{"text", false, 0, std::string(line.substr(2))}};
+        return c;
     }
     if (known) {
         c.mnemonic = known->mnemonic;
@@ -273,26 +534,34 @@ StreamParser::Step StreamParser::step(long long time)
 {
     const std::size_t avail = buf_.size() - pos_;
     const std::uint8_t* p = buf_.data() + pos_;
-    // The status request may stand wherever a line starts.
+    // The status request may stand wherever a line starts; it is answered wherever it stands.
     std::size_t cmp = std::min(avail, sizeof kStatusRequest);
     if (std::equal(p, p + cmp, kStatusRequest)) {
         if (cmp < sizeof kStatusRequest) return Step::NeedMore;
         pos_ += sizeof kStatusRequest;
         scanFrom_ = pos_;
         events_.push_back({Event::StatusRequest, time, 0});
+        if (open_) ++statusInLabel_; // judged by what follows it
         return Step::Done;
     }
     if (!open_) {
-        if (p[0] == 0x00 || p[0] == 0x40) {
-            events_.push_back({p[0] == 0x00 ? Event::KeepAlive : Event::Init, time, 0});
+        if (p[0] == 0x00 || p[0] == 0x40 || p[0] == 0x0A) {
+            events_.push_back({p[0] == 0x00 ? Event::KeepAlive : p[0] == 0x40 ? Event::Init : Event::LineFeed, time, 0});
             ++pos_;
             scanFrom_ = pos_;
             return Step::Done;
         }
         open_ = true;
+        statusInLabel_ = 0;
         cur_ = Label{};
         cur_.startTime = time;
-        lastRank_ = 0;
+    } else if (p[0] == 0x0A) {
+        // No line of a label starts with a line feed: this is the retry's, after a label cut short.
+        ++pos_;
+        scanFrom_ = pos_;
+        closePartial(time);
+        events_.push_back({Event::LineFeed, time, 0});
+        return Step::Done;
     }
     return labelItem(time);
 }
@@ -301,86 +570,97 @@ StreamParser::Step StreamParser::labelItem(long long time)
 {
     const std::size_t avail = buf_.size() - pos_;
     const std::uint8_t* p = buf_.data() + pos_;
+    // Binary commands are told apart by their headers: "LCR" and a zero byte, "LD", or
+    // "IS<size>,'<name>'", each followed by its header's values.
     const bool lcr = avail >= 4 && std::equal(p, p + 4, "LCR\0");
-    const bool ld = avail >= 2 && p[0] == 'L' && p[1] == 'D';
+    const bool ld = !lcr && avail >= 2 && p[0] == 'L' && p[1] == 'D';
     if ((avail < 4 && startsWith(std::string_view("LCR\0", 4), std::string_view(reinterpret_cast<const char*>(p), avail))) ||
-        (avail < 2 && p[0] == 'L'))
+        (avail < 2 && (p[0] == 'L' || p[0] == 'I')))
         return Step::NeedMore;
 
     Command c;
-    std::size_t used = 0; // bytes of the command
+    std::size_t used = 0; // bytes of the command; 0: read it as a text line
     if (ld || lcr) {
         const std::size_t head = lcr ? 4 : 2;
-        if (avail < head + 8) return Step::NeedMore;
+        // Decide as soon as the header's bytes show it: a short text line must not wait for more.
         const std::uint8_t* h = p + head;
-        c.op = lcr ? Op::RasterRle : Op::Raster;
-        c.mnemonic = lcr ? "LCR" : "LD";
-        c.fields = {{"x", true, static_cast<long>(le16(h)), {}},
-                    {"y", true, static_cast<long>(le16(h + 2)), {}},
-                    {"rowbytes", true, static_cast<long>(le16(h + 4)), {}},
-                    {"height", true, static_cast<long>(le16(h + 6)), {}}};
-        const std::size_t want = static_cast<std::size_t>(le16(h + 4)) * le16(h + 6);
-        std::size_t i = head + 8;
-        if (!lcr) {
-            if (avail < i + want) return Step::NeedMore;
-            c.pixels.assign(p + i, p + i + want);
-            i += want;
-        } else {
-            // Runs of 0x00 and 0xFF are written as the byte and a count; the rest stand for themselves.
-            while (c.pixels.size() < want) {
-                if (i >= avail) return Step::NeedMore;
-                std::uint8_t b = p[i];
-                if (b == 0x00 || b == 0xFF) {
-                    if (i + 1 >= avail) return Step::NeedMore;
-                    std::uint8_t run = p[i + 1];
-                    i += 2;
-                    if (run == 0 || c.pixels.size() + run > want) {
-                        c.flags = kMalformed;
-                        c.problem = run == 0 ? "LCR run of length 0" : "LCR run past the image end";
-                        break;
+        const bool wideOk = avail < head + 6 || (le16(h + 4) >= 1 && le16(h + 4) <= kMaxRasterRowBytes);
+        if (wideOk && avail < head + 8) return Step::NeedMore;
+        const unsigned rowBytes = wideOk ? le16(h + 4) : 0, rows = wideOk ? le16(h + 6) : 0;
+        if (wideOk && rows >= 1) {
+            c.op = lcr ? Op::RasterRle : Op::Raster;
+            c.mnemonic = lcr ? "LCR" : "LD";
+            // The position is two signed 16-bit values: an image may start left of or above the label.
+            c.fields = {{"x", true, static_cast<long>(static_cast<std::int16_t>(le16(h))), {}},
+                        {"y", true, static_cast<long>(static_cast<std::int16_t>(le16(h + 2))), {}},
+                        {"rowbytes", true, static_cast<long>(rowBytes), {}},
+                        {"height", true, static_cast<long>(rows), {}}};
+            const std::size_t want = static_cast<std::size_t>(rowBytes) * rows;
+            std::size_t i = head + 8;
+            if (!lcr) {
+                if (avail < i + want) return Step::NeedMore;
+                c.pixels.assign(p + i, p + i + want);
+                i += want;
+            } else {
+                // Runs of 0x00 and 0xFF are written as the byte and a count; the rest stand for themselves.
+                while (c.pixels.size() < want) {
+                    if (i >= avail) return Step::NeedMore;
+                    std::uint8_t b = p[i];
+                    if (b == 0x00 || b == 0xFF) {
+                        if (i + 1 >= avail) return Step::NeedMore;
+                        std::uint8_t run = p[i + 1];
+                        i += 2;
+                        if (run == 0 || c.pixels.size() + run > want) {
+                            c.flags = kMalformed;
+                            c.problem = run == 0 ? "LCR run of length 0" : "LCR run past the image end";
+                            break;
+                        }
+                        c.pixels.insert(c.pixels.end(), run, b);
+                    } else {
+                        c.pixels.push_back(b);
+                        ++i;
                     }
-                    c.pixels.insert(c.pixels.end(), run, b);
-                } else {
-                    c.pixels.push_back(b);
-                    ++i;
                 }
             }
-        }
-        c.payload.assign(p + head + 4, p + i);
-        if (avail < i + 2) return Step::NeedMore;
-        if (p[i] == '\r' && p[i + 1] == '\n') {
-            i += 2;
-        } else if (!c.flags) {
-            c.flags = kMalformed;
-            c.problem = std::string(c.mnemonic) + " image without line end";
-        }
-        used = i;
-    } else if (avail >= 2 && p[0] == 'I' && p[1] == 'S') {
-        // "IS<size>,'<name>'" then exactly size bytes and a line end.
-        std::string_view s(reinterpret_cast<const char*>(p), avail);
-        std::size_t i = 2;
-        long size = 0;
-        bool ok = parseNumber(s, i, size) && size >= 0;
-        if (i == avail) return Step::NeedMore;
-        ok = ok && s[i] == ',';
-        std::size_t nameEnd = std::string_view::npos;
-        if (ok && i + 1 >= avail) return Step::NeedMore;
-        if (ok && s[i + 1] == '\'') {
-            nameEnd = s.find('\'', i + 2);
-            if (nameEnd == std::string_view::npos) {
-                // A name never spans a line: wait only while no line end is seen.
-                if (s.find("\r\n", i) == std::string_view::npos) return Step::NeedMore;
-                ok = false;
+            c.payload.assign(p + head + 4, p + i);
+            if (avail < i + 2) return Step::NeedMore;
+            if (p[i] == '\r' && p[i + 1] == '\n') {
+                i += 2;
+            } else if (!c.flags) {
+                c.flags = kMalformed;
+                c.problem = std::string(c.mnemonic) + " image without line end";
             }
-        } else {
-            ok = false;
+            used = i;
         }
+    } else if (avail >= 2 && p[0] == 'I' && p[1] == 'S') {
+        // "IS", the size in digits, ",'", a name on one line and "'"; then exactly size bytes and a line end.
+        std::size_t i = 2;
+        unsigned long long size = 0;
+        bool ok = true;
+        while (ok && i < avail && p[i] >= '0' && p[i] <= '9') {
+            size = size * 10 + static_cast<unsigned>(p[i] - '0');
+            ok = size <= 0x7FFFFFFF;
+            ++i;
+        }
+        ok = ok && i > 2;
+        if (ok && i == avail) return Step::NeedMore;
+        ok = ok && p[i] == ',';
+        if (ok && i + 1 >= avail) return Step::NeedMore;
+        ok = ok && p[i + 1] == '\'';
+        std::size_t nameEnd = i + 2;
+        while (ok && nameEnd < avail && p[nameEnd] != '\'') {
+            ok = p[nameEnd] != '\r' && p[nameEnd] != '\n';
+            ++nameEnd;
+        }
+        if (ok && nameEnd >= avail) return Step::NeedMore;
+        ok = ok && nameEnd > i + 2;
         if (ok) {
             const std::size_t start = nameEnd + 1;
-            if (avail < start + static_cast<std::size_t>(size) + 2) return Step::NeedMore;
+            if (avail < start + size + 2) return Step::NeedMore;
             c.op = Op::ImageStore;
             c.mnemonic = "IS";
-            c.fields = {{"size", true, size, {}}, {"name", false, 0, std::string(s.substr(i + 2, nameEnd - i - 2))}};
+            c.fields = {{"size", true, static_cast<long>(size), {}},
+                        {"name", false, 0, std::string(reinterpret_cast<const char*>(p) + i + 2, nameEnd - i - 2)}};
             c.payload.assign(p + start, p + start + size);
             used = start + size;
             if (p[used] == '\r' && p[used + 1] == '\n') {
@@ -404,7 +684,6 @@ StreamParser::Step StreamParser::labelItem(long long time)
         used = end + 2 - pos_;
     }
     c.raw.assign(p, p + used);
-    cur_.raw.insert(cur_.raw.end(), p, p + used);
     pos_ += used;
     scanFrom_ = pos_;
     const bool last = c.op == Op::Print;
@@ -415,37 +694,37 @@ StreamParser::Step StreamParser::labelItem(long long time)
 
 void StreamParser::addCommand(Command c)
 {
-    const int r = rank(c.op);
-    const bool setup = r < 20;
-    // Setup lines only in their order, each once; nothing but P1 after RWDy.
-    if (!c.flags && ((setup && r <= lastRank_) || (!setup && r < 40 && lastRank_ >= 30))) {
-        c.flags |= kOutOfOrder;
-        c.problem = std::string(c.mnemonic) + " out of label order";
+    if (statusInLabel_ > 0) {
+        // The label went on after the status request: it stood between two lines of one buffer.
+        // Its bytes stay in the label's bytes, so that the label read again is judged the same.
+        cur_.flags |= kInterleaved;
+        cur_.problems.push_back("status request before line " + std::to_string(cur_.commands.size() + 1));
+        for (; statusInLabel_ > 0; --statusInLabel_)
+            cur_.raw.insert(cur_.raw.end(), std::begin(kStatusRequest), std::end(kStatusRequest));
     }
-    if (!(c.flags & kOutOfOrder)) lastRank_ = std::max(lastRank_, r);
-    if (c.flags) {
-        char where[48];
-        std::snprintf(where, sizeof where, "line %zu: ", cur_.commands.size() + 1);
-        cur_.problems.push_back(where + c.problem);
-    }
-    cur_.flags |= c.flags;
+    cur_.raw.insert(cur_.raw.end(), c.raw.begin(), c.raw.end());
     cur_.commands.push_back(std::move(c));
 }
 
 void StreamParser::closeLabel(long long time)
 {
     cur_.complete = cur_.find(Op::Print) != nullptr;
-    for (Op op : kRequiredSetup) {
-        if (!cur_.find(op)) {
-            cur_.flags |= kMissing;
-            cur_.problems.push_back(std::string("missing ") + mnemonicOf(op));
-        }
-    }
+    if (looksLikeTestLabel(cur_))
+        judgeTestLabel(cur_);
+    else
+        judgeBuilt(cur_);
     cur_.endTime = time;
     labels_.push_back(std::move(cur_));
     cur_ = Label{};
     open_ = false;
+    statusInLabel_ = 0;
     events_.push_back({Event::LabelDone, time, labels_.size() - 1});
+}
+
+void StreamParser::closePartial(long long time)
+{
+    closeLabel(time);
+    labels_.back().problems.push_back("label without P1");
 }
 
 void StreamParser::finish()
@@ -459,14 +738,11 @@ void StreamParser::finish()
         Command c;
         c.raw.assign(buf_.begin() + static_cast<std::ptrdiff_t>(pos_), buf_.end());
         c.flags = kMalformed;
-        c.problem = "stream ends inside a command";
-        cur_.raw.insert(cur_.raw.end(), c.raw.begin(), c.raw.end());
+        c.problem = kStreamEnds;
         addCommand(std::move(c));
         pos_ = buf_.size();
     }
-    long long t = cur_.startTime;
-    closeLabel(t);
-    labels_.back().problems.push_back("label without P1");
+    closePartial(cur_.startTime);
 }
 
 std::size_t StreamParser::count(Event::Kind kind) const

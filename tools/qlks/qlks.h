@@ -40,8 +40,8 @@ enum class Op {
     RasterRle,      // LCR run-length compressed raster image, binary
     ImageStore,     // IS  stored image file, binary
     ImageRecall,    // IR
-    Box,            // BD
-    Circle,         // CD
+    Box,            // BD  (also DirectIO's free text: field "text")
+    Circle,         // CD  (also DirectIO's free text: field "text")
     Cut,            // CUTy
     Rewind,         // RWDy
     Print,          // P1  ends the label
@@ -54,6 +54,8 @@ enum Flag : unsigned {
     kMalformed = 2,  // a known command whose fields or payload do not fit its form
     kOutOfOrder = 4, // a line in a place the label order does not allow
     kMissing = 8,    // (label only) a required setup line is absent
+    kInterleaved = 16, // (label only) a status request stood between its lines, though a label
+                       // goes out as one buffer under the port lock
 };
 
 constexpr long kNoValue = std::numeric_limits<long>::min();
@@ -84,7 +86,8 @@ struct Label {
     std::vector<Command> commands; // in arrival order; P1 last when complete
     Bytes raw;
     bool complete = false;
-    unsigned flags = 0;            // every command's flags and kMissing
+    bool testLabel = false;        // read as CheckHealth's fixed test label, by that label's own rules
+    unsigned flags = 0;            // every command's flags, kMissing and kInterleaved
     std::vector<std::string> problems;
     long long startTime = 0, endTime = 0;
 
@@ -94,15 +97,21 @@ struct Label {
 
 // What the stream holds besides labels, in arrival order.
 struct Event {
-    enum Kind { KeepAlive, Init, StatusRequest, LabelDone } kind;
+    enum Kind { KeepAlive, Init, StatusRequest, LabelDone, LineFeed } kind;
     long long time = 0;   // the time given with the bytes that completed it
     std::size_t label = 0; // LabelDone: index into labels()
 };
 
-// Splits a byte stream into labels and the single-byte items between them: 0x00 keep-alive,
-// 0x40 initialisation and the status request "^cu\r\n" (taken at any line start, since a status
-// query may fall between the chunks of a label). Feed bytes in any split; items complete as
-// their last byte arrives.
+// Splits a byte stream into labels and the items between them: 0x00 keep-alive, 0x40
+// initialisation, 0x0A the line feed sent before a retried job, and the status request
+// "^cu\r\n". The status request is taken and answered at any line start. Inside a label it flags
+// the label, and stays in the label's bytes, when a line of the label follows it (a label is
+// written as one buffer under the port lock, so nothing comes between its lines); it does not
+// when the label was cut short and only the status check of the failed write followed. A line
+// feed where a line of an open label should start ends that label as cut short. Feed bytes in
+// any split; items complete as their last byte arrives. A label is judged when it ends: by the
+// builder's rules, or, when it carries CheckHealth's test frame and no ST line, by the test
+// label's own rules.
 class StreamParser {
 public:
     void feed(const std::uint8_t* data, std::size_t n, long long time = 0);
@@ -123,19 +132,20 @@ private:
     Step step(long long time);
     Step labelItem(long long time);
     void closeLabel(long long time);
+    void closePartial(long long time);
     void addCommand(Command c);
 
     Bytes buf_;            // received bytes not yet consumed start at pos_
     std::size_t pos_ = 0;
     std::size_t scanFrom_ = 0; // where the search for a line end resumes
     bool open_ = false;
+    std::size_t statusInLabel_ = 0; // status requests after the last line of the open label
     Label cur_;
-    int lastRank_ = 0;
     std::vector<Label> labels_;
     std::vector<Event> events_;
 };
 
-// Parses one text line (without its line end) into a command; never throws.
+// Parses one text line (without its line end) into a command by the builder's forms; never throws.
 Command parseLine(std::string_view line);
 
 // Parses a whole label's bytes (as fetched from the simulator).

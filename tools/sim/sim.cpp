@@ -239,6 +239,7 @@ bool Simulator::counter(const Endpoint& ep, const std::string& name, long& v) co
     else if (name == "keepalive") v = static_cast<long>(ep.parser.count(qlks::Event::KeepAlive));
     else if (name == "status") v = static_cast<long>(ep.parser.count(qlks::Event::StatusRequest));
     else if (name == "init") v = static_cast<long>(ep.parser.count(qlks::Event::Init));
+    else if (name == "linefeed") v = static_cast<long>(ep.parser.count(qlks::Event::LineFeed));
     else if (name == "connections") v = ep.connections;
     else if (name == "closes") v = ep.closes;
     else if (name == "open") v = static_cast<long>(ep.kind == Endpoint::Kind::Tcp ? ep.conns.size() : 0);
@@ -250,8 +251,8 @@ bool Simulator::counter(const Endpoint& ep, const std::string& name, long& v) co
 std::string Simulator::counts(const Endpoint& ep) const
 {
     std::string s = "OK";
-    for (const char* n : {"bytes", "labels", "partial", "flagged", "keepalive", "status", "init", "connections",
-                          "closes", "open", "pending"}) {
+    for (const char* n : {"bytes", "labels", "partial", "flagged", "keepalive", "status", "init", "linefeed",
+                          "connections", "closes", "open", "pending"}) {
         long v = 0;
         counter(ep, n, v);
         s += std::string(" ") + n + "=" + std::to_string(v);
@@ -422,7 +423,7 @@ std::string Simulator::command(Control& c, const std::string& line)
     if (cmd == "EVENTS") {
         std::string s = "OK";
         for (const qlks::Event& e : ep->parser.events()) {
-            static const char* const kinds[] = {"k", "i", "s", "l"};
+            static const char* const kinds[] = {"k", "i", "s", "l", "f"};
             s += std::string(" ") + kinds[e.kind] + (e.kind == qlks::Event::LabelDone ? std::to_string(e.label) : "") + "@" +
                  std::to_string(e.time);
         }

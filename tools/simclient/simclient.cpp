@@ -208,7 +208,7 @@ bool SimClient::counts(int ep, Counts& out)
         const long v = std::atol(kv.c_str() + eq + 1);
         long* field = k == "bytes" ? &out.bytes : k == "labels" ? &out.labels : k == "partial" ? &out.partial
                     : k == "flagged" ? &out.flagged : k == "keepalive" ? &out.keepalive : k == "status" ? &out.status
-                    : k == "init" ? &out.init : k == "connections" ? &out.connections : k == "closes" ? &out.closes
+                    : k == "init" ? &out.init : k == "linefeed" ? &out.linefeed : k == "connections" ? &out.connections : k == "closes" ? &out.closes
                     : k == "open" ? &out.open : k == "pending" ? &out.pending : nullptr;
         if (field) *field = v;
     }

@@ -12,12 +12,12 @@
 namespace vesksim {
 
 struct Counts {
-    long bytes = 0, labels = 0, partial = 0, flagged = 0, keepalive = 0, status = 0, init = 0;
+    long bytes = 0, labels = 0, partial = 0, flagged = 0, keepalive = 0, status = 0, init = 0, linefeed = 0;
     long connections = 0, closes = 0, open = 0, pending = 0;
 };
 
 // What arrived besides label lines, in order: 'k' keep-alive, 'i' init byte, 's' status request,
-// 'l' a label ended (label = its index).
+// 'f' the line feed before a retried job, 'l' a label ended (label = its index).
 struct SimEvent {
     char kind = 0;
     long long timeUs = 0; // since the endpoint was made

@@ -566,7 +566,8 @@ int CLabelCommand::AddCut()
 {
     if (m_operationMode != "C")
         return 0;
-    if (m_cutterPeriod == 0 || m_cutterPeriod == 1)
+    // A period of 1 or less (none, or a value that makes no sense) cuts every label.
+    if (m_cutterPeriod <= 1)
         Append("CUTy\r\n");
     else
         Append(Fmt("CUTy,%d\r\n", m_cutterPeriod));

@@ -201,7 +201,9 @@ TEST(LabelBuilder, AttributesRotationBoxesCirclesCutsAndCustomCommands)
     EXPECT_EQ(106, c.AddCustomCommand(2, "arg"));
     EXPECT_EQ(106, c.AddCustomCommand(0, "a'b"));
     EXPECT_EQ(106, c.AddCustomCommand(0, "a\nP1"));
-    EXPECT_EQ("BD10,20,110,220,O\r\nBD10,20,110,220,S,3\r\nCD10,20,50,2\r\nCUTy\r\nCUTy,5\r\nFX,'arg'\r\nFX\r\n",
+    c.SetOperationMode("C", -3);
+    c.AddCut();
+    EXPECT_EQ("BD10,20,110,220,O\r\nBD10,20,110,220,S,3\r\nCD10,20,50,2\r\nCUTy\r\nCUTy,5\r\nFX,'arg'\r\nFX\r\nCUTy\r\n",
               BodyText(c));
 }
 

@@ -186,7 +186,7 @@ public:
     HRESULT ExternalQueryInterface(REFIID iid, void** ppv);
 
     // Finds a table entry by name (no regard to case) or dispatch id; NULL when none.
-    const FX_DISPMAP_ENTRY* FindDispEntry(const wchar_t* name) const;
+    virtual const FX_DISPMAP_ENTRY* FindDispEntry(const wchar_t* name) const;
     const FX_DISPMAP_ENTRY* FindDispEntry(DISPID id) const;
 
     // IDispatch::Invoke on this object's table.

@@ -57,6 +57,12 @@ std::string ReadWholeFile(const std::string& path);
 std::string TestBinDir();
 // "Z:\..." for a path of the build tree as CMake names it.
 std::string WinPath(const std::string& unixPath);
+// An export of a loaded library as the function type it has (NULL when missing).
+template <class F>
+F Proc(HMODULE module, const char* name)
+{
+    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
 // Polls pred every 10 ms until it holds or timeoutMs passes; returns pred's last value.
 template <class P>
 bool WaitFor(P pred, DWORD timeoutMs = 10000)

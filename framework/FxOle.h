@@ -28,6 +28,8 @@ BOOL AfxOleCanExitApp();
 CString FxBstrToString(BSTR b);
 BSTR FxStringToBstr(const char* s);   // never NULL unless out of memory
 CString FxGuidText(REFGUID g);         // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper case
+// The dispatch id of one 8-bit name (converted with codePage), asked as automation clients do.
+HRESULT FxGetDispID(IDispatch* disp, const char* name, UINT codePage, LCID lcid, DISPID* id);
 
 // ---- Dispatch table.
 // Kinds of the parameters and results of a dispatch method. By-value kinds are converted from
@@ -225,12 +227,13 @@ public:
 
     // Makes the module's factories known to the framework (DllGetClassObject answers only then).
     static BOOL RegisterAll();
-    // Writes (or removes) every factory's ProgID and CLSID keys under HKEY_CLASSES_ROOT; S_OK or
-    // SELFREG_E_CLASS when a registry write or deletion failed.
-    static HRESULT UpdateRegistryAll(BOOL bRegister);
+    // Writes (or removes) every factory's ProgID and CLSID keys under HKEY_CLASSES_ROOT, with the
+    // threading model (when given) on InprocServer32; S_OK or SELFREG_E_CLASS when a registry
+    // write or deletion failed.
+    static HRESULT UpdateRegistryAll(BOOL bRegister, LPCSTR threadingModel = nullptr);
     static HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** ppv);
 
-    HRESULT UpdateRegistry(BOOL bRegister);
+    HRESULT UpdateRegistry(BOOL bRegister, LPCSTR threadingModel = nullptr);
     REFCLSID GetClassID() const { return m_clsid; }
     LPCSTR GetProgID() const { return m_progId; }
     const CRuntimeClass* GetRuntimeClass() const { return m_runtimeClass; }

@@ -82,16 +82,9 @@ BOOL CControlObject::BindCallbacks()
     static const char* const kNames[kCallbacks] = {"SODirectIO", "SOError", "SOOutputComplete", "SOStatusUpdate"};
     if (!m_disp)
         return FALSE;
-    for (int i = 0; i < kCallbacks; ++i) {
-        wchar_t wide[64];
-        if (!MultiByteToWideChar(CP_THREAD_ACP, 0, kNames[i], -1, wide, 64))
+    for (int i = 0; i < kCallbacks; ++i)
+        if (FAILED(FxGetDispID(m_disp, kNames[i], CP_THREAD_ACP, LOCALE_SYSTEM_DEFAULT, &m_ids[i])))
             return FALSE;
-        LPOLESTR name = wide;
-        DISPID id = DISPID_UNKNOWN;
-        if (FAILED(m_disp->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_SYSTEM_DEFAULT, &id)))
-            return FALSE;
-        m_ids[i] = id;
-    }
     return TRUE;
 }
 

@@ -226,12 +226,8 @@ private:
     }
     DISPID Lookup(const char* name)
     {
-        wchar_t wide[64];
-        MultiByteToWideChar(CP_ACP, 0, name, -1, wide, 64);
-        LPOLESTR p = wide;
         DISPID id = DISPID_UNKNOWN;
-        if (FAILED(m_so->GetIDsOfNames(IID_NULL, &p, 1, LOCALE_SYSTEM_DEFAULT, &id)))
-            id = DISPID_UNKNOWN;
+        FxGetDispID(m_so, name, CP_ACP, LOCALE_SYSTEM_DEFAULT, &id);
         char text[96];
         if (id == DISPID_UNKNOWN)
             std::snprintf(text, sizeof text, "%s=?", name);
@@ -440,13 +436,6 @@ HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* ppv)
     return COleObjectFactory::GetClassObject(clsid, iid, ppv);
 }
 HRESULT WINAPI DllCanUnloadNow() { return AfxOleCanExitApp() ? S_OK : S_FALSE; }
-HRESULT WINAPI DllRegisterServer()
-{
-    HRESULT hr = COleObjectFactory::UpdateRegistryAll(TRUE);
-    CString key = "CLSID\\" + FxGuidText(CLSID_TestControlObject) + "\\InprocServer32";
-    if (!FxRegSetString(HKEY_CLASSES_ROOT, key, "ThreadingModel", "Apartment"))
-        hr = SELFREG_E_CLASS;
-    return hr;
-}
+HRESULT WINAPI DllRegisterServer() { return COleObjectFactory::UpdateRegistryAll(TRUE, "Apartment"); }
 HRESULT WINAPI DllUnregisterServer() { return COleObjectFactory::UpdateRegistryAll(FALSE); }
 }

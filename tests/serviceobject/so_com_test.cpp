@@ -4,6 +4,7 @@
 #include "SoTestKit.h"
 
 #include <gtest/gtest.h>
+#include <olectl.h>
 
 #include <algorithm>
 #include <string>
@@ -49,6 +50,41 @@ TEST(Registration, Regsvr32RegistersAndUnregistersIn32BitView)
     IDispatch* so = w.NewServiceObject();
     ASSERT_NE(nullptr, so);
     so->Release();
+}
+
+TEST(Registration, FailedRegistryWritesAreReported)
+{
+    HMODULE m = LoadLibraryA(CorvanePath().c_str());
+    ASSERT_NE(nullptr, m);
+    auto reg = Proc<HRESULT(WINAPI*)()>(m, "DllRegisterServer");
+    auto unreg = Proc<HRESULT(WINAPI*)()>(m, "DllUnregisterServer");
+    char name[96];
+    snprintf(name, sizeof name, "Software\\VeskTests\\classes-%lu", GetCurrentProcessId());
+    std::string volatileName = std::string(name) + "-volatile";
+    HKEY scratch = nullptr, volatileKey = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &scratch, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, volatileName.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+                                             KEY_ALL_ACCESS, nullptr, &volatileKey, nullptr));
+
+    // This process's HKEY_CLASSES_ROOT is a volatile key, under which no lasting key can be
+    // made: every write fails.
+    ASSERT_EQ(ERROR_SUCCESS, RegOverridePredefKey(HKEY_CLASSES_ROOT, volatileKey));
+    EXPECT_EQ(SELFREG_E_CLASS, reg());
+    // A writable one: registered there, and removed again.
+    ASSERT_EQ(ERROR_SUCCESS, RegOverridePredefKey(HKEY_CLASSES_ROOT, scratch));
+    EXPECT_EQ(S_OK, reg());
+    EXPECT_EQ("Apartment", ReadClassesString(std::string("CLSID\\") + SO_CLSID_TEXT + "\\InprocServer32", "ThreadingModel"));
+    EXPECT_EQ(S_OK, unreg());
+    EXPECT_FALSE(ClassesKeyExists(SO_PROGID));
+    RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+
+    RegCloseKey(volatileKey);
+    RegCloseKey(scratch);
+    RegDeleteTreeA(HKEY_CURRENT_USER, name);
+    RegDeleteKeyA(HKEY_CURRENT_USER, name);
+    RegDeleteKeyA(HKEY_CURRENT_USER, volatileName.c_str());
+    FreeLibrary(m);
+    EXPECT_EQ(SO_PROGID, ReadClassesString(SO_PROGID));  // the prefix's registration untouched
 }
 
 // ---- The Control Object's view

@@ -70,6 +70,8 @@ HRESULT FxGetDispID(IDispatch* disp, const char* name, UINT codePage, LCID lcid,
 
 // ---- Command target
 
+IMPLEMENT_DYNAMIC(CCmdTarget, CObject)
+
 CCmdTarget::CCmdTarget() { m_xDispatch.owner = this; }
 
 CCmdTarget::~CCmdTarget() {}

@@ -169,6 +169,7 @@ private:
 // arguments to the table's kinds and calls the method on the caller's thread.
 class CCmdTarget : public CObject
 {
+    DECLARE_DYNAMIC(CCmdTarget)
 public:
     CCmdTarget();
     ~CCmdTarget() override;

@@ -10,7 +10,7 @@ const CLSID CLSID_LABELPrinter = {0x234f0fbe, 0x04b3, 0x44a5, {0xbd, 0x34, 0x75,
 // {321E7BF5-26A8-4B6B-A60D-802E3240AC12}
 const IID IID_DLABELPrinter = {0x321e7bf5, 0x26a8, 0x4b6b, {0xa6, 0x0d, 0x80, 0x2e, 0x32, 0x40, 0xac, 0x12}};
 
-IMPLEMENT_DYNAMIC(CLABELPrinter, CObject)
+IMPLEMENT_DYNAMIC(CLABELPrinter, CCmdTarget)
 
 namespace {
 const char kDeviceKey[] = "Software\\OLEforRetail\\ServiceOPOS\\POSPrinter\\";

@@ -223,6 +223,25 @@ TEST(ServiceObject, ClaimAndReleaseRunTheSameOperationsAsTheirLongNames)
     }
 }
 
+TEST(ServiceObject, RunTimeClassAndInterfaces)
+{
+    CLABELPrinter* so = new CLABELPrinter;
+    so->ExternalAddRef();
+    EXPECT_STREQ("CLABELPrinter", so->GetRuntimeClass()->m_lpszClassName);
+    EXPECT_TRUE(so->IsKindOf(RUNTIME_CLASS(CCmdTarget)));
+    const IID* iids[] = {&IID_IUnknown, &IID_IDispatch, &IID_DLABELPrinter};
+    for (const IID* iid : iids) {
+        void* p = nullptr;
+        ASSERT_EQ(S_OK, so->ExternalQueryInterface(*iid, &p));
+        EXPECT_EQ(static_cast<void*>(so->GetIDispatch(FALSE)), p);
+        so->ExternalRelease();
+    }
+    void* none = reinterpret_cast<void*>(1);
+    EXPECT_EQ(E_NOINTERFACE, so->ExternalQueryInterface(IID_IClassFactory, &none));
+    EXPECT_EQ(nullptr, none);
+    so->ExternalRelease();
+}
+
 TEST(ServiceObject, ObjectsHoldTheLibraryLock)
 {
     LONG before = AfxOleGetLockCount();

@@ -503,7 +503,8 @@ TEST(ControlObject, CallbacksAreRecordedWithTheirThreadAndAnswered)
     ASSERT_EQ(S_OK, InvokeArgs(d, NameToId(d, L"SOStatusUpdate"), {I4(24)}, nullptr));
     ASSERT_EQ(1, co->EventCount());
 
-    // From another thread: recorded with that thread, so a test sees where a call came from.
+    // From another thread: held until this thread pumps, then fired here; recorded with the
+    // thread it came on.
     long answered = 0;
     HRESULT workerHr = E_FAIL;
     DWORD workerId = 0;
@@ -517,8 +518,8 @@ TEST(ControlObject, CallbacksAreRecordedWithTheirThreadAndAnswered)
         workerHr = InvokeArgs(d, NameToId(d, L"SOError"), {I4(111), I4(201), I4(1), r}, nullptr);
         answered = response;
     });
-    worker.join();
     EXPECT_TRUE(co->WaitForEvents(2, 60000));
+    worker.join();
     EXPECT_EQ(S_OK, workerHr);
     EXPECT_EQ(12, answered);  // the scripted response came back by reference
 
@@ -532,7 +533,9 @@ TEST(ControlObject, CallbacksAreRecordedWithTheirThreadAndAnswered)
     EXPECT_EQ(1, e[1].args[2]);
     EXPECT_EQ(11, e[1].args[3]);
     EXPECT_EQ(GetCurrentThreadId(), e[0].threadId);
+    EXPECT_EQ(GetCurrentThreadId(), e[0].firedOn);
     EXPECT_EQ(workerId, e[1].threadId);
+    EXPECT_EQ(GetCurrentThreadId(), e[1].firedOn);
     d->Release();
 }
 

@@ -51,6 +51,8 @@ private:
     std::string m_path;
 };
 
+// The lines of a text whose lines end in "\r\n" (the last one may lack it).
+std::vector<std::string> SplitLines(const std::string& text);
 // Reads a whole file; empty when it cannot be read.
 std::string ReadWholeFile(const std::string& path);
 // Directory of this test program (where the build puts the DLLs it tests).

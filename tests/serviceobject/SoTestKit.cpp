@@ -125,17 +125,9 @@ std::vector<std::string> CSoWorld::LogLines(const char* device) const
     for (const std::string& name : folder.List("Log")) {
         if (name.compare(0, prefix.size(), prefix) != 0)
             continue;
-        std::string text = folder.Read("Log\\" + name);
-        size_t at = 0;
-        while (at < text.size()) {
-            size_t end = text.find("\r\n", at);
-            if (end == std::string::npos)
-                end = text.size();
-            std::string l = text.substr(at, end - at);
-            // "- (hh:mm:ss.mmm) " is 17 characters
+        // "- (hh:mm:ss.mmm) " is 17 characters
+        for (const std::string& l : SplitLines(folder.Read("Log\\" + name)))
             lines.push_back(l.size() >= 17 ? l.substr(17) : l);
-            at = end + 2;
-        }
     }
     return lines;
 }
@@ -161,24 +153,6 @@ HRESULT InvokeArgs(IDispatch* d, DISPID id, std::vector<VARIANT> args, VARIANT* 
                            &argErr);
     VariantClear(&local);
     return hr;
-}
-
-VARIANT I4(long v)
-{
-    VARIANT x;
-    VariantInit(&x);
-    x.vt = VT_I4;
-    x.lVal = v;
-    return x;
-}
-
-VARIANT Str(const wchar_t* s)
-{
-    VARIANT x;
-    VariantInit(&x);
-    x.vt = VT_BSTR;
-    x.bstrVal = SysAllocString(s);
-    return x;
 }
 
 bool Contains(const std::vector<std::string>& lines, const std::string& text)

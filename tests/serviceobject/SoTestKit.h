@@ -4,6 +4,7 @@
 
 #include "TestControlObject.h"
 #include "TestEnv.h"
+#include "Variants.h"
 
 #include <string>
 #include <vector>
@@ -46,6 +47,4 @@ private:
 // Plain dispatch calls of a Service Object for the tests that go around the Control Object.
 DISPID NameToId(IDispatch* d, const wchar_t* name, HRESULT* hr = nullptr);
 HRESULT InvokeArgs(IDispatch* d, DISPID id, std::vector<VARIANT> argsInOrder, VARIANT* result);
-VARIANT I4(long v);
-VARIANT Str(const wchar_t* s);  // the caller's to clear
 bool Contains(const std::vector<std::string>& lines, const std::string& text);

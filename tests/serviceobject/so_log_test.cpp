@@ -25,22 +25,6 @@ void SetClock(int month, int day, int hour, int minute, int second, int milli)
     g_fixed.wMilliseconds = WORD(milli);
 }
 
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> out;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find("\r\n", at);
-        if (end == std::string::npos) {
-            out.push_back(text.substr(at));
-            break;
-        }
-        out.push_back(text.substr(at, end - at));
-        at = end + 2;
-    }
-    return out;
-}
-
 // Sets a file's last access (and write) time to days ago.
 bool BackDate(const std::string& path, int days)
 {
@@ -186,7 +170,7 @@ TEST(TraceLog, LinesFromSeveralThreadsStayWhole)
         });
     for (auto& th : threads)
         th.join();
-    std::vector<std::string> lines = Lines(dir.Read("Log\\LP1_Mon_060708.log"));
+    std::vector<std::string> lines = SplitLines(dir.Read("Log\\LP1_Mon_060708.log"));
     ASSERT_EQ(size_t(kThreads * kLines), lines.size());
     std::vector<int> next(kThreads, 0);
     for (const std::string& l : lines) {

@@ -3,6 +3,7 @@
 #include "LABELPrinter.h"
 #include "FxOle.h"
 #include "TestEnv.h"
+#include "Variants.h"
 
 #include <gtest/gtest.h>
 
@@ -168,24 +169,6 @@ HRESULT Call(CLABELPrinter& so, DISPID id, std::vector<VARIANT> argsInOrder, lon
     return hr;
 }
 
-VARIANT Bool(bool b)
-{
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BOOL;
-    v.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
-    return v;
-}
-
-VARIANT Long(long l)
-{
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = l;
-    return v;
-}
-
 TEST(ServiceObject, COFreezeEventsAsBoolReachesTheObject)
 {
     CLABELPrinter* so = new CLABELPrinter;
@@ -209,10 +192,10 @@ TEST(ServiceObject, ClaimAndReleaseRunTheSameOperationsAsTheirLongNames)
         CLABELPrinter* so = new CLABELPrinter;
         so->ExternalAddRef();
         long r = -1;
-        ASSERT_EQ(S_OK, Call(*so, p.claim, {Long(100)}, &r));
+        ASSERT_EQ(S_OK, Call(*so, p.claim, {I4(100)}, &r));
         EXPECT_EQ(106, r);  // no port connection
         so->m_Claimed = TRUE;
-        ASSERT_EQ(S_OK, Call(*so, p.claim, {Long(100)}, &r));
+        ASSERT_EQ(S_OK, Call(*so, p.claim, {I4(100)}, &r));
         EXPECT_EQ(0, r);  // claimed already
         ASSERT_EQ(S_OK, Call(*so, p.release, {}, &r));
         EXPECT_EQ(0, r);

@@ -53,7 +53,24 @@ CString FxGuidText(REFGUID g)
     return s;
 }
 
+HRESULT FxGetDispID(IDispatch* disp, const char* name, UINT codePage, LCID lcid, DISPID* id)
+{
+    *id = DISPID_UNKNOWN;
+    if (!disp || !name)
+        return E_POINTER;
+    wchar_t wide[128];
+    if (!MultiByteToWideChar(codePage, 0, name, -1, wide, 128))
+        return E_INVALIDARG;
+    LPOLESTR p = wide;
+    HRESULT hr = disp->GetIDsOfNames(IID_NULL, &p, 1, lcid, id);
+    if (FAILED(hr))
+        *id = DISPID_UNKNOWN;
+    return hr;
+}
+
 // ---- Command target
+
+IMPLEMENT_DYNAMIC(CCmdTarget, CObject)
 
 CCmdTarget::CCmdTarget() { m_xDispatch.owner = this; }
 
@@ -312,16 +329,16 @@ BOOL COleObjectFactory::RegisterAll()
     return TRUE;
 }
 
-HRESULT COleObjectFactory::UpdateRegistryAll(BOOL bRegister)
+HRESULT COleObjectFactory::UpdateRegistryAll(BOOL bRegister, LPCSTR threadingModel)
 {
     HRESULT result = S_OK;
     for (COleObjectFactory* f = g_factories; f; f = f->m_next)
-        if (FAILED(f->UpdateRegistry(bRegister)))
+        if (FAILED(f->UpdateRegistry(bRegister, threadingModel)))
             result = SELFREG_E_CLASS;
     return result;
 }
 
-HRESULT COleObjectFactory::UpdateRegistry(BOOL bRegister)
+HRESULT COleObjectFactory::UpdateRegistry(BOOL bRegister, LPCSTR threadingModel)
 {
     CString clsidText = FxGuidText(m_clsid);
     CString clsidKey = "CLSID\\" + clsidText;
@@ -344,6 +361,8 @@ HRESULT COleObjectFactory::UpdateRegistry(BOOL bRegister)
         ok = FxRegSetString(HKEY_CLASSES_ROOT, clsidKey + "\\ProgID", nullptr, m_progId) && ok;
     }
     ok = FxRegSetString(HKEY_CLASSES_ROOT, clsidKey + "\\InprocServer32", nullptr, path) && ok;
+    if (threadingModel)
+        ok = FxRegSetString(HKEY_CLASSES_ROOT, clsidKey + "\\InprocServer32", "ThreadingModel", threadingModel) && ok;
     return ok ? S_OK : SELFREG_E_CLASS;
 }
 

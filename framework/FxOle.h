@@ -28,6 +28,8 @@ BOOL AfxOleCanExitApp();
 CString FxBstrToString(BSTR b);
 BSTR FxStringToBstr(const char* s);   // never NULL unless out of memory
 CString FxGuidText(REFGUID g);         // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper case
+// The dispatch id of one 8-bit name (converted with codePage), asked as automation clients do.
+HRESULT FxGetDispID(IDispatch* disp, const char* name, UINT codePage, LCID lcid, DISPID* id);
 
 // ---- Dispatch table.
 // Kinds of the parameters and results of a dispatch method. By-value kinds are converted from
@@ -167,6 +169,7 @@ private:
 // arguments to the table's kinds and calls the method on the caller's thread.
 class CCmdTarget : public CObject
 {
+    DECLARE_DYNAMIC(CCmdTarget)
 public:
     CCmdTarget();
     ~CCmdTarget() override;
@@ -186,7 +189,7 @@ public:
     HRESULT ExternalQueryInterface(REFIID iid, void** ppv);
 
     // Finds a table entry by name (no regard to case) or dispatch id; NULL when none.
-    const FX_DISPMAP_ENTRY* FindDispEntry(const wchar_t* name) const;
+    virtual const FX_DISPMAP_ENTRY* FindDispEntry(const wchar_t* name) const;
     const FX_DISPMAP_ENTRY* FindDispEntry(DISPID id) const;
 
     // IDispatch::Invoke on this object's table.
@@ -225,12 +228,13 @@ public:
 
     // Makes the module's factories known to the framework (DllGetClassObject answers only then).
     static BOOL RegisterAll();
-    // Writes (or removes) every factory's ProgID and CLSID keys under HKEY_CLASSES_ROOT; S_OK or
-    // SELFREG_E_CLASS when a registry write or deletion failed.
-    static HRESULT UpdateRegistryAll(BOOL bRegister);
+    // Writes (or removes) every factory's ProgID and CLSID keys under HKEY_CLASSES_ROOT, with the
+    // threading model (when given) on InprocServer32; S_OK or SELFREG_E_CLASS when a registry
+    // write or deletion failed.
+    static HRESULT UpdateRegistryAll(BOOL bRegister, LPCSTR threadingModel = nullptr);
     static HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** ppv);
 
-    HRESULT UpdateRegistry(BOOL bRegister);
+    HRESULT UpdateRegistry(BOOL bRegister, LPCSTR threadingModel = nullptr);
     REFCLSID GetClassID() const { return m_clsid; }
     LPCSTR GetProgID() const { return m_progId; }
     const CRuntimeClass* GetRuntimeClass() const { return m_runtimeClass; }

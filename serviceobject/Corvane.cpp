@@ -31,14 +31,8 @@ HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* ppv)
 
 HRESULT WINAPI DllCanUnloadNow() { return AfxOleCanExitApp() ? S_OK : S_FALSE; }
 
-HRESULT WINAPI DllRegisterServer()
-{
-    HRESULT hr = COleObjectFactory::UpdateRegistryAll(TRUE);
-    CString key = "CLSID\\" + FxGuidText(CLSID_LABELPrinter) + "\\InprocServer32";
-    if (!FxRegSetString(HKEY_CLASSES_ROOT, key, "ThreadingModel", "Apartment"))
-        hr = SELFREG_E_CLASS;
-    return hr;
-}
+// A failed registry write is reported, so an installer sees it.
+HRESULT WINAPI DllRegisterServer() { return COleObjectFactory::UpdateRegistryAll(TRUE, "Apartment"); }
 
 HRESULT WINAPI DllUnregisterServer() { return COleObjectFactory::UpdateRegistryAll(FALSE); }
 

@@ -1,46 +1,16 @@
 #include "KVTLogFormat.h"
+#include "PortLog.h"
 
 #include <cstdio>
 #include <cstring>
 
+// The port libraries' log understands the same formats.
 CString KvtFormatText(const char* format, va_list args)
 {
-    CString out;
     if (!format)
-        return out;
-    char num[64];
-    for (const char* p = format; *p; ++p) {
-        if (*p != '%') {
-            out += *p;
-            continue;
-        }
-        char c = p[1];
-        if (c == 0)
-            break;  // a lone "%" ends the text
-        ++p;
-        switch (c) {
-        case 'd':
-            std::snprintf(num, sizeof num, "%d", va_arg(args, int));
-            out += num;
-            break;
-        case 'x':
-            std::snprintf(num, sizeof num, "%x", va_arg(args, unsigned int));
-            out += num;
-            break;
-        case 's': {
-            const char* s = va_arg(args, const char*);
-            out += s ? s : "(null)";
-            break;
-        }
-        case 'f':
-            std::snprintf(num, sizeof num, "%.10g", va_arg(args, double));
-            out += num;
-            break;
-        default:
-            break;  // unknown: both characters dropped, no argument used
-        }
-    }
-    return out;
+        return CString();
+    std::string text = PortLogFormatV(format, args);
+    return CString(text.data(), int(text.size()));
 }
 
 CString KvtFormatTextF(const char* format, ...)

@@ -30,10 +30,11 @@ CKVTLoger* GetLoger()
     return l;
 }
 
-CKVTLoger::CKVTLoger() {}
+CKVTLoger::CKVTLoger() { InitializeCriticalSection(&m_writeLock); }
 
 CKVTLoger::~CKVTLoger()
 {
+    DeleteCriticalSection(&m_writeLock);
     EnterCriticalSection(&g_logerLock);
     if (g_loger == this)
         g_loger = nullptr;
@@ -114,9 +115,13 @@ void CKVTLoger::WriteLogV(int level, const char* device, const char* format, va_
         return;
     // One reading of the clock names the file and stamps the line, so both agree at an hour's turn.
     SYSTEMTIME now = Now();
+    // Appends of several threads of this process go one at a time: Wine's append-only handles
+    // let simultaneous appends overwrite each other.
+    EnterCriticalSection(&m_writeLock);
     HANDLE h = OpenHourFile(device, now);
     if (h == INVALID_HANDLE_VALUE) {
         WriteFatalLog(device, now);
+        LeaveCriticalSection(&m_writeLock);
         return;
     }
     CString text = KvtFormatText(format, args);
@@ -124,6 +129,7 @@ void CKVTLoger::WriteLogV(int level, const char* device, const char* format, va_
     DWORD w = 0;
     WriteFile(h, line.GetString(), DWORD(line.GetLength()), &w, nullptr);
     CloseHandle(h);
+    LeaveCriticalSection(&m_writeLock);
 }
 
 BOOL CKVTLoger::IsDotEntry(const char* name)

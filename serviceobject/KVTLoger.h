@@ -46,6 +46,7 @@ private:
     volatile LONG m_users = 0;
     int m_retentionDays = 14;
     ClockFn m_clock = nullptr;
+    CRITICAL_SECTION m_writeLock;
 };
 
 // The process-wide trace writer, made on first use.

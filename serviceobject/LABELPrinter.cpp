@@ -10,7 +10,7 @@ const CLSID CLSID_LABELPrinter = {0x234f0fbe, 0x04b3, 0x44a5, {0xbd, 0x34, 0x75,
 // {321E7BF5-26A8-4B6B-A60D-802E3240AC12}
 const IID IID_DLABELPrinter = {0x321e7bf5, 0x26a8, 0x4b6b, {0xa6, 0x0d, 0x80, 0x2e, 0x32, 0x40, 0xac, 0x12}};
 
-IMPLEMENT_DYNAMIC(CLABELPrinter, CObject)
+IMPLEMENT_DYNAMIC(CLABELPrinter, CCmdTarget)
 
 namespace {
 const char kDeviceKey[] = "Software\\OLEforRetail\\ServiceOPOS\\POSPrinter\\";
@@ -82,16 +82,9 @@ BOOL CControlObject::BindCallbacks()
     static const char* const kNames[kCallbacks] = {"SODirectIO", "SOError", "SOOutputComplete", "SOStatusUpdate"};
     if (!m_disp)
         return FALSE;
-    for (int i = 0; i < kCallbacks; ++i) {
-        wchar_t wide[64];
-        if (!MultiByteToWideChar(CP_THREAD_ACP, 0, kNames[i], -1, wide, 64))
+    for (int i = 0; i < kCallbacks; ++i)
+        if (FAILED(FxGetDispID(m_disp, kNames[i], CP_THREAD_ACP, LOCALE_SYSTEM_DEFAULT, &m_ids[i])))
             return FALSE;
-        LPOLESTR name = wide;
-        DISPID id = DISPID_UNKNOWN;
-        if (FAILED(m_disp->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_SYSTEM_DEFAULT, &id)))
-            return FALSE;
-        m_ids[i] = id;
-    }
     return TRUE;
 }
 

@@ -51,12 +51,20 @@ private:
     std::string m_path;
 };
 
+// The lines of a text whose lines end in "\r\n" (the last one may lack it).
+std::vector<std::string> SplitLines(const std::string& text);
 // Reads a whole file; empty when it cannot be read.
 std::string ReadWholeFile(const std::string& path);
 // Directory of this test program (where the build puts the DLLs it tests).
 std::string TestBinDir();
 // "Z:\..." for a path of the build tree as CMake names it.
 std::string WinPath(const std::string& unixPath);
+// An export of a loaded library as the function type it has (NULL when missing).
+template <class F>
+F Proc(HMODULE module, const char* name)
+{
+    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
 // Polls pred every 10 ms until it holds or timeoutMs passes; returns pred's last value.
 template <class P>
 bool WaitFor(P pred, DWORD timeoutMs = 10000)

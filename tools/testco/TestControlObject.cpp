@@ -100,11 +100,14 @@ public:
     CTestControlObject()
     {
         InitializeCriticalSection(&m_lock);
+        m_window = CreateCallWindow();
         AfxOleLockApp();
     }
     ~CTestControlObject() override
     {
         ReleaseService();
+        if (m_window)
+            DestroyWindow(m_window);
         DeleteCriticalSection(&m_lock);
         AfxOleUnlockApp();
     }
@@ -192,15 +195,13 @@ public:
     long AppCheckHealth(long level) { return CallI4("CheckHealth", level); }
 
     // The callbacks the Service Object makes.
-    void SODirectIO(long eventNumber, long* data, BSTR* string) { Record("SODirectIO", eventNumber, data ? *data : 0, 0, 0); }
+    void SODirectIO(long eventNumber, long* data, BSTR* string) { Fire("SODirectIO", eventNumber, data ? *data : 0, 0, 0, nullptr); }
     void SOError(long resultCode, long resultCodeExtended, long errorLocus, long* response)
     {
-        Record("SOError", resultCode, resultCodeExtended, errorLocus, response ? *response : 0);
-        if (response && m_errorResponse != -1)
-            *response = m_errorResponse;
+        Fire("SOError", resultCode, resultCodeExtended, errorLocus, response ? *response : 0, response);
     }
-    void SOOutputComplete(long outputId) { Record("SOOutputComplete", outputId, 0, 0, 0); }
-    void SOStatusUpdate(long data) { Record("SOStatusUpdate", data, 0, 0, 0); }
+    void SOOutputComplete(long outputId) { Fire("SOOutputComplete", outputId, 0, 0, 0, nullptr); }
+    void SOStatusUpdate(long data) { Fire("SOStatusUpdate", data, 0, 0, 0, nullptr); }
 
 private:
     long CallI4(const char* method, long value)
@@ -211,27 +212,64 @@ private:
         v.lVal = value;
         return Call(method, 1, &v, nullptr);
     }
-    void Record(const char* name, long a, long b, long c, long d)
+    struct PendingCall
     {
-        TestCoEvent e = {};
-        std::snprintf(e.name, sizeof e.name, "%s", name);
-        e.args[0] = a;
-        e.args[1] = b;
-        e.args[2] = c;
-        e.args[3] = d;
-        e.threadId = GetCurrentThreadId();
+        CTestControlObject* self;
+        TestCoEvent event;
+        long* response;
+    };
+
+    // On this object's thread at once; from any other thread through the call window, which
+    // holds the caller until this thread pumps messages.
+    void Fire(const char* name, long a, long b, long c, long d, long* response)
+    {
+        PendingCall call = {this, {}, response};
+        std::snprintf(call.event.name, sizeof call.event.name, "%s", name);
+        call.event.args[0] = a;
+        call.event.args[1] = b;
+        call.event.args[2] = c;
+        call.event.args[3] = d;
+        call.event.threadId = GetCurrentThreadId();
+        if (GetCurrentThreadId() == m_threadId || !m_window)
+            Deliver(call);
+        else
+            SendMessageA(m_window, WM_APP, 0, reinterpret_cast<LPARAM>(&call));
+    }
+    void Deliver(PendingCall& call)
+    {
+        call.event.firedOn = GetCurrentThreadId();
+        if (call.response && m_errorResponse != -1)
+            *call.response = m_errorResponse;
         EnterCriticalSection(&m_lock);
-        m_events.push_back(e);
+        m_events.push_back(call.event);
         LeaveCriticalSection(&m_lock);
+    }
+    static LRESULT CALLBACK CallWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
+    {
+        if (msg == WM_APP && lp) {
+            PendingCall* call = reinterpret_cast<PendingCall*>(lp);
+            call->self->Deliver(*call);
+            return 0;
+        }
+        return DefWindowProcA(hwnd, msg, wp, lp);
+    }
+    static HWND CreateCallWindow()
+    {
+        static ATOM atom = 0;
+        if (!atom) {
+            WNDCLASSA wc = {};
+            wc.lpfnWndProc = CallWindowProc;
+            wc.hInstance = AfxGetInstanceHandle();
+            wc.lpszClassName = "VeskTestCOCalls";
+            atom = RegisterClassA(&wc);
+        }
+        return CreateWindowExA(0, "VeskTestCOCalls", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, AfxGetInstanceHandle(),
+                               nullptr);
     }
     DISPID Lookup(const char* name)
     {
-        wchar_t wide[64];
-        MultiByteToWideChar(CP_ACP, 0, name, -1, wide, 64);
-        LPOLESTR p = wide;
         DISPID id = DISPID_UNKNOWN;
-        if (FAILED(m_so->GetIDsOfNames(IID_NULL, &p, 1, LOCALE_SYSTEM_DEFAULT, &id)))
-            id = DISPID_UNKNOWN;
+        FxGetDispID(m_so, name, CP_ACP, LOCALE_SYSTEM_DEFAULT, &id);
         char text[96];
         if (id == DISPID_UNKNOWN)
             std::snprintf(text, sizeof text, "%s=?", name);
@@ -263,6 +301,8 @@ private:
     long m_errorResponse = -1;
     CRITICAL_SECTION m_lock;
     std::vector<TestCoEvent> m_events;
+    DWORD m_threadId = GetCurrentThreadId();
+    HWND m_window = nullptr;
 };
 
 namespace {
@@ -440,13 +480,6 @@ HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* ppv)
     return COleObjectFactory::GetClassObject(clsid, iid, ppv);
 }
 HRESULT WINAPI DllCanUnloadNow() { return AfxOleCanExitApp() ? S_OK : S_FALSE; }
-HRESULT WINAPI DllRegisterServer()
-{
-    HRESULT hr = COleObjectFactory::UpdateRegistryAll(TRUE);
-    CString key = "CLSID\\" + FxGuidText(CLSID_TestControlObject) + "\\InprocServer32";
-    if (!FxRegSetString(HKEY_CLASSES_ROOT, key, "ThreadingModel", "Apartment"))
-        hr = SELFREG_E_CLASS;
-    return hr;
-}
+HRESULT WINAPI DllRegisterServer() { return COleObjectFactory::UpdateRegistryAll(TRUE, "Apartment"); }
 HRESULT WINAPI DllUnregisterServer() { return COleObjectFactory::UpdateRegistryAll(FALSE); }
 }

@@ -19,6 +19,7 @@ struct TestCoEvent
     char name[24];     // "SOStatusUpdate", "SOError", "SOOutputComplete", "SODirectIO"
     long args[4];      // the callback's numbers in order (by-reference ones as they came in)
     DWORD threadId;    // the thread the call came on
+    DWORD firedOn;     // the thread it was fired on: always this object's own
 };
 
 struct ITestControlObject : public IUnknown
@@ -47,7 +48,8 @@ struct ITestControlObject : public IUnknown
     virtual void STDMETHODCALLTYPE HideCallback(const char* name) = 0;
     virtual void STDMETHODCALLTYPE SetErrorResponse(long response) = 0;
 
-    // Callbacks received; waiting pumps messages.
+    // Callbacks received; waiting pumps messages. A callback from another thread waits until
+    // this object's thread pumps, as a standard Control Object's does.
     virtual int STDMETHODCALLTYPE EventCount() = 0;
     virtual BOOL STDMETHODCALLTYPE GetEvent(int index, TestCoEvent* event) = 0;
     virtual BOOL STDMETHODCALLTYPE WaitForEvents(int count, DWORD timeoutMs) = 0;

@@ -1,0 +1,161 @@
+#include "SoTestKit.h"
+
+#include <tlhelp32.h>
+
+#include <algorithm>
+
+namespace {
+HMODULE CoLibrary()
+{
+    static HMODULE h = LoadLibraryA(WinPath(TESTCO_DLL).c_str());
+    return h;
+}
+}
+
+int RunRegsvr32(const std::string& dll, bool unregister)
+{
+    std::string cmd = std::string("C:\\windows\\syswow64\\regsvr32.exe /s ") + (unregister ? "/u " : "") + "\"" + dll + "\"";
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    std::vector<char> line(cmd.begin(), cmd.end());
+    line.push_back(0);
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi))
+        return -1;
+    WaitForSingleObject(pi.hProcess, 120000);
+    DWORD code = DWORD(-1);
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return int(code);
+}
+
+std::string CorvanePath() { return WinPath(CORVANE_DLL); }
+
+std::string ReadClassesString(const std::string& key, const char* name)
+{
+    HKEY k = nullptr;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
+        return std::string();
+    char buf[1024];
+    DWORD type = 0, size = sizeof buf - 1;
+    LONG r = RegQueryValueExA(k, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size);
+    RegCloseKey(k);
+    if (r != ERROR_SUCCESS || type != REG_SZ)
+        return std::string();
+    buf[size] = 0;
+    return buf;
+}
+
+bool ClassesKeyExists(const std::string& key)
+{
+    HKEY k = nullptr;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(k);
+    return true;
+}
+
+std::vector<DWORD> ProcessThreads()
+{
+    std::vector<DWORD> ids;
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snap == INVALID_HANDLE_VALUE)
+        return ids;
+    THREADENTRY32 te = {};
+    te.dwSize = sizeof te;
+    for (BOOL ok = Thread32First(snap, &te); ok; ok = Thread32Next(snap, &te))
+        if (te.th32OwnerProcessID == GetCurrentProcessId())
+            ids.push_back(te.th32ThreadID);
+    CloseHandle(snap);
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+CSoWorld::CSoWorld(DWORD log, const char* device)
+{
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    std::string key = std::string("Software\\OLEforRetail\\ServiceOPOS\\POSPrinter\\") + device;
+    reg.SetString(key.c_str(), nullptr, SO_PROGID);
+    reg.SetString(key.c_str(), "inf", folder.File("lbprn.inf").c_str());
+    reg.SetDWORD(key.c_str(), "Log", log);
+}
+
+CSoWorld::~CSoWorld()
+{
+    for (ITestControlObject* co : m_cos) {
+        co->ReleaseService();
+        co->Release();
+    }
+    CoUninitialize();
+}
+
+ITestControlObject* CSoWorld::NewControlObject()
+{
+    typedef HRESULT(WINAPI * GetClassObjectFn)(REFCLSID, REFIID, void**);
+    auto get = Proc<GetClassObjectFn>(CoLibrary(), "DllGetClassObject");
+    if (!get)
+        return nullptr;
+    IClassFactory* f = nullptr;
+    if (FAILED(get(CLSID_TestControlObject, IID_IClassFactory, reinterpret_cast<void**>(&f))))
+        return nullptr;
+    ITestControlObject* co = nullptr;
+    f->CreateInstance(nullptr, IID_ITestControlObject, reinterpret_cast<void**>(&co));
+    f->Release();
+    if (co)
+        m_cos.push_back(co);
+    return co;
+}
+
+IDispatch* CSoWorld::NewServiceObject()
+{
+    CLSID clsid;
+    if (FAILED(CLSIDFromProgID(L"" SO_PROGID, &clsid)))
+        return nullptr;
+    IDispatch* d = nullptr;
+    if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&d))))
+        return nullptr;
+    return d;
+}
+
+std::vector<std::string> CSoWorld::LogLines(const char* device) const
+{
+    std::vector<std::string> lines;
+    std::string prefix = std::string(device) + "_Mon_";
+    for (const std::string& name : folder.List("Log")) {
+        if (name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        // "- (hh:mm:ss.mmm) " is 17 characters
+        for (const std::string& l : SplitLines(folder.Read("Log\\" + name)))
+            lines.push_back(l.size() >= 17 ? l.substr(17) : l);
+    }
+    return lines;
+}
+
+DISPID NameToId(IDispatch* d, const wchar_t* name, HRESULT* hr)
+{
+    LPOLESTR n = const_cast<LPOLESTR>(name);
+    DISPID id = 12345;
+    HRESULT r = d->GetIDsOfNames(IID_NULL, &n, 1, LOCALE_SYSTEM_DEFAULT, &id);
+    if (hr)
+        *hr = r;
+    return id;
+}
+
+HRESULT InvokeArgs(IDispatch* d, DISPID id, std::vector<VARIANT> args, VARIANT* result)
+{
+    std::reverse(args.begin(), args.end());
+    DISPPARAMS dp = {args.empty() ? nullptr : args.data(), nullptr, UINT(args.size()), 0};
+    VARIANT local;
+    VariantInit(&local);
+    UINT argErr = 0;
+    HRESULT hr = d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &dp, result ? result : &local, nullptr,
+                           &argErr);
+    VariantClear(&local);
+    return hr;
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& text)
+{
+    return std::find(lines.begin(), lines.end(), text) != lines.end();
+}

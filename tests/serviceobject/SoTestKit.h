@@ -1,0 +1,50 @@
+// What the Service Object's tests share: the registration of Corvane in the prefix, the test
+// Control Object, a device key pointing at the Service Object's ProgID, and the device's log.
+#pragma once
+
+#include "TestControlObject.h"
+#include "TestEnv.h"
+#include "Variants.h"
+
+#include <string>
+#include <vector>
+
+#define SO_PROGID "VESK.LabelPrinter.ServiceObject.1.13"
+#define SO_CLSID_TEXT "{234F0FBE-04B3-44A5-BD34-7518AFF7B6C8}"
+
+// Runs the prefix's 32-bit regsvr32 on a library; its exit code (-1 when it did not start).
+int RunRegsvr32(const std::string& dll, bool unregister);
+std::string CorvanePath();  // the library under test, as Windows names it
+
+// A default value or named REG_SZ value under HKEY_CLASSES_ROOT; empty when missing.
+std::string ReadClassesString(const std::string& key, const char* name = nullptr);
+bool ClassesKeyExists(const std::string& key);
+
+// The threads of this process.
+std::vector<DWORD> ProcessThreads();
+
+// One test's world: an apartment, a scratch HKLM with the device key "LP1" (and its INF folder),
+// and a fresh test Control Object.
+class CSoWorld
+{
+public:
+    explicit CSoWorld(DWORD log = 0, const char* device = "LP1");
+    ~CSoWorld();
+
+    ITestControlObject* NewControlObject();  // owned by the world
+    // A Service Object made by its ProgID, not opened (the caller releases it).
+    IDispatch* NewServiceObject();
+    // The device's trace lines (all its hourly files, in order).
+    std::vector<std::string> LogLines(const char* device = "LP1") const;
+
+    CTestRegistry reg;
+    CTempFolder folder;
+
+private:
+    std::vector<ITestControlObject*> m_cos;
+};
+
+// Plain dispatch calls of a Service Object for the tests that go around the Control Object.
+DISPID NameToId(IDispatch* d, const wchar_t* name, HRESULT* hr = nullptr);
+HRESULT InvokeArgs(IDispatch* d, DISPID id, std::vector<VARIANT> argsInOrder, VARIANT* result);
+bool Contains(const std::vector<std::string>& lines, const std::string& text);

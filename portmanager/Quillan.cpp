@@ -4,6 +4,8 @@
 #include "Registry.h"
 
 #include <cstdarg>
+#include <cstdio>
+#include <type_traits>
 
 CQUILLANApp theApp;
 
@@ -184,6 +186,36 @@ void ClosePortLocked(PortEntry* e, int id, DWORD devType)
     if (IsSpoolerPort(e->strPort))
         RestoreWindowsDriverPort(e, id, devType);
     QlnLine(devType, "-ClosePort<dwId : %d>", id);
+}
+
+// One routed port call: the record by id held shared while the transport's entry point runs,
+// then the trace line with its result. head is the call's line head ("Write<dwId : %d> :"), the
+// error lines of an unknown id or a missing entry point follow it; both give 0 and reach no
+// transport.
+template <typename Pfn, typename Call>
+int Forward(const char* name, const char* head, int id, DWORD devType, Pfn CPortDll::*entry, Call call)
+{
+    CPortRef ref(id, false);
+    PortEntry* e = ref.Get();
+    Pfn fn = (e && e->pPortDll) ? e->pPortDll->*entry : nullptr;
+    if (!fn) {
+        char at[64];
+        snprintf(at, sizeof at, head, id);
+        if (!e)
+            QlnError(devType, "%s pPortQln is NULL", at);
+        else
+            QlnError(devType, "%s %s is not bound", at, name);
+        return 0;
+    }
+    if constexpr (std::is_void_v<decltype(call(fn))>) {
+        call(fn);
+        QlnTrace(devType, "-%s<dwId : %d>", name, id);
+        return 0;
+    } else {
+        int r = call(fn);
+        QlnTrace(devType, "-%s<dwId : %d, retVal : %d>", name, id, r);
+        return r;
+    }
 }
 
 void VLine(int level, DWORD devType, bool tagged, const char* fmt, va_list ap)
@@ -495,130 +527,52 @@ void WINAPI ClosePort(int id, DWORD devType)
 int WINAPI Write(const BYTE* buf, DWORD len, int id, DWORD devType)
 {
     QlnTrace(devType, "+Write <dwId : %d, length : %d>", id, int(len));
-    CPortRef ref(id, false);
-    PortEntry* e = ref.Get();
-    if (!e) {
-        QlnError(devType, "Write<dwId : %d> : pPortQln is NULL", id);
-        return 0;
-    }
-    if (!e->pPortDll || !e->pPortDll->m_pWrite) {
-        QlnError(devType, "Write<dwId : %d> : Write is not bound", id);
-        return 0;
-    }
-    int r = e->pPortDll->m_pWrite(buf, int(len), id, devType);
-    QlnTrace(devType, "-Write<dwId : %d, retVal : %d>", id, r);
-    return r;
+    return Forward("Write", "Write<dwId : %d> :", id, devType, &CPortDll::m_pWrite,
+                   [&](PFN_WRITE fn) { return fn(buf, int(len), id, devType); });
 }
 
 int WINAPI Read(BYTE* buf, DWORD len, DWORD timeout, int id, DWORD devType)
 {
     QlnTrace(devType, "+Read <dwId : %d, length : %d, timeout : %d>", id, int(len), int(timeout));
-    CPortRef ref(id, false);
-    PortEntry* e = ref.Get();
-    if (!e) {
-        QlnError(devType, "Read<dwId : %d> : pPortQln is NULL", id);
-        return 0;
-    }
-    if (!e->pPortDll || !e->pPortDll->m_pRead) {
-        QlnError(devType, "Read<dwId : %d> : Read is not bound", id);
-        return 0;
-    }
-    int r = e->pPortDll->m_pRead(buf, int(len), timeout, id, devType);
-    QlnTrace(devType, "-Read<dwId : %d, retVal : %d>", id, r);
-    return r;
+    return Forward("Read", "Read<dwId : %d> :", id, devType, &CPortDll::m_pRead,
+                   [&](PFN_READ fn) { return fn(buf, int(len), timeout, id, devType); });
 }
 
 int WINAPI ReadAvailable(int id, DWORD devType)
 {
     QlnTrace(devType, "+ReadAvailable <dwId : %d>", id);
-    CPortRef ref(id, false);
-    PortEntry* e = ref.Get();
-    if (!e) {
-        QlnError(devType, "ReadAvailable<dwId : %d> : pPortQln is NULL", id);
-        return 0;
-    }
-    if (!e->pPortDll || !e->pPortDll->m_pReadAvailable) {
-        QlnError(devType, "ReadAvailable<dwId : %d> : ReadAvailable is not bound", id);
-        return 0;
-    }
-    int r = e->pPortDll->m_pReadAvailable(id, devType);
-    QlnTrace(devType, "-ReadAvailable<dwId : %d, retVal : %d>", id, r);
-    return r;
+    return Forward("ReadAvailable", "ReadAvailable<dwId : %d> :", id, devType, &CPortDll::m_pReadAvailable,
+                   [&](PFN_READAVAILABLE fn) { return fn(id, devType); });
 }
 
 void WINAPI Clear(int id, DWORD devType)
 {
     QlnTrace(devType, "+Clear <dwId : %d>", id);
-    CPortRef ref(id, false);
-    PortEntry* e = ref.Get();
-    if (!e) {
-        QlnError(devType, "Clear<dwId : %d> : pPortQln is NULL", id);
-        return;
-    }
-    if (!e->pPortDll || !e->pPortDll->m_pClear) {
-        QlnError(devType, "Clear<dwId : %d> : Clear is not bound", id);
-        return;
-    }
-    e->pPortDll->m_pClear(id, devType);
-    QlnTrace(devType, "-Clear<dwId : %d>", id);
+    Forward("Clear", "Clear<dwId : %d> :", id, devType, &CPortDll::m_pClear, [&](PFN_CLEAR fn) { fn(id, devType); });
 }
 
 int WINAPI IsPowerState(int id, DWORD devType)
 {
     QlnTrace(devType, "+IsPowerState <dwId : %d>", id);
-    CPortRef ref(id, false);
-    PortEntry* e = ref.Get();
-    if (!e) {
-        QlnError(devType, "IsPowerState<dwId : %d> : pPortQln is NULL", id);
-        return 0;
-    }
-    if (!e->pPortDll || !e->pPortDll->m_pIsPowerState) {
-        QlnError(devType, "IsPowerState<dwId : %d> : IsPowerState is not bound", id);
-        return 0;
-    }
-    int r = e->pPortDll->m_pIsPowerState(id, devType);
-    QlnTrace(devType, "-IsPowerState<dwId : %d, retVal : %d>", id, r);
-    return r;
+    return Forward("IsPowerState", "IsPowerState<dwId : %d> :", id, devType, &CPortDll::m_pIsPowerState,
+                   [&](PFN_ISPOWERSTATE fn) { return fn(id, devType); });
 }
 
 int WINAPI GetASBState(int* asb, int id, DWORD devType)
 {
     QlnTrace(devType, "+GetASBState <dwId : %d>", id);
-    CPortRef ref(id, false);
-    PortEntry* e = ref.Get();
-    if (!e) {
-        QlnError(devType, "GetASBState<dwId : %d> : pPortQln is NULL", id);
-        return 0;
-    }
-    if (!e->pPortDll || !e->pPortDll->m_pGetASBState) {
-        QlnError(devType, "GetASBState<dwId : %d> : GetASBState is not bound", id);
-        return 0;
-    }
-    int r;
-    {
-        CMutexExLock asbLock(*AsbLock);
-        r = e->pPortDll->m_pGetASBState(asb, id, devType);
-    }
-    QlnTrace(devType, "-GetASBState<dwId : %d, retVal : %d>", id, r);
-    return r;
+    return Forward("GetASBState", "GetASBState<dwId : %d> :", id, devType, &CPortDll::m_pGetASBState,
+                   [&](PFN_GETASBSTATE fn) {
+                       CMutexExLock asbLock(*AsbLock);
+                       return fn(asb, id, devType);
+                   });
 }
 
 int WINAPI SetWrite(BOOL isWrite, int id, DWORD devType)
 {
     QlnTrace(devType, "+SetWrite <dwId : %d, isWrite : %d>", id, int(isWrite));
-    CPortRef ref(id, false);
-    PortEntry* e = ref.Get();
-    if (!e) {
-        QlnError(devType, "SetWrite <dwId : %d>: pPortQln is NULL", id);
-        return 0;
-    }
-    if (!e->pPortDll || !e->pPortDll->m_pSetWrite) {
-        QlnError(devType, "SetWrite <dwId : %d>: SetWrite is not bound", id);
-        return 0;
-    }
-    int r = e->pPortDll->m_pSetWrite(isWrite, id, devType);
-    QlnTrace(devType, "-SetWrite<dwId : %d, retVal : %d>", id, r);
-    return r;
+    return Forward("SetWrite", "SetWrite <dwId : %d>:", id, devType, &CPortDll::m_pSetWrite,
+                   [&](PFN_SETWRITE fn) { return fn(isWrite, id, devType); });
 }
 
 int WINAPI LoadChildDll()

@@ -17,6 +17,13 @@ namespace {
 SRWLOCK g_listLock = SRWLOCK_INIT;
 CPtrList PortList(10);  // PortEntry*, newest first
 
+// Ports being made in a transport right now, outside the list lock: they hold their library as
+// a record does, so FreeChildDll must not unload it under them. Raised under the list lock.
+volatile LONG g_creating = 0;
+
+// Opens Quillan's log once, with the settings of the first CreatePort that asks for it.
+SRWLOCK g_logLock = SRWLOCK_INIT;
+
 // Serialises the popping of status frames across all ports.
 CMutexEx* AsbLock = nullptr;
 
@@ -218,6 +225,18 @@ int Forward(const char* name, const char* head, int id, DWORD devType, Pfn CPort
     }
 }
 
+// The record of port whose class cls is still free, so that class shares it; null when none.
+// The caller holds the list.
+PortEntry* FindShareable(const CString& port, int cls)
+{
+    for (POSITION pos = PortList.GetHeadPosition(); pos;) {
+        PortEntry* e = static_cast<PortEntry*>(PortList.GetNext(pos));
+        if (!e->bRemoved && e->strPort == port && e->strDevName[cls].IsEmpty())
+            return e;
+    }
+    return nullptr;
+}
+
 void VLine(int level, DWORD devType, bool tagged, const char* fmt, va_list ap)
 {
     PortLogWriteV(level, tagged ? PortLogTag(devType) : nullptr, fmt, ap);
@@ -335,11 +354,14 @@ int WINAPI CreatePort(char* devNameHandle, char* portHandle, DWORD devType)
         useBinary = 0;
     DWORD logFlags = useLog == 1 ? DWORD(2 * portLog + 1) : 0;
 
-    CExclusiveList lock;
-    if (!ErrorLogOn() && logFlags != 0) {
-        __atomic_store_n(&theApp.m_bTrace, LONG((logFlags >> 1) & 1), __ATOMIC_RELEASE);
-        PortLogOpen(TRUE, installPath, "Qln", 0);
-        __atomic_store_n(&theApp.m_bErrorLog, 1, __ATOMIC_RELEASE);
+    {
+        AcquireSRWLockExclusive(&g_logLock);
+        if (!ErrorLogOn() && logFlags != 0) {
+            __atomic_store_n(&theApp.m_bTrace, LONG((logFlags >> 1) & 1), __ATOMIC_RELEASE);
+            PortLogOpen(TRUE, installPath, "Qln", 0);
+            __atomic_store_n(&theApp.m_bErrorLog, 1, __ATOMIC_RELEASE);
+        }
+        ReleaseSRWLockExclusive(&g_logLock);
     }
     QlnLine(devType, "+CreatePort <DevName : %s, strPort : %s, DevType : %d>", devName.GetString(), port.GetString(),
             int(devType));
@@ -350,22 +372,27 @@ int WINAPI CreatePort(char* devNameHandle, char* portHandle, DWORD devType)
         return 0;
     }
 
-    for (POSITION pos = PortList.GetHeadPosition(); pos;) {
-        PortEntry* e = static_cast<PortEntry*>(PortList.GetNext(pos));
-        if (!e->bRemoved && e->strPort == port && e->strDevName[cls].IsEmpty()) {
+    int slot = ChooseSlot(port);
+    CPortDll* dll = nullptr;
+    {
+        CExclusiveList lock;
+        if (PortEntry* e = FindShareable(port, cls)) {
             e->strDevName[cls] = devName;
             e->dwDevTypes |= devType;
             QlnLine(devType, "-CreatePort: existing portId used  <%d>", e->dwId);
             return e->dwId;
         }
+        if (slot >= 0 && g_portDll[slot] && g_portDll[slot]->m_pCreatePort) {
+            dll = g_portDll[slot];
+            InterlockedIncrement(&g_creating);
+        }
     }
 
+    // The transport makes its port without the list lock: a slow CreatePort holds up no other port.
     int id = 0;
-    CPortDll* dll = nullptr;
-    int slot = ChooseSlot(port);
     if (slot < 0) {
         QlnError(devType, "strPort is empty string.");
-    } else if ((dll = g_portDll[slot]) != nullptr && dll->m_pCreatePort) {
+    } else if (dll) {
         if (useBinary == 1 || logFlags == 1) {
             if (dll->m_pCreatePort4Log) {
                 id = dll->m_pCreatePort4Log(useBinary, logFlags, installPath.AddRefHandle());
@@ -378,19 +405,39 @@ int WINAPI CreatePort(char* devNameHandle, char* portHandle, DWORD devType)
         }
     }
 
-    if (id == 0) {
-        QlnError(devType, "-CreatePort : fail to create portId : %d", 0);
-        return 0;
+    int result = 0, spare = 0;
+    if (id != 0) {
+        CExclusiveList lock;
+        // Another class of the same port string may have made its record meanwhile: this class
+        // shares it as it would have before, and the port just made goes again.
+        if (PortEntry* shared = FindShareable(port, cls)) {
+            shared->strDevName[cls] = devName;
+            shared->dwDevTypes |= devType;
+            spare = id;
+            result = shared->dwId;
+        } else {
+            PortEntry* e = new PortEntry;
+            e->dwId = id;
+            e->strDevName[cls] = devName;
+            e->strPort = port;
+            e->dwDevTypes = devType;
+            e->pPortDll = dll;
+            PortList.AddHead(e);
+            result = id;
+        }
     }
-    PortEntry* e = new PortEntry;
-    e->dwId = id;
-    e->strDevName[cls] = devName;
-    e->strPort = port;
-    e->dwDevTypes = devType;
-    e->pPortDll = dll;
-    PortList.AddHead(e);
-    QlnLine(devType, "-CreatePort : new created portId : %d", id);
-    return id;
+    if (spare != 0 && dll->m_pDeletePort)
+        dll->m_pDeletePort(spare);
+    if (dll)
+        InterlockedDecrement(&g_creating);
+
+    if (result == 0)
+        QlnError(devType, "-CreatePort : fail to create portId : %d", 0);
+    else if (spare != 0)
+        QlnLine(devType, "-CreatePort: existing portId used  <%d>", result);
+    else
+        QlnLine(devType, "-CreatePort : new created portId : %d", result);
+    return result;
 }
 
 int WINAPI RemovePort(DWORD devType, int id)
@@ -577,32 +624,66 @@ int WINAPI SetWrite(BOOL isWrite, int id, DWORD devType)
 
 int WINAPI LoadChildDll()
 {
-    CExclusiveList lock;
+    // The libraries load without the list lock (a library's start-up can take its time); the
+    // slots are filled under it, and a slot another LoadChildDll filled meanwhile keeps its own.
+    bool empty[SLOT_COUNT];
+    {
+        CSharedList lock;
+        for (int i = 0; i < SLOT_COUNT; ++i)
+            empty[i] = g_portDll[i] == nullptr;  // filled before, with or without a module: not retried
+    }
+    CPortDll* loaded[SLOT_COUNT] = {};
     CRegistry reg(HKEY_LOCAL_MACHINE);
     for (int i = 0; i < SLOT_COUNT; ++i) {
-        if (g_portDll[i])
-            continue;  // filled before, with or without a module: not retried until FreeChildDll
+        if (!empty[i])
+            continue;
         CString path;
         reg.GetString(VESK_SERVICEINFO_KEY, kSlotValue[i], path);
-        g_portDll[i] = new CPortDll;
-        g_portDll[i]->LoadDll(path);
+        loaded[i] = new CPortDll;
+        loaded[i]->LoadDll(path);
+    }
+    {
+        CExclusiveList lock;
+        for (int i = 0; i < SLOT_COUNT; ++i) {
+            if (loaded[i] && !g_portDll[i]) {
+                g_portDll[i] = loaded[i];
+                loaded[i] = nullptr;
+            }
+        }
+    }
+    for (CPortDll* spare : loaded) {
+        if (spare) {
+            spare->FreeDll();  // the slot's own load keeps the library
+            delete spare;
+        }
     }
     return 0;
 }
 
 int WINAPI FreeChildDll()
 {
-    CExclusiveList lock;
-    if (!PortList.IsEmpty()) {
-        QlnPlain("FreeChildDll : but now using communication port");
-        return PortList.GetCount();
+    CPortDll* freed[SLOT_COUNT] = {};
+    int inUse;
+    {
+        CExclusiveList lock;
+        // A port being made counts as a record: its library is in use.
+        inUse = PortList.GetCount() + int(g_creating);
+        if (inUse == 0) {
+            for (int i = 0; i < SLOT_COUNT; ++i) {
+                freed[i] = g_portDll[i];
+                g_portDll[i] = nullptr;
+            }
+        }
     }
-    for (int i = 0; i < SLOT_COUNT; ++i) {
-        if (!g_portDll[i])
-            continue;
-        g_portDll[i]->FreeDll();
-        delete g_portDll[i];
-        g_portDll[i] = nullptr;
+    if (inUse != 0) {
+        QlnPlain("FreeChildDll : but now using communication port");
+        return inUse;
+    }
+    for (CPortDll* dll : freed) {
+        if (dll) {
+            dll->FreeDll();
+            delete dll;
+        }
     }
     return 0;
 }

@@ -473,7 +473,11 @@ int WINAPI RemovePort(DWORD devType, int id)
         if (e->dwOpenDevTypes != 0) {
             e->dwOpenDevTypes = devType;
             ClosePortLocked(e, id, devType);
+        } else if (!e->savedPrinters.IsEmpty()) {
+            // Queues a restore could not put back before get their last try with the port.
+            RestoreWindowsDriverPort(e, id, devType);
         }
+        ReportUnrestoredPrinters(e, id, devType);
         QlnLine(devType, "RemovePort<dwId : %d> : All Remove. delete port.", id);
         if (e->pPortDll && e->pPortDll->m_pDeletePort)
             e->pPortDll->m_pDeletePort(id);

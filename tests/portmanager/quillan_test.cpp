@@ -22,6 +22,38 @@ DeviceOption MakeOption(const CString& port)
     return dop;
 }
 
+// A named event that the recording transport waits for while envVar names it: a transport call
+// that takes its time until the test lets it go. Let go and forgotten at the end.
+class CTransportHold
+{
+public:
+    CTransportHold(const char* envVar, const char* prefix) : m_env(envVar)
+    {
+        std::string name = prefix + std::to_string(GetCurrentProcessId());
+        m_event = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
+        SetEnvironmentVariableA(m_env, name.c_str());
+    }
+    ~CTransportHold()
+    {
+        Release();
+        SetEnvironmentVariableA(m_env, nullptr);
+        if (m_event)
+            CloseHandle(m_event);
+    }
+    CTransportHold(const CTransportHold&) = delete;
+    CTransportHold& operator=(const CTransportHold&) = delete;
+    bool Made() const { return m_event != nullptr; }
+    void Release()
+    {
+        if (m_event)
+            SetEvent(m_event);
+    }
+
+private:
+    const char* m_env;
+    HANDLE m_event = nullptr;
+};
+
 const char kFieldsBtForcedTo0[] = "f=100,9600,102,103,104,105,106,107,108,109,110,111,112,0,0,115,116,117,118";
 const char kFieldsUnchanged[] = "f=100,9600,102,103,104,105,106,107,108,109,110,111,112,0,3,115,116,117,118";
 
@@ -400,10 +432,8 @@ TEST_F(QuillanTest, ACallWaitingInOneTransportPortHoldsUpNoOtherPort)
     ASSERT_EQ(q.LoadChildDll(), 0);
     int slow = q.CreatePort("LBLR", "LPT1", 32);
     ASSERT_EQ(q.OpenPort(slow, 32), 1);
-    std::string name = "VeskRecRead-" + std::to_string(GetCurrentProcessId());
-    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
-    ASSERT_NE(release, nullptr);
-    SetEnvironmentVariableA("VESK_REC_READ_EVENT", name.c_str());
+    CTransportHold hold("VESK_REC_READ_EVENT", "VeskRecRead-");
+    ASSERT_TRUE(hold.Made());
 
     std::string got;
     std::thread reader([&] {
@@ -428,11 +458,9 @@ TEST_F(QuillanTest, ACallWaitingInOneTransportPortHoldsUpNoOtherPort)
         done = true;
     });
     EXPECT_TRUE(WaitFor([&] { return done.load(); }, 30000)) << "held up by the waiting read";
-    SetEvent(release);
+    hold.Release();
     reader.join();
     other.join();
-    SetEnvironmentVariableA("VESK_REC_READ_EVENT", nullptr);
-    CloseHandle(release);
     EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(got, "R20000");
     q.ClosePort(slow, 32);
@@ -444,10 +472,8 @@ TEST_F(QuillanTest, ATransportSlowToMakeItsPortHoldsUpNoOtherPort)
     ASSERT_EQ(q.LoadChildDll(), 0);
     int open = q.CreatePort("LBLC", "COM4", 32);
     ASSERT_EQ(q.OpenPort(open, 32), 1);
-    std::string name = "VeskRecCreate-" + std::to_string(GetCurrentProcessId());
-    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
-    ASSERT_NE(release, nullptr);
-    SetEnvironmentVariableA("VESK_REC_CREATE_EVENT_usb", name.c_str());
+    CTransportHold hold("VESK_REC_CREATE_EVENT_usb", "VeskRecCreate-");
+    ASSERT_TRUE(hold.Made());
 
     std::atomic<int> slow(-1);
     std::thread maker([&] { slow = q.CreatePort("LBLU", "\\\\.\\pipe\\vesk-slow", 32); });
@@ -480,11 +506,9 @@ TEST_F(QuillanTest, ATransportSlowToMakeItsPortHoldsUpNoOtherPort)
         done = true;
     });
     EXPECT_TRUE(WaitFor([&] { return done.load(); }, 30000)) << "held up by the port being made";
-    SetEvent(release);
+    hold.Release();
     maker.join();
     other.join();
-    SetEnvironmentVariableA("VESK_REC_CREATE_EVENT_usb", nullptr);
-    CloseHandle(release);
     EXPECT_EQ(failed, std::vector<std::string>());
     EXPECT_EQ(slowWhenDone.load(), -1) << "the other port's calls ended while usb was still making its port";
     EXPECT_EQ(slow.load(), 30000);

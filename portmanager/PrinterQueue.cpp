@@ -73,6 +73,53 @@ PRINTER_INFO_2A* ReadPrinterInfo(HANDLE printer, DWORD& err, bool& sizeFailed)
     return reinterpret_cast<PRINTER_INFO_2A*>(buf);
 }
 
+void ForgetSaved(PortEntry* entry, SavedPrinter* saved)
+{
+    if (POSITION at = entry->savedPrinters.Find(saved)) {
+        entry->savedPrinters.RemoveAt(at);
+        delete saved;
+    }
+}
+
+// Puts one moved queue back on its ports (and attributes); false, with an error line naming the
+// step that failed and the ports the queue should have got, when the printer could not be
+// opened, read or set.
+bool RestoreOne(const SavedPrinter* saved, int id, DWORD devType)
+{
+    const char* failed = nullptr;
+    DWORD err = 0;
+    HANDLE printer = nullptr;
+    PRINTER_DEFAULTSA defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    if (!OpenPrinterA(const_cast<char*>(saved->strName.GetString()), &printer, &defaults)) {
+        failed = "OpenPrinter";
+        err = GetLastError();
+    } else {
+        bool sizeFailed = false;
+        if (PRINTER_INFO_2A* info = ReadPrinterInfo(printer, err, sizeFailed)) {
+            info->pPortName = const_cast<char*>(saved->strOldPort.GetString());
+            if (saved->bHasAttributes)
+                info->Attributes = saved->dwOldAttributes;
+            info->pSecurityDescriptor = nullptr;
+            if (!SetPrinterA(printer, 2, reinterpret_cast<BYTE*>(info), 0)) {
+                failed = "SetPrinter";
+                err = GetLastError();
+            }
+            LocalFree(info);
+        } else {
+            failed = "GetPrinter";
+        }
+        ClosePrinter(printer);
+    }
+    if (failed) {
+        QlnError(devType, "RestoreWindowsDriverPort<dwId : %d> : failed to %s '%s' (%d), kept to restore its ports '%s'", id,
+                 failed, saved->strName.GetString(), int(err), saved->strOldPort.GetString());
+        return false;
+    }
+    QlnLine(devType, "RestoreWindowsDriverPort<dwId : %d> : printer '%s' restored to '%s'", id, saved->strName.GetString(),
+            saved->strOldPort.GetString());
+    return true;
+}
+
 } // namespace
 
 void FreeSavedPrinters(PortEntry* entry)
@@ -153,10 +200,12 @@ void MoveWindowsDriverPort(PortEntry* entry, int id, DWORD devType, BOOL bExistF
         saved->strOldPort = printers[i].pPortName;
         saved->bHasAttributes = FALSE;
 
+        bool moved = false;
         HANDLE printer = nullptr;
         PRINTER_DEFAULTSA defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
         if (!OpenPrinterA(printers[i].pPrinterName, &printer, &defaults)) {
             QlnError(devType, "MoveWindowsDriverPort<dwId : %d> : failed to OpenPrinter ", id);
+            ForgetSaved(entry, saved);
             continue;
         }
         DWORD err = 0;
@@ -194,6 +243,10 @@ void MoveWindowsDriverPort(PortEntry* entry, int id, DWORD devType, BOOL bExistF
                 goOn = SetPrinterA(printer, 2, reinterpret_cast<BYTE*>(info), 0);
                 DWORD setErr = goOn ? 0 : GetLastError();
                 QlnLine(devType, "MoveWindowsDriverPort<dwId : %d> : move to FILE port.", id);
+                moved = goOn != FALSE;
+                if (moved)
+                    QlnLine(devType, "MoveWindowsDriverPort<dwId : %d> : printer '%s' moved from '%s' to 'FILE:'", id,
+                            saved->strName.GetString(), saved->strOldPort.GetString());
                 if (!goOn)
                     QlnError(devType, "MoveWindowsDriverPort<dwId : %d> : failed to SetPrinter and PortName is 'FILE:' (%d)", id,
                              int(setErr));
@@ -204,6 +257,9 @@ void MoveWindowsDriverPort(PortEntry* entry, int id, DWORD devType, BOOL bExistF
             LocalFree(info);
         }
         ClosePrinter(printer);
+        // A queue that stayed on its port has nothing to be put back.
+        if (!moved)
+            ForgetSaved(entry, saved);
     }
     if (list)
         LocalFree(list);
@@ -216,24 +272,22 @@ void RestoreWindowsDriverPort(PortEntry* entry, int id, DWORD devType)
     if (!entry)
         return;
     // Every queue is tried on its own: one unreadable printer must not leave the others on FILE:.
+    // A queue that cannot be put back now is kept for the next restore of the port, or for the
+    // port's removal, rather than forgotten on FILE:.
     for (POSITION pos = entry->savedPrinters.GetHeadPosition(); pos;) {
         SavedPrinter* saved = static_cast<SavedPrinter*>(entry->savedPrinters.GetNext(pos));
-        HANDLE printer = nullptr;
-        PRINTER_DEFAULTSA defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
-        if (!OpenPrinterA(const_cast<char*>(saved->strName.GetString()), &printer, &defaults))
-            continue;
-        DWORD err = 0;
-        bool sizeFailed = false;
-        if (PRINTER_INFO_2A* info = ReadPrinterInfo(printer, err, sizeFailed)) {
-            info->pPortName = const_cast<char*>(saved->strOldPort.GetString());
-            if (saved->bHasAttributes)
-                info->Attributes = saved->dwOldAttributes;
-            info->pSecurityDescriptor = nullptr;
-            SetPrinterA(printer, 2, reinterpret_cast<BYTE*>(info), 0);
-            LocalFree(info);
-        }
-        ClosePrinter(printer);
+        if (RestoreOne(saved, id, devType))
+            ForgetSaved(entry, saved);
+    }
+    QlnLine(devType, "-RestoreWindowsDriverPort<dwId : %d>", id);
+}
+
+void ReportUnrestoredPrinters(PortEntry* entry, int id, DWORD devType)
+{
+    for (POSITION pos = entry->savedPrinters.GetHeadPosition(); pos;) {
+        SavedPrinter* saved = static_cast<SavedPrinter*>(entry->savedPrinters.GetNext(pos));
+        QlnError(devType, "RemovePort<dwId : %d> : printer '%s' is left on 'FILE:', its ports were '%s'", id,
+                 saved->strName.GetString(), saved->strOldPort.GetString());
     }
     FreeSavedPrinters(entry);
-    QlnLine(devType, "-RestoreWindowsDriverPort<dwId : %d>", id);
 }

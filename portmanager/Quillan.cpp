@@ -4,6 +4,8 @@
 #include "Registry.h"
 
 #include <cstdarg>
+#include <cstdio>
+#include <type_traits>
 
 CQUILLANApp theApp;
 
@@ -14,6 +16,13 @@ namespace {
 // up the others. Lock order: a record's portLock before g_listLock.
 SRWLOCK g_listLock = SRWLOCK_INIT;
 CPtrList PortList(10);  // PortEntry*, newest first
+
+// Ports being made in a transport right now, outside the list lock: they hold their library as
+// a record does, so FreeChildDll must not unload it under them. Raised under the list lock.
+volatile LONG g_creating = 0;
+
+// Opens Quillan's log once, with the settings of the first CreatePort that asks for it.
+SRWLOCK g_logLock = SRWLOCK_INIT;
 
 // Serialises the popping of status frames across all ports.
 CMutexEx* AsbLock = nullptr;
@@ -186,6 +195,48 @@ void ClosePortLocked(PortEntry* e, int id, DWORD devType)
     QlnLine(devType, "-ClosePort<dwId : %d>", id);
 }
 
+// One routed port call: the record by id held shared while the transport's entry point runs,
+// then the trace line with its result. head is the call's line head ("Write<dwId : %d> :"), the
+// error lines of an unknown id or a missing entry point follow it; both give 0 and reach no
+// transport.
+template <typename Pfn, typename Call>
+int Forward(const char* name, const char* head, int id, DWORD devType, Pfn CPortDll::*entry, Call call)
+{
+    CPortRef ref(id, false);
+    PortEntry* e = ref.Get();
+    Pfn fn = (e && e->pPortDll) ? e->pPortDll->*entry : nullptr;
+    if (!fn) {
+        char at[64];
+        snprintf(at, sizeof at, head, id);
+        if (!e)
+            QlnError(devType, "%s pPortQln is NULL", at);
+        else
+            QlnError(devType, "%s %s is not bound", at, name);
+        return 0;
+    }
+    if constexpr (std::is_void_v<decltype(call(fn))>) {
+        call(fn);
+        QlnTrace(devType, "-%s<dwId : %d>", name, id);
+        return 0;
+    } else {
+        int r = call(fn);
+        QlnTrace(devType, "-%s<dwId : %d, retVal : %d>", name, id, r);
+        return r;
+    }
+}
+
+// The record of port whose class cls is still free, so that class shares it; null when none.
+// The caller holds the list.
+PortEntry* FindShareable(const CString& port, int cls)
+{
+    for (POSITION pos = PortList.GetHeadPosition(); pos;) {
+        PortEntry* e = static_cast<PortEntry*>(PortList.GetNext(pos));
+        if (!e->bRemoved && e->strPort == port && e->strDevName[cls].IsEmpty())
+            return e;
+    }
+    return nullptr;
+}
+
 void VLine(int level, DWORD devType, bool tagged, const char* fmt, va_list ap)
 {
     PortLogWriteV(level, tagged ? PortLogTag(devType) : nullptr, fmt, ap);
@@ -303,11 +354,14 @@ int WINAPI CreatePort(char* devNameHandle, char* portHandle, DWORD devType)
         useBinary = 0;
     DWORD logFlags = useLog == 1 ? DWORD(2 * portLog + 1) : 0;
 
-    CExclusiveList lock;
-    if (!ErrorLogOn() && logFlags != 0) {
-        __atomic_store_n(&theApp.m_bTrace, LONG((logFlags >> 1) & 1), __ATOMIC_RELEASE);
-        PortLogOpen(TRUE, installPath, "Qln", 0);
-        __atomic_store_n(&theApp.m_bErrorLog, 1, __ATOMIC_RELEASE);
+    {
+        AcquireSRWLockExclusive(&g_logLock);
+        if (!ErrorLogOn() && logFlags != 0) {
+            __atomic_store_n(&theApp.m_bTrace, LONG((logFlags >> 1) & 1), __ATOMIC_RELEASE);
+            PortLogOpen(TRUE, installPath, "Qln", 0);
+            __atomic_store_n(&theApp.m_bErrorLog, 1, __ATOMIC_RELEASE);
+        }
+        ReleaseSRWLockExclusive(&g_logLock);
     }
     QlnLine(devType, "+CreatePort <DevName : %s, strPort : %s, DevType : %d>", devName.GetString(), port.GetString(),
             int(devType));
@@ -318,22 +372,27 @@ int WINAPI CreatePort(char* devNameHandle, char* portHandle, DWORD devType)
         return 0;
     }
 
-    for (POSITION pos = PortList.GetHeadPosition(); pos;) {
-        PortEntry* e = static_cast<PortEntry*>(PortList.GetNext(pos));
-        if (!e->bRemoved && e->strPort == port && e->strDevName[cls].IsEmpty()) {
+    int slot = ChooseSlot(port);
+    CPortDll* dll = nullptr;
+    {
+        CExclusiveList lock;
+        if (PortEntry* e = FindShareable(port, cls)) {
             e->strDevName[cls] = devName;
             e->dwDevTypes |= devType;
             QlnLine(devType, "-CreatePort: existing portId used  <%d>", e->dwId);
             return e->dwId;
         }
+        if (slot >= 0 && g_portDll[slot] && g_portDll[slot]->m_pCreatePort) {
+            dll = g_portDll[slot];
+            InterlockedIncrement(&g_creating);
+        }
     }
 
+    // The transport makes its port without the list lock: a slow CreatePort holds up no other port.
     int id = 0;
-    CPortDll* dll = nullptr;
-    int slot = ChooseSlot(port);
     if (slot < 0) {
         QlnError(devType, "strPort is empty string.");
-    } else if ((dll = g_portDll[slot]) != nullptr && dll->m_pCreatePort) {
+    } else if (dll) {
         if (useBinary == 1 || logFlags == 1) {
             if (dll->m_pCreatePort4Log) {
                 id = dll->m_pCreatePort4Log(useBinary, logFlags, installPath.AddRefHandle());
@@ -346,19 +405,39 @@ int WINAPI CreatePort(char* devNameHandle, char* portHandle, DWORD devType)
         }
     }
 
-    if (id == 0) {
-        QlnError(devType, "-CreatePort : fail to create portId : %d", 0);
-        return 0;
+    int result = 0, spare = 0;
+    if (id != 0) {
+        CExclusiveList lock;
+        // Another class of the same port string may have made its record meanwhile: this class
+        // shares it as it would have before, and the port just made goes again.
+        if (PortEntry* shared = FindShareable(port, cls)) {
+            shared->strDevName[cls] = devName;
+            shared->dwDevTypes |= devType;
+            spare = id;
+            result = shared->dwId;
+        } else {
+            PortEntry* e = new PortEntry;
+            e->dwId = id;
+            e->strDevName[cls] = devName;
+            e->strPort = port;
+            e->dwDevTypes = devType;
+            e->pPortDll = dll;
+            PortList.AddHead(e);
+            result = id;
+        }
     }
-    PortEntry* e = new PortEntry;
-    e->dwId = id;
-    e->strDevName[cls] = devName;
-    e->strPort = port;
-    e->dwDevTypes = devType;
-    e->pPortDll = dll;
-    PortList.AddHead(e);
-    QlnLine(devType, "-CreatePort : new created portId : %d", id);
-    return id;
+    if (spare != 0 && dll->m_pDeletePort)
+        dll->m_pDeletePort(spare);
+    if (dll)
+        InterlockedDecrement(&g_creating);
+
+    if (result == 0)
+        QlnError(devType, "-CreatePort : fail to create portId : %d", 0);
+    else if (spare != 0)
+        QlnLine(devType, "-CreatePort: existing portId used  <%d>", result);
+    else
+        QlnLine(devType, "-CreatePort : new created portId : %d", result);
+    return result;
 }
 
 int WINAPI RemovePort(DWORD devType, int id)
@@ -394,7 +473,11 @@ int WINAPI RemovePort(DWORD devType, int id)
         if (e->dwOpenDevTypes != 0) {
             e->dwOpenDevTypes = devType;
             ClosePortLocked(e, id, devType);
+        } else if (!e->savedPrinters.IsEmpty()) {
+            // Queues a restore could not put back before get their last try with the port.
+            RestoreWindowsDriverPort(e, id, devType);
         }
+        ReportUnrestoredPrinters(e, id, devType);
         QlnLine(devType, "RemovePort<dwId : %d> : All Remove. delete port.", id);
         if (e->pPortDll && e->pPortDll->m_pDeletePort)
             e->pPortDll->m_pDeletePort(id);
@@ -495,160 +578,116 @@ void WINAPI ClosePort(int id, DWORD devType)
 int WINAPI Write(const BYTE* buf, DWORD len, int id, DWORD devType)
 {
     QlnTrace(devType, "+Write <dwId : %d, length : %d>", id, int(len));
-    CPortRef ref(id, false);
-    PortEntry* e = ref.Get();
-    if (!e) {
-        QlnError(devType, "Write<dwId : %d> : pPortQln is NULL", id);
-        return 0;
-    }
-    if (!e->pPortDll || !e->pPortDll->m_pWrite) {
-        QlnError(devType, "Write<dwId : %d> : Write is not bound", id);
-        return 0;
-    }
-    int r = e->pPortDll->m_pWrite(buf, int(len), id, devType);
-    QlnTrace(devType, "-Write<dwId : %d, retVal : %d>", id, r);
-    return r;
+    return Forward("Write", "Write<dwId : %d> :", id, devType, &CPortDll::m_pWrite,
+                   [&](PFN_WRITE fn) { return fn(buf, int(len), id, devType); });
 }
 
 int WINAPI Read(BYTE* buf, DWORD len, DWORD timeout, int id, DWORD devType)
 {
     QlnTrace(devType, "+Read <dwId : %d, length : %d, timeout : %d>", id, int(len), int(timeout));
-    CPortRef ref(id, false);
-    PortEntry* e = ref.Get();
-    if (!e) {
-        QlnError(devType, "Read<dwId : %d> : pPortQln is NULL", id);
-        return 0;
-    }
-    if (!e->pPortDll || !e->pPortDll->m_pRead) {
-        QlnError(devType, "Read<dwId : %d> : Read is not bound", id);
-        return 0;
-    }
-    int r = e->pPortDll->m_pRead(buf, int(len), timeout, id, devType);
-    QlnTrace(devType, "-Read<dwId : %d, retVal : %d>", id, r);
-    return r;
+    return Forward("Read", "Read<dwId : %d> :", id, devType, &CPortDll::m_pRead,
+                   [&](PFN_READ fn) { return fn(buf, int(len), timeout, id, devType); });
 }
 
 int WINAPI ReadAvailable(int id, DWORD devType)
 {
     QlnTrace(devType, "+ReadAvailable <dwId : %d>", id);
-    CPortRef ref(id, false);
-    PortEntry* e = ref.Get();
-    if (!e) {
-        QlnError(devType, "ReadAvailable<dwId : %d> : pPortQln is NULL", id);
-        return 0;
-    }
-    if (!e->pPortDll || !e->pPortDll->m_pReadAvailable) {
-        QlnError(devType, "ReadAvailable<dwId : %d> : ReadAvailable is not bound", id);
-        return 0;
-    }
-    int r = e->pPortDll->m_pReadAvailable(id, devType);
-    QlnTrace(devType, "-ReadAvailable<dwId : %d, retVal : %d>", id, r);
-    return r;
+    return Forward("ReadAvailable", "ReadAvailable<dwId : %d> :", id, devType, &CPortDll::m_pReadAvailable,
+                   [&](PFN_READAVAILABLE fn) { return fn(id, devType); });
 }
 
 void WINAPI Clear(int id, DWORD devType)
 {
     QlnTrace(devType, "+Clear <dwId : %d>", id);
-    CPortRef ref(id, false);
-    PortEntry* e = ref.Get();
-    if (!e) {
-        QlnError(devType, "Clear<dwId : %d> : pPortQln is NULL", id);
-        return;
-    }
-    if (!e->pPortDll || !e->pPortDll->m_pClear) {
-        QlnError(devType, "Clear<dwId : %d> : Clear is not bound", id);
-        return;
-    }
-    e->pPortDll->m_pClear(id, devType);
-    QlnTrace(devType, "-Clear<dwId : %d>", id);
+    Forward("Clear", "Clear<dwId : %d> :", id, devType, &CPortDll::m_pClear, [&](PFN_CLEAR fn) { fn(id, devType); });
 }
 
 int WINAPI IsPowerState(int id, DWORD devType)
 {
     QlnTrace(devType, "+IsPowerState <dwId : %d>", id);
-    CPortRef ref(id, false);
-    PortEntry* e = ref.Get();
-    if (!e) {
-        QlnError(devType, "IsPowerState<dwId : %d> : pPortQln is NULL", id);
-        return 0;
-    }
-    if (!e->pPortDll || !e->pPortDll->m_pIsPowerState) {
-        QlnError(devType, "IsPowerState<dwId : %d> : IsPowerState is not bound", id);
-        return 0;
-    }
-    int r = e->pPortDll->m_pIsPowerState(id, devType);
-    QlnTrace(devType, "-IsPowerState<dwId : %d, retVal : %d>", id, r);
-    return r;
+    return Forward("IsPowerState", "IsPowerState<dwId : %d> :", id, devType, &CPortDll::m_pIsPowerState,
+                   [&](PFN_ISPOWERSTATE fn) { return fn(id, devType); });
 }
 
 int WINAPI GetASBState(int* asb, int id, DWORD devType)
 {
     QlnTrace(devType, "+GetASBState <dwId : %d>", id);
-    CPortRef ref(id, false);
-    PortEntry* e = ref.Get();
-    if (!e) {
-        QlnError(devType, "GetASBState<dwId : %d> : pPortQln is NULL", id);
-        return 0;
-    }
-    if (!e->pPortDll || !e->pPortDll->m_pGetASBState) {
-        QlnError(devType, "GetASBState<dwId : %d> : GetASBState is not bound", id);
-        return 0;
-    }
-    int r;
-    {
-        CMutexExLock asbLock(*AsbLock);
-        r = e->pPortDll->m_pGetASBState(asb, id, devType);
-    }
-    QlnTrace(devType, "-GetASBState<dwId : %d, retVal : %d>", id, r);
-    return r;
+    return Forward("GetASBState", "GetASBState<dwId : %d> :", id, devType, &CPortDll::m_pGetASBState,
+                   [&](PFN_GETASBSTATE fn) {
+                       CMutexExLock asbLock(*AsbLock);
+                       return fn(asb, id, devType);
+                   });
 }
 
 int WINAPI SetWrite(BOOL isWrite, int id, DWORD devType)
 {
     QlnTrace(devType, "+SetWrite <dwId : %d, isWrite : %d>", id, int(isWrite));
-    CPortRef ref(id, false);
-    PortEntry* e = ref.Get();
-    if (!e) {
-        QlnError(devType, "SetWrite <dwId : %d>: pPortQln is NULL", id);
-        return 0;
-    }
-    if (!e->pPortDll || !e->pPortDll->m_pSetWrite) {
-        QlnError(devType, "SetWrite <dwId : %d>: SetWrite is not bound", id);
-        return 0;
-    }
-    int r = e->pPortDll->m_pSetWrite(isWrite, id, devType);
-    QlnTrace(devType, "-SetWrite<dwId : %d, retVal : %d>", id, r);
-    return r;
+    return Forward("SetWrite", "SetWrite <dwId : %d>:", id, devType, &CPortDll::m_pSetWrite,
+                   [&](PFN_SETWRITE fn) { return fn(isWrite, id, devType); });
 }
 
 int WINAPI LoadChildDll()
 {
-    CExclusiveList lock;
+    // The libraries load without the list lock (a library's start-up can take its time); the
+    // slots are filled under it, and a slot another LoadChildDll filled meanwhile keeps its own.
+    bool empty[SLOT_COUNT];
+    {
+        CSharedList lock;
+        for (int i = 0; i < SLOT_COUNT; ++i)
+            empty[i] = g_portDll[i] == nullptr;  // filled before, with or without a module: not retried
+    }
+    CPortDll* loaded[SLOT_COUNT] = {};
     CRegistry reg(HKEY_LOCAL_MACHINE);
     for (int i = 0; i < SLOT_COUNT; ++i) {
-        if (g_portDll[i])
-            continue;  // filled before, with or without a module: not retried until FreeChildDll
+        if (!empty[i])
+            continue;
         CString path;
         reg.GetString(VESK_SERVICEINFO_KEY, kSlotValue[i], path);
-        g_portDll[i] = new CPortDll;
-        g_portDll[i]->LoadDll(path);
+        loaded[i] = new CPortDll;
+        loaded[i]->LoadDll(path);
+    }
+    {
+        CExclusiveList lock;
+        for (int i = 0; i < SLOT_COUNT; ++i) {
+            if (loaded[i] && !g_portDll[i]) {
+                g_portDll[i] = loaded[i];
+                loaded[i] = nullptr;
+            }
+        }
+    }
+    for (CPortDll* spare : loaded) {
+        if (spare) {
+            spare->FreeDll();  // the slot's own load keeps the library
+            delete spare;
+        }
     }
     return 0;
 }
 
 int WINAPI FreeChildDll()
 {
-    CExclusiveList lock;
-    if (!PortList.IsEmpty()) {
-        QlnPlain("FreeChildDll : but now using communication port");
-        return PortList.GetCount();
+    CPortDll* freed[SLOT_COUNT] = {};
+    int inUse;
+    {
+        CExclusiveList lock;
+        // A port being made counts as a record: its library is in use.
+        inUse = PortList.GetCount() + int(g_creating);
+        if (inUse == 0) {
+            for (int i = 0; i < SLOT_COUNT; ++i) {
+                freed[i] = g_portDll[i];
+                g_portDll[i] = nullptr;
+            }
+        }
     }
-    for (int i = 0; i < SLOT_COUNT; ++i) {
-        if (!g_portDll[i])
-            continue;
-        g_portDll[i]->FreeDll();
-        delete g_portDll[i];
-        g_portDll[i] = nullptr;
+    if (inUse != 0) {
+        QlnPlain("FreeChildDll : but now using communication port");
+        return inUse;
+    }
+    for (CPortDll* dll : freed) {
+        if (dll) {
+            dll->FreeDll();
+            delete dll;
+        }
     }
     return 0;
 }

@@ -75,11 +75,14 @@ void QlnError(DWORD devType, const char* fmt, ...);
 void QlnTrace(DWORD devType, const char* fmt, ...);
 void QlnPlain(const char* fmt, ...);
 
-// Printer queue moves (the caller holds the port list exclusively and passes the record found).
+// Printer queue moves (the caller holds the record exclusively and passes it). A queue whose
+// restore fails stays in the record's saved printers and is tried again by the next restore;
+// ReportUnrestoredPrinters logs and forgets those still left when the record goes.
 BOOL ExistWindowsDriverFilePort(int id, DWORD devType);
 BOOL AddNewWindowsDriverPort(int id, DWORD devType);
 void MoveWindowsDriverPort(PortEntry* entry, int id, DWORD devType, BOOL bExistFilePort);
 void RestoreWindowsDriverPort(PortEntry* entry, int id, DWORD devType);
+void ReportUnrestoredPrinters(PortEntry* entry, int id, DWORD devType);
 void FreeSavedPrinters(PortEntry* entry);
 
 // Bluetooth stack of a COM port from its "Ports" class device: 0 other, 1 Microsoft, 2 TOSHIBA, 3 IVT.

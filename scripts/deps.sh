@@ -24,10 +24,12 @@ if ! apt_install; then
   # multi-arch libraries of wine32 uninstallable. The release and updates suites alone are
   # consistent for both architectures.
   . /etc/os-release
+  . "$(dirname "$0")/aptsources.sh"
+  uris=$(apt_archive_uris_or_fail "$VERSION_CODENAME" deps)
   parts=$(mktemp -d)
   cat >"$parts/debian.sources" <<SRC
 Types: deb
-URIs: http://deb.debian.org/debian
+URIs: $uris
 Suites: $VERSION_CODENAME $VERSION_CODENAME-updates
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg

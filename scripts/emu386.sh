@@ -14,12 +14,16 @@ if "$loader" --version >/dev/null 2>&1; then exit 0; fi
 
 echo "emu386: this kernel runs no 32-bit programs; the 32-bit Wine loader runs under qemu-i386"
 if [ ! -x "$emu" ]; then
+  # The archive that carries this machine's release carries the next one too.
+  . /etc/os-release
+  . "$(dirname "$0")/aptsources.sh"
+  uris=$(apt_archive_uris_or_fail "$VERSION_CODENAME" emu386)
   tmp=$(mktemp -d)
   trap 'rm -rf "$tmp"' EXIT
   mkdir -p "$tmp/lists/partial" "$tmp/cache/archives/partial" "$tmp/parts" "$tmp/x"
   cat >"$tmp/parts/next.sources" <<SRC
 Types: deb
-URIs: http://deb.debian.org/debian
+URIs: $uris
 Suites: trixie
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg

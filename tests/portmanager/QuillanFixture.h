@@ -24,6 +24,7 @@ protected:
         m_recFile = m_folder->File("calls.txt");
         SetEnvironmentVariableA("VESK_REC_FILE", m_recFile.c_str());
         SetEnvironmentVariableA("VESK_REC_OPEN", nullptr);
+        SetEnvironmentVariableA("VESK_REC_CREATE_EVENT_usb", nullptr);
         m_reg->WriteServiceInfo(m_folder->Path());
         for (const char* kind : {"com", "lpt", "usb", "net"})
             m_reg->SetString(SERVICEINFO, (std::string(kind) + "dir").c_str(), RecDll(kind).c_str());

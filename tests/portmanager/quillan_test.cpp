@@ -22,6 +22,38 @@ DeviceOption MakeOption(const CString& port)
     return dop;
 }
 
+// A named event that the recording transport waits for while envVar names it: a transport call
+// that takes its time until the test lets it go. Let go and forgotten at the end.
+class CTransportHold
+{
+public:
+    CTransportHold(const char* envVar, const char* prefix) : m_env(envVar)
+    {
+        std::string name = prefix + std::to_string(GetCurrentProcessId());
+        m_event = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
+        SetEnvironmentVariableA(m_env, name.c_str());
+    }
+    ~CTransportHold()
+    {
+        Release();
+        SetEnvironmentVariableA(m_env, nullptr);
+        if (m_event)
+            CloseHandle(m_event);
+    }
+    CTransportHold(const CTransportHold&) = delete;
+    CTransportHold& operator=(const CTransportHold&) = delete;
+    bool Made() const { return m_event != nullptr; }
+    void Release()
+    {
+        if (m_event)
+            SetEvent(m_event);
+    }
+
+private:
+    const char* m_env;
+    HANDLE m_event = nullptr;
+};
+
 const char kFieldsBtForcedTo0[] = "f=100,9600,102,103,104,105,106,107,108,109,110,111,112,0,0,115,116,117,118";
 const char kFieldsUnchanged[] = "f=100,9600,102,103,104,105,106,107,108,109,110,111,112,0,3,115,116,117,118";
 
@@ -400,10 +432,8 @@ TEST_F(QuillanTest, ACallWaitingInOneTransportPortHoldsUpNoOtherPort)
     ASSERT_EQ(q.LoadChildDll(), 0);
     int slow = q.CreatePort("LBLR", "LPT1", 32);
     ASSERT_EQ(q.OpenPort(slow, 32), 1);
-    std::string name = "VeskRecRead-" + std::to_string(GetCurrentProcessId());
-    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
-    ASSERT_NE(release, nullptr);
-    SetEnvironmentVariableA("VESK_REC_READ_EVENT", name.c_str());
+    CTransportHold hold("VESK_REC_READ_EVENT", "VeskRecRead-");
+    ASSERT_TRUE(hold.Made());
 
     std::string got;
     std::thread reader([&] {
@@ -428,15 +458,66 @@ TEST_F(QuillanTest, ACallWaitingInOneTransportPortHoldsUpNoOtherPort)
         done = true;
     });
     EXPECT_TRUE(WaitFor([&] { return done.load(); }, 30000)) << "held up by the waiting read";
-    SetEvent(release);
+    hold.Release();
     reader.join();
     other.join();
-    SetEnvironmentVariableA("VESK_REC_READ_EVENT", nullptr);
-    CloseHandle(release);
     EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(got, "R20000");
     q.ClosePort(slow, 32);
     EXPECT_EQ(q.RemovePort(32, slow), 0);
+}
+
+TEST_F(QuillanTest, ATransportSlowToMakeItsPortHoldsUpNoOtherPort)
+{
+    ASSERT_EQ(q.LoadChildDll(), 0);
+    int open = q.CreatePort("LBLC", "COM4", 32);
+    ASSERT_EQ(q.OpenPort(open, 32), 1);
+    CTransportHold hold("VESK_REC_CREATE_EVENT_usb", "VeskRecCreate-");
+    ASSERT_TRUE(hold.Made());
+
+    std::atomic<int> slow(-1);
+    std::thread maker([&] { slow = q.CreatePort("LBLU", "\\\\.\\pipe\\vesk-slow", 32); });
+    EXPECT_TRUE(WaitFor([&] { return Count("usb CreatePort waits") == 1; }, 30000));
+
+    // While usb is still making its port: the open port works, another class shares it, another
+    // library makes, opens and removes a port, the libraries stay loaded, and the port being
+    // made counts as in use.
+    std::atomic<bool> done(false);
+    std::atomic<int> slowWhenDone(0);
+    std::vector<std::string> failed;
+    std::thread other([&] {
+        auto check = [&](bool ok, const char* what) {
+            if (!ok)
+                failed.push_back(what);
+        };
+        int asb = 0;
+        check(q.Write("x", open, 32) == 1, "Write on the open port");
+        check(q.IsPowerState(open, 32) == open, "IsPowerState");
+        check(q.GetASBState(&asb, open, 32) == 1 && asb == open, "GetASBState");
+        check(q.CreatePort("POSC", "COM4", 1) == open, "a second class shares the open port");
+        int net = q.CreatePort("LBLN", "127.0.0.1", 32);
+        check(net == 40000, "CreatePort on net");
+        check(q.OpenPort(net, 32) == 1, "OpenPort on net");
+        q.ClosePort(net, 32);
+        check(q.RemovePort(32, net) == 0, "RemovePort on net");
+        check(q.LoadChildDll() == 0, "LoadChildDll");
+        check(q.FreeChildDll() == 2, "FreeChildDll counts the open port and the one being made");
+        slowWhenDone = slow.load();
+        done = true;
+    });
+    EXPECT_TRUE(WaitFor([&] { return done.load(); }, 30000)) << "held up by the port being made";
+    hold.Release();
+    maker.join();
+    other.join();
+    EXPECT_EQ(failed, std::vector<std::string>());
+    EXPECT_EQ(slowWhenDone.load(), -1) << "the other port's calls ended while usb was still making its port";
+    EXPECT_EQ(slow.load(), 30000);
+    EXPECT_EQ(q.Write("y", slow, 32), 1);
+    EXPECT_EQ(Count("usb Write id=30000 dev=32 len=1"), 1);
+    EXPECT_EQ(q.RemovePort(32, slow), 0);
+    q.ClosePort(open, 32);
+    EXPECT_EQ(q.RemovePort(1, open), 32);
+    EXPECT_EQ(q.RemovePort(32, open), 0);
 }
 
 TEST_F(QuillanTest, BluetoothPortsAreLookedUpAmongThePortsDevices)

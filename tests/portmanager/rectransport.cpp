@@ -4,7 +4,9 @@
 //
 // Answers identify the port: IsPowerState and ReadAvailable return the port id, GetASBState
 // delivers the id as the frame, Read fills "R<id>". OpenPort returns VESK_REC_OPEN (default 1);
-// with VESK_REC_READ_EVENT set, Read waits for that named event first.
+// with VESK_REC_READ_EVENT set, Read waits for that named event first; with
+// VESK_REC_CREATE_EVENT_<name> set, this library's CreatePort and CreatePort4Log record
+// "<name> CreatePort waits" and wait for that named event (a transport slow to make its port).
 #include "DeviceOption.h"
 
 #include <windows.h>
@@ -86,12 +88,25 @@ std::string Hex(const BYTE* p, int n)
     return s;
 }
 
+void HoldCreate()
+{
+    std::string hold = Env("VESK_REC_CREATE_EVENT_" REC_NAME);
+    if (hold.empty())
+        return;
+    Record("CreatePort waits");
+    if (HANDLE h = OpenEventA(SYNCHRONIZE, FALSE, hold.c_str())) {
+        WaitForSingleObject(h, 120000);
+        CloseHandle(h);
+    }
+}
+
 } // namespace
 
 extern "C" {
 
 int WINAPI CreatePort()
 {
+    HoldCreate();
     int id = NewPort();
     Record(Fmt("CreatePort -> %d", id));
     return id;
@@ -99,6 +114,7 @@ int WINAPI CreatePort()
 
 int WINAPI CreatePort4Log(DWORD useBinary, DWORD usePortLog, char* path)
 {
+    HoldCreate();
     int id = NewPort();
     Record(Fmt("CreatePort4Log bin=%lu log=%lu path=%s -> %d", (unsigned long)useBinary, (unsigned long)usePortLog,
                path ? path : "(null)", id));

@@ -5,6 +5,8 @@
 
 #include <winspool.h>
 
+#include <algorithm>
+
 #ifdef DeletePort
 #undef DeletePort
 #endif
@@ -119,6 +121,7 @@ protected:
         QuillanTest::SetUp();
         const ::testing::TestInfo* t = ::testing::UnitTest::GetInstance()->current_test_info();
         std::string base = "VESK " + std::to_string(GetCurrentProcessId()) + " " + t->name();
+        std::replace(base.begin(), base.end(), '/', ' ');  // a parameterised test's name
         m_on3 = base + " on COM3";
         m_on31 = base + " on COM31";
     }
@@ -241,3 +244,75 @@ TEST_F(QuillanSpoolerTest, AMissingFilePortIsAddedOnceForAllQueues)
     EXPECT_EQ(q.RemovePort(1, m_id), 32);
     EXPECT_EQ(q.RemovePort(32, m_id), 0);
 }
+
+// A queue the spooler cannot give back when the port closes (here: it is gone for a while) is
+// logged, kept, and put back by a later attempt: the next restore of the port or its removal.
+// One that never comes back is reported when the port goes.
+struct UnrestoredCase
+{
+    const char* name;
+    bool queueComesBack;
+    bool reopenBeforeRemove;  // the next attempt is the next close of the port, else its removal
+};
+
+class QuillanUnrestoredTest : public QuillanSpoolerTest, public ::testing::WithParamInterface<UnrestoredCase>
+{
+};
+
+TEST_P(QuillanUnrestoredTest, IsLoggedKeptAndRestoredAtTheNextAttempt)
+{
+    const UnrestoredCase& c = GetParam();
+    StartQueues();
+    ASSERT_EQ(q.OpenPort(m_id, 32), 1);
+    ASSERT_EQ(Queue(m_on3).port, "FILE:");
+    std::string log = QlnLog();
+    EXPECT_NE(log.find("printer '" + m_on3 + "' moved from 'COM3:' to 'FILE:'"), std::string::npos) << log;
+    EXPECT_EQ(log.find("printer '" + m_on31 + "' moved"), std::string::npos) << "COM31: stays";
+
+    DeleteQueue(m_on3);
+    ASSERT_FALSE(Queue(m_on3).found);
+    q.ClosePort(m_id, 32);
+    log = QlnLog();
+    const std::string failedLine = "failed to OpenPrinter '" + m_on3 + "' (";
+    size_t failed = log.find(failedLine);
+    EXPECT_NE(failed, std::string::npos) << log;
+    if (failed != std::string::npos) {
+        size_t eol = log.find('\n', failed);
+        EXPECT_NE(log.substr(failed, eol - failed).find("kept to restore its ports 'COM3:'"), std::string::npos) << log;
+    }
+    EXPECT_EQ(log.find("printer '" + m_on3 + "' restored"), std::string::npos);
+
+    // The spooler has it again, as it last knew it: on FILE:.
+    if (c.queueComesBack) {
+        ASSERT_TRUE(AddQueue(m_on3, "FILE:", kAttributes & ~DWORD(PRINTER_ATTRIBUTE_ENABLE_BIDI))) << GetLastError();
+    }
+    if (c.reopenBeforeRemove) {
+        ASSERT_EQ(q.OpenPort(m_id, 32), 1);
+        EXPECT_EQ(Queue(m_on3).port, c.queueComesBack ? "FILE:" : "") << "not restored while the port is open";
+        q.ClosePort(m_id, 32);
+    }
+    EXPECT_EQ(q.RemovePort(1, m_id), 32);
+    EXPECT_EQ(q.RemovePort(32, m_id), 0);
+
+    log = QlnLog();
+    if (c.queueComesBack) {
+        ExpectOnTheirPorts();
+        EXPECT_NE(log.find("printer '" + m_on3 + "' restored to 'COM3:'"), std::string::npos) << log;
+        EXPECT_EQ(log.find("is left on 'FILE:'"), std::string::npos) << log;
+    } else {
+        EXPECT_NE(log.find("printer '" + m_on3 + "' is left on 'FILE:', its ports were 'COM3:'"), std::string::npos) << log;
+        // Tried at every attempt: the close, the next close when the port was opened again, the removal.
+        size_t tries = 0;
+        for (size_t at = log.find(failedLine); at != std::string::npos; at = log.find(failedLine, at + 1))
+            ++tries;
+        EXPECT_EQ(tries, c.reopenBeforeRemove ? 3u : 2u);
+    }
+    EXPECT_EQ(Queue(m_on31).port, "COM31:");
+}
+
+INSTANTIATE_TEST_SUITE_P(Queues, QuillanUnrestoredTest,
+                         ::testing::Values(UnrestoredCase{"BackAtTheNextClose", true, true},
+                                           UnrestoredCase{"BackAtTheRemoval", true, false},
+                                           UnrestoredCase{"NeverBack", false, true},
+                                           UnrestoredCase{"NeverBackNotReopened", false, false}),
+                         [](const ::testing::TestParamInfo<UnrestoredCase>& i) { return std::string(i.param.name); });

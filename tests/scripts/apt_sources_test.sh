@@ -22,49 +22,49 @@ uris_of() { # NAME SUITE: the URIs on one line
 sample deb822 parts/debian.sources <<'SRC'
 Types: deb
 # http://snapshot.invalid/archive/debian/20250520T000000Z
-URIs: http://archive.invalid/debian
+URIs: http://archive.invalid/pool
 Suites: bookworm bookworm-updates
 Components: main
 
 Types: deb
-URIs: http://archive.invalid/debian-security
+URIs: http://archive.invalid/pool-security
 Suites: bookworm-security
 Components: main
 
 types: deb
-uris: http://b.invalid/debian
+uris: http://b.invalid/pool
  file:/srv/mirror/debian
 suites: bookworm
 components: main
 
 Types: deb
-URIs: http://disabled.invalid/debian
+URIs: http://disabled.invalid/pool
 Suites: bookworm
 Components: main
 Enabled: no
 
 Types: deb-src
-URIs: http://sources-only.invalid/debian
+URIs: http://sources-only.invalid/pool
 Suites: bookworm
 Components: main
 SRC
-expect "deb822 release suite" "http://archive.invalid/debian/ http://b.invalid/debian/ file:/srv/mirror/debian/" \
+expect "deb822 release suite" "http://archive.invalid/pool/ http://b.invalid/pool/ file:/srv/mirror/debian/" \
   "$(uris_of deb822 bookworm)"
-expect "deb822 security suite" "http://archive.invalid/debian-security/" "$(uris_of deb822 bookworm-security)"
+expect "deb822 security suite" "http://archive.invalid/pool-security/" "$(uris_of deb822 bookworm-security)"
 expect "a suite no source carries" "" "$(uris_of deb822 trixie)"
 
 # One-line form with options, a source-only and a commented entry; an archive in two files once.
 sample oneline sources.list <<'SRC'
-# deb http://commented.invalid/debian bookworm main
-deb-src http://sources-only.invalid/debian bookworm main
-deb [arch=amd64 trusted=no] http://one.invalid/debian bookworm main contrib
-deb http://one.invalid/debian-security bookworm-security main
+# deb http://commented.invalid/pool bookworm main
+deb-src http://sources-only.invalid/pool bookworm main
+deb [arch=amd64 trusted=no] http://one.invalid/pool bookworm main contrib
+deb http://one.invalid/pool-security bookworm-security main
 SRC
 sample oneline parts/again.list <<'SRC'
-deb [arch=amd64 trusted=no] http://one.invalid/debian bookworm main
-deb http://two.invalid/debian bookworm non-free
+deb [arch=amd64 trusted=no] http://one.invalid/pool bookworm main
+deb http://two.invalid/pool bookworm non-free
 SRC
-expect "one-line form" "http://one.invalid/debian/ http://two.invalid/debian/" "$(uris_of oneline bookworm)"
+expect "one-line form" "http://one.invalid/pool/ http://two.invalid/pool/" "$(uris_of oneline bookworm)"
 sample empty sources.list </dev/null
 expect "no sources at all" "" "$(uris_of empty bookworm)"
 

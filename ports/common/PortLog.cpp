@@ -119,35 +119,33 @@ void CloseHandleOf(HANDLE& h)
     h = INVALID_HANDLE_VALUE;
 }
 
-void OpenLogLocked()
+// Closes what h holds and opens the file of this hour (and minute, for the dump) in the folder;
+// the name carries the port index when there is one.
+void ReopenLocked(HANDLE& h, DWORD& openedAt, const char* withIndex, const char* withoutIndex, const CString& base)
 {
     LoggerState& s = State();
-    CloseHandleOf(s.log);
-    s.logOpenedAt = g_tick();
+    CloseHandleOf(h);
+    openedAt = g_tick();
     SYSTEMTIME t;
     g_localTime(&t);
     CString name;
     if (s.portIndex != 0)
-        name.Format("d_%s_%d_%02d%02d%02d.log", s.logName.GetString(), s.portIndex, t.wMonth, t.wDay, t.wHour);
+        name.Format(withIndex, base.GetString(), s.portIndex, t.wMonth, t.wDay, t.wHour, t.wMinute);
     else
-        name.Format("d_%s_%02d%02d%02d.log", s.logName.GetString(), t.wMonth, t.wDay, t.wHour);
-    s.log = OpenInLogFolder(s.folder, name);
+        name.Format(withoutIndex, base.GetString(), t.wMonth, t.wDay, t.wHour, t.wMinute);
+    h = OpenInLogFolder(s.folder, name);
+}
+
+void OpenLogLocked()
+{
+    LoggerState& s = State();
+    ReopenLocked(s.log, s.logOpenedAt, "d_%s_%d_%02d%02d%02d.log", "d_%s_%02d%02d%02d.log", s.logName);
 }
 
 void OpenDumpLocked()
 {
     LoggerState& s = State();
-    CloseHandleOf(s.dump);
-    s.dumpOpenedAt = g_tick();
-    SYSTEMTIME t;
-    g_localTime(&t);
-    CString name;
-    if (s.portIndex != 0)
-        name.Format("%s_%d_%02d%02d.%02d%02d.bin", s.dumpName.GetString(), s.portIndex, t.wMonth, t.wDay, t.wHour,
-                    t.wMinute);
-    else
-        name.Format("%s_%02d%02d.%02d%02d.bin", s.dumpName.GetString(), t.wMonth, t.wDay, t.wHour, t.wMinute);
-    s.dump = OpenInLogFolder(s.folder, name);
+    ReopenLocked(s.dump, s.dumpOpenedAt, "%s_%d_%02d%02d.%02d%02d.bin", "%s_%02d%02d.%02d%02d.bin", s.dumpName);
 }
 
 void WriteLine(int level, const char* tag, const std::string& text)

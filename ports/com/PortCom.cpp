@@ -49,58 +49,17 @@ CPortCom::~CPortCom()
 {
     CloseIfOpen();
     m_Receiver.Close();
-    if (m_nLogBit) {
-        LogPlain("~CPortCom");
-        PortLogClose();
-    }
-    m_dwUseBinary = 0;
-    m_nLogBit = 0;
-    m_nTraceBit = 0;
+    CloseLogOfPort("~CPortCom");
     m_nPortIndex = 0;
     CString::ReleaseHandle(m_dop.strPortName);
     m_dop.strPortName = nullptr;
 }
 
-// ---- Log lines ----
-
-#define VESK_PORTLOG(gate, level, tag)         \
-    do {                                       \
-        if (!(gate))                           \
-            return;                            \
-        va_list ap;                            \
-        va_start(ap, fmt);                     \
-        PortLogWriteV((level), (tag), fmt, ap); \
-        va_end(ap);                            \
-    } while (0)
-
-void CPortCom::Log(DWORD devType, const char* fmt, ...) { VESK_PORTLOG(m_nLogBit, 0, PortLogTag(devType)); }
-void CPortCom::LogError(DWORD devType, const char* fmt, ...) { VESK_PORTLOG(m_nLogBit, PORTLOG_ERROR, PortLogTag(devType)); }
-void CPortCom::LogPlain(const char* fmt, ...) { VESK_PORTLOG(m_nLogBit, 0, nullptr); }
-void CPortCom::LogPlainError(const char* fmt, ...) { VESK_PORTLOG(m_nLogBit, PORTLOG_ERROR, nullptr); }
-void CPortCom::Trace(DWORD devType, const char* fmt, ...) { VESK_PORTLOG(m_nTraceBit, 0, PortLogTag(devType)); }
-void CPortCom::TracePlain(const char* fmt, ...) { VESK_PORTLOG(m_nTraceBit, 0, nullptr); }
-void CPortCom::TraceError(DWORD devType, const char* fmt, ...) { VESK_PORTLOG(m_nTraceBit, PORTLOG_ERROR, PortLogTag(devType)); }
-
-#undef VESK_PORTLOG
-
 // ---- Settings ----
 
 int CPortCom::SetDeviceOption(const DeviceOption& dop, DWORD)
 {
-    m_dop.dwBaudRate = dop.dwBaudRate;
-    m_dop.dwByteSize = dop.dwByteSize;
-    m_dop.dwStopBits = dop.dwStopBits;
-    m_dop.dwParity = dop.dwParity;
-    m_dop.dwFlowControl = dop.dwFlowControl;
-    m_dop.dwReadIntervalTimeout = dop.dwReadIntervalTimeout;
-    m_dop.dwReadTotalTimeoutMultiplier = dop.dwReadTotalTimeoutMultiplier;
-    m_dop.dwReadTotalTimeoutConstant = dop.dwReadTotalTimeoutConstant;
-    m_dop.dwWriteTotalTimeoutMultiplier = dop.dwWriteTotalTimeoutMultiplier;
-    m_dop.dwWriteTotalTimeoutConstant = dop.dwWriteTotalTimeoutConstant;
-    m_dop.dwInBufSize = dop.dwInBufSize;
-    m_dop.dwOutBufSize = dop.dwOutBufSize;
-    m_dop.dwUsingBT = dop.dwUsingBT;
-    m_dop.dwBtStackType = dop.dwBtStackType;
+    DeviceOptionCopyFields(m_dop, dop, &DeviceOption::dwBaudRate, &DeviceOption::dwBtStackType);
     CString name = DeviceOptionPortName(dop);
     if (name.IsEmpty())
         return 0;
@@ -118,13 +77,8 @@ CString CPortCom::PortName()
 
 void CPortCom::SetLog(DWORD dwUseBinary, DWORD dwUsePortLog, const CString& installPath)
 {
-    m_dwUseBinary = dwUseBinary == 1;
-    m_nLogBit = dwUsePortLog & 1;
-    m_nTraceBit = (dwUsePortLog >> 1) & 1;
-    m_LogFolder = installPath;
-    m_Receiver.SetLogGates(m_nLogBit != 0, m_nTraceBit != 0);
-    if (m_nLogBit == 1)
-        PortLogOpen(1, installPath, "Com", m_nPortIndex);
+    SetLogFlags(dwUseBinary, dwUsePortLog, installPath, "Com", m_nPortIndex);
+    m_Receiver.SetLogGates(LogOn(), TraceOn());
 }
 
 // ---- Open ----
@@ -167,8 +121,7 @@ BOOL CPortCom::ConfigureDevice(HANDLE h, const char* op, bool plain, DWORD devTy
 int CPortCom::OpenPort(DWORD devType)
 {
     CExclusive lock(m_OpenLock);
-    if (m_dwUseBinary == 1)
-        PortDumpOpen(TRUE, m_LogFolder, "ComPRN");
+    OpenPortDump("ComPRN");
     m_b64Bit = ProcessIsWow64();
     if (m_b64Bit)
         Log(devType, "This OS is 64bits version");
@@ -207,8 +160,7 @@ int CPortCom::OpenPort(DWORD devType)
     LogError(devType, "m_dop.dwInBufSize : %d", int(m_dop.dwInBufSize));
     m_bTerminateThread = FALSE;
     m_TerminateEvent.ResetEvent();
-    m_bThreadEnded = FALSE;
-    m_pReadThread = AfxBeginThread(ReadThreadProc, this, THREAD_PRIORITY_TIME_CRITICAL);
+    m_pReadThread = StartPortThread(ReadThreadProc, this, THREAD_PRIORITY_TIME_CRITICAL, m_bThreadEnded);
     if (!m_pReadThread) {
         // Without its read thread the port would report nothing: leave it closed.
         LogError(devType, "-OpenPort : fail to start ReadThread");
@@ -291,8 +243,8 @@ void CPortCom::RunHalvirex(int state)
     // Without the folder Quillan gave this port there is no tool to run (never one of the
     // current drive's root).
     CString exe;
-    if (!m_LogFolder.IsEmpty())
-        exe.Format("%s\\Halvirex.exe", m_LogFolder.GetString());
+    if (!m_strLogFolder.IsEmpty())
+        exe.Format("%s\\Halvirex.exe", m_strLogFolder.GetString());
     HANDLE probe = exe.IsEmpty() || exe.Find('"') >= 0
                        ? INVALID_HANDLE_VALUE
                        : CreateFileA(exe, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -451,21 +403,14 @@ void CPortCom::ClosePort(DWORD devType)
     // Break pending reads and writes first, so the read thread can end by itself.
     Trace(devType, "ClosePort : call CancelIo");
     CancelDeviceIo();
-    if (m_pReadThread) {
-        if (!m_pReadThread->Join(1000)) {
-            Log(devType, "ClosePort : TerminateThread Port ReadThread.");
-            m_pReadThread->Stop(0);
-        }
-        delete m_pReadThread;
-        m_pReadThread = nullptr;
-    }
+    StopPortThread(
+        m_pReadThread, m_bThreadEnded, PortThreadStop{0, 0, 1000}, [] {},
+        [&] { Log(devType, "ClosePort : TerminateThread Port ReadThread."); });
     CloseDevice();
     m_Receiver.Close();
     m_bOpen = FALSE;
     Log(devType, "-ClosePort : Success");
-    if (m_dwUseBinary == 1)
-        PortDumpClose();
-    m_dwUseBinary = 0;
+    ClosePortDump();
 }
 
 void CPortCom::CloseIfOpen()
@@ -520,22 +465,9 @@ int CPortCom::readPort(BYTE* buf, int len, DWORD timeout, DWORD devType)
         LogError(devType, "-Port Read : fail to invalid parameters");
         return 0;
     }
-    // The waits end early when the port closes (the terminate event stays signalled then).
-    if (m_Receiver.Available() < len)
-        WaitForSingleObject(m_TerminateEvent, 30);
-    DWORD start = GetTickCount();
-    int remaining = len;
-    while (remaining > 0) {
-        int got = m_Receiver.Read(buf + (len - remaining), remaining);
-        if (got > 0)
-            remaining -= got;
-        else
-            WaitForSingleObject(m_TerminateEvent, 100);
-        if (GetTickCount() - start >= timeout || !m_bOpen)
-            break;
-    }
-    Trace(devType, "-Port Read(nRead : %d)", len - remaining);
-    return len - remaining;
+    int got = m_Receiver.ReadWithTimeout(buf, len, timeout, m_TerminateEvent, [&] { return m_bOpen != FALSE; });
+    Trace(devType, "-Port Read(nRead : %d)", got);
+    return got;
 }
 
 int CPortCom::ReadAvailable() { return m_Receiver.Available(); }

@@ -11,12 +11,14 @@
 #include "DeviceOption.h"
 #include "FxString.h"
 #include "FxThread.h"
+#include "PortLines.h"
 #include "PortReceiver.h"
+#include "PortThread.h"
 #include "SyncEx.h"
 
 #include <windows.h>
 
-class CPortCom
+class CPortCom : private CPortLogLines
 {
 public:
     CPortCom();
@@ -93,19 +95,9 @@ private:
         CPortCom& m_port;
     };
 
-    // Lines of this port; each checks its gate.
-    void Log(DWORD devType, const char* fmt, ...);
-    void LogError(DWORD devType, const char* fmt, ...);
-    void LogPlain(const char* fmt, ...);
-    void LogPlainError(const char* fmt, ...);
-    void Trace(DWORD devType, const char* fmt, ...);
-    void TracePlain(const char* fmt, ...);
-    void TraceError(DWORD devType, const char* fmt, ...);
-
     int m_nPortIndex = 0;
     BOOL m_b64Bit = FALSE;
     ComConfig m_Config;            // CONTROLDEVICE and the CHECK values
-    CString m_LogFolder;           // installPath of CreatePort4Log; also where Halvirex lies
     int m_nDeviceState = 0;        // last device-state query of the Bluetooth open path
     DeviceOption m_dop;            // strPortName is a handle this port holds a reference to
     CCriticalSection m_OptionLock; // guards the port name against a concurrent SetDeviceOption
@@ -116,11 +108,8 @@ private:
     volatile BOOL m_bTerminateThread = FALSE;
     CWinThread* m_pReadThread = nullptr;
     CEventEx m_TerminateEvent{FALSE, TRUE};
-    volatile BOOL m_bThreadEnded = FALSE;
+    volatile LONG m_bThreadEnded = TRUE;
     CPortReceiver m_Receiver{false};  // m_pInputQ, the status-frame buffer and their locks
-    int m_dwUseBinary = 0;
-    int m_nLogBit = 0;
-    int m_nTraceBit = 0;
     IComLine* m_pLine;
     IDeviceStateApi* m_pDeviceApi;
 

@@ -10,12 +10,14 @@
 #include "FxString.h"
 #include "FxThread.h"
 #include "IcmpEcho.h"
+#include "PortLines.h"
 #include "PortReceiver.h"
+#include "PortThread.h"
 #include "SyncEx.h"
 
 #include <atomic>
 
-class CPortNet
+class CPortNet : private CPortLogLines
 {
 public:
     CPortNet();
@@ -76,11 +78,6 @@ private:
     DWORD ConnTimeout() const { return m_run.dwConnTimeout ? m_run.dwConnTimeout : 1000; }
     int ConnRetryCount() const { return m_run.dwConnRetryCount ? int(m_run.dwConnRetryCount) : 3; }
 
-    void Log(int level, DWORD devType, const char* fmt, ...);
-    void Trace(DWORD devType, const char* fmt, ...);
-    void LogPlain(int level, const char* fmt, ...);
-    void TracePlain(const char* fmt, ...);
-
     int m_nPortIndex = 0;
     DeviceOption m_dop;
     CString m_strPortName;      // owns the name m_dop.strPortName points at
@@ -95,7 +92,7 @@ private:
     std::atomic<BOOL> m_bTerminateThread{FALSE};
     CWinThread* m_pReadThread = nullptr;
     CEventEx m_TerminateEvent{FALSE, TRUE};
-    std::atomic<BOOL> m_bThreadEnded{TRUE};
+    volatile LONG m_bThreadEnded = TRUE;
     CPortReceiver m_receiver{true};
     std::atomic<BOOL> m_bReconnect{FALSE};
     CEventEx m_NetworkEvent{FALSE, TRUE};  // FD_CLOSE of the current socket
@@ -107,8 +104,4 @@ private:
 
     IIcmpEcho* m_echo;
 
-    int m_nUseBinary = 0;
-    int m_nLogBit = 0;
-    int m_nTraceBit = 0;
-    CString m_strLogFolder;
 };

@@ -42,12 +42,7 @@ CPortUsb::CPortUsb() : m_writer(&g_writeFile)
 CPortUsb::~CPortUsb()
 {
     m_rx.Close();
-    if (m_bLog) {
-        PortLogWritePlain(0, "~CPortUsb");
-        PortLogClose();
-    }
-    m_bLog = m_bTrace = false;
-    m_dwUseBinary = 0;
+    CloseLogOfPort("~CPortUsb");
     m_nPortIndex = 0;
     if (m_hDevice)
         CloseHandle(m_hDevice);
@@ -57,39 +52,11 @@ CPortUsb::~CPortUsb()
 
 void CPortUsb::SetDeviceWriter(IUsbDeviceWriter* writer) { m_writer = writer ? writer : &g_writeFile; }
 
-// --- log lines -----------------------------------------------------------------------------
-
-#define VESK_LOG_LINE(gate, level, tag)                                                            \
-    do {                                                                                           \
-        if (!(gate))                                                                               \
-            return;                                                                                \
-        va_list ap;                                                                                \
-        va_start(ap, fmt);                                                                         \
-        PortLogWriteV(level, tag, fmt, ap);                                                        \
-        va_end(ap);                                                                                \
-    } while (0)
-
-void CPortUsb::Log(DWORD devType, const char* fmt, ...) { VESK_LOG_LINE(m_bLog, 0, PortLogTag(devType)); }
-void CPortUsb::LogError(DWORD devType, const char* fmt, ...)
-{
-    VESK_LOG_LINE(m_bLog, PORTLOG_ERROR, PortLogTag(devType));
-}
-void CPortUsb::Trace(DWORD devType, const char* fmt, ...) { VESK_LOG_LINE(m_bTrace, 0, PortLogTag(devType)); }
-void CPortUsb::LogPlain(const char* fmt, ...) { VESK_LOG_LINE(m_bLog, 0, nullptr); }
-void CPortUsb::LogPlainError(const char* fmt, ...) { VESK_LOG_LINE(m_bLog, PORTLOG_ERROR, nullptr); }
-void CPortUsb::TracePlain(const char* fmt, ...) { VESK_LOG_LINE(m_bTrace, 0, nullptr); }
-
 // --- settings ------------------------------------------------------------------------------
 
 int CPortUsb::SetDeviceOption(const DeviceOption& dop, DWORD devType)
 {
-    m_dop.dwReadIntervalTimeout = dop.dwReadIntervalTimeout;
-    m_dop.dwReadTotalTimeoutMultiplier = dop.dwReadTotalTimeoutMultiplier;
-    m_dop.dwReadTotalTimeoutConstant = dop.dwReadTotalTimeoutConstant;
-    m_dop.dwWriteTotalTimeoutMultiplier = dop.dwWriteTotalTimeoutMultiplier;
-    m_dop.dwWriteTotalTimeoutConstant = dop.dwWriteTotalTimeoutConstant;
-    m_dop.dwInBufSize = dop.dwInBufSize;
-    m_dop.dwOutBufSize = dop.dwOutBufSize;
+    DeviceOptionCopyFields(m_dop, dop, &DeviceOption::dwReadIntervalTimeout, &DeviceOption::dwOutBufSize);
     CString name = DeviceOptionPortName(dop);
     if (name.IsEmpty())
         return 0;
@@ -101,13 +68,8 @@ int CPortUsb::SetDeviceOption(const DeviceOption& dop, DWORD devType)
 
 void CPortUsb::SetLog(DWORD useBinary, DWORD usePortLog, const CString& installPath)
 {
-    m_dwUseBinary = useBinary == 1;
-    m_bLog = (usePortLog & 1) != 0;
-    m_bTrace = (usePortLog & 2) != 0;
-    m_strLogFolder = installPath;
-    m_rx.SetLogGates(m_bLog, m_bTrace);
-    if (m_bLog)
-        PortLogOpen(TRUE, installPath, "Usb", m_nPortIndex);
+    SetLogFlags(useBinary, usePortLog, installPath, "Usb", m_nPortIndex);
+    m_rx.SetLogGates(LogOn(), TraceOn());
 }
 
 CString CPortUsb::PortName()
@@ -219,8 +181,7 @@ void CPortUsb::ClosePortUSB()
 
 int CPortUsb::OpenPort(DWORD devType)
 {
-    if (m_dwUseBinary == 1)
-        PortDumpOpen(TRUE, m_strLogFolder, "UsbPRN");
+    OpenPortDump("UsbPRN");
     Log(devType, "+OpenPort : USB dll");
     // Open already (its threads run even while the printer is unplugged and the handle closed).
     if (HasHandle() || ThreadsRunning())
@@ -249,32 +210,19 @@ int CPortUsb::OpenPort(DWORD devType)
     // The threads look at these from their first pass.
     m_bOpen = TRUE;
     m_nConnState = 1;
-    m_bCheckThreadEnded = FALSE;
-    m_pCheckThread = AfxBeginThread(CheckThreadProc, this);
-    if (!m_pCheckThread)
-        m_bCheckThreadEnded = TRUE;
-    m_bReadThreadEnded = FALSE;
-    m_pReadThread = AfxBeginThread(ReadThreadProc, this);
-    if (!m_pReadThread)
-        m_bReadThreadEnded = TRUE;
+    m_pCheckThread = StartPortThread(CheckThreadProc, this, THREAD_PRIORITY_NORMAL, m_bCheckThreadEnded);
+    m_pReadThread = StartPortThread(ReadThreadProc, this, THREAD_PRIORITY_NORMAL, m_bReadThreadEnded);
     Log(devType, "-OpenPort Success");
     return 1;
 }
 
-void CPortUsb::StopThread(CWinThread*& thread, volatile LONG& ended, const char* waitLine, const char* terminateLine)
+void CPortUsb::StopThread(CWinThread*& thread, volatile LONG& ended, DWORD devType, const char* waitLine,
+                          const char* terminateLine)
 {
-    if (!thread)
-        return;
-    for (int i = 0; i < 20 && !ended; ++i) {
-        LogPlain("%s", waitLine);
-        thread->Join(100);
-    }
-    if (!thread->Join(2000)) {
-        LogPlain("%s", terminateLine);
-        thread->Stop(0);
-    }
-    delete thread;
-    thread = nullptr;
+    StopPortThread(
+        thread, ended, PortThreadStop{20, 100, 2000}, [&] { LogPlain("%s", waitLine); },
+        [&] { LogPlain("%s", terminateLine); });
+    (void)devType;
 }
 
 void CPortUsb::ClosePort(DWORD devType)
@@ -286,14 +234,14 @@ void CPortUsb::ClosePort(DWORD devType)
     Trace(devType, "ClosePort : m_CheckThreadTerminateEvent.SetEvent");
     m_bTerminateCheckThread = TRUE;
     Trace(devType, "ClosePort : set to m_bTerminateCheckThread flag");
-    StopThread(m_pCheckThread, m_bCheckThreadEnded, "ClosePort : wait Terminate USB ConnCheckThread.",
+    StopThread(m_pCheckThread, m_bCheckThreadEnded, devType, "ClosePort : wait Terminate USB ConnCheckThread.",
                "ClosePort : TerminateThread USB ConnCheckThread.");
 
     m_TerminateEvent.SetEvent();
     Trace(devType, "ClosePort : m_TerminateEvent.SetEvent");
     m_bTerminateThread = TRUE;
     Trace(devType, "ClosePort : set to m_bTerminateThread flag");
-    StopThread(m_pReadThread, m_bReadThreadEnded, "ClosePort : wait Terminate Port ReadThread.",
+    StopThread(m_pReadThread, m_bReadThreadEnded, devType, "ClosePort : wait Terminate Port ReadThread.",
                "ClosePort : TerminateThread Port ReadThread.");
 
     Trace(devType, "ClosePort : call CancelIo");
@@ -302,9 +250,7 @@ void CPortUsb::ClosePort(DWORD devType)
 
     m_rx.Close();
     Log(devType, "-ClosePort : Success");
-    if (m_dwUseBinary == 1)
-        PortDumpClose();
-    m_dwUseBinary = 0;
+    ClosePortDump();
 }
 
 void CPortUsb::CloseIfOpen()
@@ -555,20 +501,9 @@ int CPortUsb::readPort(BYTE* buf, int len, DWORD timeout, DWORD devType)
         LogError(devType, "-Port Read : fail to invalid parameters");
         return 0;
     }
-    if (m_rx.Available() < len)
-        Sleep(30);
-    DWORD start = GetTickCount();
-    int remaining = len;
-    while (remaining > 0) {
-        if (m_rx.Available() > 0)
-            remaining -= m_rx.Read(buf + (len - remaining), remaining);
-        else
-            Sleep(100);
-        if (GetTickCount() - start >= timeout)
-            break;
-    }
-    Trace(devType, "-Port Read(nRead : %d)", len - remaining);
-    return len - remaining;
+    int got = m_rx.ReadWithTimeout(buf, len, timeout, m_TerminateEvent, [&] { return m_bOpen != FALSE; });
+    Trace(devType, "-Port Read(nRead : %d)", got);
+    return got;
 }
 
 int CPortUsb::IsPowerState()
@@ -587,8 +522,7 @@ int CPortUsb::GetASBState(int* asb, DWORD devType)
         Trace(devType, "-GetASBState");
         return 1;
     }
-    if (m_bTrace)
-        PortLogWrite(PORTLOG_ERROR, devType, "-GetASBState : ASBInput lengh is less than 4");
+    TraceError(devType, "-GetASBState : ASBInput lengh is less than 4");
     return 0;
 }
 

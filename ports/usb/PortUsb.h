@@ -5,7 +5,9 @@
 
 #include "DeviceOption.h"
 #include "FxThread.h"
+#include "PortLines.h"
 #include "PortReceiver.h"
+#include "PortThread.h"
 #include "RegistUsb.h"
 #include "SyncEx.h"
 
@@ -21,7 +23,7 @@ public:
     virtual BOOL Write(HANDLE device, const void* bytes, DWORD count, OVERLAPPED* ov) = 0;
 };
 
-class CPortUsb
+class CPortUsb : private CPortLogLines
 {
 public:
     CPortUsb();
@@ -63,7 +65,8 @@ private:
     static UINT CheckThreadProc(LPVOID self);
     void ReadThread();
     void ConnCheckThread();
-    void StopThread(CWinThread*& thread, volatile LONG& ended, const char* waitLine, const char* terminateLine);
+    void StopThread(CWinThread*& thread, volatile LONG& ended, DWORD devType, const char* waitLine,
+                    const char* terminateLine);
     UsbDeviceEntry SearchKey();
 
     // The device handle is lent to one I/O at a time per user and closed only when no user
@@ -71,13 +74,6 @@ private:
     HANDLE AcquireHandle();
     void ReleaseHandle();
     bool HasHandle();
-
-    void Log(DWORD devType, const char* fmt, ...);
-    void LogError(DWORD devType, const char* fmt, ...);
-    void Trace(DWORD devType, const char* fmt, ...);
-    void LogPlain(const char* fmt, ...);
-    void LogPlainError(const char* fmt, ...);
-    void TracePlain(const char* fmt, ...);
 
     int m_nPortIndex = 0;
     DeviceOption m_dop = {};
@@ -102,11 +98,6 @@ private:
     volatile LONG m_bReadThreadEnded = TRUE;
 
     CPortReceiver m_rx{true};
-
-    int m_dwUseBinary = 0;
-    bool m_bLog = false;
-    bool m_bTrace = false;
-    CString m_strLogFolder;
 
     IUsbInterfaceSource* m_source = nullptr;
     IUsbDeviceWriter* m_writer;

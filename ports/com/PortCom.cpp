@@ -470,9 +470,9 @@ int CPortCom::readPort(BYTE* buf, int len, DWORD timeout, DWORD devType)
     return got;
 }
 
-int CPortCom::ReadAvailable() { return m_Receiver.Available(); }
+int CPortCom::ReadAvailable(DWORD) { return m_Receiver.Available(); }
 
-void CPortCom::Clear() { m_Receiver.Clear(); }
+void CPortCom::Clear(DWORD) { m_Receiver.Clear(); }
 
 int CPortCom::GetASBState(int* asb, DWORD devType)
 {

@@ -49,10 +49,10 @@ public:
 
     int writePort(const BYTE* buf, int len, DWORD devType);
     int readPort(BYTE* buf, int len, DWORD timeout, DWORD devType);
-    int ReadAvailable();
-    void Clear();
+    int ReadAvailable(DWORD devType = 0);
+    void Clear(DWORD devType = 0);
     int GetASBState(int* asb, DWORD devType);
-    int IsPowerState() const { return m_nPowerState; }
+    int IsPowerState(DWORD devType = 0) const { return (void)devType, m_nPowerState; }
     int SetWrite(int isWrite, DWORD devType);
 
     // The line calls (modem status, error status, control block, purge); NULL restores Win32.

@@ -82,8 +82,16 @@ struct LoggerState
     int portIndex = 0;
 };
 
-// Reopening and writing happen under this lock, so a line never goes to a closed handle.
-SRWLOCK g_lock = SRWLOCK_INIT;
+// Reopening and writing happen under this lock, so a line never goes to a closed handle. A
+// kernel mutex: a port thread ended by force while it wrote a line leaves it abandoned, not
+// held, and no writer waits for it without bound (a line that cannot get it is dropped).
+const DWORD kLogLockWaitMs = 5000;
+
+HANDLE LogMutex()
+{
+    static HANDLE m = CreateMutexA(nullptr, FALSE, nullptr);  // lives as long as the library
+    return m;
+}
 
 LoggerState& State()
 {
@@ -98,8 +106,19 @@ PortLogLocalTimeFn g_localTime = DefaultLocalTime;
 
 struct Exclusive
 {
-    Exclusive() { AcquireSRWLockExclusive(&g_lock); }
-    ~Exclusive() { ReleaseSRWLockExclusive(&g_lock); }
+    Exclusive()
+    {
+        DWORD r = WaitForSingleObject(LogMutex(), kLogLockWaitMs);
+        held = r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
+    }
+    ~Exclusive()
+    {
+        if (held)
+            ReleaseMutex(LogMutex());
+    }
+    Exclusive(const Exclusive&) = delete;
+    Exclusive& operator=(const Exclusive&) = delete;
+    bool held = false;
 };
 
 HANDLE OpenInLogFolder(const CString& folder, const CString& fileName)
@@ -221,7 +240,8 @@ void PortLogWriteV(int level, const char* tag, const char* fmt, va_list args)
 {
     std::string text = PortLogFormatV(fmt, args);
     Exclusive lock;
-    WriteLine(level, tag, text);
+    if (lock.held)
+        WriteLine(level, tag, text);
 }
 
 void PortLogWrite(int level, DWORD devType, const char* fmt, ...)
@@ -257,7 +277,7 @@ void PortDumpWrite(const BYTE* bytes, int count)
         return;
     Exclusive lock;
     LoggerState& s = State();
-    if (!s.dumpEnabled)
+    if (!lock.held || !s.dumpEnabled)
         return;
     if (s.dump == INVALID_HANDLE_VALUE || g_tick() - s.dumpOpenedAt > kRotateMs)
         OpenDumpLocked();

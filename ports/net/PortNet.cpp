@@ -418,11 +418,11 @@ int CPortNet::readPort(BYTE* buf, int len, DWORD timeout, DWORD devType)
     return got;
 }
 
-int CPortNet::ReadAvailable() { return m_receiver.Available(); }
+int CPortNet::ReadAvailable(DWORD) { return m_receiver.Available(); }
 
-void CPortNet::Clear() { m_receiver.Clear(); }
+void CPortNet::Clear(DWORD) { m_receiver.Clear(); }
 
-int CPortNet::IsPowerState()
+int CPortNet::IsPowerState(DWORD)
 {
     int state = m_nPowerState;
     TracePlain("IsPowerState : %d", state);

@@ -34,9 +34,9 @@ public:
     void CloseIfOpen();
     int writePort(const BYTE* buf, int len, DWORD devType);
     int readPort(BYTE* buf, int len, DWORD timeout, DWORD devType);
-    int ReadAvailable();
-    void Clear();
-    int IsPowerState();
+    int ReadAvailable(DWORD devType = 0);
+    void Clear(DWORD devType = 0);
+    int IsPowerState(DWORD devType = 0);
     int GetASBState(int* asb, DWORD devType);
     int SetWrite(int isWrite, DWORD devType);
 

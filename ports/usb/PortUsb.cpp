@@ -4,6 +4,8 @@
 
 #include <cstdarg>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -26,9 +28,24 @@ struct WriteOp
     BYTE bytes[1];
 };
 
-const DWORD kMaxDefaultWriteBound = 60000;
 const DWORD kCancelledIoWait = 5000;
 const DWORD kHandleDrainWait = 10000;
+
+// The devices the open ports of this process hold, by path: a port follows a moved printer only
+// to a device no other port holds, so two printers of one model never swap or share a port.
+// Each hold is changed in one short step under a kernel mutex (a thread ended by force leaves
+// it abandoned, never held).
+struct HeldDevices
+{
+    CMutexEx lock;
+    std::vector<std::pair<const CPortUsb*, CString>> byPort;
+};
+
+HeldDevices& Held()
+{
+    static HeldDevices* h = new HeldDevices;  // outlives every static destructor of the library
+    return *h;
+}
 
 }  // namespace
 
@@ -80,25 +97,67 @@ CString CPortUsb::PortName()
     return name;
 }
 
-DWORD CPortUsb::WriteBound(int len) const
+DWORD CPortUsb::WriteBound(int len)
 {
+    // A paused printer that resumes within this time must not fail the job, so the device
+    // key's serial write time-outs play no part; the bound stops only where it would overflow.
     ULONGLONG n = len > 0 ? ULONGLONG(len) : 0;
-    if (m_dop.dwWriteTotalTimeoutMultiplier || m_dop.dwWriteTotalTimeoutConstant) {
-        ULONGLONG t = m_dop.dwWriteTotalTimeoutMultiplier * n + m_dop.dwWriteTotalTimeoutConstant;
-        return t > 0x7FFFFFFF ? 0x7FFFFFFF : DWORD(t);
-    }
-    // 50 ms per byte plus 5 s, but never more than a minute.
     ULONGLONG t = 50 * (n + 100);
-    return t > kMaxDefaultWriteBound ? kMaxDefaultWriteBound : DWORD(t);
+    return t > 0x7FFFFFFF ? 0x7FFFFFFF : DWORD(t);
 }
 
-UsbDeviceEntry CPortUsb::SearchKey()
+BOOL CPortUsb::HoldDevice(const CString& path)
+{
+    HeldDevices& h = Held();
+    CMutexExLock lock(h.lock);
+    if (!lock.Held())
+        return FALSE;
+    for (auto& e : h.byPort)
+        if (e.first != this && e.second.CompareNoCase(path) == 0)
+            return FALSE;
+    for (auto& e : h.byPort)
+        if (e.first == this) {
+            e.second = path;
+            return TRUE;
+        }
+    h.byPort.emplace_back(this, path);
+    return TRUE;
+}
+
+void CPortUsb::ReleaseDevice()
+{
+    HeldDevices& h = Held();
+    CMutexExLock lock(h.lock);
+    for (auto it = h.byPort.begin(); it != h.byPort.end(); ++it)
+        if (it->first == this) {
+            h.byPort.erase(it);
+            break;
+        }
+}
+
+CString CPortUsb::ResolvePath(const CString& stored, bool* storedListed)
 {
     UsbDeviceEntry key;
-    key.strDevicePath = PortName();
-    key.strPid = CRegistUsb::PidOfPath(key.strDevicePath);
-    key.strVid = CRegistUsb::VidOfPath(key.strDevicePath);
-    return key;
+    key.strDevicePath = stored;
+    key.strPid = CRegistUsb::PidOfPath(stored);
+    key.strVid = CRegistUsb::VidOfPath(stored);
+    CRegistUsb list(m_source);
+    list.EnumerateUsbDevices();
+    CString listed = list.ListedPath(stored);
+    *storedListed = !listed.IsEmpty();
+    if (*storedListed)
+        return listed;
+    CString only;
+    if (list.CountSameModel(key, &only) != 1)
+        return CString();
+    HeldDevices& h = Held();
+    CMutexExLock lock(h.lock);
+    if (!lock.Held())
+        return CString();
+    for (auto& e : h.byPort)
+        if (e.first != this && e.second.CompareNoCase(only) == 0)
+            return CString();
+    return only;
 }
 
 // --- the device handle ---------------------------------------------------------------------
@@ -187,18 +246,15 @@ int CPortUsb::OpenPort(DWORD devType)
     if (HasHandle() || ThreadsRunning())
         return m_bOpen;
 
-    UsbDeviceEntry key = SearchKey();
-    CString found;
-    {
-        CRegistUsb list(m_source);
-        key.nOrdinal = list.EnumerateUsbDevices();
-        found = list.FindDevicePath(key);
-    }
-    EnterCriticalSection(&m_csHandle);
-    m_strPortName = found;
-    LeaveCriticalSection(&m_csHandle);
-    if (!OpenPortUSB(found))
+    bool listed = false;
+    CString found = ResolvePath(PortName(), &listed);
+    // Nothing that may be taken: the port stays closed and keeps its stored path.
+    if (found.IsEmpty() || !HoldDevice(found))
         return 0;
+    if (!OpenPortUSB(found)) {
+        ReleaseDevice();
+        return 0;
+    }
 
     m_rx.Open(m_dop.dwInBufSize);
     LogError(devType, "m_dop.dwInBufSize : %d", int(m_dop.dwInBufSize));
@@ -249,6 +305,7 @@ void CPortUsb::ClosePort(DWORD devType)
     ClosePortUSB();  // cancels and waits for whatever is still pending
 
     m_rx.Close();
+    ReleaseDevice();
     Log(devType, "-ClosePort : Success");
     ClosePortDump();
 }
@@ -351,7 +408,6 @@ void CPortUsb::ReadThread()
 
 void CPortUsb::ConnCheckThread()
 {
-    UsbDeviceEntry key = SearchKey();
     LogPlain("***************** USB Check Thread Start ***********");
     m_bCheckThreadEnded = FALSE;
 
@@ -360,32 +416,26 @@ void CPortUsb::ConnCheckThread()
             LogPlain("m_bTerminateCheckThread is true in checkthread1");
             break;
         }
-        CString found;
-        {
-            CRegistUsb list(m_source);
-            key.nOrdinal = list.EnumerateUsbDevices();
-            found = list.FindDevicePath(key);
-            list.RemoveAllDevices();
-        }
-        bool present = !found.IsEmpty();
-        // The path searched for is the one open, so a different result means that device went
-        // away and the printer is now elsewhere (unplugged and replugged between two polls).
-        if (present && m_nConnState == 1 && found.Compare(key.strDevicePath) != 0) {
+        CString stored = PortName();
+        bool listed = false;
+        CString found = ResolvePath(stored, &listed);
+        // The stored printer is gone: off-line, whether or not it shows up elsewhere.
+        if (!listed && m_nConnState != -1) {
             LogPlain("********************************** usb disconnect");
             ClosePortUSB();
             m_nConnState = -1;
         }
-        if (present && m_nConnState != 1) {
+        // The stored path again, or the one printer it moved to. A port whose printer is
+        // listed is never moved to another one.
+        if (!found.IsEmpty() && m_nConnState != 1) {
             LogPlain("**********************************  usb connect");
             // On-line only with the device really open again, on the path where it now is.
-            if (OpenPortUSB(found)) {
-                key.strDevicePath = found;
-                m_nConnState = 1;
+            if (HoldDevice(found)) {
+                if (OpenPortUSB(found))
+                    m_nConnState = 1;
+                else
+                    HoldDevice(stored);
             }
-        } else if (!present && m_nConnState != -1) {
-            LogPlain("********************************** usb disconnect");
-            ClosePortUSB();
-            m_nConnState = -1;
         }
         if (m_bTerminateCheckThread) {
             LogPlain("m_bTerminateCheckThread is true in checkthread2");
@@ -477,7 +527,7 @@ int CPortUsb::writePort(const BYTE* buf, int len, DWORD devType)
             m_nConnState = 1;
         } else {
             m_nConnState = -1;
-            LogError(devType, "disconnect in write");
+            Log(devType, "disconnect in write");
         }
         written = 0;
     }
@@ -506,13 +556,13 @@ int CPortUsb::readPort(BYTE* buf, int len, DWORD timeout, DWORD devType)
     return got;
 }
 
-int CPortUsb::IsPowerState()
+int CPortUsb::IsPowerState(DWORD devType)
 {
     if (m_nConnState == 1) {
-        TracePlain("IsPowerState : 2001");
+        Trace(devType, "IsPowerState : 2001");
         return PS_ONLINE;
     }
-    TracePlain("IsPowerState : 2003");
+    Trace(devType, "IsPowerState : 2003");
     return PS_OFFLINE;
 }
 

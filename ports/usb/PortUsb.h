@@ -44,9 +44,9 @@ public:
     void CloseIfOpen();
     int writePort(const BYTE* buf, int len, DWORD devType);
     int readPort(BYTE* buf, int len, DWORD timeout, DWORD devType);
-    int ReadAvailable() { return m_rx.Available(); }
-    void Clear() { m_rx.Clear(); }
-    int IsPowerState();
+    int ReadAvailable(DWORD devType = 0) { return (void)devType, m_rx.Available(); }
+    void Clear(DWORD devType = 0) { (void)devType, m_rx.Clear(); }
+    int IsPowerState(DWORD devType = 0);
     int GetASBState(int* asb, DWORD devType);
     int SetWrite(int isWrite, DWORD devType);
 
@@ -57,8 +57,8 @@ public:
     CString PortName();
     bool ThreadsRunning() const { return m_pReadThread || m_pCheckThread; }
     int ConnectionState() const { return m_nConnState; }
-    // How long a write of len bytes may take, in ms.
-    DWORD WriteBound(int len) const;
+    // How long a write of len bytes may take, in ms: 50 ms per byte plus 5 s.
+    static DWORD WriteBound(int len);
 
 private:
     static UINT ReadThreadProc(LPVOID self);
@@ -67,7 +67,14 @@ private:
     void ConnCheckThread();
     void StopThread(CWinThread*& thread, volatile LONG& ended, DWORD devType, const char* waitLine,
                     const char* terminateLine);
-    UsbDeviceEntry SearchKey();
+    // The path this port may open now: its stored path when that device is listed; otherwise the
+    // one listed device of the same vendor and product id when no other open port holds it (a
+    // printer moved to another socket); otherwise empty, and the stored path is kept.
+    CString ResolvePath(const CString& stored, bool* storedListed);
+    // Makes path the one this port holds in the process's table of open USB devices; FALSE when
+    // another open port holds it.
+    BOOL HoldDevice(const CString& path);
+    void ReleaseDevice();
 
     // The device handle is lent to one I/O at a time per user and closed only when no user
     // holds it, so no thread ever uses a handle another thread has closed.

@@ -135,6 +135,12 @@ public:
     std::atomic<DWORD> inQueCap{0};
     // Fail the next n SetState calls.
     std::atomic<int> setStateFailures{0};
+    // Character events: -1 the device's own wait; otherwise that many events are reported (one
+    // each wait), after which every wait runs to its time-out.
+    std::atomic<int> charEvents{-1};
+    // The next wait's cancel never completes (the system keeps its block).
+    std::atomic<bool> charWaitStuck{false};
+    std::atomic<int> charWaits{0}, charTimeouts{0};
     // While set, GetModemStatus waits for the gate (the read thread's first decision waits).
     std::atomic<bool> holdModem{false};
     HANDLE gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -191,6 +197,22 @@ public:
             return FALSE;
         }
         return SetCommState(h, dcb);
+    }
+    ComCharWait WaitCharEvent(HANDLE h, HANDLE terminate, DWORD ms) override
+    {
+        ++charWaits;
+        if (charWaitStuck)
+            return COMWAIT_STUCK;
+        if (charEvents < 0)
+            return Win32ComLine().WaitCharEvent(h, terminate, ms);
+        if (charEvents > 0) {
+            --charEvents;
+            return COMWAIT_CHAR;
+        }
+        if (WaitForSingleObject(terminate, ms) == WAIT_OBJECT_0)
+            return COMWAIT_TERMINATE;
+        ++charTimeouts;
+        return COMWAIT_TIMEOUT;
     }
     BOOL Purge(HANDLE h, DWORD flags) override
     {

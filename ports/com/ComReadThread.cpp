@@ -114,10 +114,10 @@ void CPortCom::ReadThread()
         bool skipWait = false;
         do {
             const bool bt = m_dop.dwUsingBT != 0;
-            if (!m_bOpen && reopen && TryAcquireSRWLockExclusive(&m_OpenLock)) {
+            if (!m_bOpen && reopen && m_OpenLock.Lock(0)) {
                 // ClosePort holds the lock while it waits for this thread: then no re-open.
                 BOOL ok = m_bTerminateThread ? FALSE : bt ? OpenPortBluetooth() : OpenPortSerial();
-                ReleaseSRWLockExclusive(&m_OpenLock);
+                m_OpenLock.Unlock();
                 if (ok) {
                     reopen = FALSE;
                     LogPlain(bt ? "OpenPortBluetooth retry :Success" : "OpenPortSerial retry :Success");

@@ -15,17 +15,11 @@ const DWORD kWriterDrainMs = 3000;
 // How long one run of the device enable tool may take before the state is read again anyway.
 const DWORD kHalvirexWaitMs = 30000;
 
-class CExclusive
-{
-public:
-    explicit CExclusive(SRWLOCK& l) : m_l(l) { AcquireSRWLockExclusive(&m_l); }
-    ~CExclusive() { ReleaseSRWLockExclusive(&m_l); }
-    CExclusive(const CExclusive&) = delete;
-    CExclusive& operator=(const CExclusive&) = delete;
-
-private:
-    SRWLOCK& m_l;
-};
+// ClosePort's wait for an OpenPort or a re-open of the read thread in progress (each of those
+// ends its own waits early on the terminate event).
+const DWORD kOpenLockWaitMs = 5000;
+// The longest ClosePort waits for the driver's output queue to drain.
+const DWORD kDrainMaxMs = 2000;
 
 BOOL ProcessIsWow64()
 {
@@ -63,7 +57,7 @@ int CPortCom::SetDeviceOption(const DeviceOption& dop, DWORD)
     CString name = DeviceOptionPortName(dop);
     if (name.IsEmpty())
         return 0;
-    CFxScopedLock<CCriticalSection> lock(m_OptionLock);
+    CMutexExLock lock(m_OptionLock);
     CString::ReleaseHandle(m_dop.strPortName);
     m_dop.strPortName = name.AddRefHandle();
     return 1;
@@ -71,7 +65,7 @@ int CPortCom::SetDeviceOption(const DeviceOption& dop, DWORD)
 
 CString CPortCom::PortName()
 {
-    CFxScopedLock<CCriticalSection> lock(m_OptionLock);
+    CMutexExLock lock(m_OptionLock);
     return CString::FromHandle(m_dop.strPortName);
 }
 
@@ -120,7 +114,10 @@ BOOL CPortCom::ConfigureDevice(HANDLE h, const char* op, bool plain, DWORD devTy
 
 int CPortCom::OpenPort(DWORD devType)
 {
-    CExclusive lock(m_OpenLock);
+    CMutexExLock lock(m_OpenLock);
+    // A ClosePort in progress wins: this open would clear its stop signal.
+    if (m_nClosing > 0)
+        return 0;
     OpenPortDump("ComPRN");
     m_b64Bit = ProcessIsWow64();
     if (m_b64Bit)
@@ -141,6 +138,8 @@ int CPortCom::OpenPort(DWORD devType)
             return 0;
         LogPlain("Call OpenPortBluetooth in OpenPort");
         // The Bluetooth path waits on the terminate event: a ClosePort from now on cuts it short.
+        if (m_nClosing > 0)
+            return 0;
         m_TerminateEvent.ResetEvent();
         if (!OpenPortBluetooth())
             return 0;
@@ -150,7 +149,7 @@ int CPortCom::OpenPort(DWORD devType)
             CloseHandle(h);
             return 0;
         }
-        CFxScopedLock<CCriticalSection> hl(m_HandleLock);
+        CMutexExLock hl(m_HandleLock);
         m_hPort = h;
     }
 
@@ -158,6 +157,11 @@ int CPortCom::OpenPort(DWORD devType)
     m_bOpen = TRUE;
     m_Receiver.Open(m_dop.dwInBufSize);
     LogError(devType, "m_dop.dwInBufSize : %d", int(m_dop.dwInBufSize));
+    if (m_nClosing > 0) {
+        CloseDevice();
+        m_Receiver.Close();
+        return 0;
+    }
     m_bTerminateThread = FALSE;
     m_TerminateEvent.ResetEvent();
     m_pReadThread = StartPortThread(ReadThreadProc, this, THREAD_PRIORITY_TIME_CRITICAL, m_bThreadEnded);
@@ -189,7 +193,7 @@ int CPortCom::OpenPortSerial()
         return 0;
     }
     {
-        CFxScopedLock<CCriticalSection> hl(m_HandleLock);
+        CMutexExLock hl(m_HandleLock);
         m_hPort = h;
     }
     m_pLine->Purge(h, kPurgeAll);
@@ -344,7 +348,7 @@ int CPortCom::OpenPortBluetooth()
         return 0;
     }
     {
-        CFxScopedLock<CCriticalSection> hl(m_HandleLock);
+        CMutexExLock hl(m_HandleLock);
         m_hPort = h;
     }
     m_pLine->Purge(h, kPurgeAll);
@@ -357,7 +361,7 @@ int CPortCom::OpenPortBluetooth()
 
 void CPortCom::CancelDeviceIo()
 {
-    CFxScopedLock<CCriticalSection> hl(m_HandleLock);
+    CMutexExLock hl(m_HandleLock);
     if (m_hPort) {
         m_pLine->Purge(m_hPort, kPurgeAll);
         CancelIoEx(m_hPort, nullptr);
@@ -381,7 +385,7 @@ void CPortCom::CloseDevice()
         Sleep(5);
     }
     {
-        CFxScopedLock<CCriticalSection> hl(m_HandleLock);
+        CMutexExLock hl(m_HandleLock);
         if (m_hPort)
             CloseHandle(m_hPort);
         m_hPort = nullptr;
@@ -390,27 +394,60 @@ void CPortCom::CloseDevice()
         ReleaseSRWLockExclusive(&m_IoLock);
 }
 
+void CPortCom::WaitOutputDrained(DWORD devType)
+{
+    // Some adapters report a write done before its bytes left: the purge would cut the end of
+    // the last label. Wait until the driver's output queue is empty, bounded by the write
+    // time-out of what is left (at most a few seconds).
+    DWORD start = GetTickCount();
+    for (;;) {
+        HANDLE h = m_hPort;
+        DWORD errors = 0;
+        COMSTAT stat = {};
+        if (!h || !m_pLine->ClearError(h, &errors, &stat) || stat.cbOutQue == 0)
+            return;
+        ULONGLONG bound = ULONGLONG(m_dop.dwWriteTotalTimeoutMultiplier) * stat.cbOutQue +
+                          m_dop.dwWriteTotalTimeoutConstant;
+        if (bound == 0 || bound > kDrainMaxMs)
+            bound = kDrainMaxMs;
+        if (GetTickCount() - start >= bound) {
+            LogError(devType, "ClosePort : %d bytes still in the output queue at the purge", int(stat.cbOutQue));
+            return;
+        }
+        Sleep(10);
+    }
+}
+
 void CPortCom::ClosePort(DWORD devType)
 {
+    InterlockedIncrement(&m_nClosing);
     Trace(devType, "+ClosePort : Port dll");
     Trace(devType, "ClosePort : m_TerminateEvent.SetEvent");
     m_TerminateEvent.SetEvent();
     Trace(devType, "ClosePort : set to m_bTerminateThread flag");
     m_bTerminateThread = TRUE;
 
-    CExclusive lock(m_OpenLock);
-    m_bOpen = FALSE;
-    // Break pending reads and writes first, so the read thread can end by itself.
-    Trace(devType, "ClosePort : call CancelIo");
-    CancelDeviceIo();
-    StopPortThread(
-        m_pReadThread, m_bThreadEnded, PortThreadStop{0, 0, 1000}, [] {},
-        [&] { Log(devType, "ClosePort : TerminateThread Port ReadThread."); });
-    CloseDevice();
-    m_Receiver.Close();
-    m_bOpen = FALSE;
-    Log(devType, "-ClosePort : Success");
-    ClosePortDump();
+    {
+        // Bounded: an open or re-open in progress ends its own waits on the signal above.
+        CMutexExLock lock(m_OpenLock, kOpenLockWaitMs);
+        // Again under the lock, in case an open in progress cleared them before it saw this close.
+        m_TerminateEvent.SetEvent();
+        m_bTerminateThread = TRUE;
+        WaitOutputDrained(devType);
+        m_bOpen = FALSE;
+        // Break pending reads and writes first, so the read thread can end by itself.
+        Trace(devType, "ClosePort : call CancelIo");
+        CancelDeviceIo();
+        StopPortThread(
+            m_pReadThread, m_bThreadEnded, PortThreadStop{0, 0, 1000}, [] {},
+            [&] { Log(devType, "ClosePort : TerminateThread Port ReadThread."); });
+        CloseDevice();
+        m_Receiver.Close();
+        m_bOpen = FALSE;
+        Log(devType, "-ClosePort : Success");
+        ClosePortDump();
+    }
+    InterlockedDecrement(&m_nClosing);
 }
 
 void CPortCom::CloseIfOpen()

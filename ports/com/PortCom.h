@@ -100,7 +100,7 @@ private:
     ComConfig m_Config;            // CONTROLDEVICE and the CHECK values
     int m_nDeviceState = 0;        // last device-state query of the Bluetooth open path
     DeviceOption m_dop;            // strPortName is a handle this port holds a reference to
-    CCriticalSection m_OptionLock; // guards the port name against a concurrent SetDeviceOption
+    CMutexEx m_OptionLock;         // guards the port name against a concurrent SetDeviceOption
     HANDLE m_hPort = nullptr;
     volatile BOOL m_bOpen = FALSE;
     volatile int m_nPowerState = 0;
@@ -114,13 +114,18 @@ private:
     IDeviceStateApi* m_pDeviceApi;
 
     // OpenPort and ClosePort run one at a time; the read thread's re-open only tries it, so a
-    // ClosePort waiting for the thread never waits for the lock the thread would need.
-    SRWLOCK m_OpenLock = SRWLOCK_INIT;
+    // ClosePort waiting for the thread never waits for the lock the thread would need. A kernel
+    // mutex: a read thread ended by force during a re-open leaves it abandoned, not held.
+    CMutexEx m_OpenLock;
+    // ClosePorts in progress: an OpenPort meanwhile neither opens nor clears their stop signal.
+    volatile LONG m_nClosing = 0;
     // Held shared by each write for as long as it uses the handle; CloseDevice takes it
     // exclusively before the handle goes, so a write never reaches a closed or reused handle.
     SRWLOCK m_IoLock = SRWLOCK_INIT;
-    // Guards the handle value for the cancel and the close.
-    CCriticalSection m_HandleLock;
+    // Guards the handle value for the cancel and the close (a kernel mutex for the same reason).
+    CMutexEx m_HandleLock;
+    // ClosePort's wait for the driver's output queue to drain, bounded by the write time-out.
+    void WaitOutputDrained(DWORD devType);
 };
 
 UINT __cdecl ReadThreadProc(LPVOID param);

@@ -133,6 +133,19 @@ public:
     std::atomic<bool> errorFails{false};
     // When not 0, a pass sees at most this many received bytes (reads of that size).
     std::atomic<DWORD> inQueCap{0};
+    // The driver's output queue as the line reports it: not 0, it holds outQueBytes until the
+    // tick outQueEmptyAt (a slow drain; MAXDWORD: never). The first purge of both directions
+    // records the queue it met in outQueAtPurge (-1 until then).
+    std::atomic<DWORD> outQueEmptyAt{0};
+    std::atomic<DWORD> outQueBytes{0};
+    std::atomic<long> outQueAtPurge{-1};
+    DWORD ScriptedOutQue() const
+    {
+        DWORD until = outQueEmptyAt;
+        if (until == 0)
+            return 0;
+        return until == MAXDWORD || LONG(until - GetTickCount()) > 0 ? DWORD(outQueBytes) : 0;
+    }
     // Fail the next n SetState calls.
     std::atomic<int> setStateFailures{0};
     // Character events: -1 the device's own wait; otherwise that many events are reported (one
@@ -184,6 +197,8 @@ public:
             DWORD cap = inQueCap;
             if (cap && stat->cbInQue > cap)
                 stat->cbInQue = cap;
+            if (outQueEmptyAt != 0)
+                stat->cbOutQue = ScriptedOutQue();
         }
         return ok;
     }
@@ -220,6 +235,8 @@ public:
             ++txPurges;
         else
             ++allPurges;
+        if ((flags & PURGE_TXCLEAR) && (flags & PURGE_RXCLEAR) && outQueAtPurge < 0)
+            outQueAtPurge = long(ScriptedOutQue());
         return PurgeComm(h, flags);
     }
 };

@@ -289,9 +289,35 @@ int CPortNet::OpenPort(DWORD devType)
     return 1;
 }
 
+void CPortNet::LetThePrinterTakeWhatWasSent(DWORD devType)
+{
+    // The socket may still hold bytes that Write reported sent and the printer has not read
+    // yet; the reset of the close would throw them away. End the sending side and give the
+    // printer a bounded time to read them and close its side.
+    if (shutdown(m_socket, SD_SEND) == SOCKET_ERROR) {
+        LogError(devType, "ClosePort : shutdown WSAGetLastError=%d; the reset may drop bytes the printer has not read",
+                 WSAGetLastError());
+        return;
+    }
+    DWORD start = GetTickCount();
+    for (;;) {
+        WSANETWORKEVENTS events = {};
+        if (WaitForSingleObject(m_NetworkEvent, 50) == WAIT_OBJECT_0 &&
+            WSAEnumNetworkEvents(m_socket, m_NetworkEvent, &events) == 0 && (events.lNetworkEvents & FD_CLOSE))
+            return;  // the printer read everything and closed
+        if (Elapsed(start) >= DWORD(kCloseDrainMs)) {
+            LogError(devType, "ClosePort : the printer did not close within %d ms; the reset may drop bytes it has not read",
+                     int(kCloseDrainMs));
+            return;
+        }
+    }
+}
+
 void CPortNet::ClosePort(DWORD devType)
 {
     Log(devType, "+ClosePort");
+    // A connection the printer has closed already holds nothing for it.
+    const bool peerGone = m_bReconnect || PeerHasClosed();
     m_bOpen = FALSE;
     m_bReachable = FALSE;
     m_bReconnect = FALSE;
@@ -311,8 +337,12 @@ void CPortNet::ClosePort(DWORD devType)
     Log(devType, "ClosePort : call closesocket.");
     {
         CMutexExLock lock(m_SendLock);
-        if (m_socket != INVALID_SOCKET && closesocket(m_socket) == SOCKET_ERROR)
-            LogError(devType, "ClosePort : error closesocket WSAGetLastError=%d", WSAGetLastError());
+        if (m_socket != INVALID_SOCKET) {
+            if (!peerGone)
+                LetThePrinterTakeWhatWasSent(devType);
+            if (closesocket(m_socket) == SOCKET_ERROR)
+                LogError(devType, "ClosePort : error closesocket WSAGetLastError=%d", WSAGetLastError());
+        }
         m_socket = INVALID_SOCKET;
     }
     m_NetworkEvent.ResetEvent();
@@ -347,8 +377,11 @@ int CPortNet::writePort(const BYTE* buf, int len, DWORD devType)
     CMutexExLock lock(m_SendLock);
     SOCKET s = m_socket;
     int sent = 0;
-    // A close the read thread has not handled yet: the peer would drop whatever is sent now.
-    if (s != INVALID_SOCKET && !PeerHasClosed()) {
+    // A close the read thread has not handled yet: the peer would drop whatever is sent now,
+    // and the port is off-line from here on, not after the thread's next pass.
+    if (s != INVALID_SOCKET && PeerHasClosed()) {
+        GoOffline();
+    } else if (s != INVALID_SOCKET) {
         DWORD start = GetTickCount();
         bool firstSend = true;
         while (sent < len) {
@@ -555,9 +588,9 @@ void CPortNet::SendKeepAlive()
         return;
     if (n == SOCKET_ERROR && err != WSAEWOULDBLOCK) {
         LogPlainError("-Ethernet NULL Write Fail. close socket");
+        GoOffline();  // first: a Write refused from here on finds the port off-line
         m_bOpen = FALSE;
         WaitTerminate(50);
-        GoOffline();
         LogPlainError("-ReadThread(%d) : PowerState : %d", 592, PS_OFFLINE);
         LogPlainError("NULL byte writing is fail");
     } else if (n != 1) {
@@ -648,8 +681,8 @@ void CPortNet::ReadThread()
                     }
                 }
             } else if (w < 0) {
-                m_bOpen = FALSE;
                 GoOffline();
+                m_bOpen = FALSE;
             }
         }
 

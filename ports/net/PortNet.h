@@ -60,6 +60,7 @@ public:
         kAfterFailedConnectMs = 1000,
         kWriteBudgetMs = 2000,
         kWriteWaitStepMs = 100,
+        kCloseDrainMs = 2000,      // ClosePort's wait for the printer's close after the shutdown
     };
 
 private:
@@ -72,6 +73,7 @@ private:
     void CloseSocket();
     void GoOffline();           // the connection is no good: off-line, reconnect
     bool PeerHasClosed();
+    void LetThePrinterTakeWhatWasSent(DWORD devType);
 
     // Unset (zero) settings take their usual defaults.
     DWORD TcpTimeout() const { return m_run.dwTcpTimeout ? m_run.dwTcpTimeout : 500; }

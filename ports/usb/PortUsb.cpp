@@ -20,6 +20,13 @@ public:
 
 CWriteFileWriter g_writeFile;
 
+// The buffer and overlapped block of the read thread's reads.
+struct ReadIo
+{
+    BYTE bytes[512];
+    OVERLAPPED ov;
+};
+
 // One overlapped write with its own copy of the bytes: when a cancelled write does not come
 // back, the block is left to the system instead of freed under it.
 struct WriteOp
@@ -51,9 +58,6 @@ HeldDevices& Held()
 
 CPortUsb::CPortUsb() : m_writer(&g_writeFile)
 {
-    InitializeCriticalSection(&m_csHandle);
-    InitializeCriticalSection(&m_csOpenClose);
-    InitializeConditionVariable(&m_cvHandleIdle);
 }
 
 CPortUsb::~CPortUsb()
@@ -63,8 +67,6 @@ CPortUsb::~CPortUsb()
     m_nPortIndex = 0;
     if (m_hDevice)
         CloseHandle(m_hDevice);
-    DeleteCriticalSection(&m_csOpenClose);
-    DeleteCriticalSection(&m_csHandle);
 }
 
 void CPortUsb::SetDeviceWriter(IUsbDeviceWriter* writer) { m_writer = writer ? writer : &g_writeFile; }
@@ -77,9 +79,8 @@ int CPortUsb::SetDeviceOption(const DeviceOption& dop, DWORD devType)
     CString name = DeviceOptionPortName(dop);
     if (name.IsEmpty())
         return 0;
-    EnterCriticalSection(&m_csHandle);
+    CMutexExLock lock(m_HandleLock);
     m_strPortName = name;
-    LeaveCriticalSection(&m_csHandle);
     return 1;
 }
 
@@ -91,10 +92,8 @@ void CPortUsb::SetLog(DWORD useBinary, DWORD usePortLog, const CString& installP
 
 CString CPortUsb::PortName()
 {
-    EnterCriticalSection(&m_csHandle);
-    CString name = m_strPortName;
-    LeaveCriticalSection(&m_csHandle);
-    return name;
+    CMutexExLock lock(m_HandleLock);
+    return m_strPortName;
 }
 
 DWORD CPortUsb::WriteBound(int len)
@@ -164,34 +163,29 @@ CString CPortUsb::ResolvePath(const CString& stored, bool* storedListed)
 
 HANDLE CPortUsb::AcquireHandle()
 {
-    EnterCriticalSection(&m_csHandle);
+    CMutexExLock lock(m_HandleLock);
     HANDLE h = m_hDevice;
     if (h)
-        ++m_nHandleUsers;
-    LeaveCriticalSection(&m_csHandle);
+        InterlockedIncrement(&m_nHandleUsers);
     return h;
 }
 
 void CPortUsb::ReleaseHandle()
 {
-    EnterCriticalSection(&m_csHandle);
-    if (m_nHandleUsers > 0 && --m_nHandleUsers == 0)
-        WakeAllConditionVariable(&m_cvHandleIdle);
-    LeaveCriticalSection(&m_csHandle);
+    if (InterlockedDecrement(&m_nHandleUsers) < 0)
+        InterlockedExchange(&m_nHandleUsers, 0);
 }
 
 bool CPortUsb::HasHandle()
 {
-    EnterCriticalSection(&m_csHandle);
-    bool has = m_hDevice != nullptr;
-    LeaveCriticalSection(&m_csHandle);
-    return has;
+    CMutexExLock lock(m_HandleLock);
+    return m_hDevice != nullptr;
 }
 
 int CPortUsb::OpenPortUSB(const CString& path)
 {
     LogPlain("+OpenPortUSB : USB dll");
-    EnterCriticalSection(&m_csOpenClose);
+    CMutexExLock openClose(m_OpenCloseLock);
     if (HasHandle()) {
         LogPlain("+OpenPortUSB : port handle is not NULL. close and reopen.");
         ClosePortUSB();
@@ -200,15 +194,14 @@ int CPortUsb::OpenPortUSB(const CString& path)
                               : CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                             nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        LeaveCriticalSection(&m_csOpenClose);
         LogPlainError("-OpenPortUSB : port is INVALID_HANDLE_VALUE");
         return 0;
     }
-    EnterCriticalSection(&m_csHandle);
-    m_hDevice = h;
-    m_strPortName = path;
-    LeaveCriticalSection(&m_csHandle);
-    LeaveCriticalSection(&m_csOpenClose);
+    {
+        CMutexExLock lock(m_HandleLock);
+        m_hDevice = h;
+        m_strPortName = path;
+    }
     LogPlain("-OpenPortUSB success");
     return 1;
 }
@@ -216,23 +209,24 @@ int CPortUsb::OpenPortUSB(const CString& path)
 void CPortUsb::ClosePortUSB()
 {
     LogPlain("+ClosePortUSB");
-    EnterCriticalSection(&m_csOpenClose);
-    EnterCriticalSection(&m_csHandle);
-    HANDLE h = m_hDevice;
-    m_hDevice = nullptr;  // no new user from here on
+    CMutexExLock openClose(m_OpenCloseLock);
+    HANDLE h = nullptr;
+    {
+        CMutexExLock lock(m_HandleLock);
+        h = m_hDevice;
+        m_hDevice = nullptr;  // no new user from here on
+    }
     if (h) {
-        // Cancel what the users have pending (any thread's) and wait until each has seen its
-        // I/O end; a user that issued its I/O just after a cancel is cancelled on the next round.
+        // Cancel what the users have pending (any thread's) and wait, bounded, until each has
+        // seen its I/O end; a user that issued its I/O just after a cancel is cancelled on the
+        // next round. No lock is held meanwhile.
         DWORD start = GetTickCount();
         while (m_nHandleUsers > 0 && GetTickCount() - start < kHandleDrainWait) {
             CancelIoEx(h, nullptr);
-            SleepConditionVariableCS(&m_cvHandleIdle, &m_csHandle, 20);
+            Sleep(20);
         }
-        m_nHandleUsers = 0;
         CloseHandle(h);
     }
-    LeaveCriticalSection(&m_csHandle);
-    LeaveCriticalSection(&m_csOpenClose);
     LogPlain("-ClosePortUSB");
 }
 
@@ -260,6 +254,7 @@ int CPortUsb::OpenPort(DWORD devType)
     LogError(devType, "m_dop.dwInBufSize : %d", int(m_dop.dwInBufSize));
 
     m_bTerminateThread = FALSE;
+    m_bReadThreadLost = FALSE;
     m_TerminateEvent.ResetEvent();
     m_bTerminateCheckThread = FALSE;
     m_CheckThreadTerminateEvent.ResetEvent();
@@ -276,9 +271,8 @@ void CPortUsb::StopThread(CWinThread*& thread, volatile LONG& ended, DWORD devTy
                           const char* terminateLine)
 {
     StopPortThread(
-        thread, ended, PortThreadStop{20, 100, 2000}, [&] { LogPlain("%s", waitLine); },
-        [&] { LogPlain("%s", terminateLine); });
-    (void)devType;
+        thread, ended, PortThreadStop{20, 100, 2000}, [&] { Log(devType, "%s", waitLine); },
+        [&] { Log(devType, "%s", terminateLine); });
 }
 
 void CPortUsb::ClosePort(DWORD devType)
@@ -333,10 +327,13 @@ UINT CPortUsb::CheckThreadProc(LPVOID self)
 void CPortUsb::ReadThread()
 {
     LogPlain("***************** Port Read Thread Start ***********");
-    BYTE* block = new BYTE[512];
-    OVERLAPPED ov = {};
+    // Heap-held: a read whose cancel never completes keeps them, the thread does not.
+    ReadIo* io = new ReadIo();
+    BYTE* block = io->bytes;
+    OVERLAPPED& ov = io->ov;
     ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     m_bReadThreadEnded = FALSE;
+    bool stuck = false;
 
     for (;;) {
         bool tried = false;
@@ -372,9 +369,14 @@ void CPortUsb::ReadThread()
                     } else {
                         TracePlain("ReadThread: Read wait cancelled");
                         CancelIoEx(h, &ov);
-                        // The buffer and the overlapped block are the system's until it is done.
-                        if (!GetOverlappedResult(h, &ov, &n, TRUE))
+                        // The buffer and the overlapped block are the system's until it is done;
+                        // a cancel that never completes ends the thread (bounded, not a hang).
+                        if (WaitForSingleObject(ov.hEvent, kCancelledIoWait) != WAIT_OBJECT_0) {
+                            LogPlainError("ReadThread: cancelled read did not end");
+                            stuck = stop = true;
+                        } else if (!GetOverlappedResult(h, &ov, &n, FALSE)) {
                             n = 0;
+                        }
                         if (m_bTerminateThread) {
                             LogPlain("ReadThread: wait cancelled, but m_bTerminateThread is true");
                             stop = true;
@@ -400,8 +402,15 @@ void CPortUsb::ReadThread()
             break;
     }
 
-    CloseHandle(ov.hEvent);
-    delete[] block;
+    if (!stuck) {
+        CloseHandle(ov.hEvent);
+        delete io;
+    }
+    // Ended without a close: nothing is read any more, so the port must not look on-line.
+    if (!m_bTerminateThread) {
+        m_bReadThreadLost = TRUE;
+        LogPlainError("ReadThread : ended before ClosePort, PowerState : %d", PS_OFFLINE);
+    }
     LogPlain("***************** Port Read Thread End ***********");
     m_bReadThreadEnded = TRUE;
 }
@@ -558,7 +567,7 @@ int CPortUsb::readPort(BYTE* buf, int len, DWORD timeout, DWORD devType)
 
 int CPortUsb::IsPowerState(DWORD devType)
 {
-    if (m_nConnState == 1) {
+    if (m_nConnState == 1 && !m_bReadThreadLost) {
         Trace(devType, "IsPowerState : 2001");
         return PS_ONLINE;
     }

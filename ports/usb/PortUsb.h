@@ -84,12 +84,13 @@ private:
 
     int m_nPortIndex = 0;
     DeviceOption m_dop = {};
-    CString m_strPortName;  // m_dop's port name, guarded by m_csHandle
+    CString m_strPortName;  // m_dop's port name, guarded by m_HandleLock
     HANDLE m_hDevice = nullptr;
-    int m_nHandleUsers = 0;
-    CRITICAL_SECTION m_csHandle;
-    CONDITION_VARIABLE m_cvHandleIdle;
-    CRITICAL_SECTION m_csOpenClose;  // one open or close of the device at a time
+    volatile LONG m_nHandleUsers = 0;
+    // Kernel mutexes with bounded waits: a thread ended by force leaves them abandoned, never
+    // held, and no waiter hangs on them.
+    CMutexEx m_HandleLock;
+    CMutexEx m_OpenCloseLock;  // one open or close of the device at a time
     volatile LONG m_bOpen = FALSE;
     volatile LONG m_nConnState = 0;  // 0 before the first open, 1 connected, -1 disconnected
     volatile LONG m_bWrite = 0;
@@ -103,6 +104,7 @@ private:
     CWinThread* m_pReadThread = nullptr;
     CEventEx m_TerminateEvent{FALSE, TRUE};
     volatile LONG m_bReadThreadEnded = TRUE;
+    volatile LONG m_bReadThreadLost = FALSE;  // the read thread ended before ClosePort
 
     CPortReceiver m_rx{true};
 

@@ -344,7 +344,7 @@ TEST_F(UsbPortFixture, ThreadsStartOnceAndStopAtClose)
 {
     CQuietPipeDevice printer(UsbPipeName("1234", "5678", "threads"));
     sockets.Plug(printer.name);
-    Configure(printer.name);
+    Configure(printer.name, 512, 0, 0, 3);
     int before = ProcessThreads();
     ASSERT_EQ(1, port.OpenPort(DEVTYPE_LABEL));
     int open = ProcessThreads();
@@ -356,6 +356,7 @@ TEST_F(UsbPortFixture, ThreadsStartOnceAndStopAtClose)
     sockets.Unplug(printer.name);
     printer.Unplug();
     ASSERT_TRUE(WaitFor([&] { return port.IsPowerState() == PS_OFFLINE; }));
+    EXPECT_EQ(PS_OFFLINE, port.IsPowerState(DEVTYPE_CASHDRAWER));
     EXPECT_EQ(1, port.OpenPort(DEVTYPE_LABEL));
     EXPECT_EQ(open, ProcessThreads());
 
@@ -363,9 +364,13 @@ TEST_F(UsbPortFixture, ThreadsStartOnceAndStopAtClose)
     EXPECT_FALSE(port.ThreadsRunning());
     EXPECT_TRUE(WaitFor([&] { return ProcessThreads() == before; }));
     std::string log = LogText();
-    EXPECT_EQ(std::string::npos, log.find("TerminateThread"));  // both ended by themselves
+    EXPECT_EQ(std::string::npos, log.find("ClosePort : TerminateThread"));  // both ended by themselves
     EXPECT_NE(std::string::npos, log.find("***************** Port Read Thread End ***********"));
     EXPECT_NE(std::string::npos, log.find("****************** USB Check Thread End *****************"));
+    // The caller's lines carry its class tag: no wait line in the untagged form.
+    EXPECT_EQ(std::string::npos, log.find(") ClosePort : wait Terminate"));
+    EXPECT_NE(std::string::npos, log.find(") <LABEL> ClosePort : m_TerminateEvent.SetEvent"));
+    EXPECT_NE(std::string::npos, log.find(") <CASHDRAWER> IsPowerState : 2003"));
 }
 
 }  // namespace

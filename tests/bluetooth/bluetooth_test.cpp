@@ -153,6 +153,14 @@ protected:
         ASSERT_TRUE(WaitFor([&] { return !p.IsOpen() && DeviceIsFree(); }));
         line.modem = COM_MODEM_CTS;
     }
+    // An IVT port on-line, its character events scripted (none until the test gives some).
+    void OpenIvtPort(CPortCom& p)
+    {
+        line.charEvents = 0;
+        line.modem = COM_MODEM_CTS;
+        ASSERT_EQ(p.OpenPort(DEVTYPE_LABEL), 1);
+        ASSERT_TRUE(WaitFor([&] { return p.IsPowerState() == PS_ONLINE; }));
+    }
     bool Reopened() { return WaitFor([&] { return Lines("OpenPortBluetooth retry :Success") >= 1; }, 30000); }
     void ExpectDataFlows()
     {
@@ -272,11 +280,8 @@ TEST_F(BluetoothSim, WithoutDeviceControlALineDropReopensWithTheBluetoothBlock)
 TEST_F(BluetoothSim, IvtReplyLongerThanOnePassArrivesWhole)
 {
     WriteSetup(0);
-    line.charEvents = 0;
-    line.modem = COM_MODEM_CTS;
     CPortCom& p = MakePort(portName, 2, 3);
-    ASSERT_EQ(p.OpenPort(DEVTYPE_LABEL), 1);
-    ASSERT_TRUE(WaitFor([&] { return p.IsPowerState() == PS_ONLINE; }));
+    ASSERT_NO_FATAL_FAILURE(OpenIvtPort(p));
     for (size_t length : {size_t(700), size_t(1100)}) {
         qlks::Bytes reply;
         for (size_t i = 0; i < length; ++i)
@@ -295,11 +300,8 @@ TEST_F(BluetoothSim, IvtReplyLongerThanOnePassArrivesWhole)
 TEST_F(BluetoothSim, AReadThreadThatEndsOnItsOwnLeavesThePortOffLine)
 {
     WriteSetup(0);
-    line.charEvents = 0;
-    line.modem = COM_MODEM_CTS;
     CPortCom& p = MakePort(portName, 2, 3);
-    ASSERT_EQ(p.OpenPort(DEVTYPE_LABEL), 1);
-    ASSERT_TRUE(WaitFor([&] { return p.IsPowerState() == PS_ONLINE; }));
+    ASSERT_NO_FATAL_FAILURE(OpenIvtPort(p));
     line.charWaitStuck = true;
     ASSERT_TRUE(WaitFor([&] { return Lines("***************** Port Read Thread End ***********") == 1; }));
     EXPECT_EQ(p.IsPowerState(), PS_OFFLINE);

@@ -101,15 +101,16 @@ protected:
         PortLogClose();
     }
 
-    void Configure()
+    void Configure() { Configure(port, path); }
+    void Configure(CPortUsb& p, const std::string& devicePath)
     {
-        port.SetInterfaceSource(&sockets);
-        port.SetLog(0, 1, folder.Path().c_str());
-        CString name = path.c_str();
+        p.SetInterfaceSource(&sockets);
+        p.SetLog(0, 1, folder.Path().c_str());
+        CString name = devicePath.c_str();
         DeviceOption dop = {};
         dop.strPortName = name.AddRefHandle();
         dop.dwInBufSize = 4096;
-        ASSERT_EQ(1, port.SetDeviceOption(dop, DEVTYPE_LABEL));
+        ASSERT_EQ(1, p.SetDeviceOption(dop, DEVTYPE_LABEL));
         DeviceOptionRelease(dop);
     }
     int Write(const std::string& bytes)
@@ -328,16 +329,6 @@ protected:
         portB.CloseIfOpen();
         UsbSimTest::TearDown();
     }
-    void ConfigureB()
-    {
-        portB.SetInterfaceSource(&sockets);
-        CString name = pathB.c_str();
-        DeviceOption dop = {};
-        dop.strPortName = name.AddRefHandle();
-        dop.dwInBufSize = 4096;
-        ASSERT_EQ(1, portB.SetDeviceOption(dop, DEVTYPE_LABEL));
-        DeviceOptionRelease(dop);
-    }
     int WriteB(const std::string& bytes)
     {
         return portB.writePort(reinterpret_cast<const BYTE*>(bytes.data()), int(bytes.size()), DEVTYPE_LABEL);
@@ -360,7 +351,7 @@ TEST_F(UsbTwinPrinters, PullingOneTakesOnlyItsPortOffLineAndItsLabelsNeverReachT
     ASSERT_TRUE(relayB.Start(pathB, tcpPortB)) << relayB.Error();
     sockets.Set({path, pathB});
     Configure();
-    ConfigureB();
+    Configure(portB, pathB);
     ASSERT_EQ(1, port.OpenPort(DEVTYPE_LABEL));
     ASSERT_EQ(1, portB.OpenPort(DEVTYPE_LABEL));
     ASSERT_EQ(int(Label("A1").size()), Write(Label("A1")));

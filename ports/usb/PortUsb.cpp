@@ -105,14 +105,16 @@ DWORD CPortUsb::WriteBound(int len)
     return t > 0x7FFFFFFF ? 0x7FFFFFFF : DWORD(t);
 }
 
-BOOL CPortUsb::HoldDevice(const CString& path)
+BOOL CPortUsb::HoldDevice(const CString& path, bool moving)
 {
     HeldDevices& h = Held();
     CMutexExLock lock(h.lock);
     if (!lock.Held())
         return FALSE;
+    // A port's own stored path is its own, shared or not (a second device of the same class on
+    // one port string has a port of its own); only a move needs the device to be free.
     for (auto& e : h.byPort)
-        if (e.first != this && e.second.CompareNoCase(path) == 0)
+        if (moving && e.first != this && e.second.CompareNoCase(path) == 0)
             return FALSE;
     for (auto& e : h.byPort)
         if (e.first == this) {
@@ -243,7 +245,7 @@ int CPortUsb::OpenPort(DWORD devType)
     bool listed = false;
     CString found = ResolvePath(PortName(), &listed);
     // Nothing that may be taken: the port stays closed and keeps its stored path.
-    if (found.IsEmpty() || !HoldDevice(found))
+    if (found.IsEmpty() || !HoldDevice(found, !listed))
         return 0;
     if (!OpenPortUSB(found)) {
         ReleaseDevice();
@@ -439,11 +441,11 @@ void CPortUsb::ConnCheckThread()
         if (!found.IsEmpty() && m_nConnState != 1) {
             LogPlain("**********************************  usb connect");
             // On-line only with the device really open again, on the path where it now is.
-            if (HoldDevice(found)) {
+            if (HoldDevice(found, !listed)) {
                 if (OpenPortUSB(found))
                     m_nConnState = 1;
                 else
-                    HoldDevice(stored);
+                    HoldDevice(stored, false);
             }
         }
         if (m_bTerminateCheckThread) {

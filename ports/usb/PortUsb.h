@@ -71,9 +71,9 @@ private:
     // one listed device of the same vendor and product id when no other open port holds it (a
     // printer moved to another socket); otherwise empty, and the stored path is kept.
     CString ResolvePath(const CString& stored, bool* storedListed);
-    // Makes path the one this port holds in the process's table of open USB devices; FALSE when
-    // another open port holds it.
-    BOOL HoldDevice(const CString& path);
+    // Makes path the one this port holds in the process's table of open USB devices. For a
+    // move (moving), FALSE when another open port holds it.
+    BOOL HoldDevice(const CString& path, bool moving);
     void ReleaseDevice();
 
     // The device handle is lent to one I/O at a time per user and closed only when no user

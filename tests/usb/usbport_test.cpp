@@ -208,6 +208,30 @@ TEST_F(UsbPortFixture, ADeviceOfAnotherVendorWithTheSameProductIdIsNeverOpened)
     EXPECT_EQ("", other.Received());
 }
 
+// Two ports on one stored path (two devices of one class on one port string) both open it; a
+// second printer of the model is never taken by either while the first is listed.
+TEST_F(UsbPortFixture, TwoPortsOnOnePathBothOpenIt)
+{
+    CPipeDevice printer(UsbPipeName("1234", "5678", "shared"));
+    CPipeDevice twin(UsbPipeName("1234", "5678", "twin"));
+    sockets.Set({printer.Name(), twin.Name()});
+    Configure(printer.Name());
+    ASSERT_EQ(1, port.OpenPort(DEVTYPE_LABEL));
+    CPortUsb second;
+    second.SetInterfaceSource(&sockets);
+    CString name = printer.Name().c_str();
+    DeviceOption dop = {};
+    dop.strPortName = name.AddRefHandle();
+    dop.dwInBufSize = 512;
+    ASSERT_EQ(1, second.SetDeviceOption(dop, DEVTYPE_CASHDRAWER));
+    DeviceOptionRelease(dop);
+    ASSERT_EQ(1, second.OpenPort(DEVTYPE_CASHDRAWER));
+    ASSERT_EQ(2, second.writePort(reinterpret_cast<const BYTE*>("CD"), 2, DEVTYPE_CASHDRAWER));
+    ASSERT_TRUE(WaitFor([&] { return printer.Received() == "CD"; }));
+    EXPECT_EQ("", twin.Received());
+    second.ClosePort(DEVTYPE_CASHDRAWER);
+}
+
 // Fails the next write with a given error, as a USB printer pulled mid-write does.
 class CFailingWriter : public IUsbDeviceWriter
 {

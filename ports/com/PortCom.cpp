@@ -115,8 +115,9 @@ BOOL CPortCom::ConfigureDevice(HANDLE h, const char* op, bool plain, DWORD devTy
 int CPortCom::OpenPort(DWORD devType)
 {
     CMutexExLock lock(m_OpenLock);
-    // A ClosePort in progress wins: this open would clear its stop signal.
-    if (m_nClosing > 0)
+    // A ClosePort in progress wins: this open would clear its stop signal. An open that cannot
+    // get the lock (another one hangs) fails rather than run beside it.
+    if (!lock.Held() || m_nClosing > 0)
         return 0;
     OpenPortDump("ComPRN");
     m_b64Bit = ProcessIsWow64();

@@ -63,6 +63,7 @@ CPortUsb::CPortUsb() : m_writer(&g_writeFile)
 CPortUsb::~CPortUsb()
 {
     m_rx.Close();
+    ReleaseDevice();
     CloseLogOfPort("~CPortUsb");
     m_nPortIndex = 0;
     if (m_hDevice)

@@ -146,6 +146,9 @@ public:
             return 0;
         return until == MAXDWORD || LONG(until - GetTickCount()) > 0 ? DWORD(outQueBytes) : 0;
     }
+    // While set, SetState waits for setStateGate (an open held inside its configuration).
+    std::atomic<bool> holdSetState{false};
+    HANDLE setStateGate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     // Fail the next n SetState calls.
     std::atomic<int> setStateFailures{0};
     // Character events: -1 the device's own wait; otherwise that many events are reported (one
@@ -161,7 +164,11 @@ public:
     std::atomic<int> modemCalls{0}, errorCalls{0}, setStateCalls{0}, txPurges{0}, allPurges{0};
     DCB lastDcb = {};
 
-    ~CScriptedLine() { CloseHandle(gate); }
+    ~CScriptedLine()
+    {
+        CloseHandle(gate);
+        CloseHandle(setStateGate);
+    }
 
     BOOL GetModemStatus(HANDLE h, DWORD* status) override
     {
@@ -205,6 +212,8 @@ public:
     BOOL SetState(HANDLE h, DCB* dcb) override
     {
         ++setStateCalls;
+        if (holdSetState)
+            WaitForSingleObject(setStateGate, 30000);
         lastDcb = *dcb;
         if (setStateFailures > 0) {
             --setStateFailures;

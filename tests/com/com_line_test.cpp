@@ -268,6 +268,36 @@ TEST_F(ComLineSim, CloseWaitsForTheOutputQueueBeforeThePurge)
     }
 }
 
+// A ClosePort that arrives while an OpenPort is still configuring the device: the open gives way
+// (no port left open, no read thread started) and the close ends without a forced termination.
+TEST_F(ComLineSim, ClosePortDuringAnOpenWinsAndStopsNothingByForce)
+{
+    CPortCom& p = MakePort(ComOption(portName, 2), 3);
+    line.holdSetState = true;
+    std::atomic<int> opened{-1};
+    std::thread opener([&] { opened = p.OpenPort(DEVTYPE_LABEL); });
+    ASSERT_TRUE(WaitFor([&] { return line.setStateCalls.load() >= 1; }));
+    std::atomic<bool> closed{false};
+    std::thread closer([&] {
+        p.ClosePort(DEVTYPE_LABEL);
+        closed = true;
+    });
+    ASSERT_TRUE(WaitFor([&] { return Lines("<LABEL> +ClosePort : Port dll") == 1; }));
+    SetEvent(line.setStateGate);
+    bool bothReturned = WaitFor([&] { return closed.load() && opened.load() != -1; }, 20000);
+    opener.join();
+    closer.join();
+    ASSERT_TRUE(bothReturned);
+    EXPECT_EQ(opened.load(), 0);
+    EXPECT_FALSE(p.IsOpen());
+    EXPECT_EQ(Lines("***************** Port Read Thread Start ***********"), 0);
+    EXPECT_EQ(Lines("<LABEL> ClosePort : TerminateThread Port ReadThread."), 0);
+    EXPECT_TRUE(DeviceIsFree());
+    // The port opens normally afterwards.
+    line.holdSetState = false;
+    EXPECT_EQ(p.OpenPort(DEVTYPE_LABEL), 1);
+}
+
 TEST_F(ComLineSim, IvtBluetoothPortRoundTrip)
 {
     DeviceOption dop = ComOption(portName, 2);

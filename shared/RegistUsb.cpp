@@ -202,6 +202,16 @@ UsbDeviceEntry* CRegistUsb::FindDeviceByName(const CString& name)
     return nullptr;
 }
 
+namespace {
+
+bool SameProduct(const UsbDeviceEntry& e, const UsbDeviceEntry& key)
+{
+    return !key.strPid.IsEmpty() && e.strPid.CompareNoCase(key.strPid) == 0 &&
+           (key.strVid.IsEmpty() || e.strVid.CompareNoCase(key.strVid) == 0);
+}
+
+}  // namespace
+
 CString CRegistUsb::FindDevicePath(UsbDeviceEntry key)
 {
     int matching = 0;
@@ -209,7 +219,7 @@ CString CRegistUsb::FindDevicePath(UsbDeviceEntry key)
         auto* e = static_cast<UsbDeviceEntry*>(m_list.GetNext(pos));
         if (e->strDevicePath.Compare(key.strDevicePath) == 0)
             return e->strDevicePath;
-        if (!key.strPid.IsEmpty() && e->strPid.CompareNoCase(key.strPid) == 0)
+        if (SameProduct(*e, key))
             ++matching;
     }
     if (matching == 0 || key.nOrdinal <= 0)
@@ -217,10 +227,33 @@ CString CRegistUsb::FindDevicePath(UsbDeviceEntry key)
     int n = key.nOrdinal < matching ? key.nOrdinal : matching;
     for (POSITION pos = m_list.GetHeadPosition(); pos;) {
         auto* e = static_cast<UsbDeviceEntry*>(m_list.GetNext(pos));
-        if (e->strPid.CompareNoCase(key.strPid) == 0 && --n == 0)
+        if (SameProduct(*e, key) && --n == 0)
             return e->strDevicePath;
     }
     return CString();
+}
+
+CString CRegistUsb::ListedPath(const CString& path)
+{
+    for (POSITION pos = m_list.GetHeadPosition(); pos;) {
+        auto* e = static_cast<UsbDeviceEntry*>(m_list.GetNext(pos));
+        if (!path.IsEmpty() && e->strDevicePath.CompareNoCase(path) == 0)
+            return e->strDevicePath;
+    }
+    return CString();
+}
+
+int CRegistUsb::CountSameModel(const UsbDeviceEntry& key, CString* first)
+{
+    int n = 0;
+    for (POSITION pos = m_list.GetHeadPosition(); pos;) {
+        auto* e = static_cast<UsbDeviceEntry*>(m_list.GetNext(pos));
+        if (key.strVid.IsEmpty() || !SameProduct(*e, key))
+            continue;
+        if (n++ == 0 && first)
+            *first = e->strDevicePath;
+    }
+    return n;
 }
 
 void CRegistUsb::RemoveAllDevices()

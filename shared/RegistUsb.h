@@ -75,9 +75,16 @@ public:
     // The entry with this short name (case-sensitive), or NULL.
     UsbDeviceEntry* FindDeviceByName(const CString& name);
     // The path to open for a stored device: its own path when present, else the path of the
-    // device with the same product id at the key's rank (lowered to the last one present), else
-    // empty. Product ids compare without regard to case.
+    // device with the same product id (and vendor id, when the key has one: a device of another
+    // maker never stands in) at the key's rank (lowered to the last one present), else empty.
+    // Ids compare without regard to case.
     CString FindDevicePath(UsbDeviceEntry key);
+    // The listed path of the device with this path (paths compare without regard to case, as
+    // the system opens them), or empty when it is not listed.
+    CString ListedPath(const CString& path);
+    // How many listed devices are of the key's model (vendor and product id both equal); the
+    // path of the first of them in *first.
+    int CountSameModel(const UsbDeviceEntry& key, CString* first);
     void RemoveAllDevices();
     int GetCount() const { return m_list.GetCount(); }
 

@@ -22,10 +22,14 @@ struct ReadIo
 {
     BYTE buf[kReadSize];
     OVERLAPPED ov;
-    OVERLAPPED waitOv;
-    DWORD mask;
     HANDLE readEvent;
-    HANDLE waitEvent;
+};
+
+// The block of one character-event wait; the system writes the mask into it.
+struct WaitIo
+{
+    OVERLAPPED ov;
+    DWORD mask;
 };
 
 enum IoResult
@@ -58,6 +62,35 @@ IoResult FinishIo(HANDLE h, OVERLAPPED* ov, HANDLE terminate, DWORD limit, DWORD
 
 }  // namespace
 
+ComCharWait ComWaitCharEvent(HANDLE h, HANDLE terminate, DWORD ms)
+{
+    SetCommMask(h, EV_RXCHAR);
+    WaitIo* io = new WaitIo();
+    io->ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ComCharWait result = COMWAIT_FAILED;
+    if (WaitCommEvent(h, &io->mask, &io->ov)) {
+        result = COMWAIT_CHAR;
+    } else if (GetLastError() == ERROR_IO_PENDING) {
+        DWORD unused = 0;
+        switch (FinishIo(h, &io->ov, terminate, ms, &unused)) {
+        case IO_DONE:
+            result = GetOverlappedResult(h, &io->ov, &unused, FALSE) ? COMWAIT_CHAR : COMWAIT_FAILED;
+            break;
+        case IO_TIMEOUT:
+            result = COMWAIT_TIMEOUT;
+            break;
+        case IO_TERMINATE:
+            result = COMWAIT_TERMINATE;
+            break;
+        case IO_STUCK:
+            return COMWAIT_STUCK;  // the block stays with the system
+        }
+    }
+    CloseHandle(io->ov.hEvent);
+    delete io;
+    return result;
+}
+
 UINT __cdecl ReadThreadProc(LPVOID param)
 {
     static_cast<CPortCom*>(param)->ReadThread();
@@ -69,7 +102,6 @@ void CPortCom::ReadThread()
     LogPlain("***************** Port Read Thread Start ***********");
     ReadIo* io = new ReadIo();
     io->readEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    io->waitEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     DWORD lastModem = 0;
     int lastReported = PS_UNKNOWN;
     DWORD waitTime = 10;
@@ -82,10 +114,10 @@ void CPortCom::ReadThread()
         bool skipWait = false;
         do {
             const bool bt = m_dop.dwUsingBT != 0;
-            if (!m_bOpen && reopen && TryAcquireSRWLockExclusive(&m_OpenLock)) {
+            if (!m_bOpen && reopen && m_OpenLock.Lock(0)) {
                 // ClosePort holds the lock while it waits for this thread: then no re-open.
                 BOOL ok = m_bTerminateThread ? FALSE : bt ? OpenPortBluetooth() : OpenPortSerial();
-                ReleaseSRWLockExclusive(&m_OpenLock);
+                m_OpenLock.Unlock();
                 if (ok) {
                     reopen = FALSE;
                     LogPlain(bt ? "OpenPortBluetooth retry :Success" : "OpenPortSerial retry :Success");
@@ -135,33 +167,24 @@ void CPortCom::ReadThread()
             if (m_dop.dwUsingBT == 1 && m_dop.dwBtStackType == 3) {
                 waitTime = 500;
                 // The IVT stack reports no queue count before a character event.
-                SetCommMask(h, EV_RXCHAR);
-                io->mask = 0;
-                std::memset(&io->waitOv, 0, sizeof io->waitOv);
-                ResetEvent(io->waitEvent);
-                io->waitOv.hEvent = io->waitEvent;
-                BOOL ok = WaitCommEvent(h, &io->mask, &io->waitOv);
-                if (!ok && GetLastError() == ERROR_IO_PENDING) {
-                    DWORD unused = 0;
-                    IoResult r = FinishIo(h, &io->waitOv, m_TerminateEvent, kIvtEventWaitMs, &unused);
-                    if (r == IO_STUCK) {
-                        stuck = leave = true;
-                        break;
-                    }
-                    if (r == IO_TERMINATE) {
-                        leave = true;
-                        break;
-                    }
-                    if (r == IO_TIMEOUT) {
-                        // The event wait was this pass's wait.
-                        skipWait = true;
-                        break;
-                    }
-                    ok = GetOverlappedResult(h, &io->waitOv, &unused, FALSE);
+                ComCharWait r = m_pLine->WaitCharEvent(h, m_TerminateEvent, kIvtEventWaitMs);
+                if (r == COMWAIT_STUCK) {
+                    LogPlainError("ReadThread : the character-event wait did not end after its cancel");
+                    leave = true;
+                    break;
                 }
-                if (ok) {
-                    DWORD errors = 0;
-                    COMSTAT stat = {};
+                if (r == COMWAIT_TERMINATE) {
+                    leave = true;
+                    break;
+                }
+                DWORD errors = 0;
+                COMSTAT stat = {};
+                if (r == COMWAIT_TIMEOUT) {
+                    // The event wait was this pass's wait. What the driver already holds is read
+                    // now: the tail of a reply larger than one pass gets no event of its own.
+                    skipWait = true;
+                    size = m_pLine->ClearError(h, &errors, &stat) ? stat.cbInQue : 0;
+                } else if (r == COMWAIT_CHAR) {
                     size = m_pLine->ClearError(h, &errors, &stat) ? stat.cbInQue : 1;
                 } else {
                     size = kReadSize;
@@ -221,8 +244,13 @@ void CPortCom::ReadThread()
 
     if (!stuck) {
         CloseHandle(io->readEvent);
-        CloseHandle(io->waitEvent);
         delete io;
+    }
+    // Ended without a close (an operation that never gave its buffers back): nothing is read
+    // or decided any more, so the port must not go on looking on-line.
+    if (!m_bTerminateThread && WaitForSingleObject(m_TerminateEvent, 0) != WAIT_OBJECT_0) {
+        m_nPowerState = PS_OFFLINE;
+        LogPlainError("ReadThread : ended before ClosePort, PowerState : %d", PS_OFFLINE);
     }
     LogPlain("***************** Port Read Thread End ***********");
     m_bThreadEnded = TRUE;

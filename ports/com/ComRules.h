@@ -46,5 +46,7 @@ BOOL ComCheckModemLines(IComLine& line, HANDLE h, int cts, int dsr);
 // TRUE when the error and queue status can be read (which also clears the port's error state)
 // and transmission is not held by a received XOFF.
 BOOL ComCheckXoffHold(IComLine& line, HANDLE h);
+// The Win32 form of IComLine::WaitCharEvent: SetCommMask and an overlapped WaitCommEvent.
+ComCharWait ComWaitCharEvent(HANDLE h, HANDLE terminate, DWORD ms);
 // The on-line decision of one read pass for the port's flow control.
 BOOL ComDecideOnline(IComLine& line, HANDLE h, DWORD flowControl, const ComConfig& cfg);

@@ -15,17 +15,11 @@ const DWORD kWriterDrainMs = 3000;
 // How long one run of the device enable tool may take before the state is read again anyway.
 const DWORD kHalvirexWaitMs = 30000;
 
-class CExclusive
-{
-public:
-    explicit CExclusive(SRWLOCK& l) : m_l(l) { AcquireSRWLockExclusive(&m_l); }
-    ~CExclusive() { ReleaseSRWLockExclusive(&m_l); }
-    CExclusive(const CExclusive&) = delete;
-    CExclusive& operator=(const CExclusive&) = delete;
-
-private:
-    SRWLOCK& m_l;
-};
+// ClosePort's wait for an OpenPort or a re-open of the read thread in progress (each of those
+// ends its own waits early on the terminate event).
+const DWORD kOpenLockWaitMs = 5000;
+// The longest ClosePort waits for the driver's output queue to drain.
+const DWORD kDrainMaxMs = 2000;
 
 BOOL ProcessIsWow64()
 {
@@ -49,62 +43,21 @@ CPortCom::~CPortCom()
 {
     CloseIfOpen();
     m_Receiver.Close();
-    if (m_nLogBit) {
-        LogPlain("~CPortCom");
-        PortLogClose();
-    }
-    m_dwUseBinary = 0;
-    m_nLogBit = 0;
-    m_nTraceBit = 0;
+    CloseLogOfPort("~CPortCom");
     m_nPortIndex = 0;
     CString::ReleaseHandle(m_dop.strPortName);
     m_dop.strPortName = nullptr;
 }
 
-// ---- Log lines ----
-
-#define VESK_PORTLOG(gate, level, tag)         \
-    do {                                       \
-        if (!(gate))                           \
-            return;                            \
-        va_list ap;                            \
-        va_start(ap, fmt);                     \
-        PortLogWriteV((level), (tag), fmt, ap); \
-        va_end(ap);                            \
-    } while (0)
-
-void CPortCom::Log(DWORD devType, const char* fmt, ...) { VESK_PORTLOG(m_nLogBit, 0, PortLogTag(devType)); }
-void CPortCom::LogError(DWORD devType, const char* fmt, ...) { VESK_PORTLOG(m_nLogBit, PORTLOG_ERROR, PortLogTag(devType)); }
-void CPortCom::LogPlain(const char* fmt, ...) { VESK_PORTLOG(m_nLogBit, 0, nullptr); }
-void CPortCom::LogPlainError(const char* fmt, ...) { VESK_PORTLOG(m_nLogBit, PORTLOG_ERROR, nullptr); }
-void CPortCom::Trace(DWORD devType, const char* fmt, ...) { VESK_PORTLOG(m_nTraceBit, 0, PortLogTag(devType)); }
-void CPortCom::TracePlain(const char* fmt, ...) { VESK_PORTLOG(m_nTraceBit, 0, nullptr); }
-void CPortCom::TraceError(DWORD devType, const char* fmt, ...) { VESK_PORTLOG(m_nTraceBit, PORTLOG_ERROR, PortLogTag(devType)); }
-
-#undef VESK_PORTLOG
-
 // ---- Settings ----
 
 int CPortCom::SetDeviceOption(const DeviceOption& dop, DWORD)
 {
-    m_dop.dwBaudRate = dop.dwBaudRate;
-    m_dop.dwByteSize = dop.dwByteSize;
-    m_dop.dwStopBits = dop.dwStopBits;
-    m_dop.dwParity = dop.dwParity;
-    m_dop.dwFlowControl = dop.dwFlowControl;
-    m_dop.dwReadIntervalTimeout = dop.dwReadIntervalTimeout;
-    m_dop.dwReadTotalTimeoutMultiplier = dop.dwReadTotalTimeoutMultiplier;
-    m_dop.dwReadTotalTimeoutConstant = dop.dwReadTotalTimeoutConstant;
-    m_dop.dwWriteTotalTimeoutMultiplier = dop.dwWriteTotalTimeoutMultiplier;
-    m_dop.dwWriteTotalTimeoutConstant = dop.dwWriteTotalTimeoutConstant;
-    m_dop.dwInBufSize = dop.dwInBufSize;
-    m_dop.dwOutBufSize = dop.dwOutBufSize;
-    m_dop.dwUsingBT = dop.dwUsingBT;
-    m_dop.dwBtStackType = dop.dwBtStackType;
+    DeviceOptionCopyFields(m_dop, dop, &DeviceOption::dwBaudRate, &DeviceOption::dwBtStackType);
     CString name = DeviceOptionPortName(dop);
     if (name.IsEmpty())
         return 0;
-    CFxScopedLock<CCriticalSection> lock(m_OptionLock);
+    CMutexExLock lock(m_OptionLock);
     CString::ReleaseHandle(m_dop.strPortName);
     m_dop.strPortName = name.AddRefHandle();
     return 1;
@@ -112,19 +65,14 @@ int CPortCom::SetDeviceOption(const DeviceOption& dop, DWORD)
 
 CString CPortCom::PortName()
 {
-    CFxScopedLock<CCriticalSection> lock(m_OptionLock);
+    CMutexExLock lock(m_OptionLock);
     return CString::FromHandle(m_dop.strPortName);
 }
 
 void CPortCom::SetLog(DWORD dwUseBinary, DWORD dwUsePortLog, const CString& installPath)
 {
-    m_dwUseBinary = dwUseBinary == 1;
-    m_nLogBit = dwUsePortLog & 1;
-    m_nTraceBit = (dwUsePortLog >> 1) & 1;
-    m_LogFolder = installPath;
-    m_Receiver.SetLogGates(m_nLogBit != 0, m_nTraceBit != 0);
-    if (m_nLogBit == 1)
-        PortLogOpen(1, installPath, "Com", m_nPortIndex);
+    SetLogFlags(dwUseBinary, dwUsePortLog, installPath, "Com", m_nPortIndex);
+    m_Receiver.SetLogGates(LogOn(), TraceOn());
 }
 
 // ---- Open ----
@@ -166,9 +114,12 @@ BOOL CPortCom::ConfigureDevice(HANDLE h, const char* op, bool plain, DWORD devTy
 
 int CPortCom::OpenPort(DWORD devType)
 {
-    CExclusive lock(m_OpenLock);
-    if (m_dwUseBinary == 1)
-        PortDumpOpen(TRUE, m_LogFolder, "ComPRN");
+    CMutexExLock lock(m_OpenLock);
+    // A ClosePort in progress wins: this open would clear its stop signal. An open that cannot
+    // get the lock (another one hangs) fails rather than run beside it.
+    if (!lock.Held() || m_nClosing > 0)
+        return 0;
+    OpenPortDump("ComPRN");
     m_b64Bit = ProcessIsWow64();
     if (m_b64Bit)
         Log(devType, "This OS is 64bits version");
@@ -188,6 +139,8 @@ int CPortCom::OpenPort(DWORD devType)
             return 0;
         LogPlain("Call OpenPortBluetooth in OpenPort");
         // The Bluetooth path waits on the terminate event: a ClosePort from now on cuts it short.
+        if (m_nClosing > 0)
+            return 0;
         m_TerminateEvent.ResetEvent();
         if (!OpenPortBluetooth())
             return 0;
@@ -197,7 +150,7 @@ int CPortCom::OpenPort(DWORD devType)
             CloseHandle(h);
             return 0;
         }
-        CFxScopedLock<CCriticalSection> hl(m_HandleLock);
+        CMutexExLock hl(m_HandleLock);
         m_hPort = h;
     }
 
@@ -205,10 +158,14 @@ int CPortCom::OpenPort(DWORD devType)
     m_bOpen = TRUE;
     m_Receiver.Open(m_dop.dwInBufSize);
     LogError(devType, "m_dop.dwInBufSize : %d", int(m_dop.dwInBufSize));
+    if (m_nClosing > 0) {
+        CloseDevice();
+        m_Receiver.Close();
+        return 0;
+    }
     m_bTerminateThread = FALSE;
     m_TerminateEvent.ResetEvent();
-    m_bThreadEnded = FALSE;
-    m_pReadThread = AfxBeginThread(ReadThreadProc, this, THREAD_PRIORITY_TIME_CRITICAL);
+    m_pReadThread = StartPortThread(ReadThreadProc, this, THREAD_PRIORITY_TIME_CRITICAL, m_bThreadEnded);
     if (!m_pReadThread) {
         // Without its read thread the port would report nothing: leave it closed.
         LogError(devType, "-OpenPort : fail to start ReadThread");
@@ -237,7 +194,7 @@ int CPortCom::OpenPortSerial()
         return 0;
     }
     {
-        CFxScopedLock<CCriticalSection> hl(m_HandleLock);
+        CMutexExLock hl(m_HandleLock);
         m_hPort = h;
     }
     m_pLine->Purge(h, kPurgeAll);
@@ -291,8 +248,8 @@ void CPortCom::RunHalvirex(int state)
     // Without the folder Quillan gave this port there is no tool to run (never one of the
     // current drive's root).
     CString exe;
-    if (!m_LogFolder.IsEmpty())
-        exe.Format("%s\\Halvirex.exe", m_LogFolder.GetString());
+    if (!m_strLogFolder.IsEmpty())
+        exe.Format("%s\\Halvirex.exe", m_strLogFolder.GetString());
     HANDLE probe = exe.IsEmpty() || exe.Find('"') >= 0
                        ? INVALID_HANDLE_VALUE
                        : CreateFileA(exe, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -392,7 +349,7 @@ int CPortCom::OpenPortBluetooth()
         return 0;
     }
     {
-        CFxScopedLock<CCriticalSection> hl(m_HandleLock);
+        CMutexExLock hl(m_HandleLock);
         m_hPort = h;
     }
     m_pLine->Purge(h, kPurgeAll);
@@ -405,7 +362,7 @@ int CPortCom::OpenPortBluetooth()
 
 void CPortCom::CancelDeviceIo()
 {
-    CFxScopedLock<CCriticalSection> hl(m_HandleLock);
+    CMutexExLock hl(m_HandleLock);
     if (m_hPort) {
         m_pLine->Purge(m_hPort, kPurgeAll);
         CancelIoEx(m_hPort, nullptr);
@@ -429,7 +386,7 @@ void CPortCom::CloseDevice()
         Sleep(5);
     }
     {
-        CFxScopedLock<CCriticalSection> hl(m_HandleLock);
+        CMutexExLock hl(m_HandleLock);
         if (m_hPort)
             CloseHandle(m_hPort);
         m_hPort = nullptr;
@@ -438,34 +395,60 @@ void CPortCom::CloseDevice()
         ReleaseSRWLockExclusive(&m_IoLock);
 }
 
+void CPortCom::WaitOutputDrained(DWORD devType)
+{
+    // Some adapters report a write done before its bytes left: the purge would cut the end of
+    // the last label. Wait until the driver's output queue is empty, bounded by the write
+    // time-out of what is left (at most a few seconds).
+    DWORD start = GetTickCount();
+    for (;;) {
+        HANDLE h = m_hPort;
+        DWORD errors = 0;
+        COMSTAT stat = {};
+        if (!h || !m_pLine->ClearError(h, &errors, &stat) || stat.cbOutQue == 0)
+            return;
+        ULONGLONG bound = ULONGLONG(m_dop.dwWriteTotalTimeoutMultiplier) * stat.cbOutQue +
+                          m_dop.dwWriteTotalTimeoutConstant;
+        if (bound == 0 || bound > kDrainMaxMs)
+            bound = kDrainMaxMs;
+        if (GetTickCount() - start >= bound) {
+            LogError(devType, "ClosePort : %d bytes still in the output queue at the purge", int(stat.cbOutQue));
+            return;
+        }
+        Sleep(10);
+    }
+}
+
 void CPortCom::ClosePort(DWORD devType)
 {
+    InterlockedIncrement(&m_nClosing);
     Trace(devType, "+ClosePort : Port dll");
     Trace(devType, "ClosePort : m_TerminateEvent.SetEvent");
     m_TerminateEvent.SetEvent();
     Trace(devType, "ClosePort : set to m_bTerminateThread flag");
     m_bTerminateThread = TRUE;
 
-    CExclusive lock(m_OpenLock);
-    m_bOpen = FALSE;
-    // Break pending reads and writes first, so the read thread can end by itself.
-    Trace(devType, "ClosePort : call CancelIo");
-    CancelDeviceIo();
-    if (m_pReadThread) {
-        if (!m_pReadThread->Join(1000)) {
-            Log(devType, "ClosePort : TerminateThread Port ReadThread.");
-            m_pReadThread->Stop(0);
-        }
-        delete m_pReadThread;
-        m_pReadThread = nullptr;
+    {
+        // Bounded: an open or re-open in progress ends its own waits on the signal above.
+        CMutexExLock lock(m_OpenLock, kOpenLockWaitMs);
+        // Again under the lock, in case an open in progress cleared them before it saw this close.
+        m_TerminateEvent.SetEvent();
+        m_bTerminateThread = TRUE;
+        WaitOutputDrained(devType);
+        m_bOpen = FALSE;
+        // Break pending reads and writes first, so the read thread can end by itself.
+        Trace(devType, "ClosePort : call CancelIo");
+        CancelDeviceIo();
+        StopPortThread(
+            m_pReadThread, m_bThreadEnded, PortThreadStop{0, 0, 1000}, [] {},
+            [&] { Log(devType, "ClosePort : TerminateThread Port ReadThread."); });
+        CloseDevice();
+        m_Receiver.Close();
+        m_bOpen = FALSE;
+        Log(devType, "-ClosePort : Success");
+        ClosePortDump();
     }
-    CloseDevice();
-    m_Receiver.Close();
-    m_bOpen = FALSE;
-    Log(devType, "-ClosePort : Success");
-    if (m_dwUseBinary == 1)
-        PortDumpClose();
-    m_dwUseBinary = 0;
+    InterlockedDecrement(&m_nClosing);
 }
 
 void CPortCom::CloseIfOpen()
@@ -520,27 +503,14 @@ int CPortCom::readPort(BYTE* buf, int len, DWORD timeout, DWORD devType)
         LogError(devType, "-Port Read : fail to invalid parameters");
         return 0;
     }
-    // The waits end early when the port closes (the terminate event stays signalled then).
-    if (m_Receiver.Available() < len)
-        WaitForSingleObject(m_TerminateEvent, 30);
-    DWORD start = GetTickCount();
-    int remaining = len;
-    while (remaining > 0) {
-        int got = m_Receiver.Read(buf + (len - remaining), remaining);
-        if (got > 0)
-            remaining -= got;
-        else
-            WaitForSingleObject(m_TerminateEvent, 100);
-        if (GetTickCount() - start >= timeout || !m_bOpen)
-            break;
-    }
-    Trace(devType, "-Port Read(nRead : %d)", len - remaining);
-    return len - remaining;
+    int got = m_Receiver.ReadWithTimeout(buf, len, timeout, m_TerminateEvent, [&] { return m_bOpen != FALSE; });
+    Trace(devType, "-Port Read(nRead : %d)", got);
+    return got;
 }
 
-int CPortCom::ReadAvailable() { return m_Receiver.Available(); }
+int CPortCom::ReadAvailable(DWORD) { return m_Receiver.Available(); }
 
-void CPortCom::Clear() { m_Receiver.Clear(); }
+void CPortCom::Clear(DWORD) { m_Receiver.Clear(); }
 
 int CPortCom::GetASBState(int* asb, DWORD devType)
 {

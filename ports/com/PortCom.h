@@ -11,12 +11,14 @@
 #include "DeviceOption.h"
 #include "FxString.h"
 #include "FxThread.h"
+#include "PortLines.h"
 #include "PortReceiver.h"
+#include "PortThread.h"
 #include "SyncEx.h"
 
 #include <windows.h>
 
-class CPortCom
+class CPortCom : private CPortLogLines
 {
 public:
     CPortCom();
@@ -47,10 +49,10 @@ public:
 
     int writePort(const BYTE* buf, int len, DWORD devType);
     int readPort(BYTE* buf, int len, DWORD timeout, DWORD devType);
-    int ReadAvailable();
-    void Clear();
+    int ReadAvailable(DWORD devType = 0);
+    void Clear(DWORD devType = 0);
     int GetASBState(int* asb, DWORD devType);
-    int IsPowerState() const { return m_nPowerState; }
+    int IsPowerState(DWORD devType = 0) const { return (void)devType, m_nPowerState; }
     int SetWrite(int isWrite, DWORD devType);
 
     // The line calls (modem status, error status, control block, purge); NULL restores Win32.
@@ -93,22 +95,12 @@ private:
         CPortCom& m_port;
     };
 
-    // Lines of this port; each checks its gate.
-    void Log(DWORD devType, const char* fmt, ...);
-    void LogError(DWORD devType, const char* fmt, ...);
-    void LogPlain(const char* fmt, ...);
-    void LogPlainError(const char* fmt, ...);
-    void Trace(DWORD devType, const char* fmt, ...);
-    void TracePlain(const char* fmt, ...);
-    void TraceError(DWORD devType, const char* fmt, ...);
-
     int m_nPortIndex = 0;
     BOOL m_b64Bit = FALSE;
     ComConfig m_Config;            // CONTROLDEVICE and the CHECK values
-    CString m_LogFolder;           // installPath of CreatePort4Log; also where Halvirex lies
     int m_nDeviceState = 0;        // last device-state query of the Bluetooth open path
     DeviceOption m_dop;            // strPortName is a handle this port holds a reference to
-    CCriticalSection m_OptionLock; // guards the port name against a concurrent SetDeviceOption
+    CMutexEx m_OptionLock;         // guards the port name against a concurrent SetDeviceOption
     HANDLE m_hPort = nullptr;
     volatile BOOL m_bOpen = FALSE;
     volatile int m_nPowerState = 0;
@@ -116,22 +108,24 @@ private:
     volatile BOOL m_bTerminateThread = FALSE;
     CWinThread* m_pReadThread = nullptr;
     CEventEx m_TerminateEvent{FALSE, TRUE};
-    volatile BOOL m_bThreadEnded = FALSE;
+    volatile LONG m_bThreadEnded = TRUE;
     CPortReceiver m_Receiver{false};  // m_pInputQ, the status-frame buffer and their locks
-    int m_dwUseBinary = 0;
-    int m_nLogBit = 0;
-    int m_nTraceBit = 0;
     IComLine* m_pLine;
     IDeviceStateApi* m_pDeviceApi;
 
     // OpenPort and ClosePort run one at a time; the read thread's re-open only tries it, so a
-    // ClosePort waiting for the thread never waits for the lock the thread would need.
-    SRWLOCK m_OpenLock = SRWLOCK_INIT;
+    // ClosePort waiting for the thread never waits for the lock the thread would need. A kernel
+    // mutex: a read thread ended by force during a re-open leaves it abandoned, not held.
+    CMutexEx m_OpenLock;
+    // ClosePorts in progress: an OpenPort meanwhile neither opens nor clears their stop signal.
+    volatile LONG m_nClosing = 0;
     // Held shared by each write for as long as it uses the handle; CloseDevice takes it
     // exclusively before the handle goes, so a write never reaches a closed or reused handle.
     SRWLOCK m_IoLock = SRWLOCK_INIT;
-    // Guards the handle value for the cancel and the close.
-    CCriticalSection m_HandleLock;
+    // Guards the handle value for the cancel and the close (a kernel mutex for the same reason).
+    CMutexEx m_HandleLock;
+    // ClosePort's wait for the driver's output queue to drain, bounded by the write time-out.
+    void WaitOutputDrained(DWORD devType);
 };
 
 UINT __cdecl ReadThreadProc(LPVOID param);

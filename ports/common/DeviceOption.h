@@ -4,6 +4,7 @@
 #include "FxString.h"
 
 #include <cstddef>
+#include <cstring>
 
 struct DeviceOption
 {
@@ -48,6 +49,18 @@ inline DeviceOption DeviceOptionCopy(const DeviceOption& dop)
     DeviceOption c = dop;
     c.strPortName = dop.strPortName ? CString::FromHandle(dop.strPortName).AddRefHandle() : nullptr;
     return c;
+}
+
+// Copies the DWORD fields from first to last (both included, in record order) of from into to:
+// each transport takes only the fields it reads. The port name is never among them.
+inline void DeviceOptionCopyFields(DeviceOption& to, const DeviceOption& from, DWORD DeviceOption::*first,
+                                   DWORD DeviceOption::*last)
+{
+    const char* base = reinterpret_cast<const char*>(&from);
+    const char* begin = reinterpret_cast<const char*>(&(from.*first));
+    const char* end = reinterpret_cast<const char*>(&(from.*last)) + sizeof(DWORD);
+    if (end > begin)
+        std::memcpy(reinterpret_cast<char*>(&to) + (begin - base), begin, size_t(end - begin));
 }
 
 // Drops the reference a by-value record carries.

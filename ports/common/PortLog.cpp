@@ -82,8 +82,16 @@ struct LoggerState
     int portIndex = 0;
 };
 
-// Reopening and writing happen under this lock, so a line never goes to a closed handle.
-SRWLOCK g_lock = SRWLOCK_INIT;
+// Reopening and writing happen under this lock, so a line never goes to a closed handle. A
+// kernel mutex: a port thread ended by force while it wrote a line leaves it abandoned, not
+// held, and no writer waits for it without bound (a line that cannot get it is dropped).
+const DWORD kLogLockWaitMs = 5000;
+
+HANDLE LogMutex()
+{
+    static HANDLE m = CreateMutexA(nullptr, FALSE, nullptr);  // lives as long as the library
+    return m;
+}
 
 LoggerState& State()
 {
@@ -98,8 +106,19 @@ PortLogLocalTimeFn g_localTime = DefaultLocalTime;
 
 struct Exclusive
 {
-    Exclusive() { AcquireSRWLockExclusive(&g_lock); }
-    ~Exclusive() { ReleaseSRWLockExclusive(&g_lock); }
+    Exclusive()
+    {
+        DWORD r = WaitForSingleObject(LogMutex(), kLogLockWaitMs);
+        held = r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
+    }
+    ~Exclusive()
+    {
+        if (held)
+            ReleaseMutex(LogMutex());
+    }
+    Exclusive(const Exclusive&) = delete;
+    Exclusive& operator=(const Exclusive&) = delete;
+    bool held = false;
 };
 
 HANDLE OpenInLogFolder(const CString& folder, const CString& fileName)
@@ -119,35 +138,33 @@ void CloseHandleOf(HANDLE& h)
     h = INVALID_HANDLE_VALUE;
 }
 
-void OpenLogLocked()
+// Closes what h holds and opens the file of this hour (and minute, for the dump) in the folder;
+// the name carries the port index when there is one.
+void ReopenLocked(HANDLE& h, DWORD& openedAt, const char* withIndex, const char* withoutIndex, const CString& base)
 {
     LoggerState& s = State();
-    CloseHandleOf(s.log);
-    s.logOpenedAt = g_tick();
+    CloseHandleOf(h);
+    openedAt = g_tick();
     SYSTEMTIME t;
     g_localTime(&t);
     CString name;
     if (s.portIndex != 0)
-        name.Format("d_%s_%d_%02d%02d%02d.log", s.logName.GetString(), s.portIndex, t.wMonth, t.wDay, t.wHour);
+        name.Format(withIndex, base.GetString(), s.portIndex, t.wMonth, t.wDay, t.wHour, t.wMinute);
     else
-        name.Format("d_%s_%02d%02d%02d.log", s.logName.GetString(), t.wMonth, t.wDay, t.wHour);
-    s.log = OpenInLogFolder(s.folder, name);
+        name.Format(withoutIndex, base.GetString(), t.wMonth, t.wDay, t.wHour, t.wMinute);
+    h = OpenInLogFolder(s.folder, name);
+}
+
+void OpenLogLocked()
+{
+    LoggerState& s = State();
+    ReopenLocked(s.log, s.logOpenedAt, "d_%s_%d_%02d%02d%02d.log", "d_%s_%02d%02d%02d.log", s.logName);
 }
 
 void OpenDumpLocked()
 {
     LoggerState& s = State();
-    CloseHandleOf(s.dump);
-    s.dumpOpenedAt = g_tick();
-    SYSTEMTIME t;
-    g_localTime(&t);
-    CString name;
-    if (s.portIndex != 0)
-        name.Format("%s_%d_%02d%02d.%02d%02d.bin", s.dumpName.GetString(), s.portIndex, t.wMonth, t.wDay, t.wHour,
-                    t.wMinute);
-    else
-        name.Format("%s_%02d%02d.%02d%02d.bin", s.dumpName.GetString(), t.wMonth, t.wDay, t.wHour, t.wMinute);
-    s.dump = OpenInLogFolder(s.folder, name);
+    ReopenLocked(s.dump, s.dumpOpenedAt, "%s_%d_%02d%02d.%02d%02d.bin", "%s_%02d%02d.%02d%02d.bin", s.dumpName);
 }
 
 void WriteLine(int level, const char* tag, const std::string& text)
@@ -223,7 +240,8 @@ void PortLogWriteV(int level, const char* tag, const char* fmt, va_list args)
 {
     std::string text = PortLogFormatV(fmt, args);
     Exclusive lock;
-    WriteLine(level, tag, text);
+    if (lock.held)
+        WriteLine(level, tag, text);
 }
 
 void PortLogWrite(int level, DWORD devType, const char* fmt, ...)
@@ -259,7 +277,7 @@ void PortDumpWrite(const BYTE* bytes, int count)
         return;
     Exclusive lock;
     LoggerState& s = State();
-    if (!s.dumpEnabled)
+    if (!lock.held || !s.dumpEnabled)
         return;
     if (s.dump == INVALID_HANDLE_VALUE || g_tick() - s.dumpOpenedAt > kRotateMs)
         OpenDumpLocked();

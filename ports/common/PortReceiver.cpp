@@ -39,7 +39,7 @@ void CPortReceiver::OnFilterData(const BYTE* bytes, int n)
     int size = 0;
     {
         CMutexExLock q(m_QueueLock);
-        if (!m_pInputQ)
+        if (!q.Held() || !m_pInputQ)
             return;
         m_pInputQ->Put(bytes, n);
         size = m_pInputQ->Size();
@@ -56,7 +56,7 @@ void CPortReceiver::OnFilterData(const BYTE* bytes, int n)
 void CPortReceiver::OnFilterFrame(const BYTE frame[4], bool)
 {
     CMutexExLock s(m_StatusLock);
-    if (m_asb)
+    if (s.Held() && m_asb)
         m_asb->Store(frame);
 }
 
@@ -65,25 +65,27 @@ void CPortReceiver::OnFilterTrace(const char* line) { PortLogWritePlain(0, "%s",
 int CPortReceiver::Read(BYTE* out, int n)
 {
     CMutexExLock q(m_QueueLock);
-    return m_pInputQ ? m_pInputQ->Get(out, n) : 0;
+    return q.Held() && m_pInputQ ? m_pInputQ->Get(out, n) : 0;
 }
 
 int CPortReceiver::Available()
 {
     CMutexExLock q(m_QueueLock);
-    return m_pInputQ ? m_pInputQ->Size() : 0;
+    return q.Held() && m_pInputQ ? m_pInputQ->Size() : 0;
 }
 
 void CPortReceiver::Clear()
 {
     CMutexExLock q(m_QueueLock);
-    if (m_pInputQ)
+    if (q.Held() && m_pInputQ)
         m_pInputQ->Clear();
 }
 
 CPortReceiver::AsbResult CPortReceiver::PopStatusFrame(int* asb)
 {
     CMutexExLock s(m_StatusLock);
+    if (!s.Held())
+        return ASB_EMPTY;
     if (!m_asb)
         return ASB_NO_BUFFER;
     return m_asb->Pop(asb) ? ASB_DELIVERED : ASB_EMPTY;

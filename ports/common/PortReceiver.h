@@ -35,6 +35,29 @@ public:
     enum AsbResult { ASB_DELIVERED, ASB_EMPTY, ASB_NO_BUFFER };
     AsbResult PopStatusFrame(int* asb);
 
+    // The read of every port: up to len bytes that arrive within timeout ms. When fewer are
+    // waiting it first waits 30 ms, then takes what is there and waits 100 ms when nothing is.
+    // The waits are on wake (the port's terminate event, signalled while it closes), and the
+    // loop ends once isOpen() is false. A timeout of 0 makes one pass.
+    template <class IsOpen>
+    int ReadWithTimeout(BYTE* buf, int len, DWORD timeout, HANDLE wake, IsOpen isOpen)
+    {
+        if (Available() < len)
+            WaitForSingleObject(wake, 30);
+        DWORD start = GetTickCount();
+        int remaining = len;
+        while (remaining > 0) {
+            int got = Read(buf + (len - remaining), remaining);
+            if (got > 0)
+                remaining -= got;
+            else
+                WaitForSingleObject(wake, 100);
+            if (GetTickCount() - start >= timeout || !isOpen())
+                break;
+        }
+        return len - remaining;
+    }
+
     CKVTQueue* m_pInputQ = nullptr;
     CMutexEx m_QueueLock;
     CMutexEx m_StatusLock;

@@ -28,9 +28,9 @@
 //   void CloseIfOpen();                 // DeletePort of a port still open closes it first
 //   int  writePort(const BYTE* buf, int len, DWORD devType);
 //   int  readPort(BYTE* buf, int len, DWORD timeout, DWORD devType);
-//   int  ReadAvailable();
-//   void Clear();
-//   int  IsPowerState();
+//   int  ReadAvailable(DWORD devType);
+//   void Clear(DWORD devType);
+//   int  IsPowerState(DWORD devType);
 //   int  GetASBState(int* asb, DWORD devType);
 //   int  SetWrite(int isWrite, DWORD devType);
 template <class TPort>
@@ -203,18 +203,18 @@ private:
     }                                                                                                 \
     int WINAPI ReadAvailable(int id, DWORD devType)                             \
     {                                                                                                 \
-        return (TABLE).Call(id, 0, [&](auto* p) { return p->ReadAvailable(); });                      \
+        return (TABLE).Call(id, 0, [&](auto* p) { return p->ReadAvailable(devType); });                      \
     }                                                                                                 \
     void WINAPI Clear(int id, DWORD devType)                                    \
     {                                                                                                 \
         (TABLE).Call(id, 0, [&](auto* p) {                                                            \
-            p->Clear();                                                                               \
+            p->Clear(devType);                                                                        \
             return 0;                                                                                 \
         });                                                                                           \
     }                                                                                                 \
     int WINAPI IsPowerState(int id, DWORD devType)                              \
     {                                                                                                 \
-        return (TABLE).Call(id, 0, [&](auto* p) { return p->IsPowerState(); });                       \
+        return (TABLE).Call(id, 0, [&](auto* p) { return p->IsPowerState(devType); });                       \
     }                                                                                                 \
     int WINAPI GetASBState(int* asb, int id, DWORD devType)                     \
     {                                                                                                 \

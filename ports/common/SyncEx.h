@@ -24,11 +24,17 @@ public:
     explicit CEventEx(BOOL initiallyOwn = FALSE, BOOL manualReset = FALSE) : CEvent(initiallyOwn, manualReset) {}
 };
 
-// Scope guard over a CMutexEx (waits without limit).
+// The longest any port thread waits for one of its locks. A thread ended by force releases a
+// CMutexEx it held (the next owner gets it abandoned), so this bound only matters when a live
+// holder stalls; the waiter then goes on without the lock instead of hanging the port.
+const DWORD kPortLockWaitMs = 10000;
+
+// Scope guard over a CMutexEx with a bounded wait; Held() says whether it got the lock.
 class CMutexExLock
 {
 public:
-    explicit CMutexExLock(CMutexEx& m) : m_m(m), m_locked(m.Lock(INFINITE)) {}
+    explicit CMutexExLock(CMutexEx& m, DWORD timeout = kPortLockWaitMs) : m_m(m), m_locked(m.Lock(timeout)) {}
+    bool Held() const { return m_locked != FALSE; }
     ~CMutexExLock()
     {
         if (m_locked)

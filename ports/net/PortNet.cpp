@@ -36,55 +36,8 @@ CPortNet::CPortNet() : m_echo(&PlatformIcmpEcho())
 CPortNet::~CPortNet()
 {
     m_receiver.Close();
-    if (m_nLogBit) {
-        LogPlain(0, "~CPortNet");
-        PortLogClose();
-    }
-    m_nUseBinary = m_nLogBit = m_nTraceBit = 0;
+    CloseLogOfPort("~CPortNet");
     m_nPortIndex = 0;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Log helpers: normal and error lines need the log bit, trace lines the trace bit.
-
-void CPortNet::Log(int level, DWORD devType, const char* fmt, ...)
-{
-    if (!m_nLogBit)
-        return;
-    va_list ap;
-    va_start(ap, fmt);
-    PortLogWriteV(level, PortLogTag(devType), fmt, ap);
-    va_end(ap);
-}
-
-void CPortNet::Trace(DWORD devType, const char* fmt, ...)
-{
-    if (!m_nTraceBit)
-        return;
-    va_list ap;
-    va_start(ap, fmt);
-    PortLogWriteV(0, PortLogTag(devType), fmt, ap);
-    va_end(ap);
-}
-
-void CPortNet::LogPlain(int level, const char* fmt, ...)
-{
-    if (!m_nLogBit)
-        return;
-    va_list ap;
-    va_start(ap, fmt);
-    PortLogWriteV(level, nullptr, fmt, ap);
-    va_end(ap);
-}
-
-void CPortNet::TracePlain(const char* fmt, ...)
-{
-    if (!m_nTraceBit)
-        return;
-    va_list ap;
-    va_start(ap, fmt);
-    PortLogWriteV(0, nullptr, fmt, ap);
-    va_end(ap);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -97,24 +50,15 @@ int CPortNet::SetDeviceOption(const DeviceOption& dop, DWORD)
     m_strPortName = name;
     m_dop.strPortName = const_cast<char*>(m_strPortName.GetString());
     m_dop.dwBaudRate = dop.dwBaudRate;
-    m_dop.dwInBufSize = dop.dwInBufSize;
-    m_dop.dwOutBufSize = dop.dwOutBufSize;
-    m_dop.dwWireless = dop.dwWireless;
-    m_dop.dwTcpTimeout = dop.dwTcpTimeout;
-    m_dop.dwConnTimeout = dop.dwConnTimeout;
-    m_dop.dwConnRetryCount = dop.dwConnRetryCount;
+    DeviceOptionCopyFields(m_dop, dop, &DeviceOption::dwInBufSize, &DeviceOption::dwOutBufSize);
+    DeviceOptionCopyFields(m_dop, dop, &DeviceOption::dwWireless, &DeviceOption::dwConnRetryCount);
     return 1;
 }
 
 void CPortNet::SetLog(DWORD useBinary, DWORD usePortLog, const CString& installPath)
 {
-    m_nUseBinary = useBinary == 1 ? 1 : 0;
-    m_nLogBit = (usePortLog & 1) ? 1 : 0;
-    m_nTraceBit = (usePortLog & 2) ? 1 : 0;
-    m_strLogFolder = installPath;
-    m_receiver.SetLogGates(m_nLogBit != 0, m_nTraceBit != 0);
-    if (m_nLogBit)
-        PortLogOpen(TRUE, installPath, "Eth", m_nPortIndex);
+    SetLogFlags(useBinary, usePortLog, installPath, "Eth", m_nPortIndex);
+    m_receiver.SetLogGates(LogOn(), TraceOn());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -132,7 +76,7 @@ BOOL CPortNet::ConnectSocket()
 {
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET) {
-        LogPlain(PORTLOG_ERROR, "-ConnectSocket : SOCKET_ERROR=%d", WSAGetLastError());
+        LogPlainError("-ConnectSocket : SOCKET_ERROR=%d", WSAGetLastError());
         return FALSE;
     }
     auto fail = [&]() {
@@ -146,7 +90,7 @@ BOOL CPortNet::ConnectSocket()
 
     u_long nonBlocking = 1;
     if (ioctlsocket(s, FIONBIO, &nonBlocking) == SOCKET_ERROR) {
-        LogPlain(PORTLOG_ERROR, "ioctlsocket FIONBIO mode 1 error=%d  in ConnectSocket", WSAGetLastError());
+        LogPlainError("ioctlsocket FIONBIO mode 1 error=%d  in ConnectSocket", WSAGetLastError());
         return fail();
     }
 
@@ -154,18 +98,18 @@ BOOL CPortNet::ConnectSocket()
     DWORD returned = 0;
     if (WSAIoctl(s, SIO_KEEPALIVE_VALS, &keepAlive, sizeof keepAlive, nullptr, 0, &returned, nullptr, nullptr) ==
         SOCKET_ERROR)
-        LogPlain(0, "WSAIotcl(SIO_KEEPALIVE_VALS) failed with error code %d", WSAGetLastError());
+        LogPlain("WSAIotcl(SIO_KEEPALIVE_VALS) failed with error code %d", WSAGetLastError());
 
     sockaddr_in to = {};
     to.sin_family = AF_INET;
     to.sin_port = htons(u_short(m_run.dwBaudRate));
     if (!ParseAddress(m_runAddress, &to.sin_addr) || m_run.dwBaudRate == 0 || m_run.dwBaudRate > 65535) {
-        LogPlain(PORTLOG_ERROR, "-ConnectSocket(Non-blocking) : SOCKET_ERROR");
+        LogPlainError("-ConnectSocket(Non-blocking) : SOCKET_ERROR");
         return fail();
     }
     if (connect(s, reinterpret_cast<const sockaddr*>(&to), sizeof to) == SOCKET_ERROR &&
         WSAGetLastError() != WSAEWOULDBLOCK) {
-        LogPlain(PORTLOG_ERROR, "-ConnectSocket(Non-blocking) : SOCKET_ERROR");
+        LogPlainError("-ConnectSocket(Non-blocking) : SOCKET_ERROR");
         return fail();
     }
 
@@ -173,7 +117,7 @@ BOOL CPortNet::ConnectSocket()
     // A recorded close of an earlier socket must not be taken for this one's.
     m_NetworkEvent.ResetEvent();
     if (WSAEventSelect(s, m_NetworkEvent, FD_CLOSE) == SOCKET_ERROR) {
-        LogPlain(PORTLOG_ERROR, "WSAEventSelect error=%d  in ConnectSocket", WSAGetLastError());
+        LogPlainError("WSAEventSelect error=%d  in ConnectSocket", WSAGetLastError());
         return fail();
     }
 
@@ -192,7 +136,7 @@ BOOL CPortNet::ConnectSocket()
         timeval tv = {0, long(step * 1000)};
         int r = select(0, nullptr, &writable, &failed, &tv);
         if (r == SOCKET_ERROR) {
-            LogPlain(PORTLOG_ERROR, "select error:GLE[%d] in ConnectSocket", WSAGetLastError());
+            LogPlainError("select error:GLE[%d] in ConnectSocket", WSAGetLastError());
             return fail();
         }
         if (r > 0 && FD_ISSET(s, &writable) && !FD_ISSET(s, &failed)) {
@@ -203,7 +147,7 @@ BOOL CPortNet::ConnectSocket()
                 break;
         }
         if (r > 0 || left == 0 || m_bTerminateThread) {
-            LogPlain(PORTLOG_ERROR, "FD_ISSET return fail in ConnectSocket");
+            LogPlainError("FD_ISSET return fail in ConnectSocket");
             return fail();
         }
     }
@@ -219,14 +163,14 @@ BOOL CPortNet::CheckFinPacket()
 {
     WSANETWORKEVENTS events = {};
     if (WSAEnumNetworkEvents(m_socket, m_NetworkEvent, &events) == SOCKET_ERROR) {
-        LogPlain(PORTLOG_ERROR, "WSAEnumNetworkEvents error=%d", WSAGetLastError());
+        LogPlainError("WSAEnumNetworkEvents error=%d", WSAGetLastError());
         return FALSE;
     }
     if (events.lNetworkEvents & FD_CLOSE) {
         int code = WSAGetLastError();
         if (code == 0)
             code = events.iErrorCode[FD_CLOSE_BIT];
-        LogPlain(0, "Check to receive FIN packet=%d", code);
+        LogPlain("Check to receive FIN packet=%d", code);
         return FALSE;
     }
     return TRUE;
@@ -246,13 +190,13 @@ BOOL CPortNet::GetIcmpResponses(const char* address)
         return FALSE;
     HANDLE icmp = m_echo->Create();
     if (icmp == INVALID_HANDLE_VALUE) {
-        LogPlain(PORTLOG_ERROR, "CPortNet:GetIcmpResponses : IcmpCreateFile failed with error (%d)",
+        LogPlainError("CPortNet:GetIcmpResponses : IcmpCreateFile failed with error (%d)",
                  int(GetLastError()));
         return FALSE;
     }
     void* reply = std::calloc(1, kEchoReplySize);
     if (!reply) {
-        LogPlain(PORTLOG_ERROR, "CPortNet:GetIcmpResponses : Unable to allocate memory");
+        LogPlainError("CPortNet:GetIcmpResponses : Unable to allocate memory");
         m_echo->Close(icmp);
         return FALSE;
     }
@@ -260,7 +204,7 @@ BOOL CPortNet::GetIcmpResponses(const char* address)
     DWORD timeout = ConnTimeout();
     DWORD replies = m_echo->SendEcho(icmp, to.s_addr, reply, kEchoReplySize, timeout);
     if (replies == 0) {
-        LogPlain(PORTLOG_ERROR, "CPortNet:GetIcmpResponses : IcmpSendEcho failed with error (%d)",
+        LogPlainError("CPortNet:GetIcmpResponses : IcmpSendEcho failed with error (%d)",
                  int(GetLastError()));
     } else {
         const ICMP_ECHO_REPLY* r = static_cast<const ICMP_ECHO_REPLY*>(reply);
@@ -268,7 +212,7 @@ BOOL CPortNet::GetIcmpResponses(const char* address)
         // is a reply too.
         answered = r->Status == IP_SUCCESS && r->Address == to.s_addr;
         if (answered && r->RoundTripTime > timeout)
-            LogPlain(0, "CPortNet:GetIcmpResponses : Status = %d, RoundTripTime=%d ms", int(r->Status),
+            LogPlain("CPortNet:GetIcmpResponses : Status = %d, RoundTripTime=%d ms", int(r->Status),
                      int(r->RoundTripTime));
     }
     std::free(reply);
@@ -285,8 +229,7 @@ int CPortNet::OpenPort(DWORD devType)
     if (m_pReadThread)
         return 1;
 
-    if (m_nUseBinary == 1)
-        PortDumpOpen(TRUE, m_strLogFolder, "EthPRN");
+    OpenPortDump("EthPRN");
 
     // The settings of this connection; SetDeviceOption meanwhile affects the next open.
     m_run = m_dop;
@@ -295,13 +238,13 @@ int CPortNet::OpenPort(DWORD devType)
 
     WSADATA wsa;
     if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
-        Log(PORTLOG_ERROR, devType, "-OpenPort : fail to WSAStartup");
+        LogError(devType, "-OpenPort : fail to WSAStartup");
         return 0;
     }
     m_bWsaStarted = TRUE;
     m_bTerminateThread = FALSE;
 
-    Log(0, devType, "ConnectSocket in OpenPort");
+    Log(devType, "ConnectSocket in OpenPort");
     BOOL connected = ConnectSocket();
     if (connected) {
         Sleep(200);
@@ -309,12 +252,12 @@ int CPortNet::OpenPort(DWORD devType)
             // Some printers take the first connection and drop it at once; the second holds.
             CloseSocket();
             Sleep(1000);
-            Log(0, devType, "second ConnectSocket in OpenPort");
+            Log(devType, "second ConnectSocket in OpenPort");
             connected = ConnectSocket();
         }
     }
     if (!connected) {
-        Log(PORTLOG_ERROR, devType, "-OpenPort : fail to connected.");
+        LogError(devType, "-OpenPort : fail to connected.");
         WSACleanup();
         m_bWsaStarted = FALSE;
         return 0;
@@ -325,32 +268,56 @@ int CPortNet::OpenPort(DWORD devType)
     m_nMissedProbes = 0;
     m_bReconnect = FALSE;
     m_receiver.Open(m_dop.dwInBufSize);
-    Log(PORTLOG_ERROR, devType, "m_dop.dwInBufSize : %d", int(m_dop.dwInBufSize));
+    LogError(devType, "m_dop.dwInBufSize : %d", int(m_dop.dwInBufSize));
     m_TerminateEvent.ResetEvent();
     m_nWriteFlag = 0;
     m_lastSendTick = GetTickCount();
     m_nPowerState = PS_ONLINE;
-    m_bThreadEnded = FALSE;
-    m_pReadThread = AfxBeginThread(ReadThreadProc, this, THREAD_PRIORITY_HIGHEST);
+    m_pReadThread = StartPortThread(ReadThreadProc, this, THREAD_PRIORITY_HIGHEST, m_bThreadEnded);
     if (!m_pReadThread) {
-        m_bThreadEnded = TRUE;
         m_bOpen = FALSE;
         CloseSocket();
         m_receiver.Close();
         WSACleanup();
         m_bWsaStarted = FALSE;
         m_nPowerState = PS_OFFLINE;
-        Log(PORTLOG_ERROR, devType, "-OpenPort : fail to connected.");
+        LogError(devType, "-OpenPort : fail to connected.");
         return 0;
     }
-    Log(0, devType, "read thread Started");
-    Log(0, devType, "-OpenPort(%d) : PowerState : %d", 345, PS_ONLINE);
+    Log(devType, "read thread Started");
+    Log(devType, "-OpenPort(%d) : PowerState : %d", 345, PS_ONLINE);
     return 1;
+}
+
+void CPortNet::LetThePrinterTakeWhatWasSent(DWORD devType)
+{
+    // The socket may still hold bytes that Write reported sent and the printer has not read
+    // yet; the reset of the close would throw them away. End the sending side and give the
+    // printer a bounded time to read them and close its side.
+    if (shutdown(m_socket, SD_SEND) == SOCKET_ERROR) {
+        LogError(devType, "ClosePort : shutdown WSAGetLastError=%d; the reset may drop bytes the printer has not read",
+                 WSAGetLastError());
+        return;
+    }
+    DWORD start = GetTickCount();
+    for (;;) {
+        WSANETWORKEVENTS events = {};
+        if (WaitForSingleObject(m_NetworkEvent, 50) == WAIT_OBJECT_0 &&
+            WSAEnumNetworkEvents(m_socket, m_NetworkEvent, &events) == 0 && (events.lNetworkEvents & FD_CLOSE))
+            return;  // the printer read everything and closed
+        if (Elapsed(start) >= DWORD(kCloseDrainMs)) {
+            LogError(devType, "ClosePort : the printer did not close within %d ms; the reset may drop bytes it has not read",
+                     int(kCloseDrainMs));
+            return;
+        }
+    }
 }
 
 void CPortNet::ClosePort(DWORD devType)
 {
-    Log(0, devType, "+ClosePort");
+    Log(devType, "+ClosePort");
+    // A connection the printer has closed already holds nothing for it.
+    const bool peerGone = m_bReconnect || PeerHasClosed();
     m_bOpen = FALSE;
     m_bReachable = FALSE;
     m_bReconnect = FALSE;
@@ -360,23 +327,22 @@ void CPortNet::ClosePort(DWORD devType)
     m_TerminateEvent.SetEvent();
 
     if (m_pReadThread) {
-        for (int i = 0; i < 30 && !m_bThreadEnded; ++i)
-            Sleep(30);
-        if (!m_pReadThread->Join(1000)) {
-            Log(0, devType, "ClosePort : TerminateThread Port ReadThread.");
-            m_pReadThread->Stop(0);
-            Log(0, devType, "ClosePort : complete TerminateThread Port ReadThread.");
-        }
-        delete m_pReadThread;
-        m_pReadThread = nullptr;
+        if (!StopPortThread(
+                m_pReadThread, m_bThreadEnded, PortThreadStop{30, 30, 1000}, [] {},
+                [&] { Log(devType, "ClosePort : TerminateThread Port ReadThread."); }))
+            Log(devType, "ClosePort : complete TerminateThread Port ReadThread.");
         m_bThreadEnded = TRUE;
     }
 
-    Log(0, devType, "ClosePort : call closesocket.");
+    Log(devType, "ClosePort : call closesocket.");
     {
         CMutexExLock lock(m_SendLock);
-        if (m_socket != INVALID_SOCKET && closesocket(m_socket) == SOCKET_ERROR)
-            Log(PORTLOG_ERROR, devType, "ClosePort : error closesocket WSAGetLastError=%d", WSAGetLastError());
+        if (m_socket != INVALID_SOCKET) {
+            if (!peerGone)
+                LetThePrinterTakeWhatWasSent(devType);
+            if (closesocket(m_socket) == SOCKET_ERROR)
+                LogError(devType, "ClosePort : error closesocket WSAGetLastError=%d", WSAGetLastError());
+        }
         m_socket = INVALID_SOCKET;
     }
     m_NetworkEvent.ResetEvent();
@@ -387,10 +353,8 @@ void CPortNet::ClosePort(DWORD devType)
         m_bWsaStarted = FALSE;
     }
 
-    Log(0, devType, "-ClosePort : Success");
-    if (m_nUseBinary == 1)
-        PortDumpClose();
-    m_nUseBinary = 0;
+    Log(devType, "-ClosePort : Success");
+    ClosePortDump();
 }
 
 void CPortNet::CloseIfOpen()
@@ -406,15 +370,18 @@ int CPortNet::writePort(const BYTE* buf, int len, DWORD devType)
 {
     Trace(devType, "+Port Write(dwWritten : %d)", len);
     if (!m_bOpen || m_bReconnect || !buf || len <= 0) {
-        Log(PORTLOG_ERROR, devType, "-Port Write : fail to invalid parameters");
+        LogError(devType, "-Port Write : fail to invalid parameters");
         return 0;
     }
 
     CMutexExLock lock(m_SendLock);
     SOCKET s = m_socket;
     int sent = 0;
-    // A close the read thread has not handled yet: the peer would drop whatever is sent now.
-    if (s != INVALID_SOCKET && !PeerHasClosed()) {
+    // A close the read thread has not handled yet: the peer would drop whatever is sent now,
+    // and the port is off-line from here on, not after the thread's next pass.
+    if (s != INVALID_SOCKET && PeerHasClosed()) {
+        GoOffline();
+    } else if (s != INVALID_SOCKET) {
         DWORD start = GetTickCount();
         bool firstSend = true;
         while (sent < len) {
@@ -462,46 +429,33 @@ int CPortNet::writePort(const BYTE* buf, int len, DWORD devType)
     }
 
     if (sent > 0) {
-        if (m_nUseBinary == 1)
+        if (m_dwUseBinary == 1)
             PortDumpWrite(buf, sent);
         Sleep(50);
         m_lastSendTick = GetTickCount();
     }
     if (sent < len)
-        Log(PORTLOG_ERROR, devType, "-Ethernet Write (%d/%d)", sent, len);
+        LogError(devType, "-Ethernet Write (%d/%d)", sent, len);
     return sent;
 }
 
 int CPortNet::readPort(BYTE* buf, int len, DWORD timeout, DWORD devType)
 {
     if (!m_bOpen || !buf || len <= 0) {
-        Log(PORTLOG_ERROR, devType, "-Port Read : fail to invalid parameters");
+        LogError(devType, "-Port Read : fail to invalid parameters");
         return 0;
     }
-    if (m_receiver.Available() < len)
-        Sleep(30);
-    DWORD start = GetTickCount();
-    int remaining = len;
-    while (remaining > 0) {
-        int n = m_receiver.Read(buf + (len - remaining), remaining);
-        if (n > 0)
-            remaining -= n;
-        else
-            Sleep(100);
-        if (Elapsed(start) >= timeout)
-            break;
-    }
-    int got = len - remaining;
+    int got = m_receiver.ReadWithTimeout(buf, len, timeout, m_TerminateEvent, [&] { return m_bOpen != FALSE; });
     if (got < len)
-        Log(PORTLOG_ERROR, devType, "-Ethernet Read fail (%d/%d)", got, len);
+        LogError(devType, "-Ethernet Read fail (%d/%d)", got, len);
     return got;
 }
 
-int CPortNet::ReadAvailable() { return m_receiver.Available(); }
+int CPortNet::ReadAvailable(DWORD) { return m_receiver.Available(); }
 
-void CPortNet::Clear() { m_receiver.Clear(); }
+void CPortNet::Clear(DWORD) { m_receiver.Clear(); }
 
-int CPortNet::IsPowerState()
+int CPortNet::IsPowerState(DWORD)
 {
     int state = m_nPowerState;
     TracePlain("IsPowerState : %d", state);
@@ -516,11 +470,10 @@ int CPortNet::GetASBState(int* asb, DWORD devType)
         Trace(devType, "-GetASBState");
         return 1;
     case CPortReceiver::ASB_NO_BUFFER:
-        Log(PORTLOG_ERROR, devType, "-GetASBState : ASBInput pointer is NULL");
+        LogError(devType, "-GetASBState : ASBInput pointer is NULL");
         return 0;
     default:
-        if (m_nTraceBit)
-            Log(PORTLOG_ERROR, devType, "-GetASBState : ASBInput lengh is less than 4");
+        TraceError(devType, "-GetASBState : ASBInput lengh is less than 4");
         return 0;
     }
 }
@@ -534,7 +487,7 @@ int CPortNet::SetWrite(int isWrite, DWORD devType)
         m_nWriteFlag = isWrite;
     if (m_bOpen)
         return 1;
-    Log(PORTLOG_ERROR, devType, "-Port SetWrite : m_bOpen is FALSE");
+    LogError(devType, "-Port SetWrite : m_bOpen is FALSE");
     return 0;
 }
 
@@ -592,14 +545,14 @@ bool CPortNet::Reconnect()
     if (m_socket != INVALID_SOCKET) {
         CloseSocket();
         m_bOpen = FALSE;
-        LogPlain(0, "Socket is close and sleep");
+        LogPlain("Socket is close and sleep");
         if (WaitTerminate(kCloseBeforeReconnectMs))
             return false;
     }
     // The bytes of a frame cut off with the old connection are data, not the start of a frame
     // on the new one.
     m_receiver.FlushCandidate();
-    LogPlain(0, "ConnectSocket in ReadThread");
+    LogPlain("ConnectSocket in ReadThread");
     if (!ConnectSocket())
         return !WaitTerminate(kAfterFailedConnectMs);
     if (WaitTerminate(kAfterConnectMs))
@@ -610,7 +563,7 @@ bool CPortNet::Reconnect()
     m_nMissedProbes = 0;
     m_bReconnect = FALSE;
     m_nPowerState = PS_ONLINE;
-    LogPlain(0, "Socket reopen success, PowerState : %d", PS_ONLINE);
+    LogPlain("Socket reopen success, PowerState : %d", PS_ONLINE);
     return true;
 }
 
@@ -625,7 +578,7 @@ void CPortNet::SendKeepAlive()
                Elapsed(m_lastSendTick) > DWORD(kKeepAliveIdleMs);
     if (due) {
         m_lastSendTick = GetTickCount();
-        LogPlain(0, "write NULL Packet");
+        LogPlain("write NULL Packet");
         const char nul = 0;
         n = send(m_socket, &nul, 1, 0);
         err = n == SOCKET_ERROR ? WSAGetLastError() : 0;
@@ -634,21 +587,21 @@ void CPortNet::SendKeepAlive()
     if (!due)
         return;
     if (n == SOCKET_ERROR && err != WSAEWOULDBLOCK) {
-        LogPlain(PORTLOG_ERROR, "-Ethernet NULL Write Fail. close socket");
+        LogPlainError("-Ethernet NULL Write Fail. close socket");
+        GoOffline();  // first: a Write refused from here on finds the port off-line
         m_bOpen = FALSE;
         WaitTerminate(50);
-        GoOffline();
-        LogPlain(PORTLOG_ERROR, "-ReadThread(%d) : PowerState : %d", 592, PS_OFFLINE);
-        LogPlain(PORTLOG_ERROR, "NULL byte writing is fail");
+        LogPlainError("-ReadThread(%d) : PowerState : %d", 592, PS_OFFLINE);
+        LogPlainError("NULL byte writing is fail");
     } else if (n != 1) {
         // A full send buffer: the printer is slow, not gone.
-        LogPlain(PORTLOG_ERROR, "NULL byte writing is fail");
+        LogPlainError("NULL byte writing is fail");
     }
 }
 
 void CPortNet::ReadThread()
 {
-    LogPlain(0, "***************** Port Read Thread Start ***********");
+    LogPlain("***************** Port Read Thread Start ***********");
     m_bThreadEnded = FALSE;
     BYTE buf[kReceiveBlock];
     DWORD lastProbe = 0;
@@ -675,7 +628,7 @@ void CPortNet::ReadThread()
             // One lost echo is no lost printer.
             if (m_nMissedProbes >= ConnRetryCount()) {
                 if (m_nPowerState == PS_ONLINE)
-                    LogPlain(PORTLOG_ERROR, "ReadThread(%d) : PowerState : 2003", 472);
+                    LogPlainError("ReadThread(%d) : PowerState : 2003", 472);
                 GoOffline();
                 goto endOfPass;
             }
@@ -716,20 +669,20 @@ void CPortNet::ReadThread()
                 if (n == SOCKET_ERROR) {
                     int err = WSAGetLastError();
                     if (err != WSAEWOULDBLOCK) {
-                        LogPlain(0, "Ethernet Readthread WSAGLE[%d]", err);
+                        LogPlain("Ethernet Readthread WSAGLE[%d]", err);
                         if (err == WSAENOTSOCK) {
-                            LogPlain(PORTLOG_ERROR, "failed to recv(errCode=%d) in read thread", WSAENOTSOCK);
+                            LogPlainError("failed to recv(errCode=%d) in read thread", WSAENOTSOCK);
                         } else {
                             m_bReachable = FALSE;
-                            LogPlain(PORTLOG_ERROR, "ReadThread(%d) : PowerState : %d", 548, PS_OFFLINE);
+                            LogPlainError("ReadThread(%d) : PowerState : %d", 548, PS_OFFLINE);
                         }
                         GoOffline();
                         goto endOfPass;
                     }
                 }
             } else if (w < 0) {
-                m_bOpen = FALSE;
                 GoOffline();
+                m_bOpen = FALSE;
             }
         }
 
@@ -742,7 +695,7 @@ void CPortNet::ReadThread()
 
     endOfPass:
         if (m_bTerminateThread) {
-            LogPlain(0, "Read Thread : last flag.");
+            LogPlain("Read Thread : last flag.");
             break;
         }
         if (WaitForSingleObject(m_TerminateEvent, kPassWaitMs) == WAIT_OBJECT_0)
@@ -750,6 +703,6 @@ void CPortNet::ReadThread()
     }
 
     std::memset(buf, 0, sizeof buf);
-    LogPlain(0, "***************** Port Read Thread End ***********");
+    LogPlain("***************** Port Read Thread End ***********");
     m_bThreadEnded = TRUE;
 }

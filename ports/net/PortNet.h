@@ -10,12 +10,14 @@
 #include "FxString.h"
 #include "FxThread.h"
 #include "IcmpEcho.h"
+#include "PortLines.h"
 #include "PortReceiver.h"
+#include "PortThread.h"
 #include "SyncEx.h"
 
 #include <atomic>
 
-class CPortNet
+class CPortNet : private CPortLogLines
 {
 public:
     CPortNet();
@@ -32,9 +34,9 @@ public:
     void CloseIfOpen();
     int writePort(const BYTE* buf, int len, DWORD devType);
     int readPort(BYTE* buf, int len, DWORD timeout, DWORD devType);
-    int ReadAvailable();
-    void Clear();
-    int IsPowerState();
+    int ReadAvailable(DWORD devType = 0);
+    void Clear(DWORD devType = 0);
+    int IsPowerState(DWORD devType = 0);
     int GetASBState(int* asb, DWORD devType);
     int SetWrite(int isWrite, DWORD devType);
 
@@ -58,6 +60,7 @@ public:
         kAfterFailedConnectMs = 1000,
         kWriteBudgetMs = 2000,
         kWriteWaitStepMs = 100,
+        kCloseDrainMs = 2000,      // ClosePort's wait for the printer's close after the shutdown
     };
 
 private:
@@ -70,16 +73,12 @@ private:
     void CloseSocket();
     void GoOffline();           // the connection is no good: off-line, reconnect
     bool PeerHasClosed();
+    void LetThePrinterTakeWhatWasSent(DWORD devType);
 
     // Unset (zero) settings take their usual defaults.
     DWORD TcpTimeout() const { return m_run.dwTcpTimeout ? m_run.dwTcpTimeout : 500; }
     DWORD ConnTimeout() const { return m_run.dwConnTimeout ? m_run.dwConnTimeout : 1000; }
     int ConnRetryCount() const { return m_run.dwConnRetryCount ? int(m_run.dwConnRetryCount) : 3; }
-
-    void Log(int level, DWORD devType, const char* fmt, ...);
-    void Trace(DWORD devType, const char* fmt, ...);
-    void LogPlain(int level, const char* fmt, ...);
-    void TracePlain(const char* fmt, ...);
 
     int m_nPortIndex = 0;
     DeviceOption m_dop;
@@ -95,7 +94,7 @@ private:
     std::atomic<BOOL> m_bTerminateThread{FALSE};
     CWinThread* m_pReadThread = nullptr;
     CEventEx m_TerminateEvent{FALSE, TRUE};
-    std::atomic<BOOL> m_bThreadEnded{TRUE};
+    volatile LONG m_bThreadEnded = TRUE;
     CPortReceiver m_receiver{true};
     std::atomic<BOOL> m_bReconnect{FALSE};
     CEventEx m_NetworkEvent{FALSE, TRUE};  // FD_CLOSE of the current socket
@@ -107,8 +106,4 @@ private:
 
     IIcmpEcho* m_echo;
 
-    int m_nUseBinary = 0;
-    int m_nLogBit = 0;
-    int m_nTraceBit = 0;
-    CString m_strLogFolder;
 };

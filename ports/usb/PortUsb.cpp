@@ -4,6 +4,8 @@
 
 #include <cstdarg>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -18,6 +20,13 @@ public:
 
 CWriteFileWriter g_writeFile;
 
+// The buffer and overlapped block of the read thread's reads.
+struct ReadIo
+{
+    BYTE bytes[512];
+    OVERLAPPED ov;
+};
+
 // One overlapped write with its own copy of the bytes: when a cancelled write does not come
 // back, the block is left to the system instead of freed under it.
 struct WriteOp
@@ -26,151 +35,160 @@ struct WriteOp
     BYTE bytes[1];
 };
 
-const DWORD kMaxDefaultWriteBound = 60000;
 const DWORD kCancelledIoWait = 5000;
 const DWORD kHandleDrainWait = 10000;
+
+// The devices the open ports of this process hold, by path: a port follows a moved printer only
+// to a device no other port holds, so two printers of one model never swap or share a port.
+// Each hold is changed in one short step under a kernel mutex (a thread ended by force leaves
+// it abandoned, never held).
+struct HeldDevices
+{
+    CMutexEx lock;
+    std::vector<std::pair<const CPortUsb*, CString>> byPort;
+};
+
+HeldDevices& Held()
+{
+    static HeldDevices* h = new HeldDevices;  // outlives every static destructor of the library
+    return *h;
+}
 
 }  // namespace
 
 CPortUsb::CPortUsb() : m_writer(&g_writeFile)
 {
-    InitializeCriticalSection(&m_csHandle);
-    InitializeCriticalSection(&m_csOpenClose);
-    InitializeConditionVariable(&m_cvHandleIdle);
 }
 
 CPortUsb::~CPortUsb()
 {
     m_rx.Close();
-    if (m_bLog) {
-        PortLogWritePlain(0, "~CPortUsb");
-        PortLogClose();
-    }
-    m_bLog = m_bTrace = false;
-    m_dwUseBinary = 0;
+    ReleaseDevice();
+    CloseLogOfPort("~CPortUsb");
     m_nPortIndex = 0;
     if (m_hDevice)
         CloseHandle(m_hDevice);
-    DeleteCriticalSection(&m_csOpenClose);
-    DeleteCriticalSection(&m_csHandle);
 }
 
 void CPortUsb::SetDeviceWriter(IUsbDeviceWriter* writer) { m_writer = writer ? writer : &g_writeFile; }
-
-// --- log lines -----------------------------------------------------------------------------
-
-#define VESK_LOG_LINE(gate, level, tag)                                                            \
-    do {                                                                                           \
-        if (!(gate))                                                                               \
-            return;                                                                                \
-        va_list ap;                                                                                \
-        va_start(ap, fmt);                                                                         \
-        PortLogWriteV(level, tag, fmt, ap);                                                        \
-        va_end(ap);                                                                                \
-    } while (0)
-
-void CPortUsb::Log(DWORD devType, const char* fmt, ...) { VESK_LOG_LINE(m_bLog, 0, PortLogTag(devType)); }
-void CPortUsb::LogError(DWORD devType, const char* fmt, ...)
-{
-    VESK_LOG_LINE(m_bLog, PORTLOG_ERROR, PortLogTag(devType));
-}
-void CPortUsb::Trace(DWORD devType, const char* fmt, ...) { VESK_LOG_LINE(m_bTrace, 0, PortLogTag(devType)); }
-void CPortUsb::LogPlain(const char* fmt, ...) { VESK_LOG_LINE(m_bLog, 0, nullptr); }
-void CPortUsb::LogPlainError(const char* fmt, ...) { VESK_LOG_LINE(m_bLog, PORTLOG_ERROR, nullptr); }
-void CPortUsb::TracePlain(const char* fmt, ...) { VESK_LOG_LINE(m_bTrace, 0, nullptr); }
 
 // --- settings ------------------------------------------------------------------------------
 
 int CPortUsb::SetDeviceOption(const DeviceOption& dop, DWORD devType)
 {
-    m_dop.dwReadIntervalTimeout = dop.dwReadIntervalTimeout;
-    m_dop.dwReadTotalTimeoutMultiplier = dop.dwReadTotalTimeoutMultiplier;
-    m_dop.dwReadTotalTimeoutConstant = dop.dwReadTotalTimeoutConstant;
-    m_dop.dwWriteTotalTimeoutMultiplier = dop.dwWriteTotalTimeoutMultiplier;
-    m_dop.dwWriteTotalTimeoutConstant = dop.dwWriteTotalTimeoutConstant;
-    m_dop.dwInBufSize = dop.dwInBufSize;
-    m_dop.dwOutBufSize = dop.dwOutBufSize;
+    DeviceOptionCopyFields(m_dop, dop, &DeviceOption::dwReadIntervalTimeout, &DeviceOption::dwOutBufSize);
     CString name = DeviceOptionPortName(dop);
     if (name.IsEmpty())
         return 0;
-    EnterCriticalSection(&m_csHandle);
+    CMutexExLock lock(m_HandleLock);
     m_strPortName = name;
-    LeaveCriticalSection(&m_csHandle);
     return 1;
 }
 
 void CPortUsb::SetLog(DWORD useBinary, DWORD usePortLog, const CString& installPath)
 {
-    m_dwUseBinary = useBinary == 1;
-    m_bLog = (usePortLog & 1) != 0;
-    m_bTrace = (usePortLog & 2) != 0;
-    m_strLogFolder = installPath;
-    m_rx.SetLogGates(m_bLog, m_bTrace);
-    if (m_bLog)
-        PortLogOpen(TRUE, installPath, "Usb", m_nPortIndex);
+    SetLogFlags(useBinary, usePortLog, installPath, "Usb", m_nPortIndex);
+    m_rx.SetLogGates(LogOn(), TraceOn());
 }
 
 CString CPortUsb::PortName()
 {
-    EnterCriticalSection(&m_csHandle);
-    CString name = m_strPortName;
-    LeaveCriticalSection(&m_csHandle);
-    return name;
+    CMutexExLock lock(m_HandleLock);
+    return m_strPortName;
 }
 
-DWORD CPortUsb::WriteBound(int len) const
+DWORD CPortUsb::WriteBound(int len)
 {
+    // A paused printer that resumes within this time must not fail the job, so the device
+    // key's serial write time-outs play no part; the bound stops only where it would overflow.
     ULONGLONG n = len > 0 ? ULONGLONG(len) : 0;
-    if (m_dop.dwWriteTotalTimeoutMultiplier || m_dop.dwWriteTotalTimeoutConstant) {
-        ULONGLONG t = m_dop.dwWriteTotalTimeoutMultiplier * n + m_dop.dwWriteTotalTimeoutConstant;
-        return t > 0x7FFFFFFF ? 0x7FFFFFFF : DWORD(t);
-    }
-    // 50 ms per byte plus 5 s, but never more than a minute.
     ULONGLONG t = 50 * (n + 100);
-    return t > kMaxDefaultWriteBound ? kMaxDefaultWriteBound : DWORD(t);
+    return t > 0x7FFFFFFF ? 0x7FFFFFFF : DWORD(t);
 }
 
-UsbDeviceEntry CPortUsb::SearchKey()
+BOOL CPortUsb::HoldDevice(const CString& path, bool moving)
+{
+    HeldDevices& h = Held();
+    CMutexExLock lock(h.lock);
+    if (!lock.Held())
+        return FALSE;
+    // A port's own stored path is its own, shared or not (a second device of the same class on
+    // one port string has a port of its own); only a move needs the device to be free.
+    for (auto& e : h.byPort)
+        if (moving && e.first != this && e.second.CompareNoCase(path) == 0)
+            return FALSE;
+    for (auto& e : h.byPort)
+        if (e.first == this) {
+            e.second = path;
+            return TRUE;
+        }
+    h.byPort.emplace_back(this, path);
+    return TRUE;
+}
+
+void CPortUsb::ReleaseDevice()
+{
+    HeldDevices& h = Held();
+    CMutexExLock lock(h.lock);
+    for (auto it = h.byPort.begin(); it != h.byPort.end(); ++it)
+        if (it->first == this) {
+            h.byPort.erase(it);
+            break;
+        }
+}
+
+CString CPortUsb::ResolvePath(const CString& stored, bool* storedListed)
 {
     UsbDeviceEntry key;
-    key.strDevicePath = PortName();
-    key.strPid = CRegistUsb::PidOfPath(key.strDevicePath);
-    key.strVid = CRegistUsb::VidOfPath(key.strDevicePath);
-    return key;
+    key.strDevicePath = stored;
+    key.strPid = CRegistUsb::PidOfPath(stored);
+    key.strVid = CRegistUsb::VidOfPath(stored);
+    CRegistUsb list(m_source);
+    list.EnumerateUsbDevices();
+    CString listed = list.ListedPath(stored);
+    *storedListed = !listed.IsEmpty();
+    if (*storedListed)
+        return listed;
+    CString only;
+    if (list.CountSameModel(key, &only) != 1)
+        return CString();
+    HeldDevices& h = Held();
+    CMutexExLock lock(h.lock);
+    if (!lock.Held())
+        return CString();
+    for (auto& e : h.byPort)
+        if (e.first != this && e.second.CompareNoCase(only) == 0)
+            return CString();
+    return only;
 }
 
 // --- the device handle ---------------------------------------------------------------------
 
 HANDLE CPortUsb::AcquireHandle()
 {
-    EnterCriticalSection(&m_csHandle);
+    CMutexExLock lock(m_HandleLock);
     HANDLE h = m_hDevice;
     if (h)
-        ++m_nHandleUsers;
-    LeaveCriticalSection(&m_csHandle);
+        InterlockedIncrement(&m_nHandleUsers);
     return h;
 }
 
 void CPortUsb::ReleaseHandle()
 {
-    EnterCriticalSection(&m_csHandle);
-    if (m_nHandleUsers > 0 && --m_nHandleUsers == 0)
-        WakeAllConditionVariable(&m_cvHandleIdle);
-    LeaveCriticalSection(&m_csHandle);
+    if (InterlockedDecrement(&m_nHandleUsers) < 0)
+        InterlockedExchange(&m_nHandleUsers, 0);
 }
 
 bool CPortUsb::HasHandle()
 {
-    EnterCriticalSection(&m_csHandle);
-    bool has = m_hDevice != nullptr;
-    LeaveCriticalSection(&m_csHandle);
-    return has;
+    CMutexExLock lock(m_HandleLock);
+    return m_hDevice != nullptr;
 }
 
 int CPortUsb::OpenPortUSB(const CString& path)
 {
     LogPlain("+OpenPortUSB : USB dll");
-    EnterCriticalSection(&m_csOpenClose);
+    CMutexExLock openClose(m_OpenCloseLock);
     if (HasHandle()) {
         LogPlain("+OpenPortUSB : port handle is not NULL. close and reopen.");
         ClosePortUSB();
@@ -179,15 +197,14 @@ int CPortUsb::OpenPortUSB(const CString& path)
                               : CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                             nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        LeaveCriticalSection(&m_csOpenClose);
         LogPlainError("-OpenPortUSB : port is INVALID_HANDLE_VALUE");
         return 0;
     }
-    EnterCriticalSection(&m_csHandle);
-    m_hDevice = h;
-    m_strPortName = path;
-    LeaveCriticalSection(&m_csHandle);
-    LeaveCriticalSection(&m_csOpenClose);
+    {
+        CMutexExLock lock(m_HandleLock);
+        m_hDevice = h;
+        m_strPortName = path;
+    }
     LogPlain("-OpenPortUSB success");
     return 1;
 }
@@ -195,23 +212,24 @@ int CPortUsb::OpenPortUSB(const CString& path)
 void CPortUsb::ClosePortUSB()
 {
     LogPlain("+ClosePortUSB");
-    EnterCriticalSection(&m_csOpenClose);
-    EnterCriticalSection(&m_csHandle);
-    HANDLE h = m_hDevice;
-    m_hDevice = nullptr;  // no new user from here on
+    CMutexExLock openClose(m_OpenCloseLock);
+    HANDLE h = nullptr;
+    {
+        CMutexExLock lock(m_HandleLock);
+        h = m_hDevice;
+        m_hDevice = nullptr;  // no new user from here on
+    }
     if (h) {
-        // Cancel what the users have pending (any thread's) and wait until each has seen its
-        // I/O end; a user that issued its I/O just after a cancel is cancelled on the next round.
+        // Cancel what the users have pending (any thread's) and wait, bounded, until each has
+        // seen its I/O end; a user that issued its I/O just after a cancel is cancelled on the
+        // next round. No lock is held meanwhile.
         DWORD start = GetTickCount();
         while (m_nHandleUsers > 0 && GetTickCount() - start < kHandleDrainWait) {
             CancelIoEx(h, nullptr);
-            SleepConditionVariableCS(&m_cvHandleIdle, &m_csHandle, 20);
+            Sleep(20);
         }
-        m_nHandleUsers = 0;
         CloseHandle(h);
     }
-    LeaveCriticalSection(&m_csHandle);
-    LeaveCriticalSection(&m_csOpenClose);
     LogPlain("-ClosePortUSB");
 }
 
@@ -219,62 +237,45 @@ void CPortUsb::ClosePortUSB()
 
 int CPortUsb::OpenPort(DWORD devType)
 {
-    if (m_dwUseBinary == 1)
-        PortDumpOpen(TRUE, m_strLogFolder, "UsbPRN");
+    OpenPortDump("UsbPRN");
     Log(devType, "+OpenPort : USB dll");
     // Open already (its threads run even while the printer is unplugged and the handle closed).
     if (HasHandle() || ThreadsRunning())
         return m_bOpen;
 
-    UsbDeviceEntry key = SearchKey();
-    CString found;
-    {
-        CRegistUsb list(m_source);
-        key.nOrdinal = list.EnumerateUsbDevices();
-        found = list.FindDevicePath(key);
-    }
-    EnterCriticalSection(&m_csHandle);
-    m_strPortName = found;
-    LeaveCriticalSection(&m_csHandle);
-    if (!OpenPortUSB(found))
+    bool listed = false;
+    CString found = ResolvePath(PortName(), &listed);
+    // Nothing that may be taken: the port stays closed and keeps its stored path.
+    if (found.IsEmpty() || !HoldDevice(found, !listed))
         return 0;
+    if (!OpenPortUSB(found)) {
+        ReleaseDevice();
+        return 0;
+    }
 
     m_rx.Open(m_dop.dwInBufSize);
     LogError(devType, "m_dop.dwInBufSize : %d", int(m_dop.dwInBufSize));
 
     m_bTerminateThread = FALSE;
+    m_bReadThreadLost = FALSE;
     m_TerminateEvent.ResetEvent();
     m_bTerminateCheckThread = FALSE;
     m_CheckThreadTerminateEvent.ResetEvent();
     // The threads look at these from their first pass.
     m_bOpen = TRUE;
     m_nConnState = 1;
-    m_bCheckThreadEnded = FALSE;
-    m_pCheckThread = AfxBeginThread(CheckThreadProc, this);
-    if (!m_pCheckThread)
-        m_bCheckThreadEnded = TRUE;
-    m_bReadThreadEnded = FALSE;
-    m_pReadThread = AfxBeginThread(ReadThreadProc, this);
-    if (!m_pReadThread)
-        m_bReadThreadEnded = TRUE;
+    m_pCheckThread = StartPortThread(CheckThreadProc, this, THREAD_PRIORITY_NORMAL, m_bCheckThreadEnded);
+    m_pReadThread = StartPortThread(ReadThreadProc, this, THREAD_PRIORITY_NORMAL, m_bReadThreadEnded);
     Log(devType, "-OpenPort Success");
     return 1;
 }
 
-void CPortUsb::StopThread(CWinThread*& thread, volatile LONG& ended, const char* waitLine, const char* terminateLine)
+void CPortUsb::StopThread(CWinThread*& thread, volatile LONG& ended, DWORD devType, const char* waitLine,
+                          const char* terminateLine)
 {
-    if (!thread)
-        return;
-    for (int i = 0; i < 20 && !ended; ++i) {
-        LogPlain("%s", waitLine);
-        thread->Join(100);
-    }
-    if (!thread->Join(2000)) {
-        LogPlain("%s", terminateLine);
-        thread->Stop(0);
-    }
-    delete thread;
-    thread = nullptr;
+    StopPortThread(
+        thread, ended, PortThreadStop{20, 100, 2000}, [&] { Log(devType, "%s", waitLine); },
+        [&] { Log(devType, "%s", terminateLine); });
 }
 
 void CPortUsb::ClosePort(DWORD devType)
@@ -286,14 +287,14 @@ void CPortUsb::ClosePort(DWORD devType)
     Trace(devType, "ClosePort : m_CheckThreadTerminateEvent.SetEvent");
     m_bTerminateCheckThread = TRUE;
     Trace(devType, "ClosePort : set to m_bTerminateCheckThread flag");
-    StopThread(m_pCheckThread, m_bCheckThreadEnded, "ClosePort : wait Terminate USB ConnCheckThread.",
+    StopThread(m_pCheckThread, m_bCheckThreadEnded, devType, "ClosePort : wait Terminate USB ConnCheckThread.",
                "ClosePort : TerminateThread USB ConnCheckThread.");
 
     m_TerminateEvent.SetEvent();
     Trace(devType, "ClosePort : m_TerminateEvent.SetEvent");
     m_bTerminateThread = TRUE;
     Trace(devType, "ClosePort : set to m_bTerminateThread flag");
-    StopThread(m_pReadThread, m_bReadThreadEnded, "ClosePort : wait Terminate Port ReadThread.",
+    StopThread(m_pReadThread, m_bReadThreadEnded, devType, "ClosePort : wait Terminate Port ReadThread.",
                "ClosePort : TerminateThread Port ReadThread.");
 
     Trace(devType, "ClosePort : call CancelIo");
@@ -301,10 +302,9 @@ void CPortUsb::ClosePort(DWORD devType)
     ClosePortUSB();  // cancels and waits for whatever is still pending
 
     m_rx.Close();
+    ReleaseDevice();
     Log(devType, "-ClosePort : Success");
-    if (m_dwUseBinary == 1)
-        PortDumpClose();
-    m_dwUseBinary = 0;
+    ClosePortDump();
 }
 
 void CPortUsb::CloseIfOpen()
@@ -330,10 +330,13 @@ UINT CPortUsb::CheckThreadProc(LPVOID self)
 void CPortUsb::ReadThread()
 {
     LogPlain("***************** Port Read Thread Start ***********");
-    BYTE* block = new BYTE[512];
-    OVERLAPPED ov = {};
+    // Heap-held: a read whose cancel never completes keeps them, the thread does not.
+    ReadIo* io = new ReadIo();
+    BYTE* block = io->bytes;
+    OVERLAPPED& ov = io->ov;
     ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     m_bReadThreadEnded = FALSE;
+    bool stuck = false;
 
     for (;;) {
         bool tried = false;
@@ -369,9 +372,14 @@ void CPortUsb::ReadThread()
                     } else {
                         TracePlain("ReadThread: Read wait cancelled");
                         CancelIoEx(h, &ov);
-                        // The buffer and the overlapped block are the system's until it is done.
-                        if (!GetOverlappedResult(h, &ov, &n, TRUE))
+                        // The buffer and the overlapped block are the system's until it is done;
+                        // a cancel that never completes ends the thread (bounded, not a hang).
+                        if (WaitForSingleObject(ov.hEvent, kCancelledIoWait) != WAIT_OBJECT_0) {
+                            LogPlainError("ReadThread: cancelled read did not end");
+                            stuck = stop = true;
+                        } else if (!GetOverlappedResult(h, &ov, &n, FALSE)) {
                             n = 0;
+                        }
                         if (m_bTerminateThread) {
                             LogPlain("ReadThread: wait cancelled, but m_bTerminateThread is true");
                             stop = true;
@@ -397,15 +405,21 @@ void CPortUsb::ReadThread()
             break;
     }
 
-    CloseHandle(ov.hEvent);
-    delete[] block;
+    if (!stuck) {
+        CloseHandle(ov.hEvent);
+        delete io;
+    }
+    // Ended without a close: nothing is read any more, so the port must not look on-line.
+    if (!m_bTerminateThread) {
+        m_bReadThreadLost = TRUE;
+        LogPlainError("ReadThread : ended before ClosePort, PowerState : %d", PS_OFFLINE);
+    }
     LogPlain("***************** Port Read Thread End ***********");
     m_bReadThreadEnded = TRUE;
 }
 
 void CPortUsb::ConnCheckThread()
 {
-    UsbDeviceEntry key = SearchKey();
     LogPlain("***************** USB Check Thread Start ***********");
     m_bCheckThreadEnded = FALSE;
 
@@ -414,32 +428,26 @@ void CPortUsb::ConnCheckThread()
             LogPlain("m_bTerminateCheckThread is true in checkthread1");
             break;
         }
-        CString found;
-        {
-            CRegistUsb list(m_source);
-            key.nOrdinal = list.EnumerateUsbDevices();
-            found = list.FindDevicePath(key);
-            list.RemoveAllDevices();
-        }
-        bool present = !found.IsEmpty();
-        // The path searched for is the one open, so a different result means that device went
-        // away and the printer is now elsewhere (unplugged and replugged between two polls).
-        if (present && m_nConnState == 1 && found.Compare(key.strDevicePath) != 0) {
+        CString stored = PortName();
+        bool listed = false;
+        CString found = ResolvePath(stored, &listed);
+        // The stored printer is gone: off-line, whether or not it shows up elsewhere.
+        if (!listed && m_nConnState != -1) {
             LogPlain("********************************** usb disconnect");
             ClosePortUSB();
             m_nConnState = -1;
         }
-        if (present && m_nConnState != 1) {
+        // The stored path again, or the one printer it moved to. A port whose printer is
+        // listed is never moved to another one.
+        if (!found.IsEmpty() && m_nConnState != 1) {
             LogPlain("**********************************  usb connect");
             // On-line only with the device really open again, on the path where it now is.
-            if (OpenPortUSB(found)) {
-                key.strDevicePath = found;
-                m_nConnState = 1;
+            if (HoldDevice(found, !listed)) {
+                if (OpenPortUSB(found))
+                    m_nConnState = 1;
+                else
+                    HoldDevice(stored, false);
             }
-        } else if (!present && m_nConnState != -1) {
-            LogPlain("********************************** usb disconnect");
-            ClosePortUSB();
-            m_nConnState = -1;
         }
         if (m_bTerminateCheckThread) {
             LogPlain("m_bTerminateCheckThread is true in checkthread2");
@@ -531,7 +539,7 @@ int CPortUsb::writePort(const BYTE* buf, int len, DWORD devType)
             m_nConnState = 1;
         } else {
             m_nConnState = -1;
-            LogError(devType, "disconnect in write");
+            Log(devType, "disconnect in write");
         }
         written = 0;
     }
@@ -555,29 +563,18 @@ int CPortUsb::readPort(BYTE* buf, int len, DWORD timeout, DWORD devType)
         LogError(devType, "-Port Read : fail to invalid parameters");
         return 0;
     }
-    if (m_rx.Available() < len)
-        Sleep(30);
-    DWORD start = GetTickCount();
-    int remaining = len;
-    while (remaining > 0) {
-        if (m_rx.Available() > 0)
-            remaining -= m_rx.Read(buf + (len - remaining), remaining);
-        else
-            Sleep(100);
-        if (GetTickCount() - start >= timeout)
-            break;
-    }
-    Trace(devType, "-Port Read(nRead : %d)", len - remaining);
-    return len - remaining;
+    int got = m_rx.ReadWithTimeout(buf, len, timeout, m_TerminateEvent, [&] { return m_bOpen != FALSE; });
+    Trace(devType, "-Port Read(nRead : %d)", got);
+    return got;
 }
 
-int CPortUsb::IsPowerState()
+int CPortUsb::IsPowerState(DWORD devType)
 {
-    if (m_nConnState == 1) {
-        TracePlain("IsPowerState : 2001");
+    if (m_nConnState == 1 && !m_bReadThreadLost) {
+        Trace(devType, "IsPowerState : 2001");
         return PS_ONLINE;
     }
-    TracePlain("IsPowerState : 2003");
+    Trace(devType, "IsPowerState : 2003");
     return PS_OFFLINE;
 }
 
@@ -587,8 +584,7 @@ int CPortUsb::GetASBState(int* asb, DWORD devType)
         Trace(devType, "-GetASBState");
         return 1;
     }
-    if (m_bTrace)
-        PortLogWrite(PORTLOG_ERROR, devType, "-GetASBState : ASBInput lengh is less than 4");
+    TraceError(devType, "-GetASBState : ASBInput lengh is less than 4");
     return 0;
 }
 

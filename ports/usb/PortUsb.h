@@ -5,7 +5,9 @@
 
 #include "DeviceOption.h"
 #include "FxThread.h"
+#include "PortLines.h"
 #include "PortReceiver.h"
+#include "PortThread.h"
 #include "RegistUsb.h"
 #include "SyncEx.h"
 
@@ -21,7 +23,7 @@ public:
     virtual BOOL Write(HANDLE device, const void* bytes, DWORD count, OVERLAPPED* ov) = 0;
 };
 
-class CPortUsb
+class CPortUsb : private CPortLogLines
 {
 public:
     CPortUsb();
@@ -42,9 +44,9 @@ public:
     void CloseIfOpen();
     int writePort(const BYTE* buf, int len, DWORD devType);
     int readPort(BYTE* buf, int len, DWORD timeout, DWORD devType);
-    int ReadAvailable() { return m_rx.Available(); }
-    void Clear() { m_rx.Clear(); }
-    int IsPowerState();
+    int ReadAvailable(DWORD devType = 0) { return (void)devType, m_rx.Available(); }
+    void Clear(DWORD devType = 0) { (void)devType, m_rx.Clear(); }
+    int IsPowerState(DWORD devType = 0);
     int GetASBState(int* asb, DWORD devType);
     int SetWrite(int isWrite, DWORD devType);
 
@@ -55,16 +57,24 @@ public:
     CString PortName();
     bool ThreadsRunning() const { return m_pReadThread || m_pCheckThread; }
     int ConnectionState() const { return m_nConnState; }
-    // How long a write of len bytes may take, in ms.
-    DWORD WriteBound(int len) const;
+    // How long a write of len bytes may take, in ms: 50 ms per byte plus 5 s.
+    static DWORD WriteBound(int len);
 
 private:
     static UINT ReadThreadProc(LPVOID self);
     static UINT CheckThreadProc(LPVOID self);
     void ReadThread();
     void ConnCheckThread();
-    void StopThread(CWinThread*& thread, volatile LONG& ended, const char* waitLine, const char* terminateLine);
-    UsbDeviceEntry SearchKey();
+    void StopThread(CWinThread*& thread, volatile LONG& ended, DWORD devType, const char* waitLine,
+                    const char* terminateLine);
+    // The path this port may open now: its stored path when that device is listed; otherwise the
+    // one listed device of the same vendor and product id when no other open port holds it (a
+    // printer moved to another socket); otherwise empty, and the stored path is kept.
+    CString ResolvePath(const CString& stored, bool* storedListed);
+    // Makes path the one this port holds in the process's table of open USB devices. For a
+    // move (moving), FALSE when another open port holds it.
+    BOOL HoldDevice(const CString& path, bool moving);
+    void ReleaseDevice();
 
     // The device handle is lent to one I/O at a time per user and closed only when no user
     // holds it, so no thread ever uses a handle another thread has closed.
@@ -72,21 +82,15 @@ private:
     void ReleaseHandle();
     bool HasHandle();
 
-    void Log(DWORD devType, const char* fmt, ...);
-    void LogError(DWORD devType, const char* fmt, ...);
-    void Trace(DWORD devType, const char* fmt, ...);
-    void LogPlain(const char* fmt, ...);
-    void LogPlainError(const char* fmt, ...);
-    void TracePlain(const char* fmt, ...);
-
     int m_nPortIndex = 0;
     DeviceOption m_dop = {};
-    CString m_strPortName;  // m_dop's port name, guarded by m_csHandle
+    CString m_strPortName;  // m_dop's port name, guarded by m_HandleLock
     HANDLE m_hDevice = nullptr;
-    int m_nHandleUsers = 0;
-    CRITICAL_SECTION m_csHandle;
-    CONDITION_VARIABLE m_cvHandleIdle;
-    CRITICAL_SECTION m_csOpenClose;  // one open or close of the device at a time
+    volatile LONG m_nHandleUsers = 0;
+    // Kernel mutexes with bounded waits: a thread ended by force leaves them abandoned, never
+    // held, and no waiter hangs on them.
+    CMutexEx m_HandleLock;
+    CMutexEx m_OpenCloseLock;  // one open or close of the device at a time
     volatile LONG m_bOpen = FALSE;
     volatile LONG m_nConnState = 0;  // 0 before the first open, 1 connected, -1 disconnected
     volatile LONG m_bWrite = 0;
@@ -100,13 +104,9 @@ private:
     CWinThread* m_pReadThread = nullptr;
     CEventEx m_TerminateEvent{FALSE, TRUE};
     volatile LONG m_bReadThreadEnded = TRUE;
+    volatile LONG m_bReadThreadLost = FALSE;  // the read thread ended before ClosePort
 
     CPortReceiver m_rx{true};
-
-    int m_dwUseBinary = 0;
-    bool m_bLog = false;
-    bool m_bTrace = false;
-    CString m_strLogFolder;
 
     IUsbInterfaceSource* m_source = nullptr;
     IUsbDeviceWriter* m_writer;

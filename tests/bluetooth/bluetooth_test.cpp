@@ -125,7 +125,7 @@ protected:
         ASSERT_NE(GetFileAttributesA(standin.c_str()), INVALID_FILE_ATTRIBUTES) << standin;
         ASSERT_TRUE(CopyFileA(standin.c_str(), logs.File("Halvirex.exe").c_str(), FALSE));
     }
-    CPortCom& MakePort(const std::string& name, DWORD flowControl = 2)
+    CPortCom& MakePort(const std::string& name, DWORD flowControl = 2, DWORD stackType = 1)
     {
         state.portName = name;
         port = new CPortCom;
@@ -135,7 +135,7 @@ protected:
         port->SetDeviceStateApi(&state);
         DeviceOption dop = ComOption(name, flowControl);
         dop.dwUsingBT = 1;
-        dop.dwBtStackType = 1;
+        dop.dwBtStackType = stackType;
         EXPECT_EQ(port->SetDeviceOption(dop, DEVTYPE_LABEL), 1);
         DeviceOptionRelease(dop);
         return *port;
@@ -152,6 +152,14 @@ protected:
         ASSERT_TRUE(WaitFor([&] { return p.IsPowerState() == PS_OFFLINE; }));
         ASSERT_TRUE(WaitFor([&] { return !p.IsOpen() && DeviceIsFree(); }));
         line.modem = COM_MODEM_CTS;
+    }
+    // An IVT port on-line, its character events scripted (none until the test gives some).
+    void OpenIvtPort(CPortCom& p)
+    {
+        line.charEvents = 0;
+        line.modem = COM_MODEM_CTS;
+        ASSERT_EQ(p.OpenPort(DEVTYPE_LABEL), 1);
+        ASSERT_TRUE(WaitFor([&] { return p.IsPowerState() == PS_ONLINE; }));
     }
     bool Reopened() { return WaitFor([&] { return Lines("OpenPortBluetooth retry :Success") >= 1; }, 30000); }
     void ExpectDataFlows()
@@ -265,6 +273,41 @@ TEST_F(BluetoothSim, WithoutDeviceControlALineDropReopensWithTheBluetoothBlock)
     EXPECT_EQ(state.queries, 0);
     EXPECT_EQ(state.changes, 0);
     EXPECT_TRUE(Runs().empty());
+}
+
+// The IVT stack reads on character events. A reply longer than one read pass (512 bytes) gets
+// one event; its tail is read when the next event wait times out, with no further byte.
+TEST_F(BluetoothSim, IvtReplyLongerThanOnePassArrivesWhole)
+{
+    WriteSetup(0);
+    CPortCom& p = MakePort(portName, 2, 3);
+    ASSERT_NO_FATAL_FAILURE(OpenIvtPort(p));
+    for (size_t length : {size_t(700), size_t(1100)}) {
+        qlks::Bytes reply;
+        for (size_t i = 0; i < length; ++i)
+            reply.push_back(std::uint8_t('a' + i % 26));
+        ASSERT_TRUE(sim.send(ep, reply)) << sim.error();
+        line.charEvents = 1;
+        std::vector<BYTE> got =
+            ReadAll([&](BYTE* b, int len) { return p.readPort(b, len, 200, DEVTYPE_LABEL); }, length, 30000);
+        EXPECT_EQ(got, std::vector<BYTE>(reply.begin(), reply.end())) << length;
+    }
+    EXPECT_GT(line.charTimeouts.load(), 0);
+    p.ClosePort(DEVTYPE_LABEL);
+    EXPECT_EQ(Lines("<LABEL> ClosePort : TerminateThread Port ReadThread."), 0);
+}
+
+TEST_F(BluetoothSim, AReadThreadThatEndsOnItsOwnLeavesThePortOffLine)
+{
+    WriteSetup(0);
+    CPortCom& p = MakePort(portName, 2, 3);
+    ASSERT_NO_FATAL_FAILURE(OpenIvtPort(p));
+    line.charWaitStuck = true;
+    ASSERT_TRUE(WaitFor([&] { return Lines("***************** Port Read Thread End ***********") == 1; }));
+    EXPECT_EQ(p.IsPowerState(), PS_OFFLINE);
+    EXPECT_EQ(Lines("!ERROR: ReadThread : ended before ClosePort, PowerState : 2003"), 1);
+    p.ClosePort(DEVTYPE_LABEL);
+    EXPECT_TRUE(DeviceIsFree());
 }
 
 TEST_F(BluetoothSim, EnabledDeviceIsResetThroughTheToolBeforeTheReopen)

@@ -133,8 +133,30 @@ public:
     std::atomic<bool> errorFails{false};
     // When not 0, a pass sees at most this many received bytes (reads of that size).
     std::atomic<DWORD> inQueCap{0};
+    // The driver's output queue as the line reports it: not 0, it holds outQueBytes until the
+    // tick outQueEmptyAt (a slow drain; MAXDWORD: never). The first purge of both directions
+    // records the queue it met in outQueAtPurge (-1 until then).
+    std::atomic<DWORD> outQueEmptyAt{0};
+    std::atomic<DWORD> outQueBytes{0};
+    std::atomic<long> outQueAtPurge{-1};
+    DWORD ScriptedOutQue() const
+    {
+        DWORD until = outQueEmptyAt;
+        if (until == 0)
+            return 0;
+        return until == MAXDWORD || LONG(until - GetTickCount()) > 0 ? DWORD(outQueBytes) : 0;
+    }
+    // While set, SetState waits for setStateGate (an open held inside its configuration).
+    std::atomic<bool> holdSetState{false};
+    HANDLE setStateGate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     // Fail the next n SetState calls.
     std::atomic<int> setStateFailures{0};
+    // Character events: -1 the device's own wait; otherwise that many events are reported (one
+    // each wait), after which every wait runs to its time-out.
+    std::atomic<int> charEvents{-1};
+    // The next wait's cancel never completes (the system keeps its block).
+    std::atomic<bool> charWaitStuck{false};
+    std::atomic<int> charWaits{0}, charTimeouts{0};
     // While set, GetModemStatus waits for the gate (the read thread's first decision waits).
     std::atomic<bool> holdModem{false};
     HANDLE gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -142,7 +164,11 @@ public:
     std::atomic<int> modemCalls{0}, errorCalls{0}, setStateCalls{0}, txPurges{0}, allPurges{0};
     DCB lastDcb = {};
 
-    ~CScriptedLine() { CloseHandle(gate); }
+    ~CScriptedLine()
+    {
+        CloseHandle(gate);
+        CloseHandle(setStateGate);
+    }
 
     BOOL GetModemStatus(HANDLE h, DWORD* status) override
     {
@@ -178,12 +204,16 @@ public:
             DWORD cap = inQueCap;
             if (cap && stat->cbInQue > cap)
                 stat->cbInQue = cap;
+            if (outQueEmptyAt != 0)
+                stat->cbOutQue = ScriptedOutQue();
         }
         return ok;
     }
     BOOL SetState(HANDLE h, DCB* dcb) override
     {
         ++setStateCalls;
+        if (holdSetState)
+            WaitForSingleObject(setStateGate, 30000);
         lastDcb = *dcb;
         if (setStateFailures > 0) {
             --setStateFailures;
@@ -192,12 +222,30 @@ public:
         }
         return SetCommState(h, dcb);
     }
+    ComCharWait WaitCharEvent(HANDLE h, HANDLE terminate, DWORD ms) override
+    {
+        ++charWaits;
+        if (charWaitStuck)
+            return COMWAIT_STUCK;
+        if (charEvents < 0)
+            return Win32ComLine().WaitCharEvent(h, terminate, ms);
+        if (charEvents > 0) {
+            --charEvents;
+            return COMWAIT_CHAR;
+        }
+        if (WaitForSingleObject(terminate, ms) == WAIT_OBJECT_0)
+            return COMWAIT_TERMINATE;
+        ++charTimeouts;
+        return COMWAIT_TIMEOUT;
+    }
     BOOL Purge(HANDLE h, DWORD flags) override
     {
         if (flags == (PURGE_TXABORT | PURGE_TXCLEAR))
             ++txPurges;
         else
             ++allPurges;
+        if ((flags & PURGE_TXCLEAR) && (flags & PURGE_RXCLEAR) && outQueAtPurge < 0)
+            outQueAtPurge = long(ScriptedOutQue());
         return PurgeComm(h, flags);
     }
 };

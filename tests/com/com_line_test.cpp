@@ -3,6 +3,9 @@
 #include "ComSimTest.h"
 #include "PortCom.h"
 
+#include <atomic>
+#include <thread>
+
 namespace {
 
 class ComLineSim : public ComSimTest
@@ -221,6 +224,78 @@ TEST_F(ComLineSim, DISABLED_BluetoothPortOnARegularOpenReadsAndClosesWhenTheLine
     EXPECT_EQ(Lines("***************** Port Read Thread Start ***********"), 1);
     EXPECT_EQ(Lines("***************** Port Read Thread End ***********"), 1);
     EXPECT_EQ(Lines("<LABEL> ClosePort : TerminateThread Port ReadThread."), 0);
+}
+
+// A ReleaseDevice right after a synchronous print: the adapter reported the write done while
+// the label still drains from its output queue. The purge waits for the queue to empty, and a
+// printer that takes nothing still lets ClosePort return.
+TEST_F(ComLineSim, CloseWaitsForTheOutputQueueBeforeThePurge)
+{
+    const struct
+    {
+        const char* what;
+        DWORD drainMs;  // MAXDWORD: never drains
+        bool drained;
+    } cases[] = {{"drains in 800 ms", 800, true}, {"reads nothing", MAXDWORD, false}};
+    for (const auto& c : cases) {
+        line.outQueEmptyAt = 0;
+        CPortCom& p = MakePort(ComOption(portName, 2), 1);
+        ASSERT_EQ(p.OpenPort(DEVTYPE_LABEL), 1) << c.what;
+        const std::string label = "SL406,24,G,0\r\nCUTn\r\nT26,20,3,1,1,0,0,N,N,F,'drain'\r\nP1\r\n";
+        ASSERT_EQ(p.writePort(reinterpret_cast<const BYTE*>(label.data()), int(label.size()), DEVTYPE_LABEL),
+                  int(label.size()));
+        line.outQueBytes = DWORD(label.size());
+        line.outQueEmptyAt = c.drainMs == MAXDWORD ? MAXDWORD : GetTickCount() + c.drainMs;
+        line.outQueAtPurge = -1;
+        std::atomic<bool> returned{false};
+        std::thread closer([&] {
+            p.ClosePort(DEVTYPE_LABEL);
+            returned = true;
+        });
+        bool closed = WaitFor([&] { return returned.load(); }, 10000);
+        closer.join();
+        EXPECT_TRUE(closed) << c.what;
+        if (c.drained) {
+            EXPECT_EQ(line.outQueAtPurge.load(), 0) << c.what;
+        } else {
+            EXPECT_EQ(line.outQueAtPurge.load(), long(label.size())) << c.what;
+            EXPECT_GE(Lines("<LABEL> !ERROR: ClosePort : " + std::to_string(label.size()) +
+                            " bytes still in the output queue at the purge"),
+                      1);
+        }
+        delete port;
+        port = nullptr;
+    }
+}
+
+// A ClosePort that arrives while an OpenPort is still configuring the device: the open gives way
+// (no port left open, no read thread started) and the close ends without a forced termination.
+TEST_F(ComLineSim, ClosePortDuringAnOpenWinsAndStopsNothingByForce)
+{
+    CPortCom& p = MakePort(ComOption(portName, 2), 3);
+    line.holdSetState = true;
+    std::atomic<int> opened{-1};
+    std::thread opener([&] { opened = p.OpenPort(DEVTYPE_LABEL); });
+    ASSERT_TRUE(WaitFor([&] { return line.setStateCalls.load() >= 1; }));
+    std::atomic<bool> closed{false};
+    std::thread closer([&] {
+        p.ClosePort(DEVTYPE_LABEL);
+        closed = true;
+    });
+    ASSERT_TRUE(WaitFor([&] { return Lines("<LABEL> +ClosePort : Port dll") == 1; }));
+    SetEvent(line.setStateGate);
+    bool bothReturned = WaitFor([&] { return closed.load() && opened.load() != -1; }, 20000);
+    opener.join();
+    closer.join();
+    ASSERT_TRUE(bothReturned);
+    EXPECT_EQ(opened.load(), 0);
+    EXPECT_FALSE(p.IsOpen());
+    EXPECT_EQ(Lines("***************** Port Read Thread Start ***********"), 0);
+    EXPECT_EQ(Lines("<LABEL> ClosePort : TerminateThread Port ReadThread."), 0);
+    EXPECT_TRUE(DeviceIsFree());
+    // The port opens normally afterwards.
+    line.holdSetState = false;
+    EXPECT_EQ(p.OpenPort(DEVTYPE_LABEL), 1);
 }
 
 TEST_F(ComLineSim, IvtBluetoothPortRoundTrip)

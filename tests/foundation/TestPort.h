@@ -28,9 +28,9 @@ public:
     void CloseIfOpen();
     int writePort(const BYTE* buf, int len, DWORD devType);
     int readPort(BYTE* buf, int len, DWORD timeout, DWORD devType);
-    int ReadAvailable();
-    void Clear();
-    int IsPowerState();
+    int ReadAvailable(DWORD devType);
+    void Clear(DWORD devType);
+    int IsPowerState(DWORD devType);
     int GetASBState(int* asb, DWORD devType);
     int SetWrite(int isWrite, DWORD devType);
 

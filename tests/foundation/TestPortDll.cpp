@@ -83,17 +83,23 @@ int CTestPort::readPort(BYTE* buf, int len, DWORD timeout, DWORD devType)
     return n;
 }
 
-int CTestPort::ReadAvailable()
+int CTestPort::ReadAvailable(DWORD devType)
 {
     InterlockedIncrement(&m_calls);
+    m_lastDevType = devType;
     return 7;
 }
 
-void CTestPort::Clear() { InterlockedIncrement(&m_calls); }
-
-int CTestPort::IsPowerState()
+void CTestPort::Clear(DWORD devType)
 {
     InterlockedIncrement(&m_calls);
+    m_lastDevType = devType;
+}
+
+int CTestPort::IsPowerState(DWORD devType)
+{
+    InterlockedIncrement(&m_calls);
+    m_lastDevType = devType;
     return PS_ONLINE;
 }
 

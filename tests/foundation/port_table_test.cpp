@@ -207,6 +207,31 @@ TEST(PortExports, StdcallAcrossTheBoundary)
     EXPECT_EQ(r, 1);
 }
 
+// The port log's class tag of these lines comes from the caller's DevType.
+TEST(PortExports, StateQueriesPassTheDevTypeOn)
+{
+    LOAD(lib, "com");
+    int id = lib.CreatePort();
+    CTestPort* port = lib.Port(id);
+    ASSERT_NE(port, nullptr);
+    const struct
+    {
+        const char* call;
+        DWORD devType;
+    } cases[] = {{"IsPowerState", 8}, {"ReadAvailable", 2}, {"Clear", 16}, {"IsPowerState", 32}};
+    for (const auto& c : cases) {
+        std::string call = c.call;
+        if (call == "IsPowerState")
+            EXPECT_EQ(lib.IsPowerState(id, c.devType), PS_ONLINE);
+        else if (call == "ReadAvailable")
+            EXPECT_EQ(lib.ReadAvailable(id, c.devType), 7);
+        else
+            lib.Clear(id, c.devType);
+        EXPECT_EQ(port->m_lastDevType, c.devType) << call;
+    }
+    EXPECT_EQ(lib.DeletePort(id), 1);
+}
+
 TEST(PortExports, IdsPerLibraryNeverReused)
 {
     LOAD(com, "com");

@@ -300,6 +300,26 @@ TEST_P(NetPortDrop, PeerDropMidSessionReconnectsAndLaterWritesReachTheNewConnect
 
 INSTANTIATE_TEST_SUITE_P(FinOrReset, NetPortDrop, ::testing::Values(false, true));
 
+// A caller that retries while the port looks on-line must not spin: the Write refused for the
+// printer's recorded close already finds the port off-line.
+TEST_F(NetPort, AWriteRefusedForThePrintersCloseReportsOffLineAtOnce)
+{
+    CLoopbackPrinter printer;
+    Configure(printer.Port());
+    ASSERT_EQ(m_port->OpenPort(kLabel), 1);
+    m_port->SetWrite(1, kLabel);
+    ASSERT_EQ(Write("job"), 3);
+    printer.Fin();
+    int refusedState = 0;
+    ASSERT_TRUE(WaitFor([&] {
+        if (Write("x") != 0)
+            return false;
+        refusedState = m_port->IsPowerState();
+        return true;
+    }));
+    EXPECT_EQ(refusedState, PS_OFFLINE);
+}
+
 TEST_F(NetPort, ProbesTakeThePortOfflineOnlyAfterTheRetryCount)
 {
     CLoopbackPrinter printer;

@@ -145,6 +145,43 @@ TEST(RegistUsb, FindDevicePathByPathThenByProductIdAndRank)
     EXPECT_TRUE(list.FindDevicePath(key).IsEmpty());
 }
 
+TEST(RegistUsb, TheVendorIdCountsWhereTheKeyHasOne)
+{
+    CPipeDevice mine(UsbPipeName("1234", "5678", "m"));
+    CPipeDevice otherMaker(UsbPipeName("9999", "5678", "o"));
+    CScriptedUsbSource source;
+    source.Set({otherMaker.Name(), mine.Name()});
+    CRegistUsb list(&source);
+    ASSERT_EQ(2, list.EnumerateUsbDevices());
+    const struct
+    {
+        const char* vid;
+        int sameModel;
+        std::string found;  // FindDevicePath by product id and rank 1
+    } cases[] = {
+        {"1234", 1, Upper(mine.Name())},
+        {"9999", 1, Upper(otherMaker.Name())},
+        {"4321", 0, ""},
+        {"", 0, Upper(otherMaker.Name())},  // no vendor id in the key: the product id alone
+    };
+    for (const auto& c : cases) {
+        UsbDeviceEntry key;
+        key.strDevicePath = Upper(UsbPipeName("1234", "5678", "gone")).c_str();
+        key.strPid = "5678";
+        key.strVid = c.vid;
+        key.nOrdinal = 1;
+        CString first;
+        EXPECT_EQ(c.sameModel, list.CountSameModel(key, &first)) << c.vid;
+        if (c.sameModel == 1) {
+            EXPECT_EQ(c.found, first.GetString()) << c.vid;
+        }
+        EXPECT_EQ(c.found, list.FindDevicePath(key).GetString()) << c.vid;
+    }
+    // A listed path is found whatever its case; an unlisted one is not.
+    EXPECT_EQ(Upper(mine.Name()), list.ListedPath(mine.Name().c_str()).GetString());
+    EXPECT_TRUE(list.ListedPath(UsbPipeName("1234", "5678", "gone").c_str()).IsEmpty());
+}
+
 TEST(RegistUsb, IdsAreCutAtTheirOffsets)
 {
     EXPECT_STREQ("04B8", CRegistUsb::VidOfPath("\\\\?\\USB#VID_04B8&PID_0E2A#5&1A2B#{A5DCBF10}"));

@@ -101,15 +101,16 @@ protected:
         PortLogClose();
     }
 
-    void Configure()
+    void Configure() { Configure(port, path); }
+    void Configure(CPortUsb& p, const std::string& devicePath)
     {
-        port.SetInterfaceSource(&sockets);
-        port.SetLog(0, 1, folder.Path().c_str());
-        CString name = path.c_str();
+        p.SetInterfaceSource(&sockets);
+        p.SetLog(0, 1, folder.Path().c_str());
+        CString name = devicePath.c_str();
         DeviceOption dop = {};
         dop.strPortName = name.AddRefHandle();
         dop.dwInBufSize = 4096;
-        ASSERT_EQ(1, port.SetDeviceOption(dop, DEVTYPE_LABEL));
+        ASSERT_EQ(1, p.SetDeviceOption(dop, DEVTYPE_LABEL));
         DeviceOptionRelease(dop);
     }
     int Write(const std::string& bytes)
@@ -309,6 +310,82 @@ TEST_F(UsbSimTest, PulledRelayGoesOfflineAndARestartedOneBringsThePortBack)
 
     port.ClosePort(DEVTYPE_LABEL);
     ASSERT_TRUE(sim.waitFor(ep, "closes", 2)) << sim.error();  // the port's client left the relay
+}
+
+// Two printers of one model (same vendor and product id, other instance paths), each relayed to
+// its own simulator endpoint and driven by its own port.
+class UsbTwinPrinters : public UsbSimTest
+{
+protected:
+    void SetUp() override
+    {
+        UsbSimTest::SetUp();
+        epB = sim.tcp(&tcpPortB);
+        ASSERT_GE(epB, 0) << sim.error();
+        pathB = UsbPipeName("1234", "5678", "SIMB");
+    }
+    void TearDown() override
+    {
+        portB.CloseIfOpen();
+        UsbSimTest::TearDown();
+    }
+    int WriteB(const std::string& bytes)
+    {
+        return portB.writePort(reinterpret_cast<const BYTE*>(bytes.data()), int(bytes.size()), DEVTYPE_LABEL);
+    }
+    static std::string Label(const std::string& text)
+    {
+        return "SL406,24,G,0\r\nCUTn\r\nT26,20,3,1,1,0,0,N,N,F,'" + text + "'\r\nP1\r\n";
+    }
+
+    int epB = -1;
+    int tcpPortB = 0;
+    std::string pathB;
+    RelayProcess relayB;
+    CPortUsb portB;
+};
+
+TEST_F(UsbTwinPrinters, PullingOneTakesOnlyItsPortOffLineAndItsLabelsNeverReachTheOther)
+{
+    ASSERT_TRUE(relay.Start(path, tcpPort)) << relay.Error();
+    ASSERT_TRUE(relayB.Start(pathB, tcpPortB)) << relayB.Error();
+    sockets.Set({path, pathB});
+    Configure();
+    Configure(portB, pathB);
+    ASSERT_EQ(1, port.OpenPort(DEVTYPE_LABEL));
+    ASSERT_EQ(1, portB.OpenPort(DEVTYPE_LABEL));
+    ASSERT_EQ(int(Label("A1").size()), Write(Label("A1")));
+    ASSERT_EQ(int(Label("B1").size()), WriteB(Label("B1")));
+    ASSERT_TRUE(sim.waitLabels(ep, 1)) << sim.error();
+    ASSERT_TRUE(sim.waitLabels(epB, 1)) << sim.error();
+
+    // A pulled: its port goes off-line and stays on its own path; B is the only printer of
+    // that model now, but it is B's.
+    ASSERT_TRUE(relay.Stop());
+    sockets.Unplug(path);
+    ASSERT_TRUE(WaitFor([&] { return port.IsPowerState() == PS_OFFLINE; }, 30000));
+    int walks = sockets.Walks();
+    ASSERT_TRUE(WaitFor([&] { return sockets.Walks() >= walks + 10; }, 30000));  // several checks later
+    EXPECT_EQ(PS_OFFLINE, port.IsPowerState());
+    EXPECT_STRCASEEQ(path.c_str(), port.PortName().GetString());
+    EXPECT_EQ(0, Write(Label("A2")));
+    EXPECT_EQ(PS_ONLINE, portB.IsPowerState());
+    ASSERT_EQ(int(Label("B2").size()), WriteB(Label("B2")));
+    ASSERT_TRUE(sim.waitLabels(epB, 2)) << sim.error();
+
+    // A back: port A prints on A again.
+    ASSERT_TRUE(relay.Start(path, tcpPort)) << relay.Error();
+    sockets.Set({path, pathB});
+    ASSERT_TRUE(WaitFor([&] { return port.IsPowerState() == PS_ONLINE; }, 30000));
+    ASSERT_EQ(int(Label("A3").size()), Write(Label("A3")));
+    ASSERT_TRUE(sim.waitLabels(ep, 2)) << sim.error();
+    ASSERT_EQ(int(Label("B3").size()), WriteB(Label("B3")));
+    ASSERT_TRUE(sim.waitLabels(epB, 3)) << sim.error();
+
+    EXPECT_EQ(ToBytes(Label("A1") + Label("A3")), sim.transcript(ep));
+    EXPECT_EQ(ToBytes(Label("B1") + Label("B2") + Label("B3")), sim.transcript(epB));
+    port.ClosePort(DEVTYPE_LABEL);
+    portB.ClosePort(DEVTYPE_LABEL);
 }
 
 }  // namespace

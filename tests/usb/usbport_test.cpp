@@ -182,6 +182,56 @@ TEST_F(UsbPortFixture, OpenFindsAPrinterMovedBeforeTheOpenAndFailsWithoutOne)
     EXPECT_EQ(Upper(printer.Name()), port.PortName().GetString());
 }
 
+TEST_F(UsbPortFixture, ADeviceOfAnotherVendorWithTheSameProductIdIsNeverOpened)
+{
+    CPipeDevice other(UsbPipeName("9999", "5678", "maker2"));
+    sockets.Plug(other.Name());
+    const std::string stored = UsbPipeName("1234", "5678", "gone");
+    Configure(stored);
+    EXPECT_EQ(0, port.OpenPort(DEVTYPE_LABEL));
+    EXPECT_FALSE(port.ThreadsRunning());
+    EXPECT_EQ(stored, port.PortName().GetString());  // the stored path is kept
+
+    // The port's own printer comes and goes; the other maker's device stays the only one left.
+    auto mine = std::make_unique<CPipeDevice>(UsbPipeName("1234", "5678", "mine"));
+    sockets.Plug(mine->Name());
+    Configure(mine->Name());
+    ASSERT_EQ(1, port.OpenPort(DEVTYPE_LABEL));
+    sockets.Unplug(mine->Name());
+    mine.reset();
+    ASSERT_TRUE(WaitFor([&] { return port.IsPowerState() == PS_OFFLINE; }));
+    int walks = sockets.Walks();
+    ASSERT_TRUE(WaitFor([&] { return sockets.Walks() >= walks + 10; }));
+    EXPECT_EQ(PS_OFFLINE, port.IsPowerState());
+    EXPECT_EQ(0, port.writePort(reinterpret_cast<const BYTE*>("P1\n"), 3, DEVTYPE_LABEL));
+    EXPECT_STRCASEEQ(UsbPipeName("1234", "5678", "mine").c_str(), port.PortName().GetString());
+    EXPECT_EQ("", other.Received());
+}
+
+// Two ports on one stored path (two devices of one class on one port string) both open it; a
+// second printer of the model is never taken by either while the first is listed.
+TEST_F(UsbPortFixture, TwoPortsOnOnePathBothOpenIt)
+{
+    CPipeDevice printer(UsbPipeName("1234", "5678", "shared"));
+    CPipeDevice twin(UsbPipeName("1234", "5678", "twin"));
+    sockets.Set({printer.Name(), twin.Name()});
+    Configure(printer.Name());
+    ASSERT_EQ(1, port.OpenPort(DEVTYPE_LABEL));
+    CPortUsb second;
+    second.SetInterfaceSource(&sockets);
+    CString name = printer.Name().c_str();
+    DeviceOption dop = {};
+    dop.strPortName = name.AddRefHandle();
+    dop.dwInBufSize = 512;
+    ASSERT_EQ(1, second.SetDeviceOption(dop, DEVTYPE_CASHDRAWER));
+    DeviceOptionRelease(dop);
+    ASSERT_EQ(1, second.OpenPort(DEVTYPE_CASHDRAWER));
+    ASSERT_EQ(2, second.writePort(reinterpret_cast<const BYTE*>("CD"), 2, DEVTYPE_CASHDRAWER));
+    ASSERT_TRUE(WaitFor([&] { return printer.Received() == "CD"; }));
+    EXPECT_EQ("", twin.Received());
+    second.ClosePort(DEVTYPE_CASHDRAWER);
+}
+
 // Fails the next write with a given error, as a USB printer pulled mid-write does.
 class CFailingWriter : public IUsbDeviceWriter
 {
@@ -227,26 +277,33 @@ TEST_F(UsbPortFixture, AWriteOnADeadHandleReopensOnce)
     printer.Unplug();
     ASSERT_TRUE(WaitFor([&] { return port.IsPowerState() == PS_OFFLINE; }));
     EXPECT_EQ(0, port.writePort(reinterpret_cast<const BYTE*>("D"), 1, DEVTYPE_LABEL));
-    EXPECT_NE(std::string::npos, LogText().find("!ERROR: disconnect in write"));
+    std::string lines = LogText();
+    EXPECT_NE(std::string::npos, lines.find("<LABEL> disconnect in write"));
+    EXPECT_EQ(std::string::npos, lines.find("!ERROR: disconnect in write"));
     EXPECT_EQ(PS_OFFLINE, port.IsPowerState());
 }
 
 TEST_F(UsbPortFixture, AWriteThatNeverCompletesEndsAtItsBound)
 {
+    // 50 ms per byte plus 5 s, whatever the device key's serial write time-outs say; capped
+    // only where the product would overflow.
     EXPECT_EQ(5000u + 50u * 10u, port.WriteBound(10));
-    EXPECT_EQ(60000u, port.WriteBound(100000));  // the per-byte rule is capped at a minute
+    EXPECT_EQ(50u * 100100u, port.WriteBound(100000));
+    EXPECT_EQ(0x7FFFFFFFu, port.WriteBound(0x7FFFFFFF));
 
     CPipeDevice printer(UsbPipeName("1234", "5678", "stall"), false, 512);
     sockets.Plug(printer.Name());
-    Configure(printer.Name(), 512, 1, 300);  // the device key's write time-outs
-    EXPECT_EQ(300u + 200000u, port.WriteBound(200000));
-    Configure(printer.Name(), 512, 0, 300);
+    Configure(printer.Name(), 512, 1, 300);  // the device key's write time-outs: not used
     ASSERT_EQ(1, port.OpenPort(DEVTYPE_LABEL));
+    // The pipe takes the first bytes into its buffer; the next write waits for a reader that
+    // never comes and ends at its bound of 5 s plus 50 ms per byte.
+    std::vector<BYTE> fill(400, 0x44);
+    ASSERT_EQ(400, port.writePort(fill.data(), 400, DEVTYPE_LABEL));
 
-    std::vector<BYTE> data(200000, 0x55);
+    std::vector<BYTE> data(200, 0x55);
     std::atomic<int> result{-1};
     std::thread writer([&] { result = port.writePort(data.data(), int(data.size()), DEVTYPE_LABEL); });
-    bool ended = WaitFor([&] { return result != -1; }, 30000);
+    bool ended = WaitFor([&] { return result != -1; }, 90000);
     writer.join();
     ASSERT_TRUE(ended);
     EXPECT_LT(result.load(), int(data.size()));
@@ -311,7 +368,7 @@ TEST_F(UsbPortFixture, ThreadsStartOnceAndStopAtClose)
 {
     CQuietPipeDevice printer(UsbPipeName("1234", "5678", "threads"));
     sockets.Plug(printer.name);
-    Configure(printer.name);
+    Configure(printer.name, 512, 0, 0, 3);
     int before = ProcessThreads();
     ASSERT_EQ(1, port.OpenPort(DEVTYPE_LABEL));
     int open = ProcessThreads();
@@ -323,6 +380,7 @@ TEST_F(UsbPortFixture, ThreadsStartOnceAndStopAtClose)
     sockets.Unplug(printer.name);
     printer.Unplug();
     ASSERT_TRUE(WaitFor([&] { return port.IsPowerState() == PS_OFFLINE; }));
+    EXPECT_EQ(PS_OFFLINE, port.IsPowerState(DEVTYPE_CASHDRAWER));
     EXPECT_EQ(1, port.OpenPort(DEVTYPE_LABEL));
     EXPECT_EQ(open, ProcessThreads());
 
@@ -330,9 +388,13 @@ TEST_F(UsbPortFixture, ThreadsStartOnceAndStopAtClose)
     EXPECT_FALSE(port.ThreadsRunning());
     EXPECT_TRUE(WaitFor([&] { return ProcessThreads() == before; }));
     std::string log = LogText();
-    EXPECT_EQ(std::string::npos, log.find("TerminateThread"));  // both ended by themselves
+    EXPECT_EQ(std::string::npos, log.find("ClosePort : TerminateThread"));  // both ended by themselves
     EXPECT_NE(std::string::npos, log.find("***************** Port Read Thread End ***********"));
     EXPECT_NE(std::string::npos, log.find("****************** USB Check Thread End *****************"));
+    // The caller's lines carry its class tag: no wait line in the untagged form.
+    EXPECT_EQ(std::string::npos, log.find(") ClosePort : wait Terminate"));
+    EXPECT_NE(std::string::npos, log.find(") <LABEL> ClosePort : m_TerminateEvent.SetEvent"));
+    EXPECT_NE(std::string::npos, log.find(") <CASHDRAWER> IsPowerState : 2003"));
 }
 
 }  // namespace

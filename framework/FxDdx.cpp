@@ -25,7 +25,10 @@ HWND CDataExchange::PrepareEditCtrl(int id)
 void CDataExchange::Fail()
 {
     if (m_bSaveAndValidate && m_hWndLastControl) {
+        // The message box has just closed: the dialog's reactivation may still restore the
+        // focus it saved, so the focus is also queued behind it.
         ::SetFocus(m_hWndLastControl);
+        ::PostMessageA(m_pDlgWnd->m_hWnd, WM_NEXTDLGCTL, WPARAM(m_hWndLastControl), TRUE);
         if (m_bEditLastControl)
             ::SendMessageA(m_hWndLastControl, EM_SETSEL, 0, -1);
     }

@@ -84,7 +84,7 @@ CDialogDriver& CDialogDriver::Select(int id, int index)
                            SendMessageA(c, combo ? CB_SETCURSEL : LB_SETCURSEL, WPARAM(index), 0);
                            PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(id, combo ? CBN_SELCHANGE : LBN_SELCHANGE), LPARAM(c));
                            return true;
-                       }});
+                       }, false, true});
     return *this;
 }
 
@@ -103,7 +103,7 @@ CDialogDriver& CDialogDriver::Click(int id)
                            }
                            PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(c));
                            return true;
-                       }});
+                       }, false, true});
     return *this;
 }
 
@@ -119,7 +119,7 @@ CDialogDriver& CDialogDriver::Key(int id, UINT vk)
                            PostMessageA(c, WM_KEYDOWN, vk, LPARAM(1 | (scan << 16)));
                            PostMessageA(c, WM_KEYUP, vk, LPARAM(1 | (scan << 16) | 0xC0000000u));
                            return true;
-                       }});
+                       }, false, true});
     return *this;
 }
 
@@ -224,8 +224,8 @@ void CDialogDriver::Tick()
             --m_next;
             break;
         }
-        if (s.box)
-            break;  // let the answer be processed first
+        if (s.box || s.posts)
+            break;  // what was posted is processed before the next tick
     }
     --m_depth;
 }

@@ -54,6 +54,7 @@ private:
         std::string what;
         std::function<bool(HWND)> run;  // FALSE: not yet possible, try again on the next tick
         bool box = false;               // a message-box step (runs while a box is open)
+        bool posts = false;             // posts messages: the next step waits for them
     };
     static void CALLBACK OnTimer(HWND, UINT, UINT_PTR, DWORD);
     void Tick();

@@ -463,6 +463,25 @@ TEST(Resources, TheBitmapsHaveTheirButtonAndStripSizes)
     EXPECT_NE(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME)), nullptr);
 }
 
+TEST(Resources, TheTreeStripCutsIntoSixteenPixelImagesOnItsMaskColour)
+{
+    CImageList list;
+    ASSERT_TRUE(list.Create(IDB_TREE, 16, 6, RGB(0, 128, 128)));  // COLORREF 0x808000
+    EXPECT_EQ(list.GetImageCount(), 7);
+    // The mask colour is transparent: drawn over white, the corner of image 0 stays white.
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP b = CreateBitmap(16, 16, 1, 32, nullptr);
+    HGDIOBJ old = SelectObject(dc, b);
+    RECT r = {0, 0, 16, 16};
+    FillRect(dc, &r, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    ImageList_Draw(list, 0, dc, 0, 0, ILD_TRANSPARENT);
+    EXPECT_EQ(GetPixel(dc, 0, 0), RGB(255, 255, 255));
+    EXPECT_NE(GetPixel(dc, 7, 6), RGB(255, 255, 255));
+    SelectObject(dc, old);
+    DeleteObject(b);
+    DeleteDC(dc);
+}
+
 TEST(Resources, TheManifestAsksForAdministratorRights)
 {
     HRSRC r = FindResourceA(nullptr, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));

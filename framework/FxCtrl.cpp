@@ -7,15 +7,23 @@ IMPLEMENT_DYNAMIC(CListBox, CWnd)
 IMPLEMENT_DYNAMIC(CTreeCtrl, CWnd)
 IMPLEMENT_DYNAMIC(CSpinButtonCtrl, CWnd)
 
+namespace {
+// WM_DRAWITEM that the parent reflects goes to the control's DrawItem.
+template <class C> BOOL ReflectDrawItem(C* control, UINT msg, LPARAM lp, LRESULT* result)
+{
+    if (msg != WM_DRAWITEM)
+        return FALSE;
+    control->DrawItem(reinterpret_cast<LPDRAWITEMSTRUCT>(lp));
+    *result = TRUE;
+    return TRUE;
+}
+}
+
 void CButton::DrawItem(LPDRAWITEMSTRUCT) {}
 
 BOOL CButton::OnChildNotify(UINT msg, WPARAM, LPARAM lp, LRESULT* result)
 {
-    if (msg != WM_DRAWITEM)
-        return FALSE;
-    DrawItem(reinterpret_cast<LPDRAWITEMSTRUCT>(lp));
-    *result = TRUE;
-    return TRUE;
+    return ReflectDrawItem(this, msg, lp, result);
 }
 
 int CComboBox::SetCurSel(int index)
@@ -54,11 +62,7 @@ void CComboBox::DrawItem(LPDRAWITEMSTRUCT) {}
 
 BOOL CComboBox::OnChildNotify(UINT msg, WPARAM, LPARAM lp, LRESULT* result)
 {
-    if (msg != WM_DRAWITEM)
-        return FALSE;
-    DrawItem(reinterpret_cast<LPDRAWITEMSTRUCT>(lp));
-    *result = TRUE;
-    return TRUE;
+    return ReflectDrawItem(this, msg, lp, result);
 }
 
 int CListBox::SetCurSel(int index)
@@ -84,11 +88,7 @@ void CListBox::DrawItem(LPDRAWITEMSTRUCT) {}
 
 BOOL CListBox::OnChildNotify(UINT msg, WPARAM, LPARAM lp, LRESULT* result)
 {
-    if (msg != WM_DRAWITEM)
-        return FALSE;
-    DrawItem(reinterpret_cast<LPDRAWITEMSTRUCT>(lp));
-    *result = TRUE;
-    return TRUE;
+    return ReflectDrawItem(this, msg, lp, result);
 }
 
 HTREEITEM CTreeCtrl::InsertItem(const char* text, int image, int selectedImage, HTREEITEM parent, HTREEITEM after)

@@ -47,26 +47,11 @@ void DDX_Control(CDataExchange* dx, int id, CWnd& control)
 namespace {
 void SetTextIfDifferent(HWND h, const char* text)
 {
-    int n = ::GetWindowTextLengthA(h);
-    CString now;
-    if (n > 0) {
-        ::GetWindowTextA(h, now.GetBuffer(n + 1), n + 1);
-        now.ReleaseBuffer();
-    }
-    if (now != text)
+    if (FxWindowText(h) != text)
         ::SetWindowTextA(h, text);
 }
 
-CString TextOf(HWND h)
-{
-    CString s;
-    int n = ::GetWindowTextLengthA(h);
-    if (n > 0) {
-        ::GetWindowTextA(h, s.GetBuffer(n + 1), n + 1);
-        s.ReleaseBuffer();
-    }
-    return s;
-}
+CString TextOf(HWND h) { return FxWindowText(h); }
 
 // Decimal integer with optional sign and surrounding blanks; FALSE for anything else.
 bool ParseInt(CString text, int& out)

@@ -250,16 +250,18 @@ CWnd* CWnd::GetDlgItem(int id) const { return FromHandle(::GetDlgItem(m_hWnd, id
 
 CWnd* CWnd::GetParent() const { return FromHandle(::GetParent(m_hWnd)); }
 
-CString CWnd::GetWindowText() const
+CString FxWindowText(HWND h)
 {
     CString s;
-    int n = ::GetWindowTextLengthA(m_hWnd);
+    int n = ::GetWindowTextLengthA(h);
     if (n > 0) {
-        ::GetWindowTextA(m_hWnd, s.GetBuffer(n + 1), n + 1);
+        ::GetWindowTextA(h, s.GetBuffer(n + 1), n + 1);
         s.ReleaseBuffer();
     }
     return s;
 }
+
+CString CWnd::GetWindowText() const { return FxWindowText(m_hWnd); }
 
 void CWnd::SetFont(CFont* font, BOOL redraw)
 {

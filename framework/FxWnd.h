@@ -265,6 +265,9 @@ LRESULT CALLBACK FxWndProc(HWND h, UINT msg, WPARAM wp, LPARAM lp);
 // A message box over the active window of this thread, captioned with the application's name.
 int AfxMessageBox(const char* text, UINT type = MB_OK);
 
+// A window's text.
+CString FxWindowText(HWND h);
+
 // BSTR <-> 8-bit text in the ANSI code page.
 BSTR FxAllocBstr(const char* text);
 CString FxBstrToText(BSTR b);

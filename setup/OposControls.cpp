@@ -81,12 +81,12 @@ VESK_WRAPPER_CREATE(COPOSCashDrawer)
 VESK_WRAPPER_CREATE(COPOSLineDisplay)
 VESK_WRAPPER_CREATE(COPOSMSR)
 
-long COPOSPOSPrinter::Open(const char* deviceName) { return CallLong(kDispOpen, VTS_BSTR, deviceName); }
-long COPOSPOSPrinter::Close() { return CallLong(kDispClose, VTS_NONE); }
-long COPOSPOSPrinter::ClaimDevice(long timeout) { return CallLong(kDispClaimDevice, VTS_I4, timeout); }
-long COPOSPOSPrinter::ReleaseDevice() { return CallLong(kDispReleaseDevice, VTS_NONE); }
-long COPOSPOSPrinter::CheckHealth(long level) { return CallLong(kDispCheckHealth, VTS_I4, level); }
-void COPOSPOSPrinter::SetDeviceEnabled(BOOL enabled) { Put(kDispDeviceEnabled, VTS_BOOL, long(enabled)); }
+long COPOSDeviceControl::Open(const char* deviceName) { return CallLong(kDispOpen, VTS_BSTR, deviceName); }
+long COPOSDeviceControl::Close() { return CallLong(kDispClose, VTS_NONE); }
+long COPOSDeviceControl::ClaimDevice(long timeout) { return CallLong(kDispClaimDevice, VTS_I4, timeout); }
+long COPOSDeviceControl::ReleaseDevice() { return CallLong(kDispReleaseDevice, VTS_NONE); }
+long COPOSDeviceControl::CheckHealth(long level) { return CallLong(kDispCheckHealth, VTS_I4, level); }
+void COPOSDeviceControl::SetDeviceEnabled(BOOL enabled) { Put(kDispDeviceEnabled, VTS_BOOL, long(enabled)); }
 
 BOOL COPOSPOSPrinter::GetDeviceEnabled()
 {
@@ -112,9 +112,3 @@ CString COPOSPOSPrinter::GetErrorText()
 
 void COPOSPOSPrinter::SetDispatchProperty106(BOOL value) { Put(kDispProperty106, VTS_BOOL, long(value)); }
 
-long COPOSCashDrawer::Open(const char* deviceName) { return CallLong(kDispOpen, VTS_BSTR, deviceName); }
-long COPOSCashDrawer::Close() { return CallLong(kDispClose, VTS_NONE); }
-long COPOSCashDrawer::ClaimDevice(long timeout) { return CallLong(kDispClaimDevice, VTS_I4, timeout); }
-long COPOSCashDrawer::ReleaseDevice() { return CallLong(kDispReleaseDevice, VTS_NONE); }
-long COPOSCashDrawer::CheckHealth(long level) { return CallLong(kDispCheckHealth, VTS_I4, level); }
-void COPOSCashDrawer::SetDeviceEnabled(BOOL enabled) { Put(kDispDeviceEnabled, VTS_BOOL, long(enabled)); }

@@ -21,7 +21,7 @@ enum OposDispId : DISPID {
     kDispProperty106 = 106,
 };
 
-// The calls both printer and cash drawer wrappers make.
+// How every wrapper calls its control.
 class COPOSControl : public CWnd
 {
 protected:
@@ -31,38 +31,38 @@ protected:
     CString FailureText() const;
 };
 
-class COPOSPOSPrinter : public COPOSControl
+// The calls both the printer and the cash drawer wrappers make.
+class COPOSDeviceControl : public COPOSControl
+{
+public:
+    long Open(const char* deviceName);
+    long Close();
+    long ClaimDevice(long timeout);
+    long ReleaseDevice();
+    long CheckHealth(long level);
+    void SetDeviceEnabled(BOOL enabled);
+};
+
+class COPOSPOSPrinter : public COPOSDeviceControl
 {
     DECLARE_DYNAMIC(COPOSPOSPrinter)
 public:
     static const CLSID clsid;
     BOOL Create(LPCSTR className, LPCSTR windowName, DWORD style, const RECT& rect, CWnd* parent, UINT id) override;
 
-    long Open(const char* deviceName);
-    long Close();
-    long ClaimDevice(long timeout);
-    long ReleaseDevice();
-    long CheckHealth(long level);
-    void SetDeviceEnabled(BOOL enabled);
     BOOL GetDeviceEnabled();
     void SetDispatchProperty20(long value);
     CString GetErrorText();
     void SetDispatchProperty106(BOOL value);
 };
 
-class COPOSCashDrawer : public COPOSControl
+class COPOSCashDrawer : public COPOSDeviceControl
 {
     DECLARE_DYNAMIC(COPOSCashDrawer)
 public:
     static const CLSID clsid;
     BOOL Create(LPCSTR className, LPCSTR windowName, DWORD style, const RECT& rect, CWnd* parent, UINT id) override;
 
-    long Open(const char* deviceName);
-    long Close();
-    long ClaimDevice(long timeout);
-    long ReleaseDevice();
-    long CheckHealth(long level);
-    void SetDeviceEnabled(BOOL enabled);
     CString GetErrorText() const { return FailureText(); }
 };
 

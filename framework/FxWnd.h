@@ -250,6 +250,8 @@ protected:
 
     static const FxMsgEntry* FindEntry(const FxMsgMap* map, UINT msg, UINT code, UINT id);
     void ReleaseControl();
+    // Takes the dispatch interface of a control that was made elsewhere (not hosted here).
+    void AttachControlDispatch(IDispatch* disp);
 
     WNDPROC m_pfnSuper = nullptr;  // the window's procedure before we subclassed it
     const MSG* m_pCurrentMsg = nullptr;

@@ -97,6 +97,16 @@ void CWnd::ReleaseControl()
     }
 }
 
+void CWnd::AttachControlDispatch(IDispatch* disp)
+{
+    ReleaseControl();
+    m_strControlError.Empty();
+    m_hrLastInvoke = S_OK;
+    m_pDispatch = disp;
+    if (disp)
+        disp->AddRef();
+}
+
 BOOL CWnd::CreateControl(REFCLSID clsid, LPCSTR windowName, DWORD style, const RECT& r, CWnd* parent, UINT id)
 {
     ReleaseControl();

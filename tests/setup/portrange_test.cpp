@@ -167,3 +167,28 @@ TEST(PortRangeDialogWithoutInstallFolder, SaysSoEndsWithCancelAndWritesNothing)
         EXPECT_EQ(GetFileAttributesA("\\setup.inf"), INVALID_FILE_ATTRIBUTES);
     }
 }
+
+// The window owns the region it is given: a second run of the same dialog object must still
+// get a region of its own.
+TEST_F(PortRangeDialog, RunsTwiceWithItsWindowRegion)
+{
+    CPortRangeDlg dlg;
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        CDialogDriver drv;
+        int regionType = ERROR;
+        BOOL cornerIn = TRUE, middleIn = FALSE;
+        drv.Do([&](HWND h) {
+               HRGN r = CreateRectRgn(0, 0, 0, 0);
+               regionType = GetWindowRgn(h, r);
+               cornerIn = PtInRegion(r, 0, 0);
+               middleIn = PtInRegion(r, 300, 170);
+               DeleteObject(r);
+           })
+            .Click(IDCANCEL);
+        EXPECT_EQ(drv.Run(dlg), IDCANCEL) << drv.Report();
+        EXPECT_EQ(regionType, COMPLEXREGION);
+        EXPECT_FALSE(cornerIn);
+        EXPECT_TRUE(middleIn);
+    }
+}

@@ -1,0 +1,259 @@
+#include "DialogDriver.h"
+
+#include "FxDialog.h"
+
+#include <algorithm>
+#include <sstream>
+
+namespace {
+CDialogDriver* g_driver = nullptr;  // one driven dialog at a time (its thread's timer)
+
+struct BoxSearch
+{
+    HWND dialog;
+    const std::vector<HWND>* answered;
+    HWND found;
+};
+
+BOOL CALLBACK OnThreadWindow(HWND h, LPARAM lp)
+{
+    BoxSearch* s = reinterpret_cast<BoxSearch*>(lp);
+    char cls[32] = {};
+    GetClassNameA(h, cls, sizeof cls);
+    if (h == s->dialog || lstrcmpA(cls, "#32770") != 0 || !IsWindowVisible(h))
+        return TRUE;
+    // A message box has its text in the static 0xFFFF.
+    if (!GetDlgItem(h, 0xFFFF))
+        return TRUE;
+    if (std::find(s->answered->begin(), s->answered->end(), h) != s->answered->end())
+        return TRUE;
+    s->found = h;
+    return FALSE;
+}
+}
+
+std::string MessageBoxText(HWND box) { return ControlText(box, 0xFFFF); }
+
+std::string ControlText(HWND dlg, int id)
+{
+    HWND h = GetDlgItem(dlg, id);
+    if (!h)
+        return std::string();
+    int n = GetWindowTextLengthA(h);
+    std::string s(size_t(n + 1), '\0');
+    n = GetWindowTextA(h, &s[0], n + 1);
+    s.resize(size_t(n > 0 ? n : 0));
+    return s;
+}
+
+CDialogDriver::CDialogDriver(DWORD watchdogMs) : m_watchdogMs(watchdogMs) {}
+
+CDialogDriver::~CDialogDriver()
+{
+    if (m_timer)
+        KillTimer(nullptr, m_timer);
+    if (g_driver == this)
+        g_driver = nullptr;
+}
+
+CDialogDriver& CDialogDriver::SetText(int id, const std::string& text)
+{
+    m_steps.push_back({"set text of " + std::to_string(id) + " to \"" + text + "\"", [this, id, text](HWND dlg) {
+                           HWND c = GetDlgItem(dlg, id);
+                           if (!c)
+                               Fail("no control " + std::to_string(id));
+                           else
+                               SetWindowTextA(c, text.c_str());
+                           return true;
+                       }});
+    return *this;
+}
+
+CDialogDriver& CDialogDriver::Select(int id, int index)
+{
+    m_steps.push_back({"select item " + std::to_string(index) + " of " + std::to_string(id), [this, id, index](HWND dlg) {
+                           HWND c = GetDlgItem(dlg, id);
+                           char cls[32] = {};
+                           if (c)
+                               GetClassNameA(c, cls, sizeof cls);
+                           bool combo = lstrcmpiA(cls, "ComboBox") == 0;
+                           if (!c || (!combo && lstrcmpiA(cls, "ListBox") != 0)) {
+                               Fail("no combo or list box " + std::to_string(id));
+                               return true;
+                           }
+                           SendMessageA(c, combo ? CB_SETCURSEL : LB_SETCURSEL, WPARAM(index), 0);
+                           PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(id, combo ? CBN_SELCHANGE : LBN_SELCHANGE), LPARAM(c));
+                           return true;
+                       }, false, true});
+    return *this;
+}
+
+CDialogDriver& CDialogDriver::Click(int id)
+{
+    m_steps.push_back({"click " + std::to_string(id), [this, id](HWND dlg) {
+                           HWND c = GetDlgItem(dlg, id);
+                           if (!c) {
+                               Fail("no button " + std::to_string(id));
+                               return true;
+                           }
+                           if (!IsWindowEnabled(c) || !IsWindowVisible(c)) {
+                               Fail("button " + std::to_string(id) + " is " +
+                                    (IsWindowEnabled(c) ? "hidden" : "disabled"));
+                               return true;
+                           }
+                           PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(c));
+                           return true;
+                       }, false, true});
+    return *this;
+}
+
+CDialogDriver& CDialogDriver::Key(int id, UINT vk)
+{
+    m_steps.push_back({"key " + std::to_string(vk) + " to " + std::to_string(id), [this, id, vk](HWND dlg) {
+                           HWND c = id ? GetDlgItem(dlg, id) : dlg;
+                           if (!c) {
+                               Fail("no control " + std::to_string(id));
+                               return true;
+                           }
+                           UINT scan = MapVirtualKeyA(vk, 0);
+                           PostMessageA(c, WM_KEYDOWN, vk, LPARAM(1 | (scan << 16)));
+                           PostMessageA(c, WM_KEYUP, vk, LPARAM(1 | (scan << 16) | 0xC0000000u));
+                           return true;
+                       }, false, true});
+    return *this;
+}
+
+CDialogDriver& CDialogDriver::AnswerMessageBox(int answer)
+{
+    Step s;
+    s.what = "answer a message box with " + std::to_string(answer);
+    s.box = true;
+    s.run = [this, answer](HWND) {
+        HWND box = FindMessageBox();
+        if (!box)
+            return false;
+        m_boxTexts.push_back(MessageBoxText(box));
+        m_answered.push_back(box);
+        HWND button = GetDlgItem(box, answer);
+        if (!button)
+            Fail("the message box \"" + m_boxTexts.back() + "\" has no button " + std::to_string(answer));
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), LPARAM(button));
+        return true;
+    };
+    m_steps.push_back(s);
+    return *this;
+}
+
+CDialogDriver& CDialogDriver::Do(std::function<void(HWND)> fn)
+{
+    m_steps.push_back({"check", [fn](HWND dlg) {
+                           fn(dlg);
+                           return true;
+                       }});
+    return *this;
+}
+
+CDialogDriver& CDialogDriver::WaitUntil(std::function<bool(HWND)> pred, const std::string& what)
+{
+    m_steps.push_back({"wait until " + what, [pred](HWND dlg) { return pred(dlg); }});
+    return *this;
+}
+
+HWND CDialogDriver::Dialog() const { return m_dlg ? m_dlg->m_hWnd : nullptr; }
+
+HWND CDialogDriver::FindMessageBox() const
+{
+    BoxSearch s = {Dialog(), &m_answered, nullptr};
+    EnumThreadWindows(GetCurrentThreadId(), OnThreadWindow, reinterpret_cast<LPARAM>(&s));
+    return s.found;
+}
+
+void CDialogDriver::Fail(const std::string& why) { m_failures.push_back(why); }
+
+void CDialogDriver::EndByWatchdog(const std::string& why)
+{
+    Fail("watchdog: " + why);
+    m_ended = true;
+    for (HWND box; (box = FindMessageBox()) != nullptr;) {
+        Fail("a message box was open: \"" + MessageBoxText(box) + "\"");
+        m_answered.push_back(box);
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    }
+    if (m_dlg && m_dlg->m_hWnd)
+        m_dlg->EndDialog(kWatchdogEnd);
+}
+
+void CALLBACK CDialogDriver::OnTimer(HWND, UINT, UINT_PTR, DWORD)
+{
+    // No exception may leave a timer callback: it runs inside the system's dispatch.
+    try {
+        if (g_driver)
+            g_driver->Tick();
+    } catch (...) {
+        if (g_driver)
+            g_driver->Fail("a step threw an exception");
+    }
+}
+
+void CDialogDriver::Tick()
+{
+    if (m_ended)
+        return;
+    if (GetTickCount() - m_start > m_watchdogMs) {
+        std::string at = m_next < m_steps.size() ? "step " + std::to_string(m_next + 1) + " (" + m_steps[m_next].what + ")"
+                                                 : "the dialog did not end after its steps";
+        EndByWatchdog(at + " after " + std::to_string(m_watchdogMs) + " ms");
+        return;
+    }
+    ++m_depth;
+    while (m_next < m_steps.size() && !m_ended) {
+        Step& s = m_steps[m_next];
+        HWND dlg = Dialog();
+        HWND box = FindMessageBox();
+        if (!s.box) {
+            // Dialog steps wait for the dialog and for every message box to be gone, the
+            // answered ones included.
+            bool closing = std::any_of(m_answered.begin(), m_answered.end(),
+                                       [](HWND b) { return IsWindow(b) && IsWindowVisible(b); });
+            if (box || closing || !dlg || !IsWindowVisible(dlg) || !IsWindowEnabled(dlg))
+                break;
+        }
+        ++m_next;
+        if (!s.run(dlg)) {
+            --m_next;
+            break;
+        }
+        if (s.box || s.posts)
+            break;  // what was posted is processed before the next tick
+    }
+    --m_depth;
+}
+
+INT_PTR CDialogDriver::Run(CDialog& dlg)
+{
+    m_dlg = &dlg;
+    m_next = 0;
+    m_ended = false;
+    m_start = GetTickCount();
+    g_driver = this;
+    m_timer = SetTimer(nullptr, 0, 20, &CDialogDriver::OnTimer);
+    INT_PTR r = dlg.DoModal();
+    KillTimer(nullptr, m_timer);
+    m_timer = 0;
+    g_driver = nullptr;
+    if (m_next < m_steps.size() && !m_ended)
+        Fail("the dialog ended before step " + std::to_string(m_next + 1) + " (" + m_steps[m_next].what + ")");
+    m_dlg = nullptr;
+    return r;
+}
+
+std::string CDialogDriver::Report() const
+{
+    std::ostringstream o;
+    for (const std::string& f : m_failures)
+        o << f << "\n";
+    for (const std::string& t : m_boxTexts)
+        o << "message box: " << t << "\n";
+    return o.str();
+}

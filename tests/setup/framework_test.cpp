@@ -1,0 +1,308 @@
+// The window layer on a dialog of the tests' own template, driven through the real modal loop:
+// data exchange and its checks, the no-EN_CHANGE rule, combo selection, PreTranslateMessage,
+// WM_DRAWITEM reflection, the skinned hit test and exceptions in handlers.
+#include "DialogDriver.h"
+#include "FxCtrl.h"
+#include "FxDdx.h"
+#include "Skin.h"
+#include "TestDialogs.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <vector>
+
+namespace {
+class CCountingButton : public CButton
+{
+public:
+    void DrawItem(LPDRAWITEMSTRUCT dis) override
+    {
+        ++draws;
+        lastItemId = dis->CtlID;
+    }
+    int draws = 0;
+    UINT lastItemId = 0;
+};
+
+// Rectangular (not cut) so that the caption bar and its buttons stay for the hit test.
+class CTestDlg : public CSkinDialog
+{
+public:
+    CTestDlg() : CSkinDialog(IDD_FRAMEWORK_TEST, nullptr, 134, false) {}
+
+    void DoDataExchange(CDataExchange* dx) override
+    {
+        DDX_Control(dx, IDC_T_COMBO, combo);
+        DDX_Control(dx, IDC_T_OWNERDRAW, drawn);
+        DDX_Text(dx, IDC_T_TEXT, text);
+        DDX_Text(dx, IDC_T_NUMBER, number);
+        DDV_MinMaxInt(dx, number, 1, 50);
+        DDX_Check(dx, IDC_T_CHECK, check);
+        DDX_Radio(dx, IDC_T_RADIO1, radio);
+    }
+    BOOL OnInitDialog() override
+    {
+        CSkinDialog::OnInitDialog();
+        for (const char* s : {"zero", "one", "two"})
+            combo.AddString(s);
+        return TRUE;
+    }
+    BOOL PreTranslateMessage(MSG* msg) override
+    {
+        if (msg->message == WM_KEYDOWN)
+            keys.push_back({msg->hwnd, UINT(msg->wParam)});
+        return CSkinDialog::PreTranslateMessage(msg);
+    }
+    void OnTextChanged() { ++textChanges; }
+    void OnThrow() { throw std::runtime_error("handler failed"); }
+
+    CString text = "first";
+    int number = 7;
+    int check = 1;
+    int radio = 1;
+    int textChanges = 0;
+    CComboBox combo;
+    CCountingButton drawn;
+    std::vector<std::pair<HWND, UINT>> keys;
+
+protected:
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(CTestDlg, CSkinDialog)
+    ON_EN_CHANGE(IDC_T_TEXT, OnTextChanged)
+    ON_BN_CLICKED(IDC_T_THROW, OnThrow)
+END_MESSAGE_MAP()
+
+int CheckOf(HWND dlg, int id) { return int(SendDlgItemMessageA(dlg, id, BM_GETCHECK, 0, 0)); }
+}
+
+TEST(DataExchange, LoadsEveryKindIntoTheControls)
+{
+    CTestDlg dlg;
+    CDialogDriver drv;
+    drv.Do([&](HWND h) {
+           EXPECT_EQ(ControlText(h, IDC_T_TEXT), "first");
+           EXPECT_EQ(ControlText(h, IDC_T_NUMBER), "7");
+           EXPECT_EQ(CheckOf(h, IDC_T_CHECK), BST_CHECKED);
+           EXPECT_EQ(CheckOf(h, IDC_T_RADIO1), BST_UNCHECKED);
+           EXPECT_EQ(CheckOf(h, IDC_T_RADIO2), BST_CHECKED);
+           EXPECT_EQ(CheckOf(h, IDC_T_RADIO3), BST_UNCHECKED);
+       })
+        .Click(IDCANCEL);
+    EXPECT_EQ(drv.Run(dlg), IDCANCEL) << drv.Report();
+    EXPECT_TRUE(drv.Failures().empty()) << drv.Report();
+}
+
+TEST(DataExchange, SavesTextNumberCheckAndRadioOnOk)
+{
+    struct Row
+    {
+        const char* text;
+        const char* number;
+        bool check;
+        int radioId;
+        int wantNumber, wantCheck, wantRadio;
+    } rows[] = {
+        {"second", "1", false, IDC_T_RADIO1, 1, 0, 0},
+        {"", "50", true, IDC_T_RADIO3, 50, 1, 2},
+        {"with blanks", " 12 ", false, IDC_T_RADIO2, 12, 0, 1},
+        {"neg", "+9", true, IDC_T_RADIO1, 9, 1, 0},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.number);
+        CTestDlg dlg;
+        CDialogDriver drv;
+        drv.SetText(IDC_T_TEXT, r.text).SetText(IDC_T_NUMBER, r.number).Do([&](HWND h) {
+            SendDlgItemMessageA(h, IDC_T_CHECK, BM_SETCHECK, r.check ? BST_CHECKED : BST_UNCHECKED, 0);
+            CheckRadioButton(h, IDC_T_RADIO1, IDC_T_RADIO3, r.radioId);
+        });
+        drv.Click(IDOK);
+        ASSERT_EQ(drv.Run(dlg), IDOK) << drv.Report();
+        EXPECT_TRUE(drv.Failures().empty()) << drv.Report();
+        EXPECT_EQ(dlg.text, r.text);
+        EXPECT_EQ(dlg.number, r.wantNumber);
+        EXPECT_EQ(dlg.check, r.wantCheck);
+        EXPECT_EQ(dlg.radio, r.wantRadio);
+    }
+}
+
+TEST(DataExchange, ABadNumberShowsItsMessageFocusesTheEditAndStopsTheExchange)
+{
+    struct Row
+    {
+        const char* number;
+        const char* message;
+    } rows[] = {
+        {"60", "Enter an integer between 1 and 50."},
+        {"0", "Enter an integer between 1 and 50."},
+        {"-3", "Enter an integer between 1 and 50."},
+        {"abc", kFxNotNumberMessage},
+        {"", kFxNotNumberMessage},
+        {"99999999999", kFxNotNumberMessage},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.number);
+        CTestDlg dlg;
+        CDialogDriver drv;
+        HWND focused = nullptr, numberEdit = nullptr;
+        int checkAfterFailure = -1;
+        drv.SetText(IDC_T_NUMBER, r.number)
+            .Do([&](HWND h) { SendDlgItemMessageA(h, IDC_T_CHECK, BM_SETCHECK, BST_UNCHECKED, 0); })
+            .Click(IDOK)
+            .AnswerMessageBox(IDOK)
+            .Do([&](HWND h) {
+                focused = GetFocus();
+                numberEdit = GetDlgItem(h, IDC_T_NUMBER);
+
+                checkAfterFailure = dlg.check;
+            })
+            .SetText(IDC_T_NUMBER, "20")
+            .Click(IDOK);
+        ASSERT_EQ(drv.Run(dlg), IDOK) << drv.Report();
+        ASSERT_EQ(drv.MessageBoxTexts().size(), 1u) << drv.Report();
+        EXPECT_EQ(drv.MessageBoxTexts()[0], r.message);
+        char cls[32] = {};
+        GetClassNameA(focused, cls, sizeof cls);
+        EXPECT_EQ(focused, numberEdit) << "focus on " << cls << " " << GetDlgCtrlID(focused);
+        // The check box comes after the number: the failed exchange did not reach it.
+        EXPECT_EQ(checkAfterFailure, 1);
+        EXPECT_EQ(dlg.number, 20);
+        EXPECT_EQ(dlg.check, 0);
+    }
+}
+
+TEST(DataExchange, AnUnchangedTextSendsNoChangeNotification)
+{
+    CTestDlg dlg;
+    CDialogDriver drv;
+    int before = -1, afterSame = -1, afterNew = -1;
+    drv.Do([&](HWND) {
+           before = dlg.textChanges;
+           dlg.UpdateData(FALSE);
+           afterSame = dlg.textChanges;
+           dlg.text = "changed";
+           dlg.UpdateData(FALSE);
+           afterNew = dlg.textChanges;
+       })
+        .Click(IDCANCEL);
+    EXPECT_EQ(drv.Run(dlg), IDCANCEL) << drv.Report();
+    EXPECT_EQ(afterSame, before);
+    EXPECT_EQ(afterNew, before + 1);
+}
+
+TEST(Controls, AComboIndexThatDoesNotExistClearsTheSelection)
+{
+    struct Row
+    {
+        int index;
+        int result, selection;
+    } rows[] = {{1, 1, 1}, {2, 2, 2}, {3, CB_ERR, -1}, {50, CB_ERR, -1}, {-1, CB_ERR, -1}};
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.index);
+        CTestDlg dlg;
+        CDialogDriver drv;
+        int result = 99, selection = 99;
+        drv.Do([&](HWND) {
+               dlg.combo.SetCurSel(0);
+               result = dlg.combo.SetCurSel(r.index);
+               selection = dlg.combo.GetCurSel();
+           })
+            .Click(IDCANCEL);
+        EXPECT_EQ(drv.Run(dlg), IDCANCEL) << drv.Report();
+        EXPECT_EQ(result, r.result);
+        EXPECT_EQ(selection, r.selection);
+    }
+}
+
+TEST(ModalLoop, AKeyPostedToAnyControlReachesPreTranslateMessage)
+{
+    for (int id : {IDC_T_TEXT, IDC_T_NUMBER, IDC_T_CHECK, IDC_T_COMBO, IDC_T_OWNERDRAW, IDC_T_LIST, IDOK}) {
+        SCOPED_TRACE(id);
+        CTestDlg dlg;
+        CDialogDriver drv;
+        HWND target = nullptr;
+        drv.Do([&](HWND h) { target = GetDlgItem(h, id); })
+            .Key(id, 'Q')
+            .WaitUntil([&](HWND) { return !dlg.keys.empty(); }, "the key arrives")
+            .Click(IDCANCEL);
+        EXPECT_EQ(drv.Run(dlg), IDCANCEL) << drv.Report();
+        ASSERT_EQ(dlg.keys.size(), 1u);
+        EXPECT_EQ(dlg.keys[0].first, target);
+        EXPECT_EQ(dlg.keys[0].second, UINT('Q'));
+    }
+}
+
+TEST(Reflection, DrawItemOfTheParentReachesTheControlObject)
+{
+    CTestDlg dlg;
+    CDialogDriver drv;
+    LRESULT answer = 0;
+    int draws = -1;
+    drv.Do([&](HWND h) {
+           dlg.drawn.draws = 0;
+           DRAWITEMSTRUCT dis = {};
+           dis.CtlType = ODT_BUTTON;
+           dis.CtlID = IDC_T_OWNERDRAW;
+           dis.hwndItem = GetDlgItem(h, IDC_T_OWNERDRAW);
+           dis.hDC = GetDC(dis.hwndItem);
+           answer = SendMessageA(h, WM_DRAWITEM, IDC_T_OWNERDRAW, LPARAM(&dis));
+           ReleaseDC(dis.hwndItem, dis.hDC);
+           draws = dlg.drawn.draws;
+       })
+        .Click(IDCANCEL);
+    EXPECT_EQ(drv.Run(dlg), IDCANCEL) << drv.Report();
+    EXPECT_EQ(draws, 1);
+    EXPECT_EQ(dlg.drawn.lastItemId, UINT(IDC_T_OWNERDRAW));
+    EXPECT_EQ(answer, TRUE);
+}
+
+TEST(HitTest, AClientPointDragsAndCaptionButtonsKeepTheirOwnResult)
+{
+    CTestDlg dlg;
+    CDialogDriver drv;
+    struct Probe
+    {
+        LRESULT system, dialog;
+    };
+    std::vector<Probe> found;
+    bool sawClose = false, sawClient = false;
+    drv.Do([&](HWND h) {
+           RECT w;
+           GetWindowRect(h, &w);
+           // Ask the system what each point of the window is, then the dialog.
+           for (int y = w.top + 1; y < w.bottom; y += 3)
+               for (int x = w.left + 1; x < w.right; x += 3) {
+                   LPARAM p = MAKELPARAM(x, y);
+                   LRESULT sys = DefWindowProcA(h, WM_NCHITTEST, 0, p);
+                   if (sys != HTCLIENT && sys != HTCLOSE && sys != HTCAPTION)
+                       continue;
+                   if ((sys == HTCLIENT && sawClient) || (sys == HTCLOSE && sawClose))
+                       continue;
+                   sawClient |= sys == HTCLIENT;
+                   sawClose |= sys == HTCLOSE;
+                   found.push_back({sys, SendMessageA(h, WM_NCHITTEST, 0, p)});
+               }
+       })
+        .Click(IDCANCEL);
+    EXPECT_EQ(drv.Run(dlg), IDCANCEL) << drv.Report();
+    ASSERT_TRUE(sawClient);
+    ASSERT_TRUE(sawClose);
+    for (const Probe& p : found)
+        EXPECT_EQ(p.dialog, p.system == HTCLIENT ? LRESULT(HTCAPTION) : p.system) << "system hit " << p.system;
+}
+
+TEST(Handlers, AnExceptionInAHandlerDoesNotLeaveTheDialogProcedure)
+{
+    CTestDlg dlg;
+    CDialogDriver drv;
+    bool upAfterThrow = false;
+    drv.Click(IDC_T_THROW)
+        .Click(IDC_T_THROW)
+        .Do([&](HWND h) { upAfterThrow = IsWindowVisible(h) != FALSE; })
+        .Click(IDOK);
+    EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
+    EXPECT_TRUE(upAfterThrow);
+    EXPECT_TRUE(drv.Failures().empty()) << drv.Report();
+}

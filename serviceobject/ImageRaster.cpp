@@ -28,7 +28,18 @@ int CompressRunLength(const BYTE* in, size_t n, COPOSData& out)
     return out.Append(buf.data(), DWORD(buf.size())) == 0 ? 0 : kIllegal;
 }
 
-int MakeRasterFromPixels(const PixelReader& pixel, int w, int h, bool compress, int threshold, COPOSData& target)
+namespace {
+
+// A pixel is dark when any of its channels is below threshold.
+inline bool IsDark(uint32_t c, int threshold)
+{
+    return int(c & 0xFF) < threshold || int((c >> 8) & 0xFF) < threshold || int((c >> 16) & 0xFF) < threshold;
+}
+
+// The raster of w x h pixels; fillRow(y, row) sets the dark bits of row y in its zeroed bytes. A
+// template, so that a source of plain memory is inlined into the loop.
+template <class FillRow>
+int MakeRasterOf(const FillRow& fillRow, int w, int h, bool compress, COPOSData& target)
 {
     if (w <= 0 || h <= 0)
         return kIllegal;
@@ -40,15 +51,8 @@ int MakeRasterFromPixels(const PixelReader& pixel, int w, int h, bool compress, 
     if (size + 4 > int64_t(COPOSData::kMaxSize))
         return kIllegal;
     std::vector<BYTE> rows(size_t(size), 0);
-    for (int y = 0; y < h; ++y) {
-        BYTE* row = &rows[size_t(rowBytes * y)];
-        for (int x = 0; x < w; ++x) {
-            uint32_t c = pixel(x, y);
-            int r = int(c & 0xFF), g = int((c >> 8) & 0xFF), b = int((c >> 16) & 0xFF);
-            if (r < threshold || g < threshold || b < threshold)
-                row[x / 8] |= BYTE(0x80 >> (x % 8));
-        }
-    }
+    for (int y = 0; y < h; ++y)
+        fillRow(y, &rows[size_t(rowBytes * y)]);
     if (target.Reset(DWORD(size + 4)) != 0)
         return kIllegal;
     BYTE head[4] = {BYTE(rowBytes & 0xFF), BYTE(rowBytes >> 8), BYTE(h & 0xFF), BYTE(h >> 8)};
@@ -58,44 +62,84 @@ int MakeRasterFromPixels(const PixelReader& pixel, int w, int h, bool compress, 
     return target.Append(rows.data(), DWORD(rows.size())) == 0 ? 0 : kIllegal;
 }
 
+}  // namespace
+
+int MakeRasterFromPixels(const PixelReader& pixel, int w, int h, bool compress, int threshold, COPOSData& target)
+{
+    auto fill = [&pixel, w, threshold](int y, BYTE* row) {
+        for (int x = 0; x < w; ++x)
+            if (IsDark(pixel(x, y), threshold))
+                row[x / 8] |= BYTE(0x80 >> (x % 8));
+    };
+    return MakeRasterOf(fill, w, h, compress, target);
+}
+
+int MakeRasterFromRows(const uint32_t* top, ptrdiff_t rowStep, int bw, int bh, int w, int h, bool compress,
+                       int threshold, COPOSData& target)
+{
+    if (!top || bw <= 0 || bh <= 0)
+        return kIllegal;
+    bool blackIsDark = IsDark(0, threshold);
+    auto fill = [=](int y, BYTE* row) {
+        int inside = y < bh ? (w < bw ? w : bw) : 0;
+        const uint32_t* src = inside ? top + ptrdiff_t(y) * rowStep : top;
+        for (int x = 0; x < inside; ++x)
+            if (IsDark(src[x], threshold))
+                row[x >> 3] |= BYTE(0x80 >> (x & 7));
+        // Beyond the pixels: black.
+        if (blackIsDark)
+            for (int x = inside; x < w; ++x)
+                row[x >> 3] |= BYTE(0x80 >> (x & 7));
+    };
+    return MakeRasterOf(fill, w, h, compress, target);
+}
+
 void GreyPixels(uint32_t* px, int w, int h, int brightness, bool dither)
 {
     if (!px || w <= 0 || h <= 0)
         return;
     int add = brightness * 255 / 100;
-    size_t count = size_t(w) * size_t(h);
-    std::vector<int> grey(count);
-    for (size_t i = 0; i < count; ++i) {
-        int r = int(px[i] & 0xFF), g = int((px[i] >> 8) & 0xFF), b = int((px[i] >> 16) & 0xFF);
+    auto clamp = [](int v) { return v > 255 ? 255 : (v < 0 ? 0 : v); };
+    auto toGrey = [&](uint32_t c) {
+        int r = int(c & 0xFF), g = int((c >> 8) & 0xFF), b = int((c >> 16) & 0xFF);
         if (brightness != 0) {
-            auto clamp = [](int v) { return v > 255 ? 255 : (v < 0 ? 0 : v); };
             r = clamp(r + add);
             g = clamp(g + add);
             b = clamp(b + add);
         }
-        grey[i] = (r + g + b + 1) / 3;  // the mean, rounded to the nearest
+        return (r + g + b + 1) / 3;  // the mean, rounded to the nearest
+    };
+    size_t count = size_t(w) * size_t(h);
+    if (!dither) {
+        // Each pixel depends on itself only: done in place.
+        for (size_t i = 0; i < count; ++i) {
+            uint32_t g = uint32_t(toGrey(px[i]));
+            px[i] = (px[i] & 0xFF000000u) | (g << 16) | (g << 8) | g;
+        }
+        return;
     }
-    if (dither) {
-        auto spread = [&](int x, int y, int err, int part) {
-            if (x < 0 || x >= w || y >= h)
-                return;
+    std::vector<int> grey(count);
+    for (size_t i = 0; i < count; ++i)
+        grey[i] = toGrey(px[i]);
+    auto spread = [&](int x, int y, int err, int part) {
+        if (x < 0 || x >= w || y >= h)
+            return;
+        int& v = grey[size_t(y) * size_t(w) + size_t(x)];
+        int num = err * part;
+        int q = num >= 0 ? (num + 8) / 16 : -((-num + 8) / 16);
+        v += q;
+        v = v > 255 ? 255 : (v < 0 ? 0 : v);
+    };
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
             int& v = grey[size_t(y) * size_t(w) + size_t(x)];
-            int num = err * part;
-            int q = num >= 0 ? (num + 8) / 16 : -((-num + 8) / 16);
-            v += q;
-            v = v > 255 ? 255 : (v < 0 ? 0 : v);
-        };
-        for (int y = 0; y < h; ++y) {
-            for (int x = 0; x < w; ++x) {
-                int& v = grey[size_t(y) * size_t(w) + size_t(x)];
-                int out = v >= 128 ? 255 : 0;
-                int err = v - out;
-                v = out;
-                spread(x + 1, y, err, 7);
-                spread(x - 1, y + 1, err, 3);
-                spread(x, y + 1, err, 5);
-                spread(x + 1, y + 1, err, 1);
-            }
+            int out = v >= 128 ? 255 : 0;
+            int err = v - out;
+            v = out;
+            spread(x + 1, y, err, 7);
+            spread(x - 1, y + 1, err, 3);
+            spread(x, y + 1, err, 5);
+            spread(x + 1, y + 1, err, 1);
         }
     }
     for (size_t i = 0; i < count; ++i) {

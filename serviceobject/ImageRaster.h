@@ -19,6 +19,10 @@ int CompressRunLength(const BYTE* in, size_t n, COPOSData& out);
 // The raster of a w x h picture: a pixel is dark when any of its channels is below threshold.
 // 106 (nothing written) for sizes that the 16-bit header cannot hold or a raster too large.
 int MakeRasterFromPixels(const PixelReader& pixel, int w, int h, bool compress, int threshold, COPOSData& target);
+// The same from 32-bit pixels in memory: row y starts at top + y * rowStep (negative for rows
+// stored bottom-up), bw x bh of them; a pixel outside them reads as black.
+int MakeRasterFromRows(const uint32_t* top, ptrdiff_t rowStep, int bw, int bh, int w, int h, bool compress,
+                       int threshold, COPOSData& target);
 
 // The greyscale steps: the brightness added to each channel (percent of 255, clamped), the
 // grey value (the rounded mean of the channels), and the optional error diffusion to black and

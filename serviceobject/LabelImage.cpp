@@ -41,8 +41,46 @@ HBITMAP MakeWhiteDib(HDC dc, int w, int h, void** bits)
     return bmp;
 }
 
-// DIB pixels are 0x00RRGGBB; the raster code reads red in the low byte.
-inline uint32_t SwapRB(uint32_t c) { return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF); }
+// Reads n bytes of an open file to p; false when the file gives fewer.
+bool ReadAll(HANDLE f, BYTE* p, DWORD n)
+{
+    while (n > 0) {
+        DWORD got = 0;
+        if (!ReadFile(f, p, n, &got, nullptr) || got == 0)
+            return false;
+        p += got;
+        n -= got;
+    }
+    return true;
+}
+
+// The whole file in movable global memory (what the picture decoder's stream wants), read there
+// directly; NULL when it cannot be read, is empty or is too large.
+HGLOBAL ReadFileToGlobal(const CString& fileName, DWORD& length)
+{
+    length = 0;
+    HANDLE f = CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE)
+        return nullptr;
+    LARGE_INTEGER size = {};
+    HGLOBAL mem = nullptr;
+    if (GetFileSizeEx(f, &size) && size.QuadPart > 0 && size.QuadPart < int64_t(COPOSData::kMaxSize))
+        mem = GlobalAlloc(GMEM_MOVEABLE, SIZE_T(size.QuadPart));
+    if (mem) {
+        BYTE* p = static_cast<BYTE*>(GlobalLock(mem));
+        bool ok = p && ReadAll(f, p, DWORD(size.QuadPart));
+        if (p)
+            GlobalUnlock(mem);
+        if (ok) {
+            length = DWORD(size.QuadPart);
+        } else {
+            GlobalFree(mem);
+            mem = nullptr;
+        }
+    }
+    CloseHandle(f);
+    return mem;
+}
 
 }  // namespace
 
@@ -65,6 +103,8 @@ void CKVTImage::FreeOutput()
     m_outDc = nullptr;
     m_outBitmap = nullptr;
     m_outOld = nullptr;
+    m_outBits = nullptr;
+    m_outWidth = m_outHeight = 0;
 }
 
 void CKVTImage::AttachBitmap(HBITMAP bitmap)
@@ -103,26 +143,17 @@ int CKVTImage::LoadImage(const CString& fileName, int& isPicture)
 
 HBITMAP CKVTImage::LoadImageFile(const CString& fileName)
 {
-    COPOSData file(1);
-    if (ReadFileToData(fileName, file) != 0 || file.GetLength() == 0)
-        return nullptr;
-    HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, file.GetLength());
+    DWORD length = 0;
+    HGLOBAL mem = ReadFileToGlobal(fileName, length);
     if (!mem)
         return nullptr;
-    if (void* p = GlobalLock(mem)) {
-        std::memcpy(p, file.GetData(), file.GetLength());
-        GlobalUnlock(mem);
-    } else {
-        GlobalFree(mem);
-        return nullptr;
-    }
     IStream* stream = nullptr;
     if (FAILED(CreateStreamOnHGlobal(mem, TRUE, &stream)) || !stream) {
         GlobalFree(mem);
         return nullptr;
     }
     IPicture* picture = nullptr;
-    HRESULT hr = OleLoadPicture(stream, LONG(file.GetLength()), FALSE, IID_IPicture, reinterpret_cast<void**>(&picture));
+    HRESULT hr = OleLoadPicture(stream, LONG(length), FALSE, IID_IPicture, reinterpret_cast<void**>(&picture));
     stream->Release();  // frees the memory too
     if (FAILED(hr) || !picture)
         return nullptr;
@@ -227,8 +258,9 @@ HDC CKVTImage::ConvertImage(int w, int brightness, bool dither, int& outWidth, i
     // DIB pixels are 0x00RRGGBB; the grey steps treat every channel alike, so the order of the
     // channels does not matter for them.
     GreyPixels(static_cast<uint32_t*>(bits), w, int(h), brightness, dither);
-    outWidth = w;
-    outHeight = int(h);
+    m_outBits = bits;
+    m_outWidth = outWidth = w;
+    m_outHeight = outHeight = int(h);
     return m_outDc;
 }
 
@@ -243,17 +275,18 @@ int CKVTImage::ReadFileToData(const CString& fileName, COPOSData& target)
         CloseHandle(f);
         return kIllegal;
     }
-    BYTE piece[1024];
+    // Large pieces: every read is a system call, and picture files run to megabytes.
+    std::vector<BYTE> piece(64 * 1024);
     DWORD got = 0;
     int rc = 0;
     for (;;) {
-        if (!ReadFile(f, piece, sizeof piece, &got, nullptr)) {
+        if (!ReadFile(f, piece.data(), DWORD(piece.size()), &got, nullptr)) {
             rc = kIllegal;
             break;
         }
         if (got == 0)
             break;
-        if (target.Append(piece, got) != 0) {
+        if (target.Append(piece.data(), got) != 0) {
             rc = kIllegal;
             break;
         }
@@ -275,6 +308,13 @@ int CLabelImage::MakeRaster(HDC dc, int w, int h, bool compress, int threshold, 
     int bw = bm.bmWidth, bh = bm.bmHeight < 0 ? -bm.bmHeight : bm.bmHeight;
     if (bw > MaxDots || bh > MaxDots)
         return kIllegal;
+    // The picture ConvertImage made is read where it lies, without a copy: its rows are known to be
+    // 32-bit and top row first (the system does not report that order back reliably).
+    if (bmp == m_outBitmap && m_outBits && bw == m_outWidth && bh == m_outHeight) {
+        GdiFlush();
+        return MakeRasterFromRows(static_cast<const uint32_t*>(m_outBits), bw, bw, bh, w, h, compress, threshold,
+                                  target);
+    }
     // Whatever the bitmap's depth, its rows are read once as 32-bit pixels, top row first.
     std::vector<uint32_t> px(size_t(bw) * size_t(bh));
     BITMAPINFO bi = TopDown32(bw, bh);
@@ -289,10 +329,5 @@ int CLabelImage::MakeRaster(HDC dc, int w, int h, bool compress, int threshold, 
     if (lines != bh)
         return kIllegal;
     // A pixel outside the bitmap reads as black, as the system's pixel query gives it.
-    PixelReader reader = [&px, bw, bh](int x, int y) -> uint32_t {
-        if (x < 0 || y < 0 || x >= bw || y >= bh)
-            return 0;
-        return SwapRB(px[size_t(y) * size_t(bw) + size_t(x)]);
-    };
-    return MakeRasterFromPixels(reader, w, h, compress, threshold, target);
+    return MakeRasterFromRows(px.data(), bw, bw, bh, w, h, compress, threshold, target);
 }

@@ -51,6 +51,9 @@ protected:
     HDC m_outDc = nullptr;
     HBITMAP m_outBitmap = nullptr;
     HGDIOBJ m_outOld = nullptr;
+    void* m_outBits = nullptr;  // m_outBitmap's pixels: 32-bit, top row first
+    int m_outWidth = 0;
+    int m_outHeight = 0;
 };
 
 class CLabelImage : public CKVTImage

@@ -41,6 +41,36 @@ TEST(ImageRaster, RowsBitsAndThreshold)
     EXPECT_EQ(106, MakeRasterFromPixels(pixel, 8, 0x10000, false, 127, refused));
 }
 
+TEST(ImageRaster, PixelRowsInMemoryGiveTheSameRaster)
+{
+    // 11 x 3 pixels, a different pattern on each row, in 0x00RRGGBB as a DIB holds them.
+    const int bw = 11, bh = 3;
+    std::vector<uint32_t> topDown(size_t(bw * bh));
+    for (int y = 0; y < bh; ++y)
+        for (int x = 0; x < bw; ++x)
+            topDown[size_t(y * bw + x)] = (x * (y + 1)) % 3 == 0 ? 0x00000000u : 0x00FFFFFFu;
+    std::vector<uint32_t> bottomUp;
+    for (int y = bh - 1; y >= 0; --y)
+        bottomUp.insert(bottomUp.end(), topDown.begin() + y * bw, topDown.begin() + (y + 1) * bw);
+    // Pixels outside the rows read as black.
+    auto pixel = [&](int x, int y) -> uint32_t { return x < bw && y < bh ? topDown[size_t(y * bw + x)] : 0; };
+    struct Case { int w, h, threshold; bool compress; } cases[] = {
+        {11, 3, 127, false}, {11, 3, 127, true}, {8, 2, 127, false}, {20, 5, 127, false}, {20, 5, 0, false},
+    };
+    for (const Case& c : cases) {
+        COPOSData want, fromTop, fromBottom;
+        ASSERT_EQ(0, MakeRasterFromPixels(pixel, c.w, c.h, c.compress, c.threshold, want));
+        EXPECT_EQ(0, MakeRasterFromRows(topDown.data(), bw, bw, bh, c.w, c.h, c.compress, c.threshold, fromTop));
+        EXPECT_EQ(0, MakeRasterFromRows(bottomUp.data() + (bh - 1) * bw, -bw, bw, bh, c.w, c.h, c.compress,
+                                        c.threshold, fromBottom));
+        EXPECT_EQ(Bytes(want), Bytes(fromTop)) << c.w << "x" << c.h;
+        EXPECT_EQ(Bytes(want), Bytes(fromBottom)) << c.w << "x" << c.h;
+    }
+    COPOSData refused;
+    EXPECT_EQ(106, MakeRasterFromRows(nullptr, bw, bw, bh, 8, 1, false, 127, refused));
+    EXPECT_EQ(106, MakeRasterFromRows(topDown.data(), bw, bw, bh, 8, 0x10000, false, 127, refused));
+}
+
 TEST(ImageRaster, GreyIsTheRoundedMeanAndDitherGivesBlackAndWhite)
 {
     std::vector<uint32_t> px = {Rgb(255, 255, 100), Rgb(1, 1, 2), Rgb(10, 20, 30)};

@@ -177,12 +177,27 @@ TEST_F(LabelImageTest, MemoryBitmapAndFileData)
     // Compressed rows: 0xFF run of 1, 0x00 run of 1, per row.
     EXPECT_EQ(std::vector<BYTE>({2, 0, 2, 0, 0xFF, 1, 0x00, 1, 0xFF, 1, 0x00, 1}), Bytes(r));
 
-    std::string content(3000, 'x');
-    content[1500] = '\0';
-    ASSERT_TRUE(folder.Write("raw.bin", content));
+    // A bitmap the conversion did not make is read through a copy of its pixels.
+    HDC own = CreateCompatibleDC(nullptr);
+    ASSERT_NE(nullptr, own);
+    HGDIOBJ ownOld = SelectObject(own, img.Bitmap());
+    COPOSData direct;
+    EXPECT_EQ(0, img.MakeRaster(own, 16, 2, true, 127, direct));
+    SelectObject(own, ownOld);
+    DeleteDC(own);
+    EXPECT_EQ(Bytes(r), Bytes(direct));
+
+    // Small files and files of several read pieces, with NUL bytes in them.
+    for (size_t size : {size_t(3000), size_t(200000)}) {
+        std::string content(size, 'x');
+        content[size / 2] = '\0';
+        content[size - 1] = 'y';
+        ASSERT_TRUE(folder.Write("raw.bin", content));
+        COPOSData data;
+        ASSERT_EQ(0, CKVTImage::ReadFileToData(folder.File("raw.bin").c_str(), data));
+        EXPECT_EQ(content, std::string(reinterpret_cast<const char*>(data.GetData()), data.GetLength())) << size;
+    }
     COPOSData data;
-    ASSERT_EQ(0, CKVTImage::ReadFileToData(folder.File("raw.bin").c_str(), data));
-    EXPECT_EQ(content, std::string(reinterpret_cast<const char*>(data.GetData()), data.GetLength()));
     EXPECT_EQ(106, CKVTImage::ReadFileToData(folder.File("none.bin").c_str(), data));
 }
 

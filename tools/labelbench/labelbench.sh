@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Builds the label benchmark and runs it in the build's Wine prefix.
+#   tools/labelbench/labelbench.sh          (VESK_BUILD as for scripts/build.sh)
+set -euo pipefail
+. "$(dirname "$0")/../../scripts/env.sh"
+cmake --build "$VESK_BUILD/i686" --target labelbench >/dev/null
+# Output through a file: a Wine helper process that inherits the program's stdout must not keep a
+# pipe of the caller open.
+out=$(mktemp)
+trap 'rm -f "$out"' EXIT
+rc=0
+"$VESK_BUILD/i686/wine-run" "$VESK_BUILD/i686/tools/labelbench/labelbench.exe" </dev/null >"$out" 2>&1 || rc=$?
+tr -d '\r' <"$out"
+exit $rc

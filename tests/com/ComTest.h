@@ -89,15 +89,8 @@ inline std::vector<std::string> LogLines(const CTempFolder& folder)
     for (const std::string& name : folder.List("Log")) {
         if (name.size() < 4 || name.compare(name.size() - 4, 4, ".log") != 0)
             continue;
-        std::string text = ReadWholeFile(folder.File("Log\\" + name));
-        size_t at = 0;
-        while (at < text.size()) {
-            size_t end = text.find("\r\n", at);
-            if (end == std::string::npos)
-                end = text.size();
-            lines.push_back(text.substr(at, end - at));
-            at = end + 2;
-        }
+        for (std::string& l : SplitLines(ReadWholeFile(folder.File("Log\\" + name))))
+            lines.push_back(std::move(l));
     }
     return lines;
 }

@@ -172,6 +172,7 @@ void CLABELPrinter::ApplyConfigSetters()
 {
     // The configuration's setters take effect whatever the object's state; a refusal of one
     // value is logged by the setter and does not fail the configuration.
+    long rc = ResultCode, rce = ResultCodeExtended;
     for (const ConfigSetterCall& c : m_config.m_setters) {
         switch (c.kind) {
         case ConfigSetterCall::CharacterSet: ApplyCharacterSet(c.number); break;
@@ -184,6 +185,8 @@ void CLABELPrinter::ApplyConfigSetters()
         case ConfigSetterCall::RecLineChars: ApplyRecLineChars(c.number); break;
         }
     }
+    ResultCode = rc;
+    ResultCodeExtended = rce;
 }
 
 long CLABELPrinter::OpenService(const char* deviceClass, const char* deviceName, IDispatch* dispatch)

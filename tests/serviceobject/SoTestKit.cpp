@@ -77,6 +77,11 @@ std::vector<DWORD> ProcessThreads()
 // ---- The scripted port manager
 
 CScriptedPort::CScriptedPort() { module = LoadLibraryA(WinPath(SCRIPTQLN_DLL).c_str()); }
+CScriptedPort::~CScriptedPort()
+{
+    if (module)
+        FreeLibrary(module);
+}
 
 void CScriptedPort::Reset() { Proc<ScriptResetFn>(module, "ScriptReset")(); }
 void CScriptedPort::Result(const char* call, int value) { Proc<ScriptResultFn>(module, "ScriptResult")(call, value); }

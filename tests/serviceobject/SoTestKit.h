@@ -29,6 +29,7 @@ class CScriptedPort
 {
 public:
     CScriptedPort();
+    ~CScriptedPort();
     void Reset();
     void Result(const char* call, int value);
     void Default(const char* call, int value);

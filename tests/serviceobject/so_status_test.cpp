@@ -3,7 +3,6 @@
 // status stands for; which queued values are still current at delivery; the effects of the
 // setters the configuration calls.
 #include "LABELPrinter.h"
-#include "LabelStatus.h"
 #include "OposConst.h"
 #include "TestEnv.h"
 
@@ -135,28 +134,6 @@ TEST(StatusFrames, ChangesErrorClearingAndWhatIsNotInterpreted)
     EXPECT_TRUE(p.so->CoverOpen);
     EXPECT_EQ(std::vector<long>{}, p.Events());
     EXPECT_EQ(OPOS_PS_UNKNOWN, p.so->PowerState);
-}
-
-TEST(StatusFrames, AnswerBytesOfTheStatusRequest)
-{
-    struct Row
-    {
-        BYTE answer;
-        BOOL coverOpen, recEmpty;
-        long error;
-    } rows[] = {
-        {0x00, 0, 0, 0}, {0x80, 0, 1, 0}, {0x40, 1, 0, 0}, {0x20, 0, 0, 402}, {0x10, 0, 0, 403},
-        {0x08, 0, 0, 403}, {0x04, 0, 0, 403}, {0x24, 0, 0, 402}, {0x03, 0, 0, 0}, {0xC0, 1, 1, 0},
-    };
-    for (const Row& r : rows) {
-        Printer p;
-        BYTE frame[4];
-        StatusAnswerToFrame(r.answer, frame);
-        p.so->ProcessStatusBytes(frame);
-        EXPECT_EQ(r.coverOpen, p.so->CoverOpen) << int(r.answer);
-        EXPECT_EQ(r.recEmpty, p.so->RecEmpty) << int(r.answer);
-        EXPECT_EQ(r.error, p.so->m_nPrinterError) << int(r.answer);
-    }
 }
 
 TEST(PowerState, ReportedOnlyWithPowerReportingAndNotify)

@@ -236,3 +236,22 @@ bool Contains(const std::vector<std::string>& lines, const std::string& text)
 {
     return std::find(lines.begin(), lines.end(), text) != lines.end();
 }
+
+long GetNumber(ITestControlObject* co, long pidx)
+{
+    VARIANT v = I4(pidx);
+    return co->Call("GetPropertyNumber", 1, &v, nullptr);
+}
+
+long SetNumber(ITestControlObject* co, long pidx, long value)
+{
+    VARIANT v[2] = {I4(pidx), I4(value)};
+    co->Call("SetPropertyNumber", 2, v, nullptr);
+    return GetNumber(co, 6);
+}
+
+long CallI4(ITestControlObject* co, const char* method, long value)
+{
+    VARIANT v = I4(value);
+    return co->Call(method, 1, &v, nullptr);
+}

@@ -67,6 +67,12 @@ private:
     std::vector<ITestControlObject*> m_cos;
 };
 
+// Calls through a Control Object: a number property; a setter, giving the ResultCode it leaves;
+// a method with one I4 argument.
+long GetNumber(ITestControlObject* co, long pidx);
+long SetNumber(ITestControlObject* co, long pidx, long value);
+long CallI4(ITestControlObject* co, const char* method, long value);
+
 // Plain dispatch calls of a Service Object for the tests that go around the Control Object.
 DISPID NameToId(IDispatch* d, const wchar_t* name, HRESULT* hr = nullptr);
 HRESULT InvokeArgs(IDispatch* d, DISPID id, std::vector<VARIANT> argsInOrder, VARIANT* result);

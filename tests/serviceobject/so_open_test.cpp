@@ -14,26 +14,6 @@ namespace {
 
 const char kKey[] = "Software\\OLEforRetail\\ServiceOPOS\\POSPrinter\\";
 
-long Get(ITestControlObject* co, long pidx)
-{
-    VARIANT v = I4(pidx);
-    return co->Call("GetPropertyNumber", 1, &v, nullptr);
-}
-
-// A setter; its outcome is the ResultCode it leaves.
-long Set(ITestControlObject* co, long pidx, long value)
-{
-    VARIANT v[2] = {I4(pidx), I4(value)};
-    co->Call("SetPropertyNumber", 2, v, nullptr);
-    return Get(co, 6);
-}
-
-long Call1(ITestControlObject* co, const char* method, long a)
-{
-    VARIANT v = I4(a);
-    return co->Call(method, 1, &v, nullptr);
-}
-
 long Print(ITestControlObject* co)
 {
     VARIANT v[2] = {I4(2), Str(L"x")};
@@ -85,24 +65,24 @@ TEST(OposSequence, ResultCodesAndPreconditionsTwiceInOneProcess)
             long want;
         } steps[] = {
             {"open", [](ITestControlObject* c) { return c->Open("LP1"); }, 0},
-            {"state idle", [](ITestControlObject* c) { return Get(c, 9); }, 2},
-            {"enable before claim", [](ITestControlObject* c) { return Set(c, 3, 1); }, 103},
+            {"state idle", [](ITestControlObject* c) { return GetNumber(c, 9); }, 2},
+            {"enable before claim", [](ITestControlObject* c) { return SetNumber(c, 3, 1); }, 103},
             {"print before claim", [](ITestControlObject* c) { return Print(c); }, 103},
             {"release before claim", [](ITestControlObject* c) { return c->Call("ReleaseDevice", 0, nullptr, nullptr); }, 106},
-            {"claim", [](ITestControlObject* c) { return Call1(c, "ClaimDevice", 1000); }, 0},
-            {"claimed", [](ITestControlObject* c) { return Get(c, 1); }, 1},
-            {"claim again", [](ITestControlObject* c) { return Call1(c, "ClaimDevice", 0); }, 0},
+            {"claim", [](ITestControlObject* c) { return CallI4(c, "ClaimDevice", 1000); }, 0},
+            {"claimed", [](ITestControlObject* c) { return GetNumber(c, 1); }, 1},
+            {"claim again", [](ITestControlObject* c) { return CallI4(c, "ClaimDevice", 0); }, 0},
             {"print before enable", [](ITestControlObject* c) { return Print(c); }, 105},
-            {"enable", [](ITestControlObject* c) { return Set(c, 3, 1); }, 0},
-            {"enabled", [](ITestControlObject* c) { return Get(c, 3); }, 1},
-            {"enable again", [](ITestControlObject* c) { return Set(c, 3, 1); }, 0},
-            {"disable", [](ITestControlObject* c) { return Set(c, 3, 0); }, 0},
-            {"disabled", [](ITestControlObject* c) { return Get(c, 3); }, 0},
-            {"power unknown when disabled", [](ITestControlObject* c) { return Get(c, 14); }, 2000},
+            {"enable", [](ITestControlObject* c) { return SetNumber(c, 3, 1); }, 0},
+            {"enabled", [](ITestControlObject* c) { return GetNumber(c, 3); }, 1},
+            {"enable again", [](ITestControlObject* c) { return SetNumber(c, 3, 1); }, 0},
+            {"disable", [](ITestControlObject* c) { return SetNumber(c, 3, 0); }, 0},
+            {"disabled", [](ITestControlObject* c) { return GetNumber(c, 3); }, 0},
+            {"power unknown when disabled", [](ITestControlObject* c) { return GetNumber(c, 14); }, 2000},
             {"release", [](ITestControlObject* c) { return c->Call("ReleaseDevice", 0, nullptr, nullptr); }, 0},
-            {"released", [](ITestControlObject* c) { return Get(c, 1); }, 0},
+            {"released", [](ITestControlObject* c) { return GetNumber(c, 1); }, 0},
             {"release again", [](ITestControlObject* c) { return c->Call("Release", 0, nullptr, nullptr); }, 106},
-            {"claim after release", [](ITestControlObject* c) { return Call1(c, "Claim", 500); }, 0},
+            {"claim after release", [](ITestControlObject* c) { return CallI4(c, "Claim", 500); }, 0},
             {"close while claimed", [](ITestControlObject* c) { return c->Close(); }, 0},
         };
         for (const Step& s : steps)
@@ -197,23 +177,23 @@ TEST(OposSequence, ClaimFailuresReleaseThePort)
     ASSERT_EQ(0, co->Open("LP1"));
 
     w.port.Result("OpenPort", 0);
-    EXPECT_EQ(106, Call1(co, "ClaimDevice", 1000));
+    EXPECT_EQ(106, CallI4(co, "ClaimDevice", 1000));
     EXPECT_TRUE(Contains(w.LogLines(), "!ERROR: -ClaimDevice: Failed OpenPort"));
-    EXPECT_EQ(0, Get(co, 1));
+    EXPECT_EQ(0, GetNumber(co, 1));
 
     w.port.Result("Write", 0);  // the initialisation byte does not go out
-    EXPECT_EQ(106, Call1(co, "ClaimDevice", 1000));
+    EXPECT_EQ(106, CallI4(co, "ClaimDevice", 1000));
     EXPECT_TRUE(Contains(w.LogLines(), "!ERROR: -ClaimDevice: Failed Check_InitializePrinter"));
     EXPECT_EQ(1u, w.port.Calls("ClosePort(40000, 32)").size());
-    EXPECT_EQ(0, Get(co, 1));
+    EXPECT_EQ(0, GetNumber(co, 1));
 
     // A claimed printer whose cover opens: the next claim finds the status bad.
-    EXPECT_EQ(0, Call1(co, "ClaimDevice", 1000));
+    EXPECT_EQ(0, CallI4(co, "ClaimDevice", 1000));
     w.port.Frame(0x0F000034);
-    EXPECT_TRUE(WaitFor([&] { return Get(co, 8003) == 1; }, 20000));
+    EXPECT_TRUE(WaitFor([&] { return GetNumber(co, 8003) == 1; }, 20000));
     EXPECT_EQ(0, co->Call("ReleaseDevice", 0, nullptr, nullptr));
-    EXPECT_EQ(106, Call1(co, "ClaimDevice", 1000));
-    EXPECT_EQ(201, Get(co, 7));
+    EXPECT_EQ(106, CallI4(co, "ClaimDevice", 1000));
+    EXPECT_EQ(201, GetNumber(co, 7));
     EXPECT_TRUE(Contains(w.LogLines(), "!ERROR: -ClaimDevice: P_PrintStateToRC Error"));
     EXPECT_EQ(3u, w.port.Calls("ClosePort(40000, 32)").size());
     EXPECT_EQ(0, co->Close());
@@ -275,7 +255,7 @@ TEST(PortConnection, DeviceOptionFieldsHandedToTheManager)
         w.reg.SetDWORD(key.c_str(), "UsingBT", r.usingBT);
         ITestControlObject* co = w.NewControlObject();
         ASSERT_EQ(0, co->Open("LP1"));
-        ASSERT_EQ(0, Call1(co, "ClaimDevice", 1000)) << r.what;
+        ASSERT_EQ(0, CallI4(co, "ClaimDevice", 1000)) << r.what;
         EXPECT_EQ(r.opens, w.port.Calls("OpenPort(40000, 32) = 1").size()) << r.what;
         EXPECT_EQ(r.closes, w.port.Calls("ClosePort").size()) << r.what;
         // Only the first open hands the settings over.
@@ -300,7 +280,7 @@ TEST(PortConnection, ASettersRefusalDoesNotFailTheConfiguration)
     ITestControlObject* co = w.NewControlObject();
     EXPECT_EQ(0, co->Open("LP1"));
     EXPECT_TRUE(Contains(w.LogLines(), "!ERROR: -DoCharacterSet: < Number : 1253 > is not included in CharacterSetList "));
-    EXPECT_EQ(0, Get(co, 6));  // the object's result is the open's, not the setter's
+    EXPECT_EQ(0, GetNumber(co, 6));  // the object's result is the open's, not the setter's
     EXPECT_EQ(0, co->Close());
 }
 
@@ -312,12 +292,12 @@ ITestControlObject* Enabled(CSoWorld& w, const char* device = "LP1", int events 
 {
     ITestControlObject* co = w.NewControlObject();
     size_t polls = w.port.Calls("IsPowerState").size();
-    if (co->Open(device) != 0 || Call1(co, "ClaimDevice", 1000) != 0)
+    if (co->Open(device) != 0 || CallI4(co, "ClaimDevice", 1000) != 0)
         return nullptr;
     // The status thread's first power report comes while the device is still disabled.
     EXPECT_TRUE(WaitFor([&] { return w.port.Calls("IsPowerState").size() >= polls + 2; }, 20000));
-    EXPECT_EQ(0, Set(co, 13, 1));  // PowerNotify
-    EXPECT_EQ(0, Set(co, 3, 1));
+    EXPECT_EQ(0, SetNumber(co, 13, 1));  // PowerNotify
+    EXPECT_EQ(0, SetNumber(co, 3, 1));
     EXPECT_TRUE(co->WaitForEvents(events, 20000));
     return co;
 }
@@ -334,21 +314,21 @@ TEST(StatusEvents, FramesAndPowerStatesFromThePortReachTheObjectInOrder)
     int base = co->EventCount();
     w.port.Frame(0x0F000034);  // cover open
     ASSERT_TRUE(co->WaitForEvents(base + 2, 20000));
-    EXPECT_EQ(1, Get(co, 8003));
-    EXPECT_EQ(2003, Get(co, 14));
+    EXPECT_EQ(1, GetNumber(co, 8003));
+    EXPECT_EQ(2003, GetNumber(co, 14));
     w.port.Frame(0x0F0C0014);  // cover closed, paper out
     ASSERT_TRUE(co->WaitForEvents(base + 3, 20000));
     w.port.Frame(0x0F000014);  // all well
     ASSERT_TRUE(co->WaitForEvents(base + 6, 20000));
     EXPECT_EQ((std::vector<long>{11, 2003, 24, 12, 26, 2001}), StatusValues(co, base)) ;
-    EXPECT_EQ(0, Get(co, 8003));
-    EXPECT_EQ(0, Get(co, 8014));
+    EXPECT_EQ(0, GetNumber(co, 8003));
+    EXPECT_EQ(0, GetNumber(co, 8014));
 
     // The port's own power state: off line, undecided (not reported), on line.
     base = co->EventCount();
     w.port.Default("IsPowerState", 2003);
     ASSERT_TRUE(co->WaitForEvents(base + 1, 20000));
-    EXPECT_EQ(2003, Get(co, 14));
+    EXPECT_EQ(2003, GetNumber(co, 14));
     w.port.Default("IsPowerState", 0);
     EXPECT_TRUE(WaitFor([&] { return !w.port.Calls("IsPowerState(40000, 32) = 0").empty(); }, 20000));
     w.port.Default("IsPowerState", 2001);
@@ -377,9 +357,9 @@ TEST(StatusEvents, FreezeEventsHoldsThemAndSupersededValuesAreDropped)
     long frames[2][2] = {{0x0F000034, 0x0F000014}, {0x0F000034, 0x0F000014}};
     for (int k = 0; k < 2; ++k) {
         if (kinds[k].pidx)
-            EXPECT_EQ(0, Set(co, kinds[k].pidx, 1));
+            EXPECT_EQ(0, SetNumber(co, kinds[k].pidx, 1));
         else
-            EXPECT_EQ(0, Call1(co, "COFreezeEvents", 1));
+            EXPECT_EQ(0, CallI4(co, "COFreezeEvents", 1));
         size_t asb = w.port.Calls("GetASBState(40000, 32) = 1").size();
         // Cover open, then closed again, while nothing is delivered.
         for (long f : frames[k])
@@ -388,9 +368,9 @@ TEST(StatusEvents, FreezeEventsHoldsThemAndSupersededValuesAreDropped)
         Pump(300, co);
         EXPECT_EQ(base, co->EventCount()) << k;
         if (kinds[k].pidx)
-            EXPECT_EQ(0, Set(co, kinds[k].pidx, 0));
+            EXPECT_EQ(0, SetNumber(co, kinds[k].pidx, 0));
         else
-            EXPECT_EQ(0, Call1(co, "COFreezeEvents", 0));
+            EXPECT_EQ(0, CallI4(co, "COFreezeEvents", 0));
         // 11 and 2003 were replaced by 12 and 2001 before their turn came.
         ASSERT_TRUE(co->WaitForEvents(base + 2, 20000)) << k;
         Pump(300, co);
@@ -410,7 +390,7 @@ TEST(StatusEvents, StatusRequestAnswersAndTheAnswerTimeOut)
         w.port.Default("StatusAnswer", 0x40);  // cover open
         ITestControlObject* co = Enabled(w, "LP1", 2);
         ASSERT_NE(nullptr, co);
-        EXPECT_EQ(1, Get(co, 8003));
+        EXPECT_EQ(1, GetNumber(co, 8003));
         EXPECT_EQ((std::vector<long>{11, 2003}), StatusValues(co));  // no paper event while the cover is open
         EXPECT_EQ(0, co->Close());
     }
@@ -418,9 +398,9 @@ TEST(StatusEvents, StatusRequestAnswersAndTheAnswerTimeOut)
     w.port.Default("StatusAnswer", -1);  // a printer that never answers
     ITestControlObject* co = w.NewControlObject();
     ASSERT_EQ(0, co->Open("LP1"));
-    ASSERT_EQ(0, Call1(co, "ClaimDevice", 1000));
+    ASSERT_EQ(0, CallI4(co, "ClaimDevice", 1000));
     DWORD start = GetTickCount();
-    EXPECT_EQ(0, Set(co, 3, 1));
+    EXPECT_EQ(0, SetNumber(co, 3, 1));
     EXPECT_GE(GetTickCount() - start, 4900u);  // it waited the whole answer time-out
     EXPECT_TRUE(Contains(w.LogLines(), "!ERROR: CHK_LabelStatus - timeout"));
     EXPECT_EQ(0, co->Close());
@@ -443,9 +423,9 @@ TEST(StatusEvents, TwoObjectsOnTwoPortsAtOnce)
         Pump(20, a);
         return a->EventCount() + b->EventCount() >= na + nb + 2;
     }, 20000));
-    EXPECT_EQ(1, Get(a, 8003) + Get(b, 8003));
+    EXPECT_EQ(1, GetNumber(a, 8003) + GetNumber(b, 8003));
     EXPECT_EQ(0, a->Close());
-    EXPECT_EQ(1, Get(b, 1));  // the other stays claimed
+    EXPECT_EQ(1, GetNumber(b, 1));  // the other stays claimed
     EXPECT_EQ(0, b->Close());
 }
 
@@ -462,14 +442,16 @@ TEST(CloseAnyTime, ReturnsPromptlyInEveryStateAndFromACallback)
         CSoWorld w(1);
         ITestControlObject* co = w.NewControlObject();
         ASSERT_EQ(0, co->Open("LP1"));
-        if (r.claim >= 1)
-            ASSERT_EQ(0, Call1(co, "ClaimDevice", 1000));
-        if (r.claim >= 2)
-            ASSERT_EQ(0, Set(co, 3, 1));
+        if (r.claim >= 1) {
+            ASSERT_EQ(0, CallI4(co, "ClaimDevice", 1000));
+        }
+        if (r.claim >= 2) {
+            ASSERT_EQ(0, SetNumber(co, 3, 1));
+        }
         if (r.claim == 3) {
-            Set(co, 4, 1);
+            SetNumber(co, 4, 1);
             w.port.Frame(0x0F000034);
-            EXPECT_TRUE(WaitFor([&] { return Get(co, 8003) == 1; }, 20000));
+            EXPECT_TRUE(WaitFor([&] { return GetNumber(co, 8003) == 1; }, 20000));
         }
         DWORD start = GetTickCount();
         EXPECT_EQ(0, co->Close()) << r.what;
@@ -486,9 +468,9 @@ TEST(CloseAnyTime, ReturnsPromptlyInEveryStateAndFromACallback)
     CSoWorld w(1);
     ITestControlObject* co = w.NewControlObject();
     ASSERT_EQ(0, co->Open("LP1"));
-    ASSERT_EQ(0, Call1(co, "ClaimDevice", 1000));
+    ASSERT_EQ(0, CallI4(co, "ClaimDevice", 1000));
     co->CloseInCallback("SOStatusUpdate");
-    ASSERT_EQ(0, Set(co, 3, 1));
+    ASSERT_EQ(0, SetNumber(co, 3, 1));
     EXPECT_TRUE(WaitFor([&] {
         Pump(20, co);
         return co->Service() == nullptr;

@@ -21,25 +21,6 @@ public:
 const char kKey[] = "Software\\OLEforRetail\\ServiceOPOS\\POSPrinter\\LP1";
 const char kInfo[] = "Software\\OLEforRetail\\ServiceInfo\\VESK OPOS";
 
-long Get(ITestControlObject* co, long pidx)
-{
-    VARIANT v = I4(pidx);
-    return co->Call("GetPropertyNumber", 1, &v, nullptr);
-}
-
-long Set(ITestControlObject* co, long pidx, long value)
-{
-    VARIANT v[2] = {I4(pidx), I4(value)};
-    co->Call("SetPropertyNumber", 2, v, nullptr);
-    return Get(co, 6);
-}
-
-long Claim(ITestControlObject* co, long timeout)
-{
-    VARIANT v = I4(timeout);
-    return co->Call("ClaimDevice", 1, &v, nullptr);
-}
-
 std::vector<long> StatusValues(ITestControlObject* co, int from)
 {
     std::vector<long> out;
@@ -99,28 +80,28 @@ TEST_P(SoSimTest, ClaimInitialisesEnableAsksTheStatusFramesBecomeEvents)
     for (int round = 0; round < 2; ++round) {
         ITestControlObject* co = w.NewControlObject();
         ASSERT_EQ(0, co->Open("LP1")) << round;
-        ASSERT_EQ(0, Claim(co, 5000)) << round;
+        ASSERT_EQ(0, CallI4(co, "ClaimDevice", 5000)) << round;
         EXPECT_TRUE(sim.waitFor(ep, "init", round + 1, 20000)) << sim.error();
-        EXPECT_EQ(0, Set(co, 13, 1));
+        EXPECT_EQ(0, SetNumber(co, 13, 1));
         ASSERT_TRUE(sim.setStatus(ep, 0x00));
-        EXPECT_EQ(0, Set(co, 3, 1));
+        EXPECT_EQ(0, SetNumber(co, 3, 1));
         EXPECT_TRUE(sim.waitFor(ep, "status", round + 1, 20000)) << sim.error();
         ASSERT_TRUE(co->WaitForEvents(3, 20000));
         std::vector<long> first = StatusValues(co, 0);
         std::sort(first.begin(), first.end());
         EXPECT_EQ((std::vector<long>{12, 26, 2001}), first);
-        EXPECT_EQ(2001, Get(co, 14));
+        EXPECT_EQ(2001, GetNumber(co, 14));
 
         // The printer's own status frame: cover open, then closed again.
         ASSERT_TRUE(sim.frame(ep, "asb", {0x34, 0x00, 0x00, 0x0F})) << sim.error();
         ASSERT_TRUE(co->WaitForEvents(5, 20000));
-        EXPECT_EQ(1, Get(co, 8003));
+        EXPECT_EQ(1, GetNumber(co, 8003));
         ASSERT_TRUE(sim.frame(ep, "asb", {0x14, 0x00, 0x00, 0x0F})) << sim.error();
         ASSERT_TRUE(co->WaitForEvents(7, 20000));
         EXPECT_EQ((std::vector<long>{11, 2003, 12, 2001}), StatusValues(co, 3));
-        EXPECT_EQ(0, Get(co, 8003));
+        EXPECT_EQ(0, GetNumber(co, 8003));
 
-        EXPECT_EQ(0, Set(co, 3, 0));
+        EXPECT_EQ(0, SetNumber(co, 3, 0));
         EXPECT_EQ(0, co->Call("ReleaseDevice", 0, nullptr, nullptr));
         EXPECT_EQ(0, co->Close());
     }
@@ -133,15 +114,15 @@ TEST_P(SoSimTest, AnAnswerThatComesLateIsWaitedForASilentPrinterTimesOut)
 {
     ITestControlObject* co = w.NewControlObject();
     ASSERT_EQ(0, co->Open("LP1"));
-    ASSERT_EQ(0, Claim(co, 5000));
+    ASSERT_EQ(0, CallI4(co, "ClaimDevice", 5000));
     ASSERT_TRUE(sim.setStatus(ep, 0x80, 1500));  // paper out, answered after 1.5 s
-    EXPECT_EQ(0, Set(co, 3, 1));
-    EXPECT_EQ(1, Get(co, 8014));
-    EXPECT_EQ(0, Set(co, 3, 0));
+    EXPECT_EQ(0, SetNumber(co, 3, 1));
+    EXPECT_EQ(1, GetNumber(co, 8014));
+    EXPECT_EQ(0, SetNumber(co, 3, 0));
 
     ASSERT_TRUE(sim.silenceStatus(ep));
     DWORD start = GetTickCount();
-    EXPECT_EQ(0, Set(co, 3, 1));
+    EXPECT_EQ(0, SetNumber(co, 3, 1));
     EXPECT_GE(GetTickCount() - start, 4900u);  // the whole answer time-out
     EXPECT_TRUE(Contains(w.LogLines(), "!ERROR: CHK_LabelStatus - timeout"));
     EXPECT_EQ(0, co->Close());

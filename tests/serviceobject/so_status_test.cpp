@@ -240,8 +240,9 @@ TEST(Delivery, ValuesThatAreNoLongerCurrentAreDropped)
         p.so->FlagWhenIdle = r.flagWhenIdle;
         CStatusUpdateEvent e(r.data);
         EXPECT_EQ(r.delivered, p.so->DeliverEvent(&e)) << r.data;
-        if (r.data == 1001)
+        if (r.data == 1001) {
             EXPECT_FALSE(p.so->FlagWhenIdle);
+        }
     }
 }
 

@@ -157,59 +157,37 @@ long CLABELPrinter::NotSupported(const char* line)
     return ResultCode;
 }
 
-// ---- Properties
-
-long CLABELPrinter::GetPropertyNumber(long propIndex)
-{
-    Log(0, "Get Property : PropIndex = %d", int(propIndex));
-    switch (propIndex) {
-    case PIDX_Claimed:
-        return m_Claimed;
-    case PIDX_DeviceEnabled:
-        return DeviceEnabled;
-    case PIDX_FreezeEvents:
-        return FreezeEvents;
-    case PIDX_ResultCode:
-        return ResultCode;
-    case PIDX_ResultCodeExtended:
-        return ResultCodeExtended;
-    case PIDX_ServiceObjectVersion:
-        return ServiceObjectVersion;
-    case PIDX_State: {
-        if (!m_hEventListMutex)
-            return State;
-        WaitForSingleObject(m_hEventListMutex, INFINITE);
-        long s = State;
-        ReleaseMutex(m_hEventListMutex);
-        return s;
-    }
-    case PIDX_PowerState:
-        return PowerState;
-    default:
-        return 0;
-    }
-}
-
-void CLABELPrinter::SetPropertyNumber(long propIndex, long number)
-{
-    Log(0, "Set Property : PropIndex = %d, value : %d", int(propIndex), int(number));
-    ResultCodeExtended = 0;
-    ResultCode = OPOS_E_ILLEGAL;
-}
-
-BSTR CLABELPrinter::GetPropertyString(long propIndex)
-{
-    Log(0, "Get Property String: PropIndex = %d", int(propIndex));
-    return FxStringToBstr("");
-}
-
-void CLABELPrinter::SetPropertyString(long propIndex, const char* value)
-{
-    Log(0, "Set Property : PropIndex = %d, Value : %s", int(propIndex), value);
-    ResultCode = OPOS_E_ILLEGAL;
-}
-
 // ---- Open and close
+
+long CLABELPrinter::OpenFailed(long rc)
+{
+    // A Control Object releases an object whose OpenService failed without calling Close, and
+    // the next OpenService on the same port must find it free: give back all this call took.
+    ReleaseOpenResources();
+    ResultCode = rc;
+    return ResultCode;
+}
+
+void CLABELPrinter::ApplyConfigSetters()
+{
+    // The configuration's setters take effect whatever the object's state; a refusal of one
+    // value is logged by the setter and does not fail the configuration.
+    long rc = ResultCode, rce = ResultCodeExtended;
+    for (const ConfigSetterCall& c : m_config.m_setters) {
+        switch (c.kind) {
+        case ConfigSetterCall::CharacterSet: ApplyCharacterSet(c.number); break;
+        case ConfigSetterCall::PageModeArea: ApplyPageModeArea(c.text); break;
+        case ConfigSetterCall::PageModePrintArea: ApplyPageModePrintArea(c.text); break;
+        case ConfigSetterCall::PageModePrintDirection: ApplyPageModePrintDirection(c.number); break;
+        case ConfigSetterCall::PageModeVerticalPosition: ApplyPageModeVerticalPosition(c.number); break;
+        case ConfigSetterCall::PageModeHorizontalPosition: ApplyPageModeHorizontalPosition(c.number); break;
+        case ConfigSetterCall::ConvertPageModeUnits: ConvertPageModeUnits(FALSE); break;
+        case ConfigSetterCall::RecLineChars: ApplyRecLineChars(c.number); break;
+        }
+    }
+    ResultCode = rc;
+    ResultCodeExtended = rce;
+}
 
 long CLABELPrinter::OpenService(const char* deviceClass, const char* deviceName, IDispatch* dispatch)
 {
@@ -219,10 +197,16 @@ long CLABELPrinter::OpenService(const char* deviceClass, const char* deviceName,
         ResultCode = OPOS_E_ILLEGAL;
         return ResultCode;
     }
+    if (!dispatch) {
+        Log(10, "-OpenService : Dispatch Error!");
+        ResultCode = OPOS_E_NOSERVICE;
+        return ResultCode;
+    }
     CString key = CString(kDeviceKey) + deviceName;
     CRegistry reg(HKEY_LOCAL_MACHINE);
     ResultCode = OPOS_SUCCESS;
 
+    m_strInfPath.Empty();
     reg.GetString(key, "inf", m_strInfPath);
     int slash = m_strInfPath.ReverseFind('\\');
     m_strInfDir = slash >= 0 ? m_strInfPath.Left(slash) : CString();
@@ -248,13 +232,49 @@ long CLABELPrinter::OpenService(const char* deviceClass, const char* deviceName,
     m_bStatusKnown = FALSE;
     m_strDeviceName = deviceName;
 
+    // The configuration: device key, model file, custom and preform commands.
+    m_config.SetLog([this](int level, const CString& line) { Log(level, "%s", line.GetString()); });
+    m_config.SetInfPath(m_strInfPath);
+    long rc = m_config.APS_RegistryLoad(deviceName, m_builder);
+    if (rc != OPOS_SUCCESS) {
+        Log(10, "-OpenService : Registry load error!");
+        return OpenFailed(rc);
+    }
+    Log(0, "APS_RegistryLoad ok!!");
+    rc = m_config.APS_INFLoad(m_strInfPath, m_builder);
+    if (rc != OPOS_SUCCESS) {
+        Log(10, "-OpenService : inf load error!");
+        return OpenFailed(rc);
+    }
+    Log(0, "APS_INFLoad ok!!");
+    RecLineChars = m_config.RecLineChars;
+    RecLineHeight = m_config.RecLineHeight;
+    RecLineSpacing = m_config.RecLineSpacing;
+    RecLineWidth = m_config.RecLineWidth;
+    RecLinesToPaperCut = m_config.RecLinesToPaperCut;
+    m_nLineHeightDots = m_config.RecLineHeight;
+    m_nLineSpacingDots = m_config.RecLineSpacingDots;
+    m_nLineWidthDots = m_config.RecLineWidthDots;
+    CharacterSet = m_config.CharacterSet;
+    ServiceObjectVersion = m_config.ServiceObjectVersion;
+    ApplyConfigSetters();
+    m_config.LoadPreformAndCustom(m_builder);
+
+    // The port connection, shared with every object of the process on this port name.
+    m_dwID = DWORD(CreateState(deviceName, m_config.PortName(), DEVTYPE_LABEL));
+    ConnectionEntry* entry = m_dwID ? FindConnection(int(m_dwID)) : nullptr;
+    if (!entry) {
+        Log(10, "-OpenService : Port Create Error!");
+        m_dwID = 0;
+        return OpenFailed(OPOS_E_ILLEGAL);
+    }
+    m_pPort = entry->pState;
+
     // The Control Object's callbacks, by name.
     m_ControlObject.AttachDispatch(dispatch);
     if (!m_ControlObject.BindCallbacks()) {
-        m_ControlObject.ReleaseDispatch();
         Log(10, "-OpenService : Dispatch Error!");
-        ResultCode = OPOS_E_NOSERVICE;
-        return ResultCode;
+        return OpenFailed(OPOS_E_NOSERVICE);
     }
 
     m_hEventListMutex = CreateMutexA(nullptr, FALSE, nullptr);
@@ -268,12 +288,17 @@ long CLABELPrinter::OpenService(const char* deviceClass, const char* deviceName,
     m_pTopLogo = new COPOSData;
     m_pBottomLogo = new COPOSData;
     m_bStop = 0;
+    FreezeEvents = FALSE;
+    m_bCOFreezeEvents = FALSE;
     if (!m_hEventListMutex || !m_hErrorResponseEvent || !m_hEventsPendingEvent || !m_hEventThreadEndedEvent ||
         !m_hEventsNotFrozenEvent || !m_hCONotFrozenEvent || !m_hPrintStopEvent || !m_hWakeEvent) {
         Log(10, "-OpenService : event creation failed");
-        ReleaseOpenResources();
-        ResultCode = OPOS_E_ILLEGAL;
-        return ResultCode;
+        return OpenFailed(OPOS_E_ILLEGAL);
+    }
+
+    if (!m_EventInterface.Create(this)) {
+        Log(0, "EventInterface.Create failed.");
+        return OpenFailed(OPOS_E_ILLEGAL);
     }
 
     m_bEventThreadFinished = 0;
@@ -282,9 +307,7 @@ long CLABELPrinter::OpenService(const char* deviceClass, const char* deviceName,
     m_pAsyncPrintThread = AfxBeginThread(AsyncPrintThread, this);
     if (!m_pEventThread || !m_pAsyncPrintThread) {
         Log(10, "-OpenService : thread creation failed");
-        ReleaseOpenResources();
-        ResultCode = OPOS_E_ILLEGAL;
-        return ResultCode;
+        return OpenFailed(OPOS_E_ILLEGAL);
     }
 
     State = OPOS_S_IDLE;
@@ -299,7 +322,7 @@ void CLABELPrinter::StopThread(CWinThread*& thread, volatile LONG& finished, con
     Log(0, "Waiting Destory Thread : %s", name);
     // Even a thread that has said it is finished is waited for: the library must not unload
     // while it is still on its way out.
-    if (!thread->Join(finished ? 5000 : 500)) {
+    if (!thread->Join(finished ? 5000 : 1000)) {
         Log(0, "call TerminateThread : %s", name);
         thread->Stop(0);
         Log(0, "call TerminateThread Completed: %s", name);
@@ -310,21 +333,28 @@ void CLABELPrinter::StopThread(CWinThread*& thread, volatile LONG& finished, con
 
 void CLABELPrinter::ReleaseOpenResources()
 {
-    // Every wait of the two threads wakes; the handles go only once the threads have ended.
+    // Every wait of the two threads wakes, a delivery the event thread waits for is released;
+    // the handles go only once the threads have ended.
     InterlockedExchange(&m_bStop, 1);
     SetIf(m_hPrintStopEvent);
     SetIf(m_hEventsPendingEvent);
     SetIf(m_hEventsNotFrozenEvent);
     SetIf(m_hCONotFrozenEvent);
+    SetIf(m_hErrorResponseEvent);
+    SetIf(m_EventInterface.m_hDelivered);
     State = OPOS_S_CLOSED;
     m_Claimed = FALSE;
+    DeviceEnabled = FALSE;
+
+    StopThread(m_pEventThread, m_bEventThreadFinished, "EventThread");
+    StopThread(m_pAsyncPrintThread, m_bPrintThreadFinished, "AsyncPrintThread");
     delete m_pTopLogo;
     m_pTopLogo = nullptr;
     delete m_pBottomLogo;
     m_pBottomLogo = nullptr;
-
-    StopThread(m_pEventThread, m_bEventThreadFinished, "EventThread");
-    StopThread(m_pAsyncPrintThread, m_bPrintThreadFinished, "AsyncPrintThread");
+    if (COPOSEvent* e = m_EventInterface.TakeBack())
+        delete e;
+    ClearEventList();
 
     CloseAndClear(m_hPrintStopEvent);
     CloseAndClear(m_hWakeEvent);
@@ -335,6 +365,20 @@ void CLABELPrinter::ReleaseOpenResources()
     CloseAndClear(m_hEventsNotFrozenEvent);
     CloseAndClear(m_hCONotFrozenEvent);
 
+    if (m_pPort) {
+        Log(0, "Close: Call DeleteState");
+        m_pPort->SetStatusReceiver(nullptr);
+        DeleteState(DEVTYPE_LABEL, int(m_dwID));
+        Log(0, "Close: End DeleteState");
+    }
+    m_pPort = nullptr;
+    m_dwID = 0;
+
+    if (m_EventInterface.GetSafeHwnd()) {
+        Log(0, "Close: Call EventInterface.DestroyWindow");
+        m_EventInterface.DestroyWindow();
+        Log(0, "Close: end EventInterface.DestroyWindow");
+    }
     if (m_ControlObject.GetDispatch()) {
         m_ControlObject.DetachDispatch();
         Log(0, "Close: ControlObject.DetachDispatch");
@@ -355,24 +399,8 @@ long CLABELPrinter::Close()
     return ResultCode;
 }
 
-// The worker threads' loops; what they deliver and print comes with the event list and the
-// print queue. Until then they wait for work and end when the object closes.
-UINT __cdecl CLABELPrinter::EventThread(LPVOID param)
-{
-    CLABELPrinter* self = static_cast<CLABELPrinter*>(param);
-    InterlockedExchange(&self->m_bEventThreadFinished, 0);
-    HANDLE waits[3] = {self->m_hEventsPendingEvent, self->m_hEventsNotFrozenEvent, self->m_hCONotFrozenEvent};
-    for (;;) {
-        DWORD r = WaitForMultipleObjects(3, waits, TRUE, INFINITE);
-        if (r == WAIT_FAILED || self->m_bStop)
-            break;
-        ResetEvent(self->m_hEventsPendingEvent);
-    }
-    SetEvent(self->m_hEventThreadEndedEvent);
-    InterlockedExchange(&self->m_bEventThreadFinished, 1);
-    return 0;
-}
-
+// The print thread's loop; what it prints comes with the print queue. Until then it waits for
+// work and ends when the object closes.
 UINT __cdecl CLABELPrinter::AsyncPrintThread(LPVOID param)
 {
     CLABELPrinter* self = static_cast<CLABELPrinter*>(param);
@@ -388,18 +416,88 @@ UINT __cdecl CLABELPrinter::AsyncPrintThread(LPVOID param)
     return 0;
 }
 
+BOOL CLABELPrinter::OpenConnection()
+{
+    if (!m_pPort->Open(DEVTYPE_LABEL, m_config.m_dop))
+        return FALSE;
+    return TRUE;
+}
+
+void CLABELPrinter::CloseConnection()
+{
+    if (m_pPort)
+        m_pPort->Close(DEVTYPE_LABEL);
+}
+
 long CLABELPrinter::ClaimDevice(long timeout)
 {
     Log(0, "m_ctlLabelPrinter1.ClaimDevice(%d);", int(timeout));
+    if (timeout == 0)
+        timeout = 15000;
     ResultCodeExtended = 0;
     ResultCode = OPOS_SUCCESS;
     if (m_Claimed) {
         Log(0, "-ClaimDevice: Already claimdevice is true");
         return ResultCode;
     }
-    // No port connection exists for this object.
-    Log(10, "-ClaimDevice: pPort is NULL, m_dwID is %d", int(m_dwID));
-    ResultCode = OPOS_E_ILLEGAL;
+    if (!m_pPort || !FindConnection(int(m_dwID))) {
+        Log(10, "-ClaimDevice: pPort is NULL, m_dwID is %d", int(m_dwID));
+        ResultCode = OPOS_E_ILLEGAL;
+        return ResultCode;
+    }
+    m_pPort->SetStatusReceiver(this);
+    if (!OpenConnection()) {
+        m_pPort->SetStatusReceiver(nullptr);
+        Log(10, "-ClaimDevice: Failed OpenPort");
+        ResultCode = OPOS_E_ILLEGAL;
+        return ResultCode;
+    }
+    CString port = m_config.PortName();
+    if (port.Left(3) == "COM" && m_config.m_dop.dwUsingBT == 0) {
+        // A wired serial line is opened twice: the first open can find the line in a state
+        // the printer does not answer.
+        CloseConnection();
+        if (!OpenConnection()) {
+            m_pPort->SetStatusReceiver(nullptr);
+            Log(10, "-ClaimDevice: Failed OpenPort");
+            ResultCode = OPOS_E_ILLEGAL;
+            return ResultCode;
+        }
+    }
+    m_Claimed = TRUE;
+    ResultCode = OPOS_SUCCESS;
+    if (!CHK_InitializePrinter(DWORD(timeout))) {
+        Log(10, "-ClaimDevice: Failed Check_InitializePrinter");
+        CloseConnection();
+        m_pPort->SetStatusReceiver(nullptr);
+        m_Claimed = FALSE;
+        ResultCode = OPOS_E_ILLEGAL;
+        return ResultCode;
+    }
+    Sleep(10);
+    m_nLastCover = m_nLastPaper = m_nLastPower = -1;
+    m_bStatusKnown = TRUE;
+
+    long rc = 0, rce = 0;
+    BOOL ok = P_PrintStateToRC(&rc, &rce);
+    if (!ok && port.Left(1) == "\\") {
+        Log(0, "ClaimDevice: P_PrintStateToRC Error, but USB port. retry read state.");
+        ok = P_PrintStateToRC(&rc, &rce);
+        for (int i = 0; !ok && i < 11; ++i) {
+            Sleep(100);
+            ok = P_PrintStateToRC(&rc, &rce);
+        }
+    }
+    if (!ok) {
+        Log(10, "-ClaimDevice: P_PrintStateToRC Error");
+        CloseConnection();
+        m_pPort->SetStatusReceiver(nullptr);
+        m_Claimed = FALSE;
+        ResultCodeExtended = rce;
+        ResultCode = OPOS_E_ILLEGAL;
+        return ResultCode;
+    }
+    Log(0, "-ClaimDevice");
     return ResultCode;
 }
 
@@ -412,7 +510,21 @@ long CLABELPrinter::ReleaseDevice()
         ResultCode = OPOS_E_ILLEGAL;
         return ResultCode;
     }
+    if (DeviceEnabled)
+        DoDeviceEnabled(FALSE);
+    if (m_hEventListMutex) {
+        WaitForSingleObject(m_hEventListMutex, INFINITE);
+        m_Claimed = FALSE;
+        if (m_hEventsPendingEvent)
+            ResetEvent(m_hEventsPendingEvent);
+        ReleaseMutex(m_hEventListMutex);
+    }
     m_Claimed = FALSE;
+    ClearEventList();
+    Log(0, "ReleaseDevice: Call ClosePort in Quillan");
+    CloseConnection();
+    if (m_pPort)
+        m_pPort->SetStatusReceiver(nullptr);
     Log(0, "-ReleaseDevice");
     ResultCode = OPOS_SUCCESS;
     return ResultCode;

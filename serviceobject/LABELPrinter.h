@@ -4,9 +4,14 @@
 
 #include "FxOle.h"
 #include "FxThread.h"
+#include "LabelCommand.h"
+#include "LabelConfig.h"
 #include "OPOSData.h"
+#include "State.h"
 
 #include <windows.h>
+
+#include <deque>
 
 // The product's class and dispatch interface ids.
 extern const CLSID CLSID_LABELPrinter;
@@ -27,13 +32,82 @@ public:
     // Looks the callback names up one at a time; FALSE at the first the Control Object lacks.
     BOOL BindCallbacks();
     DISPID GetCallbackID(int which) const { return m_ids[which]; }
+    // One callback with I4 arguments in the application's order; a non-NULL byRef is passed by
+    // reference as the last one.
+    HRESULT Call(int which, const long* args, int count, long* byRef);
 
 private:
     IDispatch* m_disp = nullptr;
     DISPID m_ids[kCallbacks] = {DISPID_UNKNOWN, DISPID_UNKNOWN, DISPID_UNKNOWN, DISPID_UNKNOWN};
 };
 
-class CLABELPrinter : public CCmdTarget
+// Events waiting for delivery to the Control Object; the event list owns them.
+class COPOSEvent
+{
+public:
+    enum { Error = 3, OutputComplete = 4, StatusUpdate = 5 };
+    explicit COPOSEvent(int type) : m_nType(type) {}
+    virtual ~COPOSEvent() {}
+    int m_nType;
+};
+
+class CErrorEvent : public COPOSEvent
+{
+public:
+    CErrorEvent(long rc, long rce, long locus = 1, long response = 11)
+        : COPOSEvent(Error), ResultCode(rc), ResultCodeExtended(rce), ErrorLocus(locus), ErrorResponse(response)
+    {
+    }
+    long ResultCode, ResultCodeExtended, ErrorLocus, ErrorResponse;
+};
+
+class COutputCompleteEvent : public COPOSEvent
+{
+public:
+    explicit COutputCompleteEvent(long id) : COPOSEvent(OutputComplete), OutputID(id) {}
+    long OutputID;
+};
+
+class CStatusUpdateEvent : public COPOSEvent
+{
+public:
+    explicit CStatusUpdateEvent(long data) : COPOSEvent(StatusUpdate), Data(data) {}
+    long Data;
+};
+
+class CLABELPrinter;
+
+// The hidden window on the thread that opened the service: the event thread posts each event
+// to it, and its window procedure makes the Control Object's callback there. A message-only
+// window, so no desktop or graphics driver is needed.
+class CEventInterface
+{
+public:
+    CEventInterface();
+    ~CEventInterface();
+    CEventInterface(const CEventInterface&) = delete;
+    CEventInterface& operator=(const CEventInterface&) = delete;
+
+    BOOL Create(CLABELPrinter* printer);
+    void DestroyWindow();
+    HWND GetSafeHwnd() const { return m_hWnd; }
+    // Hands an event to the window's thread; FALSE when it could not be posted (the caller keeps it).
+    BOOL Post(COPOSEvent* event);
+    // Takes back an event the window has not taken yet (NULL when it has).
+    COPOSEvent* TakeBack();
+    BOOL OnCommand(WPARAM wParam, LPARAM lParam);
+
+    HANDLE m_hDelivered = nullptr;  // set when the window is done with the posted event
+    CLABELPrinter* m_pPrinter = nullptr;
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    HWND m_hWnd = nullptr;
+    WNDPROC m_baseProc = nullptr;
+    COPOSEvent* volatile m_pPosted = nullptr;  // whoever takes it deletes it
+};
+
+class CLABELPrinter : public CCmdTarget, public IStatusReceiver
 {
     DECLARE_DYNAMIC(CLABELPrinter)
 public:
@@ -91,6 +165,40 @@ public:
 
     BOOL APS_CheckPreconditions(long flags);
 
+    // ---- status (the status thread calls the first two)
+    void ProcessStatusBytes(const BYTE* frame) override;
+    void SetPowerState(int powerState) override;
+    const DeviceOption& GetStatusDeviceOption() const override { return m_config.m_dop; }
+    BOOL CHK_LabelStatus(DWORD timeoutMs);
+    BOOL CHK_InitializePrinter(DWORD timeoutMs);
+    BOOL P_PrintStateToRC(long* rc, long* rce);
+    int P_WriteBuf(const BYTE* bytes, int length);
+    CString GetLastResultText() const;
+    enum { StatusAnswerTimeoutMs = 5000 };
+
+    // ---- events
+    void QueueEvent(COPOSEvent* event);
+    void SetErrorResponse(const CErrorEvent& event);
+    // Runs on the window's thread for one posted event; TRUE when it was passed on.
+    BOOL DeliverEvent(COPOSEvent* event);
+    int PendingEventCount();
+
+    // ---- property effects, callable by the configuration without the state checks
+    long DoDeviceEnabled(long value);
+    void DoFreezeEvents(BOOL freeze);
+    long DoPowerNotify(long value);
+    long ApplyCharacterSet(long value);
+    long ApplyPageModeArea(const CString& text);
+    long ApplyPageModePrintArea(const CString& text);
+    long ApplyPageModePrintDirection(long value);
+    long ApplyPageModeVerticalPosition(long value);
+    long ApplyPageModeHorizontalPosition(long value);
+    void ConvertPageModeUnits(BOOL toMapMode);
+    long ApplyRecLineChars(long value);
+    long ApplyRecLineSpacing(long value);
+    BOOL IsInCharacterSetList(long value) const;
+    static int CodePageNumber(long characterSet, int* residentFont);
+
     // The object-wide state behind the methods.
     long ResultCode = 0;
     long ResultCodeExtended = 0;
@@ -109,6 +217,39 @@ public:
     int m_nEncLog = 0;
     BOOL m_bStatusKnown = FALSE;
     CControlObject m_ControlObject;
+    CLabelConfig m_config;      // the device's configuration, read by OpenService
+    CLabelCommand m_builder;    // the label command builder of this object
+    CState* m_pPort = nullptr;  // the port connection of m_dwID (the connection list owns it)
+
+    // Printer status.
+    BOOL CoverOpen = FALSE;
+    BOOL RecEmpty = FALSE;
+    BOOL RecNearEnd = FALSE;
+    volatile long m_nPrinterError = 0;  // 0, 401, 402, 403
+    volatile long m_nLastPaper = -1;
+    volatile long m_nLastCover = -1;
+    volatile long m_nLastPower = -1;
+    BOOL PowerNotify = FALSE;
+    BOOL AsyncMode = FALSE;
+    BOOL FlagWhenIdle = FALSE;
+    long ErrorLevel = 1;
+    long ErrorStation = 0;
+    CString ErrorString;
+
+    // Property values the setters keep.
+    long CharacterSet = 0;
+    long MapMode = 1;
+    long RotateSpecial = 1;
+    long RecLineChars = 0, RecLineHeight = 0, RecLineSpacing = 0, RecLineWidth = 0, RecLinesToPaperCut = 0;
+    long m_nLineHeightDots = 0, m_nLineSpacingDots = 0, m_nLineWidthDots = 0;
+    long PageModeHorizontalPosition = 0, PageModeVerticalPosition = 0;
+    long m_nPageModeX = 0, m_nPageModeY = 0;
+    CString PageModeArea, PageModePrintArea;
+
+    // The event list (oldest first) under m_hEventListMutex.
+    std::deque<COPOSEvent*> m_EventList;
+    long ErrorResponse = 11;
+    CEventInterface m_EventInterface;
 
     // Handles OpenService creates and Close (or the final release) gives back.
     HANDLE m_hEventListMutex = nullptr;
@@ -135,6 +276,11 @@ private:
     // Gives back everything an OpenService acquired, also when it stopped half-way.
     void ReleaseOpenResources();
     void StopThread(CWinThread*& thread, volatile LONG& finished, const char* name);
+    long OpenFailed(long rc);
+    void ApplyConfigSetters();
+    void ClearEventList();
+    BOOL OpenConnection();
+    void CloseConnection();
 
     static UINT __cdecl EventThread(LPVOID self);
     static UINT __cdecl AsyncPrintThread(LPVOID self);

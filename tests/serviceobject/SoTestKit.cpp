@@ -1,5 +1,7 @@
 #include "SoTestKit.h"
 
+#include "ScriptQln.h"
+
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -72,13 +74,88 @@ std::vector<DWORD> ProcessThreads()
     return ids;
 }
 
+// ---- The scripted port manager
+
+CScriptedPort::CScriptedPort() { module = LoadLibraryA(WinPath(SCRIPTQLN_DLL).c_str()); }
+CScriptedPort::~CScriptedPort()
+{
+    if (module)
+        FreeLibrary(module);
+}
+
+void CScriptedPort::Reset() { Proc<ScriptResetFn>(module, "ScriptReset")(); }
+void CScriptedPort::Result(const char* call, int value) { Proc<ScriptResultFn>(module, "ScriptResult")(call, value); }
+void CScriptedPort::Default(const char* call, int value) { Proc<ScriptDefaultFn>(module, "ScriptDefault")(call, value); }
+void CScriptedPort::Frame(int frame) { Proc<ScriptStatusFrameFn>(module, "ScriptStatusFrame")(frame); }
+
+std::vector<std::string> CScriptedPort::Calls() const
+{
+    auto count = Proc<ScriptCallCountFn>(module, "ScriptCallCount");
+    auto call = Proc<ScriptCallFn>(module, "ScriptCall");
+    std::vector<std::string> out;
+    char buf[512];
+    for (int i = 0, n = count(); i < n; ++i)
+        if (call(i, buf, sizeof buf))
+            out.push_back(buf);
+    return out;
+}
+
+std::vector<std::string> CScriptedPort::Calls(const std::string& prefix) const
+{
+    std::vector<std::string> out;
+    for (const std::string& c : Calls())
+        if (c.compare(0, prefix.size(), prefix) == 0)
+            out.push_back(c);
+    return out;
+}
+
+std::string CScriptedPort::Written() const
+{
+    auto written = Proc<ScriptWrittenFn>(module, "ScriptWritten");
+    std::string out(size_t(written(nullptr, 0)), '\0');
+    written(reinterpret_cast<BYTE*>(&out[0]), int(out.size()));
+    return out;
+}
+
+std::vector<DWORD> CScriptedPort::LastDeviceOption() const
+{
+    std::vector<DWORD> f(19);
+    Proc<ScriptDeviceOptionFn>(module, "ScriptDeviceOption")(f.data(), 19);
+    return f;
+}
+
+// ---- The world
+
+namespace {
+void CopyInf(const CTempFolder& folder, const char* name)
+{
+    folder.Write(name, ReadWholeFile(WinPath(INF_DIR) + "\\" + name));
+}
+}
+
 CSoWorld::CSoWorld(DWORD log, const char* device)
 {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    for (const char* f : {"VL420.inf", "qlksfont.inf", "setup_label.inf", "preform.inf", "custom.inf"})
+        CopyInf(folder, f);
+    reg.SetString("Software\\OLEforRetail\\ServiceInfo\\VESK OPOS", "qlnadir", WinPath(SCRIPTQLN_DLL).c_str());
+    port.Reset();
+    port.Default("StatusAnswer", 0);  // a printer that answers "all well"
+    AddDevice(device, "127.0.0.1");
+    std::string key = std::string("Software\\OLEforRetail\\ServiceOPOS\\POSPrinter\\") + device;
+    reg.SetDWORD(key.c_str(), "Log", log);
+}
+
+void CSoWorld::AddDevice(const char* device, const char* ip)
+{
     std::string key = std::string("Software\\OLEforRetail\\ServiceOPOS\\POSPrinter\\") + device;
     reg.SetString(key.c_str(), nullptr, SO_PROGID);
-    reg.SetString(key.c_str(), "inf", folder.File("lbprn.inf").c_str());
-    reg.SetDWORD(key.c_str(), "Log", log);
+    reg.SetString(key.c_str(), "inf", folder.File("VL420.inf").c_str());
+    reg.SetString(key.c_str(), "DeviceName", device);
+    reg.SetString(key.c_str(), "Port", "Ethernet");
+    reg.SetString(key.c_str(), "TcpIp", ip);
+    reg.SetDWORD(key.c_str(), "TcpPort", 9100);
+    reg.SetDWORD(key.c_str(), "Log", 0);
 }
 
 CSoWorld::~CSoWorld()
@@ -158,4 +235,23 @@ HRESULT InvokeArgs(IDispatch* d, DISPID id, std::vector<VARIANT> args, VARIANT* 
 bool Contains(const std::vector<std::string>& lines, const std::string& text)
 {
     return std::find(lines.begin(), lines.end(), text) != lines.end();
+}
+
+long GetNumber(ITestControlObject* co, long pidx)
+{
+    VARIANT v = I4(pidx);
+    return co->Call("GetPropertyNumber", 1, &v, nullptr);
+}
+
+long SetNumber(ITestControlObject* co, long pidx, long value)
+{
+    VARIANT v[2] = {I4(pidx), I4(value)};
+    co->Call("SetPropertyNumber", 2, v, nullptr);
+    return GetNumber(co, 6);
+}
+
+long CallI4(ITestControlObject* co, const char* method, long value)
+{
+    VARIANT v = I4(value);
+    return co->Call(method, 1, &v, nullptr);
 }

@@ -23,13 +23,35 @@ bool ClassesKeyExists(const std::string& key);
 // The threads of this process.
 std::vector<DWORD> ProcessThreads();
 
-// One test's world: an apartment, a scratch HKLM with the device key "LP1" (and its INF folder),
-// and a fresh test Control Object.
+// The scripted port manager as the Service Object loads it (the same module): its script and
+// its record of calls.
+class CScriptedPort
+{
+public:
+    CScriptedPort();
+    ~CScriptedPort();
+    void Reset();
+    void Result(const char* call, int value);
+    void Default(const char* call, int value);
+    void Frame(int frame);
+    std::vector<std::string> Calls() const;
+    // The calls whose text starts with prefix.
+    std::vector<std::string> Calls(const std::string& prefix) const;
+    std::string Written() const;
+    std::vector<DWORD> LastDeviceOption() const;
+    HMODULE module = nullptr;
+};
+
+// One test's world: an apartment, a scratch HKLM with the device key "LP1" (a network printer on
+// the scripted port manager, with the VL420 model file in its INF folder), and fresh test
+// Control Objects.
 class CSoWorld
 {
 public:
     explicit CSoWorld(DWORD log = 0, const char* device = "LP1");
     ~CSoWorld();
+    // Another device key in the same folder.
+    void AddDevice(const char* device, const char* ip);
 
     ITestControlObject* NewControlObject();  // owned by the world
     // A Service Object made by its ProgID, not opened (the caller releases it).
@@ -39,10 +61,17 @@ public:
 
     CTestRegistry reg;
     CTempFolder folder;
+    CScriptedPort port;
 
 private:
     std::vector<ITestControlObject*> m_cos;
 };
+
+// Calls through a Control Object: a number property; a setter, giving the ResultCode it leaves;
+// a method with one I4 argument.
+long GetNumber(ITestControlObject* co, long pidx);
+long SetNumber(ITestControlObject* co, long pidx, long value);
+long CallI4(ITestControlObject* co, const char* method, long value);
 
 // Plain dispatch calls of a Service Object for the tests that go around the Control Object.
 DISPID NameToId(IDispatch* d, const wchar_t* name, HRESULT* hr = nullptr);

@@ -118,6 +118,13 @@ TEST(ControlObject, LogicalNameLeadsToTheDeviceKey)
 {
     CSoWorld w(0, "LP1");
     w.reg.SetString("Software\\OLEforRetail\\ServiceOPOS\\POSPrinter", "Shelf", "LP1");
+    // The Service Object reads its configuration under the name it is given; the ProgID is
+    // found only through the alias.
+    const char* shelf = "Software\\OLEforRetail\\ServiceOPOS\\POSPrinter\\Shelf";
+    w.reg.SetString(shelf, "inf", w.folder.File("VL420.inf").c_str());
+    w.reg.SetString(shelf, "DeviceName", "Shelf");
+    w.reg.SetString(shelf, "Port", "Ethernet");
+    w.reg.SetString(shelf, "TcpIp", "127.0.0.2");
     ITestControlObject* co = w.NewControlObject();
     EXPECT_EQ(0, co->Open("Shelf"));
     EXPECT_EQ(0, co->Close());
@@ -190,6 +197,7 @@ TEST(ControlObject, CallsEveryMethodWithItsArgumentKinds)
     CSoWorld w;
     ITestControlObject* co = w.NewControlObject();
     ASSERT_EQ(0, co->Open("LP1"));
+    w.port.Default("OpenPort", 0);  // the port never opens: no claim
 
     long data = 7;
     BSTR text = SysAllocString(L"in");
@@ -220,7 +228,7 @@ TEST(ControlObject, CallsEveryMethodWithItsArgumentKinds)
         {"GetPropertyNumber", {I4(9)}, 2},  // State idle
         {"GetPropertyNumber", {I4(1)}, 0},  // not claimed
         {"OpenService", {s, s}, 106},      // the Control Object puts its own dispatch third
-        {"ClaimDevice", {I4(1000)}, 106},  // no port connection
+        {"ClaimDevice", {I4(1000)}, 106},  // the port does not open
         {"Claim", {I4(0)}, 106},
         {"ReleaseDevice", {}, 106},
         {"Release", {}, 106},
@@ -275,11 +283,11 @@ TEST(ControlObject, CallsEveryMethodWithItsArgumentKinds)
     EXPECT_EQ(99, compare);
 
     // The property methods without a result put their outcome in ResultCode.
-    VARIANT set[2] = {I4(8001), I4(1)};
+    VARIANT set[2] = {I4(8002), I4(437)};  // CharacterSet needs a claimed device
     co->Call("SetPropertyNumber", 2, set, nullptr);
     EXPECT_EQ(S_OK, co->LastInvokeResult());
     VARIANT rc = I4(6);
-    EXPECT_EQ(106, co->Call("GetPropertyNumber", 1, &rc, nullptr));
+    EXPECT_EQ(103, co->Call("GetPropertyNumber", 1, &rc, nullptr));
     VARIANT str;
     VARIANT sidx = I4(1000001);
     co->Call("GetPropertyString", 1, &sidx, &str);

@@ -4,6 +4,7 @@
 #include "FxString.h"
 
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <string>
@@ -20,6 +21,7 @@ struct Script
     std::vector<std::string> calls;
     std::vector<BYTE> written;
     int nextId = 40000;
+    DWORD lastOption[19] = {};  // the settings of the last SetDeviceOption, after the port name
 };
 
 CRITICAL_SECTION g_cs;
@@ -121,6 +123,14 @@ BOOL WINAPI ScriptCall(int index, char* text, int size)
     return TRUE;
 }
 
+int WINAPI ScriptDeviceOption(DWORD* fields, int count)
+{
+    Locked l;
+    for (int i = 0; i < count && i < 19 && fields; ++i)
+        fields[i] = g_script->lastOption[i];
+    return 19;
+}
+
 int WINAPI ScriptWritten(BYTE* data, int size)
 {
     Locked l;
@@ -160,6 +170,9 @@ int WINAPI SetDeviceOption(DeviceOption dop, int id, DWORD devType)
     CString port = DeviceOptionPortName(dop);
     DeviceOptionRelease(dop);
     Locked l;
+    const DWORD* fields = &dop.dwReserved;
+    for (int i = 0; i < 19; ++i)
+        g_script->lastOption[i] = fields[i];
     int r = Result("SetDeviceOption", 1);
     Record("SetDeviceOption(%s, %lu, %lu, %lu, %lu, %lu, %lu, %d, %lu) = %d", port.GetString(),
            (unsigned long)dop.dwBaudRate, (unsigned long)dop.dwByteSize, (unsigned long)dop.dwStopBits,
@@ -190,6 +203,13 @@ int WINAPI Write(const BYTE* buf, DWORD len, int id, DWORD devType)
         r = int(len);
     for (int i = 0; i < r && buf; ++i)
         g_script->written.push_back(buf[i]);
+    // A printer answers the status request with one byte: the scripted "StatusAnswer"
+    // (none while it is negative).
+    if (buf && len == 5 && r == 5 && std::memcmp(buf, "^cu\r\n", 5) == 0) {
+        int answer = Result("StatusAnswer", -1);
+        if (answer >= 0)
+            g_script->readBytes.push_back(BYTE(answer));
+    }
     Record("Write(%lu, %d, %lu) = %d", (unsigned long)len, id, (unsigned long)devType, r);
     return r;
 }

@@ -19,3 +19,7 @@ typedef void(WINAPI* ScriptStatusFrameFn)(int frame);
 typedef int(WINAPI* ScriptCallCountFn)();
 typedef BOOL(WINAPI* ScriptCallFn)(int index, char* text, int size);
 typedef int(WINAPI* ScriptWrittenFn)(BYTE* data, int size);
+// The 19 settings after the port name of the last SetDeviceOption, in record order.
+typedef int(WINAPI* ScriptDeviceOptionFn)(DWORD* fields, int count);
+// The answer byte to each status request "^cu\r\n" written: call "StatusAnswer" (ScriptResult
+// and ScriptDefault; negative: no answer, the default).

@@ -153,6 +153,8 @@ public:
     }
     void STDMETHODCALLTYPE HideCallback(const char* name) override { m_hidden = name ? name : ""; }
     void STDMETHODCALLTYPE SetErrorResponse(long response) override { m_errorResponse = response; }
+    void STDMETHODCALLTYPE CloseInCallback(const char* name) override { m_closeIn = name ? name : ""; }
+    long STDMETHODCALLTYPE CloseResult() override { return m_closeResult; }
     int STDMETHODCALLTYPE EventCount() override
     {
         EnterCriticalSection(&m_lock);
@@ -243,6 +245,10 @@ private:
         EnterCriticalSection(&m_lock);
         m_events.push_back(call.event);
         LeaveCriticalSection(&m_lock);
+        if (!m_closeIn.empty() && m_closeIn == call.event.name && m_so) {
+            m_closeIn.clear();
+            m_closeResult = Close();
+        }
     }
     static LRESULT CALLBACK CallWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     {
@@ -299,6 +305,8 @@ private:
     HRESULT m_lastHr = S_OK;
     std::string m_hidden;
     long m_errorResponse = -1;
+    std::string m_closeIn;
+    long m_closeResult = -1;
     CRITICAL_SECTION m_lock;
     std::vector<TestCoEvent> m_events;
     DWORD m_threadId = GetCurrentThreadId();

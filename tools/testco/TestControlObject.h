@@ -53,4 +53,10 @@ struct ITestControlObject : public IUnknown
     virtual int STDMETHODCALLTYPE EventCount() = 0;
     virtual BOOL STDMETHODCALLTYPE GetEvent(int index, TestCoEvent* event) = 0;
     virtual BOOL STDMETHODCALLTYPE WaitForEvents(int count, DWORD timeoutMs) = 0;
+
+    // Script: inside the next callback of this name (NULL: none), close the device as an
+    // application's event handler would (Close of the Service Object, then its release);
+    // CloseResult gives what that Close returned (-1 before).
+    virtual void STDMETHODCALLTYPE CloseInCallback(const char* name) = 0;
+    virtual long STDMETHODCALLTYPE CloseResult() = 0;
 };

@@ -1,0 +1,232 @@
+// The printer's status: status frames and answers interpreted into the cover and paper
+// properties, the extended printer error and StatusUpdate events; the power state; the status
+// request and the initialisation byte; the result code a status stands for; chunked writes.
+#include "KVTLoger.h"
+#include "LABELPrinter.h"
+#include "LabelStatus.h"
+#include "OposConst.h"
+
+#include <cstring>
+
+void CLABELPrinter::ProcessStatusBytes(const BYTE* frame)
+{
+    if ((frame[0] & 0xFF) == 0x35) {
+        // The other frame kind has its own layout; read as this one it would always say
+        // "cover open".
+        Log(0, "IASB frame %02X %02X %02X %02X ignored", frame[0], frame[1], frame[2], frame[3]);
+        return;
+    }
+    DecodedStatus s = DecodeStatusFrame(frame);
+    RecEmpty = s.recEmpty;
+    RecNearEnd = s.recNearEnd;
+    CoverOpen = s.coverOpen;
+    if (!CoverOpen && !RecEmpty) {
+        // The status side clears the error it reported; the result of the caller's last
+        // method is not the status thread's to change.
+        ErrorStation = 0;
+        ErrorLevel = 1;
+        ErrorString.Empty();
+        if (State != OPOS_S_CLOSED)
+            State = OPOS_S_IDLE;
+    }
+    m_nPrinterError = s.extendedError;
+    m_bStatusKnown = TRUE;
+    if (!DeviceEnabled)
+        return;
+    if (s.serious) {
+        if (s.paperValue != m_nLastPaper && RecEmpty && m_config.CapRecEmptySensor) {
+            m_nLastPaper = s.paperValue;
+            QueueEvent(new CStatusUpdateEvent(s.paperValue));
+        }
+    } else if (s.paperValue != m_nLastPaper && (m_config.CapRecEmptySensor || m_config.CapRecNearEndSensor)) {
+        m_nLastPaper = s.paperValue;
+        QueueEvent(new CStatusUpdateEvent(s.paperValue));
+    }
+    if (s.coverValue != m_nLastCover && m_config.CapCoverSensor) {
+        m_nLastCover = s.coverValue;
+        QueueEvent(new CStatusUpdateEvent(s.coverValue));
+    }
+    SetPowerState((CoverOpen || RecEmpty) ? OPOS_PS_OFFLINE : OPOS_PS_ONLINE);
+}
+
+void CLABELPrinter::SetPowerState(int value)
+{
+    if (!DeviceEnabled)
+        return;
+    BOOL changed = FALSE;
+    if (value != m_nLastPower) {
+        m_nLastPower = value;
+        changed = TRUE;
+        if (value == OPOS_PS_ONLINE) {
+            ErrorStation = 0;
+            ErrorLevel = 1;
+            ErrorString.Empty();
+            if (State != OPOS_S_CLOSED)
+                State = OPOS_S_IDLE;
+        }
+    }
+    if (!m_config.CapPowerReporting)
+        return;
+    if (PowerNotify && changed) {
+        PowerState = value;
+        QueueEvent(new CStatusUpdateEvent(value));
+    }
+    PowerState = m_nLastPower;
+}
+
+BOOL CLABELPrinter::CHK_InitializePrinter(DWORD timeoutMs)
+{
+    if (!m_pPort)
+        return FALSE;
+    if (!m_pPort->Lock(timeoutMs == 0 ? 99999 : timeoutMs)) {
+        Log(10, "CHK_InitializePrinter Locked - exiting");
+        return FALSE;
+    }
+    const BYTE init = 0x40;
+    int n = m_pPort->Write(&init, 1, DEVTYPE_LABEL);
+    m_pPort->Unlock();
+    return n == 1;
+}
+
+BOOL CLABELPrinter::CHK_LabelStatus(DWORD timeoutMs)
+{
+    if (!m_pPort || !m_Claimed)
+        return FALSE;
+    static const BYTE kRequest[5] = {'^', 'c', 'u', '\r', '\n'};
+    // One exchange under the port lock: a request from another thread cannot take this
+    // request's answer.
+    if (!m_pPort->Lock(timeoutMs)) {
+        Log(10, "CHK_LabelStatus - port busy");
+        return FALSE;
+    }
+    m_pPort->Clear(DEVTYPE_LABEL);
+    if (P_WriteBuf(kRequest, 5) != 5) {
+        m_pPort->Unlock();
+        return FALSE;
+    }
+    DWORD start = GetTickCount();
+    BYTE answer = 0;
+    BOOL got = FALSE;
+    while (m_Claimed && !m_bStop) {
+        if (GetTickCount() - start > timeoutMs)
+            break;
+        DWORD wait = timeoutMs - (GetTickCount() - start);
+        if (wait > 1000)
+            wait = 1000;
+        if (m_pPort->Read(&answer, 1, DEVTYPE_LABEL, wait) == 1) {
+            got = TRUE;
+            break;
+        }
+    }
+    m_pPort->Unlock();
+    if (!got) {
+        // A claim lost while waiting is no printer status either.
+        if (m_Claimed && !m_bStop)
+            Log(10, "CHK_LabelStatus - timeout");
+        return FALSE;
+    }
+    BYTE frame[4];
+    StatusAnswerToFrame(answer, frame);
+    ProcessStatusBytes(frame);
+    return answer == 0;
+}
+
+BOOL CLABELPrinter::P_PrintStateToRC(long* rcOut, long* rceOut)
+{
+    long scratch = 0;
+    long& rc = rcOut ? *rcOut : ResultCode;
+    long& rce = rceOut ? *rceOut : (rcOut ? scratch : ResultCodeExtended);
+    rc = 0;
+    rce = 0;
+    bool usbSync = !AsyncMode && m_config.PortName().Left(1) == "\\";
+    long error = m_nPrinterError;
+    if (error) {
+        rc = OPOS_E_FAILURE;
+        rce = error;
+    } else if (CoverOpen) {
+        rc = OPOS_E_EXTENDED;
+        rce = 201;
+    } else if (RecEmpty) {
+        rc = OPOS_E_EXTENDED;
+        rce = 203;
+    } else if (PowerState == OPOS_PS_OFFLINE || PowerState == OPOS_PS_OFF_OFFLINE) {
+        rc = OPOS_E_NOHARDWARE;
+    }
+    if (usbSync && !CoverOpen && !RecEmpty) {
+        // A USB printer printing synchronously is not refused for its error bits or power: the
+        // codes say so too.
+        rc = 0;
+        rce = 0;
+        return TRUE;
+    }
+    if (rc == 0 && !m_bStatusKnown) {
+        rc = OPOS_E_BUSY;
+        rce = 0;
+    }
+    return rc == 0;
+}
+
+CString CLABELPrinter::GetLastResultText() const { return GetResultCodeText(ResultCode, ResultCodeExtended); }
+
+int CLABELPrinter::P_WriteBuf(const BYTE* bytes, int length)
+{
+    if (!m_Claimed || length <= 0 || !m_pPort)
+        return 0;
+    CString port = m_config.PortName();
+    CString kind = port.Left(3);
+    bool paced = kind == "\\\\?";
+    if (port.GetLength() < 3) {
+        m_pPort->Lock(INFINITE);
+        int n = m_pPort->Write(bytes, DWORD(length), DEVTYPE_LABEL);
+        m_pPort->Unlock();
+        return n;
+    }
+    // The configuration never leaves 0 here; a piece of 0 bytes would loop for ever.
+    int chunk = int(m_config.m_dop.dwOutBufSize);
+    if (chunk <= 0)
+        chunk = 4096;
+    int budget = 5, written = 0, remaining = length;
+    bool split = false;
+    m_pPort->Lock(INFINITE);
+    for (;;) {
+        if (m_bStop)
+            break;
+        int piece = remaining;
+        if (remaining > chunk) {
+            piece = chunk;
+            split = true;
+        }
+        int n = m_pPort->Write(bytes + written, DWORD(piece), DEVTYPE_LABEL);
+        if (n < 0)
+            n = 0;
+        if (paced && (remaining > chunk || split))
+            Sleep(200);
+        remaining -= n;
+        written += n;
+        bool timedOut = false;
+        if (n != piece) {
+            --budget;
+            Log(10, "Send Fail(Fail Count=%d,  SendData=%d/%d) in P_WriteBuf.", budget, n, piece);
+            Sleep(m_config.Type == 1 ? 800 : 500);
+            long rc = 0, rce = 0;
+            if (!P_PrintStateToRC(&rc, &rce))
+                budget = 0;
+        }
+        if (PowerState == OPOS_PS_OFFLINE || PowerState == OPOS_PS_OFF_OFFLINE) {
+            Log(10, "PowerState is OFFLINE in P_WriteBuf.");
+            timedOut = true;
+        }
+        if (budget <= 0)
+            timedOut = true;
+        if (timedOut) {
+            Log(10, "Timeout(%d/%d) in P_WriteBuf.", written, length);
+            ResultCode = OPOS_E_FAILURE;
+            ResultCodeExtended = OPOS_E_TIMEOUT;
+            break;
+        }
+        if (remaining == 0)
+            break;
+    }
+    m_pPort->Unlock();
+    return written;
+}

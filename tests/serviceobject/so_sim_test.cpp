@@ -1,0 +1,134 @@
+// The Service Object end to end: the test Control Object, Corvane, the real port manager and
+// transports, and the printer simulator on a loopback TCP port and on a pty serial port.
+#include "SoTestKit.h"
+#include "simclient.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+class RegisteredCorvane : public ::testing::Environment
+{
+public:
+    void SetUp() override { ASSERT_EQ(0, RunRegsvr32(CorvanePath(), false)); }
+};
+::testing::Environment* const g_registered = ::testing::AddGlobalTestEnvironment(new RegisteredCorvane);
+
+const char kKey[] = "Software\\OLEforRetail\\ServiceOPOS\\POSPrinter\\LP1";
+const char kInfo[] = "Software\\OLEforRetail\\ServiceInfo\\VESK OPOS";
+
+std::vector<long> StatusValues(ITestControlObject* co, int from)
+{
+    std::vector<long> out;
+    TestCoEvent e;
+    for (int i = from; co->GetEvent(i, &e); ++i)
+        out.push_back(e.args[0]);
+    return out;
+}
+
+struct Transport
+{
+    const char* what;
+    bool serial;
+};
+
+class SoSimTest : public ::testing::TestWithParam<Transport>
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(sim.connected()) << sim.error();
+        // The installed port libraries instead of the scripted one.
+        w.reg.WriteServiceInfo(w.folder.Path());
+        w.reg.SetString(kInfo, "qlnadir", WinPath(QUILLAN_DLL).c_str());
+        w.reg.SetString(kInfo, "comdir", WinPath(COM_DLL).c_str());
+        w.reg.SetString(kInfo, "netdir", WinPath(NET_DLL).c_str());
+        if (GetParam().serial) {
+            int com = 0;
+            ep = sim.serial(&com);
+            ASSERT_GE(ep, 0) << sim.error();
+            w.reg.SetString(kKey, "Port", ("COM" + std::to_string(com)).c_str());
+            w.reg.SetString(kKey, "BaudRate", "115200");
+            w.reg.SetString(kKey, "BitLength", "8");
+            w.reg.SetString(kKey, "Parity", "0");
+            w.reg.SetString(kKey, "Stop", "0");
+            w.reg.SetString(kKey, "HandShake", "None");  // a pty has no modem lines
+        } else {
+            int port = 0;
+            ep = sim.tcp(&port);
+            ASSERT_GE(ep, 0) << sim.error();
+            w.reg.SetDWORD(kKey, "TcpPort", DWORD(port));
+        }
+    }
+    void TearDown() override
+    {
+        if (ep >= 0)
+            sim.closeEndpoint(ep);
+    }
+
+    CSoWorld w{1};
+    vesksim::SimClient sim;
+    int ep = -1;
+};
+
+TEST_P(SoSimTest, ClaimInitialisesEnableAsksTheStatusFramesBecomeEvents)
+{
+    for (int round = 0; round < 2; ++round) {
+        ITestControlObject* co = w.NewControlObject();
+        ASSERT_EQ(0, co->Open("LP1")) << round;
+        ASSERT_EQ(0, CallI4(co, "ClaimDevice", 5000)) << round;
+        EXPECT_TRUE(sim.waitFor(ep, "init", round + 1, 20000)) << sim.error();
+        EXPECT_EQ(0, SetNumber(co, 13, 1));
+        ASSERT_TRUE(sim.setStatus(ep, 0x00));
+        EXPECT_EQ(0, SetNumber(co, 3, 1));
+        EXPECT_TRUE(sim.waitFor(ep, "status", round + 1, 20000)) << sim.error();
+        ASSERT_TRUE(co->WaitForEvents(3, 20000));
+        std::vector<long> first = StatusValues(co, 0);
+        std::sort(first.begin(), first.end());
+        EXPECT_EQ((std::vector<long>{12, 26, 2001}), first);
+        EXPECT_EQ(2001, GetNumber(co, 14));
+
+        // The printer's own status frame: cover open, then closed again.
+        ASSERT_TRUE(sim.frame(ep, "asb", {0x34, 0x00, 0x00, 0x0F})) << sim.error();
+        ASSERT_TRUE(co->WaitForEvents(5, 20000));
+        EXPECT_EQ(1, GetNumber(co, 8003));
+        ASSERT_TRUE(sim.frame(ep, "asb", {0x14, 0x00, 0x00, 0x0F})) << sim.error();
+        ASSERT_TRUE(co->WaitForEvents(7, 20000));
+        EXPECT_EQ((std::vector<long>{11, 2003, 12, 2001}), StatusValues(co, 3));
+        EXPECT_EQ(0, GetNumber(co, 8003));
+
+        EXPECT_EQ(0, SetNumber(co, 3, 0));
+        EXPECT_EQ(0, co->Call("ReleaseDevice", 0, nullptr, nullptr));
+        EXPECT_EQ(0, co->Close());
+    }
+    std::vector<std::string> lines = w.LogLines();
+    EXPECT_FALSE(Contains(lines, "call TerminateThread : EventThread"));
+    EXPECT_FALSE(Contains(lines, "!ERROR: CHK_LabelStatus - timeout"));
+}
+
+TEST_P(SoSimTest, AnAnswerThatComesLateIsWaitedForASilentPrinterTimesOut)
+{
+    ITestControlObject* co = w.NewControlObject();
+    ASSERT_EQ(0, co->Open("LP1"));
+    ASSERT_EQ(0, CallI4(co, "ClaimDevice", 5000));
+    ASSERT_TRUE(sim.setStatus(ep, 0x80, 1500));  // paper out, answered after 1.5 s
+    EXPECT_EQ(0, SetNumber(co, 3, 1));
+    EXPECT_EQ(1, GetNumber(co, 8014));
+    EXPECT_EQ(0, SetNumber(co, 3, 0));
+
+    ASSERT_TRUE(sim.silenceStatus(ep));
+    DWORD start = GetTickCount();
+    EXPECT_EQ(0, SetNumber(co, 3, 1));
+    EXPECT_GE(GetTickCount() - start, 4900u);  // the whole answer time-out
+    EXPECT_TRUE(Contains(w.LogLines(), "!ERROR: CHK_LabelStatus - timeout"));
+    EXPECT_EQ(0, co->Close());
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, SoSimTest, ::testing::Values(Transport{"tcp", false}, Transport{"serial", true}),
+                         [](const ::testing::TestParamInfo<Transport>& i) { return std::string(i.param.what); });
+
+} // namespace

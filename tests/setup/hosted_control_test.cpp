@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -128,6 +129,9 @@ TEST_F(HostedControl, EachWrapperHostsItsOwnClass)
         }
         EXPECT_TRUE(initNew);
         EXPECT_TRUE(site);
+        // The dialog's end closes the control and takes its site away.
+        EXPECT_STREQ(calls.back().member, "SetClientSite");
+        EXPECT_FALSE(calls.back().hasSite);
     }
 }
 
@@ -382,6 +386,48 @@ TEST_F(ForwardedControl, OpenByLogicalNameAndCloseReachTheServiceObject)
         }
         EXPECT_EQ(closedAgain, 101) << "closed: nothing to forward to";
         EXPECT_EQ(claimClosed, 101);
+    }
+}
+
+TEST_F(ForwardedControl, CallsOfAnOpenDeviceAreTheServiceObjectsAnswers)
+{
+    // Whatever the Service Object answers for a device it has not connected, the control hands
+    // it on as it came and names it in its text; none is the control's own "closed".
+    struct Row
+    {
+        const char* call;
+        std::function<long(COPOSPOSPrinter&)> run;
+    } rows[] = {
+        {"ClaimDevice", [](COPOSPOSPrinter& p) { return p.ClaimDevice(100); }},
+        {"CheckHealth", [](COPOSPOSPrinter& p) { return p.CheckHealth(3); }},
+        {"DeviceEnabled", [](COPOSPOSPrinter& p) { p.SetDeviceEnabled(TRUE); return -1L; }},
+        {"ReleaseDevice", [](COPOSPOSPrinter& p) { return p.ReleaseDevice(); }},
+    };
+    COPOSPOSPrinter printer;
+    long open = -1;
+    std::vector<long> results;
+    std::vector<std::string> texts;
+    WithDialog([&](CWnd* dlg) {
+        ASSERT_TRUE(Host(printer, dlg)) << printer.GetControlError().GetString();
+        open = printer.Open("LP1");
+        for (const Row& r : rows) {
+            results.push_back(r.run(printer));
+            texts.push_back(printer.GetErrorText().GetString());
+        }
+        printer.Close();
+    });
+    ASSERT_EQ(open, 0);
+    ASSERT_EQ(results.size(), sizeof rows / sizeof rows[0]);
+    for (size_t i = 0; i < results.size(); ++i) {
+        SCOPED_TRACE(rows[i].call);
+        std::string prefix = std::string(rows[i].call) + " returned ";
+        ASSERT_EQ(texts[i].compare(0, prefix.size(), prefix), 0) << texts[i];
+        long named = std::atol(texts[i].c_str() + prefix.size());
+        if (results[i] != -1) {
+            EXPECT_EQ(results[i], named);
+        }
+        EXPECT_NE(named, 101) << texts[i];
+        EXPECT_TRUE(named == 0 || (named > 101 && named <= 114)) << texts[i];
     }
 }
 

@@ -443,7 +443,19 @@ TEST_F(ForwardedControl, TheWholeSequenceRunsOnASimulatorDevice)
     reg.SetString(key.c_str(), "TcpIp", "127.0.0.1");
     reg.SetDWORD(key.c_str(), "TcpPort", DWORD(port));
     reg.SetString(key.c_str(), "DeviceName", "VL420");
+    reg.SetString(key.c_str(), "inf", folder.File("VL420.inf").c_str());
     const char* info = "Software\\OLEforRetail\\ServiceInfo\\VESK OPOS";
+    // The install folder as the installer leaves it: the INF files beside each other.
+    const char* source = getenv("VESK_SOURCE");
+    ASSERT_NE(source, nullptr);
+    std::string infDir = WinPath(std::string(source) + "/inf");
+    WIN32_FIND_DATAA fd;
+    HANDLE find = FindFirstFileA((infDir + "\\*.inf").c_str(), &fd);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE) << infDir;
+    do
+        CopyFileA((infDir + "\\" + fd.cFileName).c_str(), folder.File(fd.cFileName).c_str(), FALSE);
+    while (FindNextFileA(find, &fd));
+    FindClose(find);
     reg.WriteServiceInfo(folder.Path());
     reg.SetString(info, "qlnadir", WinPath(QUILLAN_DIR).c_str());
     reg.SetString(info, "netdir", WinPath(NET_DIR).c_str());

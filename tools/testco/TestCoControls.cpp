@@ -447,17 +447,13 @@ HRESULT CTestCoControl::Drive(const Member& m, DISPPARAMS* params, VARIANT* resu
         SetLast("Close", rc);
         break;
     case 32:
-        rc = Forward("ClaimDevice", arg->lVal, true);
-        SetLast("ClaimDevice", rc);
-        break;
     case 38:
-        rc = Forward("ReleaseDevice", 0, false);
-        SetLast("ReleaseDevice", rc);
+    case 31: {
+        const char* method = m.id == 32 ? "ClaimDevice" : m.id == 38 ? "ReleaseDevice" : "CheckHealth";
+        rc = Forward(method, arg ? arg->lVal : 0, arg != nullptr);
+        SetLast(method, rc);
         break;
-    case 31:
-        rc = Forward("CheckHealth", arg->lVal, true);
-        SetLast("CheckHealth", rc);
-        break;
+    }
     case 17:
         if (m.kind == kPut) {
             // As a Control Object sets a property: by index, then the result code read back.

@@ -1,6 +1,8 @@
 // The OPOS control wrappers without a Control Object: a class id that is not registered leaves
 // the wrapper without a control, every call answers 104 with a readable reason, nothing
-// crashes, and the dialog hosting it still comes up.
+// crashes, and the dialog hosting it still comes up. The test prefix has the published class
+// ids registered (the test Control Object), so each wrapper here hosts a class id of its own
+// that nothing registers, through the same CreateControl call.
 #include "DialogDriver.h"
 #include "OposControls.h"
 #include "Skin.h"
@@ -13,6 +15,18 @@
 
 namespace {
 const UINT kHostedId = 1039;
+
+// {5E0C1D8A-6F1B-4C57-9B8E-2A61D0C4F3B7}: registered nowhere.
+const CLSID kUnregistered = {0x5e0c1d8a, 0x6f1b, 0x4c57, {0x9b, 0x8e, 0x2a, 0x61, 0xd0, 0xc4, 0xf3, 0xb7}};
+
+template <class W> class Unregistered : public W
+{
+public:
+    BOOL Create(LPCSTR, LPCSTR windowName, DWORD style, const RECT& rect, CWnd* parent, UINT id) override
+    {
+        return this->CreateControl(kUnregistered, windowName, style, rect, parent, id);
+    }
+};
 
 // A dialog that hosts a wrapper at start, by code, as the setup utility's dialogs do.
 class CHostDlg : public CSkinDialog
@@ -49,10 +63,10 @@ TEST(ControlWrappers, AnUnregisteredControlLeavesTheDialogUpWithoutAControl)
         std::function<CWnd*()> make;
         CLSID clsid;
     } rows[] = {
-        {"POSPrinter", [] { return new COPOSPOSPrinter; }, COPOSPOSPrinter::clsid},
-        {"CashDrawer", [] { return new COPOSCashDrawer; }, COPOSCashDrawer::clsid},
-        {"LineDisplay", [] { return new COPOSLineDisplay; }, COPOSLineDisplay::clsid},
-        {"MSR", [] { return new COPOSMSR; }, COPOSMSR::clsid},
+        {"POSPrinter", [] { return new Unregistered<COPOSPOSPrinter>; }, kUnregistered},
+        {"CashDrawer", [] { return new Unregistered<COPOSCashDrawer>; }, kUnregistered},
+        {"LineDisplay", [] { return new Unregistered<COPOSLineDisplay>; }, kUnregistered},
+        {"MSR", [] { return new Unregistered<COPOSMSR>; }, kUnregistered},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
@@ -80,8 +94,8 @@ TEST(ControlWrappers, AnUnregisteredControlLeavesTheDialogUpWithoutAControl)
 
 TEST(ControlWrappers, EveryCallWithoutAControlAnswersNoService)
 {
-    COPOSPOSPrinter printer;
-    COPOSCashDrawer drawer;
+    Unregistered<COPOSPOSPrinter> printer;
+    Unregistered<COPOSCashDrawer> drawer;
     CHostDlg dlg(printer);
     CDialogDriver drv;
     struct Row
@@ -124,5 +138,5 @@ TEST(ControlWrappers, EveryCallWithoutAControlAnswersNoService)
     EXPECT_FALSE(enabled);
     EXPECT_NE(printerText.find("not registered"), std::string::npos) << printerText;
     EXPECT_NE(drawerText.find("not registered"), std::string::npos) << drawerText;
-    EXPECT_NE(printerText.find(ClsidText(COPOSPOSPrinter::clsid)), std::string::npos) << printerText;
+    EXPECT_NE(printerText.find(ClsidText(kUnregistered)), std::string::npos) << printerText;
 }

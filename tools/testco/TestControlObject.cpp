@@ -482,12 +482,41 @@ namespace {
 COleObjectFactory g_factory(CLSID_TestControlObject, nullptr, &CTestControlObject::Create, FALSE, TESTCO_PROGID);
 }
 
+// The hostable controls (TestCoControls.cpp) drive a Service Object through one of these.
+ITestControlObject* TestCoNewDriver()
+{
+    ITestControlObject* co = nullptr;
+    CTestControlObject* o = new CTestControlObject;
+    if (FAILED(o->ExternalQueryInterface(IID_ITestControlObject, reinterpret_cast<void**>(&co)))) {
+        delete o;
+        return nullptr;
+    }
+    return co;
+}
+
+HRESULT TestCoControlsGetClassObject(REFCLSID clsid, REFIID iid, void** ppv);
+bool TestCoControlsAlive();
+HRESULT TestCoControlsRegister(BOOL reg);
+
 extern "C" {
 HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* ppv)
 {
+    HRESULT hr = TestCoControlsGetClassObject(clsid, iid, ppv);
+    if (hr != CLASS_E_CLASSNOTAVAILABLE)
+        return hr;
     return COleObjectFactory::GetClassObject(clsid, iid, ppv);
 }
-HRESULT WINAPI DllCanUnloadNow() { return AfxOleCanExitApp() ? S_OK : S_FALSE; }
-HRESULT WINAPI DllRegisterServer() { return COleObjectFactory::UpdateRegistryAll(TRUE, "Apartment"); }
-HRESULT WINAPI DllUnregisterServer() { return COleObjectFactory::UpdateRegistryAll(FALSE); }
+HRESULT WINAPI DllCanUnloadNow() { return AfxOleCanExitApp() && !TestCoControlsAlive() ? S_OK : S_FALSE; }
+HRESULT WINAPI DllRegisterServer()
+{
+    HRESULT hr = COleObjectFactory::UpdateRegistryAll(TRUE, "Apartment");
+    HRESULT controls = TestCoControlsRegister(TRUE);
+    return FAILED(hr) ? hr : controls;
+}
+HRESULT WINAPI DllUnregisterServer()
+{
+    HRESULT hr = COleObjectFactory::UpdateRegistryAll(FALSE);
+    HRESULT controls = TestCoControlsRegister(FALSE);
+    return FAILED(hr) ? hr : controls;
+}
 }

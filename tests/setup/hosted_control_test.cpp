@@ -1,0 +1,493 @@
+// The wrappers hosting the test Control Object through the system's atl.dll, by the published
+// class ids that the test prefix registers: what each control receives (dispatch id, kind,
+// argument and result types), text crossing as BSTR, failing calls, and the POSPrinter control
+// driving the real Service Object.
+#include "DialogDriver.h"
+#include "OposControls.h"
+#include "Skin.h"
+#include "TestCoControls.h"
+#include "TestDialogs.h"
+#include "TestEnv.h"
+
+#include "simclient.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+const char kProgId[] = "VESK.LabelPrinter.ServiceObject.1.13";
+const char kClassKey[] = "Software\\OLEforRetail\\ServiceOPOS\\POSPrinter";
+const WORD M = DISPATCH_METHOD, G = DISPATCH_PROPERTYGET, P = DISPATCH_PROPERTYPUT;
+
+// The library's script and record, from the same module that COM loaded for the controls.
+struct TestCo
+{
+    HMODULE module = LoadLibraryA(WinPath(TESTCO_DLL).c_str());
+    TestCoScriptFn script = Proc<TestCoScriptFn>(module, "TestCoScript");
+    TestCoResetFn reset = Proc<TestCoResetFn>(module, "TestCoReset");
+    TestCoCallCountFn count = Proc<TestCoCallCountFn>(module, "TestCoCallCount");
+    TestCoGetCallFn get = Proc<TestCoGetCallFn>(module, "TestCoGetCall");
+    TestCoClassOfFn classOf = Proc<TestCoClassOfFn>(module, "TestCoClassOf");
+
+    bool Ready() const { return script && reset && count && get && classOf; }
+    void Answer(int cls, DISPID id, WORD kind, HRESULT hr, VARTYPE vt, long number, const wchar_t* text = nullptr,
+                const wchar_t* exception = nullptr)
+    {
+        TestCoAnswer a = {hr, vt, number, text, exception};
+        script(cls, id, kind, &a);
+    }
+    std::vector<TestCoCall> Calls(const char* member = nullptr) const
+    {
+        std::vector<TestCoCall> out;
+        TestCoCall c;
+        for (int i = 0; get(i, &c); ++i)
+            if (!member || std::string(c.member) == member)
+                out.push_back(c);
+        return out;
+    }
+};
+
+TestCo& Co()
+{
+    static TestCo co;
+    return co;
+}
+
+// A dialog of the tests' own template that runs one step with the dialog up, then ends.
+class CHostDlg : public CSkinDialog
+{
+public:
+    CHostDlg() : CSkinDialog(IDD_FRAMEWORK_TEST, nullptr, 134, false) {}
+};
+
+void WithDialog(const std::function<void(CWnd* dlg)>& step)
+{
+    CHostDlg dlg;
+    CDialogDriver drv;
+    drv.Do([&](HWND h) { step(CWnd::FromHandle(h)); }).Click(IDOK);
+    EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
+}
+
+BOOL Host(CWnd& wrapper, CWnd* parent, UINT id = 1039)
+{
+    RECT r = {10, 120, 40, 150};
+    return wrapper.Create(nullptr, "", WS_CHILD | WS_VISIBLE, r, parent, id);
+}
+
+class HostedControl : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(Co().Ready()) << "the test Control Object's exports are missing";
+        Co().reset();
+    }
+    void TearDown() override { Co().reset(); }
+};
+}
+
+TEST_F(HostedControl, EachWrapperHostsItsOwnClass)
+{
+    struct Row
+    {
+        const char* name;
+        std::function<CWnd*()> make;
+        CLSID clsid;
+        int cls;
+    } rows[] = {
+        {"POSPrinter", [] { return new COPOSPOSPrinter; }, COPOSPOSPrinter::clsid, kTestCoPOSPrinter},
+        {"CashDrawer", [] { return new COPOSCashDrawer; }, COPOSCashDrawer::clsid, kTestCoCashDrawer},
+        {"LineDisplay", [] { return new COPOSLineDisplay; }, COPOSLineDisplay::clsid, kTestCoLineDisplay},
+        {"MSR", [] { return new COPOSMSR; }, COPOSMSR::clsid, kTestCoMSR},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        Co().reset();
+        EXPECT_EQ(Co().classOf(r.clsid), r.cls);
+        std::unique_ptr<CWnd> wrapper(r.make());
+        BOOL created = FALSE;
+        HWND hosted = nullptr;
+        WithDialog([&](CWnd* dlg) {
+            created = Host(*wrapper, dlg);
+            hosted = GetDlgItem(dlg->m_hWnd, 1039);
+        });
+        EXPECT_TRUE(created) << wrapper->GetControlError().GetString();
+        EXPECT_NE(hosted, nullptr);
+        // The host made one control of this class, initialised it and gave it a client site.
+        std::vector<TestCoCall> calls = Co().Calls();
+        ASSERT_FALSE(calls.empty());
+        bool initNew = false, site = false;
+        for (const TestCoCall& c : calls) {
+            EXPECT_EQ(c.cls, r.cls) << c.member;
+            EXPECT_EQ(c.object, calls[0].object) << c.member;
+            initNew = initNew || std::string(c.member) == "InitNew";
+            site = site || (std::string(c.member) == "SetClientSite" && c.hasSite);
+        }
+        EXPECT_TRUE(initNew);
+        EXPECT_TRUE(site);
+        // The dialog's end closes the control and takes its site away.
+        EXPECT_STREQ(calls.back().member, "SetClientSite");
+        EXPECT_FALSE(calls.back().hasSite);
+    }
+}
+
+TEST_F(HostedControl, EveryCallArrivesWithItsDispatchIdKindAndTypes)
+{
+    struct Row
+    {
+        const char* call;
+        int cls;
+        std::function<long(COPOSPOSPrinter&, COPOSCashDrawer&)> run;
+        DISPID id;
+        WORD kind;
+        std::vector<VARTYPE> types;
+        long number;      // the argument as it arrived
+        VARTYPE result;   // what the control gives back
+        long expected;    // what the wrapper returns (-1: nothing)
+    } rows[] = {
+        {"Open", kTestCoPOSPrinter, [](COPOSPOSPrinter& p, COPOSCashDrawer&) { return p.Open("LP1"); }, 37, M, {VT_BSTR}, 0, VT_I4, 7037},
+        {"Close", kTestCoPOSPrinter, [](COPOSPOSPrinter& p, COPOSCashDrawer&) { return p.Close(); }, 35, M, {}, 0, VT_I4, 7035},
+        {"ClaimDevice", kTestCoPOSPrinter, [](COPOSPOSPrinter& p, COPOSCashDrawer&) { return p.ClaimDevice(500); }, 32, M, {VT_I4}, 500, VT_I4, 7032},
+        {"ReleaseDevice", kTestCoPOSPrinter, [](COPOSPOSPrinter& p, COPOSCashDrawer&) { return p.ReleaseDevice(); }, 38, M, {}, 0, VT_I4, 7038},
+        {"CheckHealth", kTestCoPOSPrinter, [](COPOSPOSPrinter& p, COPOSCashDrawer&) { return p.CheckHealth(3); }, 31, M, {VT_I4}, 3, VT_I4, 7031},
+        {"SetDeviceEnabled", kTestCoPOSPrinter, [](COPOSPOSPrinter& p, COPOSCashDrawer&) { p.SetDeviceEnabled(TRUE); return -1L; }, 17, P, {VT_BOOL}, VARIANT_TRUE, VT_EMPTY, -1},
+        {"GetDeviceEnabled", kTestCoPOSPrinter, [](COPOSPOSPrinter& p, COPOSCashDrawer&) { return long(p.GetDeviceEnabled()); }, 17, G, {}, 0, VT_BOOL, TRUE},
+        {"SetDispatchProperty20", kTestCoPOSPrinter, [](COPOSPOSPrinter& p, COPOSCashDrawer&) { p.SetDispatchProperty20(1); return -1L; }, 20, P, {VT_I4}, 1, VT_EMPTY, -1},
+        {"GetErrorText", kTestCoPOSPrinter, [](COPOSPOSPrinter& p, COPOSCashDrawer&) { return long(p.GetErrorText() == "all well"); }, 105, G, {}, 0, VT_BSTR, 1},
+        {"SetDispatchProperty106", kTestCoPOSPrinter, [](COPOSPOSPrinter& p, COPOSCashDrawer&) { p.SetDispatchProperty106(TRUE); return -1L; }, 106, P, {VT_BOOL}, VARIANT_TRUE, VT_EMPTY, -1},
+        {"drawer Open", kTestCoCashDrawer, [](COPOSPOSPrinter&, COPOSCashDrawer& d) { return d.Open("KPTCDW"); }, 37, M, {VT_BSTR}, 0, VT_I4, 7037},
+        {"drawer Close", kTestCoCashDrawer, [](COPOSPOSPrinter&, COPOSCashDrawer& d) { return d.Close(); }, 35, M, {}, 0, VT_I4, 7035},
+        {"drawer ClaimDevice", kTestCoCashDrawer, [](COPOSPOSPrinter&, COPOSCashDrawer& d) { return d.ClaimDevice(100); }, 32, M, {VT_I4}, 100, VT_I4, 7032},
+        {"drawer ReleaseDevice", kTestCoCashDrawer, [](COPOSPOSPrinter&, COPOSCashDrawer& d) { return d.ReleaseDevice(); }, 38, M, {}, 0, VT_I4, 7038},
+        {"drawer CheckHealth", kTestCoCashDrawer, [](COPOSPOSPrinter&, COPOSCashDrawer& d) { return d.CheckHealth(3); }, 31, M, {VT_I4}, 3, VT_I4, 7031},
+        {"drawer SetDeviceEnabled", kTestCoCashDrawer, [](COPOSPOSPrinter&, COPOSCashDrawer& d) { d.SetDeviceEnabled(FALSE); return -1L; }, 17, P, {VT_BOOL}, VARIANT_FALSE, VT_EMPTY, -1},
+    };
+    // Both classes answer from the script: results of the table's types.
+    for (int cls : {int(kTestCoPOSPrinter), int(kTestCoCashDrawer)}) {
+        for (DISPID id : {31, 32, 35, 37, 38})
+            Co().Answer(cls, id, M, S_OK, VT_I4, 7000 + id);
+        Co().Answer(cls, 17, P, S_OK, VT_EMPTY, 0);
+    }
+    Co().Answer(kTestCoPOSPrinter, 17, G, S_OK, VT_BOOL, 1);
+    Co().Answer(kTestCoPOSPrinter, 20, P, S_OK, VT_EMPTY, 0);
+    Co().Answer(kTestCoPOSPrinter, 106, P, S_OK, VT_EMPTY, 0);
+    Co().Answer(kTestCoPOSPrinter, 105, G, S_OK, VT_BSTR, 0, L"all well");
+
+    COPOSPOSPrinter printer;
+    COPOSCashDrawer drawer;
+    std::vector<long> got;
+    std::vector<std::vector<TestCoCall>> seen;
+    WithDialog([&](CWnd* dlg) {
+        ASSERT_TRUE(Host(printer, dlg, 1039)) << printer.GetControlError().GetString();
+        ASSERT_TRUE(Host(drawer, dlg, 1038)) << drawer.GetControlError().GetString();
+        for (const Row& r : rows) {
+            int before = Co().count();
+            got.push_back(r.run(printer, drawer));
+            std::vector<TestCoCall> mine;  // what this call alone caused
+            TestCoCall c;
+            for (int i = before; Co().get(i, &c); ++i)
+                mine.push_back(c);
+            seen.push_back(mine);
+        }
+    });
+    ASSERT_EQ(got.size(), sizeof rows / sizeof rows[0]);
+    for (size_t i = 0; i < got.size(); ++i) {
+        const Row& r = rows[i];
+        SCOPED_TRACE(r.call);
+        ASSERT_EQ(seen[i].size(), 1u) << "one call, nothing else";
+        const TestCoCall& c = seen[i][0];
+        EXPECT_STREQ(c.member, "Invoke");
+        EXPECT_EQ(c.cls, r.cls);
+        EXPECT_EQ(c.id, r.id);
+        EXPECT_EQ(c.kind, r.kind);
+        ASSERT_EQ(c.argc, r.types.size());
+        for (size_t a = 0; a < r.types.size(); ++a)
+            EXPECT_EQ(c.types[a], r.types[a]);
+        if (!r.types.empty() && r.types[0] != VT_BSTR) {
+            EXPECT_EQ(c.number, r.number);
+        }
+        EXPECT_EQ(c.named, r.kind == P ? 1u : 0u);
+        if (r.kind == P) {
+            EXPECT_EQ(c.namedId, DISPID(DISPID_PROPERTYPUT));
+        }
+        EXPECT_EQ(c.hr, S_OK);
+        EXPECT_EQ(c.resultType, r.result);
+        if (r.expected != -1) {
+            EXPECT_EQ(got[i], r.expected);
+        }
+    }
+}
+
+TEST_F(HostedControl, RefusesPutsWithoutTheNamedArgumentAndWrongTypes)
+{
+    struct Row
+    {
+        const char* name;
+        DISPID id;
+        WORD kind;
+        VARIANT arg;
+        bool named;
+        HRESULT expected;
+    };
+    auto I4 = [](long v) { VARIANT x; VariantInit(&x); x.vt = VT_I4; x.lVal = v; return x; };
+    auto Bool = [](bool v) { VARIANT x; VariantInit(&x); x.vt = VT_BOOL; x.boolVal = v ? VARIANT_TRUE : VARIANT_FALSE; return x; };
+    Row rows[] = {
+        {"put without its named argument", 17, P, Bool(true), false, DISP_E_PARAMNOTFOUND},
+        {"property 20 put without it", 20, P, I4(1), false, DISP_E_PARAMNOTFOUND},
+        {"DeviceEnabled put as a long", 17, P, I4(1), true, DISP_E_TYPEMISMATCH},
+        {"property 106 put as a long", 106, P, I4(1), true, DISP_E_TYPEMISMATCH},
+        {"ClaimDevice with a boolean", 32, M, Bool(true), false, DISP_E_TYPEMISMATCH},
+        {"Open with a number", 37, M, I4(5), false, DISP_E_TYPEMISMATCH},
+        {"ErrorText called as a method", 105, M, I4(0), false, DISP_E_MEMBERNOTFOUND},
+        {"an id it does not have", 99, M, I4(0), false, DISP_E_MEMBERNOTFOUND},
+        {"the control's own put, well formed", 20, P, I4(1), true, S_OK},
+    };
+    COPOSPOSPrinter printer;
+    std::vector<HRESULT> results;
+    WithDialog([&](CWnd* dlg) {
+        ASSERT_TRUE(Host(printer, dlg)) << printer.GetControlError().GetString();
+        IDispatch* d = printer.GetControlDispatch();
+        for (Row& r : rows) {
+            DISPID named = DISPID_PROPERTYPUT;
+            DISPPARAMS dp = {&r.arg, r.named ? &named : nullptr, 1, r.named ? 1u : 0u};
+            VARIANT res;
+            VariantInit(&res);
+            UINT argErr = 99;
+            results.push_back(d->Invoke(r.id, IID_NULL, LOCALE_USER_DEFAULT, r.kind, &dp, r.kind == P ? nullptr : &res,
+                                        nullptr, &argErr));
+            VariantClear(&res);
+        }
+    });
+    ASSERT_EQ(results.size(), sizeof rows / sizeof rows[0]);
+    std::vector<TestCoCall> calls = Co().Calls("Invoke");
+    ASSERT_EQ(calls.size(), results.size());
+    for (size_t i = 0; i < results.size(); ++i) {
+        SCOPED_TRACE(rows[i].name);
+        EXPECT_EQ(results[i], rows[i].expected);
+        EXPECT_EQ(calls[i].hr, rows[i].expected) << "the refusal is in the record too";
+    }
+}
+
+TEST_F(HostedControl, NonAsciiTextCrossesAsBstrIntact)
+{
+    ASSERT_EQ(GetACP(), 1252u) << "the texts below are written in code page 1252";
+    Co().Answer(kTestCoPOSPrinter, 37, M, S_OK, VT_I4, 0);
+    Co().Answer(kTestCoPOSPrinter, 105, G, S_OK, VT_BSTR, 0, L"Fehler: Ger\x00e4t \x201eLP\x00b2\x201c belegt");
+    COPOSPOSPrinter printer;
+    long opened = -1;
+    std::string text;
+    WithDialog([&](CWnd* dlg) {
+        ASSERT_TRUE(Host(printer, dlg)) << printer.GetControlError().GetString();
+        opened = printer.Open("Dr\xfc" "cker \xa7" "1");
+        text = printer.GetErrorText().GetString();
+    });
+    EXPECT_EQ(opened, 0);
+    std::vector<TestCoCall> calls = Co().Calls("Invoke");
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_TRUE(std::wstring(calls[0].text) == L"Dr\x00fc" L"cker \x00a7" L"1");
+    EXPECT_EQ(text, "Fehler: Ger\xe4t \x84LP\xb2\x93 belegt");
+}
+
+TEST_F(HostedControl, AFailingInvokeGivesNoServiceAndAReadableText)
+{
+    struct Row
+    {
+        const char* name;
+        int cls;
+        HRESULT hr;
+        const wchar_t* exception;
+        const char* reasonHas;
+    } rows[] = {
+        {"a failing HRESULT", kTestCoPOSPrinter, E_FAIL, nullptr, "0x80004005"},
+        {"an exception with its text", kTestCoPOSPrinter, S_OK, L"Der Drucker ist weg", "Der Drucker ist weg"},
+        {"a drawer call nothing answers", kTestCoCashDrawer, S_OK, nullptr, "0x80004001"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        Co().reset();
+        if (r.exception || FAILED(r.hr))
+            Co().Answer(r.cls, 37, M, r.hr, VT_I4, 0, nullptr, r.exception);
+        COPOSPOSPrinter printer;
+        COPOSCashDrawer drawer;
+        long result = 0;
+        std::string why;
+        WithDialog([&](CWnd* dlg) {
+            COPOSDeviceControl& w = r.cls == kTestCoPOSPrinter ? static_cast<COPOSDeviceControl&>(printer) : drawer;
+            ASSERT_TRUE(Host(w, dlg)) << w.GetControlError().GetString();
+            result = w.Open("LP1");
+            why = r.cls == kTestCoPOSPrinter ? printer.GetErrorText().GetString() : drawer.GetErrorText().GetString();
+        });
+        EXPECT_EQ(result, kOposNoService);
+        EXPECT_NE(why.find("The call 37 of the control failed"), std::string::npos) << why;
+        EXPECT_NE(why.find(r.reasonHas), std::string::npos) << why;
+    }
+}
+
+// ---- The POSPrinter control in front of the real Service Object
+
+class ForwardedControl : public HostedControl
+{
+protected:
+    void SetUp() override
+    {
+        HostedControl::SetUp();
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        reg.SetString((std::string(kClassKey) + "\\LP1").c_str(), nullptr, kProgId);
+        reg.SetString((std::string(kClassKey) + "\\LP1").c_str(), "inf", folder.File("lbprn.inf").c_str());
+        reg.SetString(kClassKey, "Shelf", "LP1");  // a logical name
+    }
+    void TearDown() override
+    {
+        HostedControl::TearDown();
+        CoUninitialize();
+    }
+    CTestRegistry reg;
+    CTempFolder folder;
+};
+
+TEST_F(ForwardedControl, OpenByLogicalNameAndCloseReachTheServiceObject)
+{
+    struct Row
+    {
+        const char* name;
+        const char* device;
+        long open;
+        const char* text;  // the control's text after Open
+    } rows[] = {
+        {"a device key name", "LP1", 0, "Open returned 0 (OPOS_SUCCESS)"},
+        {"a logical name", "Shelf", 0, "Open returned 0 (OPOS_SUCCESS)"},
+        {"no such device", "Nowhere", 109, "Open returned 109 (OPOS_E_NOEXIST)"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        COPOSPOSPrinter printer;
+        long open = -1, close = -1, closedAgain = -1, claimClosed = -1;
+        std::string text, closeText;
+        WithDialog([&](CWnd* dlg) {
+            ASSERT_TRUE(Host(printer, dlg)) << printer.GetControlError().GetString();
+            open = printer.Open(r.device);
+            text = printer.GetErrorText().GetString();
+            close = printer.Close();
+            closeText = printer.GetErrorText().GetString();
+            closedAgain = printer.Close();
+            claimClosed = printer.ClaimDevice(100);
+        });
+        EXPECT_EQ(open, r.open);
+        EXPECT_EQ(text, r.text);
+        if (r.open == 0) {
+            EXPECT_EQ(close, 0) << "the Service Object's Close";
+            EXPECT_EQ(closeText, "Close returned 0 (OPOS_SUCCESS)");
+        } else {
+            EXPECT_EQ(close, 101);
+        }
+        EXPECT_EQ(closedAgain, 101) << "closed: nothing to forward to";
+        EXPECT_EQ(claimClosed, 101);
+    }
+}
+
+TEST_F(ForwardedControl, CallsOfAnOpenDeviceAreTheServiceObjectsAnswers)
+{
+    // Whatever the Service Object answers for a device it has not connected, the control hands
+    // it on as it came and names it in its text; none is the control's own "closed".
+    struct Row
+    {
+        const char* call;
+        std::function<long(COPOSPOSPrinter&)> run;
+    } rows[] = {
+        {"ClaimDevice", [](COPOSPOSPrinter& p) { return p.ClaimDevice(100); }},
+        {"CheckHealth", [](COPOSPOSPrinter& p) { return p.CheckHealth(3); }},
+        {"DeviceEnabled", [](COPOSPOSPrinter& p) { p.SetDeviceEnabled(TRUE); return -1L; }},
+        {"ReleaseDevice", [](COPOSPOSPrinter& p) { return p.ReleaseDevice(); }},
+    };
+    COPOSPOSPrinter printer;
+    long open = -1;
+    std::vector<long> results;
+    std::vector<std::string> texts;
+    WithDialog([&](CWnd* dlg) {
+        ASSERT_TRUE(Host(printer, dlg)) << printer.GetControlError().GetString();
+        open = printer.Open("LP1");
+        for (const Row& r : rows) {
+            results.push_back(r.run(printer));
+            texts.push_back(printer.GetErrorText().GetString());
+        }
+        printer.Close();
+    });
+    ASSERT_EQ(open, 0);
+    ASSERT_EQ(results.size(), sizeof rows / sizeof rows[0]);
+    for (size_t i = 0; i < results.size(); ++i) {
+        SCOPED_TRACE(rows[i].call);
+        std::string prefix = std::string(rows[i].call) + " returned ";
+        ASSERT_EQ(texts[i].compare(0, prefix.size(), prefix), 0) << texts[i];
+        long named = std::atol(texts[i].c_str() + prefix.size());
+        if (results[i] != -1) {
+            EXPECT_EQ(results[i], named);
+        }
+        EXPECT_NE(named, 101) << texts[i];
+        EXPECT_TRUE(named == 0 || (named > 101 && named <= 114)) << texts[i];
+    }
+}
+
+TEST_F(ForwardedControl, TheWholeSequenceRunsOnASimulatorDevice)
+{
+    vesksim::SimClient sim;
+    ASSERT_TRUE(sim.connected()) << sim.error();
+    int port = 0;
+    int ep = sim.tcp(&port);
+    ASSERT_GE(ep, 0) << sim.error();
+    std::string key = std::string(kClassKey) + "\\LP1";
+    reg.SetString(key.c_str(), "Port", "Ethernet");
+    reg.SetString(key.c_str(), "TcpIp", "127.0.0.1");
+    reg.SetDWORD(key.c_str(), "TcpPort", DWORD(port));
+    reg.SetString(key.c_str(), "DeviceName", "VL420");
+    reg.SetString(key.c_str(), "inf", folder.File("VL420.inf").c_str());
+    const char* info = "Software\\OLEforRetail\\ServiceInfo\\VESK OPOS";
+    // The install folder as the installer leaves it: the INF files beside each other.
+    const char* source = getenv("VESK_SOURCE");
+    ASSERT_NE(source, nullptr);
+    std::string infDir = WinPath(std::string(source) + "/inf");
+    WIN32_FIND_DATAA fd;
+    HANDLE find = FindFirstFileA((infDir + "\\*.inf").c_str(), &fd);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE) << infDir;
+    do
+        CopyFileA((infDir + "\\" + fd.cFileName).c_str(), folder.File(fd.cFileName).c_str(), FALSE);
+    while (FindNextFileA(find, &fd));
+    FindClose(find);
+    reg.WriteServiceInfo(folder.Path());
+    reg.SetString(info, "qlnadir", WinPath(QUILLAN_DIR).c_str());
+    reg.SetString(info, "netdir", WinPath(NET_DIR).c_str());
+
+    COPOSPOSPrinter printer;
+    long open = -1, claim = -1, release = -1, close = -1;
+    BOOL enabled = FALSE, enabledAfter = TRUE;
+    std::string claimText;
+    WithDialog([&](CWnd* dlg) {
+        ASSERT_TRUE(Host(printer, dlg)) << printer.GetControlError().GetString();
+        open = printer.Open("LP1");
+        claim = open == 0 ? printer.ClaimDevice(100) : -1;
+        claimText = printer.GetErrorText().GetString();
+        if (claim == 0) {
+            printer.SetDeviceEnabled(TRUE);
+            enabled = printer.GetDeviceEnabled();
+            printer.SetDeviceEnabled(FALSE);
+            enabledAfter = printer.GetDeviceEnabled();
+            release = printer.ReleaseDevice();
+        }
+        close = printer.Close();
+    });
+    ASSERT_EQ(open, 0) << printer.GetErrorText().GetString();
+    EXPECT_EQ(close, 0);
+    if (claim == 106)
+        GTEST_SKIP() << "the Service Object does not claim a configured device yet (ClaimDevice answered 106: "
+                     << claimText << ")";
+    ASSERT_EQ(claim, 0) << claimText;
+    EXPECT_TRUE(enabled);
+    EXPECT_FALSE(enabledAfter);
+    EXPECT_EQ(release, 0);
+    vesksim::Counts counts;
+    ASSERT_TRUE(sim.counts(ep, counts));
+    EXPECT_GE(counts.connections, 1) << "the Service Object reached the simulator's endpoint";
+}

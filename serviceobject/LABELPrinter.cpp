@@ -355,6 +355,9 @@ void CLABELPrinter::ReleaseOpenResources()
     if (COPOSEvent* e = m_EventInterface.TakeBack())
         delete e;
     ClearEventList();
+    ClearQueue(m_AsyncPrintDataQueue);
+    ClearQueue(m_AsyncPDQInProgress);
+    m_nQueued = m_nInProgress = 0;
 
     CloseAndClear(m_hPrintStopEvent);
     CloseAndClear(m_hWakeEvent);
@@ -397,23 +400,6 @@ long CLABELPrinter::Close()
     Log(0, "-Close");
     ResultCode = OPOS_SUCCESS;
     return ResultCode;
-}
-
-// The print thread's loop; what it prints comes with the print queue. Until then it waits for
-// work and ends when the object closes.
-UINT __cdecl CLABELPrinter::AsyncPrintThread(LPVOID param)
-{
-    CLABELPrinter* self = static_cast<CLABELPrinter*>(param);
-    InterlockedExchange(&self->m_bPrintThreadFinished, 0);
-    HANDLE waits[2] = {self->m_hPrintStopEvent, self->m_hWakeEvent};
-    for (;;) {
-        DWORD r = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-        if (r == WAIT_FAILED || self->m_bStop)
-            break;
-        ResetEvent(self->m_hWakeEvent);
-    }
-    InterlockedExchange(&self->m_bPrintThreadFinished, 1);
-    return 0;
 }
 
 BOOL CLABELPrinter::OpenConnection()
@@ -512,6 +498,8 @@ long CLABELPrinter::ReleaseDevice()
     }
     if (DeviceEnabled)
         DoDeviceEnabled(FALSE);
+    InterlockedExchange(&m_bCleared, 1);
+    ClearOutput();
     if (m_hEventListMutex) {
         WaitForSingleObject(m_hEventListMutex, INFINITE);
         m_Claimed = FALSE;
@@ -569,16 +557,6 @@ long CLABELPrinter::COFreezeEvents(long freeze)
             SetEvent(m_hCONotFrozenEvent);
     }
     ResultCode = OPOS_SUCCESS;
-    return ResultCode;
-}
-
-long CLABELPrinter::ClearOutput()
-{
-    if (!APS_CheckPreconditions(1)) {
-        Log(10, "APS_CheckPreconditions error in ClearOutput.");
-        return ResultCode;
-    }
-    ResultCode = OPOS_E_ILLEGAL;
     return ResultCode;
 }
 

@@ -8,6 +8,7 @@
 #include "LabelConfig.h"
 #include "OPOSData.h"
 #include "State.h"
+#include "SyncEx.h"
 
 #include <windows.h>
 
@@ -167,14 +168,39 @@ public:
 
     // ---- status (the status thread calls the first two)
     void ProcessStatusBytes(const BYTE* frame) override;
+    // From the status thread: the port's power (also counted for the jobs in writing).
     void SetPowerState(int powerState) override;
+    void ApplyPowerState(int powerState);
     const DeviceOption& GetStatusDeviceOption() const override { return m_config.m_dop; }
-    BOOL CHK_LabelStatus(DWORD timeoutMs);
+    // answered (may be NULL): whether the printer answered within the time-out.
+    BOOL CHK_LabelStatus(DWORD timeoutMs, BOOL* answered = nullptr);
     BOOL CHK_InitializePrinter(DWORD timeoutMs);
     BOOL P_PrintStateToRC(long* rc, long* rce);
-    int P_WriteBuf(const BYTE* bytes, int length);
+    // The codes of a write that ran out of attempts or met an off-line printer go to rc and rce
+    // when given, else to ResultCode and ResultCodeExtended.
+    int P_WriteBuf(const BYTE* bytes, int length, long* rc = nullptr, long* rce = nullptr);
     CString GetLastResultText() const;
     enum { StatusAnswerTimeoutMs = 5000 };
+
+    // ---- output
+    // Takes the chunks over (the list is left empty); ResultCode holds the outcome.
+    void P_PrintOrEnqueue(BOOL asynchronous, CPrintDataList& chunks);
+    BOOL P_DoPrintData(BOOL withStatusCheck, CPrintData* job);
+    BOOL P_WriteWithStateCheck(const BYTE* bytes, int length, long* rc, long* rce);
+    void UpdateQueueState();
+    static void ClearQueue(CObList& jobs);
+    static void DeleteJob(CPrintData* job);
+    // The queue part of ClearOutput: both lists emptied under AsyncQueueMutex.
+    void ClearQueues();
+    void AsyncPrintHandlerWorker();
+    // Waits up to ms; TRUE when the object is closing.
+    BOOL WaitOrStop(DWORD ms);
+    // Takes AsyncQueueMutex, giving up only when the object closes.
+    BOOL LockQueue(const char* place);
+    void UnlockQueue(const char* place);
+    int QueuedJobs() const { return int(m_nQueued); }
+    int JobsInProgress() const { return int(m_nInProgress); }
+    static int ConvertCodePage(UINT codePage, const char* text, int length, char* output);
 
     // ---- events
     void QueueEvent(COPOSEvent* event);
@@ -196,7 +222,12 @@ public:
     void ConvertPageModeUnits(BOOL toMapMode);
     long ApplyRecLineChars(long value);
     long ApplyRecLineSpacing(long value);
+    long ApplyRecLineHeight();
+    long ApplyMapMode(long value);
+    long DoFlagWhenIdle(long value);
     BOOL IsInCharacterSetList(long value) const;
+    // A map-mode value in dots; FALSE when negative or outside 32 bits after conversion.
+    static BOOL ToDots(long long value, const MapModeRow& row, long* dots);
     static int CodePageNumber(long characterSet, int* residentFont);
 
     // The object-wide state behind the methods.
@@ -232,6 +263,7 @@ public:
     BOOL PowerNotify = FALSE;
     BOOL AsyncMode = FALSE;
     BOOL FlagWhenIdle = FALSE;
+    BOOL m_bIdlePending = FALSE;  // one idle notice per setting of FlagWhenIdle
     long ErrorLevel = 1;
     long ErrorStation = 0;
     CString ErrorString;
@@ -245,6 +277,29 @@ public:
     long PageModeHorizontalPosition = 0, PageModeVerticalPosition = 0;
     long m_nPageModeX = 0, m_nPageModeY = 0;
     CString PageModeArea, PageModePrintArea;
+    long BinaryConversion = 0;
+    long RecLetterQuality = 0;
+    long CartridgeNotify = 0;
+    long RecCartridgeState = 0x10000000, JrnCartridgeState = 0x10000000, SlpCartridgeState = 0x10000000;
+    long RecCurrentCartridge = 1;
+    long PageModeStation = 0;
+    long CapCharacterSet = 998, CapTransaction = 1, CapRecPresent = 1;
+
+    // Output: the jobs waiting and those written whose completion is not yet reported, both
+    // under AsyncQueueMutex.
+    CObList m_AsyncPrintDataQueue;
+    CObList m_AsyncPDQInProgress;
+    CMutexEx AsyncQueueMutex;
+    volatile LONG m_nQueued = 0, m_nInProgress = 0;  // their counts, for readers without the lock
+    long OutputID = 0;
+    BOOL m_bImmediate = FALSE;
+    volatile LONG m_bCleared = 0;
+    BOOL m_bTransaction = FALSE;
+    BOOL m_bLineFeedAdded = FALSE;
+    // Counts the port's off-line reports: a job counts as delivered only when none came from
+    // its first write to the status answer after its last.
+    volatile LONG m_nPortOfflineCount = 0;
+    volatile LONG m_nPortPower = 0;
 
     // The event list (oldest first) under m_hEventListMutex.
     std::deque<COPOSEvent*> m_EventList;

@@ -10,13 +10,14 @@
 
 namespace {
 
-// Reads up to four comma-separated integers, each a leading decimal number of its field.
-int ParseFields(const CString& text, long out[4])
+// Reads up to four comma-separated integers, each a leading decimal number of its field (no
+// digits read as 0); read in 64 bits so an oversized field is seen as such.
+int ParseFields(const CString& text, long long out[4])
 {
     int n = 0;
     const char* p = text.GetString();
     while (n < 4 && p && *p) {
-        out[n++] = std::atol(p);
+        out[n++] = std::strtoll(p, nullptr, 10);
         p = std::strchr(p, ',');
         if (p)
             ++p;
@@ -31,10 +32,12 @@ int ParseFields(const CString& text, long out[4])
 long CLABELPrinter::GetPropertyNumber(long propIndex)
 {
     Log(0, "Get Property : PropIndex = %d", int(propIndex));
+    const CLabelConfig& c = m_config;
     switch (propIndex) {
     case PIDX_Claimed: return m_Claimed;
     case PIDX_DeviceEnabled: return DeviceEnabled;
     case PIDX_FreezeEvents: return FreezeEvents;
+    case PIDX_OutputID: return OutputID;
     case PIDX_ResultCode: return ResultCode;
     case PIDX_ResultCodeExtended: return ResultCodeExtended;
     case PIDX_ServiceObjectVersion: return ServiceObjectVersion;
@@ -46,9 +49,14 @@ long CLABELPrinter::GetPropertyNumber(long propIndex)
         ReleaseMutex(m_hEventListMutex);
         return s;
     }
+    case 11: return BinaryConversion;
     case 13: return PowerNotify;
     case PIDX_PowerState: return PowerState;
-    case 501: return m_config.CapPowerReporting;
+    case 501: return c.CapPowerReporting;
+    case 502: return c.CapStatisticsReporting;
+    case 503: return c.CapUpdateStatistics;
+    case 504: return c.CapCompareFirmwareVersion;
+    case 505: return c.CapUpdateFirmware;
     case 8001: return AsyncMode;
     case 8002: return CharacterSet;
     case 8003: return CoverOpen;
@@ -56,20 +64,53 @@ long CLABELPrinter::GetPropertyNumber(long propIndex)
     case 8005: return FlagWhenIdle;
     case 8013: return MapMode;
     case 8014: case 8024: return RecEmpty;
+    case 8015: case 8025: return RecLetterQuality;
     case 8016: case 8026: return RecLineChars;
     case 8017: case 8027: return RecLineHeight;
     case 8018: case 8029: return RecLineSpacing;
     case 8019: return RecLinesToPaperCut;
     case 8020: case 8030: return RecLineWidth;
     case 8021: case 8032: return RecNearEnd;
+    case 8022: case 8033: return c.RecSidewaysMaxChars;
+    case 8023: case 8034: return c.RecSidewaysMaxLines;
     case 8035: return ErrorLevel;
     case 8036: return RotateSpecial;
+    case 8040: case 8043: return RecCartridgeState;
+    case 8041: case 8044: return RecCurrentCartridge;
+    case 8045: return c.MapCharacterSet;
+    case 8046: return c.PageModeDescriptor;
     case 8047: return PageModeHorizontalPosition;
-    case 8048: return m_config.PageModePrintDirection;
+    case 8048: return c.PageModePrintDirection;
+    case 8049: return PageModeStation;
     case 8050: return PageModeVerticalPosition;
-    case 8504: return m_config.CapCoverSensor;
-    case 8522: case 8539: return m_config.CapRecEmptySensor;
-    case 8525: case 8543: return m_config.CapRecNearEndSensor;
+    case 8501: case 8502: case 8503: return 0;
+    case 8504: return c.CapCoverSensor;
+    case 8515: case 8532: return c.CapRec2Color;
+    case 8516: case 8533: return c.CapRecBarCode;
+    case 8517: case 8534: return c.CapRecBitmap;
+    case 8518: case 8535: return c.CapRecBold;
+    case 8519: case 8536: return c.CapRecDhigh;
+    case 8520: case 8537: return c.CapRecDwide;
+    case 8521: case 8538: return c.CapRecDwideDhigh;
+    case 8522: case 8539: return c.CapRecEmptySensor;
+    case 8523: case 8541: return c.CapRecItalic;
+    case 8524: case 8542: return c.CapRecLeft90;
+    case 8525: case 8543: return c.CapRecNearEndSensor;
+    case 8526: return c.CapRecPapercut;
+    case 8527: case 8544: return CapRecPresent;
+    case 8528: case 8545: return c.CapRecRight90;
+    case 8529: case 8546: return c.CapRecRotate180;
+    case 8530: return c.CapRecStamp;
+    case 8531: case 8547: return c.CapRecUnderline;
+    case 8548: return CapCharacterSet;
+    case 8549: return CapTransaction;
+    case 8552: case 8556: return c.CapRecCartridgeSensor;
+    case 8553: case 8557: return c.CapRecColor;
+    case 8554: return c.CapRecMarkFeed;
+    case 8558: return c.CapMapCharacterSet;
+    case 8559: return c.CapConcurrentPageMode;
+    case 8560: return c.CapRecPageMode;
+    case 8561: case 8562: case 8563: return 0;
     default: return 0;
     }
 }
@@ -78,38 +119,127 @@ void CLABELPrinter::SetPropertyNumber(long propIndex, long number)
 {
     Log(0, "Set Property : PropIndex = %d, value : %d", int(propIndex), int(number));
     ResultCodeExtended = 0;
+    // A closed object has nothing to set; the setters the configuration calls go around this.
+    if (State == OPOS_S_CLOSED) {
+        ResultCode = OPOS_E_CLOSED;
+        return;
+    }
     ResultCode = OPOS_SUCCESS;
     switch (propIndex) {
     case PIDX_DeviceEnabled:
         DoDeviceEnabled(number);
         break;
     case PIDX_FreezeEvents:
+        Log(0, "m_ctlLabelPrinter1.SetFreezeEvents(%d);", int(number));
         DoFreezeEvents(number != 0);
         Log(0, "-DoFreezeEvents");
+        break;
+    case 11:
+        Log(0, "m_ctlLabelPrinter1.SetBinaryConversion(%d);", int(number));
+        if (number < 0 || number > 2)
+            ResultCode = OPOS_E_ILLEGAL;
+        else
+            BinaryConversion = number;
         break;
     case 13:
         DoPowerNotify(number);
         break;
     case 8001:
+        Log(0, "m_ctlLabelPrinter1.SetAsyncMode(%d);", int(number));
         AsyncMode = number != 0;
         Log(0, "-DoAsyncMode");
         break;
     case 8002:
+        Log(0, "m_ctlLabelPrinter1.SetCharacterSet(%d);", int(number));
         if (!APS_CheckPreconditions(3))
             break;
         ApplyCharacterSet(number);
         break;
+    case 8005:
+        DoFlagWhenIdle(number);
+        break;
+    case 8013:
+        Log(0, "m_ctlLabelPrinter1.SetMapMode(%d);", int(number));
+        ResultCode = ApplyMapMode(number);
+        break;
+    case 8015: case 8025:
+        Log(0, "m_ctlLabelPrinter1.SetRecLetterQuality(%d);", int(number));
+        if (!APS_CheckPreconditions(3))
+            break;
+        RecLetterQuality = number != 0;
+        Log(0, "-DoRecLetterQuality");
+        break;
+    case 8016: case 8026:
+        Log(0, "m_ctlLabelPrinter1.SetRecLineChars(%d);", int(number));
+        if (!APS_CheckPreconditions(3))
+            break;
+        ResultCode = ApplyRecLineChars(number);
+        break;
+    case 8017: case 8027:
+        Log(0, "m_ctlLabelPrinter1.SetRecLineHeight(%d);", int(number));
+        if (!APS_CheckPreconditions(3)) {
+            Log(10, "APS_CheckPreconditions error in DoRecLineHeight.");
+            break;
+        }
+        ResultCode = ApplyRecLineHeight();
+        Log(0, "-DoRecLineHeight");
+        break;
+    case 8018: case 8029:
+        Log(0, "m_ctlLabelPrinter1.SetRecLineSpacing(%d);", int(number));
+        if (!APS_CheckPreconditions(3)) {
+            Log(10, "APS_CheckPreconditions error in DoRecLineSpacing.");
+            break;
+        }
+        ResultCode = ApplyRecLineSpacing(number);
+        Log(0, "-DoRecLineSpacing");
+        break;
+    case 8036:
+        Log(0, "m_ctlLabelPrinter1.SetRotateSpecial(%d);", int(number));
+        RotateSpecial = number;
+        m_builder.SetRotation(int(number));
+        Log(0, "-DoRotateSpecial");
+        break;
+    case 8037:
+        Log(0, "m_ctlLabelPrinter1.SetCartridgeNotify(%d);", int(number));
+        if (DeviceEnabled || (number != 0 && number != 1) || (number == 1 && !m_config.CapRecCartridgeSensor))
+            ResultCode = OPOS_E_ILLEGAL;
+        else
+            CartridgeNotify = number;
+        break;
+    case 8041: case 8044:
+        Log(0, "m_ctlLabelPrinter1.SetRecCurrentCartridge(%d);", int(number));
+        if (!APS_CheckPreconditions(3)) {
+            Log(10, "APS_CheckPreconditions error in DoRecCurrentCartridge.");
+            break;
+        }
+        if ((number & m_config.CapRecColor) == 0) {
+            ResultCode = OPOS_E_ILLEGAL;
+            break;
+        }
+        RecCurrentCartridge = number;
+        RecCartridgeState = 0x10000000;
+        break;
     case 8047:
+        Log(0, "m_ctlLabelPrinter1.SetPageModeHorizontalPosition(%d);", int(number));
         ResultCode = ApplyPageModeHorizontalPosition(number);
         break;
     case 8048:
+        Log(0, "m_ctlLabelPrinter1.SetPageModePrintDirection(%d);", int(number));
         ResultCode = ApplyPageModePrintDirection(number);
         break;
+    case 8049:
+        Log(0, "m_ctlLabelPrinter1.SetPageModeStation(%d);", int(number));
+        if (number != 2 && number != 4)
+            ResultCode = OPOS_E_ILLEGAL;
+        else
+            PageModeStation = number;
+        break;
     case 8050:
+        Log(0, "m_ctlLabelPrinter1.SetPageModeVerticalPosition(%d);", int(number));
         ResultCode = ApplyPageModeVerticalPosition(number);
         break;
     default:
-        // The other setters come with the property set; until then they change nothing.
+        // Unknown or read-only: refused, never the previous call's result.
         ResultCode = OPOS_E_ILLEGAL;
         break;
     }
@@ -118,28 +248,56 @@ void CLABELPrinter::SetPropertyNumber(long propIndex, long number)
 BSTR CLABELPrinter::GetPropertyString(long propIndex)
 {
     Log(0, "Get Property String: PropIndex = %d", int(propIndex));
+    const CLabelConfig& c = m_config;
     switch (propIndex) {
-    case 1000001: return FxStringToBstr(m_config.CheckHealthText);
-    case 1000002: return FxStringToBstr(m_config.DeviceDescription);
-    case 1000003: return FxStringToBstr(m_config.DeviceName);
-    case 1000004: return FxStringToBstr(m_config.ServiceObjectDescription);
-    case 1008001: return FxStringToBstr(m_config.CharacterSetList);
+    case 1000001: return FxStringToBstr(c.CheckHealthText);
+    case 1000002: return FxStringToBstr(c.DeviceDescription);
+    case 1000003: return FxStringToBstr(c.DeviceName);
+    case 1000004: return FxStringToBstr(c.ServiceObjectDescription);
+    case 1008001: return FxStringToBstr(c.CharacterSetList);
+    case 1008003: case 1008004: return FxStringToBstr(c.RecLineCharsList);
     case 1008005: return FxStringToBstr(ErrorString);
+    case 1008006: return FxStringToBstr(c.FontTypefaceList);
+    case 1008007: case 1008008: return FxStringToBstr(c.RecBarCodeRotationList);
+    case 1008009: case 1008010: return FxStringToBstr(c.RecBitmapRotationList);
     case 1008011: return FxStringToBstr(PageModeArea);
     case 1008012: return FxStringToBstr(PageModePrintArea);
-    default: return FxStringToBstr("");
+    default: return FxStringToBstr("");  // JrnLineCharsList (1008002) too
     }
 }
 
 void CLABELPrinter::SetPropertyString(long propIndex, const char* value)
 {
-    Log(0, "Set Property : PropIndex = %d, Value : %s", int(propIndex), value);
+    Log(0, "Set Property : PropIndex = %d, Value : %s", int(propIndex), value ? value : "");
     ResultCodeExtended = 0;
+    if (State == OPOS_S_CLOSED) {
+        ResultCode = OPOS_E_CLOSED;
+        return;
+    }
     if (propIndex == 1008012) {
         ResultCode = ApplyPageModePrintArea(value ? value : "");
         return;
     }
     ResultCode = OPOS_E_ILLEGAL;
+}
+
+long CLABELPrinter::DoFlagWhenIdle(long value)
+{
+    Log(0, "m_ctlLabelPrinter1.SetFlagWhenIdle(%d);", int(value));
+    // The print thread reads both in UpdateQueueState.
+    if (!AsyncQueueMutex.Lock(INFINITE)) {
+        ResultCode = OPOS_E_ILLEGAL;
+        return ResultCode;
+    }
+    Log(0, "AsyncQueueMutex Lock in DoFlagWhenIdle");
+    FlagWhenIdle = value != 0;
+    m_bIdlePending = FlagWhenIdle;
+    UpdateQueueState();
+    AsyncQueueMutex.Unlock();
+    Log(0, "AsyncQueueMutex Unlock in DoFlagWhenIdle");
+    Log(0, "-DoFlagWhenIdle");
+    ResultCode = OPOS_SUCCESS;
+    return ResultCode;
 }
 
 // ---- Enabling, freezing, power notification
@@ -191,11 +349,20 @@ long CLABELPrinter::DoDeviceEnabled(long value)
         ResultCodeExtended = 0;
     } else {
         DeviceEnabled = FALSE;
-        // The print queue waits here once it exists; the error response is released so a print
-        // thread waiting for it goes on.
-        if (m_hErrorResponseEvent)
-            SetEvent(m_hErrorResponseEvent);
+        // The jobs already written complete first. After about two seconds a print thread
+        // waiting for an error answer (which cannot come while this thread waits here) is
+        // released at every step.
+        for (int step = 1;; ++step) {
+            Sleep(100);
+            Log(0, "DeviceEnabled<remainQueue:%d, remainProgress:%d", QueuedJobs(), JobsInProgress());
+            long state = State;
+            if ((state != OPOS_S_IDLE && state != OPOS_S_BUSY) || JobsInProgress() == 0 || m_bStop)
+                break;
+            if (step >= 20 && m_hErrorResponseEvent)
+                SetEvent(m_hErrorResponseEvent);
+        }
         DoFreezeEvents(TRUE);
+        RecCartridgeState = JrnCartridgeState = SlpCartridgeState = 0x10000000;
         PowerState = OPOS_PS_UNKNOWN;
         m_nLastCover = m_nLastPaper = m_nLastPower = -1;
     }
@@ -293,23 +460,42 @@ long CLABELPrinter::ApplyPageModeArea(const CString& text)
     return OPOS_SUCCESS;
 }
 
+BOOL CLABELPrinter::ToDots(long long value, const MapModeRow& row, long* dots)
+{
+    if (value < 0 || value > 0x7FFFFFFFLL || row.div <= 0)
+        return FALSE;
+    long long d = (value * row.mul + row.add) / row.div;
+    if (d < 0 || d > 0x7FFFFFFFLL)
+        return FALSE;
+    *dots = long(d);
+    return TRUE;
+}
+
 long CLABELPrinter::ApplyPageModePrintArea(const CString& text)
 {
     Log(0, "m_ctlLabelPrinter1.SetPageModePrintArea(\"%s\");", text.GetString());
-    long f[4] = {0, 0, 0, 0};
+    long long f[4] = {0, 0, 0, 0};
     long rc = OPOS_SUCCESS;
     CString applied = text;
     if (ParseFields(text, f) < 4) {
         applied.Format("0,0,%d,%d", m_config.PaperWidth, m_config.PaperLength);
-        ParseFields(applied, f);
+        f[0] = f[1] = 0;
+        f[2] = m_config.PaperWidth;
+        f[3] = m_config.PaperLength;
         rc = OPOS_E_ILLEGAL;
     }
+    // Negative fields and fields whose dots do not fit the builder's numbers (with the margins
+    // added) are refused, and nothing changes.
     const MapModeRow& row = m_config.m_mapMode.positionIn[MapMode];
-    int x = MapModeTables::Convert(int(f[0]), row), y = MapModeTables::Convert(int(f[1]), row);
-    int w = MapModeTables::Convert(int(f[2]), row), h = MapModeTables::Convert(int(f[3]), row);
+    long dots[4];
+    for (int i = 0; i < 4; ++i)
+        if (!ToDots(f[i], row, &dots[i]))
+            return OPOS_E_ILLEGAL;
+    if ((long long)m_config.LeftMargin + dots[0] > 0x7FFFFFFFLL || (long long)m_config.TopMargin + dots[1] > 0x7FFFFFFFLL)
+        return OPOS_E_ILLEGAL;
     PageModePrintArea = applied;
-    m_builder.SetPaper(w, h, m_config.GapLength, m_config.PaperType, m_config.OffsetLength);
-    m_builder.SetMargins(m_config.LeftMargin + x, m_config.TopMargin + y);
+    m_builder.SetPaper(int(dots[2]), int(dots[3]), m_config.GapLength, m_config.PaperType, m_config.OffsetLength);
+    m_builder.SetMargins(m_config.LeftMargin + int(dots[0]), m_config.TopMargin + int(dots[1]));
     return rc;
 }
 
@@ -325,21 +511,42 @@ long CLABELPrinter::ApplyPageModePrintDirection(long value)
 
 long CLABELPrinter::ApplyPageModeVerticalPosition(long value)
 {
-    if (value < 0)
+    long dots = 0;
+    if (!ToDots(value, m_config.m_mapMode.positionIn[MapMode], &dots))
         return OPOS_E_ILLEGAL;
     PageModeVerticalPosition = value;
-    m_nPageModeY = MapModeTables::Convert(int(value), m_config.m_mapMode.positionIn[MapMode]);
+    m_nPageModeY = dots;
     m_builder.SetPositionY(int(m_nPageModeY));
     return OPOS_SUCCESS;
 }
 
 long CLABELPrinter::ApplyPageModeHorizontalPosition(long value)
 {
-    if (value < 0)
+    long dots = 0;
+    if (!ToDots(value, m_config.m_mapMode.positionIn[MapMode], &dots))
         return OPOS_E_ILLEGAL;
     PageModeHorizontalPosition = value;
-    m_nPageModeX = MapModeTables::Convert(int(value), m_config.m_mapMode.positionIn[MapMode]);
+    m_nPageModeX = dots;
     m_builder.SetPositionX(int(m_nPageModeX));
+    return OPOS_SUCCESS;
+}
+
+long CLABELPrinter::ApplyMapMode(long value)
+{
+    if (value < 1 || value > 4)
+        return OPOS_E_ILLEGAL;
+    MapMode = value;
+    ConvertPageModeUnits(TRUE);
+    return OPOS_SUCCESS;
+}
+
+long CLABELPrinter::ApplyRecLineHeight()
+{
+    // The height follows the font the line width selected, not the value given.
+    m_nLineHeightDots =
+        RecLineChars < m_config.LinecharsCompressed ? m_config.DotsPerCompressedCharHeight : m_config.DotsPerNormalCharHeight;
+    m_nLineSpacingDots = m_config.RecLineSpacing;
+    ConvertPageModeUnits(TRUE);
     return OPOS_SUCCESS;
 }
 

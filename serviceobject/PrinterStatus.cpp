@@ -46,10 +46,20 @@ void CLABELPrinter::ProcessStatusBytes(const BYTE* frame)
         m_nLastCover = s.coverValue;
         QueueEvent(new CStatusUpdateEvent(s.coverValue));
     }
-    SetPowerState((CoverOpen || RecEmpty) ? OPOS_PS_OFFLINE : OPOS_PS_ONLINE);
+    ApplyPowerState((CoverOpen || RecEmpty) ? OPOS_PS_OFFLINE : OPOS_PS_ONLINE);
 }
 
 void CLABELPrinter::SetPowerState(int value)
+{
+    // The port's own view, kept whether or not the device is enabled: a connection cut in the
+    // middle of a label shows only here.
+    if (value != OPOS_PS_ONLINE)
+        InterlockedIncrement(&m_nPortOfflineCount);
+    InterlockedExchange(&m_nPortPower, value);
+    ApplyPowerState(value);
+}
+
+void CLABELPrinter::ApplyPowerState(int value)
 {
     if (!DeviceEnabled)
         return;
@@ -88,8 +98,10 @@ BOOL CLABELPrinter::CHK_InitializePrinter(DWORD timeoutMs)
     return n == 1;
 }
 
-BOOL CLABELPrinter::CHK_LabelStatus(DWORD timeoutMs)
+BOOL CLABELPrinter::CHK_LabelStatus(DWORD timeoutMs, BOOL* answered)
 {
+    if (answered)
+        *answered = FALSE;
     if (!m_pPort || !m_Claimed)
         return FALSE;
     static const BYTE kRequest[5] = {'^', 'c', 'u', '\r', '\n'};
@@ -100,7 +112,9 @@ BOOL CLABELPrinter::CHK_LabelStatus(DWORD timeoutMs)
         return FALSE;
     }
     m_pPort->Clear(DEVTYPE_LABEL);
-    if (P_WriteBuf(kRequest, 5) != 5) {
+    // The request's own write codes are not the caller's result (the print thread asks too).
+    long writeRc = 0, writeRce = 0;
+    if (P_WriteBuf(kRequest, 5, &writeRc, &writeRce) != 5) {
         m_pPort->Unlock();
         return FALSE;
     }
@@ -125,6 +139,8 @@ BOOL CLABELPrinter::CHK_LabelStatus(DWORD timeoutMs)
             Log(10, "CHK_LabelStatus - timeout");
         return FALSE;
     }
+    if (answered)
+        *answered = TRUE;
     BYTE frame[4];
     StatusAnswerToFrame(answer, frame);
     ProcessStatusBytes(frame);
@@ -168,18 +184,21 @@ BOOL CLABELPrinter::P_PrintStateToRC(long* rcOut, long* rceOut)
 
 CString CLABELPrinter::GetLastResultText() const { return GetResultCodeText(ResultCode, ResultCodeExtended); }
 
-int CLABELPrinter::P_WriteBuf(const BYTE* bytes, int length)
+int CLABELPrinter::P_WriteBuf(const BYTE* bytes, int length, long* rcOut, long* rceOut)
 {
     if (!m_Claimed || length <= 0 || !m_pPort)
         return 0;
     CString port = m_config.PortName();
     CString kind = port.Left(3);
     bool paced = kind == "\\\\?";
+    // The port lock without a time-out, but a closing object does not wait for it.
+    while (!m_pPort->Lock(500))
+        if (m_bStop)
+            return 0;
     if (port.GetLength() < 3) {
-        m_pPort->Lock(INFINITE);
         int n = m_pPort->Write(bytes, DWORD(length), DEVTYPE_LABEL);
         m_pPort->Unlock();
-        return n;
+        return n < 0 ? 0 : n;
     }
     // The configuration never leaves 0 here; a piece of 0 bytes would loop for ever.
     int chunk = int(m_config.m_dop.dwOutBufSize);
@@ -187,7 +206,6 @@ int CLABELPrinter::P_WriteBuf(const BYTE* bytes, int length)
         chunk = 4096;
     int budget = 5, written = 0, remaining = length;
     bool split = false;
-    m_pPort->Lock(INFINITE);
     for (;;) {
         if (m_bStop)
             break;
@@ -197,17 +215,17 @@ int CLABELPrinter::P_WriteBuf(const BYTE* bytes, int length)
             split = true;
         }
         int n = m_pPort->Write(bytes + written, DWORD(piece), DEVTYPE_LABEL);
-        if (n < 0)
-            n = 0;
+        if (n < 0 || n > piece)
+            n = n < 0 ? 0 : piece;
         if (paced && (remaining > chunk || split))
-            Sleep(200);
+            WaitOrStop(200);
         remaining -= n;
         written += n;
         bool timedOut = false;
         if (n != piece) {
             --budget;
             Log(10, "Send Fail(Fail Count=%d,  SendData=%d/%d) in P_WriteBuf.", budget, n, piece);
-            Sleep(m_config.Type == 1 ? 800 : 500);
+            WaitOrStop(m_config.Type == 1 ? 800 : 500);
             long rc = 0, rce = 0;
             if (!P_PrintStateToRC(&rc, &rce))
                 budget = 0;
@@ -220,8 +238,8 @@ int CLABELPrinter::P_WriteBuf(const BYTE* bytes, int length)
             timedOut = true;
         if (timedOut) {
             Log(10, "Timeout(%d/%d) in P_WriteBuf.", written, length);
-            ResultCode = OPOS_E_FAILURE;
-            ResultCodeExtended = OPOS_E_TIMEOUT;
+            (rcOut ? *rcOut : ResultCode) = OPOS_E_FAILURE;
+            (rceOut ? *rceOut : ResultCodeExtended) = OPOS_E_TIMEOUT;
             break;
         }
         if (remaining == 0)

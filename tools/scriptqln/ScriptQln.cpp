@@ -19,6 +19,7 @@ struct Script
     std::deque<BYTE> readBytes;
     std::deque<int> frames;
     std::vector<std::string> calls;
+    std::vector<DWORD> ticks;  // GetTickCount at each call
     std::vector<BYTE> written;
     int nextId = 40000;
     DWORD lastOption[19] = {};  // the settings of the last SetDeviceOption, after the port name
@@ -68,6 +69,7 @@ void Record(const char* fmt, ...)
     std::vsnprintf(buf, sizeof buf, fmt, ap);
     va_end(ap);
     g_script->calls.push_back(buf);
+    g_script->ticks.push_back(GetTickCount());
 }
 
 } // namespace
@@ -121,6 +123,14 @@ BOOL WINAPI ScriptCall(int index, char* text, int size)
         return FALSE;
     std::snprintf(text, size_t(size), "%s", g_script->calls[size_t(index)].c_str());
     return TRUE;
+}
+
+DWORD WINAPI ScriptCallTick(int index)
+{
+    Locked l;
+    if (index < 0 || index >= int(g_script->ticks.size()))
+        return 0;
+    return g_script->ticks[size_t(index)];
 }
 
 int WINAPI ScriptDeviceOption(DWORD* fields, int count)

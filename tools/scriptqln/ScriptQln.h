@@ -18,6 +18,8 @@ typedef void(WINAPI* ScriptStatusFrameFn)(int frame);
 // The record: one line per call, "Name(arguments) = result"; the bytes written.
 typedef int(WINAPI* ScriptCallCountFn)();
 typedef BOOL(WINAPI* ScriptCallFn)(int index, char* text, int size);
+// The tick count (GetTickCount) when that call was made.
+typedef DWORD(WINAPI* ScriptCallTickFn)(int index);
 typedef int(WINAPI* ScriptWrittenFn)(BYTE* data, int size);
 // The 19 settings after the port name of the last SetDeviceOption, in record order.
 typedef int(WINAPI* ScriptDeviceOptionFn)(DWORD* fields, int count);

@@ -1,0 +1,399 @@
+// Output: every label leaves through P_PrintOrEnqueue, written at once (immediate), after a
+// status check on the caller's thread (synchronous), or queued for the print thread
+// (asynchronous), which reports OutputCompleteEvents in batches and an ErrorEvent whose answer
+// retries or clears the queue.
+#include "KVTLoger.h"
+#include "LABELPrinter.h"
+#include "LabelStatus.h"
+#include "OposConst.h"
+
+#include <vector>
+
+namespace {
+const long kLocusOutput = 1;
+const long kResponseRetry = 11;
+const long kResponseClear = 12;
+const DWORD kRetryPauseMs = 1000;
+}
+
+// ---- jobs and lists
+
+void CLABELPrinter::DeleteJob(CPrintData* job)
+{
+    if (!job)
+        return;
+    while (!job->chunks.IsEmpty())
+        delete job->chunks.RemoveHead();
+    delete job;
+}
+
+void CLABELPrinter::ClearQueue(CObList& jobs)
+{
+    while (!jobs.IsEmpty())
+        DeleteJob(static_cast<CPrintData*>(jobs.RemoveHead()));
+}
+
+BOOL CLABELPrinter::WaitOrStop(DWORD ms)
+{
+    if (m_bStop)
+        return TRUE;
+    if (m_hPrintStopEvent)
+        WaitForSingleObject(m_hPrintStopEvent, ms);
+    else
+        Sleep(ms);
+    return m_bStop != 0;
+}
+
+BOOL CLABELPrinter::LockQueue(const char* place)
+{
+    // Without a time-out, as the lists need; only a closing object stops waiting.
+    while (!AsyncQueueMutex.Lock(500))
+        if (m_bStop)
+            return FALSE;
+    if (place)
+        Log(0, "%s AsyncQueueMutex Lock in AsyncPrintHandlerWorker", place);
+    return TRUE;
+}
+
+void CLABELPrinter::UnlockQueue(const char* place)
+{
+    InterlockedExchange(&m_nQueued, m_AsyncPrintDataQueue.GetCount());
+    InterlockedExchange(&m_nInProgress, m_AsyncPDQInProgress.GetCount());
+    if (place)
+        Log(0, "%s AsyncQueueMutex Unlock in AsyncPrintHandlerWorker", place);
+    AsyncQueueMutex.Unlock();
+}
+
+void CLABELPrinter::UpdateQueueState()
+{
+    InterlockedExchange(&m_nQueued, m_AsyncPrintDataQueue.GetCount());
+    InterlockedExchange(&m_nInProgress, m_AsyncPDQInProgress.GetCount());
+    if (State == OPOS_S_CLOSED)
+        return;
+    if (!m_AsyncPrintDataQueue.IsEmpty() || !m_AsyncPDQInProgress.IsEmpty()) {
+        State = ErrorLevel == 1 ? OPOS_S_BUSY : OPOS_S_ERROR;
+        if (m_hWakeEvent)
+            SetEvent(m_hWakeEvent);
+        return;
+    }
+    State = OPOS_S_IDLE;
+    if (m_hWakeEvent)
+        ResetEvent(m_hWakeEvent);
+    if (m_bIdlePending) {
+        m_bIdlePending = FALSE;
+        QueueEvent(new CStatusUpdateEvent(1001));
+    }
+}
+
+void CLABELPrinter::ClearQueues()
+{
+    if (!AsyncQueueMutex.Lock(INFINITE))
+        return;
+    Log(0, "AsyncQueueMutex Lock in ClearOutput");
+    ClearQueue(m_AsyncPrintDataQueue);
+    Log(0, "ClearQueue m_AsyncPrintDataQueue in ClearOutput");
+    ClearQueue(m_AsyncPDQInProgress);
+    Log(0, "ClearQueue m_AsyncPDQInProgress in ClearOutput");
+    UpdateQueueState();
+    AsyncQueueMutex.Unlock();
+    Log(0, "AsyncQueueMutex Unlock in ClearOutput");
+}
+
+long CLABELPrinter::ClearOutput()
+{
+    Log(0, "m_ctlLabelPrinter1.ClearOutput();");
+    if (!APS_CheckPreconditions(1)) {
+        Log(10, "APS_CheckPreconditions error in ClearOutput.");
+        return ResultCode;
+    }
+    InterlockedExchange(&m_bCleared, 1);
+    // Jobs queued while AsyncMode was on stay queued when it is turned off: they go too.
+    ClearQueues();
+    // The builder belongs to the application's thread: only here, never from the print thread.
+    m_bTransaction = FALSE;
+    m_builder.SetRotation(1);
+    m_builder.ClearBody();
+    Log(0, "-ClearOutput");
+    ResultCode = OPOS_SUCCESS;
+    return ResultCode;
+}
+
+// ---- writing
+
+BOOL CLABELPrinter::P_WriteWithStateCheck(const BYTE* bytes, int length, long* rc, long* rce)
+{
+    if (!P_PrintStateToRC(rc, rce))
+        return FALSE;
+    long writeRc = 0, writeRce = 0;
+    int n = P_WriteBuf(bytes, length, &writeRc, &writeRce);
+    if (n == length)
+        return TRUE;
+    Log(10, "Send Error(%d/%d) in P_WriteWithStateCheck", n, length);
+    P_PrintStateToRC(rc, rce);
+    if (*rc == 0) {
+        // What the write itself ran into: its time-out, or a plain short write.
+        *rc = writeRc ? writeRc : OPOS_E_FAILURE;
+        *rce = writeRc ? writeRce : 410;
+    }
+    return FALSE;
+}
+
+BOOL CLABELPrinter::P_DoPrintData(BOOL withStatusCheck, CPrintData* job)
+{
+    if (!m_Claimed) {
+        Log(0, "-P_DoPrintData : m_Claimed == FALSE");
+        return TRUE;
+    }
+    long rc = 0, rce = 0;
+    m_pPort->SetWrite(TRUE, DEVTYPE_LABEL);
+    LONG offlineBefore = m_nPortOfflineCount;
+    BOOL ok = TRUE;
+    if (withStatusCheck) {
+        BOOL answered = FALSE;
+        CHK_LabelStatus(StatusAnswerTimeoutMs, &answered);
+        // The check's own codes: its time-out, or what the answer says. Bits that change no
+        // status (0 and 1) do not stop the job.
+        if (!answered) {
+            rc = OPOS_E_TIMEOUT;
+            rce = 0;
+            ok = FALSE;
+        } else if (!P_PrintStateToRC(&rc, &rce)) {
+            ok = FALSE;
+        }
+    }
+    long long attempted = 0, written = 0;
+    for (POSITION pos = job->chunks.GetHeadPosition(); ok && pos;) {
+        COPOSData* chunk = static_cast<COPOSData*>(job->chunks.GetNext(pos));
+        int length = int(chunk->GetLength());
+        if (length == 0)
+            continue;
+        attempted += length;
+        if (!P_WriteWithStateCheck(chunk->GetData(), length, &rc, &rce)) {
+            ok = FALSE;
+            break;
+        }
+        written += length;
+        if (m_config.Type == 1 || m_config.Type == 3)
+            WaitOrStop(100);
+        if (m_bStop) {
+            ok = FALSE;
+            break;
+        }
+    }
+    if (withStatusCheck) {
+        BOOL answered = FALSE;
+        CHK_LabelStatus(StatusAnswerTimeoutMs, &answered);
+        // A job written whole is not failed by what this answer says, only by a port that went
+        // off line since its first write: over TCP the socket takes every byte of a label cut
+        // in the middle, and the answer may come from the new connection.
+        if (ok && written > 0 && (m_nPortOfflineCount != offlineBefore || m_nPortPower == OPOS_PS_OFFLINE ||
+                                  m_nPortPower == OPOS_PS_OFF_OFFLINE)) {
+            Log(10, "port was off line while writing in DoPrintData");
+            rc = OPOS_E_NOHARDWARE;
+            rce = 0;
+            ok = FALSE;
+        }
+    }
+    m_pPort->SetWrite(FALSE, DEVTYPE_LABEL);
+    job->ResultCode = int(rc);
+    job->ResultCodeExtended = int(rce);
+    if (!ok || written != attempted) {
+        Log(10, "total written bytes(%d/%d) in DoPrintData", int(written), int(attempted));
+        if (rc == 0) {
+            job->ResultCode = OPOS_E_FAILURE;
+            job->ResultCodeExtended = 410;
+        }
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void CLABELPrinter::P_PrintOrEnqueue(BOOL asynchronous, CPrintDataList& chunks)
+{
+    ResultCode = OPOS_SUCCESS;
+    ResultCodeExtended = 0;
+    CPrintData* job = new CPrintData;
+    while (!chunks.IsEmpty())
+        job->chunks.AddTail(chunks.RemoveHead());
+
+    auto failed = [&](const char* format) {
+        ErrorLevel = 2;
+        ErrorStation = 2;
+        ErrorString = GetResultCodeText(job->ResultCode, job->ResultCodeExtended);
+        if (format)
+            Log(format[0] == '!' ? 10 : 0, format + (format[0] == '!'), ErrorString.GetString());
+        State = OPOS_S_ERROR;
+    };
+    auto finish = [&]() {
+        ResultCode = job->ResultCode;
+        ResultCodeExtended = job->ResultCodeExtended;
+        DeleteJob(job);
+    };
+
+    if (m_bImmediate) {
+        if (!P_DoPrintData(FALSE, job))
+            failed("Immediate Printing error in P_PrintOrEnqueue.");
+        else
+            State = OPOS_S_IDLE;
+        finish();
+        return;
+    }
+    if (asynchronous) {
+        job->OutputID = int(++OutputID);
+        if (!LockQueue(nullptr)) {
+            DeleteJob(job);
+            ResultCode = OPOS_E_CLOSED;
+            return;
+        }
+        m_AsyncPrintDataQueue.AddTail(job);
+        UpdateQueueState();
+        UnlockQueue(nullptr);
+        return;
+    }
+    CHK_LabelStatus(StatusAnswerTimeoutMs);
+    long rc = 0, rce = 0;
+    if (!P_PrintStateToRC(&rc, &rce)) {
+        job->ResultCode = int(rc);
+        job->ResultCodeExtended = int(rce);
+        failed("!P_PrintStateToRC error(%s) in P_PrintOrEnqueue : synchronous mode");
+        finish();
+        return;
+    }
+    if (!P_DoPrintData(FALSE, job))
+        failed("synchronous printing error(%s) in P_PrintOrEnqueue");
+    else
+        State = OPOS_S_IDLE;
+    finish();
+}
+
+// ---- the print thread
+
+UINT __cdecl CLABELPrinter::AsyncPrintThread(LPVOID param)
+{
+    static_cast<CLABELPrinter*>(param)->AsyncPrintHandlerWorker();
+    return 0;
+}
+
+void CLABELPrinter::AsyncPrintHandlerWorker()
+{
+    InterlockedExchange(&m_bPrintThreadFinished, 0);
+    Log(0, "Start AsyncPrintHandlerWorker");
+    HANDLE waits[2] = {m_hPrintStopEvent, m_hWakeEvent};
+    WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+    while (!m_bStop) {
+        if (!LockQueue("1(start)"))
+            break;
+        UpdateQueueState();
+        if (m_AsyncPrintDataQueue.IsEmpty()) {
+            UnlockQueue("5(end)");
+            WaitOrStop(1);
+            WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+            continue;
+        }
+        CPrintData* job = static_cast<CPrintData*>(m_AsyncPrintDataQueue.RemoveHead());
+        InterlockedExchange(&m_bCleared, 0);
+        BOOL ok = P_DoPrintData(TRUE, job);
+        m_AsyncPDQInProgress.AddTail(job);
+        if (m_bStop) {
+            UnlockQueue("5(end)");
+            break;
+        }
+        if (ok) {
+            if (m_AsyncPrintDataQueue.IsEmpty() || m_AsyncPDQInProgress.GetCount() > 2) {
+                // A ClearOutput or an enqueue waiting for the lock gets its turn; the job held
+                // outside the list completes whatever the clear did.
+                CPrintData* newest = static_cast<CPrintData*>(m_AsyncPDQInProgress.RemoveTail());
+                if (!m_bCleared) {
+                    UnlockQueue("3(normal-GSI)");
+                    if (!LockQueue("3(normal-GSI)")) {
+                        DeleteJob(newest);
+                        break;
+                    }
+                }
+                m_AsyncPDQInProgress.AddTail(newest);
+                while (!m_AsyncPDQInProgress.IsEmpty()) {
+                    CPrintData* done = static_cast<CPrintData*>(m_AsyncPDQInProgress.RemoveHead());
+                    QueueEvent(new COutputCompleteEvent(done->OutputID));
+                    DeleteJob(done);
+                }
+                m_bLineFeedAdded = FALSE;
+            }
+        } else {
+            UnlockQueue("4(error-GSI)");
+            ErrorLevel = 2;
+            ErrorStation = 2;
+            ErrorString = GetResultCodeText(job->ResultCode, job->ResultCodeExtended);
+            if (!LockQueue(nullptr))
+                break;
+            UpdateQueueState();
+            UnlockQueue(nullptr);
+            CErrorEvent* error =
+                new CErrorEvent(job->ResultCode, job->ResultCodeExtended, kLocusOutput, kResponseRetry);
+            ResetEvent(m_hErrorResponseEvent);
+            DWORD queuedAt = GetTickCount();
+            QueueEvent(error);
+            Log(0, "*AsyncPrint: Wait for delivery to app's response.");
+            HANDLE answer[2] = {m_hPrintStopEvent, m_hErrorResponseEvent};
+            WaitForMultipleObjects(2, answer, FALSE, INFINITE);
+            if (m_bStop)
+                break;
+            ErrorLevel = 1;
+            ErrorStation = 0;
+            ErrorString.Empty();
+            if (ErrorResponse == kResponseClear) {
+                Log(0, "*AsyncPrint: Error response = CLEAR");
+                ClearQueues();
+                if (!LockQueue("4(error-Clear)"))
+                    break;
+            } else {
+                if (!LockQueue("4(error-Retry)"))
+                    break;
+                Log(0, "*AsyncPrint: Error response = RETRY");
+                // At least the pause by the tick count: a wait may end a tick early.
+                BOOL stopping = FALSE;
+                for (DWORD passed; !stopping && (passed = GetTickCount() - queuedAt) < kRetryPauseMs;)
+                    stopping = WaitOrStop(kRetryPauseMs - passed);
+                if (stopping) {
+                    UnlockQueue(nullptr);
+                    break;
+                }
+                // Every job not yet completed goes back to the head, in its order.
+                while (!m_AsyncPDQInProgress.IsEmpty())
+                    m_AsyncPrintDataQueue.AddHead(m_AsyncPDQInProgress.RemoveTail());
+                if (!m_bLineFeedAdded) {
+                    Log(0, "*AsyncPrint: Add LF Command");
+                    CPrintData* lf = new CPrintData;
+                    COPOSData* feed = new COPOSData(1);
+                    feed->AppendByte(0x0A);
+                    lf->chunks.AddTail(feed);
+                    m_AsyncPrintDataQueue.AddHead(lf);
+                    m_bLineFeedAdded = TRUE;
+                } else {
+                    Log(0, "*AsyncPrint: Skip add LF Command");
+                }
+            }
+        }
+        UpdateQueueState();
+        UnlockQueue("5(end)");
+        WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+    }
+    Log(0, "End AsyncPrintHandlerWorker");
+    InterlockedExchange(&m_bPrintThreadFinished, 1);
+}
+
+// ---- text in the selected code page
+
+int CLABELPrinter::ConvertCodePage(UINT codePage, const char* text, int length, char* output)
+{
+    if (!text || length <= 0)
+        return 0;
+    int wide = MultiByteToWideChar(CP_ACP, 0, text, length, nullptr, 0);
+    if (wide <= 0)
+        return 0;
+    std::vector<wchar_t> w(static_cast<size_t>(wide));
+    MultiByteToWideChar(CP_ACP, 0, text, length, w.data(), wide);
+    int n = WideCharToMultiByte(codePage, 0, w.data(), wide, nullptr, 0, nullptr, nullptr);
+    if (output && n > 0)
+        n = WideCharToMultiByte(codePage, 0, w.data(), wide, output, n, nullptr, nullptr);
+    return n > 0 ? n : 0;
+}

@@ -256,6 +256,7 @@ long CLABELPrinter::OpenService(const char* deviceClass, const char* deviceName,
     m_nLineSpacingDots = m_config.RecLineSpacingDots;
     m_nLineWidthDots = m_config.RecLineWidthDots;
     CharacterSet = m_config.CharacterSet;
+    PageModeStation = m_config.PageModeStation;
     ServiceObjectVersion = m_config.ServiceObjectVersion;
     ApplyConfigSetters();
     m_config.LoadPreformAndCustom(m_builder);

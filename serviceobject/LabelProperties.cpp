@@ -542,9 +542,10 @@ long CLABELPrinter::ApplyMapMode(long value)
 
 long CLABELPrinter::ApplyRecLineHeight()
 {
-    // The height follows the font the line width selected, not the value given.
-    m_nLineHeightDots =
-        RecLineChars < m_config.LinecharsCompressed ? m_config.DotsPerCompressedCharHeight : m_config.DotsPerNormalCharHeight;
+    // The height of the font the line width selected (the compressed one only for the
+    // compressed width), not the value given.
+    bool compressed = RecLineChars > m_config.LinecharsNormal;
+    m_nLineHeightDots = compressed ? m_config.DotsPerCompressedCharHeight : m_config.DotsPerNormalCharHeight;
     m_nLineSpacingDots = m_config.RecLineSpacing;
     ConvertPageModeUnits(TRUE);
     return OPOS_SUCCESS;

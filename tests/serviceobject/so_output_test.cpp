@@ -1,0 +1,647 @@
+// Output and properties of the Service Object, the object itself in this process on the
+// scripted port manager, its callbacks reaching the test Control Object: synchronous printing
+// with its status check and chunked writes, the queue with its batched completions, error
+// answers that clear or retry, ClearOutput, every property index and the setters' rules.
+#include "LABELPrinter.h"
+#include "OposConst.h"
+#include "SoTestKit.h"
+
+#include "ScriptQln.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kKey[] = "Software\\OLEforRetail\\ServiceOPOS\\POSPrinter\\LP1";
+
+// A claimed and enabled device in this process, with OutputBuf 16.
+struct Device
+{
+    explicit Device(CSoWorld& world, bool async = false) : w(world)
+    {
+        w.reg.SetString(kKey, "OutputBuf", "16");
+        w.reg.SetDWORD(kKey, "PaperWidth", 800);
+        w.reg.SetDWORD(kKey, "PaperLength", 600);
+        co = w.NewControlObject();
+        IDispatch* d = nullptr;
+        co->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d));
+        so = new CLABELPrinter;
+        so->ExternalAddRef();
+        open = so->OpenService("POSPrinter", "LP1", d);
+        d->Release();  // the world keeps the Control Object
+        if (open == 0)
+            open = so->ClaimDevice(1000);
+        if (open == 0) {
+            so->SetPropertyNumber(3, 1);
+            open = so->ResultCode;
+        }
+        so->SetPropertyNumber(8001, async);
+        from = int(w.port.Calls().size());
+    }
+    ~Device()
+    {
+        so->Close();
+        so->ExternalRelease();
+    }
+    // A job of one chunk (the object takes it over).
+    long Print(const std::string& bytes, BOOL async)
+    {
+        CPrintDataList list;
+        COPOSData* d = new COPOSData;
+        d->Append(reinterpret_cast<const BYTE*>(bytes.data()), DWORD(bytes.size()));
+        list.AddTail(d);
+        so->P_PrintOrEnqueue(async, list);
+        EXPECT_TRUE(list.IsEmpty());
+        return so->ResultCode;
+    }
+    // The calls made since the device was ready.
+    std::vector<std::string> Calls(const std::string& prefix) const
+    {
+        std::vector<std::string> all = w.port.Calls(), out;
+        for (size_t i = size_t(from); i < all.size(); ++i)
+            if (all[i].compare(0, prefix.size(), prefix) == 0)
+                out.push_back(all[i]);
+        return out;
+    }
+    std::vector<TestCoEvent> Events(const char* name)
+    {
+        std::vector<TestCoEvent> out;
+        TestCoEvent e;
+        for (int i = 0; co->GetEvent(i, &e); ++i)
+            if (std::string(e.name) == name)
+                out.push_back(e);
+        return out;
+    }
+    std::vector<long> Completed()
+    {
+        std::vector<long> ids;
+        for (const TestCoEvent& e : Events("SOOutputComplete"))
+            ids.push_back(e.args[0]);
+        return ids;
+    }
+    // Pumps until the Control Object has seen n callbacks of this name.
+    bool WaitFor(const char* name, size_t n, DWORD ms = 60000)
+    {
+        DWORD start = GetTickCount();
+        while (Events(name).size() < n) {
+            if (GetTickCount() - start > ms)
+                return false;
+            co->WaitForEvents(1 << 20, 50);
+        }
+        return true;
+    }
+    bool WaitIdle(DWORD ms = 60000)
+    {
+        DWORD start = GetTickCount();
+        while (so->QueuedJobs() || so->JobsInProgress() || so->State != OPOS_S_IDLE) {
+            if (GetTickCount() - start > ms)
+                return false;
+            co->WaitForEvents(1 << 20, 50);
+        }
+        return true;
+    }
+    // Pumps until the newest callback of this name carries the value.
+    bool WaitForValue(const char* name, long value, DWORD ms = 60000)
+    {
+        DWORD start = GetTickCount();
+        for (;;) {
+            std::vector<TestCoEvent> e = Events(name);
+            if (!e.empty() && e.back().args[0] == value)
+                return true;
+            if (GetTickCount() - start > ms)
+                return false;
+            co->WaitForEvents(1 << 20, 50);
+        }
+    }
+    std::string Written() const { return w.port.Written().substr(written0); }
+
+    CSoWorld& w;
+    ITestControlObject* co = nullptr;
+    CLABELPrinter* so = nullptr;
+    long open = -1;
+    int from = 0;
+    size_t written0 = 0;
+};
+
+std::string Label(int n) { return "LABEL-" + std::to_string(n) + "-0123456789\r\n"; }  // 20 bytes for n < 10
+
+int Length(const std::string& call)  // "Write(16, 40000, 32) = 16"
+{
+    return std::atoi(call.c_str() + 6);
+}
+
+// ---- Synchronous printing
+
+TEST(SyncPrint, StatusCheckChunkedWritesAndTheCodesOfWhatStopsIt)
+{
+    struct Row
+    {
+        const char* what;
+        int answer;                // status answer to the request before the label (-1: none)
+        std::vector<int> writes;   // one-shot Write results, then
+        int writeDefault;          // the default (-1: all taken)
+        long power;                // the port's power state before printing
+        long rc, rce, state;
+        std::vector<int> lengths;  // every Write asked after the device was ready
+    } rows[] = {
+        {"all well", 0, {}, -1, 2001, 0, 0, 2, {5, 16, 4}},
+        {"cover open", 0x40, {}, -1, 2001, 114, 201, 4, {5}},
+        {"paper empty", 0x80, {}, -1, 2001, 114, 203, 4, {5}},
+        {"cutter error", 0x20, {}, -1, 2001, 111, 402, 4, {5}},
+        {"off line: the request goes nowhere", 0, {0}, -1, 2003, 107, 0, 4, {5}},
+        {"time-out: the printer takes no byte", 0, {5}, 0, 2001, 111, 112, 4, {5, 16, 16, 16, 16, 16}},
+    };
+    for (const Row& r : rows) {
+        CSoWorld w;
+        Device dev(w);
+        ASSERT_EQ(0, dev.open) << r.what;
+        if (r.power != 2001) {
+            w.port.Default("IsPowerState", int(r.power));
+            DWORD start = GetTickCount();
+            while (dev.so->GetPropertyNumber(14) != r.power && GetTickCount() - start < 20000)
+                Sleep(20);
+            ASSERT_EQ(r.power, dev.so->GetPropertyNumber(14)) << r.what;
+        }
+        w.port.Result("StatusAnswer", r.answer);
+        for (int v : r.writes)
+            w.port.Result("Write", v);
+        if (r.writeDefault >= 0)
+            w.port.Default("Write", r.writeDefault);
+        dev.written0 = w.port.Written().size();
+        std::string label = Label(1);
+        ASSERT_EQ(20u, label.size());
+        EXPECT_EQ(r.rc, dev.Print(label, FALSE)) << r.what;
+        EXPECT_EQ(r.rce, dev.so->ResultCodeExtended) << r.what;
+        EXPECT_EQ(r.state, dev.so->GetPropertyNumber(9)) << r.what;
+        std::vector<int> lengths;
+        for (const std::string& c : dev.Calls("Write("))
+            lengths.push_back(Length(c));
+        EXPECT_EQ(r.lengths, lengths) << r.what;
+        if (r.rc == 0) {
+            EXPECT_EQ("^cu\r\n" + label, dev.Written()) << r.what;
+            EXPECT_EQ(1, dev.so->GetPropertyNumber(8035)) << r.what;
+        } else {
+            EXPECT_EQ(std::string::npos, dev.Written().find("LABEL")) << r.what;  // nothing of it whole
+            EXPECT_EQ(2, dev.so->GetPropertyNumber(8035)) << r.what;               // ErrorLevel
+            EXPECT_EQ(2, dev.so->GetPropertyNumber(8004)) << r.what;               // ErrorStation
+        }
+    }
+}
+
+TEST(SyncPrint, ImmediatePrintingSkipsTheStatusCheckAndEmptyChunksAreNotWritten)
+{
+    CSoWorld w;
+    Device dev(w);
+    ASSERT_EQ(0, dev.open);
+    dev.written0 = w.port.Written().size();
+    dev.so->m_bImmediate = TRUE;
+    CPrintDataList list;
+    list.AddTail(new COPOSData);
+    COPOSData* d = new COPOSData;
+    d->AppendString("P1\r\n");
+    list.AddTail(d);
+    dev.so->P_PrintOrEnqueue(FALSE, list);
+    dev.so->m_bImmediate = FALSE;
+    EXPECT_EQ(0, dev.so->ResultCode);
+    EXPECT_EQ("P1\r\n", dev.Written());
+    EXPECT_EQ(1u, dev.Calls("Write(").size());
+}
+
+// ---- Asynchronous printing
+
+TEST(AsyncPrint, OutputIdsInOrderAndCompletionsInBatches)
+{
+    CSoWorld w(1);
+    Device dev(w, true);
+    ASSERT_EQ(0, dev.open);
+    dev.written0 = w.port.Written().size();
+    // Queued at once: the print thread cannot take a job before all five are in.
+    dev.so->AsyncQueueMutex.Lock();
+    for (int i = 1; i <= 5; ++i) {
+        EXPECT_EQ(0, dev.Print(Label(i), TRUE));
+        EXPECT_EQ(i, dev.so->GetPropertyNumber(5));  // OutputID
+    }
+    EXPECT_EQ(3, dev.so->GetPropertyNumber(9));      // busy
+    dev.so->AsyncQueueMutex.Unlock();
+    ASSERT_TRUE(dev.WaitFor("SOOutputComplete", 5));
+    ASSERT_TRUE(dev.WaitIdle());
+    EXPECT_EQ((std::vector<long>{1, 2, 3, 4, 5}), dev.Completed());
+    std::string expect;
+    for (int i = 1; i <= 5; ++i)
+        expect += "^cu\r\n" + Label(i) + "^cu\r\n";
+    EXPECT_EQ(expect, dev.Written());
+    // Two completing passes: the third job completes the first three, the fifth the rest.
+    int passes = 0;
+    for (const std::string& l : w.LogLines())
+        passes += l == "3(normal-GSI) AsyncQueueMutex Unlock in AsyncPrintHandlerWorker";
+    EXPECT_EQ(2, passes);
+}
+
+TEST(AsyncPrint, AFailedJobGivesTheCodesOfItsFailureAndClearEmptiesTheQueue)
+{
+    struct Row
+    {
+        const char* what;
+        std::vector<int> answers;  // status answers: the first job's two, then the second's first
+        std::vector<int> writes;   // one-shot Write results, then
+        int writeDefault;
+        long rc, rce;              // of the ErrorEvent; 0: no error
+    } rows[] = {
+        {"cover open at the check", {0, 0, 0x40}, {}, -1, 114, 201},
+        {"paper empty at the check", {0, 0, 0x80}, {}, -1, 114, 203},
+        {"unrecoverable at the check", {0, 0, 0x10}, {}, -1, 111, 403},
+        {"no answer to the check", {0, 0, -1}, {}, -1, 112, 0},
+        {"a printer that accepts no bytes", {0, 0, 0}, {5, 16, 4, 5, 5}, 0, 111, 112},
+        {"an answer of bit 0 alone", {0, 0, 0x01}, {}, -1, 0, 0},
+        {"an answer of bit 1 alone", {0, 0, 0x02}, {}, -1, 0, 0},
+    };
+    for (const Row& r : rows) {
+        CSoWorld w;
+        Device dev(w, true);
+        ASSERT_EQ(0, dev.open) << r.what;
+        dev.co->SetErrorResponse(12);  // clear
+        for (int a : r.answers)
+            w.port.Result("StatusAnswer", a);
+        for (int v : r.writes)
+            w.port.Result("Write", v);
+        if (r.writeDefault >= 0)
+            w.port.Default("Write", r.writeDefault);
+        dev.written0 = w.port.Written().size();
+        dev.so->AsyncQueueMutex.Lock();
+        dev.Print(Label(1), TRUE);
+        dev.Print(Label(2), TRUE);
+        dev.so->AsyncQueueMutex.Unlock();
+        if (r.rc == 0) {
+            ASSERT_TRUE(dev.WaitFor("SOOutputComplete", 2)) << r.what;
+            EXPECT_EQ((std::vector<long>{1, 2}), dev.Completed()) << r.what;
+            EXPECT_TRUE(dev.Events("SOError").empty()) << r.what;
+            continue;
+        }
+        ASSERT_TRUE(dev.WaitFor("SOError", 1)) << r.what;
+        ASSERT_TRUE(dev.WaitIdle()) << r.what;
+        TestCoEvent e = dev.Events("SOError")[0];
+        EXPECT_EQ(r.rc, e.args[0]) << r.what;
+        EXPECT_EQ(r.rce, e.args[1]) << r.what;
+        EXPECT_EQ(1, e.args[2]) << r.what;   // locus output
+        EXPECT_EQ(11, e.args[3]) << r.what;  // preset response retry
+        // The first job was written but not completed (the queue had not run empty): the
+        // clear took it with the failed one.
+        EXPECT_TRUE(dev.Completed().empty()) << r.what;
+        EXPECT_EQ(0, dev.so->QueuedJobs()) << r.what;
+        EXPECT_EQ(0, dev.so->JobsInProgress()) << r.what;
+        EXPECT_EQ(1, dev.so->GetPropertyNumber(8035)) << r.what;
+        EXPECT_EQ(std::string::npos, dev.Written().find("LABEL-2-0123456789")) << r.what;
+    }
+}
+
+TEST(AsyncPrint, RetryPutsTheUncompletedJobsBackAfterALineFeedAndASecond)
+{
+    struct Row
+    {
+        const char* what;
+        int failures;        // times the second job's check finds the cover open
+        size_t lineFeeds;    // line feeds written
+        std::string printed; // labels in the order they reach the printer
+    } rows[] = {
+        // Label 1 was written but not completed when label 2 failed: it is printed again.
+        {"one failure", 1, 1, "1,1,2,3"},
+        // The second retry in a row adds no line-feed job; the one added goes back itself.
+        {"two failures in a row", 2, 2, "1,1,1,2,3"},
+    };
+    for (const Row& r : rows) {
+        CSoWorld w;
+        Device dev(w, true);
+        ASSERT_EQ(0, dev.open) << r.what;
+        dev.co->SetErrorResponse(11);
+        std::vector<int> answers = {0, 0, 0x40};
+        if (r.failures == 2)
+            // the failed job's own second check, then the line feed, label 1, label 2
+            answers.insert(answers.end(), {0, 0, 0, 0, 0, 0x40});
+        for (int a : answers)
+            w.port.Result("StatusAnswer", a);
+        dev.written0 = w.port.Written().size();
+        dev.so->AsyncQueueMutex.Lock();
+        for (int i = 1; i <= 3; ++i)
+            dev.Print(Label(i), TRUE);
+        dev.so->AsyncQueueMutex.Unlock();
+        ASSERT_TRUE(dev.WaitFor("SOOutputComplete", 4)) << r.what;
+        ASSERT_TRUE(dev.WaitIdle()) << r.what;
+        EXPECT_EQ(size_t(r.failures), dev.Events("SOError").size()) << r.what;
+        // The line-feed job completes with OutputID 0, in its place.
+        EXPECT_EQ((std::vector<long>{0, 1, 2, 3}), dev.Completed()) << r.what;
+
+        std::string written = dev.Written(), printed;
+        for (size_t at = written.find("LABEL-"); at != std::string::npos; at = written.find("LABEL-", at + 1))
+            printed += (printed.empty() ? "" : ",") + written.substr(at + 6, 1);
+        EXPECT_EQ(r.printed, printed) << r.what;
+        std::vector<std::string> calls = dev.Calls("Write(");
+        size_t feeds = 0;
+        for (const std::string& c : calls)
+            feeds += Length(c) == 1;
+        EXPECT_EQ(r.lineFeeds, feeds) << r.what;
+
+        // The line feed leaves at least a second after the failed check's request.
+        std::vector<std::string> all = w.port.Calls();
+        auto tick = Proc<ScriptCallTickFn>(w.port.module, "ScriptCallTick");
+        int request = -1, feed = -1, requests = 0;
+        for (int i = dev.from; i < int(all.size()) && feed < 0; ++i) {
+            if (all[size_t(i)].compare(0, 8, "Write(5,") == 0 && ++requests == 3)
+                request = i;
+            if (request >= 0 && all[size_t(i)].compare(0, 8, "Write(1,") == 0)
+                feed = i;
+        }
+        ASSERT_GE(request, 0) << r.what;
+        ASSERT_GT(feed, request) << r.what;
+        EXPECT_GE(tick(feed) - tick(request), 1000u) << r.what;
+    }
+}
+
+TEST(AsyncPrint, ClearOutputEmptiesTheQueueWhateverAsyncModeAndClearsTheLabelBody)
+{
+    CSoWorld w;
+    Device dev(w, true);
+    ASSERT_EQ(0, dev.open);
+    dev.written0 = w.port.Written().size();
+    dev.so->m_builder.AddText("pending");
+    dev.so->m_builder.SetRotation(2);
+    dev.so->AsyncQueueMutex.Lock();
+    for (int i = 1; i <= 3; ++i)
+        dev.Print(Label(i), TRUE);
+    dev.so->SetPropertyNumber(8001, 0);  // AsyncMode off before the clear
+    EXPECT_EQ(0, dev.so->ClearOutput());
+    EXPECT_EQ(0, dev.so->QueuedJobs());
+    EXPECT_EQ(2, dev.so->GetPropertyNumber(9));
+    dev.so->AsyncQueueMutex.Unlock();
+    EXPECT_EQ(0u, dev.so->m_builder.Body().GetLength());
+    EXPECT_EQ(0, dev.so->m_builder.Rotation());
+    // The idle notice comes through the queue's own state: when it arrives nothing was printed.
+    dev.so->SetPropertyNumber(8005, 1);
+    ASSERT_TRUE(dev.WaitForValue("SOStatusUpdate", 1001));
+    EXPECT_EQ(std::string::npos, dev.Written().find("LABEL"));
+    EXPECT_TRUE(dev.Completed().empty());
+}
+
+// ---- Properties
+
+TEST(Properties, EveryIndexReadsItsValue)
+{
+    CSoWorld w;
+    Device dev(w);
+    ASSERT_EQ(0, dev.open);
+    struct Row
+    {
+        long pidx, value;
+    } rows[] = {
+        {1, 1}, {3, 1}, {4, 0}, {5, 0}, {8, 1013000}, {9, 2}, {11, 0}, {13, 0}, {14, 2001},
+        {501, 1}, {502, 0}, {503, 0}, {504, 0}, {505, 0},
+        {8001, 0}, {8002, 1252}, {8003, 0}, {8004, 0}, {8005, 0}, {8013, 1}, {8014, 0}, {8015, 0},
+        {8016, 42}, {8017, 24}, {8018, 30}, {8019, (24 + 30 + 143) / 30}, {8020, 832}, {8021, 0},
+        {8022, 63}, {8023, 27}, {8035, 1}, {8036, 1}, {8040, 0x10000000}, {8041, 1}, {8045, 1}, {8046, 1},
+        {8047, 0}, {8048, 1}, {8049, 2}, {8050, 0},
+        {8501, 0}, {8502, 0}, {8503, 0}, {8504, 1}, {8515, 0}, {8516, 1}, {8517, 1}, {8518, 1}, {8519, 1},
+        {8520, 1}, {8521, 1}, {8522, 1}, {8523, 1}, {8524, 1}, {8525, 1}, {8526, 1}, {8527, 1}, {8528, 1},
+        {8529, 1}, {8530, 0}, {8531, 0}, {8548, 998}, {8549, 1}, {8552, 0}, {8553, 1}, {8554, 1}, {8558, 1},
+        {8559, 0}, {8560, 1}, {8561, 0}, {8562, 0}, {8563, 0},
+        // not in the table: journal, DataCount, AutoDisable, CartridgeNotify
+        {2, 0}, {10, 0}, {12, 0}, {8006, 0}, {8037, 0}, {8505, 0},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(r.value, dev.so->GetPropertyNumber(r.pidx)) << r.pidx;
+    // The slip station reads its receipt twin.
+    const long twins[][2] = {{8014, 8024}, {8015, 8025}, {8016, 8026}, {8017, 8027}, {8018, 8029}, {8020, 8030},
+                             {8021, 8032}, {8022, 8033}, {8023, 8034}, {8040, 8043}, {8041, 8044}, {8515, 8532},
+                             {8516, 8533}, {8517, 8534}, {8518, 8535}, {8519, 8536}, {8520, 8537}, {8521, 8538},
+                             {8522, 8539}, {8523, 8541}, {8524, 8542}, {8525, 8543}, {8527, 8544}, {8528, 8545},
+                             {8529, 8546}, {8531, 8547}, {8552, 8556}, {8553, 8557}};
+    for (const auto& t : twins)
+        EXPECT_EQ(dev.so->GetPropertyNumber(t[0]), dev.so->GetPropertyNumber(t[1])) << t[1];
+
+    struct Text
+    {
+        long pidx;
+        const char* value;
+    } texts[] = {
+        {1000003, "LP1"}, {1008001, "437,850,852,858,860,863,865,866,1250,1251,1252,998,999"}, {1008002, ""},
+        {1008003, "42,56"}, {1008004, "42,56"}, {1008005, ""}, {1008006, ""}, {1008007, "0,R90,L90,180"},
+        {1008008, "0,R90,L90,180"}, {1008009, "0,R90,L90,180"}, {1008010, "0,R90,L90,180"},
+        {1008011, "832,1200"}, {1008012, "0,0,832,1200"}, {1008013, ""}, {1000005, ""},
+    };
+    for (const Text& t : texts) {
+        BSTR b = dev.so->GetPropertyString(t.pidx);
+        EXPECT_EQ(std::wstring(std::wstring(t.value, t.value + strlen(t.value))), std::wstring(b ? b : L"")) << t.pidx;
+        SysFreeString(b);
+    }
+}
+
+TEST(Properties, SettersTheirChecksAndEffects)
+{
+    CSoWorld w;
+    Device dev(w);
+    ASSERT_EQ(0, dev.open);
+    struct Row
+    {
+        const char* what;
+        long pidx, value, rc;
+        long readPidx, readValue;  // readPidx 0: nothing to read
+    } rows[] = {
+        {"async mode", 8001, 1, 0, 8001, 1},
+        {"unknown index", 8099, 1, 106, 0, 0},
+        {"async mode off", 8001, 0, 0, 8001, 0},
+        {"read-only index", 8003, 1, 106, 8003, 0},
+        {"binary conversion", 11, 2, 0, 11, 2},
+        {"binary conversion out of range", 11, 3, 106, 11, 2},
+        {"power notify while enabled", 13, 1, 106, 13, 0},
+        {"map mode 5", 8013, 5, 106, 8013, 1},
+        {"map mode english", 8013, 3, 0, 8017, (24 * 1000 + 101) / 203},
+        {"line width in english", 8013, 3, 0, 8020, (832 * 1000 + 101) / 203},
+        {"map mode dots", 8013, 1, 0, 8017, 24},
+        {"letter quality", 8015, 1, 0, 8025, 1},
+        {"line spacing below the range", 8018, 5, 0, 8018, 12},
+        {"lines to the cut follow it", 8018, 5, 0, 8019, (24 + 12 + 143) / 12},
+        {"line spacing above the range", 8029, 100, 0, 8018, 50},
+        {"line height takes the font's", 8017, 99, 0, 8017, 24},
+        {"line chars compressed", 8016, 50, 0, 8016, 56},
+        {"compressed line height", 8017, 1, 0, 8017, 16},
+        {"line chars beyond", 8016, 57, 106, 8016, 56},
+        {"rotate special", 8036, 258, 0, 8036, 258},
+        {"cartridge notify without a sensor", 8037, 1, 106, 0, 0},
+        {"cartridge of no colour", 8041, 2, 106, 8041, 1},
+        {"cartridge", 8044, 1, 0, 8040, 0x10000000},
+        {"page mode station 3", 8049, 3, 106, 8049, 2},
+        {"page mode station 4", 8049, 4, 0, 8049, 4},
+        {"negative position", 8047, -1, 106, 8047, 0},
+        {"position", 8050, 40, 0, 8050, 40},
+        {"print direction", 8048, 2, 0, 8036, 258},
+        {"print direction out of range", 8048, 5, 106, 0, 0},
+        {"character set listed", 8002, 437, 0, 8002, 437},
+        {"character set listed twice over", 8002, 43, 106, 8002, 437},
+    };
+    for (const Row& r : rows) {
+        dev.so->SetPropertyNumber(r.pidx, r.value);
+        EXPECT_EQ(r.rc, dev.so->ResultCode) << r.what;
+        if (r.readPidx) {
+            EXPECT_EQ(r.readValue, dev.so->GetPropertyNumber(r.readPidx)) << r.what;
+        }
+    }
+    EXPECT_EQ(40, dev.so->m_nPageModeY);  // dots mode: the builder's y in dots
+    EXPECT_EQ(40, dev.so->m_builder.Y());
+
+    struct Area
+    {
+        const char* text;
+        long rc;
+        const char* reads;
+        int width;  // the builder's paper width in dots after it
+    } areas[] = {
+        {"0,0,400,300", 0, "0,0,400,300", 400},
+        {"-1,0,400,300", 106, "0,0,400,300", 400},
+        {"0,0,99999999999,10", 106, "0,0,400,300", 400},
+        {"0,0,500,-2", 106, "0,0,400,300", 400},
+        {"10,20", 106, "0,0,800,600", 800},
+    };
+    for (const Area& a : areas) {
+        dev.so->SetPropertyString(1008012, a.text);
+        EXPECT_EQ(a.rc, dev.so->ResultCode) << a.text;
+        BSTR b = dev.so->GetPropertyString(1008012);
+        EXPECT_EQ(std::wstring(a.reads, a.reads + strlen(a.reads)), std::wstring(b)) << a.text;
+        SysFreeString(b);
+        EXPECT_EQ(a.width, dev.so->m_builder.PaperWidth()) << a.text;
+    }
+    dev.so->SetPropertyString(1008011, "1,2");
+    EXPECT_EQ(106, dev.so->ResultCode);
+
+    // Disabled, the setters that need an enabled device refuse.
+    dev.so->SetPropertyNumber(3, 0);
+    dev.so->SetPropertyNumber(8018, 30);
+    EXPECT_EQ(105, dev.so->ResultCode);
+    dev.so->SetPropertyNumber(13, 1);  // power notify only while disabled
+    EXPECT_EQ(0, dev.so->ResultCode);
+    EXPECT_EQ(1, dev.so->GetPropertyNumber(13));
+}
+
+TEST(Properties, AClosedObjectSetsNothing)
+{
+    CSoWorld w;
+    CLABELPrinter* so = new CLABELPrinter;
+    so->ExternalAddRef();
+    struct Row
+    {
+        long pidx, value, readPidx, before;
+    } rows[] = {{8001, 1, 8001, 0}, {8013, 2, 8013, 1}, {8036, 258, 8036, 1}, {8099, 1, 0, 0}, {11, 1, 11, 0}};
+    for (const Row& r : rows) {
+        so->SetPropertyNumber(r.pidx, r.value);
+        EXPECT_EQ(101, so->ResultCode) << r.pidx;
+        if (r.readPidx) {
+            EXPECT_EQ(r.before, so->GetPropertyNumber(r.readPidx)) << r.pidx;
+        }
+    }
+    so->SetPropertyString(1008012, "0,0,10,10");
+    EXPECT_EQ(101, so->ResultCode);
+    BSTR b = so->GetPropertyString(1008012);
+    EXPECT_EQ(std::wstring(), std::wstring(b ? b : L""));
+    SysFreeString(b);
+    so->ExternalRelease();
+}
+
+TEST(MapMode, ConversionsOfTheDefaultAndOfAModelsResolution)
+{
+    CLABELPrinter* so = new CLABELPrinter;
+    so->ExternalAddRef();
+    // The default rows: 96 dots per inch for line units, 208 for widths and positions.
+    struct Row
+    {
+        long mode;
+        long heightDots, height, widthDots, width;
+    } rows[] = {
+        {1, 24, 24, 832, 832},
+        {2, 24, 360, 832, (832 * 1440 + 104) / 208},
+        {3, 24, 250, 832, 4000},
+        {4, 24, (24 * 2540 + 48) / 96, 832, (832 * 2540 + 104) / 208},
+    };
+    for (const Row& r : rows) {
+        so->m_nLineHeightDots = r.heightDots;
+        so->m_nLineWidthDots = r.widthDots;
+        EXPECT_EQ(0, so->ApplyMapMode(r.mode)) << r.mode;
+        EXPECT_EQ(r.height, so->RecLineHeight) << r.mode;
+        EXPECT_EQ(r.width, so->RecLineWidth) << r.mode;
+    }
+    EXPECT_EQ(106, so->ApplyMapMode(0));
+    EXPECT_EQ(4, so->MapMode);
+
+    // Positions: 64-bit arithmetic, negative and overflowing values refused.
+    struct Dots
+    {
+        long long value;
+        int mode;
+        BOOL ok;
+        long dots;
+    } dots[] = {
+        {1440, 2, 1, 208}, {1000, 3, 1, 208}, {2540, 4, 1, 208}, {12, 1, 1, 12},
+        {0x7FFFFFFFLL, 3, 1, long((0x7FFFFFFFLL * 208 + 500) / 1000)}, {-1, 1, 0, 0}, {0x80000000LL, 1, 0, 0},
+    };
+    MapModeTables t;
+    for (const Dots& d : dots) {
+        long out = -7;
+        EXPECT_EQ(d.ok, CLABELPrinter::ToDots(d.value, t.positionIn[d.mode], &out)) << d.value;
+        if (d.ok) {
+            EXPECT_EQ(d.dots, out) << d.value;
+        }
+    }
+    long out = 0;
+    EXPECT_FALSE(CLABELPrinter::ToDots(0x7FFFFFFFLL, MapModeRow{3, 0, 1}, &out));  // the result too
+
+    // A 203 dpi model: the double rows convert at twice its resolution, 2H.
+    t.SetResolution(203, 203);
+    const int want[5][3] = {{0, 0, 0}, {2, 0, 1}, {2, 3, 7}, {406, 500, 1000}, {406, 1270, 2540}};
+    for (int m = 1; m <= 4; ++m) {
+        EXPECT_EQ(want[m][0], t.doubleIn[m].mul) << m;
+        EXPECT_EQ(want[m][1], t.doubleIn[m].add) << m;
+        EXPECT_EQ(want[m][2], t.doubleIn[m].div) << m;
+    }
+    EXPECT_EQ(406, MapModeTables::Convert(1000, t.doubleIn[3]));
+    so->ExternalRelease();
+}
+
+TEST(CharacterSet, ResolutionOf999TheListAndTheCodePageOfTheText)
+{
+    CSoWorld w;
+    Device dev(w);
+    ASSERT_EQ(0, dev.open);
+    const long known[] = {437, 737, 775, 850, 852, 855, 857, 858, 860, 862, 863,
+                          864, 865, 866, 928, 1250, 1251, 1252, 1253, 1254, 1255, 1257};
+    long acp = long(GetACP()), resolved = 999;
+    for (long k : known)
+        if (k == acp)
+            resolved = acp;
+    struct Row
+    {
+        long value, rc, reads;
+        int page;
+    } rows[] = {
+        {850, 0, 850, 1},
+        {999, resolved == 999 ? 106 : 0, resolved == 999 ? 850 : resolved, resolved == 999 ? 1 : -2},
+        {998, 0, 998, 0},
+        {1253, 106, 998, 0},  // a code page, but not in the model's list
+        {85, 106, 998, 0},    // a part of a listed number
+    };
+    for (const Row& r : rows) {
+        dev.so->SetPropertyNumber(8002, r.value);
+        EXPECT_EQ(r.rc, dev.so->ResultCode) << r.value;
+        EXPECT_EQ(r.reads, dev.so->GetPropertyNumber(8002)) << r.value;
+        int font = 0;
+        int page = r.page == -2 ? CLABELPrinter::CodePageNumber(resolved, &font) : r.page;
+        EXPECT_EQ(page, dev.so->m_builder.CodePage()) << r.value;
+    }
+    if (acp == 1252) {
+        char out[4] = {};
+        EXPECT_EQ(1, CLABELPrinter::ConvertCodePage(850, "\xE9", 1, nullptr));
+        EXPECT_EQ(1, CLABELPrinter::ConvertCodePage(850, "\xE9", 1, out));
+        EXPECT_EQ('\x82', out[0]);
+    }
+    EXPECT_EQ(0, CLABELPrinter::ConvertCodePage(850, "", 0, nullptr));
+}
+
+} // namespace

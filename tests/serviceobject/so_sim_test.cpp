@@ -1,6 +1,6 @@
 // The Service Object end to end: the test Control Object, Corvane, the real port manager and
 // transports, and the printer simulator on a loopback TCP port and on a pty serial port.
-#include "SoTestKit.h"
+#include "SoDevice.h"
 #include "simclient.h"
 
 #include <gtest/gtest.h>
@@ -126,6 +126,115 @@ TEST_P(SoSimTest, AnAnswerThatComesLateIsWaitedForASilentPrinterTimesOut)
     EXPECT_GE(GetTickCount() - start, 4900u);  // the whole answer time-out
     EXPECT_TRUE(Contains(w.LogLines(), "!ERROR: CHK_LabelStatus - timeout"));
     EXPECT_EQ(0, co->Close());
+}
+
+// ---- Queued labels through the real transports (the object in this process)
+
+// A label of the device's builder with one text line naming it.
+std::string LabelText(int n)
+{
+    char t[32];
+    snprintf(t, sizeof t, "LABEL-%03d", n);
+    return t;
+}
+
+void QueueLabel(Device& dev, int n)
+{
+    dev.so->m_builder.AddText(LabelText(n).c_str());
+    COPOSData* d = new COPOSData;
+    dev.so->m_builder.BuildLabel(*d);
+    CPrintDataList list;
+    list.AddTail(d);
+    dev.so->P_PrintOrEnqueue(TRUE, list);
+}
+
+// The label numbers the printer received whole, in arrival order; counts the others.
+std::vector<int> CompleteLabels(vesksim::SimClient& sim, int ep, int* partial, int* flagged, std::string* why)
+{
+    std::vector<int> out;
+    *partial = *flagged = 0;
+    for (const qlks::Label& l : sim.labels(ep)) {
+        if (!l.complete) {
+            ++*partial;
+            continue;
+        }
+        if (l.flags && ++*flagged == 1)
+            for (const std::string& p : l.problems)
+                *why += p + "; ";
+        std::string raw(l.raw.begin(), l.raw.end());
+        size_t at = raw.find("LABEL-");
+        out.push_back(at == std::string::npos ? -1 : std::atoi(raw.c_str() + at + 6));
+    }
+    return out;
+}
+
+TEST_P(SoSimTest, AHundredQueuedLabelsArriveCompleteAndInOrder)
+{
+    Device dev(w, true, "512");
+    ASSERT_EQ(0, dev.open);
+    for (int i = 1; i <= 100; ++i)
+        QueueLabel(dev, i);
+    ASSERT_TRUE(dev.WaitFor("SOOutputComplete", 100, 120000));
+    std::vector<long> ids = dev.Completed();
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(i + 1, ids[size_t(i)]);
+    EXPECT_TRUE(dev.Events("SOError").empty());
+    ASSERT_TRUE(sim.waitLabels(ep, 100, 30000)) << sim.error();
+    int partial = 0, flagged = 0;
+    std::string why;
+    std::vector<int> got = CompleteLabels(sim, ep, &partial, &flagged, &why);
+    std::vector<int> want;
+    for (int i = 1; i <= 100; ++i)
+        want.push_back(i);
+    EXPECT_EQ(want, got);
+    EXPECT_EQ(0, partial);
+    EXPECT_EQ(0, flagged) << why;
+}
+
+TEST_P(SoSimTest, AConnectionCutInALabelEndsInAnErrorAndACompleteReprint)
+{
+    if (GetParam().serial)
+        GTEST_SKIP() << "a serial line is not cut";
+    // Each label in one write: the socket takes all of it, and only the power state tells
+    // that the printer did not get it.
+    Device dev(w, true, "512");
+    ASSERT_EQ(0, dev.open);
+    dev.co->SetErrorResponse(11);  // retry
+    ASSERT_TRUE(sim.fault(ep, "rst-in-label", 60)) << sim.error();
+    for (int i = 1; i <= 10; ++i)
+        QueueLabel(dev, i);
+    bool done = dev.WaitFor("SOOutputComplete", 11, 120000);  // the ten and a line feed
+    if (!done) {
+        for (const TestCoEvent& e : dev.Events("SOError"))
+            ADD_FAILURE() << "error " << e.args[0] << "/" << e.args[1];
+        for (long id : dev.Completed())
+            ADD_FAILURE() << "completed " << id;
+    }
+    ASSERT_TRUE(done);
+    ASSERT_TRUE(dev.WaitIdle(60000));
+    std::vector<TestCoEvent> errors = dev.Events("SOError");
+    ASSERT_FALSE(errors.empty());
+    for (const TestCoEvent& e : errors)
+        EXPECT_EQ(1, e.args[2]);  // locus output
+    std::vector<long> ids = dev.Completed();
+    for (long id = 1; id <= 10; ++id)
+        EXPECT_EQ(1, std::count(ids.begin(), ids.end(), id)) << id;
+
+    // Every label reached the printer whole, the first time in order; the cut one was printed
+    // again after the error.
+    int partial = 0, flagged = 0;
+    std::string why;
+    std::vector<int> got = CompleteLabels(sim, ep, &partial, &flagged, &why);
+    EXPECT_GE(partial, 1);
+    EXPECT_EQ(0, flagged) << why;
+    std::vector<int> first;
+    for (int n : got)
+        if (std::find(first.begin(), first.end(), n) == first.end())
+            first.push_back(n);
+    std::vector<int> want;
+    for (int i = 1; i <= 10; ++i)
+        want.push_back(i);
+    EXPECT_EQ(want, first);
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, SoSimTest, ::testing::Values(Transport{"tcp", false}, Transport{"serial", true}),

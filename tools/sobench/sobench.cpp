@@ -1,0 +1,311 @@
+// sobench: the Service Object's output path against plain writers of the same bytes.
+//
+// 1. Queued labels over TCP: labels per second and bytes per second from the first job queued
+//    to the printer holding every byte, against a plain socket writer of the same bytes in
+//    the same chunks that pauses 50 ms after each chunk as the TCP transport does (the ratio),
+//    and the same writer without the pause.
+// 2. A synchronous label on a serial pty: from the print call to its last byte at the printer,
+//    against writing the status request, reading its answer and writing the same bytes.
+// 3. The delay from a queued label's last byte at the printer to its OutputCompleteEvent at the
+//    application, less the transport's pauses after the last chunk and after the status request
+//    that follows it.
+// 4. The CPU time of the process with an enabled, idle device over 10 s.
+// Every figure of 1-3 is the best of its runs, the median beside it. Run beside a printer
+// simulator (tools/sobench/sobench.sh does that). A benchmark, not a test: it asserts nothing.
+#include "SoDevice.h"
+#include "simclient.h"
+
+#include <winsock2.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kKey[] = "Software\\OLEforRetail\\ServiceOPOS\\POSPrinter\\LP1";
+const char kInfo[] = "Software\\OLEforRetail\\ServiceInfo\\VESK OPOS";
+const int kLabels = 40;
+const DWORD kChunk = 512;
+const int kRuns = 5;
+
+double Now()
+{
+    LARGE_INTEGER f, c;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&c);
+    return double(c.QuadPart) / double(f.QuadPart);
+}
+
+double ProcessCpuSeconds()
+{
+    FILETIME c, e, k, u;
+    GetProcessTimes(GetCurrentProcess(), &c, &e, &k, &u);
+    ULARGE_INTEGER kk, uu;
+    kk.LowPart = k.dwLowDateTime;
+    kk.HighPart = k.dwHighDateTime;
+    uu.LowPart = u.dwLowDateTime;
+    uu.HighPart = u.dwHighDateTime;
+    return double(kk.QuadPart + uu.QuadPart) / 1e7;
+}
+
+struct Figures
+{
+    std::vector<double> v;
+    double best() const { return *std::min_element(v.begin(), v.end()); }
+    double median() const
+    {
+        std::vector<double> s = v;
+        std::sort(s.begin(), s.end());
+        return s[s.size() / 2];
+    }
+};
+
+// The world's device on the real port manager and transports.
+void UseRealPorts(CSoWorld& w)
+{
+    w.reg.WriteServiceInfo(w.folder.Path());
+    w.reg.SetString(kInfo, "qlnadir", WinPath(QUILLAN_DLL).c_str());
+    w.reg.SetString(kInfo, "comdir", WinPath(COM_DLL).c_str());
+    w.reg.SetString(kInfo, "netdir", WinPath(NET_DLL).c_str());
+}
+
+std::string BuildLabel(Device& dev, int n)
+{
+    for (int line = 0; line < 8; ++line) {
+        char t[64];
+        std::snprintf(t, sizeof t, "benchmark label %04d line %d", n, line);
+        dev.so->m_builder.AddText(t);
+        dev.so->m_builder.AdvanceY(30);
+    }
+    COPOSData d;
+    dev.so->m_builder.BuildLabel(d);
+    return std::string(reinterpret_cast<const char*>(d.GetData()), d.GetLength());
+}
+
+void Enqueue(Device& dev, const std::string& bytes, BOOL async)
+{
+    COPOSData* d = new COPOSData;
+    d->Append(reinterpret_cast<const BYTE*>(bytes.data()), DWORD(bytes.size()));
+    CPrintDataList list;
+    list.AddTail(d);
+    dev.so->P_PrintOrEnqueue(async, list);
+}
+
+long Bytes(vesksim::SimClient& sim, int ep)
+{
+    vesksim::Counts c;
+    sim.counts(ep, c);
+    return c.bytes;
+}
+
+// Seconds for a plain socket to send the same bytes as the queued path, in the same chunks (each
+// label's status request before and after it, the label in chunks), pausing after each chunk
+// when paced, until the printer holds them all. It waits for no answer.
+double PlainSocket(vesksim::SimClient& sim, int port, const std::vector<std::string>& labels, bool paced)
+{
+    int ep = sim.tcp(&port, 0);
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(u_short(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        closesocket(s);
+        sim.closeEndpoint(ep);
+        return -1;
+    }
+    long total = 0;
+    double t0 = Now();
+    auto chunk = [&](const char* p, int n) {
+        send(s, p, n, 0);
+        total += n;
+        if (paced)
+            Sleep(50);
+    };
+    for (const std::string& l : labels) {
+        chunk("^cu\r\n", 5);
+        for (size_t at = 0; at < l.size(); at += kChunk)
+            chunk(l.data() + at, int(std::min<size_t>(kChunk, l.size() - at)));
+        chunk("^cu\r\n", 5);
+    }
+    sim.waitFor(ep, "bytes", total, 120000);
+    double t = Now() - t0;
+    closesocket(s);
+    sim.closeEndpoint(ep);
+    return t;
+}
+
+HANDLE OpenCom(int com)
+{
+    std::string name = "\\\\.\\COM" + std::to_string(com);
+    HANDLE h = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return h;
+    DCB dcb = {};
+    dcb.DCBlength = sizeof dcb;
+    GetCommState(h, &dcb);
+    dcb.BaudRate = 115200;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fOutxCtsFlow = dcb.fOutxDsrFlow = dcb.fOutX = dcb.fInX = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    SetCommState(h, &dcb);
+    COMMTIMEOUTS t = {2, 0, 50, 10, 5000};
+    SetCommTimeouts(h, &t);
+    return h;
+}
+
+}  // namespace
+
+int main()
+{
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    WSADATA wsa;
+    WSAStartup(MAKEWORD(2, 2), &wsa);
+    vesksim::SimClient sim;
+    if (!sim.connected()) {
+        std::printf("no printer simulator: %s\n", sim.error().c_str());
+        return 1;
+    }
+    std::printf("sobench: %d labels a run, %lu-byte chunks, best of %d runs (median)\n", kLabels,
+                (unsigned long)kChunk, kRuns);
+
+    // ---- 1 and 3: queued labels over TCP
+    {
+        Figures queued, paced, plain, delay;
+        long labelBytes = 0;
+        for (int run = 0; run < kRuns; ++run) {
+            CSoWorld w;
+            UseRealPorts(w);
+            int port = 0;
+            int ep = sim.tcp(&port);
+            w.reg.SetDWORD(kKey, "TcpPort", DWORD(port));
+            std::vector<std::string> labels;
+            {
+                Device dev(w, true, "512");
+                if (dev.open != 0) {
+                    std::printf("open failed: %ld\n", dev.open);
+                    return 1;
+                }
+                for (int i = 0; i < kLabels; ++i)
+                    labels.push_back(BuildLabel(dev, i));
+                labelBytes = 0;
+                for (const std::string& l : labels)
+                    labelBytes += long(l.size());
+                long before = Bytes(sim, ep);
+                double t0 = Now();
+                dev.so->AsyncQueueMutex.Lock();
+                for (const std::string& l : labels)
+                    Enqueue(dev, l, TRUE);
+                dev.so->AsyncQueueMutex.Unlock();
+                // Every label byte and both status requests of each job.
+                long want = before + labelBytes + kLabels * 10;
+                while (Bytes(sim, ep) < want && Now() - t0 < 300)
+                    dev.co->WaitForEvents(1 << 20, 1);
+                queued.v.push_back(Now() - t0);
+                dev.WaitFor("SOOutputComplete", size_t(kLabels), 120000);
+
+                // One more label: its last byte at the printer, then its completion.
+                std::string one = BuildLabel(dev, 999);
+                size_t done = dev.Completed().size();
+                before = Bytes(sim, ep);
+                Enqueue(dev, one, TRUE);
+                long last = before + long(one.size()) + 5;  // the request before it and the label
+                while (Bytes(sim, ep) < last)
+                    dev.co->WaitForEvents(1 << 20, 0);
+                double atPrinter = Now();
+                dev.WaitFor("SOOutputComplete", done + 1, 60000);
+                // By design the transport pauses after the label's last chunk and after the status
+                // request that follows it.
+                delay.v.push_back((Now() - atPrinter) * 1000 - 100);
+            }
+            sim.closeEndpoint(ep);
+            paced.v.push_back(PlainSocket(sim, 0, labels, true));
+            plain.v.push_back(PlainSocket(sim, 0, labels, false));
+        }
+        std::printf("queued over TCP   %.2f labels/s  %.0f bytes/s  (%.3f s, median %.3f s)\n", kLabels / queued.best(),
+                    labelBytes / queued.best(), queued.best(), queued.median());
+        std::printf("paced socket      %.2f labels/s  %.0f bytes/s  (%.3f s, median %.3f s)\n", kLabels / paced.best(),
+                    labelBytes / paced.best(), paced.best(), paced.median());
+        std::printf("unpaced socket    %.2f labels/s  %.0f bytes/s  (%.3f s, median %.3f s)\n", kLabels / plain.best(),
+                    labelBytes / plain.best(), plain.best(), plain.median());
+        std::printf("ratio queued/paced %.3f (aim at least 0.9)\n", paced.best() / queued.best());
+        std::printf("last byte to OutputCompleteEvent beyond the two 50 ms pauses: %.1f ms (median %.1f ms; aim under 50)\n",
+                    delay.best(), delay.median());
+    }
+
+    // ---- 2: a synchronous label on a serial pty
+    {
+        Figures sync, plain;
+        for (int run = 0; run < kRuns; ++run) {
+            CSoWorld w;
+            UseRealPorts(w);
+            int com = 0;
+            int ep = sim.serial(&com);
+            w.reg.SetString(kKey, "Port", ("COM" + std::to_string(com)).c_str());
+            w.reg.SetString(kKey, "BaudRate", "115200");
+            w.reg.SetString(kKey, "BitLength", "8");
+            w.reg.SetString(kKey, "Parity", "0");
+            w.reg.SetString(kKey, "Stop", "0");
+            w.reg.SetString(kKey, "HandShake", "None");
+            std::string label;
+            {
+                Device dev(w, false, "4096");
+                if (dev.open != 0) {
+                    std::printf("serial open failed: %ld\n", dev.open);
+                    return 1;
+                }
+                label = BuildLabel(dev, run);
+                long want = Bytes(sim, ep) + 5 + long(label.size());
+                double t0 = Now();
+                Enqueue(dev, label, FALSE);
+                sim.waitFor(ep, "bytes", want, 60000);
+                sync.v.push_back(Now() - t0);
+            }
+            sim.closeEndpoint(ep);
+
+            // The same bytes and one status round trip, plainly.
+            ep = sim.serial(&com);
+            HANDLE h = OpenCom(com);
+            long want = Bytes(sim, ep) + 5 + long(label.size());
+            double t0 = Now();
+            DWORD n = 0;
+            WriteFile(h, "^cu\r\n", 5, &n, nullptr);
+            BYTE answer = 0;
+            for (int i = 0; i < 100 && !(ReadFile(h, &answer, 1, &n, nullptr) && n == 1); ++i) {
+            }
+            WriteFile(h, label.data(), DWORD(label.size()), &n, nullptr);
+            sim.waitFor(ep, "bytes", want, 60000);
+            plain.v.push_back(Now() - t0);
+            CloseHandle(h);
+            sim.closeEndpoint(ep);
+        }
+        std::printf("synchronous label on a pty %.1f ms (median %.1f ms); plain write + status %.1f ms (median %.1f ms); "
+                    "ratio %.2f (aim at most 1.2)\n",
+                    sync.best() * 1000, sync.median() * 1000, plain.best() * 1000, plain.median() * 1000,
+                    sync.best() / plain.best());
+    }
+
+    // ---- 4: an enabled device idling
+    {
+        CSoWorld w;
+        UseRealPorts(w);
+        int port = 0;
+        int ep = sim.tcp(&port);
+        w.reg.SetDWORD(kKey, "TcpPort", DWORD(port));
+        Device dev(w, true, "512");
+        dev.co->WaitForEvents(1 << 20, 500);
+        double c0 = ProcessCpuSeconds(), t0 = Now();
+        dev.co->WaitForEvents(1 << 20, 10000);
+        double cpu = ProcessCpuSeconds() - c0, t = Now() - t0;
+        std::printf("idle enabled device: %.3f s CPU in %.1f s (%.3f %% of one core; aim under 0.2 %%)\n", cpu, t,
+                    100 * cpu / t);
+        sim.closeEndpoint(ep);
+    }
+    WSACleanup();
+    return 0;
+}

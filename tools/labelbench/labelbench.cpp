@@ -24,34 +24,19 @@
 #include <string>
 #include <vector>
 
+#include "BenchKit.h"
+
 namespace {
+
+using benchkit::Figures;
+using benchkit::Now;
+using benchkit::Timing;
 
 const int kWidth = 812;
 const int kHeight = 1218;
 const int kThreshold = 127;
 const int kImageRuns = 7;
 const int kTextRuns = 7;
-
-double Now()
-{
-    LARGE_INTEGER f, c;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&c);
-    return double(c.QuadPart) / double(f.QuadPart);
-}
-
-// Best and median of a set of times.
-struct Timing
-{
-    double best = 0;
-    double median = 0;
-};
-
-Timing Figures(std::vector<double> times)
-{
-    std::sort(times.begin(), times.end());
-    return {times.front(), times[times.size() / 2]};
-}
 
 // ---- image conversion
 

@@ -16,7 +16,13 @@
 #include <set>
 #include <string>
 
+#include "BenchKit.h"
+
 namespace {
+
+using benchkit::CpuSeconds;
+using benchkit::Now;
+using benchkit::ProcessCpuSeconds;
 
 typedef int(WINAPI* FnCreatePort)(char*, char*, DWORD);
 typedef int(WINAPI* FnRemovePort)(DWORD, int);
@@ -44,13 +50,6 @@ std::string WinPath(std::string p)
     return p.size() > 1 && p[1] == ':' ? p : "Z:" + p;
 }
 
-double Now()
-{
-    LARGE_INTEGER f, c;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&c);
-    return double(c.QuadPart) / double(f.QuadPart);
-}
 
 std::string LabelData()
 {
@@ -80,31 +79,6 @@ std::set<DWORD> Threads()
             ids.insert(te.th32ThreadID);
     CloseHandle(snap);
     return ids;
-}
-
-double CpuSeconds(HANDLE thread)
-{
-    FILETIME c, e, k, u;
-    if (!GetThreadTimes(thread, &c, &e, &k, &u))
-        return -1;
-    ULARGE_INTEGER kk, uu;
-    kk.LowPart = k.dwLowDateTime;
-    kk.HighPart = k.dwHighDateTime;
-    uu.LowPart = u.dwLowDateTime;
-    uu.HighPart = u.dwHighDateTime;
-    return double(kk.QuadPart + uu.QuadPart) / 1e7;
-}
-
-double ProcessCpuSeconds()
-{
-    FILETIME c, e, k, u;
-    GetProcessTimes(GetCurrentProcess(), &c, &e, &k, &u);
-    ULARGE_INTEGER kk, uu;
-    kk.LowPart = k.dwLowDateTime;
-    kk.HighPart = k.dwHighDateTime;
-    uu.LowPart = u.dwLowDateTime;
-    uu.HighPart = u.dwHighDateTime;
-    return double(kk.QuadPart + uu.QuadPart) / 1e7;
 }
 
 // The bench's own HKLM: the installed prefix stays untouched and the libraries come from this build.
@@ -212,23 +186,11 @@ int main()
 
     // A plain WriteFile loop on the same kind of port.
     std::string plainName = "\\\\.\\COM" + std::to_string(comP);
-    HANDLE h = CreateFileA(plainName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE h = benchkit::OpenPlainCom(plainName);
     if (h == INVALID_HANDLE_VALUE) {
         std::printf("qlnbench: cannot open %s (%lu)\n", plainName.c_str(), GetLastError());
         return 2;
     }
-    DCB dcb;
-    memset(&dcb, 0, sizeof dcb);
-    dcb.DCBlength = sizeof dcb;
-    GetCommState(h, &dcb);
-    dcb.BaudRate = 115200;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    dcb.fOutxCtsFlow = dcb.fOutxDsrFlow = dcb.fOutX = dcb.fInX = FALSE;
-    SetCommState(h, &dcb);
-    COMMTIMEOUTS to = {2, 0, 50, 10, 5000};
-    SetCommTimeouts(h, &to);
     t0 = Now();
     for (size_t sent = 0; sent < data.size();) {
         DWORD len = DWORD(std::min<size_t>(kChunk, data.size() - sent)), w = 0;

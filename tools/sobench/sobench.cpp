@@ -12,6 +12,7 @@
 // 4. The CPU time of the process with an enabled, idle device over 10 s.
 // Every figure of 1-3 is the best of its runs, the median beside it. Run beside a printer
 // simulator (tools/sobench/sobench.sh does that). A benchmark, not a test: it asserts nothing.
+#include "BenchKit.h"
 #include "SoDevice.h"
 #include "simclient.h"
 
@@ -24,43 +25,15 @@
 
 namespace {
 
+using benchkit::Figures;
+using benchkit::Now;
+using benchkit::ProcessCpuSeconds;
+
 const char kKey[] = "Software\\OLEforRetail\\ServiceOPOS\\POSPrinter\\LP1";
 const char kInfo[] = "Software\\OLEforRetail\\ServiceInfo\\VESK OPOS";
 const int kLabels = 40;
 const DWORD kChunk = 512;
 const int kRuns = 5;
-
-double Now()
-{
-    LARGE_INTEGER f, c;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&c);
-    return double(c.QuadPart) / double(f.QuadPart);
-}
-
-double ProcessCpuSeconds()
-{
-    FILETIME c, e, k, u;
-    GetProcessTimes(GetCurrentProcess(), &c, &e, &k, &u);
-    ULARGE_INTEGER kk, uu;
-    kk.LowPart = k.dwLowDateTime;
-    kk.HighPart = k.dwHighDateTime;
-    uu.LowPart = u.dwLowDateTime;
-    uu.HighPart = u.dwHighDateTime;
-    return double(kk.QuadPart + uu.QuadPart) / 1e7;
-}
-
-struct Figures
-{
-    std::vector<double> v;
-    double best() const { return *std::min_element(v.begin(), v.end()); }
-    double median() const
-    {
-        std::vector<double> s = v;
-        std::sort(s.begin(), s.end());
-        return s[s.size() / 2];
-    }
-};
 
 // The world's device on the real port manager and transports.
 void UseRealPorts(CSoWorld& w)
@@ -137,28 +110,6 @@ double PlainSocket(vesksim::SimClient& sim, int port, const std::vector<std::str
     return t;
 }
 
-HANDLE OpenCom(int com)
-{
-    std::string name = "\\\\.\\COM" + std::to_string(com);
-    HANDLE h = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return h;
-    DCB dcb = {};
-    dcb.DCBlength = sizeof dcb;
-    GetCommState(h, &dcb);
-    dcb.BaudRate = 115200;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    dcb.fOutxCtsFlow = dcb.fOutxDsrFlow = dcb.fOutX = dcb.fInX = FALSE;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
-    SetCommState(h, &dcb);
-    COMMTIMEOUTS t = {2, 0, 50, 10, 5000};
-    SetCommTimeouts(h, &t);
-    return h;
-}
-
 }  // namespace
 
 int main()
@@ -176,7 +127,7 @@ int main()
 
     // ---- 1 and 3: queued labels over TCP
     {
-        Figures queued, paced, plain, delay;
+        std::vector<double> queued, paced, plain, delay;
         long labelBytes = 0;
         for (int run = 0; run < kRuns; ++run) {
             CSoWorld w;
@@ -206,7 +157,7 @@ int main()
                 long want = before + labelBytes + kLabels * 10;
                 while (Bytes(sim, ep) < want && Now() - t0 < 300)
                     dev.co->WaitForEvents(1 << 20, 1);
-                queued.v.push_back(Now() - t0);
+                queued.push_back(Now() - t0);
                 dev.WaitFor("SOOutputComplete", size_t(kLabels), 120000);
 
                 // One more label: its last byte at the printer, then its completion.
@@ -221,26 +172,27 @@ int main()
                 dev.WaitFor("SOOutputComplete", done + 1, 60000);
                 // By design the transport pauses after the label's last chunk and after the status
                 // request that follows it.
-                delay.v.push_back((Now() - atPrinter) * 1000 - 100);
+                delay.push_back((Now() - atPrinter) * 1000 - 100);
             }
             sim.closeEndpoint(ep);
-            paced.v.push_back(PlainSocket(sim, 0, labels, true));
-            plain.v.push_back(PlainSocket(sim, 0, labels, false));
+            paced.push_back(PlainSocket(sim, 0, labels, true));
+            plain.push_back(PlainSocket(sim, 0, labels, false));
         }
-        std::printf("queued over TCP   %.2f labels/s  %.0f bytes/s  (%.3f s, median %.3f s)\n", kLabels / queued.best(),
-                    labelBytes / queued.best(), queued.best(), queued.median());
-        std::printf("paced socket      %.2f labels/s  %.0f bytes/s  (%.3f s, median %.3f s)\n", kLabels / paced.best(),
-                    labelBytes / paced.best(), paced.best(), paced.median());
-        std::printf("unpaced socket    %.2f labels/s  %.0f bytes/s  (%.3f s, median %.3f s)\n", kLabels / plain.best(),
-                    labelBytes / plain.best(), plain.best(), plain.median());
-        std::printf("ratio queued/paced %.3f (aim at least 0.9)\n", paced.best() / queued.best());
+        benchkit::Timing q = Figures(queued), pc = Figures(paced), pl = Figures(plain), d = Figures(delay);
+        std::printf("queued over TCP   %.2f labels/s  %.0f bytes/s  (%.3f s, median %.3f s)\n", kLabels / q.best,
+                    labelBytes / q.best, q.best, q.median);
+        std::printf("paced socket      %.2f labels/s  %.0f bytes/s  (%.3f s, median %.3f s)\n", kLabels / pc.best,
+                    labelBytes / pc.best, pc.best, pc.median);
+        std::printf("unpaced socket    %.2f labels/s  %.0f bytes/s  (%.3f s, median %.3f s)\n", kLabels / pl.best,
+                    labelBytes / pl.best, pl.best, pl.median);
+        std::printf("ratio queued/paced %.3f (aim at least 0.9)\n", pc.best / q.best);
         std::printf("last byte to OutputCompleteEvent beyond the two 50 ms pauses: %.1f ms (median %.1f ms; aim under 50)\n",
-                    delay.best(), delay.median());
+                    d.best, d.median);
     }
 
     // ---- 2: a synchronous label on a serial pty
     {
-        Figures sync, plain;
+        std::vector<double> sync, plain;
         for (int run = 0; run < kRuns; ++run) {
             CSoWorld w;
             UseRealPorts(w);
@@ -264,13 +216,13 @@ int main()
                 double t0 = Now();
                 Enqueue(dev, label, FALSE);
                 sim.waitFor(ep, "bytes", want, 60000);
-                sync.v.push_back(Now() - t0);
+                sync.push_back(Now() - t0);
             }
             sim.closeEndpoint(ep);
 
             // The same bytes and one status round trip, plainly.
             ep = sim.serial(&com);
-            HANDLE h = OpenCom(com);
+            HANDLE h = benchkit::OpenPlainCom("\\\\.\\COM" + std::to_string(com));
             long want = Bytes(sim, ep) + 5 + long(label.size());
             double t0 = Now();
             DWORD n = 0;
@@ -280,14 +232,15 @@ int main()
             }
             WriteFile(h, label.data(), DWORD(label.size()), &n, nullptr);
             sim.waitFor(ep, "bytes", want, 60000);
-            plain.v.push_back(Now() - t0);
+            plain.push_back(Now() - t0);
             CloseHandle(h);
             sim.closeEndpoint(ep);
         }
+        benchkit::Timing sy = Figures(sync), pl = Figures(plain);
         std::printf("synchronous label on a pty %.1f ms (median %.1f ms); plain write + status %.1f ms (median %.1f ms); "
                     "ratio %.2f (aim at most 1.2)\n",
-                    sync.best() * 1000, sync.median() * 1000, plain.best() * 1000, plain.median() * 1000,
-                    sync.best() / plain.best());
+                    sy.best * 1000, sy.median * 1000, pl.best * 1000, pl.median * 1000,
+                    sy.best / pl.best);
     }
 
     // ---- 4: an enabled device idling

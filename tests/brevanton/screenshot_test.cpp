@@ -49,7 +49,7 @@ TEST(BrevantonScreenshot, MainDialogWithADeviceSelected)
     CBrevantonDlg dlg;
     CDialogDriver drv;
     CScreenImage shot;
-    RECT win = {}, remove = {}, modify = {}, tree = {}, summary = {};
+    RECT win = {}, remove = {}, modify = {}, tree = {}, summary = {}, exitButton = {};
     POINT origin = {};
     drv.Do([&](HWND h) {
            TreeView_SelectItem(GetDlgItem(h, IDC_DEVICE_TREE), FindTreeItem(GetDlgItem(h, IDC_DEVICE_TREE), "VL420"));
@@ -69,6 +69,7 @@ TEST(BrevantonScreenshot, MainDialogWithADeviceSelected)
             modify = ChildRect(h, IDC_MODIFY_DEVICE);
             tree = ChildRect(h, IDC_DEVICE_TREE);
             summary = ChildRect(h, IDC_DEVICE_SUMMARY);
+            exitButton = ChildRect(h, IDC_EXIT);
         })
         .Click(IDC_EXIT);
     ASSERT_EQ(drv.Run(dlg), IDOK) << drv.Report();
@@ -80,6 +81,10 @@ TEST(BrevantonScreenshot, MainDialogWithADeviceSelected)
     EXPECT_EQ(d.width, 600);
     EXPECT_EQ(d.height, 368);
 
+    // The buttons' column fits in the panel, above the footer band.
+    EXPECT_LE(exitButton.right, win.right - 10);
+    EXPECT_LE(exitButton.bottom, origin.y + 344 - 44);
+    EXPECT_GE(remove.left, summary.right);
     // With a device selected Remove and Modify show their normal state, not the disabled one.
     for (RECT b : {remove, modify}) {
         EXPECT_EQ(shot.At(b.left + 4, b.bottom - 6), kButtonFill);

@@ -74,15 +74,6 @@ void WriteDeviceKey(CTestRegistry& reg, const std::string& name, const char* pro
     reg.SetString(key.c_str(), "Port", port);
 }
 
-bool KeyExists(const std::string& path)
-{
-    HKEY k = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(k);
-    return true;
-}
-
 std::string RegString(const std::string& key, const char* name)
 {
     char buf[1024] = {};
@@ -133,18 +124,23 @@ BOOL CALLBACK OnNestedWindow(HWND h, LPARAM lp)
     return FALSE;
 }
 
+TreeItem ItemOf(HWND tree, HTREEITEM item, int depth)
+{
+    char text[260] = {};
+    TVITEMA it = {};
+    it.mask = TVIF_TEXT | TVIF_STATE;
+    it.hItem = item;
+    it.pszText = text;
+    it.cchTextMax = sizeof text;
+    it.stateMask = TVIS_BOLD;
+    SendMessageA(tree, TVM_GETITEMA, 0, LPARAM(&it));
+    return {text, depth, (it.state & TVIS_BOLD) != 0};
+}
+
 void Walk(HWND tree, HTREEITEM item, int depth, std::vector<TreeItem>& out)
 {
     for (; item; item = TreeView_GetNextSibling(tree, item)) {
-        char text[260] = {};
-        TVITEMA it = {};
-        it.mask = TVIF_TEXT | TVIF_STATE;
-        it.hItem = item;
-        it.pszText = text;
-        it.cchTextMax = sizeof text;
-        it.stateMask = TVIS_BOLD;
-        SendMessageA(tree, TVM_GETITEMA, 0, LPARAM(&it));
-        out.push_back({text, depth, (it.state & TVIS_BOLD) != 0});
+        out.push_back(ItemOf(tree, item, depth));
         Walk(tree, TreeView_GetChild(tree, item), depth + 1, out);
     }
 }
@@ -164,14 +160,7 @@ HTREEITEM FindTreeItem(HWND tree, const std::string& text)
         HTREEITEM item = stack.back();
         stack.pop_back();
         for (; item; item = TreeView_GetNextSibling(tree, item)) {
-            char buf[260] = {};
-            TVITEMA it = {};
-            it.mask = TVIF_TEXT;
-            it.hItem = item;
-            it.pszText = buf;
-            it.cchTextMax = sizeof buf;
-            SendMessageA(tree, TVM_GETITEMA, 0, LPARAM(&it));
-            if (text == buf)
+            if (ItemOf(tree, item, 0).text == text)
                 return item;
             if (HTREEITEM child = TreeView_GetChild(tree, item))
                 stack.push_back(child);

@@ -41,7 +41,6 @@ private:
 // A device key of the label printer class: the default value (ProgID), DeviceName, LDN, Port.
 void WriteDeviceKey(CTestRegistry& reg, const std::string& name, const char* progId = kLabelProgId,
                     const char* ldn = "", const char* port = "COM1", const char* deviceName = nullptr);
-bool KeyExists(const std::string& path);
 std::string RegString(const std::string& key, const char* name);
 std::vector<std::string> SubkeyNames(const std::string& key);
 

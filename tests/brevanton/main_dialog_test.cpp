@@ -267,9 +267,9 @@ TEST_F(MainDialog, RemoveModifyAndCheckHealthKeysOnTheRootOrACategoryDoNothing)
             drv.Click(IDC_EXIT);
             EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
             EXPECT_TRUE(drv.Failures().empty()) << drv.Report();
-            EXPECT_TRUE(KeyExists(std::string(kPrinterClassKey) + "\\VL420"));
-            EXPECT_TRUE(KeyExists(std::string(kPrinterClassKey) + "\\Device"));
-            EXPECT_FALSE(KeyExists("Software\\OLEforRetail\\ServiceOPOS\\CashDrawer"));
+            EXPECT_TRUE(local.Exists((std::string(kPrinterClassKey) + "\\VL420").c_str()));
+            EXPECT_TRUE(local.Exists((std::string(kPrinterClassKey) + "\\Device").c_str()));
+            EXPECT_FALSE(local.Exists("Software\\OLEforRetail\\ServiceOPOS\\CashDrawer"));
         }
     }
 }
@@ -337,7 +337,7 @@ TEST_F(MainDialog, KeysRunTheirHandlersWhateverHasTheFocus)
         EXPECT_EQ(portRange.Seen(), c.portRangeSeen);
         EXPECT_EQ(drv.MessageBoxTexts(), c.boxes);
         EXPECT_EQ(shellCalls, c.shellCalls);
-        EXPECT_TRUE(KeyExists(std::string(kPrinterClassKey) + "\\VL420"));
+        EXPECT_TRUE(local.Exists((std::string(kPrinterClassKey) + "\\VL420").c_str()));
     }
 }
 
@@ -431,9 +431,9 @@ TEST_F(MainDialog, RemoveAsksWithTheNameAndDeletesTheKeyAndItsOwnAlias)
         EXPECT_TRUE(drv.Failures().empty()) << drv.Report();
         EXPECT_EQ(drv.MessageBoxTexts(),
                   std::vector<std::string>{"Are you sure you want to delete all setting information about VL420?"});
-        EXPECT_EQ(KeyExists(classKey + "\\VL420"), c.keyAfter);
+        EXPECT_EQ(local.Exists((classKey + "\\VL420").c_str()), c.keyAfter);
         EXPECT_EQ(RegString(classKey, "Front") != "<no value>", c.aliasAfter);
-        EXPECT_TRUE(KeyExists(classKey + "\\VL820"));
+        EXPECT_TRUE(local.Exists((classKey + "\\VL820").c_str()));
         EXPECT_EQ(dlg.m_strDeviceKeyName.IsEmpty(), c.answer == IDOK);
     }
 }

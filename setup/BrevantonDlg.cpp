@@ -69,13 +69,18 @@ void CBrevantonDlg::DoDataExchange(CDataExchange* dx)
     DDX_Text(dx, IDC_DEVICE_SUMMARY, m_strSummary);
 }
 
+BOOL CBrevantonDlg::CreatePrinterControl(const RECT& rect)
+{
+    return m_ctlPOSPrinter.Create(nullptr, "", WS_CHILD, rect, this, IDC_POSPRINTER_CONTROL);
+}
+
 BOOL CBrevantonDlg::OnInitDialog()
 {
     CSkinDialog::OnInitDialog();
     // The Control Object is hosted whether or not the device list comes up; without one the
     // wrapper answers every call with 104 and its reason.
     RECT controlRect = {kDialogWidth - 40, 4, kDialogWidth - 10, 34};
-    m_ctlPOSPrinter.Create(nullptr, "", WS_CHILD, controlRect, this, IDC_POSPRINTER_CONTROL);
+    CreatePrinterControl(controlRect);
 
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);

@@ -82,6 +82,9 @@ public:
     ShellOpenFn m_shellOpen = ShellOpenWithSystem;
 
 protected:
+    // Hosts the POSPrinter Control Object in the dialog (at its start).
+    virtual BOOL CreatePrinterControl(const RECT& rect);
+
     // The selected device item under a category that was made, accepted by IsOwnDevice: its
     // name and class. FALSE for the root, a category, or nothing selected.
     BOOL SelectedDevice(CString& name, int& classCode);

@@ -16,7 +16,7 @@
 namespace {
 const char kTitle[] = "VESK OPOS Driver Set 1.13.005";
 const char kNoControl[] =
-    "OPOSPrinter Open Error : The control {CCB90152-B81E-11D2-AB74-0040054C3719} is not registered on this computer.";
+    "OPOSPrinter Open Error : The control {5E0C1D8A-6F1B-4C57-9B8E-2A61D0C4F3B8} is not registered on this computer.";
 
 HWND Tree(HWND dlg) { return GetDlgItem(dlg, IDC_DEVICE_TREE); }
 bool Enabled(HWND dlg, int id) { return IsWindowEnabled(GetDlgItem(dlg, id)) != FALSE; }
@@ -54,6 +54,20 @@ std::vector<TreeItem> Labels(std::initializer_list<const char*> devices)
 }
 }
 
+// {5E0C1D8A-6F1B-4C57-9B8E-2A61D0C4F3B8}: registered nowhere.
+const CLSID kUnregistered = {0x5e0c1d8a, 0x6f1b, 0x4c57, {0x9b, 0x8e, 0x2a, 0x61, 0xd0, 0xc4, 0xf3, 0xb8}};
+
+// The test prefix registers the published Control Object class ids for the hosted-control tests;
+// the main dialog is tested as on a machine without a POSPrinter Control Object.
+class CDlgWithoutControl : public CBrevantonDlg
+{
+protected:
+    BOOL CreatePrinterControl(const RECT& rect) override
+    {
+        return m_ctlPOSPrinter.CreateControl(kUnregistered, "", WS_CHILD, rect, this, IDC_POSPRINTER_CONTROL);
+    }
+};
+
 class MainDialog : public testing::Test
 {
 protected:
@@ -90,7 +104,7 @@ TEST_F(MainDialog, StartsUpWithTitleTreeAndButtons)
         CTestRegistry local;
         CInstallFolder folder(local, c.install);
         WriteDeviceKey(local, "VL420");
-        CBrevantonDlg dlg;
+        CDlgWithoutControl dlg;
         CDialogDriver drv;
         drv.Do([&](HWND h) {
                EXPECT_EQ(Title(h), c.title);
@@ -120,7 +134,7 @@ TEST_F(MainDialog, ComesUpWithoutAControlObjectAndCheckHealthSaysWhy)
     WriteDeviceKey(reg, "VL420");
     for (bool byKey : {false, true}) {
         SCOPED_TRACE(byKey ? "H key" : "CheckHealth button");
-        CBrevantonDlg dlg;
+        CDlgWithoutControl dlg;
         CDialogDriver drv;
         drv.Do([&](HWND h) {
                EXPECT_TRUE(IsWindowVisible(h));
@@ -182,7 +196,7 @@ TEST_F(MainDialog, ListsTheLabelPrinterKeysOfThisDriverSet)
         CInstallFolder folder(local, o);
         for (const Key& k : c.keys)
             WriteDeviceKey(local, k.name, k.progId);
-        CBrevantonDlg dlg;
+        CDlgWithoutControl dlg;
         CDialogDriver drv;
         drv.Do([&](HWND h) {
                std::vector<TreeItem> tree = ReadTree(Tree(h));
@@ -214,7 +228,7 @@ TEST_F(MainDialog, ShowsTheSelectedDevicesSummary)
         CTestRegistry local;
         CInstallFolder folder(local);
         WriteDeviceKey(local, "VL420_1", kLabelProgId, c.ldn, c.port, "VL420");
-        CBrevantonDlg dlg;
+        CDlgWithoutControl dlg;
         CDialogDriver drv;
         drv.Do([&](HWND h) {
                EXPECT_EQ(ControlText(h, IDC_DEVICE_SUMMARY), "") << "nothing is current yet";
@@ -232,7 +246,7 @@ TEST_F(MainDialog, DepthDecidesTheDeviceButtons)
 {
     CInstallFolder folder(reg);
     WriteDeviceKey(reg, "VL420");
-    CBrevantonDlg dlg;
+    CDlgWithoutControl dlg;
     CDialogDriver drv;
     drv.Do([&](HWND h) {
            struct
@@ -259,7 +273,7 @@ TEST_F(MainDialog, RemoveModifyAndCheckHealthKeysOnTheRootOrACategoryDoNothing)
             WriteDeviceKey(local, "VL420");
             // Keys named like the items: a key that would be acted on if the item's text were taken.
             WriteDeviceKey(local, "Device");
-            CBrevantonDlg dlg;
+            CDlgWithoutControl dlg;
             CDialogDriver drv(20000);
             drv.Do([&](HWND h) { Select(h, item); }).Key(IDC_DEVICE_TREE, vk).Do([&](HWND h) {
                    EXPECT_EQ(ReadTree(Tree(h)), Labels({"VL420"}));
@@ -308,7 +322,7 @@ TEST_F(MainDialog, KeysRunTheirHandlersWhateverHasTheFocus)
         o.findAvailablePort = c.findAvailablePort;
         CInstallFolder folder(local, o);
         WriteDeviceKey(local, "VL420");
-        CBrevantonDlg dlg;
+        CDlgWithoutControl dlg;
         std::vector<std::string> shellCalls;
         dlg.m_shellOpen = [&](const char* verb, const char* path) {
             std::string p = path;
@@ -355,7 +369,7 @@ TEST_F(MainDialog, EveryKeyButNIsConsumed)
 {
     CInstallFolder folder(reg);
     WriteDeviceKey(reg, "VL420");
-    CBrevantonDlg dlg;
+    CDlgWithoutControl dlg;
     int shellCalls = 0;
     dlg.m_shellOpen = [&](const char*, const char*) { ++shellCalls; };
     CNestedDialogWatch addDevice(nullptr, IDC_MODEL_LIST, [](HWND d) { PostMessageA(d, WM_COMMAND, IDCANCEL, 0); });
@@ -407,7 +421,7 @@ TEST_F(MainDialog, RemoveAsksWithTheNameAndDeletesTheKeyAndItsOwnAlias)
         WriteDeviceKey(local, "VL820", kLabelProgId, "");
         if (c.aliasData)
             local.SetString(kPrinterClassKey, "Front", c.aliasData);
-        CBrevantonDlg dlg;
+        CDlgWithoutControl dlg;
         CDialogDriver drv(20000);
         std::string summaryBefore;
         drv.Do([&](HWND h) {
@@ -442,7 +456,7 @@ TEST_F(MainDialog, AddDeviceEndsWithTheNewKeyListed)
 {
     CInstallFolder folder(reg);
     WriteDeviceKey(reg, "VL820");
-    CBrevantonDlg dlg;
+    CDlgWithoutControl dlg;
     CNestedDialogWatch addDevice(nullptr, IDC_MODEL_LIST, [](HWND d) {
         // The models sort as VL420, VL820: take the first and go on.
         SendDlgItemMessageA(d, IDC_MODEL_LIST, LB_SETCURSEL, 0, 0);

@@ -41,3 +41,28 @@
 #define IDC_COM_RANGE_SPIN 1023
 #define IDC_LPT_RANGE_SPIN 1024
 #define IDC_LPT_RANGE_LIMITS 1025
+
+// The main dialog and the Add Device dialog.
+#define IDD_BREVANTON_DIALOG 102
+#define IDD_SELECT_DEVICE 148
+
+// Controls of the main dialog.
+#define IDC_ADD_CASHDRAWER 1000
+#define IDC_REMOVE_DEVICE 1001
+#define IDC_MODIFY_DEVICE 1002
+#define IDC_DEVICE_TREE 1003
+#define IDC_CHECKHEALTH 1004
+#define IDC_PORT_RANGE 1005
+#define IDC_UTILITY 1006
+#define IDC_EXIT 1007
+#define IDC_DEVICE_SUMMARY 1008
+#define IDC_ADD_DEVICE 1009
+#define IDC_POSPRINTER_CONTROL 1039
+#define IDC_DEVICE_LIST_LABEL 1072
+
+// Controls of the Add Device dialog.
+#define IDC_MODEL_LIST 1046
+#define IDC_NEXT 1047
+#define IDC_DEVICE_CLASS 1061
+#define IDC_MODEL_GROUP 1070
+#define IDC_DEVICE_CLASS_LABEL 1071

@@ -1,0 +1,121 @@
+#include "SelectDevice.h"
+
+#include "DeviceKey.h"
+#include "FxDdx.h"
+#include "FxRes.h"
+#include "Registry.h"
+#include "resource.h"
+
+#include <cstring>
+
+namespace {
+const UINT kMsgSelectModel = 60, kMsgInfLoadFailed = 67;
+// Model names longer than this name sections the device keys cannot be made from.
+const size_t kMaxModelName = 15;
+const DWORD kSectionListSize = 1024;
+}
+
+BEGIN_MESSAGE_MAP(CSelectDevice, CDialog)
+    ON_BN_CLICKED(IDC_NEXT, OnBnClickedNext)
+    ON_CBN_SELCHANGE(IDC_DEVICE_CLASS, OnCbnSelchangeDeviceClass)
+END_MESSAGE_MAP()
+
+CSelectDevice::CSelectDevice(CWnd* parent) : CDialog(IDD_SELECT_DEVICE, parent) {}
+
+void CSelectDevice::DoDataExchange(CDataExchange* dx)
+{
+    CDialog::DoDataExchange(dx);
+    DDX_Control(dx, IDC_DEVICE_CLASS, m_cbDeviceClass);
+    DDX_Control(dx, IDC_MODEL_LIST, m_lbModel);
+}
+
+BOOL CSelectDevice::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    UpdateData(FALSE);
+    m_cbDeviceClass.ResetContent();
+    if (m_bLabelSupport)
+        m_cbDeviceClass.AddString("LabelPrinter");
+    CRegistry reg;
+    reg.GetString(VESK_SERVICEINFO_KEY, "Installdir", Installdir);
+    m_cbDeviceClass.SetCurSel(0);
+    UpdateDeviceClass();
+    FillModelList();
+    LoadCaptions();
+    return TRUE;
+}
+
+void CSelectDevice::UpdateDeviceClass()
+{
+    m_nClassCode = 0;
+    int sel = m_cbDeviceClass.GetCurSel();
+    if (sel < 0)
+        return;
+    CString text = m_cbDeviceClass.GetLBText(sel);
+    const struct
+    {
+        const char* text;
+        int code;
+    } classes[] = {{"POSPrinter", DEVCLASS_POSPRINTER}, {"LineDisplay", DEVCLASS_LINEDISPLAY}, {"MSR", DEVCLASS_MSR},
+                   {"SmartCardReader", DEVCLASS_SMARTCARD}, {"LabelPrinter", DEVCLASS_LABELPRINTER}};
+    for (const auto& c : classes)
+        if (text == c.text)
+            m_nClassCode = c.code;
+}
+
+void CSelectDevice::FillModelList()
+{
+    m_lbModel.ResetContent();
+    const DeviceClassInfo* cls = FindDeviceClass(m_nClassCode);
+    if (!cls || m_nClassCode == DEVCLASS_CASHDRAWER)
+        return;
+    char sections[kSectionListSize] = {};
+    DWORD n = GetPrivateProfileSectionNamesA(sections, kSectionListSize, Installdir + "\\" + cls->classInf);
+    for (DWORD i = 0; i < n && i < kSectionListSize && sections[i];) {
+        size_t len = strnlen(sections + i, kSectionListSize - i);
+        CString name(sections + i, int(len));
+        i += DWORD(len) + 1;
+        if (len > kMaxModelName)
+            continue;
+        // An item that begins with this name (in any case) already stands for it.
+        if (m_lbModel.SendMessage(LB_FINDSTRING, WPARAM(-1), LPARAM(name.GetString())) != LB_ERR)
+            continue;
+        m_lbModel.AddString(name);
+    }
+}
+
+void CSelectDevice::LoadCaptions()
+{
+    m_strNext = FxLoadString(12);
+    m_strCancel = FxLoadString(13);
+    m_strDeviceList = FxLoadString(51);
+    m_strDeviceCategory = FxLoadString(87);
+    m_strTitle = FxLoadString(60);
+    SetDlgItemText(IDC_NEXT, m_strNext);
+    SetDlgItemText(IDCANCEL, m_strCancel);
+    SetDlgItemText(IDC_MODEL_GROUP, m_strDeviceList);
+    SetDlgItemText(IDC_DEVICE_CLASS_LABEL, m_strDeviceCategory);
+    SetWindowText(m_strTitle);
+}
+
+void CSelectDevice::OnCbnSelchangeDeviceClass()
+{
+    UpdateDeviceClass();
+    FillModelList();
+}
+
+void CSelectDevice::OnBnClickedNext()
+{
+    int sel = m_lbModel.GetCurSel();
+    if (sel < 0) {
+        AfxMessageBox(FxLoadString(kMsgSelectModel) + "!", MB_OK);
+        return;
+    }
+    CString model;
+    m_lbModel.GetText(sel, model);
+    if (!CreateDeviceKey(m_nClassCode, model, Installdir, m_strDeviceKeyName)) {
+        AfxMessageBox(FxLoadString(kMsgInfLoadFailed), MB_OK);
+        return;
+    }
+    CDialog::OnOK();
+}

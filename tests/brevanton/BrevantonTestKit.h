@@ -1,0 +1,77 @@
+// What the setup utility's main-dialog and Add Device tests share: an install folder holding the
+// shipped INF files (and the built Corvane.dll for the label support check), the device keys of
+// the label printer class, a look at the device tree, and a watch that answers the dialogs the
+// main dialog opens over itself.
+#pragma once
+
+#include "TestEnv.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+extern const char kPrinterClassKey[];   // Software\OLEforRetail\ServiceOPOS\POSPrinter
+extern const char kLabelProgId[];       // this driver set's label printer ProgID
+
+struct InstallOptions
+{
+    bool lbprn = true;       // lbprn.inf in the folder
+    bool corvane = true;     // Corvane.dll in the folder
+    bool version = true;     // setup.inf [Description] VersionDescription
+    int findAvailablePort = 0;
+    const char* lbprnText = nullptr;  // a lbprn.inf of the test's own instead of the shipped one
+};
+
+// A temporary install folder with the shipped setup.inf and lbprn.inf, pointed at by the
+// ServiceInfo key of reg.
+class CInstallFolder
+{
+public:
+    CInstallFolder(CTestRegistry& reg, const InstallOptions& options = InstallOptions());
+    const std::string& Path() const { return m_folder.Path(); }
+    CTempFolder& Folder() { return m_folder; }
+
+private:
+    CTempFolder m_folder;
+};
+
+// A device key of the label printer class: the default value (ProgID), DeviceName, LDN, Port.
+void WriteDeviceKey(CTestRegistry& reg, const std::string& name, const char* progId = kLabelProgId,
+                    const char* ldn = "", const char* port = "COM1", const char* deviceName = nullptr);
+std::string RegString(const std::string& key, const char* name);
+std::vector<std::string> SubkeyNames(const std::string& key);
+
+// One item of the device tree: depth-first text, its depth, whether it is bold.
+struct TreeItem
+{
+    std::string text;
+    int depth;
+    bool bold;
+    bool operator==(const TreeItem& o) const { return text == o.text && depth == o.depth && bold == o.bold; }
+};
+std::vector<TreeItem> ReadTree(HWND tree);
+// The item whose text is text (first found, depth first), or NULL.
+HTREEITEM FindTreeItem(HWND tree, const std::string& text);
+std::string TreeText(const std::vector<TreeItem>& items);
+
+// Watches the thread's windows for dialogs opened over the driven one (not message boxes) and
+// hands each to its handler once; the handler ends it.
+class CNestedDialogWatch
+{
+public:
+    // recognise: a control id the dialog has; act: what is done with it (end it, drive it).
+    CNestedDialogWatch(HWND owner, int recogniseId, std::function<void(HWND)> act);
+    ~CNestedDialogWatch();
+    int Seen() const { return m_seen; }
+
+private:
+    static void CALLBACK OnTimer(HWND, UINT, UINT_PTR, DWORD);
+    UINT_PTR m_timer = 0;
+    int m_id;
+    std::function<void(HWND)> m_act;
+    std::vector<HWND> m_handled;
+    int m_seen = 0;
+};

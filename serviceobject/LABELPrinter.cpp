@@ -323,7 +323,9 @@ void CLABELPrinter::StopThread(CWinThread*& thread, volatile LONG& finished, con
     Log(0, "Waiting Destory Thread : %s", name);
     // Even a thread that has said it is finished is waited for: the library must not unload
     // while it is still on its way out.
-    if (!thread->Join(finished ? 5000 : 1000)) {
+    // Every wait of the two threads watches the stop flag; ending one by force could leave a
+    // lock of the heap or the loader held, so it is the last resort after a generous wait.
+    if (!thread->Join(5000)) {
         Log(0, "call TerminateThread : %s", name);
         thread->Stop(0);
         Log(0, "call TerminateThread Completed: %s", name);

@@ -124,9 +124,10 @@ BOOL CLABELPrinter::CHK_LabelStatus(DWORD timeoutMs, BOOL* answered)
     while (m_Claimed && !m_bStop) {
         if (GetTickCount() - start > timeoutMs)
             break;
+        // Short reads, so a closing object is noticed soon (a read can last twice its wait).
         DWORD wait = timeoutMs - (GetTickCount() - start);
-        if (wait > 1000)
-            wait = 1000;
+        if (wait > 250)
+            wait = 250;
         if (m_pPort->Read(&answer, 1, DEVTYPE_LABEL, wait) == 1) {
             got = TRUE;
             break;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "DeviceOption.h"
+#include "PortManagerApi.h"
 #include "FxString.h"
 #include "FxThread.h"
 #include "SyncEx.h"
@@ -25,21 +26,9 @@ public:
     virtual const DeviceOption& GetStatusDeviceOption() const = 0;
 };
 
-class CStateCommon
+class CStateCommon : public QlnApi
 {
 public:
-    typedef int(WINAPI* FnSetDeviceOption)(DeviceOption, int, DWORD);
-    typedef int(WINAPI* FnOpenPort)(int, DWORD);
-    typedef void(WINAPI* FnClosePort)(int, DWORD);
-    typedef int(WINAPI* FnRead)(BYTE*, DWORD, DWORD, int, DWORD);
-    typedef int(WINAPI* FnIdDev)(int, DWORD);
-    typedef int(WINAPI* FnWrite)(const BYTE*, DWORD, int, DWORD);
-    typedef void(WINAPI* FnClear)(int, DWORD);
-    typedef int(WINAPI* FnGetASBState)(int*, int, DWORD);
-    typedef int(WINAPI* FnCreatePort)(char*, char*, DWORD);
-    typedef int(WINAPI* FnRemovePort)(DWORD, int);
-    typedef int(WINAPI* FnNoArgs)();
-    typedef int(WINAPI* FnSetWrite)(BOOL, int, DWORD);
 
     CStateCommon() = default;
     virtual ~CStateCommon();

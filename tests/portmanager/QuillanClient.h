@@ -4,27 +4,15 @@
 #pragma once
 
 #include "DeviceOption.h"
+#include "PortManagerApi.h"
 
 #include <windows.h>
 
 #include <string>
 
-class QuillanClient
+class QuillanClient : public QlnApi
 {
 public:
-    typedef int(WINAPI* FnCreatePort)(char*, char*, DWORD);
-    typedef int(WINAPI* FnRemovePort)(DWORD, int);
-    typedef int(WINAPI* FnSetDeviceOption)(DeviceOption, int, DWORD);
-    typedef int(WINAPI* FnOpenPort)(int, DWORD);
-    typedef void(WINAPI* FnClosePort)(int, DWORD);
-    typedef int(WINAPI* FnWrite)(const BYTE*, DWORD, int, DWORD);
-    typedef int(WINAPI* FnRead)(BYTE*, DWORD, DWORD, int, DWORD);
-    typedef int(WINAPI* FnIdDev)(int, DWORD);
-    typedef void(WINAPI* FnClear)(int, DWORD);
-    typedef int(WINAPI* FnGetASBState)(int*, int, DWORD);
-    typedef int(WINAPI* FnSetWrite)(BOOL, int, DWORD);
-    typedef int(WINAPI* FnNoArgs)();
-
     QuillanClient() {}
     ~QuillanClient() { Unload(); }
     QuillanClient(const QuillanClient&) = delete;

@@ -8,6 +8,7 @@
 // The device key is HKLM\Software\OLEforRetail\ServiceOPOS\POSPrinter\<device name> (as the
 // setup utility writes it). Exit code 0 when every step worked.
 #include "DeviceOption.h"
+#include "PortManagerApi.h"
 #include "Registry.h"
 
 #include <windows.h>
@@ -18,21 +19,8 @@
 
 namespace {
 
-// Quillan's exports in its own argument orders.
-typedef int(WINAPI* FnSetDeviceOption)(DeviceOption, int, DWORD);
-typedef int(WINAPI* FnOpenPort)(int, DWORD);
-typedef void(WINAPI* FnClosePort)(int, DWORD);
-typedef int(WINAPI* FnRead)(BYTE*, DWORD, DWORD, int, DWORD);
-typedef int(WINAPI* FnIdDev)(int, DWORD);
-typedef int(WINAPI* FnWrite)(const BYTE*, DWORD, int, DWORD);
-typedef void(WINAPI* FnClear)(int, DWORD);
-typedef int(WINAPI* FnGetASBState)(int*, int, DWORD);
-typedef int(WINAPI* FnCreatePort)(char*, char*, DWORD);
-typedef int(WINAPI* FnRemovePort)(DWORD, int);
-typedef int(WINAPI* FnNoArgs)();
-typedef int(WINAPI* FnSetWrite)(BOOL, int, DWORD);
 
-struct Quillan
+struct Quillan : QlnApi
 {
     HMODULE module = nullptr;
     FnSetDeviceOption SetDeviceOption = nullptr;

@@ -2,7 +2,7 @@
 // transport, the printer simulator receiving the labels, each label read back by the QLKS
 // parser. What the methods accumulate, which of them send, in which mode, and what they refuse.
 #include "SoDevice.h"
-#include "simclient.h"
+#include "SoSim.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,6 @@
 namespace {
 
 const char kKey[] = "Software\\OLEforRetail\\ServiceOPOS\\POSPrinter\\LP1";
-const char kInfo[] = "Software\\OLEforRetail\\ServiceInfo\\VESK OPOS";
 
 std::vector<std::string> Texts(const qlks::Label& l)
 {
@@ -51,14 +50,9 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(sim.connected()) << sim.error();
-        w.reg.WriteServiceInfo(w.folder.Path());
-        w.reg.SetString(kInfo, "qlnadir", WinPath(QUILLAN_DLL).c_str());
-        w.reg.SetString(kInfo, "comdir", WinPath(COM_DLL).c_str());
-        w.reg.SetString(kInfo, "netdir", WinPath(NET_DLL).c_str());
-        int port = 0;
-        ep = sim.tcp(&port);
+        UseInstalledPorts(w);
+        ep = UseSimulatorTcp(w, sim, kKey);
         ASSERT_GE(ep, 0) << sim.error();
-        w.reg.SetDWORD(kKey, "TcpPort", DWORD(port));
     }
     void TearDown() override
     {

@@ -101,6 +101,8 @@ TEST_F(PrintSim, TheSendingMethodsPrintWhatWasAccumulatedAsOneLabel)
         {"PrintImmediate sends the body with its own text, at once also in AsyncMode", true, 0,
          [](CLABELPrinter& p) { return std::vector<long>{p.PrintNormal(2, "kept"), p.PrintImmediate(2, "now")}; },
          {0, 0}, {{"kept", "now"}}},
+        {"PrintImmediate prints and still reports a refused sequence", false, 0,
+         [](CLABELPrinter& p) { return std::vector<long>{p.PrintImmediate(2, "\x1b|5Bshown")}; }, {106}, {{"shown"}}},
         {"nibble conversion", false, 0,
          [](CLABELPrinter& p) {
              p.SetPropertyNumber(11, 1);
@@ -256,6 +258,7 @@ TEST_F(PrintSim, RefusedCallsReturnTheirCodesAndAddNothing)
         {"bitmap width -5", [&] { return p.PrintBitmap(2, jpg.c_str(), -5, -1); }, 106, 0},
         {"logo location 3", [&] { return p.SetLogo(3, "BD1,1,2,2,O\r\n"); }, 106, 0},
         {"cut past 100 %", [&] { return p.CutPaper(101); }, 106, 0},
+        {"cut below 0 %", [&] { return p.CutPaper(-1); }, 106, 0},
         {"MarkFeed to the cutter", [&] { return p.MarkFeed(2); }, 106, 0},
         {"page-mode print outside page mode", [&] { return p.pageModePrint(3); }, 106, 0},
         {"unknown page-mode control", [&] { return p.pageModePrint(9); }, 106, 0},

@@ -182,7 +182,7 @@ TEST(CheckHealth, InteractiveDialogShowsTheStatusLiveAndPrintsOnRequest)
     for (const Row& r : rows) {
         CSoWorld w;
         w.reg.SetString(kKey, "DeviceDesc", "VL420 on the bench");
-        w.reg.SetString(kKey, "Description", "VESK label printer");
+        w.reg.SetString(kKey, "Description", "VESK OPOS Label Printer Service Object");
         Device dev(w);
         ASSERT_EQ(0, dev.open) << r.what;
         w.port.Result("StatusAnswer", r.answer);
@@ -210,7 +210,7 @@ TEST(CheckHealth, InteractiveDialogShowsTheStatusLiveAndPrintsOnRequest)
         driver.RunAround("Printer Check Health : - Interactive -", [&] { rc = dev.so->CheckHealth(3); });
         EXPECT_TRUE(driver.Failures().empty()) << r.what << ": " << driver.Report();
         EXPECT_EQ("Printer Check Health : - Interactive -LP1", title);
-        EXPECT_EQ("VESK label printer\n1.13.0\nVL420 on the bench\nLP1", info);
+        EXPECT_EQ("VESK OPOS Label Printer Service Object\n1.13.0\nVL420 on the bench\nLP1", info);
         EXPECT_EQ("Power State: Online", power);
         EXPECT_FALSE(nearEndVisible);
         EXPECT_EQ(r.result, result) << r.what;

@@ -189,10 +189,16 @@ TEST(CheckHealth, InteractiveDialogShowsTheStatusLiveAndPrintsOnRequest)
         ASSERT_EQ(0, dev.open) << r.what;
         w.port.Result("StatusAnswer", r.answer);
         auto checked = [](int id) { return [id](HWND d) { return IsDlgButtonChecked(d, id) == BST_CHECKED; }; };
+        // The application's window that asks: the dialog is modal to it.
+        HWND app = CreateWindowExA(0, "STATIC", "application", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100,
+                                   nullptr, nullptr, nullptr, nullptr);
+        ASSERT_TRUE(app != nullptr);
+        SetActiveWindow(app);
         std::string title, info, power, result;
-        bool nearEndVisible = true;
+        bool nearEndVisible = true, modalToApp = false;
         CDialogDriver driver;
         driver.Do([&](HWND d) {
+            modalToApp = GetWindow(d, GW_OWNER) == app && !IsWindowEnabled(app);
             char t[256] = {};
             GetWindowTextA(d, t, sizeof t);
             title = t;
@@ -213,6 +219,9 @@ TEST(CheckHealth, InteractiveDialogShowsTheStatusLiveAndPrintsOnRequest)
         long rc = -1;
         driver.RunAround("Printer Check Health : - Interactive -", [&] { rc = dev.so->CheckHealth(3); });
         EXPECT_TRUE(driver.Failures().empty()) << r.what << ": " << driver.Report();
+        EXPECT_TRUE(modalToApp) << r.what;
+        EXPECT_TRUE(IsWindowEnabled(app)) << r.what;
+        DestroyWindow(app);
         EXPECT_EQ("Printer Check Health : - Interactive -LP1", title);
         EXPECT_EQ("VESK OPOS Label Printer Service Object\n1.13.0\nVL420 on the bench\nLP1", info);
         EXPECT_EQ("Power State: Online", power);

@@ -63,6 +63,11 @@ CInstallFolder::CInstallFolder(CTestRegistry& reg, const InstallOptions& o)
     }
 }
 
+bool CopyShippedInf(CTempFolder& folder, const std::string& name)
+{
+    return CopyFileA(ShippedInf(name).c_str(), folder.File(name).c_str(), FALSE) != FALSE;
+}
+
 void WriteDeviceKey(CTestRegistry& reg, const std::string& name, const char* progId, const char* ldn,
                     const char* port, const char* deviceName)
 {

@@ -38,6 +38,9 @@ private:
     CTempFolder m_folder;
 };
 
+// Copies a file of the source tree's inf/ folder into folder; false when it cannot.
+bool CopyShippedInf(CTempFolder& folder, const std::string& name);
+
 // A device key of the label printer class: the default value (ProgID), DeviceName, LDN, Port.
 void WriteDeviceKey(CTestRegistry& reg, const std::string& name, const char* progId = kLabelProgId,
                     const char* ldn = "", const char* port = "COM1", const char* deviceName = nullptr);

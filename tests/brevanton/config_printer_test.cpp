@@ -606,7 +606,8 @@ TEST_F(ConfigPrinter, LabelAdvancedSavesFirstAndItsValuesReachTheKeyAtTheNextSav
         return IDOK;
     };
     CDialogDriver drv(30000);
-    drv.SetText(IDC_CFG_LDN, "Front")
+    drv.Do([&](HWND) { EXPECT_EQ(dlg.m_nOffsetPosition, -1) << "a stored 101 opens as -1"; })
+        .SetText(IDC_CFG_LDN, "Front")
         .Click(IDC_CFG_ADVANCED)
         .Do([&](HWND) {
             EXPECT_EQ(ReadValue(kClass + "\\VL420", "OffsetPosition"), "dword:101") << "not yet written";

@@ -8,12 +8,15 @@
 #include "ConfigPrinterDlg.h"
 #include "DialogDriver.h"
 #include "LabelAdvancedDlg.h"
+#include "PipeDevice.h"
+#include "UsbInterface.h"
 #include "resource.h"
 
 #include <gtest/gtest.h>
 
 #include <ole2.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 
@@ -748,4 +751,75 @@ TEST_F(ConfigPrinter, MainDialogAddAndModifyOpenTheConfigurationInTheirModes)
     EXPECT_EQ(dlg.calls[0].findAvailablePort, 1);
     EXPECT_EQ(dlg.calls[1].key, "VL820");
     EXPECT_FALSE(dlg.calls[1].add);
+}
+
+// ---- USB: the system's device list ---------------------------------------------------------------
+
+namespace {
+// A plugged-in USB printer as the system lists it: its interface, linked to a pipe that answers.
+struct CPluggedPrinter
+{
+    CPluggedPrinter(CTestRegistry& reg, const std::string& pid, const std::string& serial)
+        : pipe("vesk_cfgusb_" + pid + serial + "_" + std::to_string(GetCurrentProcessId())),
+          device("\\\\.\\pipe\\" + pipe, false),
+          path(UsbInterfacePath("1a2b", pid, serial + std::to_string(GetCurrentProcessId())))
+    {
+        linked = link.Create(path.substr(4), pipe) &&
+                 RegisterUsbInterface(reg, path, "USB\\VID_1A2B&PID_" + pid + "\\" + serial +
+                                                     std::to_string(GetCurrentProcessId()));
+    }
+    std::string pipe;
+    CPipeDevice device;
+    std::string path;
+    CInterfaceLink link;
+    bool linked = false;
+};
+
+std::string Upper(std::string s)
+{
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z')
+            c = char(c - 'a' + 'A');
+    return s;
+}
+}
+
+TEST_F(ConfigPrinter, UsbOffersTheModelsDevicesAndRefusesOneAnotherKeyHolds)
+{
+    CPluggedPrinter a(reg, "0420", "A"), b(reg, "0420", "B"), other(reg, "0820", "C");
+    ASSERT_TRUE(a.linked && b.linked && other.linked);
+    // The names the list gives them, as the system lists them.
+    CRegistUsb list;
+    ASSERT_EQ(list.EnumerateUsbDevices(), 3);
+    std::map<std::string, std::string> nameOf;  // upper-case path -> "USB00n:"
+    for (int i = 0; i < 3; ++i)
+        nameOf[list.GetDeviceAt(i)->strDevicePath.GetString()] = list.GetDeviceAt(i)->strUsbName.GetString();
+    std::string nameA = nameOf[Upper(a.path)], nameB = nameOf[Upper(b.path)];
+    ASSERT_FALSE(nameA.empty());
+    ASSERT_FALSE(nameB.empty());
+
+    Key("VL420", {S("Port", nameA), S("Vid", "1a2b"), S("Pid", "0420"), D("Porttype_N", 0x1B)});
+    Key("VL420_1", {S("Port", "USB009:"), S("UsbDeviceName", Upper(b.path))});
+    CTestConfigDlg dlg("VL420", 32, FALSE);
+    CDialogDriver drv(30000);
+    drv.Do([&](HWND h) {
+           EXPECT_EQ(CheckedInterface(h), "usb");
+           std::vector<std::string> items = Items(h, IDC_CFG_PORT);
+           std::vector<std::string> expected = {nameA, nameB};
+           std::sort(expected.begin(), expected.end());
+           EXPECT_EQ(items, expected) << "the two of the model, not the VL820";
+           EXPECT_EQ(SelText(h, IDC_CFG_PORT), nameA);
+           EXPECT_EQ(ControlText(h, IDC_CFG_OUTBUF), "8192");
+       })
+        .Select(IDC_CFG_PORT, nameB < nameA ? 0 : 1)  // names follow the list's order
+        .Do([&](HWND h) { EXPECT_EQ(SelText(h, IDC_CFG_PORT), nameA) << "held by VL420_1 through its path"; })
+        .Click(IDOK)
+        .AnswerMessageBox(IDOK);
+    EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
+    std::string key = kClass + "\\VL420";
+    EXPECT_EQ(ReadValue(key, "Port"), "sz:" + nameA);
+    EXPECT_EQ(ReadValue(key, "Vid"), "sz:1A2B");
+    EXPECT_EQ(ReadValue(key, "Pid"), "sz:0420");
+    EXPECT_EQ(ReadValue(key, "UsbDeviceName"), "sz:" + Upper(a.path));
+    EXPECT_EQ(ReadValue(key, "UsbCount"), "dword:" + std::to_string(nameA < nameB ? 1 : 2));
 }

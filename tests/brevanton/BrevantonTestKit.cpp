@@ -79,6 +79,37 @@ void WriteDeviceKey(CTestRegistry& reg, const std::string& name, const char* pro
     reg.SetString(key.c_str(), "Port", port);
 }
 
+int ComboSel(HWND dlg, int id) { return int(SendDlgItemMessageA(dlg, id, CB_GETCURSEL, 0, 0)); }
+
+std::string ComboSelText(HWND dlg, int id)
+{
+    int i = ComboSel(dlg, id);
+    if (i < 0)
+        return "<none>";
+    char t[256] = {};
+    SendDlgItemMessageA(dlg, id, CB_GETLBTEXT, WPARAM(i), LPARAM(t));
+    return t;
+}
+
+std::vector<std::string> ComboItems(HWND dlg, int id)
+{
+    std::vector<std::string> out;
+    int n = int(SendDlgItemMessageA(dlg, id, CB_GETCOUNT, 0, 0));
+    for (int i = 0; i < n; ++i) {
+        char t[256] = {};
+        SendDlgItemMessageA(dlg, id, CB_GETLBTEXT, WPARAM(i), LPARAM(t));
+        out.push_back(t);
+    }
+    return out;
+}
+
+void ChooseModelAndGoOn(HWND addDevice, int index)
+{
+    const int modelList = 1046, next = 1047;
+    SendDlgItemMessageA(addDevice, modelList, LB_SETCURSEL, WPARAM(index), 0);
+    PostMessageA(addDevice, WM_COMMAND, MAKEWPARAM(next, BN_CLICKED), LPARAM(GetDlgItem(addDevice, next)));
+}
+
 std::string RegString(const std::string& key, const char* name)
 {
     char buf[1024] = {};

@@ -47,6 +47,14 @@ void WriteDeviceKey(CTestRegistry& reg, const std::string& name, const char* pro
 std::string RegString(const std::string& key, const char* name);
 std::vector<std::string> SubkeyNames(const std::string& key);
 
+// A combo box's selected index, its selected text ("<none>" without a selection) and its items.
+int ComboSel(HWND dlg, int id);
+std::string ComboSelText(HWND dlg, int id);
+std::vector<std::string> ComboItems(HWND dlg, int id);
+
+// What a person does in Add Device: picks the model at index and goes on with Next.
+void ChooseModelAndGoOn(HWND addDevice, int index);
+
 // One item of the device tree: depth-first text, its depth, whether it is bold.
 struct TreeItem
 {

@@ -12,25 +12,13 @@
 #include <functional>
 
 namespace {
-int Sel(HWND dlg, int id) { return int(SendDlgItemMessageA(dlg, id, CB_GETCURSEL, 0, 0)); }
-std::string SelText(HWND dlg, int id)
-{
-    int i = Sel(dlg, id);
-    if (i < 0)
-        return "<none>";
-    char t[256] = {};
-    SendDlgItemMessageA(dlg, id, CB_GETLBTEXT, WPARAM(i), LPARAM(t));
-    return t;
-}
+std::string SelText(HWND dlg, int id) { return ComboSelText(dlg, id); }
+// The items joined by "|".
 std::string Items(HWND dlg, int id)
 {
     std::string out;
-    int n = int(SendDlgItemMessageA(dlg, id, CB_GETCOUNT, 0, 0));
-    for (int i = 0; i < n; ++i) {
-        char t[256] = {};
-        SendDlgItemMessageA(dlg, id, CB_GETLBTEXT, WPARAM(i), LPARAM(t));
-        out += (i ? "|" : "") + std::string(t);
-    }
+    for (const std::string& item : ComboItems(dlg, id))
+        out += (out.empty() ? "" : "|") + item;
     return out;
 }
 bool Enabled(HWND dlg, int id) { return IsWindowEnabled(GetDlgItem(dlg, id)) != FALSE; }

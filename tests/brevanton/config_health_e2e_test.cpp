@@ -8,7 +8,7 @@
 #include "DeviceKey.h"
 #include "DialogDriver.h"
 #include "RelayProcess.h"
-#include "TestCoControls.h"
+#include "TestCoRecord.h"
 #include "UsbInterface.h"
 #include "resource.h"
 #include "simclient.h"
@@ -83,26 +83,6 @@ private:
 };
 CHealthDialogAnswer* CHealthDialogAnswer::s_current = nullptr;
 
-std::vector<std::string> CoCalls()
-{
-    static HMODULE module = LoadLibraryA(WinPath(TESTCO_DLL).c_str());
-    static TestCoGetCallFn get = Proc<TestCoGetCallFn>(module, "TestCoGetCall");
-    static TestCoResetFn reset = Proc<TestCoResetFn>(module, "TestCoReset");
-    (void)reset;
-    std::vector<std::string> out;
-    TestCoCall c;
-    for (int i = 0; get && get(i, &c); ++i)
-        if (c.cls == kTestCoPOSPrinter && std::string(c.member) == "Invoke")
-            out.push_back(std::to_string(c.id));
-    return out;
-}
-void CoReset()
-{
-    HMODULE module = LoadLibraryA(WinPath(TESTCO_DLL).c_str());
-    if (TestCoResetFn reset = Proc<TestCoResetFn>(module, "TestCoReset"))
-        reset();
-}
-
 class ConfigHealthEndToEnd : public testing::Test
 {
 protected:
@@ -111,7 +91,8 @@ protected:
         OleInitialize(nullptr);
         INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES};
         InitCommonControlsEx(&icc);
-        CoReset();
+        ASSERT_TRUE(Co().Ready()) << "the test Control Object's exports are missing";
+        Co().reset();
         ASSERT_TRUE(sim.connected()) << sim.error();
         folder.reset(new CInstallFolder(reg));
         for (const char* inf : {"VL420.inf", "VL820.inf", "qlksfont.inf", "setup_label.inf", "preform.inf",
@@ -157,10 +138,9 @@ protected:
         EXPECT_TRUE(labels.back().complete);
         EXPECT_NE(std::string(labels.back().raw.begin(), labels.back().raw.end()).find("VESK OPOS Driver"),
                   std::string::npos);
-        // Open, ClaimDevice, DeviceEnabled, property 20, CheckHealth, Close: no ReleaseDevice.
-        std::vector<std::string> calls = CoCalls();
-        EXPECT_EQ(std::count(calls.begin(), calls.end(), "38"), 0) << "no ReleaseDevice";
-        EXPECT_EQ(std::count(calls.begin(), calls.end(), "31"), 1) << "one CheckHealth";
+        std::vector<std::string> expected = {"Open(" + keyName + ")", "ClaimDevice(100)", "DeviceEnabled=(-1)",
+                                             "Property20=(1)", "CheckHealth(3)", "Close"};
+        EXPECT_EQ(Co().Calls(), expected) << "no ReleaseDevice before the Close";
     }
 
     CTestRegistry reg;
@@ -217,9 +197,7 @@ TEST_F(ConfigHealthEndToEnd, OverUsbThroughTheRelay)
     CheckHealthThrough([&](CDialogDriver& d) { d.Click(IDC_CFG_USB).Select(IDC_CFG_PORT, 0); }, ep);
     std::string key = std::string(kPrinterClassKey) + "\\" + keyName;
     std::string upper = path;
-    for (char& c : upper)
-        if (c >= 'a' && c <= 'z')
-            c = char(c - 'a' + 'A');
+    CRegistUsb::MakeUpper(&upper[0]);
     EXPECT_EQ(RegString(key, "UsbDeviceName"), upper);
     EXPECT_TRUE(relay.Stop());
 }

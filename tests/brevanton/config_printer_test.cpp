@@ -104,27 +104,9 @@ protected:
 
 bool Enabled(HWND dlg, int id) { return IsWindowEnabled(GetDlgItem(dlg, id)) != FALSE; }
 bool Checked(HWND dlg, int id) { return SendDlgItemMessageA(dlg, id, BM_GETCHECK, 0, 0) == BST_CHECKED; }
-int Sel(HWND dlg, int id) { return int(SendDlgItemMessageA(dlg, id, CB_GETCURSEL, 0, 0)); }
-std::string SelText(HWND dlg, int id)
-{
-    int i = Sel(dlg, id);
-    if (i < 0)
-        return "<none>";
-    char t[256] = {};
-    SendDlgItemMessageA(dlg, id, CB_GETLBTEXT, WPARAM(i), LPARAM(t));
-    return t;
-}
-std::vector<std::string> Items(HWND dlg, int id)
-{
-    std::vector<std::string> out;
-    int n = int(SendDlgItemMessageA(dlg, id, CB_GETCOUNT, 0, 0));
-    for (int i = 0; i < n; ++i) {
-        char t[256] = {};
-        SendDlgItemMessageA(dlg, id, CB_GETLBTEXT, WPARAM(i), LPARAM(t));
-        out.push_back(t);
-    }
-    return out;
-}
+int Sel(HWND dlg, int id) { return ComboSel(dlg, id); }
+std::string SelText(HWND dlg, int id) { return ComboSelText(dlg, id); }
+std::vector<std::string> Items(HWND dlg, int id) { return ComboItems(dlg, id); }
 
 // Interface radios and checks as letters, "-" for a disabled one: Serial, Bluetooth, Parallel,
 // USB, Ethernet, WirelessLAN.
@@ -733,10 +715,7 @@ TEST_F(ConfigPrinter, MainDialogAddAndModifyOpenTheConfigurationInTheirModes)
     CInstallFolder install(local, o);
     WriteDeviceKey(local, "VL820");
     CRoadsDlg dlg;
-    CNestedDialogWatch addDevice(nullptr, IDC_MODEL_LIST, [](HWND d) {
-        SendDlgItemMessageA(d, IDC_MODEL_LIST, LB_SETCURSEL, 0, 0);
-        PostMessageA(d, WM_COMMAND, MAKEWPARAM(IDC_NEXT, BN_CLICKED), LPARAM(GetDlgItem(d, IDC_NEXT)));
-    });
+    CNestedDialogWatch addDevice(nullptr, IDC_MODEL_LIST, [](HWND d) { ChooseModelAndGoOn(d, 0); });
     CDialogDriver drv(30000);
     drv.Click(IDC_ADD_DEVICE)
         .WaitUntil([&](HWND) { return dlg.calls.size() == 1; }, "the configuration of the new key")
@@ -777,9 +756,7 @@ struct CPluggedPrinter
 
 std::string Upper(std::string s)
 {
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z')
-            c = char(c - 'a' + 'A');
+    CRegistUsb::MakeUpper(&s[0]);
     return s;
 }
 }

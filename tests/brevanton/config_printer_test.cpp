@@ -284,6 +284,9 @@ TEST_F(ConfigPrinter, OffersTheMachinesPortsAndTheLargerRange)
         {"FindAvailablePort: exactly the machine's, ascending", {"COM10", "COM3", "LPT1"}, 1, "10", {"COM3", "COM10"},
          2, "20", "3"},
         {"FindAvailablePort with COM9", {"COM9"}, 1, "10", {"COM9", "COM9"}, 1, "10", "3"},
+        {"FindAvailablePort without ports: an empty list", {}, 1, "10", {}, 0, "10", "3"},
+        {"no ports found: the machine counts 10", {}, 0, "5", {"COM1", "COM10"}, 10, "10", "3"},
+        {"no Ports class at all: setup.inf's range alone", {"-"}, 0, "5", {"COM1", "COM5"}, 5, "5", "3"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
@@ -291,13 +294,16 @@ TEST_F(ConfigPrinter, OffersTheMachinesPortsAndTheLargerRange)
         CInstallFolder install(local, InstallOptions());
         CopyShippedInf(install.Folder(), "VL420.inf");
         WritePrivateProfileStringA("Description", "COMRange", r.comRange, install.Folder().File("setup.inf").c_str());
-        AddMachinePorts(local, r.machine);
+        if (r.machine != std::vector<std::string>{"-"})
+            AddMachinePorts(local, r.machine);
         WriteDeviceKey(local, "VL420", kLabelProgId, "", "COM1", "VL420");
         CTestConfigDlg dlg("VL420", 32, FALSE, r.findAvailable);
         CDialogDriver drv(30000);
         drv.Do([&](HWND h) {
                std::vector<std::string> items = Items(h, IDC_CFG_PORT);
                ASSERT_EQ(items.size(), r.count);
+               if (r.count == 0)
+                   return;
                EXPECT_EQ(items.front(), r.firstAndLast[0]);
                EXPECT_EQ(items.back(), r.firstAndLast[1]);
            })
@@ -581,7 +587,14 @@ TEST_F(ConfigPrinter, LabelAdvancedSavesFirstAndItsValuesReachTheKeyAtTheNextSav
     CTestConfigDlg dlg("VL420", 32, FALSE);
     int seenOffset = 0;
     std::string ldnAtAdvanced;
+    int runs = 0;
     dlg.onLabel = [&](CLabelAdvancedDlg& adv) {
+        if (++runs == 2) {
+            // Changed, then cancelled: nothing of it comes back.
+            adv.m_strPaperType = "C";
+            adv.m_nOffsetPosition = 50;
+            return IDCANCEL;
+        }
         ldnAtAdvanced = ReadValue(kClass + "\\VL420", "LDN");
         seenOffset = adv.m_nOffsetPosition;
         EXPECT_STREQ(adv.m_strModelName, "VL420");
@@ -600,9 +613,11 @@ TEST_F(ConfigPrinter, LabelAdvancedSavesFirstAndItsValuesReachTheKeyAtTheNextSav
         })
         .Click(IDC_CFG_HEALTH)  // saves once more (no Control Object: its message)
         .AnswerMessageBox(IDOK)
+        .Click(IDC_CFG_ADVANCED)
         .Click(IDOK)
         .AnswerMessageBox(IDOK);
     EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
+    EXPECT_EQ(runs, 2);
     EXPECT_EQ(ldnAtAdvanced, "sz:Front") << "the Advanced button saved first";
     EXPECT_EQ(seenOffset, 101) << "handed over in stored form after the save";
     // Saved twice after the change: the stored form both times.

@@ -710,7 +710,9 @@ void CConfigPrinterDlg::OnCbnSelchangePort()
 
 BOOL CConfigPrinterDlg::CheckLdn()
 {
-    TakeControls();
+    // A control that failed its check has said so; the callers stop as for a refused name.
+    if (!UpdateData(TRUE))
+        return FALSE;
     if (m_strLdn.IsEmpty())
         return TRUE;
     std::vector<CString> keys = SubkeysOf(m_strClassKey);

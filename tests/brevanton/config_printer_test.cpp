@@ -548,6 +548,18 @@ TEST_F(ConfigPrinter, AnOutputBufferOfZeroWritesNothing)
     }
 }
 
+TEST_F(ConfigPrinter, ATcpPortThatIsNoNumberSaysSoOnceAndSavesNothing)
+{
+    Key("VL420", {S("Port", "Ethernet"), S("TcpIp", "127.0.0.1"), D("TcpPort", 9100)});
+    CTestConfigDlg dlg("VL420", 32, FALSE);
+    CDialogDriver drv(30000);
+    drv.SetText(IDC_CFG_TCPPORT, "91x").Click(IDOK).AnswerMessageBox(IDOK).Click(IDCANCEL);
+    EXPECT_EQ(drv.Run(dlg), IDCANCEL) << drv.Report();
+    EXPECT_EQ(drv.MessageBoxTexts(), std::vector<std::string>{"Please enter a whole number."}) << drv.Report();
+    EXPECT_EQ(ReadValue(kClass + "\\VL420", "TcpPort"), "dword:9100");
+    EXPECT_EQ(ReadValue(kClass + "\\VL420", "Timeout"), "missing") << "nothing written";
+}
+
 TEST_F(ConfigPrinter, LabelSettingsFromTheKeyOrTheModelInfWithTheOffsetEncoding)
 {
     struct Row

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ole2.h>
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -38,6 +40,15 @@ std::string ReplaceLine(const std::string& text, const std::string& start, const
 
 std::vector<CNestedDialogWatch*> g_watches;
 }
+
+CUiThread::CUiThread()
+{
+    OleInitialize(nullptr);
+    INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES};
+    InitCommonControlsEx(&icc);
+}
+
+CUiThread::~CUiThread() { OleUninitialize(); }
 
 CInstallFolder::CInstallFolder(CTestRegistry& reg, const InstallOptions& o)
 {

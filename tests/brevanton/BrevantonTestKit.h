@@ -25,6 +25,17 @@ struct InstallOptions
     const char* lbprnText = nullptr;  // a lbprn.inf of the test's own instead of the shipped one
 };
 
+// While alive, this thread can host controls: OLE and the common controls (the IP address
+// control included) are set up.
+class CUiThread
+{
+public:
+    CUiThread();
+    ~CUiThread();
+    CUiThread(const CUiThread&) = delete;
+    CUiThread& operator=(const CUiThread&) = delete;
+};
+
 // A temporary install folder with the shipped setup.inf and lbprn.inf, pointed at by the
 // ServiceInfo key of reg.
 class CInstallFolder

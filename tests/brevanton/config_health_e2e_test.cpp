@@ -88,9 +88,6 @@ class ConfigHealthEndToEnd : public testing::Test
 protected:
     void SetUp() override
     {
-        OleInitialize(nullptr);
-        INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES};
-        InitCommonControlsEx(&icc);
         ASSERT_TRUE(Co().Ready()) << "the test Control Object's exports are missing";
         Co().reset();
         ASSERT_TRUE(sim.connected()) << sim.error();
@@ -111,7 +108,6 @@ protected:
     void TearDown() override
     {
         folder.reset();
-        OleUninitialize();
     }
 
     // Runs the dialog with steps that choose the interface, then Check Health and OK.
@@ -143,6 +139,7 @@ protected:
         EXPECT_EQ(Co().Calls(), expected) << "no ReleaseDevice before the Close";
     }
 
+    CUiThread ui;
     CTestRegistry reg;
     std::unique_ptr<CInstallFolder> folder;
     std::string keyName;

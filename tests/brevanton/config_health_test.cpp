@@ -29,9 +29,6 @@ class ConfigCheckHealth : public testing::Test
 protected:
     void SetUp() override
     {
-        OleInitialize(nullptr);
-        INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES};
-        InitCommonControlsEx(&icc);
         ASSERT_TRUE(Co().Ready()) << "the test Control Object's exports are missing";
         Co().reset();
         folder.reset(new CInstallFolder(reg));
@@ -43,8 +40,8 @@ protected:
     {
         Co().reset();
         folder.reset();
-        OleUninitialize();
     }
+    CUiThread ui;
     CTestRegistry reg;
     std::unique_ptr<CInstallFolder> folder;
 };

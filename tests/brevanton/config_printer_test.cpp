@@ -159,9 +159,6 @@ class ConfigPrinter : public testing::Test
 protected:
     void SetUp() override
     {
-        OleInitialize(nullptr);
-        INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES};
-        InitCommonControlsEx(&icc);
         folder.reset(new CInstallFolder(reg));
         for (const char* inf : {"VL420.inf", "VL820.inf"})
             ASSERT_TRUE(CopyShippedInf(folder->Folder(), inf)) << inf;
@@ -169,7 +166,6 @@ protected:
     void TearDown() override
     {
         folder.reset();
-        OleUninitialize();
     }
     // A label printer key of the model with the values given.
     std::string Key(const std::string& name, const std::vector<Val>& values, const char* model = "VL420")
@@ -180,6 +176,7 @@ protected:
         return kClass + "\\" + name;
     }
 
+    CUiThread ui;
     CTestRegistry reg;
     std::unique_ptr<CInstallFolder> folder;
 };

@@ -88,7 +88,7 @@ int Ink(const CScreenImage& d, int y0, int y1)
 
 TEST(BrevantonScreenshot, PrinterConfigurationOnASerialPort)
 {
-    OleInitialize(nullptr);
+    CUiThread ui;
     CTestRegistry reg;
     CInstallFolder folder(reg);
     CopyShippedInf(folder.Folder(), "VL420.inf");
@@ -101,7 +101,6 @@ TEST(BrevantonScreenshot, PrinterConfigurationOnASerialPort)
                            {IDC_CFG_PORT, IDC_CFG_OUTBUF, IDOK, IDCANCEL, IDC_CFG_HEALTH, IDC_CFG_ADVANCED});
     EXPECT_GT(Ink(d, d.height - 40, d.height - 20), 20) << "first footer line";
     EXPECT_GT(Ink(d, d.height - 20, d.height - 1), 20) << "second footer line";
-    OleUninitialize();
 }
 
 TEST(BrevantonScreenshot, ReceiptAdvancedSettings)

@@ -1,5 +1,6 @@
 #include "BrevantonDlg.h"
 
+#include "ConfigPrinterDlg.h"
 #include "DeviceKey.h"
 #include "FxDdx.h"
 #include "FxRes.h"
@@ -122,7 +123,8 @@ BOOL CBrevantonDlg::OnInitDialog()
     InitDeviceTree();
     RefreshDeviceTree();
     EnableDeviceButtons(0);
-    if (GetPrivateProfileIntA("SPECIAL", "FindAvailablePort", 0, setupInf) != 0)
+    m_nFindAvailablePort = int(GetPrivateProfileIntA("SPECIAL", "FindAvailablePort", 0, setupInf));
+    if (m_nFindAvailablePort != 0)
         m_btnPortRange.ShowWindow(SW_HIDE);
     UpdateData(FALSE);
     return TRUE;
@@ -418,6 +420,7 @@ void CBrevantonDlg::OnBnClickedAddDevice()
         return;
     m_nAddedClassCode = dlg.m_nClassCode;
     m_strAddedKeyName = dlg.m_strDeviceKeyName;
+    RunPrinterConfiguration(m_strAddedKeyName, m_nAddedClassCode, TRUE);
     RefreshDeviceTree();
 }
 
@@ -462,8 +465,25 @@ void CBrevantonDlg::OnBnClickedRemoveDevice()
     RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
-// The printer configuration dialog comes with a later version of this program.
-void CBrevantonDlg::OnBnClickedModifyDevice() {}
+void CBrevantonDlg::OnBnClickedModifyDevice()
+{
+    CString name;
+    int classCode = 0;
+    // The cash drawer has its own dialog, which comes with a later version of this program.
+    if (!SelectedDevice(name, classCode) || classCode == DEVCLASS_CASHDRAWER)
+        return;
+    RunPrinterConfiguration(name, classCode, FALSE);
+    RefreshDeviceTree();
+}
+
+INT_PTR CBrevantonDlg::RunPrinterConfiguration(const CString& keyName, int classCode, BOOL addMode)
+{
+    CConfigPrinterDlg dlg(this, m_nFindAvailablePort);
+    dlg.m_strKeyName = keyName;
+    dlg.m_nClassCode = classCode;
+    dlg.m_bAddMode = addMode;
+    return dlg.DoModal();
+}
 
 void CBrevantonDlg::OnBnClickedCheckHealth()
 {

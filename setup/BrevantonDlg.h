@@ -80,10 +80,14 @@ public:
     CString m_strAddedKeyName;
 
     ShellOpenFn m_shellOpen = ShellOpenWithSystem;
+    // setup.inf [SPECIAL] FindAvailablePort, handed to the printer configuration dialog.
+    int m_nFindAvailablePort = 0;
 
 protected:
     // Hosts the POSPrinter Control Object in the dialog (at its start).
     virtual BOOL CreatePrinterControl(const RECT& rect);
+    // Runs the printer configuration dialog on a device key (add mode after Add Device).
+    virtual INT_PTR RunPrinterConfiguration(const CString& keyName, int classCode, BOOL addMode);
 
     // The selected device item under a category that was made, accepted by IsOwnDevice: its
     // name and class. FALSE for the root, a category, or nothing selected.

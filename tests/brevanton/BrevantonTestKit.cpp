@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ole2.h>
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -39,6 +41,15 @@ std::string ReplaceLine(const std::string& text, const std::string& start, const
 std::vector<CNestedDialogWatch*> g_watches;
 }
 
+CUiThread::CUiThread()
+{
+    OleInitialize(nullptr);
+    INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES};
+    InitCommonControlsEx(&icc);
+}
+
+CUiThread::~CUiThread() { OleUninitialize(); }
+
 CInstallFolder::CInstallFolder(CTestRegistry& reg, const InstallOptions& o)
 {
     reg.WriteServiceInfo(m_folder.Path());
@@ -63,6 +74,11 @@ CInstallFolder::CInstallFolder(CTestRegistry& reg, const InstallOptions& o)
     }
 }
 
+bool CopyShippedInf(CTempFolder& folder, const std::string& name)
+{
+    return CopyFileA(ShippedInf(name).c_str(), folder.File(name).c_str(), FALSE) != FALSE;
+}
+
 void WriteDeviceKey(CTestRegistry& reg, const std::string& name, const char* progId, const char* ldn,
                     const char* port, const char* deviceName)
 {
@@ -72,6 +88,37 @@ void WriteDeviceKey(CTestRegistry& reg, const std::string& name, const char* pro
     reg.SetString(key.c_str(), "DeviceName", deviceName ? deviceName : name.substr(0, name.find('_')).c_str());
     reg.SetString(key.c_str(), "LDN", ldn);
     reg.SetString(key.c_str(), "Port", port);
+}
+
+int ComboSel(HWND dlg, int id) { return int(SendDlgItemMessageA(dlg, id, CB_GETCURSEL, 0, 0)); }
+
+std::string ComboSelText(HWND dlg, int id)
+{
+    int i = ComboSel(dlg, id);
+    if (i < 0)
+        return "<none>";
+    char t[256] = {};
+    SendDlgItemMessageA(dlg, id, CB_GETLBTEXT, WPARAM(i), LPARAM(t));
+    return t;
+}
+
+std::vector<std::string> ComboItems(HWND dlg, int id)
+{
+    std::vector<std::string> out;
+    int n = int(SendDlgItemMessageA(dlg, id, CB_GETCOUNT, 0, 0));
+    for (int i = 0; i < n; ++i) {
+        char t[256] = {};
+        SendDlgItemMessageA(dlg, id, CB_GETLBTEXT, WPARAM(i), LPARAM(t));
+        out.push_back(t);
+    }
+    return out;
+}
+
+void ChooseModelAndGoOn(HWND addDevice, int index)
+{
+    const int modelList = 1046, next = 1047;
+    SendDlgItemMessageA(addDevice, modelList, LB_SETCURSEL, WPARAM(index), 0);
+    PostMessageA(addDevice, WM_COMMAND, MAKEWPARAM(next, BN_CLICKED), LPARAM(GetDlgItem(addDevice, next)));
 }
 
 std::string RegString(const std::string& key, const char* name)

@@ -25,6 +25,17 @@ struct InstallOptions
     const char* lbprnText = nullptr;  // a lbprn.inf of the test's own instead of the shipped one
 };
 
+// While alive, this thread can host controls: OLE and the common controls (the IP address
+// control included) are set up.
+class CUiThread
+{
+public:
+    CUiThread();
+    ~CUiThread();
+    CUiThread(const CUiThread&) = delete;
+    CUiThread& operator=(const CUiThread&) = delete;
+};
+
 // A temporary install folder with the shipped setup.inf and lbprn.inf, pointed at by the
 // ServiceInfo key of reg.
 class CInstallFolder
@@ -38,11 +49,22 @@ private:
     CTempFolder m_folder;
 };
 
+// Copies a file of the source tree's inf/ folder into folder; false when it cannot.
+bool CopyShippedInf(CTempFolder& folder, const std::string& name);
+
 // A device key of the label printer class: the default value (ProgID), DeviceName, LDN, Port.
 void WriteDeviceKey(CTestRegistry& reg, const std::string& name, const char* progId = kLabelProgId,
                     const char* ldn = "", const char* port = "COM1", const char* deviceName = nullptr);
 std::string RegString(const std::string& key, const char* name);
 std::vector<std::string> SubkeyNames(const std::string& key);
+
+// A combo box's selected index, its selected text ("<none>" without a selection) and its items.
+int ComboSel(HWND dlg, int id);
+std::string ComboSelText(HWND dlg, int id);
+std::vector<std::string> ComboItems(HWND dlg, int id);
+
+// What a person does in Add Device: picks the model at index and goes on with Next.
+void ChooseModelAndGoOn(HWND addDevice, int index);
 
 // One item of the device tree: depth-first text, its depth, whether it is bold.
 struct TreeItem

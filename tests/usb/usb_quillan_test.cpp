@@ -5,15 +5,15 @@
 #include "RegistUsb.h"
 #include "RelayProcess.h"
 #include "TestEnv.h"
+#include "UsbInterface.h"
 #include "simclient.h"
 
 #include <gtest/gtest.h>
-#include <winternl.h>
 
 #include <string>
 
 #define SERVICEINFO "Software\\OLEforRetail\\ServiceInfo\\VESK OPOS"
-#define USB_CLASS "{a5dcbf10-6530-11d2-901f-00c04fb951ed}"
+#define USB_CLASS VESK_USB_DEVICE_CLASS
 
 std::string UsbRelayPath() { return WinPath(USBRELAY_PATH); }
 
@@ -21,40 +21,6 @@ namespace {
 
 const char kLabel[] = "SL406,24,G,0\r\nSW812\r\nSTd\r\nSM10,0\r\nSS4\r\nSD8\r\nSOT\r\nSA0\r\nTA0\r\nCS0,0\r\nCUTn\r\n"
                       "T26,20,3,1,1,0,0,N,N,F,'usb through Quillan'\r\nP1\r\n";
-
-std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
-
-// An object-manager link from the name a USB interface path opens to the relay's pipe, as the
-// system links a real interface to its device. It lives while its handle is open.
-class CInterfaceLink
-{
-public:
-    bool Create(const std::string& interfaceName, const std::string& pipeName)
-    {
-        typedef LONG(NTAPI * CreateFn)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*, UNICODE_STRING*);
-        auto create = reinterpret_cast<CreateFn>(
-            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtCreateSymbolicLinkObject")));
-        if (!create)
-            return false;
-        std::wstring name = L"\\??\\" + Wide(interfaceName);
-        std::wstring target = L"\\Device\\NamedPipe\\" + Wide(pipeName);
-        UNICODE_STRING n = {USHORT(name.size() * 2), USHORT(name.size() * 2), &name[0]};
-        UNICODE_STRING t = {USHORT(target.size() * 2), USHORT(target.size() * 2), &target[0]};
-        OBJECT_ATTRIBUTES oa = {};
-        oa.Length = sizeof oa;
-        oa.ObjectName = &n;
-        oa.Attributes = OBJ_CASE_INSENSITIVE;
-        return create(&m_link, 0xF0001 /* SYMBOLIC_LINK_ALL_ACCESS */, &oa, &t) >= 0;
-    }
-    ~CInterfaceLink()
-    {
-        if (m_link)
-            CloseHandle(m_link);
-    }
-
-private:
-    HANDLE m_link = nullptr;
-};
 
 class UsbQuillanTest : public ::testing::Test
 {
@@ -89,17 +55,7 @@ protected:
         }
     }
 
-    // What the system keeps of a present USB device interface.
-    void RegisterInterface()
-    {
-        std::string key = "System\\CurrentControlSet\\Control\\DeviceClasses\\" USB_CLASS "\\##?#" + path.substr(4);
-        ASSERT_TRUE(reg.SetString(key.c_str(), "DeviceInstance", instance.c_str()));
-        ASSERT_TRUE(reg.SetString((key + "\\#").c_str(), "SymbolicLink", path.c_str()));
-        ASSERT_TRUE(reg.SetDWORD((key + "\\#\\Control").c_str(), "Linked", 1));
-        std::string device = "System\\CurrentControlSet\\Enum\\" + instance;
-        ASSERT_TRUE(reg.SetString(device.c_str(), "ClassGUID", "{36fc9e60-c465-11cf-8056-444553540000}"));
-        ASSERT_TRUE(reg.SetString(device.c_str(), "DeviceDesc", "VESK label printer"));
-    }
+    void RegisterInterface() { ASSERT_TRUE(RegisterUsbInterface(reg, path, instance)); }
 
     DeviceOption Option(const CString& name)
     {

@@ -1,0 +1,826 @@
+// The printer configuration dialog driven through its own modal loop: what a device key opens
+// as, the port lists from the machine's "Ports" devices and setup.inf, the port and logical
+// device name rules, what a save writes (read back from the registry), Cancel, and the main
+// dialog's Add and Modify roads.
+#include "BrevantonDlg.h"
+#include "BrevantonTestKit.h"
+#include "ConfigPrinterAdvDlg.h"
+#include "ConfigPrinterDlg.h"
+#include "DialogDriver.h"
+#include "LabelAdvancedDlg.h"
+#include "PipeDevice.h"
+#include "UsbInterface.h"
+#include "resource.h"
+
+#include <gtest/gtest.h>
+
+#include <ole2.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+
+namespace {
+const std::string kClass = kPrinterClassKey;
+const char kPortsGuid[] = "{4D36E978-E325-11CE-BFC1-08002BE10318}";
+// {5E0C1D8A-6F1B-4C57-9B8E-2A61D0C4F3B8}: registered nowhere.
+const CLSID kNowhere = {0x5e0c1d8a, 0x6f1b, 0x4c57, {0x9b, 0x8e, 0x2a, 0x61, 0xd0, 0xc4, 0xf3, 0xb8}};
+
+// One registry value: a text (REG_SZ) or a number (REG_DWORD).
+struct Val
+{
+    std::string name;
+    bool isText;
+    std::string text;
+    DWORD number;
+};
+Val S(const std::string& name, const std::string& text) { return {name, true, text, 0}; }
+Val D(const std::string& name, DWORD number) { return {name, false, "", number}; }
+
+void WriteValues(CTestRegistry& reg, const std::string& key, const std::vector<Val>& values)
+{
+    for (const Val& v : values) {
+        if (v.isText)
+            reg.SetString(key.c_str(), v.name.c_str(), v.text.c_str());
+        else
+            reg.SetDWORD(key.c_str(), v.name.c_str(), v.number);
+    }
+}
+
+// "sz:text", "dword:n", or "missing".
+std::string ReadValue(const std::string& key, const std::string& name)
+{
+    HKEY k = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
+        return "missing";
+    BYTE buf[1024] = {};
+    DWORD size = sizeof buf - 1, type = 0;
+    LONG rc = RegQueryValueExA(k, name.c_str(), nullptr, &type, buf, &size);
+    RegCloseKey(k);
+    if (rc != ERROR_SUCCESS)
+        return "missing";
+    if (type == REG_DWORD)
+        return "dword:" + std::to_string(*reinterpret_cast<DWORD*>(buf));
+    if (type == REG_SZ)
+        return "sz:" + std::string(reinterpret_cast<char*>(buf));
+    return "type " + std::to_string(type);
+}
+std::string Expect(const Val& v) { return v.isText ? "sz:" + v.text : "dword:" + std::to_string(v.number); }
+bool KeyExists(const std::string& key)
+{
+    HKEY k = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(k);
+    return true;
+}
+
+// The dialog as the tests drive it: without a Control Object (unless asked), the advanced
+// dialogs replaced by what the test does with them.
+class CTestConfigDlg : public CConfigPrinterDlg
+{
+public:
+    CTestConfigDlg(const std::string& key, int classCode, BOOL add, int findAvailablePort = 0)
+        : CConfigPrinterDlg(nullptr, findAvailablePort)
+    {
+        m_strKeyName = key.c_str();
+        m_nClassCode = classCode;
+        m_bAddMode = add;
+    }
+    std::function<INT_PTR(CLabelAdvancedDlg&)> onLabel;
+    std::function<INT_PTR(CConfigPrinterAdvDlg&)> onReceipt;
+    bool hostControl = false;
+
+protected:
+    BOOL CreatePrinterControl(const RECT& rect) override
+    {
+        if (hostControl)
+            return CConfigPrinterDlg::CreatePrinterControl(rect);
+        return m_ctlPOSPrinter.CreateControl(kNowhere, "", WS_CHILD, rect, this, IDC_POSPRINTER_CONTROL);
+    }
+    INT_PTR RunLabelAdvanced(CLabelAdvancedDlg& dlg) override { return onLabel ? onLabel(dlg) : IDCANCEL; }
+    INT_PTR RunReceiptAdvanced(CConfigPrinterAdvDlg& dlg) override { return onReceipt ? onReceipt(dlg) : IDCANCEL; }
+};
+
+bool Enabled(HWND dlg, int id) { return IsWindowEnabled(GetDlgItem(dlg, id)) != FALSE; }
+bool Checked(HWND dlg, int id) { return SendDlgItemMessageA(dlg, id, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+int Sel(HWND dlg, int id) { return ComboSel(dlg, id); }
+std::string SelText(HWND dlg, int id) { return ComboSelText(dlg, id); }
+std::vector<std::string> Items(HWND dlg, int id) { return ComboItems(dlg, id); }
+
+// Interface radios and checks as letters, "-" for a disabled one: Serial, Bluetooth, Parallel,
+// USB, Ethernet, WirelessLAN.
+std::string EnabledInterfaces(HWND dlg)
+{
+    const std::pair<int, char> ids[] = {{IDC_CFG_SERIAL, 'S'}, {IDC_CFG_BLUETOOTH, 'B'}, {IDC_CFG_PARALLEL, 'P'},
+                                        {IDC_CFG_USB, 'U'},    {IDC_CFG_ETHERNET, 'E'},  {IDC_CFG_WIRELESS, 'W'}};
+    std::string s;
+    for (const auto& p : ids)
+        s += Enabled(dlg, p.first) ? p.second : '-';
+    return s;
+}
+std::string CheckedInterface(HWND dlg)
+{
+    const std::pair<int, const char*> ids[] = {
+        {IDC_CFG_SERIAL, "serial"}, {IDC_CFG_PARALLEL, "parallel"}, {IDC_CFG_USB, "usb"}, {IDC_CFG_ETHERNET, "ethernet"}};
+    std::string s;
+    for (const auto& p : ids)
+        if (Checked(dlg, p.first))
+            s += p.second;
+    return s;
+}
+std::string IpText(HWND dlg)
+{
+    DWORD a = 0;
+    SendDlgItemMessageA(dlg, IDC_CFG_IPADDRESS, IPM_GETADDRESS, 0, LPARAM(&a));
+    char t[32];
+    snprintf(t, sizeof t, "%d.%d.%d.%d", int(FIRST_IPADDRESS(a)), int(SECOND_IPADDRESS(a)), int(THIRD_IPADDRESS(a)),
+             int(FOURTH_IPADDRESS(a)));
+    return t;
+}
+
+// "Ports" devices of the machine, written where SetupAPI looks for them.
+void AddMachinePorts(CTestRegistry& reg, const std::vector<std::string>& names)
+{
+    reg.SetString((std::string("System\\CurrentControlSet\\Control\\Class\\") + kPortsGuid).c_str(), "Class",
+                  "Ports");
+    int n = 0;
+    for (const std::string& name : names) {
+        std::string key = "System\\CurrentControlSet\\Enum\\VESKTEST\\CFG\\" + std::to_string(n++);
+        reg.SetString(key.c_str(), "ClassGUID", kPortsGuid);
+        reg.SetString(key.c_str(), "Class", "Ports");
+        reg.SetString(key.c_str(), "FriendlyName", ("Test port (" + name + ")").c_str());
+        reg.SetString((key + "\\Device Parameters").c_str(), "PortName", name.c_str());
+    }
+}
+
+class ConfigPrinter : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        folder.reset(new CInstallFolder(reg));
+        for (const char* inf : {"VL420.inf", "VL820.inf"})
+            ASSERT_TRUE(CopyShippedInf(folder->Folder(), inf)) << inf;
+    }
+    void TearDown() override
+    {
+        folder.reset();
+    }
+    // A label printer key of the model with the values given.
+    std::string Key(const std::string& name, const std::vector<Val>& values, const char* model = "VL420")
+    {
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, (kClass + "\\" + name).c_str());
+        WriteDeviceKey(reg, name, kLabelProgId, "", "COM1", model);
+        WriteValues(reg, kClass + "\\" + name, values);
+        return kClass + "\\" + name;
+    }
+
+    CUiThread ui;
+    CTestRegistry reg;
+    std::unique_ptr<CInstallFolder> folder;
+};
+}
+
+// ---- Opening: from the device key's values to the dialog's state --------------------------------
+
+TEST_F(ConfigPrinter, OpensWhatTheDeviceKeyHolds)
+{
+    struct Row
+    {
+        const char* what;
+        std::vector<Val> values;
+        std::string checked, enabled, port, baud, bits, flow;
+        int parity;
+        bool bluetooth, wireless;
+        std::string tcpPort, ip, inBuf, outBuf;
+    };
+    const Row rows[] = {
+        {"serial, unknown baud rate and parity, mask 0x1B",
+         {S("Port", "COM3"), S("BaudRate", "4800"), S("Parity", "5"), S("BitLength", "7"), S("HandShake", "Xon/Xoff"),
+          D("Porttype_N", 0x1B)},
+         "serial", "SB-UE-", "COM3", "19200", "7", "Xon/Xoff", -1, false, false, "", "", "1024", "2048"},
+        {"serial, listed values",
+         {S("Port", "COM2"), S("BaudRate", "115200"), S("Parity", "2"), S("HandShake", "None"), D("Porttype_N", 0x1B)},
+         "serial", "SB-UE-", "COM2", "115200", "8", "None", 2, false, false, "", "", "1024", "2048"},
+        {"a port beyond the offered range opens on the first item",
+         {S("Port", "COM99"), D("Porttype_N", 0x1B)},
+         "serial", "SB-UE-", "COM1", "19200", "8", "DTR/DSR", 0, false, false, "", "", "1024", "2048"},
+        {"Bluetooth-only model",
+         {S("Port", "COM2"), D("UsingBT", 1), D("Porttype_N", 0x02)},
+         "serial", "SB----", "COM2", "19200", "8", "DTR/DSR", 0, true, false, "", "", "512", "1024"},
+        {"Ethernet with TCP port 0, wireless on, mask 0",
+         {S("Port", "Ethernet"), S("TcpIp", "192.168.1.20"), D("TcpPort", 0), D("Wireless", 1)},
+         "ethernet", "S-PUEW", "", "", "8", "DTR/DSR", 0, false, true, "9100", "192.168.1.20", "4096", "8192"},
+        {"an empty Port opens on Ethernet; a wireless-only model keeps WirelessLAN",
+         {S("Port", ""), S("TcpIp", "10.0.0.7"), D("TcpPort", 9101), D("Porttype_N", 0x20)},
+         "ethernet", "----EW", "", "", "8", "DTR/DSR", 0, false, true, "9101", "10.0.0.7", "4096", "8192"},
+        {"parallel with PortType 7",
+         {S("Port", "LPT2"), D("Porttype", 7)},
+         "parallel", "--P---", "LPT2", "19200", "8", "DTR/DSR", 0, false, false, "", "", "1024", "4096"},
+        {"serial with PortType 4: USB beside it, no WirelessLAN",
+         {S("Port", "COM1"), D("Porttype", 4)},
+         "serial", "SB-U--", "COM1", "19200", "8", "DTR/DSR", 0, false, false, "", "", "1024", "2048"},
+        {"serial with PortType 1: Bluetooth off",
+         {S("Port", "COM4"), D("Porttype", 1)},
+         "serial", "S-----", "COM4", "19200", "8", "DTR/DSR", 0, false, false, "", "", "1024", "2048"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        Key("VL420", r.values);
+        CTestConfigDlg dlg("VL420", 32, FALSE);
+        CDialogDriver drv(30000);
+        drv.Do([&](HWND h) {
+               EXPECT_EQ(CheckedInterface(h), r.checked);
+               EXPECT_EQ(EnabledInterfaces(h), r.enabled);
+               if (r.checked != "ethernet") {
+                   EXPECT_EQ(SelText(h, IDC_CFG_PORT), r.port);
+                   EXPECT_EQ(SelText(h, IDC_CFG_BAUD), r.baud);
+               } else {
+                   EXPECT_FALSE(IsWindowVisible(GetDlgItem(h, IDC_CFG_PORT)));
+                   EXPECT_EQ(ControlText(h, IDC_CFG_TCPPORT), r.tcpPort);
+                   EXPECT_EQ(IpText(h), r.ip);
+               }
+               EXPECT_EQ(SelText(h, IDC_CFG_BITLEN), r.bits);
+               EXPECT_EQ(SelText(h, IDC_CFG_FLOW), r.flow);
+               EXPECT_EQ(Sel(h, IDC_CFG_PARITY), r.parity);
+               EXPECT_EQ(Checked(h, IDC_CFG_BLUETOOTH), r.bluetooth);
+               EXPECT_EQ(Checked(h, IDC_CFG_WIRELESS), r.wireless);
+               EXPECT_EQ(ControlText(h, IDC_CFG_INBUF), r.inBuf);
+               EXPECT_EQ(ControlText(h, IDC_CFG_OUTBUF), r.outBuf);
+               EXPECT_EQ(ControlText(h, IDC_CFG_KEYNAME), "VL420");
+               EXPECT_FALSE(IsWindowVisible(GetDlgItem(h, IDC_CFG_THROUGH_PRINTER)));
+           })
+            .Click(IDCANCEL);
+        EXPECT_EQ(drv.Run(dlg), IDCANCEL) << drv.Report();
+        EXPECT_TRUE(drv.Failures().empty()) << drv.Report();
+        // Whatever the key held for the unused values, the save writes what was shown.
+        EXPECT_TRUE(KeyExists(kClass + "\\VL420")) << "Cancel of a modify removes nothing";
+    }
+}
+
+// ---- Port lists ----------------------------------------------------------------------------------
+
+TEST_F(ConfigPrinter, OffersTheMachinesPortsAndTheLargerRange)
+{
+    struct Row
+    {
+        const char* what;
+        std::vector<std::string> machine;
+        int findAvailable;
+        const char* comRange;  // setup.inf before
+        std::vector<std::string> firstAndLast;  // offered: first, last (or all with FindAvailablePort)
+        size_t count;
+        std::string comRangeAfter, lptRangeAfter;
+    };
+    const Row rows[] = {
+        {"COM9 gives 10", {"COM9"}, 0, "10", {"COM1", "COM10"}, 10, "10", "3"},
+        {"COM10 gives 20, setup.inf raised; LPT5 raises its range", {"COM10", "LPT5"}, 0, "10", {"COM1", "COM20"}, 20,
+         "20", "5"},
+        {"a larger setup.inf range is used", {"COM10"}, 0, "30", {"COM1", "COM30"}, 30, "30", "3"},
+        {"FindAvailablePort: exactly the machine's, ascending", {"COM10", "COM3", "LPT1"}, 1, "10", {"COM3", "COM10"},
+         2, "20", "3"},
+        {"FindAvailablePort with COM9", {"COM9"}, 1, "10", {"COM9", "COM9"}, 1, "10", "3"},
+        {"FindAvailablePort without ports: an empty list", {}, 1, "10", {}, 0, "10", "3"},
+        {"no ports found: the machine counts 10", {}, 0, "5", {"COM1", "COM10"}, 10, "10", "3"},
+        {"no Ports class at all: setup.inf's range alone", {"-"}, 0, "5", {"COM1", "COM5"}, 5, "5", "3"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        CTestRegistry local;
+        CInstallFolder install(local, InstallOptions());
+        CopyShippedInf(install.Folder(), "VL420.inf");
+        WritePrivateProfileStringA("Description", "COMRange", r.comRange, install.Folder().File("setup.inf").c_str());
+        if (r.machine != std::vector<std::string>{"-"})
+            AddMachinePorts(local, r.machine);
+        WriteDeviceKey(local, "VL420", kLabelProgId, "", "COM1", "VL420");
+        CTestConfigDlg dlg("VL420", 32, FALSE, r.findAvailable);
+        CDialogDriver drv(30000);
+        drv.Do([&](HWND h) {
+               std::vector<std::string> items = Items(h, IDC_CFG_PORT);
+               ASSERT_EQ(items.size(), r.count);
+               if (r.count == 0)
+                   return;
+               EXPECT_EQ(items.front(), r.firstAndLast[0]);
+               EXPECT_EQ(items.back(), r.firstAndLast[1]);
+           })
+            .Click(IDCANCEL);
+        drv.Run(dlg);
+        EXPECT_TRUE(drv.Failures().empty()) << drv.Report();
+        char buf[16] = {};
+        std::string setup = install.Folder().File("setup.inf");
+        GetPrivateProfileStringA("Description", "COMRange", "", buf, sizeof buf, setup.c_str());
+        EXPECT_EQ(std::string(buf), r.comRangeAfter);
+        GetPrivateProfileStringA("Description", "LPTRange", "", buf, sizeof buf, setup.c_str());
+        EXPECT_EQ(std::string(buf), r.lptRangeAfter);
+    }
+}
+
+TEST_F(ConfigPrinter, UsbWithoutTheModelsDeviceSaysSoAndFallsBackByMask)
+{
+    struct Row
+    {
+        DWORD mask;
+        std::string lands;
+    };
+    const Row rows[] = {{0x1D, "serial"}, {0x02, "serial"}, {0x0C, "parallel"}, {0x18, "ethernet"}, {0, "ethernet"}};
+    for (const Row& r : rows) {
+        SCOPED_TRACE("mask " + std::to_string(r.mask));
+        Key("VL420", {S("Port", "USB001:"), S("Vid", "1a2b"), S("Pid", "0420"), D("Porttype_N", r.mask)});
+        CTestConfigDlg dlg("VL420", 32, FALSE);
+        CDialogDriver drv(30000);
+        // The radio handler runs while the dialog opens: no number message may come of it.
+        drv.AnswerMessageBox(IDOK)
+            .Do([&](HWND h) {
+                EXPECT_EQ(CheckedInterface(h), r.lands);
+                EXPECT_EQ(dlg.m_strVid, "1A2B") << "upper-cased for the list";
+            })
+            .Click(IDCANCEL);
+        drv.Run(dlg);
+        EXPECT_TRUE(drv.Failures().empty()) << drv.Report();
+        ASSERT_EQ(drv.MessageBoxTexts().size(), 1u);
+        EXPECT_EQ(drv.MessageBoxTexts()[0], "Not Connect USB Device and Power off!");
+    }
+}
+
+// ---- Rules: ports held by other keys, logical device names --------------------------------------
+
+TEST_F(ConfigPrinter, APortAnotherKeyHoldsIsRefusedBeforeAndAfterASave)
+{
+    Key("VL420", {S("Port", "COM2"), D("Porttype_N", 0x1B)});
+    Key("VL420_1", {S("Port", "COM3")});
+    CTestConfigDlg dlg("VL420", 32, FALSE);
+    CDialogDriver drv(30000);
+    drv.Select(IDC_CFG_PORT, 2)  // COM3: held by VL420_1
+        .Do([&](HWND h) { EXPECT_EQ(SelText(h, IDC_CFG_PORT), "COM2") << "reverted without a message"; })
+        .Select(IDC_CFG_PORT, 3)  // COM4: free
+        .Do([&](HWND h) { EXPECT_EQ(SelText(h, IDC_CFG_PORT), "COM4"); })
+        .Click(IDC_CFG_HEALTH)  // saves (no Control Object: its message)
+        .AnswerMessageBox(IDOK)
+        .Select(IDC_CFG_PORT, 2)
+        .Do([&](HWND h) { EXPECT_EQ(SelText(h, IDC_CFG_PORT), "COM4") << "still refused after the save"; })
+        .Do([&](HWND h) {
+            // Chosen without the list's notification, as a stale selection: OK says so.
+            SendDlgItemMessageA(h, IDC_CFG_PORT, CB_SETCURSEL, 2, 0);
+        })
+        .Click(IDOK)
+        .AnswerMessageBox(IDOK)
+        .AnswerMessageBox(IDOK);
+    EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
+    ASSERT_EQ(drv.MessageBoxTexts().size(), 3u) << drv.Report();
+    EXPECT_EQ(drv.MessageBoxTexts()[0].substr(0, 22), "OPOSPrinter Open Error");
+    EXPECT_EQ(drv.MessageBoxTexts()[1], "The port is already used by another device : COM3");
+    EXPECT_EQ(drv.MessageBoxTexts()[2], "Installed Success!");
+    EXPECT_EQ(ReadValue(kClass + "\\VL420", "Port"), "sz:COM4");
+}
+
+TEST_F(ConfigPrinter, LogicalDeviceNamesAndTheirAliases)
+{
+    struct Row
+    {
+        const char* what;
+        std::string storedLdn;
+        std::vector<Val> classValues;  // aliases before
+        std::string newLdn;
+        BOOL add;
+        int button;  // IDOK or IDCANCEL
+        bool refused;
+        std::map<std::string, std::string> aliasesAfter;  // value of the class key: "sz:..." or "missing"
+    };
+    const Row rows[] = {
+        {"another key's name is refused", "", {}, "VL820", FALSE, IDOK, true, {{"VL820", "missing"}}},
+        {"another key's name whose alias leads here passes", "", {S("VL820", "VL420")}, "VL820", FALSE, IDOK, false,
+         {{"VL820", "sz:VL420"}}},
+        {"another device's alias is refused", "", {S("Front", "VL820")}, "Front", FALSE, IDOK, true,
+         {{"Front", "sz:VL820"}}},
+        {"an empty name passes and writes no alias", "", {}, "", FALSE, IDOK, false, {{"", "missing"}}},
+        {"a change deletes our old alias", "Old", {S("Old", "VL420")}, "New", FALSE, IDOK, false,
+         {{"Old", "missing"}, {"New", "sz:VL420"}}},
+        {"a clear deletes our old alias", "Old", {S("Old", "VL420")}, "", FALSE, IDOK, false, {{"Old", "missing"}}},
+        {"an old name whose alias is another device's stays", "Old", {S("Old", "VL820")}, "New", FALSE, IDOK, false,
+         {{"Old", "sz:VL820"}, {"New", "sz:VL420"}}},
+        {"a change in add mode deletes the first alias too", "First", {S("First", "VL420")}, "Second", TRUE, IDOK,
+         false, {{"First", "missing"}, {"Second", "sz:VL420"}}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        CTestRegistry local;
+        CInstallFolder install(local, InstallOptions());
+        CopyShippedInf(install.Folder(), "VL420.inf");
+        WriteDeviceKey(local, "VL420", kLabelProgId, r.storedLdn.c_str(), "COM1", "VL420");
+        WriteDeviceKey(local, "VL820", kLabelProgId, "", "COM2", "VL820");
+        WriteValues(local, kClass, r.classValues);
+        CTestConfigDlg dlg("VL420", 32, r.add);
+        CDialogDriver drv(30000);
+        drv.SetText(IDC_CFG_LDN, r.newLdn).Click(IDOK).AnswerMessageBox(IDOK);
+        if (r.refused)
+            drv.Click(IDCANCEL);
+        INT_PTR end = drv.Run(dlg);
+        EXPECT_EQ(end, r.refused ? IDCANCEL : IDOK) << drv.Report();
+        ASSERT_FALSE(drv.MessageBoxTexts().empty()) << drv.Report();
+        EXPECT_EQ(drv.MessageBoxTexts()[0], r.refused ? "Device will not be set to " + r.newLdn : "Installed Success!");
+        for (const auto& a : r.aliasesAfter) {
+            if (!a.first.empty()) {
+                EXPECT_EQ(ReadValue(kClass, a.first), a.second) << a.first;
+            }
+        }
+        if (!r.refused) {
+            EXPECT_EQ(ReadValue(kClass + "\\VL420", "LDN"), "sz:" + r.newLdn);
+        }
+    }
+}
+
+TEST_F(ConfigPrinter, CancelOfAnAddRemovesTheKeyAndItsOwnAliasOnly)
+{
+    struct Row
+    {
+        BOOL add;
+        std::string aliasTarget;
+        bool keyAfter;
+        std::string aliasAfter;
+    };
+    const Row rows[] = {{TRUE, "VL420", false, "missing"}, {TRUE, "VL820", false, "sz:VL820"},
+                        {FALSE, "VL420", true, "sz:VL420"}};
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.add ? "add" : "modify") + ", alias to " + r.aliasTarget);
+        Key("VL420", {S("LDN", "Front"), S("Port", "COM1")});
+        reg.SetString(kClass.c_str(), "Front", r.aliasTarget.c_str());
+        CTestConfigDlg dlg("VL420", 32, r.add);
+        CDialogDriver drv(30000);
+        drv.Click(IDCANCEL);
+        EXPECT_EQ(drv.Run(dlg), IDCANCEL) << drv.Report();
+        EXPECT_EQ(KeyExists(kClass + "\\VL420"), r.keyAfter);
+        EXPECT_EQ(ReadValue(kClass, "Front"), r.aliasAfter);
+    }
+}
+
+TEST_F(ConfigPrinter, CancelAfterCheckHealthSavedAnAddLeavesNothing)
+{
+    Key("VL420", {S("Port", "COM1")});
+    CTestConfigDlg dlg("VL420", 32, TRUE);
+    CDialogDriver drv(30000);
+    drv.SetText(IDC_CFG_LDN, "Front")
+        .Click(IDC_CFG_HEALTH)
+        .AnswerMessageBox(IDOK)
+        .Do([&](HWND) { EXPECT_EQ(ReadValue(kClass, "Front"), "sz:VL420") << "saved before the Open"; })
+        .Click(IDCANCEL);
+    EXPECT_EQ(drv.Run(dlg), IDCANCEL) << drv.Report();
+    EXPECT_FALSE(KeyExists(kClass + "\\VL420"));
+    EXPECT_EQ(ReadValue(kClass, "Front"), "missing");
+}
+
+// ---- Save, read back from the registry -----------------------------------------------------------
+
+TEST_F(ConfigPrinter, ASaveWritesEveryValueWithItsTypePerInterface)
+{
+    struct Row
+    {
+        const char* what;
+        std::vector<Val> before;
+        std::function<void(CDialogDriver&)> steps;
+        std::vector<Val> after;
+        std::vector<std::string> absent;
+    };
+    const Row rows[] = {
+        {"serial, a parity without selection, Timeout kept",
+         {S("Port", "COM2"), S("Parity", "5"), S("BaudRate", "4800"), S("Timeout", "2500"), D("Porttype_N", 0x1B)},
+         [](CDialogDriver& d) { d.Select(IDC_CFG_FLOW, 2).SetText(IDC_CFG_INBUF, "777"); },
+         {S("Port", "COM2"), S("BaudRate", "19200"), S("BitLength", "8"), S("HandShake", "None"), S("Parity", "-1"),
+          S("Stop", "0"), S("InputBuf", "777"), S("OutputBuf", "2048"), S("Timeout", "2500"), S("InputSleep", "0"),
+          S("Out_Interval", "0"), S("LDN", ""), D("UsingBT", 0), D("Log", 0), D("LogSavingDays", 14), D("Binary", 0)},
+         {}},
+        {"Ethernet: address, port and wireless",
+         {S("Port", "Ethernet"), S("TcpIp", "127.0.0.1"), D("TcpPort", 0), D("Wireless", 1)},
+         [](CDialogDriver& d) { d.SetText(IDC_CFG_TCPPORT, "9105"); },
+         {S("Port", "Ethernet"), S("TcpIp", "127.0.0.1"), D("TcpPort", 9105), D("Wireless", 1), S("OutputBuf", "8192"),
+          S("Timeout", "1000")},
+         {"UsingBT"}},
+        {"a change of interface takes that interface's buffers",
+         {S("Port", "COM1"), D("Porttype_N", 0x1D)},
+         [](CDialogDriver& d) {
+             d.Click(IDC_CFG_PARALLEL)
+                 .Select(IDC_CFG_PORT, 1)
+                 .Do([](HWND h) { SendDlgItemMessageA(h, IDC_CFG_LOG, BM_SETCHECK, BST_CHECKED, 0); })
+                 .Click(IDC_CFG_LOG);
+         },
+         {S("Port", "LPT2"), S("InputBuf", "1024"), S("OutputBuf", "4096"), D("Log", 1)},
+         {"UsingBT"}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        CTestRegistry local;
+        CInstallFolder install(local, InstallOptions());
+        CopyShippedInf(install.Folder(), "VL420.inf");
+        WriteDeviceKey(local, "VL420", kLabelProgId, "", "COM1", "VL420");
+        WriteValues(local, kClass + "\\VL420", r.before);
+        CTestConfigDlg dlg("VL420", 32, FALSE);
+        CDialogDriver drv(30000);
+        r.steps(drv);
+        drv.Click(IDOK).AnswerMessageBox(IDOK);
+        EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
+        EXPECT_TRUE(drv.Failures().empty()) << drv.Report();
+        for (const Val& v : r.after)
+            EXPECT_EQ(ReadValue(kClass + "\\VL420", v.name), Expect(v)) << v.name;
+        for (const std::string& name : r.absent)
+            EXPECT_EQ(ReadValue(kClass + "\\VL420", name), "missing") << name;
+    }
+}
+
+TEST_F(ConfigPrinter, AnOutputBufferOfZeroWritesNothing)
+{
+    for (const char* text : {"0", "00", ""}) {
+        SCOPED_TRACE(std::string("output buffer \"") + text + "\"");
+        bool refused = std::string(text) == "0";
+        Key("VL420", {S("Port", "COM1"), S("OutputBuf", "2048")});
+        CTestConfigDlg dlg("VL420", 32, FALSE);
+        CDialogDriver drv(30000);
+        drv.SetText(IDC_CFG_OUTBUF, text).SetText(IDC_CFG_LDN, "Front").Click(IDOK).AnswerMessageBox(IDOK);
+        if (refused)
+            drv.Click(IDCANCEL);
+        drv.Run(dlg);
+        ASSERT_FALSE(drv.MessageBoxTexts().empty()) << drv.Report();
+        EXPECT_EQ(drv.MessageBoxTexts()[0], refused ? "Output Buffer Value Error!" : "Installed Success!");
+        EXPECT_EQ(ReadValue(kClass + "\\VL420", "OutputBuf"), refused ? "sz:2048" : std::string("sz:") + text);
+        EXPECT_EQ(ReadValue(kClass, "Front"), refused ? "missing" : "sz:VL420");
+    }
+}
+
+TEST_F(ConfigPrinter, ATcpPortThatIsNoNumberSaysSoOnceAndSavesNothing)
+{
+    Key("VL420", {S("Port", "Ethernet"), S("TcpIp", "127.0.0.1"), D("TcpPort", 9100)});
+    CTestConfigDlg dlg("VL420", 32, FALSE);
+    CDialogDriver drv(30000);
+    drv.SetText(IDC_CFG_TCPPORT, "91x").Click(IDOK).AnswerMessageBox(IDOK).Click(IDCANCEL);
+    EXPECT_EQ(drv.Run(dlg), IDCANCEL) << drv.Report();
+    EXPECT_EQ(drv.MessageBoxTexts(), std::vector<std::string>{"Please enter a whole number."}) << drv.Report();
+    EXPECT_EQ(ReadValue(kClass + "\\VL420", "TcpPort"), "dword:9100");
+    EXPECT_EQ(ReadValue(kClass + "\\VL420", "Timeout"), "missing") << "nothing written";
+}
+
+TEST_F(ConfigPrinter, LabelSettingsFromTheKeyOrTheModelInfWithTheOffsetEncoding)
+{
+    struct Row
+    {
+        const char* what;
+        const char* model;
+        std::vector<Val> before;
+        std::vector<Val> after;
+    };
+    const Row rows[] = {
+        {"a new key takes the model's settings, OperationMode included", "VL820", {},
+         {S("PrintType", "T"), S("PaperType", "A"), S("OperationMode", "R"), D("PaperWidth", 1218), D("Density", 14),
+          D("HRISize", 2), D("CutterPeriod", 1), S("Orientation", "B"), D("OffsetPosition", 0)}},
+        {"a model INF that is missing gives the defaults", "VL999", {},
+         {D("LanguageType", 0), S("PrintType", "D"), S("PaperType", "G"), S("OperationMode", "T"), D("CutterPeriod", 1),
+          S("Orientation", "B"), D("PrintSpeed", 3), D("Density", 10), D("HRISize", 1), D("PaperWidth", 0),
+          D("RightToLeft", 0)}},
+        {"stored offsets keep their stored form", "VL420",
+         {D("OffsetPosition", 105), D("TearOffPosition", 100), S("OperationMode", "T"), D("Density", 7)},
+         {D("OffsetPosition", 105), D("TearOffPosition", 100), S("OperationMode", "T"), D("Density", 7)}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        Key("VL420", r.before, r.model);
+        CTestConfigDlg dlg("VL420", 32, FALSE);
+        CDialogDriver drv(30000);
+        drv.Click(IDOK).AnswerMessageBox(IDOK);
+        EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
+        for (const Val& v : r.after)
+            EXPECT_EQ(ReadValue(kClass + "\\VL420", v.name), Expect(v)) << v.name;
+    }
+}
+
+TEST_F(ConfigPrinter, LabelAdvancedSavesFirstAndItsValuesReachTheKeyAtTheNextSave)
+{
+    Key("VL420", {S("Port", "COM1"), D("OffsetPosition", 101)});
+    CTestConfigDlg dlg("VL420", 32, FALSE);
+    int seenOffset = 0;
+    std::string ldnAtAdvanced;
+    int runs = 0;
+    dlg.onLabel = [&](CLabelAdvancedDlg& adv) {
+        if (++runs == 2) {
+            // Changed, then cancelled: nothing of it comes back.
+            adv.m_strPaperType = "C";
+            adv.m_nOffsetPosition = 50;
+            return IDCANCEL;
+        }
+        ldnAtAdvanced = ReadValue(kClass + "\\VL420", "LDN");
+        seenOffset = adv.m_nOffsetPosition;
+        EXPECT_STREQ(adv.m_strModelName, "VL420");
+        adv.m_nOffsetPosition = -5;
+        adv.m_nTearOffPosition = -20;
+        adv.m_strPaperType = "B";
+        return IDOK;
+    };
+    CDialogDriver drv(30000);
+    drv.Do([&](HWND) { EXPECT_EQ(dlg.m_nOffsetPosition, -1) << "a stored 101 opens as -1"; })
+        .SetText(IDC_CFG_LDN, "Front")
+        .Click(IDC_CFG_ADVANCED)
+        .Do([&](HWND) {
+            EXPECT_EQ(ReadValue(kClass + "\\VL420", "OffsetPosition"), "dword:101") << "not yet written";
+            EXPECT_EQ(ReadValue(kClass + "\\VL420", "PaperType"), "sz:G");
+        })
+        .Click(IDC_CFG_HEALTH)  // saves once more (no Control Object: its message)
+        .AnswerMessageBox(IDOK)
+        .Click(IDC_CFG_ADVANCED)
+        .Click(IDOK)
+        .AnswerMessageBox(IDOK);
+    EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
+    EXPECT_EQ(runs, 2);
+    EXPECT_EQ(ldnAtAdvanced, "sz:Front") << "the Advanced button saved first";
+    EXPECT_EQ(seenOffset, 101) << "handed over in stored form after the save";
+    // Saved twice after the change: the stored form both times.
+    EXPECT_EQ(ReadValue(kClass + "\\VL420", "OffsetPosition"), "dword:105");
+    EXPECT_EQ(ReadValue(kClass + "\\VL420", "TearOffPosition"), "dword:120");
+    EXPECT_EQ(ReadValue(kClass + "\\VL420", "PaperType"), "sz:B");
+}
+
+TEST_F(ConfigPrinter, ReceiptSettingsDerivedAndTheirAdvancedDialogSavesNothing)
+{
+    // A receipt model of the tests' own.
+    folder->Folder().Write("TR80.inf", "[POSPRINTER]\r\nRecLineChars=42\r\nRecLineCharsList=48,42,56\r\n"
+                                       "CharacterSetList=437,874(Thai),1252\r\nCharacterSet=1252\r\n"
+                                       "[IMAGEFUNC]\r\nCapGrayscale=1\r\nThreshold=120\r\n");
+    folder->Folder().Write("TR60.inf", "[POSPRINTER]\r\nRecLineChars=40\r\nRecLineCharsList=48,42,56\r\n");
+    struct Row
+    {
+        const char* what;
+        const char* model;
+        std::vector<Val> before;
+        std::vector<Val> after;
+    };
+    const Row rows[] = {
+        {"DefaultFont from RecLineChars, grayscale forces RLE", "TR80", {D("ImageGrayscale", 1), D("ImageRLE", 0)},
+         {S("DefaultFont", "B"), D("CharacterSet", 1252), D("ImageGrayscale", 1), D("ImageRLE", 1),
+          D("ImageThresholdValue", 120), D("ImageSplitCount", 246)}},
+        {"no letter matches: the number", "TR60", {},
+         {S("DefaultFont", "40"), D("CharacterSet", 437), D("ImageGrayscale", 0), D("ImageThresholdValue", 127)}},
+        {"a model without grayscale opens with it off whatever the key holds", "TR60",
+         {D("ImageGrayscale", 1), D("ImageRLE", 0)}, {D("ImageGrayscale", 0), D("ImageRLE", 0)}},
+        {"a grayscale model code without the capability", "TR60",
+         {D("ImageGrayscale", 1), D("Model", 1030)}, {D("ImageGrayscale", 1), D("ImageRLE", 1)}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        WriteDeviceKey(reg, "TR80", nullptr, "", "COM1", r.model);
+        WriteValues(reg, kClass + "\\TR80", r.before);
+        CTestConfigDlg dlg("TR80", 1, FALSE);
+        dlg.onReceipt = [&](CConfigPrinterAdvDlg& adv) {
+            adv.m_nThreshold = 99;
+            return IDOK;
+        };
+        CDialogDriver drv(30000);
+        drv.Click(IDC_CFG_ADVANCED)
+            .Do([&](HWND) { EXPECT_EQ(ReadValue(kClass + "\\TR80", "ImageThresholdValue"), "missing"); })
+            .Click(IDCANCEL);
+        drv.Run(dlg);
+        EXPECT_EQ(ReadValue(kClass + "\\TR80", "ImageThresholdValue"), "missing") << "lost with Cancel";
+        CTestConfigDlg again("TR80", 1, FALSE);
+        CDialogDriver ok(30000);
+        ok.Click(IDOK).AnswerMessageBox(IDOK);
+        EXPECT_EQ(ok.Run(again), IDOK) << ok.Report();
+        for (const Val& v : r.after)
+            EXPECT_EQ(ReadValue(kClass + "\\TR80", v.name), Expect(v)) << v.name;
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, (kClass + "\\TR80").c_str());
+    }
+    // A threshold changed in the advanced dialog and saved with OK opens next time.
+    WriteDeviceKey(reg, "TR80", nullptr, "", "COM1", "TR80");
+    CTestConfigDlg dlg("TR80", 1, FALSE);
+    dlg.onReceipt = [&](CConfigPrinterAdvDlg& adv) {
+        EXPECT_EQ(adv.m_nThreshold, 120);
+        EXPECT_STREQ(adv.m_strDefaultFont, "B");
+        adv.m_nThreshold = 99;
+        return IDOK;
+    };
+    CDialogDriver drv(30000);
+    drv.Click(IDC_CFG_ADVANCED).Click(IDOK).AnswerMessageBox(IDOK);
+    EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
+    EXPECT_EQ(ReadValue(kClass + "\\TR80", "ImageThresholdValue"), "dword:99");
+    CTestConfigDlg next("TR80", 1, FALSE);
+    CDialogDriver drv2(30000);
+    drv2.Click(IDCANCEL);
+    drv2.Run(next);
+    EXPECT_EQ(next.m_nImageThresholdValue, 99u);
+}
+
+// ---- The main dialog's roads ---------------------------------------------------------------------
+
+namespace {
+class CRoadsDlg : public CBrevantonDlg
+{
+public:
+    struct Call
+    {
+        std::string key;
+        int classCode;
+        BOOL add;
+        int findAvailablePort;
+    };
+    std::vector<Call> calls;
+
+protected:
+    BOOL CreatePrinterControl(const RECT& rect) override
+    {
+        return m_ctlPOSPrinter.CreateControl(kNowhere, "", WS_CHILD, rect, this, IDC_POSPRINTER_CONTROL);
+    }
+    INT_PTR RunPrinterConfiguration(const CString& keyName, int classCode, BOOL addMode) override
+    {
+        calls.push_back({keyName.GetString(), classCode, addMode, m_nFindAvailablePort});
+        return IDOK;
+    }
+};
+}
+
+TEST_F(ConfigPrinter, MainDialogAddAndModifyOpenTheConfigurationInTheirModes)
+{
+    CTestRegistry local;
+    InstallOptions o;
+    o.findAvailablePort = 1;
+    CInstallFolder install(local, o);
+    WriteDeviceKey(local, "VL820");
+    CRoadsDlg dlg;
+    CNestedDialogWatch addDevice(nullptr, IDC_MODEL_LIST, [](HWND d) { ChooseModelAndGoOn(d, 0); });
+    CDialogDriver drv(30000);
+    drv.Click(IDC_ADD_DEVICE)
+        .WaitUntil([&](HWND) { return dlg.calls.size() == 1; }, "the configuration of the new key")
+        .Do([&](HWND h) { TreeView_SelectItem(GetDlgItem(h, IDC_DEVICE_TREE), FindTreeItem(GetDlgItem(h, IDC_DEVICE_TREE), "VL820")); })
+        .Click(IDC_MODIFY_DEVICE)
+        .Click(IDC_EXIT);
+    EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
+    ASSERT_EQ(dlg.calls.size(), 2u) << drv.Report();
+    EXPECT_EQ(dlg.calls[0].key, "VL420");
+    EXPECT_EQ(dlg.calls[0].classCode, 32);
+    EXPECT_TRUE(dlg.calls[0].add);
+    EXPECT_EQ(dlg.calls[0].findAvailablePort, 1);
+    EXPECT_EQ(dlg.calls[1].key, "VL820");
+    EXPECT_FALSE(dlg.calls[1].add);
+}
+
+// ---- USB: the system's device list ---------------------------------------------------------------
+
+namespace {
+// A plugged-in USB printer as the system lists it: its interface, linked to a pipe that answers.
+struct CPluggedPrinter
+{
+    CPluggedPrinter(CTestRegistry& reg, const std::string& pid, const std::string& serial)
+        : pipe("vesk_cfgusb_" + pid + serial + "_" + std::to_string(GetCurrentProcessId())),
+          device("\\\\.\\pipe\\" + pipe, false),
+          path(UsbInterfacePath("1a2b", pid, serial + std::to_string(GetCurrentProcessId())))
+    {
+        linked = link.Create(path.substr(4), pipe) &&
+                 RegisterUsbInterface(reg, path, "USB\\VID_1A2B&PID_" + pid + "\\" + serial +
+                                                     std::to_string(GetCurrentProcessId()));
+    }
+    std::string pipe;
+    CPipeDevice device;
+    std::string path;
+    CInterfaceLink link;
+    bool linked = false;
+};
+
+std::string Upper(std::string s)
+{
+    CRegistUsb::MakeUpper(&s[0]);
+    return s;
+}
+}
+
+TEST_F(ConfigPrinter, UsbOffersTheModelsDevicesAndRefusesOneAnotherKeyHolds)
+{
+    CPluggedPrinter a(reg, "0420", "A"), b(reg, "0420", "B"), other(reg, "0820", "C");
+    ASSERT_TRUE(a.linked && b.linked && other.linked);
+    // The names the list gives them, as the system lists them.
+    CRegistUsb list;
+    ASSERT_EQ(list.EnumerateUsbDevices(), 3);
+    std::map<std::string, std::string> nameOf;  // upper-case path -> "USB00n:"
+    for (int i = 0; i < 3; ++i)
+        nameOf[list.GetDeviceAt(i)->strDevicePath.GetString()] = list.GetDeviceAt(i)->strUsbName.GetString();
+    std::string nameA = nameOf[Upper(a.path)], nameB = nameOf[Upper(b.path)];
+    ASSERT_FALSE(nameA.empty());
+    ASSERT_FALSE(nameB.empty());
+
+    Key("VL420", {S("Port", nameA), S("Vid", "1a2b"), S("Pid", "0420"), D("Porttype_N", 0x1B)});
+    Key("VL420_1", {S("Port", "USB009:"), S("UsbDeviceName", Upper(b.path))});
+    CTestConfigDlg dlg("VL420", 32, FALSE);
+    CDialogDriver drv(30000);
+    drv.Do([&](HWND h) {
+           EXPECT_EQ(CheckedInterface(h), "usb");
+           std::vector<std::string> items = Items(h, IDC_CFG_PORT);
+           std::vector<std::string> expected = {nameA, nameB};
+           std::sort(expected.begin(), expected.end());
+           EXPECT_EQ(items, expected) << "the two of the model, not the VL820";
+           EXPECT_EQ(SelText(h, IDC_CFG_PORT), nameA);
+           EXPECT_EQ(ControlText(h, IDC_CFG_OUTBUF), "8192");
+       })
+        .Select(IDC_CFG_PORT, nameB < nameA ? 0 : 1)  // names follow the list's order
+        .Do([&](HWND h) { EXPECT_EQ(SelText(h, IDC_CFG_PORT), nameA) << "held by VL420_1 through its path"; })
+        .Click(IDOK)
+        .AnswerMessageBox(IDOK);
+    EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
+    std::string key = kClass + "\\VL420";
+    EXPECT_EQ(ReadValue(key, "Port"), "sz:" + nameA);
+    EXPECT_EQ(ReadValue(key, "Vid"), "sz:1A2B");
+    EXPECT_EQ(ReadValue(key, "Pid"), "sz:0420");
+    EXPECT_EQ(ReadValue(key, "UsbDeviceName"), "sz:" + Upper(a.path));
+    EXPECT_EQ(ReadValue(key, "UsbCount"), "dword:" + std::to_string(nameA < nameB ? 1 : 2));
+}

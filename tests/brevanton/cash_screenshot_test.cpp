@@ -31,10 +31,9 @@ int Ink(const CScreenImage& shot, const RECT& r)
     return n;
 }
 
-// Captures the dialog once the text of control id is drawn.
-CScreenImage ShotOnceDrawn(CDialogDriver& drv, int id, RECT& win, RECT& control)
+// Captures the dialog into shot (when the driver runs) once the text of control id is drawn.
+void ShotOnceDrawn(CDialogDriver& drv, int id, CScreenImage& shot, RECT& win, RECT& control)
 {
-    CScreenImage shot;
     drv.WaitUntil(
         [&](HWND h) {
             RedrawWindow(h, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
@@ -44,7 +43,6 @@ CScreenImage ShotOnceDrawn(CDialogDriver& drv, int id, RECT& win, RECT& control)
             return Ink(shot, control) > 20;
         },
         "the dialog is drawn");
-    return shot;
 }
 }
 
@@ -97,18 +95,20 @@ TEST(CashScreenshot, CashDrawerDialog)
     CDialogDriver drv;
     RECT win = {}, name = {};
     drv.SetText(IDC_DRAWER_LDN, "Till");
-    CScreenImage shot = ShotOnceDrawn(drv, IDC_DRAWER_NAME, win, name);
+    CScreenImage shot;
+    ShotOnceDrawn(drv, IDC_DRAWER_NAME, shot, win, name);
     RECT printer = {}, ok = {};
     drv.Do([&](HWND h) {
            printer = WindowRect(GetDlgItem(h, IDC_CONNECTED_PRINTER));
            ok = WindowRect(GetDlgItem(h, IDOK));
        })
         .Click(IDCANCEL);
-    ASSERT_EQ(drv.Run(dlg), IDCANCEL) << drv.Report();
-    ASSERT_TRUE(drv.Failures().empty()) << drv.Report();
+    INT_PTR end = drv.Run(dlg);
     OleUninitialize();
     CScreenImage d = shot.Crop(win);
     ASSERT_TRUE(d.SavePng(ScreenshotFolder() + "\\CConfigCashDlg.png"));
+    ASSERT_EQ(end, IDCANCEL) << drv.Report();
+    ASSERT_TRUE(drv.Failures().empty()) << drv.Report();
     EXPECT_EQ(d.width, 595);
     EXPECT_EQ(d.height, 341);
     EXPECT_GT(Ink(shot, printer), 20) << "the connected printer's name";

@@ -7,6 +7,7 @@
 #include "resource.h"
 
 #include <cstdlib>
+#include <vector>
 
 namespace {
 const UINT kMsgClaimError = 62, kMsgOpenError = 63, kMsgSaveFailed = 64, kMsgSaved = 65, kMsgLdnRefused = 66;
@@ -20,27 +21,6 @@ bool KeyExists(const CString& path)
         return false;
     RegCloseKey(key);
     return true;
-}
-
-// The names of the class key's subkeys; with stopAtBracket, up to the first that begins with
-// "[" (the registry lists them in name order, and such keys are no devices).
-std::vector<CString> SubkeysOf(const CString& classKey, bool stopAtBracket, REGSAM access)
-{
-    std::vector<CString> names;
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, classKey, 0, access, &key) != ERROR_SUCCESS)
-        return names;
-    for (DWORD i = 0;; ++i) {
-        char name[257] = {};
-        DWORD len = sizeof name;
-        if (RegEnumKeyExA(key, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        if (stopAtBracket && name[0] == '[')
-            break;
-        names.push_back(name);
-    }
-    RegCloseKey(key);
-    return names;
 }
 }
 
@@ -178,7 +158,7 @@ void CConfigCashDlg::LoadSettings()
 CString CConfigCashDlg::FreeDeviceName(const CString& wanted) const
 {
     // The registry does not tell names apart by case: neither does the choice.
-    std::vector<CString> names = SubkeysOf(ClassKey(), false, KEY_READ);
+    std::vector<CString> names = ListDeviceKeys(ClassKey(), false);
     auto taken = [&](const CString& name) {
         for (const CString& n : names)
             if (lstrcmpiA(n, name) == 0)
@@ -276,7 +256,7 @@ BOOL CConfigCashDlg::CheckLdn()
     const bool hasAlias = reg.GetString(classKey, m_strLdn, aliasTarget) != FALSE;
     bool refuse = false;
     bool namesKey = false;
-    for (const CString& name : SubkeysOf(classKey, true, KEY_ALL_ACCESS))
+    for (const CString& name : ListDeviceKeys(classKey, true, KEY_ALL_ACCESS))
         if (name == m_strLdn)
             namesKey = true;
     if (namesKey)

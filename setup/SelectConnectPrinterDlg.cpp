@@ -49,22 +49,9 @@ BOOL CSelectConnectPrinterDlg::OnInitDialog()
     m_btnCancel.SubclassDlgItem(IDCANCEL, this);
     UpdateData(FALSE);
 
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, ClassKeyPath(DEVCLASS_POSPRINTER), 0, KEY_ALL_ACCESS, &key) ==
-        ERROR_SUCCESS) {
-        for (DWORD i = 0;; ++i) {
-            char name[257] = {};
-            DWORD len = sizeof name;
-            if (RegEnumKeyExA(key, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-                break;
-            // Keys from "[" on are not devices (the registry lists them in name order).
-            if (name[0] == '[')
-                break;
-            if (IsDrawerHostPrinter(name))
-                m_lbPrinter.AddString(name);
-        }
-        RegCloseKey(key);
-    }
+    for (const CString& name : ListDeviceKeys(ClassKeyPath(DEVCLASS_POSPRINTER), true, KEY_ALL_ACCESS))
+        if (IsDrawerHostPrinter(name))
+            m_lbPrinter.AddString(name);
     if (m_lbPrinter.GetCount() == 0) {
         AfxMessageBox(FxLoadString(kMsgNoPrinter), MB_OK);
         EndDialog(IDCANCEL);

@@ -23,6 +23,7 @@ struct InstallOptions
     bool version = true;     // setup.inf [Description] VersionDescription
     int findAvailablePort = 0;
     const char* lbprnText = nullptr;  // a lbprn.inf of the test's own instead of the shipped one
+    bool allInf = false;              // every shipped INF (the model and font files too)
 };
 
 // A temporary install folder with the shipped setup.inf and lbprn.inf, pointed at by the
@@ -43,6 +44,14 @@ void WriteDeviceKey(CTestRegistry& reg, const std::string& name, const char* pro
                     const char* ldn = "", const char* port = "COM1", const char* deviceName = nullptr);
 std::string RegString(const std::string& key, const char* name);
 std::vector<std::string> SubkeyNames(const std::string& key);
+// The values of a key in the registry's order: name, type, data (text values only).
+struct RegValueRow
+{
+    std::string name;
+    DWORD type;
+    std::string data;
+};
+std::vector<RegValueRow> RegValues(const std::string& key);
 
 // One item of the device tree: depth-first text, its depth, whether it is bold.
 struct TreeItem

@@ -31,18 +31,8 @@ void WriteDrawerKey(CTestRegistry& reg, const std::string& name, const char* ldn
 std::vector<std::pair<std::string, std::string>> DrawerAliases()
 {
     std::vector<std::pair<std::string, std::string>> out;
-    HKEY k = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kDrawerClassKey, 0, KEY_READ, &k) != ERROR_SUCCESS)
-        return out;
-    for (DWORD i = 0;; ++i) {
-        char name[260] = {}, data[260] = {};
-        DWORD nameLen = sizeof name, dataLen = sizeof data - 1, type = 0;
-        if (RegEnumValueA(k, i, name, &nameLen, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataLen) !=
-            ERROR_SUCCESS)
-            break;
-        out.push_back({name, data});
-    }
-    RegCloseKey(k);
+    for (const RegValueRow& v : RegValues(kDrawerClassKey))
+        out.push_back({v.name, v.data});
     std::sort(out.begin(), out.end());
     return out;
 }

@@ -228,19 +228,10 @@ TEST_F(CashDrawer, OkWritesTheThirteenStringValues)
         {"comp", "VESK"},
     };
     std::map<std::string, std::string> got;
-    HKEY k = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, (std::string(kDrawerClassKey) + "\\KPTCDW").c_str(), 0, KEY_READ, &k),
-              ERROR_SUCCESS);
-    for (DWORD i = 0;; ++i) {
-        char name[260] = {}, data[260] = {};
-        DWORD nameLen = sizeof name, dataLen = sizeof data - 1, type = 0;
-        if (RegEnumValueA(k, i, name, &nameLen, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataLen) !=
-            ERROR_SUCCESS)
-            break;
-        EXPECT_EQ(type, DWORD(REG_SZ)) << name;
-        got[name] = data;
+    for (const RegValueRow& v : RegValues(std::string(kDrawerClassKey) + "\\KPTCDW")) {
+        EXPECT_EQ(v.type, DWORD(REG_SZ)) << v.name;
+        got[v.name] = v.data;
     }
-    RegCloseKey(k);
     EXPECT_EQ(got, expected);
     EXPECT_EQ(DrawerAliases(), (Aliases{{"Till", "KPTCDW"}}));
 }

@@ -15,7 +15,6 @@
 
 #include <ole2.h>
 
-#include <cstdlib>
 
 namespace {
 const WORD M = DISPATCH_METHOD, G = DISPATCH_PROPERTYGET, P = DISPATCH_PROPERTYPUT;
@@ -154,19 +153,9 @@ TEST_F(MainCheckHealth, PrintsTheTestLabelThroughTheServiceObjectOnTheSimulator)
     ASSERT_GE(ep, 0) << sim.error();
 
     CTestRegistry reg;
-    CInstallFolder folder(reg);
-    // Every shipped INF beside the label support files: the model and font files the Service
-    // Object reads.
-    const char* source = getenv("VESK_SOURCE");
-    ASSERT_NE(source, nullptr);
-    std::string infDir = WinPath(std::string(source) + "/inf");
-    WIN32_FIND_DATAA fd;
-    HANDLE find = FindFirstFileA((infDir + "\\*.inf").c_str(), &fd);
-    ASSERT_NE(find, INVALID_HANDLE_VALUE) << infDir;
-    do
-        CopyFileA((infDir + "\\" + fd.cFileName).c_str(), folder.Folder().File(fd.cFileName).c_str(), FALSE);
-    while (FindNextFileA(find, &fd));
-    FindClose(find);
+    InstallOptions everyInf;
+    everyInf.allInf = true;  // the model and font files the Service Object reads
+    CInstallFolder folder(reg, everyInf);
     const char* info = "Software\\OLEforRetail\\ServiceInfo\\VESK OPOS";
     reg.SetString(info, "qlnadir", WinPath(QUILLAN_DLL).c_str());
     reg.SetString(info, "netdir", WinPath(NET_DLL).c_str());

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ole2.h>
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -235,3 +237,12 @@ void CALLBACK CNestedDialogWatch::OnTimer(HWND, UINT, UINT_PTR id, DWORD)
         return;
     }
 }
+
+void DialogTest::SetUp()
+{
+    OleInitialize(nullptr);
+    INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&icc);
+}
+
+void DialogTest::TearDown() { OleUninitialize(); }

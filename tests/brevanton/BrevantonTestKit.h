@@ -6,6 +6,8 @@
 
 #include "TestEnv.h"
 
+#include <gtest/gtest.h>
+
 #include <windows.h>
 #include <commctrl.h>
 
@@ -83,4 +85,12 @@ private:
     std::function<void(HWND)> m_act;
     std::vector<HWND> m_handled;
     int m_seen = 0;
+};
+
+// A test of dialogs that host controls: OLE and the common controls are set up for each case.
+class DialogTest : public testing::Test
+{
+protected:
+    void SetUp() override;
+    void TearDown() override;
 };

@@ -27,16 +27,8 @@ std::string DrawerValue(const std::string& name, const char* value)
 
 bool Enabled(HWND dlg, int id) { return IsWindowEnabled(GetDlgItem(dlg, id)) != FALSE; }
 
-class CashDrawer : public testing::Test
+class CashDrawer : public DialogTest
 {
-protected:
-    void SetUp() override
-    {
-        OleInitialize(nullptr);
-        INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_WIN95_CLASSES};
-        InitCommonControlsEx(&icc);
-    }
-    void TearDown() override { OleUninitialize(); }
 };
 
 // An install folder with poscash.inf, as the tests' fixture (the product ships none).

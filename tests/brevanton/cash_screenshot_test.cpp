@@ -31,16 +31,17 @@ int Ink(const CScreenImage& shot, const RECT& r)
     return n;
 }
 
-// Captures the dialog into shot (when the driver runs) once the text of control id is drawn.
-void ShotOnceDrawn(CDialogDriver& drv, int id, CScreenImage& shot, RECT& win, RECT& control)
+// Captures the dialog into shot (when the driver runs) once control id shows at least minInk
+// dark pixels of text.
+void ShotOnceDrawn(CDialogDriver& drv, int id, int minInk, CScreenImage& shot, RECT& win, RECT& control)
 {
     drv.WaitUntil(
-        [&](HWND h) {
+        [&shot, &win, &control, id, minInk](HWND h) {
             RedrawWindow(h, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
             win = WindowRect(h);
             control = WindowRect(GetDlgItem(h, id));
             shot = CScreenImage::Capture();
-            return Ink(shot, control) > 20;
+            return Ink(shot, control) >= minInk;
         },
         "the dialog is drawn");
 }
@@ -56,16 +57,8 @@ TEST(CashScreenshot, ConnectedPrinterChoice)
     CDialogDriver drv;
     CScreenImage shot;
     RECT win = {}, list = {};
-    drv.WaitUntil(
-           [&](HWND h) {
-               RedrawWindow(h, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-               win = WindowRect(h);
-               list = WindowRect(GetDlgItem(h, IDC_PRINTER_LIST));
-               shot = CScreenImage::Capture();
-               return Ink(shot, list) > 40;
-           },
-           "the printers are listed")
-        .Click(IDCANCEL);
+    ShotOnceDrawn(drv, IDC_PRINTER_LIST, 3 * 40, shot, win, list);  // three names
+    drv.Click(IDCANCEL);
     ASSERT_EQ(drv.Run(dlg), IDCANCEL) << drv.Report();
     ASSERT_TRUE(drv.Failures().empty()) << drv.Report();
     CScreenImage d = shot.Crop(win);
@@ -96,7 +89,7 @@ TEST(CashScreenshot, CashDrawerDialog)
     RECT win = {}, name = {};
     drv.SetText(IDC_DRAWER_LDN, "Till");
     CScreenImage shot;
-    ShotOnceDrawn(drv, IDC_DRAWER_NAME, shot, win, name);
+    ShotOnceDrawn(drv, IDC_DRAWER_NAME, 20, shot, win, name);
     RECT printer = {}, ok = {};
     drv.Do([&](HWND h) {
            printer = WindowRect(GetDlgItem(h, IDC_CONNECTED_PRINTER));

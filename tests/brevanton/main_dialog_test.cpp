@@ -68,16 +68,9 @@ protected:
     }
 };
 
-class MainDialog : public testing::Test
+class MainDialog : public DialogTest
 {
 protected:
-    void SetUp() override
-    {
-        OleInitialize(nullptr);
-        INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_WIN95_CLASSES};
-        InitCommonControlsEx(&icc);
-    }
-    void TearDown() override { OleUninitialize(); }
     CTestRegistry reg;
 };
 

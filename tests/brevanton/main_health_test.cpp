@@ -124,21 +124,19 @@ private:
 };
 CCheckDialogHand* CCheckDialogHand::s_hand = nullptr;
 
-class MainCheckHealth : public testing::Test
+class MainCheckHealth : public DialogTest
 {
 protected:
     void SetUp() override
     {
-        OleInitialize(nullptr);
-        INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_WIN95_CLASSES};
-        InitCommonControlsEx(&icc);
+        DialogTest::SetUp();
         ASSERT_TRUE(co.script && co.reset && co.get) << "the test Control Object's exports";
         co.reset();
     }
     void TearDown() override
     {
         co.reset();
-        OleUninitialize();
+        DialogTest::TearDown();
     }
     TestCo co;
 };

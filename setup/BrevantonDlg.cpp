@@ -1,11 +1,13 @@
 #include "BrevantonDlg.h"
 
 #include "ConfigPrinterDlg.h"
+#include "ConfigCashDlg.h"
 #include "DeviceKey.h"
 #include "FxDdx.h"
 #include "FxRes.h"
 #include "PortRangeDlg.h"
 #include "Registry.h"
+#include "SelectConnectPrinterDlg.h"
 #include "SelectDevice.h"
 #include "resource.h"
 
@@ -40,6 +42,7 @@ void ShellOpenWithSystem(const char* verb, const char* path)
 }
 
 BEGIN_MESSAGE_MAP(CBrevantonDlg, CSkinDialog)
+    ON_WM_PAINT()
     ON_WM_QUERYDRAGICON()
     ON_NOTIFY(TVN_SELCHANGEDA, IDC_DEVICE_TREE, OnTvnSelchangedDeviceTree)
     ON_NOTIFY(TVN_SELCHANGEDW, IDC_DEVICE_TREE, OnTvnSelchangedDeviceTree)
@@ -424,8 +427,18 @@ void CBrevantonDlg::OnBnClickedAddDevice()
     RefreshDeviceTree();
 }
 
-// The cash drawer dialogs come with a later version of this program.
-void CBrevantonDlg::OnBnClickedAddCashDrawer() {}
+void CBrevantonDlg::OnBnClickedAddCashDrawer()
+{
+    CSelectConnectPrinterDlg chooser(this);
+    if (chooser.DoModal() != IDOK)
+        return;
+    CConfigCashDlg dlg(this);
+    dlg.m_bAddMode = 1;
+    dlg.m_strDeviceName = "KPTCDW";
+    dlg.m_strConnectedPrinter = chooser.m_strSelectedPrinter;
+    dlg.DoModal();
+    RefreshDeviceTree();
+}
 
 void CBrevantonDlg::OnBnClickedRemoveDevice()
 {
@@ -524,5 +537,25 @@ void CBrevantonDlg::OnBnClickedUtility()
 }
 
 void CBrevantonDlg::OnBnClickedExit() { OnOK(); }
+
+void PaintMinimisedIcon(CDC& dc, const RECT& client, HICON icon)
+{
+    const int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
+    const int x = (client.right - client.left - cx + 1) / 2, y = (client.bottom - client.top - cy + 1) / 2;
+    dc.DrawIcon(x, y, icon);
+}
+
+void CBrevantonDlg::OnPaint()
+{
+    if (!IsIconic()) {
+        CSkinDialog::OnPaint();
+        return;
+    }
+    CPaintDC dc(m_hWnd);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc.m_hDC), 0);
+    CRect client;
+    GetClientRect(&client);
+    PaintMinimisedIcon(dc, client, m_hIcon);
+}
 
 HCURSOR CBrevantonDlg::OnQueryDragIcon() { return reinterpret_cast<HCURSOR>(m_hIcon); }

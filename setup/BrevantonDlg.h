@@ -14,6 +14,8 @@
 // How the Utility folder is opened (ShellExecuteA in the program); a test sees the call instead.
 typedef std::function<void(const char* verb, const char* path)> ShellOpenFn;
 void ShellOpenWithSystem(const char* verb, const char* path);
+// A minimised window shows its icon in the middle of its client area.
+void PaintMinimisedIcon(CDC& dc, const RECT& client, HICON icon);
 
 class CBrevantonDlg : public CSkinDialog
 {
@@ -46,6 +48,7 @@ public:
     void OnBnClickedUtility();
     void OnBnClickedExit();
     HCURSOR OnQueryDragIcon();
+    void OnPaint();
 
     CString Installdir;
     CImageTextButton m_btnAddDevice, m_btnAddCashDrawer, m_btnRemoveDevice, m_btnModifyDevice, m_btnCheckHealth,

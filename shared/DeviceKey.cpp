@@ -114,6 +114,25 @@ CString ClassKeyPath(int classCode)
     return CString(VESK_SERVICEOPOS_KEY "\\") + c->classKey;
 }
 
+std::vector<CString> ListDeviceKeys(const CString& classKey, bool stopAtBracket, REGSAM access)
+{
+    std::vector<CString> names;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, classKey, 0, access, &key) != ERROR_SUCCESS)
+        return names;
+    for (DWORD i = 0;; ++i) {
+        char name[257] = {};
+        DWORD len = sizeof name;
+        if (RegEnumKeyExA(key, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        if (stopAtBracket && name[0] == '[')
+            break;
+        names.push_back(name);
+    }
+    RegCloseKey(key);
+    return names;
+}
+
 BOOL CreateDeviceKey(int classCode, const CString& section, const CString& installDir, CString& keyName,
                      IUsbInterfaceSource* usbSource)
 {

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 class IUsbInterfaceSource;
 
 // The device class codes (the DevType bits of the port calls).
@@ -44,6 +46,11 @@ const DeviceClassInfo* FindDeviceClass(int classCode);
 
 // "Software\OLEforRetail\ServiceOPOS\<class key>" of a class code ("" for an unknown code).
 CString ClassKeyPath(int classCode);
+
+// The names of a class key's subkeys in the registry's order; with stopAtBracket, up to the first
+// that begins with "[" (the keys from there on are no devices). Empty when the class key does not
+// open with access.
+std::vector<CString> ListDeviceKeys(const CString& classKey, bool stopAtBracket, REGSAM access = KEY_READ);
 
 // Makes the device key of model `section` (a section of the class INF of classCode in
 // installDir): names it section, section_1, ... as the same-model keys require, writes every

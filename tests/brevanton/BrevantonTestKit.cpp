@@ -68,6 +68,18 @@ CInstallFolder::CInstallFolder(CTestRegistry& reg, const InstallOptions& o)
             EXPECT_TRUE(CopyFileA(ShippedInf("lbprn.inf").c_str(), m_folder.File("lbprn.inf").c_str(), FALSE));
         }
     }
+    if (o.allInf) {
+        std::string infDir = ShippedInf("");
+        WIN32_FIND_DATAA fd;
+        HANDLE find = FindFirstFileA((infDir + "*.inf").c_str(), &fd);
+        EXPECT_NE(find, INVALID_HANDLE_VALUE) << infDir;
+        if (find != INVALID_HANDLE_VALUE) {
+            do
+                CopyFileA((infDir + fd.cFileName).c_str(), m_folder.File(fd.cFileName).c_str(), FALSE);
+            while (FindNextFileA(find, &fd));
+            FindClose(find);
+        }
+    }
     if (o.corvane) {
         EXPECT_TRUE(CopyFileA((TestBinDir() + "\\Corvane.dll").c_str(), m_folder.File("Corvane.dll").c_str(), FALSE))
             << "the built Corvane.dll beside the test";
@@ -148,6 +160,24 @@ std::vector<std::string> SubkeyNames(const std::string& key)
     }
     RegCloseKey(k);
     return names;
+}
+
+std::vector<RegValueRow> RegValues(const std::string& key)
+{
+    std::vector<RegValueRow> rows;
+    HKEY k = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
+        return rows;
+    for (DWORD i = 0;; ++i) {
+        char name[260] = {}, data[1024] = {};
+        DWORD nameLen = sizeof name, dataLen = sizeof data - 1, type = 0;
+        if (RegEnumValueA(k, i, name, &nameLen, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataLen) !=
+            ERROR_SUCCESS)
+            break;
+        rows.push_back({name, type, type == REG_SZ ? std::string(data) : std::string()});
+    }
+    RegCloseKey(k);
+    return rows;
 }
 
 namespace {
@@ -252,3 +282,12 @@ void CALLBACK CNestedDialogWatch::OnTimer(HWND, UINT, UINT_PTR id, DWORD)
         return;
     }
 }
+
+void DialogTest::SetUp()
+{
+    OleInitialize(nullptr);
+    INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&icc);
+}
+
+void DialogTest::TearDown() { OleUninitialize(); }

@@ -6,6 +6,8 @@
 
 #include "TestEnv.h"
 
+#include <gtest/gtest.h>
+
 #include <windows.h>
 #include <commctrl.h>
 
@@ -23,6 +25,7 @@ struct InstallOptions
     bool version = true;     // setup.inf [Description] VersionDescription
     int findAvailablePort = 0;
     const char* lbprnText = nullptr;  // a lbprn.inf of the test's own instead of the shipped one
+    bool allInf = false;              // every shipped INF (the model and font files too)
 };
 
 // While alive, this thread can host controls: OLE and the common controls (the IP address
@@ -57,6 +60,14 @@ void WriteDeviceKey(CTestRegistry& reg, const std::string& name, const char* pro
                     const char* ldn = "", const char* port = "COM1", const char* deviceName = nullptr);
 std::string RegString(const std::string& key, const char* name);
 std::vector<std::string> SubkeyNames(const std::string& key);
+// The values of a key in the registry's order: name, type, data (text values only).
+struct RegValueRow
+{
+    std::string name;
+    DWORD type;
+    std::string data;
+};
+std::vector<RegValueRow> RegValues(const std::string& key);
 
 // A combo box's selected index, its selected text ("<none>" without a selection) and its items.
 int ComboSel(HWND dlg, int id);
@@ -96,4 +107,12 @@ private:
     std::function<void(HWND)> m_act;
     std::vector<HWND> m_handled;
     int m_seen = 0;
+};
+
+// A test of dialogs that host controls: OLE and the common controls are set up for each case.
+class DialogTest : public testing::Test
+{
+protected:
+    void SetUp() override;
+    void TearDown() override;
 };

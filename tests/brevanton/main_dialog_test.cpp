@@ -70,16 +70,9 @@ protected:
     INT_PTR RunPrinterConfiguration(const CString&, int, BOOL) override { return IDOK; }
 };
 
-class MainDialog : public testing::Test
+class MainDialog : public DialogTest
 {
 protected:
-    void SetUp() override
-    {
-        OleInitialize(nullptr);
-        INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_WIN95_CLASSES};
-        InitCommonControlsEx(&icc);
-    }
-    void TearDown() override { OleUninitialize(); }
     CTestRegistry reg;
 };
 
@@ -313,7 +306,8 @@ TEST_F(MainDialog, KeysRunTheirHandlersWhateverHasTheFocus)
         {"R asks to remove the device", 'R', IDC_DEVICE_TREE, 0, 0, 0, {removeQuestion}, {}, IDOK},
         {"H runs CheckHealth", 'H', IDC_EXIT, 0, 0, 0, {kNoControl}, {}, IDOK},
         {"N opens the Utility folder", 'N', IDC_DEVICE_TREE, 0, 0, 0, {}, {"explore|@\\Utility"}, IDOK},
-        {"C does nothing yet", 'C', IDC_DEVICE_TREE, 0, 0, 0, {}, {}, IDOK},
+        {"C opens the printer choice: no receipt printer", 'C', IDC_DEVICE_TREE, 0, 0, 0,
+         {"Not Installed Printer can connect with the CashDrawer!!"}, {}, IDOK},
         {"M does nothing yet", 'M', IDC_DEVICE_TREE, 0, 0, 0, {}, {}, IDOK},
         {"X ends the dialog", 'X', IDC_DEVICE_SUMMARY, 0, 0, 0, {}, {}, IDOK},
     };
@@ -385,8 +379,11 @@ TEST_F(MainDialog, EveryKeyButNIsConsumed)
             SetWindowLongPtrA(Tree(h), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CountingTreeProc)));
     });
     // F is no key of the dialog: it reaches the tree like N.
-    for (UINT vk : {'C', 'D', 'H', 'M', 'N', 'P', 'R', 'F'})
+    for (UINT vk : {'C', 'D', 'H', 'M', 'N', 'P', 'R', 'F'}) {
         drv.Key(IDC_DEVICE_TREE, vk);
+        if (vk == 'C')
+            drv.AnswerMessageBox(IDOK);  // no receipt printer for a drawer
+    }
     drv.WaitUntil([&](HWND) { return addDevice.Seen() == 1 && portRange.Seen() == 1; }, "the nested dialogs")
         .Key(IDC_DEVICE_TREE, 'X');
     EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();

@@ -60,9 +60,13 @@ TEST(BrevantonScreenshot, MainDialogWithADeviceSelected)
                 RedrawWindow(h, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
                 origin = ClientOrigin(h);
                 shot = CScreenImage::Capture();
-                return shot.At(origin.x + 100, origin.y + 10) == kTitleBand;
+                // The display may lag behind the drawing: wait until the selection's enabled
+                // Remove button is on the screen too.
+                RECT r = ChildRect(h, IDC_REMOVE_DEVICE);
+                return shot.At(origin.x + 100, origin.y + 10) == kTitleBand &&
+                       shot.At(r.left + 4, r.bottom - 6) == kButtonFill;
             },
-            "the dialog shows its skin")
+            "the dialog shows its skin and the selected device")
         .Do([&](HWND h) {
             GetWindowRect(h, &win);
             remove = ChildRect(h, IDC_REMOVE_DEVICE);

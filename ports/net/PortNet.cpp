@@ -272,7 +272,7 @@ int CPortNet::OpenPort(DWORD devType)
     m_TerminateEvent.ResetEvent();
     m_nWriteFlag = 0;
     m_lastSendTick = GetTickCount();
-    m_nPowerState = PS_ONLINE;
+    SetPower(PS_ONLINE);
     m_pReadThread = StartPortThread(ReadThreadProc, this, THREAD_PRIORITY_HIGHEST, m_bThreadEnded);
     if (!m_pReadThread) {
         m_bOpen = FALSE;
@@ -280,7 +280,7 @@ int CPortNet::OpenPort(DWORD devType)
         m_receiver.Close();
         WSACleanup();
         m_bWsaStarted = FALSE;
-        m_nPowerState = PS_OFFLINE;
+        SetPower(PS_OFFLINE);
         LogError(devType, "-OpenPort : fail to connected.");
         return 0;
     }
@@ -348,6 +348,7 @@ void CPortNet::ClosePort(DWORD devType)
     m_NetworkEvent.ResetEvent();
 
     m_receiver.Close();
+    m_receiver.SetStatusEvent(nullptr);
     if (m_bWsaStarted) {
         WSACleanup();
         m_bWsaStarted = FALSE;
@@ -478,6 +479,12 @@ int CPortNet::GetASBState(int* asb, DWORD devType)
     }
 }
 
+int CPortNet::SetStatusEvent(HANDLE event, DWORD)
+{
+    m_receiver.SetStatusEvent(event);
+    return 1;
+}
+
 int CPortNet::SetWrite(int isWrite, DWORD devType)
 {
     Trace(devType, "+Port SetWrite(isWrite : %d)", isWrite);
@@ -515,7 +522,13 @@ void CPortNet::GoOffline()
 {
     // The reconnect flag first: whoever sees 2003 also sees writes refused.
     m_bReconnect = TRUE;
-    m_nPowerState = PS_OFFLINE;
+    SetPower(PS_OFFLINE);
+}
+
+void CPortNet::SetPower(int state)
+{
+    if (m_nPowerState.exchange(state) != state)
+        m_receiver.NotifyStatus();
 }
 
 int CPortNet::WaitReadable()
@@ -562,7 +575,7 @@ bool CPortNet::Reconnect()
         return true;  // closed again at once: the flag stays, the next pass closes and retries
     m_nMissedProbes = 0;
     m_bReconnect = FALSE;
-    m_nPowerState = PS_ONLINE;
+    SetPower(PS_ONLINE);
     LogPlain("Socket reopen success, PowerState : %d", PS_ONLINE);
     return true;
 }
@@ -663,8 +676,10 @@ void CPortNet::ReadThread()
             if (w > 0) {
                 int n = recv(m_socket, reinterpret_cast<char*>(buf), kReceiveBlock, 0);
                 if (n > 0) {
+                    // Straight back to the socket: a status answer right behind these bytes
+                    // must not wait for the pass's pause.
                     ParseReadData(buf, n);
-                    goto endOfPass;
+                    continue;
                 }
                 if (n == SOCKET_ERROR) {
                     int err = WSAGetLastError();

@@ -39,6 +39,7 @@ public:
     int IsPowerState(DWORD devType = 0);
     int GetASBState(int* asb, DWORD devType);
     int SetWrite(int isWrite, DWORD devType);
+    int SetStatusEvent(HANDLE event, DWORD devType);
 
     // The echo used by the liveness probe; the platform's unless replaced before OpenPort.
     void SetIcmpEcho(IIcmpEcho* echo) { m_echo = echo ? echo : &PlatformIcmpEcho(); }
@@ -72,6 +73,7 @@ private:
     bool WaitTerminate(DWORD ms);
     void CloseSocket();
     void GoOffline();           // the connection is no good: off-line, reconnect
+    void SetPower(int state);   // the power state; a change is status news for the caller
     bool PeerHasClosed();
     void LetThePrinterTakeWhatWasSent(DWORD devType);
 

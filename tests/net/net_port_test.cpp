@@ -9,6 +9,7 @@
 #include <tlhelp32.h>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -245,6 +246,43 @@ TEST_F(NetPort, OpenWriteReadAndStatusFramesAcrossSegments)
     EXPECT_EQ(Write("z"), 0);
     EXPECT_TRUE(WaitFor([&] { return printer.Closes() == 1; }));
     EXPECT_TRUE(Logged("<LABEL> -ClosePort : Success"));
+}
+
+// The caller's status thread waits for these signals instead of polling: every status frame
+// and every change of the power state must give one, and a cleared event none.
+TEST_F(NetPort, StatusFramesAndPowerChangesSignalTheCallersEvent)
+{
+    CLoopbackPrinter printer;
+    Configure(printer.Port());
+    ASSERT_EQ(m_port->OpenPort(kLabel), 1);
+    m_port->SetWrite(1, kLabel);  // no keep-alive bytes
+    HANDLE news = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    ASSERT_EQ(m_port->SetStatusEvent(news, kLabel), 1);
+    int asb = 0;
+    struct Step
+    {
+        const char* what;
+        std::function<void()> act;
+        std::function<bool()> seen;
+    } steps[] = {
+        {"frame", [&] { printer.Send(std::string("\x14\x00\x00\x0F", 4)); },
+         [&] { return m_port->GetASBState(&asb, kLabel) == 1 && asb == 0x0F000014; }},
+        {"peer close", [&] { printer.Fin(); }, [&] { return m_port->IsPowerState() == PS_OFFLINE; }},
+        {"reconnected", [] {}, [&] { return m_port->IsPowerState() == PS_ONLINE; }},
+    };
+    for (const Step& step : steps) {
+        step.act();
+        EXPECT_EQ(WaitForSingleObject(news, 20000), WAIT_OBJECT_0) << step.what;
+        EXPECT_TRUE(WaitFor([&] { return step.seen(); }, 20000)) << step.what;
+    }
+
+    ASSERT_EQ(m_port->SetStatusEvent(nullptr, kLabel), 1);
+    ResetEvent(news);
+    ASSERT_TRUE(printer.Send(std::string("\x14\x00\x00\x0F", 4)));
+    ASSERT_TRUE(WaitFor([&] { return m_port->GetASBState(&asb, kLabel) == 1; }));
+    EXPECT_EQ(WaitForSingleObject(news, 0), DWORD(WAIT_TIMEOUT)) << "a cleared event is not touched";
+    m_port->ClosePort(kLabel);
+    CloseHandle(news);
 }
 
 TEST_F(NetPort, RefusedConnectFailsAndAcceptThenCloseConnectsAgain)

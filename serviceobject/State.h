@@ -99,7 +99,7 @@ public:
 
     // Poll periods of the status thread. A port that signals its status news is looked at
     // when they come and otherwise once per PeriodNotifiedMs.
-    enum { PeriodClosedMs = 500, PeriodNetworkMs = 20, PeriodOtherMs = 80, PeriodNotifiedMs = 500 };
+    enum { PeriodClosedMs = 500, PeriodNetworkMs = 20, PeriodOtherMs = 80, PeriodNotifiedMs = 1000 };
     // Whether the open port signals its status news (the status thread waits for them).
     bool StatusNotified() const { return m_notified != 0; }
 

@@ -132,7 +132,7 @@ protected:
     }
 
     // Settings of a printer at 127.0.0.1:tcpPort.
-    void Configure(int tcpPort, const char* address = "127.0.0.1", DWORD retry = 3)
+    void Configure(int tcpPort, const char* address = "127.0.0.1", DWORD retry = 3, DWORD tcpTimeout = 500)
     {
         CString name(address);
         DeviceOption dop = {};
@@ -140,7 +140,7 @@ protected:
         dop.dwBaudRate = DWORD(tcpPort);
         dop.dwInBufSize = 512;
         dop.dwOutBufSize = 512;
-        dop.dwTcpTimeout = 500;
+        dop.dwTcpTimeout = tcpTimeout;
         dop.dwConnTimeout = 1000;
         dop.dwConnRetryCount = retry;
         ASSERT_EQ(m_port->SetDeviceOption(dop, kLabel), 1);
@@ -283,6 +283,22 @@ TEST_F(NetPort, StatusFramesAndPowerChangesSignalTheCallersEvent)
     EXPECT_EQ(WaitForSingleObject(news, 0), DWORD(WAIT_TIMEOUT)) << "a cleared event is not touched";
     m_port->ClosePort(kLabel);
     CloseHandle(news);
+}
+
+// The read thread waits for data the whole receive time-out; the close wakes it, so even a
+// time-out longer than the close waits for the thread ends it without force.
+TEST_F(NetPort, CloseEndsAReadThreadWaitingALongReceiveTimeOut)
+{
+    CLoopbackPrinter printer;
+    Configure(printer.Port(), "127.0.0.1", 3, 8000);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(m_port->OpenPort(kLabel), 1);
+        ASSERT_TRUE(printer.Send("A"));
+        EXPECT_EQ(Read(1, 5000), "A") << "data still ends the wait";
+        m_port->ClosePort(kLabel);
+    }
+    EXPECT_EQ(CountLogged("-ClosePort : Success"), 3u);
+    EXPECT_FALSE(Logged("ClosePort : TerminateThread Port ReadThread."));
 }
 
 TEST_F(NetPort, RefusedConnectFailsAndAcceptThenCloseConnectsAgain)

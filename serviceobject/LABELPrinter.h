@@ -4,6 +4,7 @@
 
 #include "FxOle.h"
 #include "FxThread.h"
+#include "EscapeParser.h"
 #include "LabelCommand.h"
 #include "LabelConfig.h"
 #include "OPOSData.h"
@@ -13,6 +14,7 @@
 #include <windows.h>
 
 #include <deque>
+#include <string>
 
 // The product's class and dispatch interface ids.
 extern const CLSID CLSID_LABELPrinter;
@@ -166,6 +168,11 @@ public:
 
     BOOL APS_CheckPreconditions(long flags);
 
+    // ---- health checks (ResultCode and CheckHealthText hold the outcome)
+    long CheckHealthInternal();
+    long CheckHealthExternal();
+    long CheckHealthInteractive();
+
     // ---- status (the status thread calls the first two)
     void ProcessStatusBytes(const BYTE* frame) override;
     // From the status thread: the port's power (also counted for the jobs in writing).
@@ -174,7 +181,12 @@ public:
     const DeviceOption& GetStatusDeviceOption() const override { return m_config.m_dop; }
     // answered (may be NULL): whether the printer answered within the time-out.
     BOOL CHK_LabelStatus(DWORD timeoutMs, BOOL* answered = nullptr);
-    BOOL CHK_InitializePrinter(DWORD timeoutMs);
+    // One status request and its answer byte under the port lock, what the print path's status
+    // check and DirectIO's status commands share.
+    enum { ExchangeAnswered, ExchangeNotSent, ExchangeNoAnswer };
+    int StatusExchange(DWORD timeoutMs, BYTE* answer);
+    // lockTimedOut (may be NULL): the byte was not written because the port lock was not had.
+    BOOL CHK_InitializePrinter(DWORD timeoutMs, BOOL* lockTimedOut = nullptr);
     BOOL P_PrintStateToRC(long* rc, long* rce);
     // The codes of a write that ran out of attempts or met an off-line printer go to rc and rce
     // when given, else to ResultCode and ResultCodeExtended.
@@ -295,6 +307,9 @@ public:
     BOOL m_bImmediate = FALSE;
     volatile LONG m_bCleared = 0;
     BOOL m_bTransaction = FALSE;
+    BOOL m_bPageMode = FALSE;
+    BOOL m_bMarkFeed = FALSE;  // the last MarkFeed asked for the take-up position
+    long m_nRotation = 0;      // the last RotatePrint value
     BOOL m_bLineFeedAdded = FALSE;
     // Counts the port's off-line reports: a job counts as delivered only when none came from
     // its first write to the status answer after its last.
@@ -317,6 +332,7 @@ public:
     HANDLE m_hWakeEvent = nullptr;
     COPOSData* m_pTopLogo = nullptr;
     COPOSData* m_pBottomLogo = nullptr;
+    BOOL m_bTopLogoSet = FALSE, m_bBottomLogoSet = FALSE;
     volatile LONG m_bStop = 0;
     CWinThread* m_pEventThread = nullptr;
     CWinThread* m_pAsyncPrintThread = nullptr;
@@ -330,6 +346,23 @@ private:
     long NotSupported(const char* line);
     // Gives back everything an OpenService acquired, also when it stopped half-way.
     void ReleaseOpenResources();
+    // ---- print methods
+    // The application's text after BinaryConversion, by length: a converted 0x00 stays a byte.
+    std::string FromBinaryConversion(const char* data, size_t length);
+    long CheckImageParameters(long station, const char* fileName, long width, long alignment);
+    EscapeParseContext ParseContext();
+    // The state and station checks of PrintNormal and PrintImmediate; FALSE with ResultCode set.
+    BOOL TextMethodReady(long mask, long station, const char* method, const char* stop);
+    // The data after conversion, ending with a line end, into the label body; the parser's result.
+    long ParseLines(const char* data);
+    // The bitmap width in dots for PrintBitmap and SetBitmap, after the INF override and the
+    // line-width check; FALSE (ResultCode set) when refused.
+    BOOL BitmapWidthDots(long width, const char* method, long* dots);
+    // A picture file as an uncompressed raster; 0 or 106.
+    long PictureRaster(const CString& fileName, long widthDots, COPOSData& raster, int* w, int* h);
+    // Builds the label and hands it to the output path; ResultCode holds the outcome.
+    void SendLabel(BOOL asynchronous, BOOL leadingEmptyChunk);
+
     void StopThread(CWinThread*& thread, volatile LONG& finished, const char* name);
     long OpenFailed(long rc);
     void ApplyConfigSetters();

@@ -30,6 +30,7 @@ int CPortDll::LoadDll(const char* path)
     Bind(m_hModule, "CreatePort4Log", m_pCreatePort4Log);
     Bind(m_hModule, "DeletePort", m_pDeletePort);
     Bind(m_hModule, "SetWrite", m_pSetWrite);
+    Bind(m_hModule, "SetStatusEvent", m_pSetStatusEvent);
     return 0;
 }
 
@@ -51,6 +52,7 @@ int CPortDll::FreeDll()
     m_pCreatePort4Log = nullptr;
     m_pDeletePort = nullptr;
     m_pSetWrite = nullptr;
+    m_pSetStatusEvent = nullptr;
     FreeLibrary(m_hModule);
     m_hModule = nullptr;
     return 0;

@@ -1,5 +1,5 @@
-// CPortDll: one transport library (com, lpt, usb or net) loaded by full path, with its fourteen
-// port API entry points bound by name. The signatures are the transports' own argument orders.
+// CPortDll: one transport library (com, lpt, usb or net) loaded by full path, with its port API
+// entry points bound by name. The signatures are the transports' own argument orders.
 #pragma once
 
 #include "DeviceOption.h"
@@ -20,6 +20,7 @@ typedef int(WINAPI* PFN_CREATEPORT)();
 typedef int(WINAPI* PFN_CREATEPORT4LOG)(DWORD useBinary, DWORD usePortLog, char* installPath);
 typedef int(WINAPI* PFN_DELETEPORT)(int id);
 typedef int(WINAPI* PFN_SETWRITE)(int isWrite, int id, DWORD devType);
+typedef int(WINAPI* PFN_SETSTATUSEVENT)(HANDLE event, int id, DWORD devType);
 
 class CPortDll
 {
@@ -48,4 +49,5 @@ public:
     PFN_CREATEPORT4LOG m_pCreatePort4Log = nullptr;
     PFN_DELETEPORT m_pDeletePort = nullptr;
     PFN_SETWRITE m_pSetWrite = nullptr;
+    PFN_SETSTATUSEVENT m_pSetStatusEvent = nullptr;  // optional: not every transport has it
 };

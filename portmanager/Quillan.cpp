@@ -626,6 +626,20 @@ int WINAPI SetWrite(BOOL isWrite, int id, DWORD devType)
                    [&](PFN_SETWRITE fn) { return fn(isWrite, id, devType); });
 }
 
+// The caller's event for news of the port's status (a status frame stored, the power state
+// changed); null ends the signals. 1 when the transport signals it, 0 when the caller must
+// poll: an unknown id, or a transport without the notice (not an error, so no error line).
+int WINAPI SetStatusEvent(HANDLE event, int id, DWORD devType)
+{
+    QlnTrace(devType, "+SetStatusEvent <dwId : %d>", id);
+    CPortRef ref(id, false);
+    PortEntry* e = ref.Get();
+    PFN_SETSTATUSEVENT fn = (e && e->pPortDll) ? e->pPortDll->m_pSetStatusEvent : nullptr;
+    int r = fn ? fn(event, id, devType) : 0;
+    QlnTrace(devType, "-SetStatusEvent<dwId : %d, retVal : %d>", id, r);
+    return r;
+}
+
 int WINAPI LoadChildDll()
 {
     // The libraries load without the list lock (a library's start-up can take its time); the

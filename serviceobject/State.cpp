@@ -112,6 +112,7 @@ BOOL CStateCommon::LoadPortManager(const CString& path)
     ok &= Bind(m_module, "FreeChildDll", m_pFreeChildDll);
     ok &= Bind(m_module, "LoadChildDll", m_pLoadChildDll);
     Bind(m_module, "SetWrite", m_pSetWrite);
+    Bind(m_module, "SetStatusEvent", m_pSetStatusEvent);
     if (!ok) {
         // A library that is not a complete port manager is not kept loaded.
         FreePortManager();
@@ -136,6 +137,7 @@ void CStateCommon::FreePortManager()
     m_pFreeChildDll = nullptr;
     m_pLoadChildDll = nullptr;
     m_pSetWrite = nullptr;
+    m_pSetStatusEvent = nullptr;
     if (m_module)
         FreeLibrary(m_module);
     m_module = nullptr;
@@ -177,12 +179,25 @@ int CStateCommon::Read(BYTE* buf, DWORD len, DWORD devType, DWORD timeoutMs)
 {
     if (!IsOpen() || !m_pRead || !m_pReadAvailable)
         return 0;
+    // The transports' read waits for the arrival of data itself, so an answer is taken the
+    // moment it is queued. Polling ReadAvailable first would add up to a poll period to every
+    // status answer.
     DWORD start = GetTickCount();
-    while (IsOpen() && m_pReadAvailable(m_id, devType) == 0 && GetTickCount() - start < timeoutMs)
+    int n = m_pRead(buf, len, timeoutMs, m_id, devType);
+    // A port library whose read gives up at once on an empty queue is polled for the rest of
+    // the time, so the caller still waits its time-out and does not spin.
+    while (n <= 0 && IsOpen()) {
+        DWORD spent = GetTickCount() - start;
+        if (spent >= timeoutMs)
+            break;
+        if (m_pReadAvailable(m_id, devType) != 0) {
+            n = m_pRead(buf, len, timeoutMs - spent, m_id, devType);
+            if (n > 0)
+                break;
+        }
         Sleep(30);
-    if (!IsOpen())
-        return 0;
-    return m_pRead(buf, len, timeoutMs, m_id, devType);
+    }
+    return n > 0 ? n : 0;
 }
 
 void CStateCommon::Clear(DWORD devType)
@@ -236,6 +251,8 @@ BOOL CState::Open(DWORD devType, const DeviceOption& dop)
     if (!wasOpen && !m_thread) {
         m_stop = 0;
         m_stopEvent.ResetEvent();
+        m_statusEvent.ResetEvent();
+        m_notified = m_pSetStatusEvent && m_pSetStatusEvent(m_statusEvent.m_hObject, m_id, 32) == 1;
         m_threadEnded = 0;
         m_thread = AfxBeginThread(StatusThreadProc, this);
         if (!m_thread)
@@ -262,6 +279,8 @@ BOOL CState::Close(DWORD devType)
 
 void CState::StopStatusThread()
 {
+    if (m_notified.exchange(0) && m_pSetStatusEvent)
+        m_pSetStatusEvent(nullptr, m_id, 32);
     if (!m_thread)
         return;
     m_stop = 1;
@@ -285,14 +304,19 @@ void CState::StatusLoop()
     IStatusReceiver* first = m_receiver.load();
     PortKind kind = first ? KindOfPortName(DeviceOptionPortName(first->GetStatusDeviceOption())) : KindSerial;
     int lastPower = -5;
+    HANDLE waits[2] = {m_stopEvent.m_hObject, m_statusEvent.m_hObject};
     while (!m_stop) {
         DWORD period = PeriodClosedMs;
         if (IsOpen()) {
-            period = kind == KindNetwork ? PeriodNetworkMs : PeriodOtherMs;
+            period = m_notified ? PeriodNotifiedMs : kind == KindNetwork ? PeriodNetworkMs : PeriodOtherMs;
+            // Every frame that is waiting: one notice may stand for several.
             int frame = 0;
-            if (m_pGetASBState && m_pGetASBState(&frame, m_id, 32) != 0) {
+            for (int n = 0; n < 8 && m_pGetASBState && m_pGetASBState(&frame, m_id, 32) != 0; ++n) {
                 if (IStatusReceiver* r = m_receiver.load())
                     r->ProcessStatusBytes(reinterpret_cast<const BYTE*>(&frame));
+                if (!m_notified)
+                    break;  // polled: one frame a pass, as the port expects
+                frame = 0;
             }
             int power = m_pIsPowerState ? m_pIsPowerState(m_id, 32) : 0;
             if (power != lastPower) {
@@ -310,7 +334,7 @@ void CState::StatusLoop()
         }
         if (m_stop)
             break;
-        if (WaitForSingleObject(m_stopEvent.m_hObject, period) == WAIT_OBJECT_0)
+        if (WaitForMultipleObjects(2, waits, FALSE, period) == WAIT_OBJECT_0)
             break;
     }
     m_threadEnded = 1;

@@ -44,7 +44,7 @@ public:
     void FreePortManager();
 
     int Write(const BYTE* buf, DWORD len, DWORD devType);
-    // Waits (polling every 30 ms) up to timeoutMs for data, then reads with the same time-out.
+    // Up to len bytes that arrive within timeoutMs (the transport waits for their arrival).
     int Read(BYTE* buf, DWORD len, DWORD devType, DWORD timeoutMs);
     void Clear(DWORD devType);
     int SetWrite(BOOL isWrite, DWORD devType);
@@ -73,6 +73,8 @@ public:
     FnNoArgs m_pFreeChildDll = nullptr;
     FnNoArgs m_pLoadChildDll = nullptr;
     FnSetWrite m_pSetWrite = nullptr;
+    // Optional: a port manager without it has its status polled.
+    FnSetStatusEvent m_pSetStatusEvent = nullptr;
 
 protected:
     int m_id = 0;
@@ -95,8 +97,11 @@ public:
     IStatusReceiver* StatusReceiver() const { return m_receiver; }
     bool StatusThreadRunning() const { return m_thread != nullptr; }
 
-    // Poll periods of the status thread.
-    enum { PeriodClosedMs = 500, PeriodNetworkMs = 20, PeriodOtherMs = 80 };
+    // Poll periods of the status thread. A port that signals its status news is looked at
+    // when they come and otherwise once per PeriodNotifiedMs.
+    enum { PeriodClosedMs = 500, PeriodNetworkMs = 20, PeriodOtherMs = 80, PeriodNotifiedMs = 1000 };
+    // Whether the open port signals its status news (the status thread waits for them).
+    bool StatusNotified() const { return m_notified != 0; }
 
 private:
     static UINT __cdecl StatusThreadProc(LPVOID self);
@@ -106,6 +111,8 @@ private:
     std::atomic<IStatusReceiver*> m_receiver{nullptr};
     std::atomic<LONG> m_stop{0};
     CEventEx m_stopEvent{FALSE, TRUE};
+    CEventEx m_statusEvent{FALSE, FALSE};  // auto-reset: the port's status news
+    std::atomic<LONG> m_notified{0};
     CWinThread* m_thread = nullptr;
     std::atomic<LONG> m_threadEnded{1};
 };

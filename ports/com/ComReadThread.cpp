@@ -112,6 +112,7 @@ void CPortCom::ReadThread()
     while (!m_bTerminateThread && !leave) {
         bool gotBytes = false;
         bool skipWait = false;
+        bool firstByte = false;  // this pass waits for the next byte in a read
         do {
             const bool bt = m_dop.dwUsingBT != 0;
             if (!m_bOpen && reopen && m_OpenLock.Lock(0)) {
@@ -142,13 +143,13 @@ void CPortCom::ReadThread()
                 lastModem = modem;
             }
             if (ComDecideOnline(*m_pLine, h, m_dop.dwFlowControl, m_Config)) {
-                m_nPowerState = PS_ONLINE;
+                SetPower(PS_ONLINE);
                 if (lastReported != PS_ONLINE)
                     LogPlain("Serial On-line signal");
                 lastReported = PS_ONLINE;
             } else {
                 m_pLine->Purge(h, PURGE_TXABORT | PURGE_TXCLEAR);
-                m_nPowerState = PS_OFFLINE;
+                SetPower(PS_OFFLINE);
                 if (lastReported != PS_OFFLINE)
                     LogPlain("Serial Off-line signal");
                 lastReported = PS_OFFLINE;
@@ -199,35 +200,65 @@ void CPortCom::ReadThread()
                     size = kReadSize;
                 } else {
                     size = ok ? stat.cbInQue : 0;
-                    if (size == 0)
+                    if (size == 0 && !ok)
                         break;
+                    // Nothing waiting: the pass's wait is spent in a read of the next byte, so
+                    // a status answer is taken the moment it comes, not at the next pass.
+                    if (size == 0)
+                        firstByte = true, size = 1;
                 }
             }
             if (size > kReadSize)
                 size = kReadSize;
 
-            std::memset(&io->ov, 0, sizeof io->ov);
-            ResetEvent(io->readEvent);
-            io->ov.hEvent = io->readEvent;
             DWORD got = 0;
-            if (ReadFile(h, io->buf, size, nullptr, &io->ov)) {
-                if (!GetOverlappedResult(h, &io->ov, &got, FALSE) || got > size)
-                    got = 0;
-            } else if (GetLastError() != ERROR_IO_PENDING) {
-                break;
-            } else {
-                IoResult r = FinishIo(h, &io->ov, m_TerminateEvent, kReadWaitMs, &got);
-                if (r == IO_STUCK) {
-                    stuck = leave = true;
+            DWORD passStart = GetTickCount();
+            for (;;) {
+                std::memset(&io->ov, 0, sizeof io->ov);
+                ResetEvent(io->readEvent);
+                io->ov.hEvent = io->readEvent;
+                DWORD readStart = GetTickCount();
+                bool pending = false;
+                if (ReadFile(h, io->buf, size, nullptr, &io->ov)) {
+                    if (!GetOverlappedResult(h, &io->ov, &got, FALSE) || got > size)
+                        got = 0;
+                } else if (GetLastError() != ERROR_IO_PENDING) {
+                    break;
+                } else {
+                    pending = true;
+                    DWORD spent = GetTickCount() - passStart;
+                    DWORD limit = !firstByte ? kReadWaitMs : spent < waitTime ? waitTime - spent : 0;
+                    IoResult r = FinishIo(h, &io->ov, m_TerminateEvent, limit, &got);
+                    if (r == IO_STUCK) {
+                        stuck = leave = true;
+                        break;
+                    }
+                    if (r == IO_TERMINATE) {
+                        leave = true;
+                        break;
+                    }
+                }
+                if (got != 0 || !firstByte)
+                    break;
+                // The line's own read time-out ended the wait early: wait on for the rest of
+                // the pass. A read that gave nothing at once, without waiting, is no wait: the
+                // pass waits as usual.
+                if (!pending || GetTickCount() - readStart < 5) {
+                    firstByte = false;
                     break;
                 }
-                if (r == IO_TERMINATE) {
-                    leave = true;
+                if (GetTickCount() - passStart >= waitTime || m_bTerminateThread) {
+                    skipWait = true;
                     break;
                 }
             }
+            if (leave)
+                break;
             if (got == 0)
                 break;
+            // Straight on to the next read: the rest of a reply is not held for a pass's wait.
+            if (!bt)
+                skipWait = true;
             m_Receiver.Feed(io->buf, int(got));
             gotBytes = true;
         } while (false);
@@ -249,7 +280,7 @@ void CPortCom::ReadThread()
     // Ended without a close (an operation that never gave its buffers back): nothing is read
     // or decided any more, so the port must not go on looking on-line.
     if (!m_bTerminateThread && WaitForSingleObject(m_TerminateEvent, 0) != WAIT_OBJECT_0) {
-        m_nPowerState = PS_OFFLINE;
+        SetPower(PS_OFFLINE);
         LogPlainError("ReadThread : ended before ClosePort, PowerState : %d", PS_OFFLINE);
     }
     LogPlain("***************** Port Read Thread End ***********");

@@ -444,6 +444,7 @@ void CPortCom::ClosePort(DWORD devType)
             [&] { Log(devType, "ClosePort : TerminateThread Port ReadThread."); });
         CloseDevice();
         m_Receiver.Close();
+        m_Receiver.SetStatusEvent(nullptr);
         m_bOpen = FALSE;
         Log(devType, "-ClosePort : Success");
         ClosePortDump();

@@ -54,6 +54,12 @@ public:
     int GetASBState(int* asb, DWORD devType);
     int IsPowerState(DWORD devType = 0) const { return (void)devType, m_nPowerState; }
     int SetWrite(int isWrite, DWORD devType);
+    int SetStatusEvent(HANDLE event, DWORD devType)
+    {
+        (void)devType;
+        m_Receiver.SetStatusEvent(event);
+        return 1;
+    }
 
     // The line calls (modem status, error status, control block, purge); NULL restores Win32.
     // Set while the port is closed.
@@ -104,6 +110,12 @@ private:
     HANDLE m_hPort = nullptr;
     volatile BOOL m_bOpen = FALSE;
     volatile int m_nPowerState = 0;
+    // The power state; a change is status news for the caller.
+    void SetPower(int state)
+    {
+        if (InterlockedExchange(reinterpret_cast<volatile LONG*>(&m_nPowerState), state) != state)
+            m_Receiver.NotifyStatus();
+    }
     int m_nWrite = 0;
     volatile BOOL m_bTerminateThread = FALSE;
     CWinThread* m_pReadThread = nullptr;

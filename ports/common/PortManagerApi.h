@@ -20,4 +20,5 @@ struct QlnApi
     typedef int(WINAPI* FnRemovePort)(DWORD, int);
     typedef int(WINAPI* FnNoArgs)();
     typedef int(WINAPI* FnSetWrite)(BOOL, int, DWORD);
+    typedef int(WINAPI* FnSetStatusEvent)(HANDLE, int, DWORD);
 };

@@ -1,9 +1,17 @@
 #include "PortReceiver.h"
 #include "PortLog.h"
 
-CPortReceiver::CPortReceiver(bool bytesLineNeedsTrace) : m_bytesLineNeedsTrace(bytesLineNeedsTrace) {}
+CPortReceiver::CPortReceiver(bool bytesLineNeedsTrace)
+    : m_dataArrived(CreateEventA(nullptr, FALSE, FALSE, nullptr)), m_bytesLineNeedsTrace(bytesLineNeedsTrace)
+{
+}
 
-CPortReceiver::~CPortReceiver() { Close(); }
+CPortReceiver::~CPortReceiver()
+{
+    Close();
+    if (m_dataArrived)
+        CloseHandle(m_dataArrived);
+}
 
 void CPortReceiver::Open(DWORD inBufSize)
 {
@@ -44,6 +52,7 @@ void CPortReceiver::OnFilterData(const BYTE* bytes, int n)
         m_pInputQ->Put(bytes, n);
         size = m_pInputQ->Size();
     }
+    SetEvent(m_dataArrived);
     if (m_log) {
         PortLogWritePlain(0, "m_pInputQ->Size() : %d", size);
         if (!m_bytesLineNeedsTrace || m_trace) {
@@ -55,9 +64,29 @@ void CPortReceiver::OnFilterData(const BYTE* bytes, int n)
 
 void CPortReceiver::OnFilterFrame(const BYTE frame[4], bool)
 {
-    CMutexExLock s(m_StatusLock);
-    if (s.Held() && m_asb)
+    {
+        CMutexExLock s(m_StatusLock);
+        if (!s.Held() || !m_asb)
+            return;
         m_asb->Store(frame);
+    }
+    NotifyStatus();
+}
+
+void CPortReceiver::SetStatusEvent(HANDLE event)
+{
+    AcquireSRWLockExclusive(&m_notifyLock);
+    m_statusEvent = event;
+    ReleaseSRWLockExclusive(&m_notifyLock);
+}
+
+void CPortReceiver::NotifyStatus()
+{
+    // Under the lock: once SetStatusEvent(nullptr) has returned, the old handle is not touched.
+    AcquireSRWLockShared(&m_notifyLock);
+    if (m_statusEvent)
+        SetEvent(m_statusEvent);
+    ReleaseSRWLockShared(&m_notifyLock);
 }
 
 void CPortReceiver::OnFilterTrace(const char* line) { PortLogWritePlain(0, "%s", line); }

@@ -35,24 +35,33 @@ public:
     enum AsbResult { ASB_DELIVERED, ASB_EMPTY, ASB_NO_BUFFER };
     AsbResult PopStatusFrame(int* asb);
 
-    // The read of every port: up to len bytes that arrive within timeout ms. When fewer are
-    // waiting it first waits 30 ms, then takes what is there and waits 100 ms when nothing is.
-    // The waits are on wake (the port's terminate event, signalled while it closes), and the
-    // loop ends once isOpen() is false. A timeout of 0 makes one pass.
+    // The caller's event for news of the status: set when a status frame is stored and when
+    // the port calls NotifyStatus (its power state changed). The caller's status thread then
+    // waits on it instead of polling. Null stops the signals; the caller clears it before it
+    // closes the handle.
+    void SetStatusEvent(HANDLE event);
+    void NotifyStatus();
+
+    // The read of every port: up to len bytes that arrive within timeout ms. It waits on the
+    // arrival of data (signalled by the read thread as it queues bytes) or on wake (the port's
+    // terminate event, signalled while it closes), and ends once isOpen() is false. A timeout
+    // of 0 makes one pass.
     template <class IsOpen>
     int ReadWithTimeout(BYTE* buf, int len, DWORD timeout, HANDLE wake, IsOpen isOpen)
     {
-        if (Available() < len)
-            WaitForSingleObject(wake, 30);
         DWORD start = GetTickCount();
         int remaining = len;
-        while (remaining > 0) {
+        for (;;) {
             int got = Read(buf + (len - remaining), remaining);
             if (got > 0)
                 remaining -= got;
-            else
-                WaitForSingleObject(wake, 100);
-            if (GetTickCount() - start >= timeout || !isOpen())
+            if (remaining == 0 || !isOpen())
+                break;
+            DWORD spent = GetTickCount() - start;
+            if (spent >= timeout)
+                break;
+            HANDLE waits[2] = {wake, m_dataArrived};
+            if (WaitForMultipleObjects(2, waits, FALSE, timeout - spent) == WAIT_OBJECT_0)
                 break;
         }
         return len - remaining;
@@ -69,6 +78,11 @@ private:
     bool FilterTracing() const override { return m_log && m_trace; }
 
     CStatusFrameBuffer* m_asb = nullptr;
+    // Auto-reset: set each time data bytes reach the queue. A wake-up that finds them read
+    // already only costs one more look at the queue.
+    HANDLE m_dataArrived;
+    SRWLOCK m_notifyLock = SRWLOCK_INIT;
+    HANDLE m_statusEvent = nullptr;
     CReceiveFilter m_filter;
     bool m_bytesLineNeedsTrace;
     volatile bool m_log = false;

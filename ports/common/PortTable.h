@@ -1,4 +1,4 @@
-// The table of ports of one transport library and the fourteen exported port functions.
+// The table of ports of one transport library and the exported port functions.
 //
 // Each transport instantiates CPortTable with its port class and expands VESK_PORT_EXPORTS once.
 // A port call looks up its id under the table lock and pins the entry found; the call itself
@@ -33,6 +33,7 @@
 //   int  IsPowerState(DWORD devType);
 //   int  GetASBState(int* asb, DWORD devType);
 //   int  SetWrite(int isWrite, DWORD devType);
+//   int  SetStatusEvent(HANDLE event, DWORD devType);   // 1 when the port signals status news
 template <class TPort>
 class CPortTable
 {
@@ -225,6 +226,10 @@ private:
     int WINAPI SetWrite(int isWrite, int id, DWORD devType)                     \
     {                                                                                                 \
         return (TABLE).Call(id, 0, [&](auto* p) { return p->SetWrite(isWrite, devType); });           \
+    }                                                                                                 \
+    int WINAPI SetStatusEvent(HANDLE event, int id, DWORD devType)              \
+    {                                                                                                 \
+        return (TABLE).Call(id, 0, [&](auto* p) { return p->SetStatusEvent(event, devType); });       \
     }                                                                                                 \
     void* WINAPI SetObject(int id) { return (TABLE).SetObject(id); }            \
     }

@@ -272,15 +272,17 @@ int CPortNet::OpenPort(DWORD devType)
     m_TerminateEvent.ResetEvent();
     m_nWriteFlag = 0;
     m_lastSendTick = GetTickCount();
-    m_nPowerState = PS_ONLINE;
+    SetPower(PS_ONLINE);
+    OpenWakeSocket();
     m_pReadThread = StartPortThread(ReadThreadProc, this, THREAD_PRIORITY_HIGHEST, m_bThreadEnded);
     if (!m_pReadThread) {
+        CloseWakeSocket();
         m_bOpen = FALSE;
         CloseSocket();
         m_receiver.Close();
         WSACleanup();
         m_bWsaStarted = FALSE;
-        m_nPowerState = PS_OFFLINE;
+        SetPower(PS_OFFLINE);
         LogError(devType, "-OpenPort : fail to connected.");
         return 0;
     }
@@ -325,6 +327,7 @@ void CPortNet::ClosePort(DWORD devType)
     m_bTerminateThread = TRUE;
     Trace(devType, "ClosePort : m_TerminateEvent.SetEvent");
     m_TerminateEvent.SetEvent();
+    WakeReadThread();
 
     if (m_pReadThread) {
         if (!StopPortThread(
@@ -333,6 +336,7 @@ void CPortNet::ClosePort(DWORD devType)
             Log(devType, "ClosePort : complete TerminateThread Port ReadThread.");
         m_bThreadEnded = TRUE;
     }
+    CloseWakeSocket();
 
     Log(devType, "ClosePort : call closesocket.");
     {
@@ -348,6 +352,7 @@ void CPortNet::ClosePort(DWORD devType)
     m_NetworkEvent.ResetEvent();
 
     m_receiver.Close();
+    m_receiver.SetStatusEvent(nullptr);
     if (m_bWsaStarted) {
         WSACleanup();
         m_bWsaStarted = FALSE;
@@ -478,6 +483,12 @@ int CPortNet::GetASBState(int* asb, DWORD devType)
     }
 }
 
+int CPortNet::SetStatusEvent(HANDLE event, DWORD)
+{
+    m_receiver.SetStatusEvent(event);
+    return 1;
+}
+
 int CPortNet::SetWrite(int isWrite, DWORD devType)
 {
     Trace(devType, "+Port SetWrite(isWrite : %d)", isWrite);
@@ -515,26 +526,75 @@ void CPortNet::GoOffline()
 {
     // The reconnect flag first: whoever sees 2003 also sees writes refused.
     m_bReconnect = TRUE;
-    m_nPowerState = PS_OFFLINE;
+    SetPower(PS_OFFLINE);
+}
+
+void CPortNet::SetPower(int state)
+{
+    if (m_nPowerState.exchange(state) != state)
+        m_receiver.NotifyStatus();
+}
+
+void CPortNet::OpenWakeSocket()
+{
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (s == INVALID_SOCKET)
+        return;
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    u_long nonBlocking = 1;
+    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
+        closesocket(s);
+        return;
+    }
+    m_wakeSocket = s;
+}
+
+void CPortNet::WakeReadThread()
+{
+    if (m_wakeSocket == INVALID_SOCKET)
+        return;
+    sockaddr_in a = {};
+    int len = sizeof a;
+    if (getsockname(m_wakeSocket, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+        sendto(m_wakeSocket, "", 1, 0, reinterpret_cast<sockaddr*>(&a), len);
+}
+
+void CPortNet::CloseWakeSocket()
+{
+    if (m_wakeSocket != INVALID_SOCKET)
+        closesocket(m_wakeSocket);
+    m_wakeSocket = INVALID_SOCKET;
 }
 
 int CPortNet::WaitReadable()
 {
     DWORD wait = TcpTimeout();
     DWORD start = GetTickCount();
+    // Without the wake socket the wait goes in short steps, each looking at the close flag.
+    const bool woken = m_wakeSocket != INVALID_SOCKET;
     for (;;) {
         DWORD elapsed = Elapsed(start);
         DWORD left = elapsed < wait ? wait - elapsed : 0;
-        DWORD step = left < DWORD(kPassWaitMs) ? left : DWORD(kPassWaitMs);
+        DWORD step = woken || left < DWORD(kPassWaitMs) ? left : DWORD(kPassWaitMs);
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(m_socket, &readable);
-        timeval tv = {0, long(step * 1000)};
+        if (woken)
+            FD_SET(m_wakeSocket, &readable);
+        timeval tv = {long(step / 1000), long(step % 1000 * 1000)};
         int r = select(0, &readable, nullptr, nullptr, &tv);
         if (r == SOCKET_ERROR)
             return -1;
-        if (r > 0)
+        if (r > 0 && FD_ISSET(m_socket, &readable))
             return 1;
+        if (r > 0) {
+            // Not the close (a stray datagram): take it, so it does not end the next wait too.
+            char drop[16];
+            if (!m_bTerminateThread)
+                recv(m_wakeSocket, drop, sizeof drop, 0);
+        }
         if (left == 0 || m_bTerminateThread)
             return 0;
     }
@@ -562,7 +622,7 @@ bool CPortNet::Reconnect()
         return true;  // closed again at once: the flag stays, the next pass closes and retries
     m_nMissedProbes = 0;
     m_bReconnect = FALSE;
-    m_nPowerState = PS_ONLINE;
+    SetPower(PS_ONLINE);
     LogPlain("Socket reopen success, PowerState : %d", PS_ONLINE);
     return true;
 }
@@ -663,8 +723,10 @@ void CPortNet::ReadThread()
             if (w > 0) {
                 int n = recv(m_socket, reinterpret_cast<char*>(buf), kReceiveBlock, 0);
                 if (n > 0) {
+                    // Straight back to the socket: a status answer right behind these bytes
+                    // must not wait for the pass's pause.
                     ParseReadData(buf, n);
-                    goto endOfPass;
+                    continue;
                 }
                 if (n == SOCKET_ERROR) {
                     int err = WSAGetLastError();

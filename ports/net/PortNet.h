@@ -39,6 +39,7 @@ public:
     int IsPowerState(DWORD devType = 0);
     int GetASBState(int* asb, DWORD devType);
     int SetWrite(int isWrite, DWORD devType);
+    int SetStatusEvent(HANDLE event, DWORD devType);
 
     // The echo used by the liveness probe; the platform's unless replaced before OpenPort.
     void SetIcmpEcho(IIcmpEcho* echo) { m_echo = echo ? echo : &PlatformIcmpEcho(); }
@@ -72,6 +73,7 @@ private:
     bool WaitTerminate(DWORD ms);
     void CloseSocket();
     void GoOffline();           // the connection is no good: off-line, reconnect
+    void SetPower(int state);   // the power state; a change is status news for the caller
     bool PeerHasClosed();
     void LetThePrinterTakeWhatWasSent(DWORD devType);
 
@@ -98,6 +100,12 @@ private:
     CPortReceiver m_receiver{true};
     std::atomic<BOOL> m_bReconnect{FALSE};
     CEventEx m_NetworkEvent{FALSE, TRUE};  // FD_CLOSE of the current socket
+    // A datagram socket on 127.0.0.1 that ClosePort sends one byte to: the read thread's wait
+    // for data watches it, so the wait needs no short steps to notice the close.
+    SOCKET m_wakeSocket = INVALID_SOCKET;
+    void OpenWakeSocket();
+    void WakeReadThread();
+    void CloseWakeSocket();
     // Serialises writePort and the keep-alive byte (a keep-alive never lands inside a write)
     // and guards replacing the socket under a running write.
     CMutexEx m_SendLock;

@@ -49,6 +49,9 @@ public:
     int IsPowerState(DWORD devType = 0);
     int GetASBState(int* asb, DWORD devType);
     int SetWrite(int isWrite, DWORD devType);
+    // The USB port's power follows several members of its connection: the caller keeps
+    // polling it.
+    int SetStatusEvent(HANDLE event, DWORD devType) { return (void)event, (void)devType, 0; }
 
     int OpenPortUSB(const CString& path);
     void ClosePortUSB();

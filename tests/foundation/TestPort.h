@@ -33,6 +33,7 @@ public:
     int IsPowerState(DWORD devType);
     int GetASBState(int* asb, DWORD devType);
     int SetWrite(int isWrite, DWORD devType);
+    int SetStatusEvent(HANDLE event, DWORD devType);
 
     enum { WRITTEN_MAX = 1 << 16 };
     int m_portIndex = 0;

@@ -111,6 +111,13 @@ int CTestPort::GetASBState(int* asb, DWORD devType)
     return 1;
 }
 
+int CTestPort::SetStatusEvent(HANDLE event, DWORD devType)
+{
+    InterlockedIncrement(&m_calls);
+    m_lastDevType = devType;
+    return event ? 1 : 0;
+}
+
 int CTestPort::SetWrite(int isWrite, DWORD devType)
 {
     InterlockedIncrement(&m_calls);

@@ -9,6 +9,7 @@
 #include <tlhelp32.h>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -131,7 +132,7 @@ protected:
     }
 
     // Settings of a printer at 127.0.0.1:tcpPort.
-    void Configure(int tcpPort, const char* address = "127.0.0.1", DWORD retry = 3)
+    void Configure(int tcpPort, const char* address = "127.0.0.1", DWORD retry = 3, DWORD tcpTimeout = 500)
     {
         CString name(address);
         DeviceOption dop = {};
@@ -139,7 +140,7 @@ protected:
         dop.dwBaudRate = DWORD(tcpPort);
         dop.dwInBufSize = 512;
         dop.dwOutBufSize = 512;
-        dop.dwTcpTimeout = 500;
+        dop.dwTcpTimeout = tcpTimeout;
         dop.dwConnTimeout = 1000;
         dop.dwConnRetryCount = retry;
         ASSERT_EQ(m_port->SetDeviceOption(dop, kLabel), 1);
@@ -245,6 +246,59 @@ TEST_F(NetPort, OpenWriteReadAndStatusFramesAcrossSegments)
     EXPECT_EQ(Write("z"), 0);
     EXPECT_TRUE(WaitFor([&] { return printer.Closes() == 1; }));
     EXPECT_TRUE(Logged("<LABEL> -ClosePort : Success"));
+}
+
+// The caller's status thread waits for these signals instead of polling: every status frame
+// and every change of the power state must give one, and a cleared event none.
+TEST_F(NetPort, StatusFramesAndPowerChangesSignalTheCallersEvent)
+{
+    CLoopbackPrinter printer;
+    Configure(printer.Port());
+    ASSERT_EQ(m_port->OpenPort(kLabel), 1);
+    m_port->SetWrite(1, kLabel);  // no keep-alive bytes
+    HANDLE news = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    ASSERT_EQ(m_port->SetStatusEvent(news, kLabel), 1);
+    int asb = 0;
+    struct Step
+    {
+        const char* what;
+        std::function<void()> act;
+        std::function<bool()> seen;
+    } steps[] = {
+        {"frame", [&] { printer.Send(std::string("\x14\x00\x00\x0F", 4)); },
+         [&] { return m_port->GetASBState(&asb, kLabel) == 1 && asb == 0x0F000014; }},
+        {"peer close", [&] { printer.Fin(); }, [&] { return m_port->IsPowerState() == PS_OFFLINE; }},
+        {"reconnected", [] {}, [&] { return m_port->IsPowerState() == PS_ONLINE; }},
+    };
+    for (const Step& step : steps) {
+        step.act();
+        EXPECT_EQ(WaitForSingleObject(news, 20000), WAIT_OBJECT_0) << step.what;
+        EXPECT_TRUE(WaitFor([&] { return step.seen(); }, 20000)) << step.what;
+    }
+
+    ASSERT_EQ(m_port->SetStatusEvent(nullptr, kLabel), 1);
+    ResetEvent(news);
+    ASSERT_TRUE(printer.Send(std::string("\x14\x00\x00\x0F", 4)));
+    ASSERT_TRUE(WaitFor([&] { return m_port->GetASBState(&asb, kLabel) == 1; }));
+    EXPECT_EQ(WaitForSingleObject(news, 0), DWORD(WAIT_TIMEOUT)) << "a cleared event is not touched";
+    m_port->ClosePort(kLabel);
+    CloseHandle(news);
+}
+
+// The read thread waits for data the whole receive time-out; the close wakes it, so even a
+// time-out longer than the close waits for the thread ends it without force.
+TEST_F(NetPort, CloseEndsAReadThreadWaitingALongReceiveTimeOut)
+{
+    CLoopbackPrinter printer;
+    Configure(printer.Port(), "127.0.0.1", 3, 8000);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(m_port->OpenPort(kLabel), 1);
+        ASSERT_TRUE(printer.Send("A"));
+        EXPECT_EQ(Read(1, 5000), "A") << "data still ends the wait";
+        m_port->ClosePort(kLabel);
+    }
+    EXPECT_EQ(CountLogged("-ClosePort : Success"), 3u);
+    EXPECT_FALSE(Logged("ClosePort : TerminateThread Port ReadThread."));
 }
 
 TEST_F(NetPort, RefusedConnectFailsAndAcceptThenCloseConnectsAgain)

@@ -28,6 +28,7 @@ bool QuillanClient::Load(const std::string& path)
     ok &= Bind(m_module, "IsPowerState", IsPowerState);
     ok &= Bind(m_module, "GetASBState", GetASBState);
     ok &= Bind(m_module, "SetWrite", SetWrite);
+    ok &= Bind(m_module, "SetStatusEvent", SetStatusEvent);
     ok &= Bind(m_module, "LoadChildDll", LoadChildDll);
     ok &= Bind(m_module, "FreeChildDll", FreeChildDll);
     return ok;

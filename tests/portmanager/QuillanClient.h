@@ -39,6 +39,7 @@ public:
     FnIdDev IsPowerState = nullptr;
     FnGetASBState GetASBState = nullptr;
     FnSetWrite SetWrite = nullptr;
+    FnSetStatusEvent SetStatusEvent = nullptr;
     FnNoArgs LoadChildDll = nullptr;
     FnNoArgs FreeChildDll = nullptr;
 

@@ -190,6 +190,12 @@ TEST_F(QuillanTest, DeviceOptionAndArgumentOrdersReachTheTransportIntact)
     EXPECT_EQ(q.ReadAvailable(net, 32), net);
     EXPECT_EQ(q.SetWrite(TRUE, com, 32), 1);
     EXPECT_EQ(Count("com SetWrite id=10000 dev=32 isWrite=1"), 1);
+    HANDLE news = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    EXPECT_EQ(q.SetStatusEvent(news, net, 32), 1);
+    EXPECT_EQ(q.SetStatusEvent(nullptr, net, 32), 1);
+    EXPECT_EQ(Count("net SetStatusEvent id=40000 dev=32 event=1"), 1);
+    EXPECT_EQ(Count("net SetStatusEvent id=40000 dev=32 event=0"), 1);
+    CloseHandle(news);
     q.Clear(net, 2);
     EXPECT_EQ(Count("net Clear id=40000 dev=2"), 1);
 
@@ -218,6 +224,8 @@ TEST_F(QuillanTest, UnknownIdsFailWithTheirErrorLinesAndReachNoTransport)
     EXPECT_EQ(q.SetDeviceOption(MakeOption(name), bad, 32), 0);
     EXPECT_EQ(q.OpenPort(bad, 32), 0);
     q.ClosePort(bad, 32);
+    // Status news are optional: an unknown id only says "poll".
+    EXPECT_EQ(q.SetStatusEvent(GetCurrentProcess(), bad, 32), 0);
     EXPECT_EQ(Count("77777"), 0);
     EXPECT_EQ(q.RemovePort(32, id), 0);
 
@@ -371,6 +379,7 @@ TEST_F(QuillanTest, ALibraryWithoutSomeExportsFailsThoseCallsCleanly)
     EXPECT_EQ(q.IsPowerState(id, 32), 0);
     EXPECT_EQ(q.GetASBState(&asb, id, 32), 0);
     EXPECT_EQ(q.SetWrite(1, id, 32), 0);
+    EXPECT_EQ(q.SetStatusEvent(GetCurrentProcess(), id, 32), 0) << "a transport without status news is polled";
     q.Clear(id, 32);
     EXPECT_EQ(q.SetDeviceOption(MakeOption(name), id, 32), 0);
     EXPECT_EQ(name.GetRefCount(), 1);

@@ -209,6 +209,12 @@ int WINAPI SetWrite(int isWrite, int id, DWORD devType)
     return Known(id) ? 1 : 0;
 }
 
+int WINAPI SetStatusEvent(HANDLE event, int id, DWORD devType)
+{
+    Record(Fmt("SetStatusEvent id=%d dev=%lu event=%d", id, (unsigned long)devType, event ? 1 : 0));
+    return Known(id) ? 1 : 0;
+}
+
 void* WINAPI SetObject(int id)
 {
     Record(Fmt("SetObject id=%d", id));

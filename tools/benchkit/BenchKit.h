@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,90 @@ inline double ProcessCpuSeconds()
     FILETIME c, e, k, u;
     GetProcessTimes(GetCurrentProcess(), &c, &e, &k, &u);
     return Seconds(k, u);
+}
+
+namespace detail {
+
+inline std::string ReadHostFile(const std::string& dosPath)
+{
+    HANDLE h = CreateFileA(dosPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return std::string();
+    std::string text;
+    char buf[512];
+    DWORD n = 0;
+    while (ReadFile(h, buf, sizeof buf, &n, nullptr) && n > 0)
+        text.append(buf, n);
+    CloseHandle(h);
+    return text;
+}
+
+// The host's process directory of this program ("Z:\proc\<pid>\"), found by the program's
+// own host path at the head of the command line: Wine opens files in its server, so
+// /proc/self would be the server's. Empty when not found.
+inline std::string HostProcessDir()
+{
+    typedef char*(CDECL * UnixName)(LPCWSTR);
+    UnixName toUnix = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    wchar_t self[MAX_PATH];
+    if (!toUnix || !GetModuleFileNameW(nullptr, self, MAX_PATH))
+        return std::string();
+    char* unixSelf = toUnix(self);
+    if (!unixSelf)
+        return std::string();
+    std::string want(unixSelf);
+    HeapFree(GetProcessHeap(), 0, unixSelf);
+    std::string found;
+    int matches = 0;
+    WIN32_FIND_DATAA fd;
+    HANDLE find = FindFirstFileA("Z:\\proc\\*", &fd);
+    if (find == INVALID_HANDLE_VALUE)
+        return std::string();
+    do {
+        if (fd.cFileName[0] < '0' || fd.cFileName[0] > '9')
+            continue;
+        std::string dir = std::string("Z:\\proc\\") + fd.cFileName + "\\";
+        std::string cmd = ReadHostFile(dir + "cmdline");
+        if (cmd.compare(0, want.size() + 1, want.c_str(), want.size() + 1) == 0) {
+            found = dir;
+            ++matches;
+        }
+    } while (FindNextFileA(find, &fd));
+    FindClose(find);
+    return matches == 1 ? found : std::string();
+}
+
+}  // namespace detail
+
+// CPU seconds of this process as the host system counts them, to the nanosecond: the sum of
+// the run times of its threads (schedstat of each task). Under the emulator that is the
+// emulated code and the emulator's own work; the Wine server's work for the process is not
+// in it. A thread that ends in between takes its time with it. -1 when not found (not under
+// Wine, or the program runs twice).
+inline double HostCpuSeconds()
+{
+    static const std::string dir = detail::HostProcessDir();
+    if (dir.empty())
+        return -1;
+    WIN32_FIND_DATAA fd;
+    HANDLE find = FindFirstFileA((dir + "task\\*").c_str(), &fd);
+    if (find == INVALID_HANDLE_VALUE)
+        return -1;
+    double total = 0;
+    bool any = false;
+    do {
+        if (fd.cFileName[0] < '0' || fd.cFileName[0] > '9')
+            continue;
+        std::string text = detail::ReadHostFile(dir + "task\\" + fd.cFileName + "\\schedstat");
+        if (!text.empty()) {
+            total += std::strtod(text.c_str(), nullptr) / 1e9;
+            any = true;
+        }
+    } while (FindNextFileA(find, &fd));
+    FindClose(find);
+    return any ? total : -1;
 }
 
 struct Timing

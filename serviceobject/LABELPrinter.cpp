@@ -538,18 +538,6 @@ struct Pending
 };
 }
 
-long CLABELPrinter::CheckHealth(long level)
-{
-    Log(0, "m_ctlLabelPrinter1.CheckHealth(%d);", int(level));
-    return Pending{this}.Run(3);
-}
-
-long CLABELPrinter::DirectIO(long command, long* data, BSTR* string)
-{
-    Log(0, "DirectIO <Command : %d>", int(command));
-    return Pending{this}.Run(4);
-}
-
 long CLABELPrinter::COFreezeEvents(long freeze)
 {
     m_bCOFreezeEvents = freeze != 0;

@@ -166,6 +166,11 @@ public:
 
     BOOL APS_CheckPreconditions(long flags);
 
+    // ---- health checks (ResultCode and CheckHealthText hold the outcome)
+    long CheckHealthInternal();
+    long CheckHealthExternal();
+    long CheckHealthInteractive();
+
     // ---- status (the status thread calls the first two)
     void ProcessStatusBytes(const BYTE* frame) override;
     // From the status thread: the port's power (also counted for the jobs in writing).
@@ -174,7 +179,12 @@ public:
     const DeviceOption& GetStatusDeviceOption() const override { return m_config.m_dop; }
     // answered (may be NULL): whether the printer answered within the time-out.
     BOOL CHK_LabelStatus(DWORD timeoutMs, BOOL* answered = nullptr);
-    BOOL CHK_InitializePrinter(DWORD timeoutMs);
+    // One status request and its answer byte under the port lock, what the print path's status
+    // check and DirectIO's status commands share.
+    enum { ExchangeAnswered, ExchangeNotSent, ExchangeNoAnswer };
+    int StatusExchange(DWORD timeoutMs, BYTE* answer);
+    // lockTimedOut (may be NULL): the byte was not written because the port lock was not had.
+    BOOL CHK_InitializePrinter(DWORD timeoutMs, BOOL* lockTimedOut = nullptr);
     BOOL P_PrintStateToRC(long* rc, long* rce);
     // The codes of a write that ran out of attempts or met an off-line printer go to rc and rce
     // when given, else to ResultCode and ResultCodeExtended.

@@ -84,12 +84,16 @@ void CLABELPrinter::ApplyPowerState(int value)
     PowerState = m_nLastPower;
 }
 
-BOOL CLABELPrinter::CHK_InitializePrinter(DWORD timeoutMs)
+BOOL CLABELPrinter::CHK_InitializePrinter(DWORD timeoutMs, BOOL* lockTimedOut)
 {
+    if (lockTimedOut)
+        *lockTimedOut = FALSE;
     if (!m_pPort)
         return FALSE;
     if (!m_pPort->Lock(timeoutMs == 0 ? 99999 : timeoutMs)) {
         Log(10, "CHK_InitializePrinter Locked - exiting");
+        if (lockTimedOut)
+            *lockTimedOut = TRUE;
         return FALSE;
     }
     const BYTE init = 0x40;
@@ -98,28 +102,25 @@ BOOL CLABELPrinter::CHK_InitializePrinter(DWORD timeoutMs)
     return n == 1;
 }
 
-BOOL CLABELPrinter::CHK_LabelStatus(DWORD timeoutMs, BOOL* answered)
+int CLABELPrinter::StatusExchange(DWORD timeoutMs, BYTE* answer)
 {
-    if (answered)
-        *answered = FALSE;
     if (!m_pPort || !m_Claimed)
-        return FALSE;
+        return ExchangeNotSent;
     static const BYTE kRequest[5] = {'^', 'c', 'u', '\r', '\n'};
     // One exchange under the port lock: a request from another thread cannot take this
     // request's answer.
     if (!m_pPort->Lock(timeoutMs)) {
         Log(10, "CHK_LabelStatus - port busy");
-        return FALSE;
+        return ExchangeNotSent;
     }
     m_pPort->Clear(DEVTYPE_LABEL);
     // The request's own write codes are not the caller's result (the print thread asks too).
     long writeRc = 0, writeRce = 0;
     if (P_WriteBuf(kRequest, 5, &writeRc, &writeRce) != 5) {
         m_pPort->Unlock();
-        return FALSE;
+        return ExchangeNotSent;
     }
     DWORD start = GetTickCount();
-    BYTE answer = 0;
     BOOL got = FALSE;
     while (m_Claimed && !m_bStop) {
         if (GetTickCount() - start > timeoutMs)
@@ -128,18 +129,27 @@ BOOL CLABELPrinter::CHK_LabelStatus(DWORD timeoutMs, BOOL* answered)
         DWORD wait = timeoutMs - (GetTickCount() - start);
         if (wait > 250)
             wait = 250;
-        if (m_pPort->Read(&answer, 1, DEVTYPE_LABEL, wait) == 1) {
+        if (m_pPort->Read(answer, 1, DEVTYPE_LABEL, wait) == 1) {
             got = TRUE;
             break;
         }
     }
     m_pPort->Unlock();
-    if (!got) {
-        // A claim lost while waiting is no printer status either.
-        if (m_Claimed && !m_bStop)
-            Log(10, "CHK_LabelStatus - timeout");
+    if (got)
+        return ExchangeAnswered;
+    // A claim lost while waiting is no printer status either.
+    if (m_Claimed && !m_bStop)
+        Log(10, "CHK_LabelStatus - timeout");
+    return ExchangeNoAnswer;
+}
+
+BOOL CLABELPrinter::CHK_LabelStatus(DWORD timeoutMs, BOOL* answered)
+{
+    if (answered)
+        *answered = FALSE;
+    BYTE answer = 0;
+    if (StatusExchange(timeoutMs, &answer) != ExchangeAnswered)
         return FALSE;
-    }
     if (answered)
         *answered = TRUE;
     BYTE frame[4];

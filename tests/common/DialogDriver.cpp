@@ -159,7 +159,39 @@ CDialogDriver& CDialogDriver::WaitUntil(std::function<bool(HWND)> pred, const st
     return *this;
 }
 
-HWND CDialogDriver::Dialog() const { return m_dlg ? m_dlg->m_hWnd : nullptr; }
+namespace {
+struct DialogSearch
+{
+    const std::string* caption;
+    HWND found;
+};
+
+BOOL CALLBACK OnCaptionedWindow(HWND h, LPARAM lp)
+{
+    DialogSearch* s = reinterpret_cast<DialogSearch*>(lp);
+    char cls[32] = {};
+    GetClassNameA(h, cls, sizeof cls);
+    if (lstrcmpA(cls, "#32770") != 0 || !IsWindowVisible(h))
+        return TRUE;
+    char title[256] = {};
+    GetWindowTextA(h, title, sizeof title);
+    if (std::string(title).compare(0, s->caption->size(), *s->caption) != 0)
+        return TRUE;
+    s->found = h;
+    return FALSE;
+}
+}
+
+HWND CDialogDriver::Dialog() const
+{
+    if (m_dlg)
+        return m_dlg->m_hWnd;
+    if (m_caption.empty())
+        return nullptr;
+    DialogSearch s = {&m_caption, nullptr};
+    EnumThreadWindows(GetCurrentThreadId(), OnCaptionedWindow, reinterpret_cast<LPARAM>(&s));
+    return s.found;
+}
 
 HWND CDialogDriver::FindMessageBox() const
 {
@@ -182,6 +214,8 @@ void CDialogDriver::EndByWatchdog(const std::string& why)
     }
     if (m_dlg && m_dlg->m_hWnd)
         m_dlg->EndDialog(kWatchdogEnd);
+    else if (HWND dlg = Dialog())
+        PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
 }
 
 void CALLBACK CDialogDriver::OnTimer(HWND, UINT, UINT_PTR, DWORD)
@@ -246,6 +280,24 @@ INT_PTR CDialogDriver::Run(CDialog& dlg)
         Fail("the dialog ended before step " + std::to_string(m_next + 1) + " (" + m_steps[m_next].what + ")");
     m_dlg = nullptr;
     return r;
+}
+
+void CDialogDriver::RunAround(const std::string& captionPrefix, std::function<void()> modalCall)
+{
+    m_dlg = nullptr;
+    m_caption = captionPrefix;
+    m_next = 0;
+    m_ended = false;
+    m_start = GetTickCount();
+    g_driver = this;
+    m_timer = SetTimer(nullptr, 0, 20, &CDialogDriver::OnTimer);
+    modalCall();
+    KillTimer(nullptr, m_timer);
+    m_timer = 0;
+    g_driver = nullptr;
+    if (m_next < m_steps.size() && !m_ended)
+        Fail("the dialog ended before step " + std::to_string(m_next + 1) + " (" + m_steps[m_next].what + ")");
+    m_caption.clear();
 }
 
 std::string CDialogDriver::Report() const

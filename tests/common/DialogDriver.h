@@ -41,6 +41,10 @@ public:
 
     // Runs dlg.DoModal() with the steps; returns its end code.
     INT_PTR Run(CDialog& dlg);
+    // Runs a call that shows a modal dialog of its own making (the code under test owns the
+    // dialog object, perhaps in another module): the steps act on the visible dialog of this
+    // thread whose caption starts with captionPrefix; the watchdog cancels it.
+    void RunAround(const std::string& captionPrefix, std::function<void()> modalCall);
 
     // What went wrong (empty when every step was performed).
     const std::vector<std::string>& Failures() const { return m_failures; }
@@ -69,6 +73,7 @@ private:
     DWORD m_start = 0;
     UINT_PTR m_timer = 0;
     CDialog* m_dlg = nullptr;
+    std::string m_caption;  // RunAround: how the dialog is found
     bool m_ended = false;
     int m_depth = 0;
     std::vector<HWND> m_answered;

@@ -12,10 +12,11 @@
 #include <string>
 #include <vector>
 
-// A claimed and enabled device (OutputBuf as given, paper 800 x 600 dots).
+// A claimed and enabled device (OutputBuf as given, paper 800 x 600 dots of the media given).
 struct Device
 {
-    explicit Device(CSoWorld& world, bool async = false, const char* outputBuf = "16") : w(world)
+    explicit Device(CSoWorld& world, bool async = false, const char* outputBuf = "16", const char* paperType = "G")
+        : w(world)
     {
         const char* key = "Software\\OLEforRetail\\ServiceOPOS\\POSPrinter\\LP1";
         w.reg.SetString(key, "OutputBuf", outputBuf);
@@ -23,7 +24,7 @@ struct Device
         w.reg.SetDWORD(key, "PaperLength", 600);
         w.reg.SetDWORD(key, "GapLength", 24);
         w.reg.SetString(key, "PrintType", "D");
-        w.reg.SetString(key, "PaperType", "G");
+        w.reg.SetString(key, "PaperType", paperType);
         w.reg.SetString(key, "Orientation", "T");
         co = w.NewControlObject();
         IDispatch* d = nullptr;

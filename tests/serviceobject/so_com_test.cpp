@@ -233,7 +233,7 @@ TEST(ControlObject, CallsEveryMethodWithItsArgumentKinds)
         {"ReleaseDevice", {}, 106},
         {"Release", {}, 106},
         {"CheckHealth", {I4(1)}, 103},
-        {"DirectIO", {I4(1), pi4(&data), pbstr(&text)}, 106},
+        {"DirectIO", {I4(3), pi4(&data), pbstr(&text)}, 103},  // the status byte needs the claim
         {"COFreezeEvents", {I4(1)}, 0},
         {"COFreezeEvents", {I4(0)}, 0},
         {"ClearOutput", {}, 103},

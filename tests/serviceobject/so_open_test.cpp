@@ -4,6 +4,8 @@
 // every state.
 #include "SoTestKit.h"
 
+#include "DialogDriver.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -114,6 +116,30 @@ TEST(OposSequence, ResultCodesAndPreconditionsTwiceInOneProcess)
         EXPECT_FALSE(Contains(lines, "call TerminateThread : EventThread"));
         EXPECT_FALSE(Contains(lines, "call TerminateThread : AsyncPrintThread"));
     }
+}
+
+// The registered library shows its own dialog: the template comes from its resources.
+TEST(OposSequence, InteractiveCheckHealthShowsTheLibrarysDialog)
+{
+    CSoWorld w;
+    ITestControlObject* co = w.NewControlObject();
+    ASSERT_EQ(0, co->Open("LP1"));
+    ASSERT_EQ(0, CallI4(co, "ClaimDevice", 1000));
+    ASSERT_EQ(0, SetNumber(co, 3, 1));
+    std::string title;
+    CDialogDriver driver;
+    driver.Do([&](HWND d) {
+              char t[256] = {};
+              GetWindowTextA(d, t, sizeof t);
+              title = t;
+          })
+        .Click(IDOK);
+    long rc = -1;
+    driver.RunAround("Printer Check Health", [&] { rc = CallI4(co, "CheckHealth", 3); });
+    EXPECT_TRUE(driver.Failures().empty()) << driver.Report();
+    EXPECT_EQ("Printer Check Health : - Interactive -LP1", title);
+    EXPECT_EQ(0, rc);  // closed without a test label: the internal check, and all is well
+    EXPECT_EQ(0, co->Close());
 }
 
 TEST(OposSequence, OpenServiceFailuresGiveTheirCodesAndKeepNothing)

@@ -348,4 +348,15 @@ TEST(ConfigSetters, RecLineCharsPicksTheLineWidthAndKeepsTheSpacingInRange)
     EXPECT_EQ(50, p.so->RecLineSpacing);
 }
 
+// This program carries no dialog resource: an interactive check that cannot show its dialog
+// has tested nothing and says so.
+TEST(Health, InteractiveCheckWithoutItsDialogFails)
+{
+    Printer p;
+    p.so->m_Claimed = TRUE;
+    EXPECT_EQ(111, p.so->CheckHealth(3));
+    EXPECT_STREQ("CheckHealth: Failed", p.so->m_config.CheckHealthText);
+    p.so->m_Claimed = FALSE;
+}
+
 } // namespace

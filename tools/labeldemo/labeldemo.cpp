@@ -30,19 +30,6 @@ const long kCode128 = 110, kQrCode = 204;
 const long kErrorClear = 12;
 const DWORD kEventWaitMs = 60000;
 
-const char* ResultName(long rc)
-{
-    static const char* const names[] = {"OPOS_E_CLOSED", "OPOS_E_CLAIMED", "OPOS_E_NOTCLAIMED", "OPOS_E_NOSERVICE",
-                                        "OPOS_E_DISABLED", "OPOS_E_ILLEGAL", "OPOS_E_NOHARDWARE", "OPOS_E_OFFLINE",
-                                        "OPOS_E_NOEXIST", "OPOS_E_EXISTS", "OPOS_E_FAILURE", "OPOS_E_TIMEOUT",
-                                        "OPOS_E_BUSY", "OPOS_E_EXTENDED"};
-    if (rc == 0)
-        return "OPOS_SUCCESS";
-    if (rc >= 101 && rc <= 114)
-        return names[rc - 101];
-    return "?";
-}
-
 std::string Narrow(const wchar_t* w)
 {
     if (!w)
@@ -137,7 +124,7 @@ public:
         case kEventError: {
             ++errors;
             Say("   event ErrorEvent(ResultCode=%ld %s, ResultCodeExtended=%ld, ErrorLocus=%ld, ErrorResponse=%ld)",
-                num(0), ResultName(num(0)), num(1), num(2), num(3));
+                num(0), OposResultName(num(0)), num(1), num(2), num(3));
             VARIANT* r = arg(3);
             if (r && r->vt == (VT_BYREF | VT_I4) && r->plVal) {
                 *r->plVal = kErrorClear;  // a demonstration does not retry: the queued labels go
@@ -249,7 +236,7 @@ public:
             Say("   %s(%s): the call failed, hr 0x%08lx\n", name, shown.c_str(), static_cast<unsigned long>(hr));
             ++failures;
         } else {
-            Say("   %s(%s) = %ld (%s)\n", name, shown.c_str(), rc, ResultName(rc));
+            Say("   %s(%s) = %ld (%s)\n", name, shown.c_str(), rc, OposResultName(rc));
             if (rc != 0 && mustSucceed)
                 ++failures;
         }
@@ -269,7 +256,7 @@ public:
             return -1;
         }
         long rc = GetNumber("ResultCode");
-        Say("   %s = %s: ResultCode %ld (%s)\n", name, value.shown.c_str(), rc, ResultName(rc));
+        Say("   %s = %s: ResultCode %ld (%s)\n", name, value.shown.c_str(), rc, OposResultName(rc));
         if (rc != 0)
             ++failures;
         Pump();

@@ -93,19 +93,6 @@ VARTYPE KindType(char kind)
     return VT_EMPTY;
 }
 
-const char* ResultName(long rc)
-{
-    static const char* const names[] = {"OPOS_E_CLOSED", "OPOS_E_CLAIMED", "OPOS_E_NOTCLAIMED", "OPOS_E_NOSERVICE",
-                                        "OPOS_E_DISABLED", "OPOS_E_ILLEGAL", "OPOS_E_NOHARDWARE", "OPOS_E_OFFLINE",
-                                        "OPOS_E_NOEXIST", "OPOS_E_EXISTS", "OPOS_E_FAILURE", "OPOS_E_TIMEOUT",
-                                        "OPOS_E_BUSY", "OPOS_E_EXTENDED"};
-    if (rc == 0)
-        return "OPOS_SUCCESS";
-    if (rc >= 101 && rc <= 114)
-        return names[rc - 101];
-    return "unknown result";
-}
-
 // The script and the record are the library's, shared by every control of the process.
 struct Scripted
 {
@@ -497,7 +484,7 @@ private:
     void SetLast(const char* call, long rc)
     {
         char text[96];
-        std::snprintf(text, sizeof text, "%s returned %ld (%s)", call, rc, ResultName(rc));
+        std::snprintf(text, sizeof text, "%s returned %ld (%s)", call, rc, OposResultName(rc));
         m_last = text;
     }
 

@@ -26,6 +26,20 @@ enum : DISPID
     kEventStatusUpdate = 5,
 };
 
+// The name of an OPOS result code, as the controls' texts and the example application show it.
+inline const char* OposResultName(long rc)
+{
+    static const char* const names[] = {"OPOS_E_CLOSED", "OPOS_E_CLAIMED", "OPOS_E_NOTCLAIMED", "OPOS_E_NOSERVICE",
+                                        "OPOS_E_DISABLED", "OPOS_E_ILLEGAL", "OPOS_E_NOHARDWARE", "OPOS_E_OFFLINE",
+                                        "OPOS_E_NOEXIST", "OPOS_E_EXISTS", "OPOS_E_FAILURE", "OPOS_E_TIMEOUT",
+                                        "OPOS_E_BUSY", "OPOS_E_EXTENDED"};
+    if (rc == 0)
+        return "OPOS_SUCCESS";
+    if (rc >= 101 && rc <= 114)
+        return names[rc - 101];
+    return "unknown result";
+}
+
 enum TestCoClass { kTestCoPOSPrinter, kTestCoCashDrawer, kTestCoLineDisplay, kTestCoMSR, kTestCoClassCount };
 
 // One call a control received: a dispatch call ("Invoke") or one of its interface methods

@@ -355,6 +355,7 @@ void CLABELPrinter::ReleaseOpenResources()
     m_pTopLogo = nullptr;
     delete m_pBottomLogo;
     m_pBottomLogo = nullptr;
+    m_bTopLogoSet = m_bBottomLogoSet = FALSE;
     if (COPOSEvent* e = m_EventInterface.TakeBack())
         delete e;
     ClearEventList();
@@ -551,87 +552,7 @@ long CLABELPrinter::COFreezeEvents(long freeze)
     return ResultCode;
 }
 
-long CLABELPrinter::CutPaper(long percentage)
-{
-    Log(0, "m_ctlLabelPrinter1.CutPaper(%d);", int(percentage));
-    return Pending{this}.Run(7);
-}
-
-long CLABELPrinter::PrintBarCode(long station, const char* data, long symbology, long height, long width,
-                                 long alignment, long textPosition)
-{
-    Log(0, "m_ctlLabelPrinter1.PrintBarCode(%d, \"%s\", %d, %d, %d, %d, %d);", int(station), data, int(symbology),
-        int(height), int(width), int(alignment), int(textPosition));
-    return Pending{this}.Run(7);
-}
-
-long CLABELPrinter::PrintBitmap(long station, const char* fileName, long width, long alignment)
-{
-    Log(0, "m_ctlLabelPrinter1.PrintBitmap(%d, \"%s\", %d, %d);", int(station), fileName, int(width), int(alignment));
-    return Pending{this}.Run(3);
-}
-
-long CLABELPrinter::PrintImmediate(long station, const char* data)
-{
-    Log(0, "m_ctlLabelPrinter1.PrintImmediate(%d, \"%s\");", int(station), data);
-    return Pending{this}.Run(3);
-}
-
-long CLABELPrinter::PrintNormal(long station, const char* data)
-{
-    Log(0, "m_ctlLabelPrinter1.PrintNormal(%d, \"%s\");", int(station), data);
-    return Pending{this}.Run(7);
-}
-
-long CLABELPrinter::RotatePrint(long station, long rotation)
-{
-    Log(0, "m_ctlLabelPrinter1.RotatePrint(%d, %d);", int(station), int(rotation));
-    return Pending{this}.Run(7);
-}
-
-long CLABELPrinter::SetBitmap(long bitmapNumber, long station, const char* fileName, long width, long alignment)
-{
-    Log(0, "m_ctlLabelPrinter1.SetBitmap(#%d, %d, \"%s\", %d, %d);", int(bitmapNumber), int(station), fileName,
-        int(width), int(alignment));
-    return Pending{this}.Run(3);
-}
-
-long CLABELPrinter::SetLogo(long location, const char* data)
-{
-    Log(0, "m_ctlLabelPrinter1.SetLogo(%d, \"%s\");", int(location), data);
-    return Pending{this}.Run(3);
-}
-
-long CLABELPrinter::TransactionPrint(long station, long control)
-{
-    Log(0, "m_ctlLabelPrinter1.TransactionPrint(%d, %d);", int(station), int(control));
-    return Pending{this}.Run(7);
-}
-
-long CLABELPrinter::ValidateData(long station, const char* data)
-{
-    Log(0, "m_ctlLabelPrinter1.ValidateData(%d, \"%s\");", int(station), data);
-    return Pending{this}.Run(3);
-}
-
-long CLABELPrinter::MarkFeed(long type)
-{
-    Log(0, "m_ctlLabelPrinter1.MarkFeed(%d);", int(type));
-    ResultCode = OPOS_E_ILLEGAL;
-    return ResultCode;
-}
-
-long CLABELPrinter::ClearPrintArea()
-{
-    Log(0, "m_ctlLabelPrinter1.ClearPrintArea();");
-    return Pending{this}.Run(3);
-}
-
-long CLABELPrinter::pageModePrint(long control)
-{
-    Log(0, "m_ctlLabelPrinter1.pageModePrint(%d);", int(control));
-    return Pending{this}.Run(3);
-}
+// The print methods are in LabelPrint.cpp.
 
 // ---- Unsupported methods
 

@@ -4,6 +4,7 @@
 
 #include "FxOle.h"
 #include "FxThread.h"
+#include "EscapeParser.h"
 #include "LabelCommand.h"
 #include "LabelConfig.h"
 #include "OPOSData.h"
@@ -13,6 +14,7 @@
 #include <windows.h>
 
 #include <deque>
+#include <string>
 
 // The product's class and dispatch interface ids.
 extern const CLSID CLSID_LABELPrinter;
@@ -305,6 +307,9 @@ public:
     BOOL m_bImmediate = FALSE;
     volatile LONG m_bCleared = 0;
     BOOL m_bTransaction = FALSE;
+    BOOL m_bPageMode = FALSE;
+    BOOL m_bMarkFeed = FALSE;  // the last MarkFeed asked for the take-up position
+    long m_nRotation = 0;      // the last RotatePrint value
     BOOL m_bLineFeedAdded = FALSE;
     // Counts the port's off-line reports: a job counts as delivered only when none came from
     // its first write to the status answer after its last.
@@ -327,6 +332,7 @@ public:
     HANDLE m_hWakeEvent = nullptr;
     COPOSData* m_pTopLogo = nullptr;
     COPOSData* m_pBottomLogo = nullptr;
+    BOOL m_bTopLogoSet = FALSE, m_bBottomLogoSet = FALSE;
     volatile LONG m_bStop = 0;
     CWinThread* m_pEventThread = nullptr;
     CWinThread* m_pAsyncPrintThread = nullptr;
@@ -340,6 +346,19 @@ private:
     long NotSupported(const char* line);
     // Gives back everything an OpenService acquired, also when it stopped half-way.
     void ReleaseOpenResources();
+    // ---- print methods
+    // The application's text after BinaryConversion, by length: a converted 0x00 stays a byte.
+    std::string FromBinaryConversion(const char* data, size_t length);
+    long CheckImageParameters(long station, const char* fileName, long width, long alignment);
+    EscapeParseContext ParseContext();
+    // The bitmap width in dots for PrintBitmap and SetBitmap, after the INF override and the
+    // line-width check; FALSE (ResultCode set) when refused.
+    BOOL BitmapWidthDots(long width, const char* method, long* dots);
+    // A picture file as an uncompressed raster; 0 or 106.
+    long PictureRaster(const CString& fileName, long widthDots, COPOSData& raster, int* w, int* h);
+    // Builds the label and hands it to the output path; ResultCode holds the outcome.
+    void SendLabel(BOOL asynchronous, BOOL leadingEmptyChunk);
+
     void StopThread(CWinThread*& thread, volatile LONG& finished, const char* name);
     long OpenFailed(long rc);
     void ApplyConfigSetters();

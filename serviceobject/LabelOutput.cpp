@@ -111,6 +111,7 @@ long CLABELPrinter::ClearOutput()
     ClearQueues();
     // The builder belongs to the application's thread: only here, never from the print thread.
     m_bTransaction = FALSE;
+    m_nRotation = 0;
     m_builder.SetRotation(1);
     m_builder.ClearBody();
     Log(0, "-ClearOutput");

@@ -1,0 +1,483 @@
+// The print methods: each checks the device state and its arguments, adds to the label body of
+// the builder, and only MarkFeed, PrintImmediate, the end of a transaction and page-mode
+// printing build the label and hand it to the output path.
+#include "KVTLoger.h"
+#include "LABELPrinter.h"
+#include "LabelImage.h"
+#include "OposConst.h"
+
+#include <cstring>
+
+namespace {
+const long kExtendedTooBig = 206;
+const int kRasterThreshold = 127;
+
+bool IsLabelStation(long station) { return station == 2 || station == 4; }
+
+size_t TextLength(const char* s) { return s ? strlen(s) : 0; }
+
+bool IsPcxName(const char* name)
+{
+    size_t n = TextLength(name);
+    return n >= 3 && (strcmp(name + n - 3, "pcx") == 0 || strcmp(name + n - 3, "PCX") == 0);
+}
+}
+
+// ---- shared steps
+
+std::string CLABELPrinter::FromBinaryConversion(const char* data, size_t length)
+{
+    std::string in(data ? data : "", data ? length : 0);
+    std::string out;
+    if (BinaryConversion == 1) {
+        Log(0, "FromBinaryConversion : OPOS_BC_NIBBLE");
+        for (size_t i = 0; i + 1 < in.size(); i += 2)
+            out += char(((in[i] & 15) << 4) | (in[i + 1] & 15));
+        return out;
+    }
+    if (BinaryConversion == 2) {
+        Log(0, "FromBinaryConversion : OPOS_BC_DECIMAL");
+        for (size_t i = 0; i + 2 < in.size(); i += 3)
+            out += char(((in[i] & 15) * 100 + (in[i + 1] & 15) * 10 + (in[i + 2] & 15)) & 0xFF);
+        return out;
+    }
+    return in;
+}
+
+EscapeParseContext CLABELPrinter::ParseContext()
+{
+    EscapeParseContext ctx;
+    ctx.characterSet = int(CharacterSet);
+    ctx.lineSpacingDots = int(m_nLineSpacingDots);
+    ctx.capRecPapercut = m_config.CapRecPapercut != 0;
+    ctx.topLogo = m_bTopLogoSet ? m_pTopLogo : nullptr;
+    ctx.bottomLogo = m_bBottomLogoSet ? m_pBottomLogo : nullptr;
+    ctx.hriFont = int(m_config.HRISize);
+    const MapModeRow row = m_config.m_mapMode.doubleIn[MapMode];
+    ctx.unitsToDots = [row](int units) {
+        long dots = 0;
+        // A value beyond 32 bits feeds as far as a feed may go.
+        return ToDots(units, row, &dots) ? int(dots) : 0x7FFFFFFF;
+    };
+    ctx.toUtf8 = [](const std::string& ansi) {
+        int n = ConvertCodePage(CP_UTF8, ansi.data(), int(ansi.size()), nullptr);
+        std::string out(size_t(n), '\0');
+        if (n > 0)
+            ConvertCodePage(CP_UTF8, ansi.data(), int(ansi.size()), &out[0]);
+        return out;
+    };
+    ctx.log = [this](const char* line) { Log(0, "%s", line); };
+    return ctx;
+}
+
+void CLABELPrinter::SendLabel(BOOL asynchronous, BOOL leadingEmptyChunk)
+{
+    CPrintDataList chunks;
+    if (leadingEmptyChunk)
+        chunks.AddTail(new COPOSData(1));
+    COPOSData* label = new COPOSData(1024);
+    m_builder.BuildLabel(*label);
+    chunks.AddTail(label);
+    P_PrintOrEnqueue(asynchronous, chunks);
+}
+
+long CLABELPrinter::CheckImageParameters(long station, const char* fileName, long width, long alignment)
+{
+    if (!IsLabelStation(station))
+        return OPOS_E_ILLEGAL;
+    if (TextLength(fileName) == 0) {
+        Log(10, "FileName is Empty in CheckImageParameters");
+        return OPOS_E_ILLEGAL;
+    }
+    if (width < 0 && width != -11)
+        return OPOS_E_ILLEGAL;
+    if (alignment < -3)
+        return OPOS_E_ILLEGAL;
+    return OPOS_SUCCESS;
+}
+
+BOOL CLABELPrinter::BitmapWidthDots(long width, const char* method, long* dots)
+{
+    if (m_config.BmAsis > 0) {
+        Log(0, "Bitmap Width change : %d => %d", int(width), int(m_config.BmAsis));
+        width = m_config.BmAsis;
+    } else if (width > RecLineWidth) {
+        Log(10, "Invalid Width is OPOS_EPTR_TOOBIG<%d> in %s", int(width), method);
+        ResultCode = OPOS_E_ILLEGAL;
+        ResultCodeExtended = kExtendedTooBig;
+        return FALSE;
+    }
+    *dots = width;
+    if (width > 0 && !ToDots(width, m_config.m_mapMode.positionIn[MapMode], dots)) {
+        ResultCode = OPOS_E_ILLEGAL;
+        ResultCodeExtended = kExtendedTooBig;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+long CLABELPrinter::PictureRaster(const CString& fileName, long widthDots, COPOSData& raster, int* w, int* h)
+{
+    CLabelImage image;
+    int isPicture = 0;
+    if (image.LoadImage(fileName, isPicture) != 0 || !isPicture)
+        return OPOS_E_ILLEGAL;
+    int width = image.CalcWidth(int(widthDots), false, int(m_config.Type), int(m_config.ImageMagnification));
+    HDC dc = width > 0 ? image.ConvertImage(width, 0, false, *w, *h) : nullptr;
+    if (!dc || image.MakeRaster(dc, *w, *h, false, kRasterThreshold, raster) != 0 || raster.GetLength() <= 4) {
+        Log(10, "real data length is zero");
+        return OPOS_E_ILLEGAL;
+    }
+    return OPOS_SUCCESS;
+}
+
+// ---- text
+
+long CLABELPrinter::PrintNormal(long station, const char* data)
+{
+    Log(0, "m_ctlLabelPrinter1.PrintNormal(%d, \"%s\");", int(station), data ? data : "");
+    if (!APS_CheckPreconditions(7)) {
+        Log(10, "APS_CheckPreconditions error in PrintNormal.");
+        return ResultCode;
+    }
+    if (!IsLabelStation(station)) {
+        Log(10, "Invalid Station(%d) in PrintNormal", int(station));
+        ResultCode = OPOS_E_ILLEGAL;
+        return ResultCode;
+    }
+    std::string text = FromBinaryConversion(data, TextLength(data));
+    if (text.empty() || text.back() != '\n')
+        text += '\n';
+    ResultCode = BuildPrintData(m_builder, text.data(), text.size(), ParseContext());
+    Log(0, "-PrintNormal = %d", int(ResultCode));
+    return ResultCode;
+}
+
+long CLABELPrinter::PrintImmediate(long station, const char* data)
+{
+    Log(0, "m_ctlLabelPrinter1.PrintImmediate(%d, \"%s\");", int(station), data ? data : "");
+    if (!APS_CheckPreconditions(3)) {
+        Log(10, "APS_CheckPreconditions error in PrintImmediate");
+        return ResultCode;
+    }
+    if (!IsLabelStation(station)) {
+        Log(10, "Invalid Station(%d) in PrintImmediate", int(station));
+        ResultCode = OPOS_E_ILLEGAL;
+        return ResultCode;
+    }
+    m_bImmediate = TRUE;
+    std::string text = FromBinaryConversion(data, TextLength(data));
+    if (text.empty() || text.back() != '\n')
+        text += '\n';
+    long parsed = BuildPrintData(m_builder, text.data(), text.size(), ParseContext());
+    SendLabel(FALSE, TRUE);
+    m_bImmediate = FALSE;
+    // A printed label with a refused sequence in it still reports the refusal.
+    if (ResultCode == OPOS_SUCCESS)
+        ResultCode = parsed;
+    Log(0, "-PrintImmediate = %d", int(ResultCode));
+    return ResultCode;
+}
+
+long CLABELPrinter::ValidateData(long station, const char* data)
+{
+    Log(0, "m_ctlLabelPrinter1.ValidateData(%d, \"%s\");", int(station), data ? data : "");
+    if (!APS_CheckPreconditions(3)) {
+        Log(10, "APS_CheckPreconditions error in ValidateData.");
+        return ResultCode;
+    }
+    FromBinaryConversion(data, TextLength(data));
+    Log(0, "-ValidateData");
+    return ResultCode;
+}
+
+long CLABELPrinter::SetLogo(long location, const char* data)
+{
+    Log(0, "m_ctlLabelPrinter1.SetLogo(%d, \"%s\");", int(location), data ? data : "");
+    if (!APS_CheckPreconditions(3)) {
+        Log(10, "APS_CheckPreconditions error in SetLogo.");
+        return ResultCode;
+    }
+    if (location != 1 && location != 2) {
+        Log(10, "Invalid Location <%d> in SetLogo", int(location));
+        ResultCode = OPOS_E_ILLEGAL;
+        return ResultCode;
+    }
+    std::string logo = FromBinaryConversion(data, TextLength(data));
+    Log(0, "+SetLogo < Location : %d, Data : %s >", int(location), logo.c_str());
+    COPOSData* target = location == 1 ? m_pTopLogo : m_pBottomLogo;
+    if (!target || target->Reset(DWORD(logo.size())) != COPOSData::OK ||
+        target->Append(reinterpret_cast<const BYTE*>(logo.data()), DWORD(logo.size())) != COPOSData::OK) {
+        ResultCode = OPOS_E_FAILURE;
+        return ResultCode;
+    }
+    (location == 1 ? m_bTopLogoSet : m_bBottomLogoSet) = TRUE;
+    ResultCode = OPOS_SUCCESS;
+    Log(0, "-SetLogo");
+    return ResultCode;
+}
+
+// ---- barcodes and pictures
+
+long CLABELPrinter::PrintBarCode(long station, const char* data, long symbology, long height, long width,
+                                 long alignment, long textPosition)
+{
+    Log(0, "m_ctlLabelPrinter1.PrintBarCode(%d, \"%s\", %d, %d, %d, %d, %d);", int(station), data ? data : "",
+        int(symbology), int(height), int(width), int(alignment), int(textPosition));
+    if (!APS_CheckPreconditions(7)) {
+        Log(10, "APS_CheckPreconditions error in PrintBarCode.");
+        return ResultCode;
+    }
+    ResultCode = OPOS_E_ILLEGAL;
+    if (!m_config.CapRecBarCode || !IsLabelStation(station)) {
+        Log(10, "-PrintBarCode < m_CapRecBarCode : %d, Station : %d >", int(m_config.CapRecBarCode), int(station));
+        return ResultCode;
+    }
+    if (height <= 0) {
+        Log(10, "-PrintBarCode : Invalid Height(%d)", int(height));
+        return ResultCode;
+    }
+    if (m_config.BarHigh > 0) {
+        height = m_config.BarHigh;
+        Log(0, "Barcode height changed from inf=%d", int(height));
+    }
+    long dots = 0;
+    if (!ToDots(height, m_config.m_mapMode.positionIn[MapMode], &dots) || dots >= 256) {
+        ResultCodeExtended = kExtendedTooBig;
+        Log(10, "-PrintBarCode : Height is toobig(%d/255)", int(dots));
+        return ResultCode;
+    }
+    if (alignment != -1 && alignment != -2 && alignment != -3) {
+        Log(10, "-PrintBarCode : Invalid Alignment(%d)", int(alignment));
+        return ResultCode;
+    }
+    if (textPosition != -11 && textPosition != -12 && textPosition != -13) {
+        Log(10, "-PrintBarCode : Invalid TextPosition(%d)", int(textPosition));
+        return ResultCode;
+    }
+    if (TextLength(data) == 0) {
+        Log(10, "-PrintBarCode : Data empty!!");
+        return ResultCode;
+    }
+    std::string bytes = FromBinaryConversion(data, TextLength(data));
+    ResultCode = m_builder.AddBarcode(bytes.data(), bytes.size(), int(symbology), int(dots), int(width),
+                                      int(alignment), int(textPosition), int(m_config.HRISize));
+    if (ResultCode != OPOS_SUCCESS)
+        Log(10, "-PrintBarCode : fail to Make barcode");
+    else
+        Log(0, "-PrintBarCode = %d", int(ResultCode));
+    return ResultCode;
+}
+
+long CLABELPrinter::PrintBitmap(long station, const char* fileName, long width, long alignment)
+{
+    Log(0, "m_ctlLabelPrinter1.PrintBitmap(%d, \"%s\", %d, %d);", int(station), fileName ? fileName : "", int(width),
+        int(alignment));
+    if (!APS_CheckPreconditions(3)) {
+        Log(10, "APS_CheckPreconditions error in PrintBitmap.");
+        return ResultCode;
+    }
+    if (CheckImageParameters(station, fileName, width, alignment) != OPOS_SUCCESS) {
+        Log(10, "Invalid parameters in PrintBitmap");
+        ResultCode = OPOS_E_ILLEGAL;
+        return ResultCode;
+    }
+    long dots = 0;
+    if (!BitmapWidthDots(width, "PrintBitmap", &dots))
+        return ResultCode;
+    COPOSData image(1024);
+    if (IsPcxName(fileName)) {
+        // The printer reads the file itself: it goes as it is, stored and recalled.
+        if (CKVTImage::ReadFileToData(fileName, image) != 0) {
+            Log(10, "Invalid image in SetBitmap");
+            ResultCode = OPOS_E_ILLEGAL;
+            return ResultCode;
+        }
+        ResultCode = m_builder.AddImage(image, false, false, 0, 0, int(alignment));
+    } else {
+        int w = 0, h = 0;
+        ResultCode = PictureRaster(fileName, dots, image, &w, &h);
+        if (ResultCode != OPOS_SUCCESS)
+            Log(10, "Invalid image in SetBitmap");
+        else
+            ResultCode = m_builder.AddImage(image, false, true, w, h, int(alignment));
+    }
+    Log(0, "-PrintBitmap = %d", int(ResultCode));
+    return ResultCode;
+}
+
+long CLABELPrinter::SetBitmap(long bitmapNumber, long station, const char* fileName, long width, long alignment)
+{
+    Log(0, "m_ctlLabelPrinter1.SetBitmap(#%d, %d, \"%s\", %d, %d);", int(bitmapNumber), int(station),
+        fileName ? fileName : "", int(width), int(alignment));
+    if (!APS_CheckPreconditions(3)) {
+        Log(10, "APS_CheckPreconditions error in SetBitmap.");
+        return ResultCode;
+    }
+    ResultCode = OPOS_E_ILLEGAL;
+    if (bitmapNumber < 1 || bitmapNumber > CLabelCommand::BitmapSlots) {
+        Log(10, "Invalid BitmapNumber : <%d>", int(bitmapNumber));
+        return ResultCode;
+    }
+    if (CheckImageParameters(station, fileName, width, alignment) != OPOS_SUCCESS) {
+        Log(10, "Invalid parameters in SetBitmap");
+        return ResultCode;
+    }
+    long dots = 0;
+    if (!BitmapWidthDots(width, "SetBitmap", &dots))
+        return ResultCode;
+    if (IsPcxName(fileName)) {
+        Log(10, "pcx image not supported in SetBitmap");
+        return ResultCode;
+    }
+    COPOSData raster(1024);
+    int w = 0, h = 0;
+    if (PictureRaster(fileName, dots, raster, &w, &h) != OPOS_SUCCESS) {
+        Log(10, "Invalid image in SetBitmap");
+        return ResultCode;
+    }
+    ResultCode = m_builder.StoreBitmap(int(bitmapNumber), raster, true, w, h, int(alignment));
+    Log(0, "-SetBitmap");
+    return ResultCode;
+}
+
+// ---- cut and rotation
+
+long CLABELPrinter::CutPaper(long percentage)
+{
+    Log(0, "m_ctlLabelPrinter1.CutPaper(%d);", int(percentage));
+    if (!APS_CheckPreconditions(7)) {
+        Log(10, "APS_CheckPreconditions error in CutPaper");
+        return ResultCode;
+    }
+    if (percentage < 0 || percentage > 100 || !m_config.CapRecPapercut) {
+        Log(10, "-CutPaper <m_CapRecPapercut : %d>", int(m_config.CapRecPapercut));
+        ResultCode = OPOS_E_ILLEGAL;
+        return ResultCode;
+    }
+    ResultCode = m_builder.AddCut();
+    Log(0, "-CutPaper");
+    return ResultCode;
+}
+
+long CLABELPrinter::RotatePrint(long station, long rotation)
+{
+    Log(0, "m_ctlLabelPrinter1.RotatePrint(%d, %d);", int(station), int(rotation));
+    if (!APS_CheckPreconditions(7)) {
+        Log(10, "APS_CheckPreconditions error in RotatePrint");
+        return ResultCode;
+    }
+    if (!IsLabelStation(station)) {
+        Log(10, "Invalid Station(%d) in RotatePrint", int(station));
+        ResultCode = OPOS_E_ILLEGAL;
+        return ResultCode;
+    }
+    m_nRotation = rotation;
+    m_builder.SetRotation(int(rotation));
+    Log(0, "-RotatePrint");
+    return ResultCode;
+}
+
+// ---- sending labels
+
+long CLABELPrinter::TransactionPrint(long station, long control)
+{
+    Log(0, "m_ctlLabelPrinter1.TransactionPrint(%d, %d);", int(station), int(control));
+    if (!APS_CheckPreconditions(7)) {
+        Log(10, "APS_CheckPreconditions error in TransactionPrint.");
+        return ResultCode;
+    }
+    if (!IsLabelStation(station) || !CapTransaction) {
+        Log(10, "Invalid Station <%d> or CapTrasaction <%d> in TransactionPrint", int(station), int(CapTransaction));
+        ResultCode = OPOS_E_ILLEGAL;
+        return ResultCode;
+    }
+    if (control == 11) {
+        if (!m_bTransaction) {
+            Log(0, "TransactionPrint: Beginning transaction");
+            m_bTransaction = TRUE;
+            m_builder.ClearBody();
+        }
+        return ResultCode;
+    }
+    if (m_bTransaction) {
+        m_bTransaction = FALSE;
+        SendLabel(AsyncMode, FALSE);
+        Log(0, "-TransactionPrint: Ending transaction - %s ", GetLastResultText().GetString());
+    }
+    return ResultCode;
+}
+
+long CLABELPrinter::MarkFeed(long type)
+{
+    Log(0, "m_ctlLabelPrinter1.MarkFeed(%d);", int(type));
+    // The label goes to the printer: a closed or disabled device has nowhere to send it.
+    if (!APS_CheckPreconditions(3)) {
+        Log(10, "APS_CheckPreconditions error in MarkFeed.");
+        return ResultCode;
+    }
+    m_bMarkFeed = type == 1;
+    if (type != 1 || m_bTransaction || m_bPageMode) {
+        Log(10, "-MarkFeed : Invalid Type(%d) or in transaction or page mode", int(type));
+        ResultCode = OPOS_E_ILLEGAL;
+        return ResultCode;
+    }
+    SendLabel(AsyncMode, FALSE);
+    Log(0, "-MarkFeed = %d", int(ResultCode));
+    return ResultCode;
+}
+
+long CLABELPrinter::pageModePrint(long control)
+{
+    Log(0, "m_ctlLabelPrinter1.pageModePrint(%d);", int(control));
+    if (!APS_CheckPreconditions(3)) {
+        Log(10, "APS_CheckPreconditions error in pageModePrint.");
+        return ResultCode;
+    }
+    if (!IsLabelStation(PageModeStation) || !m_config.CapRecPageMode) {
+        Log(10, "Invalid PageModeStation or capability in pageModePrint.");
+        ResultCode = OPOS_E_ILLEGAL;
+        return ResultCode;
+    }
+    // The result of what was done: a control that is not known, or a print outside page mode,
+    // did nothing and says so.
+    switch (control) {
+    case 1:
+        m_bPageMode = TRUE;
+        break;
+    case 2:
+    case 3:
+        if (!m_bPageMode) {
+            ResultCode = OPOS_E_ILLEGAL;
+            break;
+        }
+        m_bPageMode = FALSE;
+        SendLabel(FALSE, FALSE);
+        if (control == 2) {
+            m_bPageMode = TRUE;
+        } else {
+            m_builder.ClearBody();
+        }
+        break;
+    case 4:
+        m_bPageMode = FALSE;
+        m_builder.ClearBody();
+        break;
+    default:
+        ResultCode = OPOS_E_ILLEGAL;
+        break;
+    }
+    Log(0, "-pageModePrint = %d", int(ResultCode));
+    return ResultCode;
+}
+
+long CLABELPrinter::ClearPrintArea()
+{
+    Log(0, "m_ctlLabelPrinter1.ClearPrintArea();");
+    if (!APS_CheckPreconditions(3)) {
+        Log(10, "APS_CheckPreconditions error in ClearPrintArea.");
+        return ResultCode;
+    }
+    ApplyPageModePrintArea("0,0," + PageModeArea);
+    return pageModePrint(4);
+}

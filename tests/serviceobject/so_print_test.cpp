@@ -1,0 +1,315 @@
+// The print methods end to end: the object in this process on the real port manager and TCP
+// transport, the printer simulator receiving the labels, each label read back by the QLKS
+// parser. What the methods accumulate, which of them send, in which mode, and what they refuse.
+#include "SoDevice.h"
+#include "simclient.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kKey[] = "Software\\OLEforRetail\\ServiceOPOS\\POSPrinter\\LP1";
+const char kInfo[] = "Software\\OLEforRetail\\ServiceInfo\\VESK OPOS";
+
+std::vector<std::string> Texts(const qlks::Label& l)
+{
+    std::vector<std::string> out;
+    for (const qlks::Command& c : l.commands)
+        if (c.op == qlks::Op::Text || c.op == qlks::Op::VectorText)
+            out.push_back(c.str("text"));
+    return out;
+}
+
+std::vector<qlks::Op> Body(const qlks::Label& l)
+{
+    std::vector<qlks::Op> out;
+    for (const qlks::Command& c : l.commands)
+        if (c.op > qlks::Op::CutSetup && c.op != qlks::Op::Print)
+            out.push_back(c.op);
+    return out;
+}
+
+// An escape-sequence barcode block with its count.
+std::string EscBarcode(const std::string& block) { return "\x1b|" + std::to_string(block.size()) + "R" + block; }
+
+// Rows of a raster: row bytes each, as the simulator decodes them.
+qlks::Bytes Rows(std::vector<std::uint8_t> row, int rows)
+{
+    qlks::Bytes out;
+    for (int i = 0; i < rows; ++i)
+        out.insert(out.end(), row.begin(), row.end());
+    return out;
+}
+
+class PrintSim : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(sim.connected()) << sim.error();
+        w.reg.WriteServiceInfo(w.folder.Path());
+        w.reg.SetString(kInfo, "qlnadir", WinPath(QUILLAN_DLL).c_str());
+        w.reg.SetString(kInfo, "comdir", WinPath(COM_DLL).c_str());
+        w.reg.SetString(kInfo, "netdir", WinPath(NET_DLL).c_str());
+        int port = 0;
+        ep = sim.tcp(&port);
+        ASSERT_GE(ep, 0) << sim.error();
+        w.reg.SetDWORD(kKey, "TcpPort", DWORD(port));
+    }
+    void TearDown() override
+    {
+        if (ep >= 0)
+            sim.closeEndpoint(ep);
+    }
+    // The labels that arrived after the first `from`, once there are `n` of them; each one read
+    // without a problem by the parser.
+    std::vector<qlks::Label> NewLabels(size_t from, size_t n)
+    {
+        EXPECT_TRUE(sim.waitLabels(ep, long(from + n), 30000)) << sim.error();
+        std::vector<qlks::Label> all = sim.labels(ep);
+        std::vector<qlks::Label> out(all.begin() + long(std::min(from, all.size())), all.end());
+        for (const qlks::Label& l : out) {
+            EXPECT_TRUE(l.complete) << qlks::describe(l);
+            EXPECT_EQ(0u, l.flags) << qlks::describe(l);
+        }
+        return out;
+    }
+
+    CSoWorld w{1};
+    vesksim::SimClient sim;
+    int ep = -1;
+};
+
+// ---- Which methods send, and what the label holds
+
+TEST_F(PrintSim, TheSendingMethodsPrintWhatWasAccumulatedAsOneLabel)
+{
+    typedef std::function<std::vector<long>(CLABELPrinter&)> Steps;
+    struct Row
+    {
+        const char* what;
+        bool async;
+        size_t completions;  // OutputCompleteEvents of queued labels
+        Steps steps;
+        std::vector<long> rcs;
+        std::vector<std::vector<std::string>> labels;
+    } rows[] = {
+        {"PrintNormal twice, then MarkFeed", false, 0,
+         [](CLABELPrinter& p) { return std::vector<long>{p.PrintNormal(2, "one"), p.PrintNormal(4, "two\n"), p.MarkFeed(1)}; },
+         {0, 0, 0}, {{"one", "two"}}},
+        {"MarkFeed queued", true, 1,
+         [](CLABELPrinter& p) { return std::vector<long>{p.PrintNormal(2, "queued"), p.MarkFeed(1)}; },
+         {0, 0}, {{"queued"}}},
+        {"PrintImmediate sends the body with its own text, at once also in AsyncMode", true, 0,
+         [](CLABELPrinter& p) { return std::vector<long>{p.PrintNormal(2, "kept"), p.PrintImmediate(2, "now")}; },
+         {0, 0}, {{"kept", "now"}}},
+        {"nibble conversion", false, 0,
+         [](CLABELPrinter& p) {
+             p.SetPropertyNumber(11, 1);
+             return std::vector<long>{p.ResultCode, p.PrintNormal(2, "4142"), p.MarkFeed(1)};
+         },
+         {0, 0, 0}, {{"AB"}}},
+        {"a transaction: its start drops the body, a second start keeps it", false, 0,
+         [](CLABELPrinter& p) {
+             return std::vector<long>{p.PrintNormal(2, "dropped"), p.TransactionPrint(2, 11), p.PrintNormal(2, "a"),
+                                      p.TransactionPrint(2, 11), p.PrintNormal(2, "b"), p.TransactionPrint(2, 12),
+                                      p.TransactionPrint(2, 12)};
+         },
+         {0, 0, 0, 0, 0, 0, 0}, {{"a", "b"}}},
+        {"a queued transaction", true, 1,
+         [](CLABELPrinter& p) {
+             return std::vector<long>{p.TransactionPrint(2, 11), p.PrintNormal(2, "t"), p.TransactionPrint(2, 12)};
+         },
+         {0, 0, 0}, {{"t"}}},
+        {"page mode: print and stay, print and leave", false, 0,
+         [](CLABELPrinter& p) {
+             p.SetPropertyNumber(8049, 2);
+             return std::vector<long>{p.ResultCode,         p.pageModePrint(1),     p.PrintNormal(2, "p1"),
+                                      p.MarkFeed(1),        p.pageModePrint(2),     p.PrintNormal(2, "p2"),
+                                      p.pageModePrint(3),   p.PrintNormal(2, "x"),  p.MarkFeed(1)};
+         },
+         {0, 0, 0, 106, 0, 0, 0, 0, 0}, {{"p1"}, {"p2"}, {"x"}}},
+        {"page mode cancelled, and by ClearPrintArea", false, 0,
+         [](CLABELPrinter& p) {
+             p.SetPropertyNumber(8049, 2);
+             return std::vector<long>{p.pageModePrint(1), p.PrintNormal(2, "gone"), p.pageModePrint(4),
+                                      p.pageModePrint(1), p.PrintNormal(2, "gone too"), p.ClearPrintArea(),
+                                      p.PrintNormal(2, "y"), p.MarkFeed(1)};
+         },
+         {0, 0, 0, 0, 0, 0, 0, 0}, {{"y"}}},
+    };
+    for (const Row& r : rows) {
+        size_t before = sim.labels(ep).size();
+        Device dev(w, r.async);
+        ASSERT_EQ(0, dev.open) << r.what;
+        EXPECT_EQ(r.rcs, r.steps(*dev.so)) << r.what;
+        if (r.completions) {
+            EXPECT_TRUE(dev.WaitFor("SOOutputComplete", r.completions)) << r.what;
+        }
+        std::vector<qlks::Label> got = NewLabels(before, r.labels.size());
+        ASSERT_EQ(r.labels.size(), got.size()) << r.what;
+        for (size_t i = 0; i < got.size(); ++i)
+            EXPECT_EQ(r.labels[i], Texts(got[i])) << r.what << " label " << i;
+        EXPECT_TRUE(dev.Events("SOError").empty()) << r.what;
+    }
+}
+
+// ---- Pictures, logos, barcodes, cuts and rotation in one label
+
+TEST_F(PrintSim, BitmapsSetThenPrintedLogosBarcodesAndCutsReachTheLabel)
+{
+    const std::string jpg = WinPath(IMAGE_DIR "/blocks.jpg");  // 32 x 16, the left half black
+    const std::string gif = WinPath(IMAGE_DIR "/clear.gif");   // 16 x 8, the right half transparent
+    const std::string pcx("\x0a\x05\x01\x08PCX\r\n\x00rest", 14);
+    ASSERT_TRUE(w.folder.Write("logo.pcx", pcx));
+    w.reg.SetString(kKey, "OperationMode", "C");  // a cutter: CutPaper cuts
+    Device dev(w);
+    ASSERT_EQ(0, dev.open);
+    CLABELPrinter& p = *dev.so;
+    // The device's page-mode position from its configuration places the first label's content
+    // explicitly; the label after it is aligned.
+    ASSERT_EQ(0, p.MarkFeed(1));
+    ASSERT_TRUE(sim.waitLabels(ep, 1)) << sim.error();
+    const size_t before = 1;
+
+    std::vector<long> rcs = {
+        p.SetBitmap(1, 2, jpg.c_str(), -11, -1),
+        p.SetBitmap(2, 2, gif.c_str(), -11, -3),
+        p.SetLogo(1, "BD10,20,110,70,O\r\n"),
+        p.SetLogo(2, "CD50,60,20,1\r\n"),
+        // The character after a stored bitmap is text, not eaten.
+        p.PrintNormal(2, "\x1b|tL\x1b|1BX\x1b|2B"),
+        p.PrintBitmap(2, jpg.c_str(), 16, -2),
+        p.PrintBitmap(2, w.folder.File("logo.pcx").c_str(), -11, -1),
+        p.PrintBarCode(2, "ABC123", 108, 60, 200, -1, -13),
+        p.RotatePrint(2, 258),
+        p.PrintNormal(2, "turned"),
+        p.CutPaper(50),
+        p.PrintNormal(2, "\x1b|bL"),
+        p.MarkFeed(1),
+    };
+    EXPECT_EQ(std::vector<long>(13, 0), rcs);
+    std::vector<qlks::Label> got = NewLabels(before, 1);
+    ASSERT_EQ(1u, got.size());
+    const qlks::Label& l = got[0];
+    using qlks::Op;
+    EXPECT_EQ((std::vector<Op>{Op::Box, Op::Raster, Op::Text, Op::Raster, Op::Raster, Op::ImageStore, Op::ImageRecall,
+                               Op::Barcode, Op::Text, Op::Cut, Op::Circle}),
+              Body(l))
+        << qlks::describe(l);
+    int usable = p.m_builder.PaperWidth() - p.m_builder.LeftMargin();
+    struct Image
+    {
+        const char* what;
+        long x, rowBytes, height;
+        qlks::Bytes pixels;
+    } images[] = {
+        {"slot 1, as it is, left", 0, 4, 16, Rows({0xFF, 0xFF, 0x00, 0x00}, 16)},
+        {"slot 2, transparent as paper, right", usable - 16, 2, 8, Rows({0xFF, 0x00}, 8)},
+        {"picture at 16 dots, centred", (usable - 16) / 2, 2, 8, Rows({0xFF, 0x00}, 8)},
+    };
+    for (size_t i = 0; i < 3; ++i) {
+        const qlks::Command* c = l.find(Op::Raster, i);
+        ASSERT_NE(nullptr, c) << images[i].what;
+        EXPECT_EQ(images[i].x, c->num("x")) << images[i].what;
+        EXPECT_EQ(images[i].rowBytes, c->num("rowbytes")) << images[i].what;
+        EXPECT_EQ(images[i].height, c->num("height")) << images[i].what;
+        EXPECT_EQ(images[i].pixels, c->pixels) << images[i].what;
+    }
+    EXPECT_EQ((std::vector<std::string>{"X", "turned"}), Texts(l));
+    EXPECT_EQ(qlks::Bytes(pcx.begin(), pcx.end()), l.find(Op::ImageStore)->payload);
+    EXPECT_EQ("print1", l.find(Op::ImageRecall)->str("name"));
+    const qlks::Command* bar = l.find(Op::Barcode);
+    EXPECT_EQ("ABC123", bar->str("data"));
+    EXPECT_EQ(60, bar->num("height"));
+    EXPECT_EQ(0, bar->num("rotation"));
+    EXPECT_EQ(3, l.find(Op::Text, 1)->num("rotation"));
+}
+
+// ---- Refusals: their codes, and nothing of them in the next label
+
+TEST_F(PrintSim, RefusedCallsReturnTheirCodesAndAddNothing)
+{
+    const std::string jpg = WinPath(IMAGE_DIR "/blocks.jpg");
+    const std::string icon = WinPath(IMAGE_DIR "/icon.ico");
+    ASSERT_TRUE(w.folder.Write("logo.pcx", "pcx"));
+    const std::string pcx = w.folder.File("logo.pcx");
+    const std::string missing = w.folder.File("missing.bmp");
+    Device dev(w);
+    ASSERT_EQ(0, dev.open);
+    CLABELPrinter& p = *dev.so;
+    long wide = p.GetPropertyNumber(8020) + 1;  // past RecLineWidth
+    struct Row
+    {
+        const char* what;
+        std::function<long()> call;
+        long rc, rce;
+    } rows[] = {
+        {"PrintNormal on the journal", [&] { return p.PrintNormal(1, "no"); }, 106, 0},
+        {"PrintImmediate on the journal", [&] { return p.PrintImmediate(1, "no"); }, 106, 0},
+        {"barcode refused inside PrintNormal", [&] { return p.PrintNormal(2, EscBarcode("s108h50w200a-1t-11dA'Be").c_str()); }, 106, 0},
+        {"stored bitmap never set", [&] { return p.PrintNormal(2, "\x1b|5B"); }, 106, 0},
+        {"barcode 300 dots high", [&] { return p.PrintBarCode(2, "ABC", 108, 300, 200, -1, -11); }, 106, 206},
+        {"barcode height 0", [&] { return p.PrintBarCode(2, "ABC", 108, 0, 200, -1, -11); }, 106, 0},
+        {"barcode alignment", [&] { return p.PrintBarCode(2, "ABC", 108, 50, 200, 5, -11); }, 106, 0},
+        {"barcode text position", [&] { return p.PrintBarCode(2, "ABC", 108, 50, 200, -1, -14); }, 106, 0},
+        {"barcode without data", [&] { return p.PrintBarCode(2, "", 108, 50, 200, -1, -11); }, 106, 0},
+        {"barcode with a line end", [&] { return p.PrintBarCode(2, "AB\nC", 108, 50, 200, -1, -11); }, 106, 0},
+        {"barcode on the journal", [&] { return p.PrintBarCode(1, "ABC", 108, 50, 200, -1, -11); }, 106, 0},
+        {"bitmap slot 21", [&] { return p.SetBitmap(21, 2, jpg.c_str(), -11, -1); }, 106, 0},
+        {"bitmap slot 0", [&] { return p.SetBitmap(0, 2, jpg.c_str(), -11, -1); }, 106, 0},
+        {"pcx into a slot", [&] { return p.SetBitmap(1, 2, pcx.c_str(), -11, -1); }, 106, 0},
+        {"an icon", [&] { return p.SetBitmap(1, 2, icon.c_str(), -11, -1); }, 106, 0},
+        {"a missing picture", [&] { return p.PrintBitmap(2, missing.c_str(), -11, -1); }, 106, 0},
+        {"no file name", [&] { return p.PrintBitmap(2, "", -11, -1); }, 106, 0},
+        {"bitmap wider than the line", [&] { return p.PrintBitmap(2, jpg.c_str(), wide, -1); }, 106, 206},
+        {"bitmap width -5", [&] { return p.PrintBitmap(2, jpg.c_str(), -5, -1); }, 106, 0},
+        {"bitmap alignment -4", [&] { return p.PrintBitmap(2, jpg.c_str(), -11, -4); }, 106, 0},
+        {"logo location 3", [&] { return p.SetLogo(3, "BD1,1,2,2,O\r\n"); }, 106, 0},
+        {"cut past 100 %", [&] { return p.CutPaper(101); }, 106, 0},
+        {"rotation on the journal", [&] { return p.RotatePrint(1, 258); }, 106, 0},
+        {"transaction on the journal", [&] { return p.TransactionPrint(1, 11); }, 106, 0},
+        {"MarkFeed to the cutter", [&] { return p.MarkFeed(2); }, 106, 0},
+        {"page-mode print outside page mode", [&] { return p.pageModePrint(3); }, 106, 0},
+        {"unknown page-mode control", [&] { return p.pageModePrint(9); }, 106, 0},
+        {"MarkFeed in page mode", [&] { p.pageModePrint(1); long rc = p.MarkFeed(1); p.pageModePrint(4); return rc; }, 106, 0},
+        {"MarkFeed in a transaction", [&] { p.TransactionPrint(2, 11); long rc = p.MarkFeed(1); p.ClearOutput(); return rc; }, 106, 0},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(r.rc, r.call()) << r.what;
+        EXPECT_EQ(r.rce, p.ResultCodeExtended) << r.what;
+    }
+    size_t before = sim.labels(ep).size();
+    ASSERT_EQ(0, p.PrintNormal(2, "after"));
+    ASSERT_EQ(0, p.MarkFeed(1));
+    std::vector<qlks::Label> got = NewLabels(before, 1);
+    ASSERT_EQ(1u, got.size());
+    EXPECT_EQ((std::vector<qlks::Op>{qlks::Op::Text}), Body(got[0])) << qlks::describe(got[0]);
+    EXPECT_EQ((std::vector<std::string>{"after"}), Texts(got[0]));
+
+    // A disabled, then a released device sends nothing.
+    std::function<long()> calls[] = {
+        [&] { return p.PrintNormal(2, "no"); },
+        [&] { return p.PrintImmediate(2, "no"); },
+        [&] { return p.PrintBarCode(2, "ABC", 108, 50, 200, -1, -11); },
+        [&] { return p.PrintBitmap(2, jpg.c_str(), -11, -1); },
+        [&] { return p.SetBitmap(1, 2, jpg.c_str(), -11, -1); },
+        [&] { return p.SetLogo(1, "x"); },
+        [&] { return p.TransactionPrint(2, 11); },
+        [&] { return p.MarkFeed(1); },
+        [&] { return p.pageModePrint(1); },
+    };
+    p.SetPropertyNumber(3, 0);
+    for (size_t i = 0; i < sizeof calls / sizeof calls[0]; ++i)
+        EXPECT_EQ(105, calls[i]()) << "disabled, call " << i;
+    ASSERT_EQ(0, p.ReleaseDevice());
+    for (size_t i = 0; i < sizeof calls / sizeof calls[0]; ++i)
+        EXPECT_EQ(103, calls[i]()) << "released, call " << i;
+    EXPECT_EQ(before + 1, sim.labels(ep).size());
+}
+
+}  // namespace

@@ -1,6 +1,7 @@
 // labelkey: makes a label printer device key the way the setup utility's Add Device does (the
-// model's section of lbprn.inf in the install folder, through CreateDeviceKey), then points it at
-// a port as the printer configuration would; or removes a device key again.
+// model's section of lbprn.inf in the install folder, through CreateDeviceKey), then saves the
+// label settings and the port as the printer configuration does for a new device; or removes a
+// device key again.
 //
 //   labelkey.exe add <model> serial <COMn> <baud>     flow control none
 //   labelkey.exe add <model> tcp <address> <port>
@@ -36,6 +37,53 @@ bool AllDigits(const char* s)
     return true;
 }
 
+// The label settings a new device is saved with: the model INF's [LABEL] value, else the
+// configuration's default. OperationMode may also be stated under its older name.
+struct LabelSetting
+{
+    const char* name;
+    bool text;
+    const char* textDefault;
+    int numberDefault;
+};
+const LabelSetting kLabelSettings[] = {
+    {"LanguageType", false, nullptr, 0}, {"PrintType", true, "D", 0},      {"PaperType", true, nullptr, 0},
+    {"OperationMode", true, nullptr, 0}, {"PaperWidth", false, nullptr, 0}, {"PaperLength", false, nullptr, 0},
+    {"LeftMargin", false, nullptr, 0},   {"TopMargin", false, nullptr, 0},  {"OffsetLength", false, nullptr, 0},
+    {"GapLength", false, nullptr, 0},    {"BackFeed", false, nullptr, 0},   {"BackFeedStep", false, nullptr, 0},
+    {"OffsetPosition", false, nullptr, 0}, {"TearOffPosition", false, nullptr, 0},
+    {"CutterPeriod", false, nullptr, 1}, {"Orientation", true, "B", 0},     {"PrintSpeed", false, nullptr, 3},
+    {"Density", false, nullptr, 10},     {"HRISize", false, nullptr, 1},    {"RightToLeft", false, nullptr, 0},
+};
+
+CString InfText(const char* key, const char* def, const CString& inf)
+{
+    char buf[256] = "";
+    GetPrivateProfileStringA("LABEL", key, def, buf, sizeof buf, inf);
+    return buf;
+}
+
+BOOL SaveLabelSettings(CRegistry& reg, const CString& key, const CString& inf)
+{
+    BOOL ok = TRUE;
+    for (const LabelSetting& s : kLabelSettings) {
+        if (!s.text) {
+            int v = int(GetPrivateProfileIntA("LABEL", s.name, s.numberDefault, inf));
+            if (v < 0)
+                v = 100 - v;  // a negative offset is stored as 100 - v
+            ok = reg.SetDWORD(key, s.name, DWORD(v)) && ok;
+            continue;
+        }
+        CString def = s.textDefault ? CString(s.textDefault) : CString();
+        if (std::strcmp(s.name, "PaperType") == 0)
+            def = GetPrivateProfileIntA("LABEL", "CapMediaSensing", 0, inf) ? "A" : "G";
+        else if (std::strcmp(s.name, "OperationMode") == 0)
+            def = InfText("m_strOperationMode", "T", inf);
+        ok = reg.SetString(key, s.name, InfText(s.name, def, inf)) && ok;
+    }
+    return ok;
+}
+
 int Add(const char* model, const char* kind, const char* where, const char* number)
 {
     bool serial = std::strcmp(kind, "serial") == 0;
@@ -56,7 +104,14 @@ int Add(const char* model, const char* kind, const char* where, const char* numb
     CString key = ClassKeyPath(DEVCLASS_LABELPRINTER) + "\\" + name;
     std::printf("labelkey: made HKLM\\%s from [%s] of %s\\lbprn.inf\n", key.GetString(), model,
                 installDir.GetString());
-    BOOL ok = TRUE;
+    CString inf;
+    reg.GetString(key, "inf", inf);
+    BOOL ok = SaveLabelSettings(reg, key, inf);
+    CString paper, mode;
+    reg.GetString(key, "PaperType", paper);
+    reg.GetString(key, "OperationMode", mode);
+    std::printf("   label settings of a new device from [LABEL] of %s (PaperType %s, OperationMode %s)\n",
+                inf.GetString(), paper.GetString(), mode.GetString());
     if (serial) {
         ok = reg.SetString(key, "Port", where) && reg.SetString(key, "BaudRate", number) &&
              reg.SetString(key, "HandShake", "None") && reg.SetDWORD(key, "UsingBT", 0);
@@ -68,7 +123,7 @@ int Add(const char* model, const char* kind, const char* where, const char* numb
         std::printf("   Port (network), TcpIp %s, TcpPort %s\n", where, number);
     }
     if (!ok) {
-        std::printf("labelkey: could not write the port settings of %s\n", name.GetString());
+        std::printf("labelkey: could not write the settings of %s\n", name.GetString());
         reg.Delete(key);
         return 1;
     }

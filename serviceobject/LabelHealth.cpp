@@ -193,7 +193,10 @@ void CChkPtrDlg::OnPrint()
 {
     SetDlgItemText(IDC_CHKPTR_RESULT, "Test in progress...");
     UpdateWindow();
-    m_pPrinter->CheckHealthExternal();
+    // The application may have released or disabled the device from an event while the dialog
+    // is up: a label that was never written is no successful test.
+    if (m_pPrinter->APS_CheckPreconditions(3))
+        m_pPrinter->CheckHealthExternal();
     m_bPrinted = TRUE;
     m_nResultCode = m_pPrinter->ResultCode;
     m_nResultCodeExtended = m_pPrinter->ResultCodeExtended;

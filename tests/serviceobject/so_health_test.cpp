@@ -173,16 +173,18 @@ TEST(CheckHealth, InteractiveDialogShowsTheStatusLiveAndPrintsOnRequest)
         std::string result;  // item 1001 after Print
         long rc, rce;
         const char* text;
+        bool disable = false;  // the device is disabled while the dialog is up
     } rows[] = {
         {"printed", true, 0, 0, "Success (0/0)", 0, 0, "CheckHealth: Successful"},
         {"printed on empty paper", true, 0x80, 0, "Paper Empty (114/203)", 114, 203, "CheckHealth: Paper Empty (114/203)"},
         {"closed after the cover opened", false, 0, kCoverOpenFrame, "-- Print Result --", 114, 201,
          "CheckHealth: Failed"},
+        {"printed after the device was disabled", true, 0, 0, "Disabled (105/0)", 105, 0, "Not Executed", true},
     };
     for (const Row& r : rows) {
         CSoWorld w;
         w.reg.SetString(kKey, "DeviceDesc", "VL420 on the bench");
-        w.reg.SetString(kKey, "Description", "VESK label printer");
+        w.reg.SetString(kKey, "Description", "VESK OPOS Label Printer Service Object");
         Device dev(w);
         ASSERT_EQ(0, dev.open) << r.what;
         w.port.Result("StatusAnswer", r.answer);
@@ -203,6 +205,8 @@ TEST(CheckHealth, InteractiveDialogShowsTheStatusLiveAndPrintsOnRequest)
             driver.Do([&](HWND) { w.port.Frame(r.frame); });
             driver.WaitUntil(checked(1002), "the cover box follows the status");
         }
+        if (r.disable)
+            driver.Do([&](HWND) { dev.so->SetPropertyNumber(3, 0); });
         if (r.print)
             driver.Click(1000);
         driver.Do([&](HWND d) { result = ControlText(d, 1001); }).Click(IDOK);
@@ -210,7 +214,7 @@ TEST(CheckHealth, InteractiveDialogShowsTheStatusLiveAndPrintsOnRequest)
         driver.RunAround("Printer Check Health : - Interactive -", [&] { rc = dev.so->CheckHealth(3); });
         EXPECT_TRUE(driver.Failures().empty()) << r.what << ": " << driver.Report();
         EXPECT_EQ("Printer Check Health : - Interactive -LP1", title);
-        EXPECT_EQ("VESK label printer\n1.13.0\nVL420 on the bench\nLP1", info);
+        EXPECT_EQ("VESK OPOS Label Printer Service Object\n1.13.0\nVL420 on the bench\nLP1", info);
         EXPECT_EQ("Power State: Online", power);
         EXPECT_FALSE(nearEndVisible);
         EXPECT_EQ(r.result, result) << r.what;

@@ -253,7 +253,7 @@ TEST(ControlObject, CallsEveryMethodWithItsArgumentKinds)
         {"TransactionPrint", {I4(2), I4(11)}, 103},
         {"ValidateData", {I4(2), s}, 103},
         {"ChangePrintSide", {I4(1)}, 106},
-        {"MarkFeed", {I4(1)}, 106},
+        {"MarkFeed", {I4(1)}, 103},  // it sends a label: claimed and enabled first
         {"ResetStatistics", {s}, 106},
         {"RetrieveStatistics", {pbstr(&stats)}, 106},
         {"UpdateStatistics", {s}, 106},

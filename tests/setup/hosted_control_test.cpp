@@ -507,6 +507,7 @@ public:
         std::vector<long> args;
     };
     std::vector<Event> events;
+    long errorAnswer = 0;  // written to ErrorEvent's by-reference response when not 0
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override
     {
@@ -535,6 +536,8 @@ public:
             e.args.push_back(v.vt == VT_I4 ? v.lVal : v.vt == (VT_BYREF | VT_I4) ? *v.plVal : -999);
         }
         events.push_back(e);
+        if (id == kEventError && errorAnswer && p->cArgs == 4 && p->rgvarg[0].vt == (VT_BYREF | VT_I4))
+            *p->rgvarg[0].plVal = errorAnswer;
         return S_OK;
     }
     ULONG refs = 1;
@@ -602,6 +605,19 @@ long Number(IDispatch* d, const wchar_t* name)
 
 } // namespace
 
+// Pumps this thread's messages until done() holds, at most boundMs.
+bool PumpUntil(const std::function<bool()>& done, DWORD boundMs)
+{
+    DWORD start = GetTickCount();
+    while (!done() && GetTickCount() - start < boundMs) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    }
+    return done();
+}
+
 TEST_F(ForwardedControl, AnApplicationCallsByNameAndReceivesTheEventsThroughTheConnectionPoint)
 {
     const CLSID printerClass = {0xCCB90152, 0xB81E, 0x11D2, {0xAB, 0x74, 0x00, 0x40, 0x05, 0x4C, 0x37, 0x19}};
@@ -662,14 +678,7 @@ TEST_F(ForwardedControl, AnApplicationCallsByNameAndReceivesTheEventsThroughTheC
 
     // Enabling brought the Service Object's StatusUpdate callbacks: each one an event with its
     // value, in the order they came.
-    DWORD start = GetTickCount();
-    while (sink.events.empty() && GetTickCount() - start < 30000) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&msg);
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-    }
-    ASSERT_FALSE(sink.events.empty()) << "no event in 30 s";
+    ASSERT_TRUE(PumpUntil([&] { return !sink.events.empty(); }, 30000)) << "no event in 30 s";
     for (const RecordingSink::Event& e : sink.events) {
         EXPECT_EQ(e.id, kEventStatusUpdate);
         ASSERT_EQ(e.args.size(), 1u);
@@ -684,6 +693,77 @@ TEST_F(ForwardedControl, AnApplicationCallsByNameAndReceivesTheEventsThroughTheC
     EXPECT_EQ(cp->Unadvise(cookie), S_OK);
     EXPECT_EQ(cp->Unadvise(cookie), CONNECT_E_NOCONNECTION);
     EXPECT_EQ(sink.refs, 1u) << "the sink is released at Unadvise";
+    cp->Release();
+    d->Release();
+}
+
+TEST_F(ForwardedControl, AnErrorEventCarriesItsArgumentsAndTheApplicationsAnswerGoesBack)
+{
+    const CLSID printerClass = {0xCCB90152, 0xB81E, 0x11D2, {0xAB, 0x74, 0x00, 0x40, 0x05, 0x4C, 0x37, 0x19}};
+    IDispatch* d = nullptr;
+    ASSERT_EQ(CoCreateInstance(printerClass, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&d)),
+              S_OK);
+    IConnectionPointContainer* cpc = nullptr;
+    ASSERT_EQ(d->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc)), S_OK);
+    IConnectionPoint* cp = nullptr;
+    ASSERT_EQ(cpc->FindConnectionPoint(DIID_TestCoPOSPrinterEvents, &cp), S_OK);
+    cpc->Release();
+    RecordingSink sink;
+    sink.errorAnswer = 12;  // clear
+    DWORD cookie = 0;
+    ASSERT_EQ(cp->Advise(&sink, &cookie), S_OK);
+    ASSERT_TRUE(sim.setStatus(ep, 0x00));
+    VARIANT r;
+    ASSERT_EQ(ByName(d, L"Open", M, {Str(L"LP1")}, &r), S_OK);
+    ASSERT_EQ(r.lVal, 0);
+    ASSERT_EQ(ByName(d, L"ClaimDevice", M, {I4(1000)}, &r), S_OK);
+    ASSERT_EQ(r.lVal, 0);
+    ASSERT_EQ(ByName(d, L"DeviceEnabled", P, {Bool(true)}, nullptr), S_OK);
+    ASSERT_EQ(ByName(d, L"AsyncMode", P, {Bool(true)}, nullptr), S_OK);
+
+    // Paper out: the queued label's status check fails on the print thread.
+    ASSERT_TRUE(sim.setStatus(ep, 0x80));
+    ASSERT_EQ(ByName(d, L"PrintNormal", M, {I4(2), Str(L"queued\n")}, &r), S_OK);
+    ASSERT_EQ(ByName(d, L"MarkFeed", M, {I4(1)}, &r), S_OK);
+    ASSERT_EQ(r.lVal, 0) << "queued";
+    auto errors = [&] {
+        std::vector<RecordingSink::Event> out;
+        for (const RecordingSink::Event& e : sink.events)
+            if (e.id == kEventError)
+                out.push_back(e);
+        return out;
+    };
+    ASSERT_TRUE(PumpUntil([&] { return !errors().empty(); }, 30000)) << "no ErrorEvent in 30 s";
+    RecordingSink::Event e = errors()[0];
+    ASSERT_EQ(e.args.size(), 4u) << "ResultCode, ResultCodeExtended, ErrorLocus, ErrorResponse";
+    EXPECT_GE(e.args[0], 101);
+    EXPECT_LE(e.args[0], 114);
+    EXPECT_EQ(e.args[2], 1) << "ErrorLocus output";
+    EXPECT_EQ(e.args[3], 11) << "offered as retry";
+
+    // The answer "clear" reached the Service Object: the job is dropped. Paper is back and a
+    // second label is queued: it alone arrives (a retried first job would go out before it).
+    ASSERT_TRUE(sim.setStatus(ep, 0x00));
+    ASSERT_EQ(ByName(d, L"PrintNormal", M, {I4(2), Str(L"second\n")}, &r), S_OK);
+    ASSERT_EQ(ByName(d, L"MarkFeed", M, {I4(1)}, &r), S_OK);
+    ASSERT_EQ(r.lVal, 0);
+    long second = Number(d, L"OutputID");
+    auto completed = [&] {
+        for (const RecordingSink::Event& ev : sink.events)
+            if (ev.id == kEventOutputComplete && ev.args.size() == 1 && ev.args[0] == second)
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(PumpUntil(completed, 30000)) << "no OutputCompleteEvent for the second label in 30 s";
+    EXPECT_EQ(errors().size(), 1u);
+    std::vector<qlks::Label> labels = sim.labels(ep);
+    ASSERT_EQ(labels.size(), 1u);
+    const qlks::Command* text = labels[0].find(qlks::Op::Text);
+    ASSERT_NE(text, nullptr) << qlks::describe(labels[0]);
+    EXPECT_EQ(text->str("text"), "second");
+
+    ASSERT_EQ(ByName(d, L"Close", M, {}, &r), S_OK);
+    cp->Unadvise(cookie);
     cp->Release();
     d->Release();
 }

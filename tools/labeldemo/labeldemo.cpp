@@ -15,6 +15,7 @@
 #include <ole2.h>
 #include <olectl.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <string>

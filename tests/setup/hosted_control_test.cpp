@@ -618,29 +618,57 @@ bool PumpUntil(const std::function<bool()>& done, DWORD boundMs)
     return done();
 }
 
-TEST_F(ForwardedControl, AnApplicationCallsByNameAndReceivesTheEventsThroughTheConnectionPoint)
+// The POSPrinter control made as an application makes it, by class id, with a recording sink
+// advised on its events connection point.
+class ApplicationControl : public ForwardedControl
 {
-    const CLSID printerClass = {0xCCB90152, 0xB81E, 0x11D2, {0xAB, 0x74, 0x00, 0x40, 0x05, 0x4C, 0x37, 0x19}};
+protected:
+    void SetUp() override
+    {
+        ForwardedControl::SetUp();
+        const CLSID printerClass = {0xCCB90152, 0xB81E, 0x11D2, {0xAB, 0x74, 0x00, 0x40, 0x05, 0x4C, 0x37, 0x19}};
+        ASSERT_EQ(CoCreateInstance(printerClass, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                   reinterpret_cast<void**>(&d)),
+                  S_OK);
+        IConnectionPointContainer* cpc = nullptr;
+        ASSERT_EQ(d->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc)), S_OK);
+        otherPoint = cpc->FindConnectionPoint(IID_IPropertyNotifySink, &cp);
+        HRESULT hr = cpc->FindConnectionPoint(DIID_TestCoPOSPrinterEvents, &cp);
+        cpc->Release();
+        ASSERT_EQ(hr, S_OK);
+        ASSERT_EQ(cp->Advise(&sink, &cookie), S_OK);
+    }
+    void TearDown() override
+    {
+        if (cp) {
+            cp->Unadvise(cookie);
+            cp->Release();
+        }
+        if (d)
+            d->Release();
+        ForwardedControl::TearDown();
+    }
+    // Open, ClaimDevice and DeviceEnabled of the simulator's device; false when one fails.
+    bool OpenClaimEnable()
+    {
+        VARIANT r;
+        return ByName(d, L"Open", M, {Str(L"LP1")}, &r) == S_OK && r.lVal == 0 &&
+               ByName(d, L"ClaimDevice", M, {I4(1000)}, &r) == S_OK && r.lVal == 0 &&
+               ByName(d, L"DeviceEnabled", P, {Bool(true)}, nullptr) == S_OK && Number(d, L"ResultCode") == 0;
+    }
     IDispatch* d = nullptr;
-    ASSERT_EQ(CoCreateInstance(printerClass, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&d)),
-              S_OK);
-    IConnectionPointContainer* cpc = nullptr;
-    ASSERT_EQ(d->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc)), S_OK);
     IConnectionPoint* cp = nullptr;
-    EXPECT_EQ(cpc->FindConnectionPoint(IID_IPropertyNotifySink, &cp), CONNECT_E_NOCONNECTION);
-    ASSERT_EQ(cpc->FindConnectionPoint(DIID_TestCoPOSPrinterEvents, &cp), S_OK);
-    cpc->Release();
     RecordingSink sink;
     DWORD cookie = 0;
-    ASSERT_EQ(cp->Advise(&sink, &cookie), S_OK);
+    HRESULT otherPoint = S_OK;
+};
 
+TEST_F(ApplicationControl, CallsByNameReachTheServiceObjectAndItsEventsComeThroughTheConnectionPoint)
+{
+    EXPECT_EQ(otherPoint, CONNECT_E_NOCONNECTION) << "the events interface is the only connection point";
     EXPECT_EQ(Number(d, L"ResultCode"), 101) << "closed";
+    ASSERT_TRUE(OpenClaimEnable());
     VARIANT r;
-    ASSERT_EQ(ByName(d, L"Open", M, {Str(L"LP1")}, &r), S_OK);
-    EXPECT_EQ(r.lVal, 0);
-    ASSERT_EQ(ByName(d, L"ClaimDevice", M, {I4(1000)}, &r), S_OK);
-    ASSERT_EQ(r.lVal, 0);
-    ASSERT_EQ(ByName(d, L"DeviceEnabled", P, {Bool(true)}, nullptr), S_OK);
 
     // Properties by name are the Service Object's, read and written by their indices.
     struct Row
@@ -694,31 +722,15 @@ TEST_F(ForwardedControl, AnApplicationCallsByNameAndReceivesTheEventsThroughTheC
     EXPECT_EQ(cp->Unadvise(cookie), CONNECT_E_NOCONNECTION);
     EXPECT_EQ(sink.refs, 1u) << "the sink is released at Unadvise";
     cp->Release();
-    d->Release();
+    cp = nullptr;
 }
 
-TEST_F(ForwardedControl, AnErrorEventCarriesItsArgumentsAndTheApplicationsAnswerGoesBack)
+TEST_F(ApplicationControl, AnErrorEventCarriesItsArgumentsAndTheApplicationsAnswerGoesBack)
 {
-    const CLSID printerClass = {0xCCB90152, 0xB81E, 0x11D2, {0xAB, 0x74, 0x00, 0x40, 0x05, 0x4C, 0x37, 0x19}};
-    IDispatch* d = nullptr;
-    ASSERT_EQ(CoCreateInstance(printerClass, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&d)),
-              S_OK);
-    IConnectionPointContainer* cpc = nullptr;
-    ASSERT_EQ(d->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc)), S_OK);
-    IConnectionPoint* cp = nullptr;
-    ASSERT_EQ(cpc->FindConnectionPoint(DIID_TestCoPOSPrinterEvents, &cp), S_OK);
-    cpc->Release();
-    RecordingSink sink;
     sink.errorAnswer = 12;  // clear
-    DWORD cookie = 0;
-    ASSERT_EQ(cp->Advise(&sink, &cookie), S_OK);
     ASSERT_TRUE(sim.setStatus(ep, 0x00));
+    ASSERT_TRUE(OpenClaimEnable());
     VARIANT r;
-    ASSERT_EQ(ByName(d, L"Open", M, {Str(L"LP1")}, &r), S_OK);
-    ASSERT_EQ(r.lVal, 0);
-    ASSERT_EQ(ByName(d, L"ClaimDevice", M, {I4(1000)}, &r), S_OK);
-    ASSERT_EQ(r.lVal, 0);
-    ASSERT_EQ(ByName(d, L"DeviceEnabled", P, {Bool(true)}, nullptr), S_OK);
     ASSERT_EQ(ByName(d, L"AsyncMode", P, {Bool(true)}, nullptr), S_OK);
 
     // Paper out: the queued label's status check fails on the print thread.
@@ -763,7 +775,4 @@ TEST_F(ForwardedControl, AnErrorEventCarriesItsArgumentsAndTheApplicationsAnswer
     EXPECT_EQ(text->str("text"), "second");
 
     ASSERT_EQ(ByName(d, L"Close", M, {}, &r), S_OK);
-    cp->Unadvise(cookie);
-    cp->Release();
-    d->Release();
 }

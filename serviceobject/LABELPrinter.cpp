@@ -185,6 +185,9 @@ void CLABELPrinter::ApplyConfigSetters()
         case ConfigSetterCall::RecLineChars: ApplyRecLineChars(c.number); break;
         }
     }
+    // The page-mode positions set above would make the first label's position explicit, and its
+    // content would ignore its alignment; it starts like every later label (BuildLabel resets it).
+    m_builder.ResetPosition();
     ResultCode = rc;
     ResultCodeExtended = rce;
 }

@@ -351,6 +351,10 @@ private:
     std::string FromBinaryConversion(const char* data, size_t length);
     long CheckImageParameters(long station, const char* fileName, long width, long alignment);
     EscapeParseContext ParseContext();
+    // The state and station checks of PrintNormal and PrintImmediate; FALSE with ResultCode set.
+    BOOL TextMethodReady(long mask, long station, const char* method, const char* stop);
+    // The data after conversion, ending with a line end, into the label body; the parser's result.
+    long ParseLines(const char* data);
     // The bitmap width in dots for PrintBitmap and SetBitmap, after the INF override and the
     // line-width check; FALSE (ResultCode set) when refused.
     BOOL BitmapWidthDots(long width, const char* method, long* dots);

@@ -133,22 +133,34 @@ long CLABELPrinter::PictureRaster(const CString& fileName, long widthDots, COPOS
 
 // ---- text
 
-long CLABELPrinter::PrintNormal(long station, const char* data)
+BOOL CLABELPrinter::TextMethodReady(long mask, long station, const char* method, const char* stop)
 {
-    Log(0, "m_ctlLabelPrinter1.PrintNormal(%d, \"%s\");", int(station), data ? data : "");
-    if (!APS_CheckPreconditions(7)) {
-        Log(10, "APS_CheckPreconditions error in PrintNormal.");
-        return ResultCode;
+    if (!APS_CheckPreconditions(mask)) {
+        Log(10, "APS_CheckPreconditions error in %s%s", method, stop);
+        return FALSE;
     }
     if (!IsLabelStation(station)) {
-        Log(10, "Invalid Station(%d) in PrintNormal", int(station));
+        Log(10, "Invalid Station(%d) in %s", int(station), method);
         ResultCode = OPOS_E_ILLEGAL;
-        return ResultCode;
+        return FALSE;
     }
+    return TRUE;
+}
+
+long CLABELPrinter::ParseLines(const char* data)
+{
     std::string text = FromBinaryConversion(data, TextLength(data));
     if (text.empty() || text.back() != '\n')
         text += '\n';
-    ResultCode = BuildPrintData(m_builder, text.data(), text.size(), ParseContext());
+    return BuildPrintData(m_builder, text.data(), text.size(), ParseContext());
+}
+
+long CLABELPrinter::PrintNormal(long station, const char* data)
+{
+    Log(0, "m_ctlLabelPrinter1.PrintNormal(%d, \"%s\");", int(station), data ? data : "");
+    if (!TextMethodReady(7, station, "PrintNormal", "."))
+        return ResultCode;
+    ResultCode = ParseLines(data);
     Log(0, "-PrintNormal = %d", int(ResultCode));
     return ResultCode;
 }
@@ -156,20 +168,10 @@ long CLABELPrinter::PrintNormal(long station, const char* data)
 long CLABELPrinter::PrintImmediate(long station, const char* data)
 {
     Log(0, "m_ctlLabelPrinter1.PrintImmediate(%d, \"%s\");", int(station), data ? data : "");
-    if (!APS_CheckPreconditions(3)) {
-        Log(10, "APS_CheckPreconditions error in PrintImmediate");
+    if (!TextMethodReady(3, station, "PrintImmediate", ""))
         return ResultCode;
-    }
-    if (!IsLabelStation(station)) {
-        Log(10, "Invalid Station(%d) in PrintImmediate", int(station));
-        ResultCode = OPOS_E_ILLEGAL;
-        return ResultCode;
-    }
     m_bImmediate = TRUE;
-    std::string text = FromBinaryConversion(data, TextLength(data));
-    if (text.empty() || text.back() != '\n')
-        text += '\n';
-    long parsed = BuildPrintData(m_builder, text.data(), text.size(), ParseContext());
+    long parsed = ParseLines(data);
     SendLabel(FALSE, TRUE);
     m_bImmediate = FALSE;
     // A printed label with a refused sequence in it still reports the refusal.

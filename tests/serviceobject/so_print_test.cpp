@@ -2,7 +2,7 @@
 // transport, the printer simulator receiving the labels, each label read back by the QLKS
 // parser. What the methods accumulate, which of them send, in which mode, and what they refuse.
 #include "SoDevice.h"
-#include "simclient.h"
+#include "SoSim.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,6 @@
 namespace {
 
 const char kKey[] = "Software\\OLEforRetail\\ServiceOPOS\\POSPrinter\\LP1";
-const char kInfo[] = "Software\\OLEforRetail\\ServiceInfo\\VESK OPOS";
 
 std::vector<std::string> Texts(const qlks::Label& l)
 {
@@ -51,14 +50,9 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(sim.connected()) << sim.error();
-        w.reg.WriteServiceInfo(w.folder.Path());
-        w.reg.SetString(kInfo, "qlnadir", WinPath(QUILLAN_DLL).c_str());
-        w.reg.SetString(kInfo, "comdir", WinPath(COM_DLL).c_str());
-        w.reg.SetString(kInfo, "netdir", WinPath(NET_DLL).c_str());
-        int port = 0;
-        ep = sim.tcp(&port);
+        UseInstalledPorts(w);
+        ep = UseSimulatorTcp(w, sim, kKey);
         ASSERT_GE(ep, 0) << sim.error();
-        w.reg.SetDWORD(kKey, "TcpPort", DWORD(port));
     }
     void TearDown() override
     {
@@ -107,6 +101,8 @@ TEST_F(PrintSim, TheSendingMethodsPrintWhatWasAccumulatedAsOneLabel)
         {"PrintImmediate sends the body with its own text, at once also in AsyncMode", true, 0,
          [](CLABELPrinter& p) { return std::vector<long>{p.PrintNormal(2, "kept"), p.PrintImmediate(2, "now")}; },
          {0, 0}, {{"kept", "now"}}},
+        {"PrintImmediate prints and still reports a refused sequence", false, 0,
+         [](CLABELPrinter& p) { return std::vector<long>{p.PrintImmediate(2, "\x1b|5Bshown")}; }, {106}, {{"shown"}}},
         {"nibble conversion", false, 0,
          [](CLABELPrinter& p) {
              p.SetPropertyNumber(11, 1);
@@ -170,11 +166,9 @@ TEST_F(PrintSim, BitmapsSetThenPrintedLogosBarcodesAndCutsReachTheLabel)
     Device dev(w);
     ASSERT_EQ(0, dev.open);
     CLABELPrinter& p = *dev.so;
-    // The device's page-mode position from its configuration places the first label's content
-    // explicitly; the label after it is aligned.
-    ASSERT_EQ(0, p.MarkFeed(1));
-    ASSERT_TRUE(sim.waitLabels(ep, 1)) << sim.error();
-    const size_t before = 1;
+    // The first label after the open: its content is aligned, not held at the configuration's
+    // page-mode position.
+    const size_t before = 0;
 
     std::vector<long> rcs = {
         p.SetBitmap(1, 2, jpg.c_str(), -11, -1),
@@ -264,6 +258,7 @@ TEST_F(PrintSim, RefusedCallsReturnTheirCodesAndAddNothing)
         {"bitmap width -5", [&] { return p.PrintBitmap(2, jpg.c_str(), -5, -1); }, 106, 0},
         {"logo location 3", [&] { return p.SetLogo(3, "BD1,1,2,2,O\r\n"); }, 106, 0},
         {"cut past 100 %", [&] { return p.CutPaper(101); }, 106, 0},
+        {"cut below 0 %", [&] { return p.CutPaper(-1); }, 106, 0},
         {"MarkFeed to the cutter", [&] { return p.MarkFeed(2); }, 106, 0},
         {"page-mode print outside page mode", [&] { return p.pageModePrint(3); }, 106, 0},
         {"unknown page-mode control", [&] { return p.pageModePrint(9); }, 106, 0},

@@ -1,7 +1,7 @@
 // The Service Object end to end: the test Control Object, Corvane, the real port manager and
 // transports, and the printer simulator on a loopback TCP port and on a pty serial port.
 #include "SoDevice.h"
-#include "simclient.h"
+#include "SoSim.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +19,6 @@ public:
 ::testing::Environment* const g_registered = ::testing::AddGlobalTestEnvironment(new RegisteredCorvane);
 
 const char kKey[] = "Software\\OLEforRetail\\ServiceOPOS\\POSPrinter\\LP1";
-const char kInfo[] = "Software\\OLEforRetail\\ServiceInfo\\VESK OPOS";
 
 std::vector<long> StatusValues(ITestControlObject* co, int from)
 {
@@ -42,11 +41,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(sim.connected()) << sim.error();
-        // The installed port libraries instead of the scripted one.
-        w.reg.WriteServiceInfo(w.folder.Path());
-        w.reg.SetString(kInfo, "qlnadir", WinPath(QUILLAN_DLL).c_str());
-        w.reg.SetString(kInfo, "comdir", WinPath(COM_DLL).c_str());
-        w.reg.SetString(kInfo, "netdir", WinPath(NET_DLL).c_str());
+        UseInstalledPorts(w);
         if (GetParam().serial) {
             int com = 0;
             ep = sim.serial(&com);
@@ -58,10 +53,8 @@ protected:
             w.reg.SetString(kKey, "Stop", "0");
             w.reg.SetString(kKey, "HandShake", "None");  // a pty has no modem lines
         } else {
-            int port = 0;
-            ep = sim.tcp(&port);
+            ep = UseSimulatorTcp(w, sim, kKey);
             ASSERT_GE(ep, 0) << sim.error();
-            w.reg.SetDWORD(kKey, "TcpPort", DWORD(port));
         }
     }
     void TearDown() override

@@ -106,7 +106,9 @@ long CLABELPrinter::CheckHealthExternal()
 
 long CLABELPrinter::CheckHealthInteractive()
 {
-    CChkPtrDlg dlg(this);
+    // Modal to the application's window that asked, when it has one.
+    HWND active = GetActiveWindow();
+    CChkPtrDlg dlg(this, active ? CWnd::FromHandle(active) : nullptr);
     INT_PTR shown = dlg.DoModal();
     if (dlg.m_bPrinted) {
         // The last test label printed from the dialog decides; the dialog keeps its codes, as
@@ -145,7 +147,7 @@ BEGIN_MESSAGE_MAP(CChkPtrDlg, CDialog)
     ON_WM_TIMER()
 END_MESSAGE_MAP()
 
-CChkPtrDlg::CChkPtrDlg(CLABELPrinter* printer) : CDialog(IDD_CHKPTR, nullptr), m_pPrinter(printer) {}
+CChkPtrDlg::CChkPtrDlg(CLABELPrinter* printer, CWnd* owner) : CDialog(IDD_CHKPTR, owner), m_pPrinter(printer) {}
 
 CChkPtrDlg::~CChkPtrDlg()
 {

@@ -9,7 +9,8 @@ class CLABELPrinter;
 class CChkPtrDlg : public CDialog
 {
 public:
-    explicit CChkPtrDlg(CLABELPrinter* printer);
+    // owner: the window the dialog is modal to (may be NULL).
+    CChkPtrDlg(CLABELPrinter* printer, CWnd* owner);
     ~CChkPtrDlg() override;
 
     BOOL OnInitDialog() override;

@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <thread>
 
@@ -176,7 +175,8 @@ TEST(CheckHealth, InteractiveDialogShowsTheStatusLiveAndPrintsOnRequest)
         bool disable = false;  // the device is disabled while the dialog is up
     } rows[] = {
         {"printed", true, 0, 0, "Success (0/0)", 0, 0, "CheckHealth: Successful"},
-        {"printed on empty paper", true, 0x80, 0, "Paper Empty (114/203)", 114, 203, "CheckHealth: Paper Empty (114/203)"},
+        {"printed on empty paper", true, 0x80, 0, "Paper Empty (114/203)", 114, 203,
+         "CheckHealth: Paper Empty (114/203)"},
         {"closed after the cover opened", false, 0, kCoverOpenFrame, "-- Print Result --", 114, 201,
          "CheckHealth: Failed"},
         {"printed after the device was disabled", true, 0, 0, "Disabled (105/0)", 105, 0, "Not Executed", true},
@@ -189,10 +189,16 @@ TEST(CheckHealth, InteractiveDialogShowsTheStatusLiveAndPrintsOnRequest)
         ASSERT_EQ(0, dev.open) << r.what;
         w.port.Result("StatusAnswer", r.answer);
         auto checked = [](int id) { return [id](HWND d) { return IsDlgButtonChecked(d, id) == BST_CHECKED; }; };
+        // The application's window that asks: the dialog is modal to it.
+        HWND app = CreateWindowExA(0, "STATIC", "application", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100,
+                                   nullptr, nullptr, nullptr, nullptr);
+        ASSERT_TRUE(app != nullptr);
+        SetActiveWindow(app);
         std::string title, info, power, result;
-        bool nearEndVisible = true;
+        bool nearEndVisible = true, modalToApp = false;
         CDialogDriver driver;
         driver.Do([&](HWND d) {
+            modalToApp = GetWindow(d, GW_OWNER) == app && !IsWindowEnabled(app);
             char t[256] = {};
             GetWindowTextA(d, t, sizeof t);
             title = t;
@@ -213,6 +219,9 @@ TEST(CheckHealth, InteractiveDialogShowsTheStatusLiveAndPrintsOnRequest)
         long rc = -1;
         driver.RunAround("Printer Check Health : - Interactive -", [&] { rc = dev.so->CheckHealth(3); });
         EXPECT_TRUE(driver.Failures().empty()) << r.what << ": " << driver.Report();
+        EXPECT_TRUE(modalToApp) << r.what;
+        EXPECT_TRUE(IsWindowEnabled(app)) << r.what;
+        DestroyWindow(app);
         EXPECT_EQ("Printer Check Health : - Interactive -LP1", title);
         EXPECT_EQ("VESK OPOS Label Printer Service Object\n1.13.0\nVL420 on the bench\nLP1", info);
         EXPECT_EQ("Power State: Online", power);
@@ -230,40 +239,38 @@ TEST(CheckHealth, InteractiveDialogShowsTheStatusLiveAndPrintsOnRequest)
 
 TEST(DirectIO, EveryCommandWithItsDataAndResult)
 {
+    enum Before { kAsIs, kNoWrites, kReleased };
+    const int kNone = -2;  // no answer scripted (-1: the printer does not answer)
     struct Row
     {
         const char* what;
-        long predefine;
-        long command, data;
+        long predefine, command, data;
         std::wstring text;
-        std::function<void(CSoWorld&, Device&)> before;  // scripting, state
+        Before before;
+        int answer;
         long rc, dataAfter;
         std::string written, body;
         BOOL coverOpen;
     } rows[] = {
-        {"international character set: its low byte", 1, 1, 0x1234, L"", nullptr, 0, 0x1234, "", "", FALSE},
-        {"raw output, NUL included", 1, 2, 0, std::wstring(L"SW8\0X\r\n", 7), nullptr, 0, 0, std::string("SW8\0X\r\n", 7), "", FALSE},
-        {"raw output the printer does not take", 1, 2, 0, L"SW8\r\n", [](CSoWorld& w, Device&) { w.port.Default("Write", 0); },
-         111, 0, "", "", FALSE},
-        {"raw output unclaimed", 1, 2, 0, L"SW8\r\n", [](CSoWorld&, Device& d) { d.so->ReleaseDevice(); }, 103, 0, "", "", FALSE},
-        {"status byte", 1, 3, 7, L"", [](CSoWorld& w, Device&) { w.port.Result("StatusAnswer", 0x40); }, 0, 0x40, "^cu\r\n", "", FALSE},
-        {"status byte without an answer", 1, 3, 7, L"", [](CSoWorld& w, Device&) { w.port.Result("StatusAnswer", -1); }, 111, 7,
-         "^cu\r\n", "", FALSE},
-        {"status byte unclaimed", 1, 3, 7, L"", [](CSoWorld&, Device& d) { d.so->ReleaseDevice(); }, 103, 7, "", "", FALSE},
-        {"status interpreted", 1, 4, 7, L"", [](CSoWorld& w, Device&) { w.port.Result("StatusAnswer", 0x40); }, 0, 7, "^cu\r\n", "", TRUE},
-        {"status interpreted without an answer", 1, 4, 7, L"", [](CSoWorld& w, Device&) { w.port.Result("StatusAnswer", -1); }, 111, 7,
-         "^cu\r\n", "", FALSE},
-        {"command 20", 1, 20, 7, L"", nullptr, 0, 7, "", "", FALSE},
-        {"a box", 1, 100, 0, L"10,10,200,200", nullptr, 0, 0, "", "BD10,10,200,200\r\n", FALSE},
-        {"a circle", 1, 101, 0, L"100,100,50", nullptr, 0, 0, "", "CD100,100,50\r\n", FALSE},
-        {"a box text with a line break", 1, 100, 0, L"1,2\r\nP1", nullptr, 106, 0, "", "", FALSE},
-        {"an unknown command", 1, 5, 7, L"", nullptr, 106, 7, "", "", FALSE},
-        {"INF numbers: status byte", 0, 53, 7, L"", [](CSoWorld& w, Device&) { w.port.Result("StatusAnswer", 0x20); }, 0, 0x20, "^cu\r\n", "", FALSE},
-        {"INF numbers: character set", 0, 51, 0x1FF, L"", nullptr, 0, 0x1FF, "", "", FALSE},
-        {"INF numbers: a predefined number", 0, 3, 7, L"", nullptr, 106, 7, "", "", FALSE},
-        {"INF numbers: command 0", 0, 0, 7, L"", nullptr, 106, 7, "", "", FALSE},
-        {"INF numbers: command 20", 0, 20, 7, L"", nullptr, 106, 7, "", "", FALSE},
-        {"INF numbers: a box still", 0, 100, 0, L"1,1,9,9", nullptr, 0, 0, "", "BD1,1,9,9\r\n", FALSE},
+        {"international character set: its low byte", 1, 1, 0x1234, L"", kAsIs, kNone, 0, 0x1234, "", "", FALSE},
+        {"raw output, NUL included", 1, 2, 0, std::wstring(L"SW8\0X\r\n", 7), kAsIs, kNone, 0, 0,
+         std::string("SW8\0X\r\n", 7), "", FALSE},
+        {"raw output the printer does not take", 1, 2, 0, L"SW8\r\n", kNoWrites, kNone, 111, 0, "", "", FALSE},
+        {"raw output unclaimed", 1, 2, 0, L"SW8\r\n", kReleased, kNone, 103, 0, "", "", FALSE},
+        {"status byte", 1, 3, 7, L"", kAsIs, 0x40, 0, 0x40, "^cu\r\n", "", FALSE},
+        {"status byte without an answer", 1, 3, 7, L"", kAsIs, -1, 111, 7, "^cu\r\n", "", FALSE},
+        {"status byte unclaimed", 1, 3, 7, L"", kReleased, kNone, 103, 7, "", "", FALSE},
+        {"status interpreted", 1, 4, 7, L"", kAsIs, 0x40, 0, 7, "^cu\r\n", "", TRUE},
+        {"command 20", 1, 20, 7, L"", kAsIs, kNone, 0, 7, "", "", FALSE},
+        {"a box", 1, 100, 0, L"10,10,200,200", kAsIs, kNone, 0, 0, "", "BD10,10,200,200\r\n", FALSE},
+        {"a circle", 1, 101, 0, L"100,100,50", kAsIs, kNone, 0, 0, "", "CD100,100,50\r\n", FALSE},
+        {"a box text with a line break", 1, 100, 0, L"1,2\r\nP1", kAsIs, kNone, 106, 0, "", "", FALSE},
+        {"an unknown command", 1, 5, 7, L"", kAsIs, kNone, 106, 7, "", "", FALSE},
+        {"INF numbers: status byte", 0, 53, 7, L"", kAsIs, 0x20, 0, 0x20, "^cu\r\n", "", FALSE},
+        {"INF numbers: a predefined number", 0, 3, 7, L"", kAsIs, kNone, 106, 7, "", "", FALSE},
+        {"INF numbers: command 0", 0, 0, 7, L"", kAsIs, kNone, 106, 7, "", "", FALSE},
+        {"INF numbers: command 20", 0, 20, 7, L"", kAsIs, kNone, 106, 7, "", "", FALSE},
+        {"INF numbers: a box still", 0, 100, 0, L"1,1,9,9", kAsIs, kNone, 0, 0, "", "BD1,1,9,9\r\n", FALSE},
     };
     for (const Row& r : rows) {
         CSoWorld w;
@@ -275,8 +282,12 @@ TEST(DirectIO, EveryCommandWithItsDataAndResult)
         c.DirectIOOutput = 52;
         c.DirectIOCheckStatus = 53;
         c.DirectIOCheckStatusSue = 54;
-        if (r.before)
-            r.before(w, dev);
+        if (r.before == kNoWrites)
+            w.port.Default("Write", 0);
+        if (r.before == kReleased)
+            dev.so->ReleaseDevice();
+        if (r.answer != kNone)
+            w.port.Result("StatusAnswer", r.answer);
         dev.written0 = w.port.Written().size();
         size_t clears = dev.Calls("Clear(").size();
         long data = r.data;
@@ -290,7 +301,7 @@ TEST(DirectIO, EveryCommandWithItsDataAndResult)
         EXPECT_EQ(r.coverOpen, dev.so->CoverOpen) << r.what;
         // A status request first drops whatever the connection had received.
         EXPECT_EQ(clears + (r.written == "^cu\r\n"), dev.Calls("Clear(").size()) << r.what;
-        if (r.command == 1 || r.command == 51) {
+        if (r.command == 1) {
             EXPECT_EQ(r.data & 0xFF, dev.so->m_builder.InternationalCharSet()) << r.what;
         }
     }

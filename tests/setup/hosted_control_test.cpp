@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <olectl.h>
+
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -491,4 +493,286 @@ TEST_F(ForwardedControl, TheWholeSequenceRunsOnASimulatorDevice)
     vesksim::Counts counts;
     ASSERT_TRUE(sim.counts(ep, counts));
     EXPECT_GE(counts.connections, 1) << "the Service Object reached the simulator's endpoint";
+}
+
+namespace {
+
+// An application's event sink: each event's dispatch id and its numbers in order.
+class RecordingSink final : public IDispatch
+{
+public:
+    struct Event
+    {
+        DISPID id;
+        std::vector<long> args;
+    };
+    std::vector<Event> events;
+    long errorAnswer = 0;  // written to ErrorEvent's by-reference response when not 0
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override
+    {
+        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch)) {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        *ppv = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override
+    {
+        *n = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* p, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        Event e{id, {}};
+        for (UINT i = 0; i < p->cArgs; ++i) {
+            const VARIANT& v = p->rgvarg[p->cArgs - 1 - i];
+            e.args.push_back(v.vt == VT_I4 ? v.lVal : v.vt == (VT_BYREF | VT_I4) ? *v.plVal : -999);
+        }
+        events.push_back(e);
+        if (id == kEventError && errorAnswer && p->cArgs == 4 && p->rgvarg[0].vt == (VT_BYREF | VT_I4))
+            *p->rgvarg[0].plVal = errorAnswer;
+        return S_OK;
+    }
+    ULONG refs = 1;
+};
+
+std::string Narrow(const wchar_t* w)
+{
+    char buf[128] = "";
+    WideCharToMultiByte(CP_ACP, 0, w, -1, buf, sizeof buf, nullptr, nullptr);
+    return buf;
+}
+
+// Calls the control by member name, as an application does.
+HRESULT ByName(IDispatch* d, const wchar_t* name, WORD kind, std::vector<VARIANT> args, VARIANT* result)
+{
+    DISPID id = DISPID_UNKNOWN;
+    LPOLESTR names[1] = {const_cast<LPOLESTR>(name)};
+    HRESULT hr = d->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    if (FAILED(hr))
+        return hr;
+    std::vector<VARIANT> rg(args.rbegin(), args.rend());
+    DISPID put = DISPID_PROPERTYPUT;
+    DISPPARAMS dp = {rg.empty() ? nullptr : rg.data(), kind == P ? &put : nullptr, UINT(rg.size()), kind == P ? 1u : 0u};
+    if (result)
+        VariantInit(result);
+    hr = d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, kind, &dp, result, nullptr, nullptr);
+    for (VARIANT& v : args)
+        VariantClear(&v);
+    return hr;
+}
+VARIANT I4(long n)
+{
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = n;
+    return v;
+}
+VARIANT Bool(bool b)
+{
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BOOL;
+    v.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
+    return v;
+}
+VARIANT Str(const wchar_t* s)
+{
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(s);
+    return v;
+}
+// A number or BOOL property's value (-999 when the call fails).
+long Number(IDispatch* d, const wchar_t* name)
+{
+    VARIANT r;
+    if (FAILED(ByName(d, name, G, {}, &r)))
+        return -999;
+    long n = r.vt == VT_I4 ? r.lVal : r.vt == VT_BOOL ? (r.boolVal ? 1 : 0) : -998;
+    VariantClear(&r);
+    return n;
+}
+
+} // namespace
+
+// Pumps this thread's messages until done() holds, at most boundMs.
+bool PumpUntil(const std::function<bool()>& done, DWORD boundMs)
+{
+    DWORD start = GetTickCount();
+    while (!done() && GetTickCount() - start < boundMs) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    }
+    return done();
+}
+
+// The POSPrinter control made as an application makes it, by class id, with a recording sink
+// advised on its events connection point.
+class ApplicationControl : public ForwardedControl
+{
+protected:
+    void SetUp() override
+    {
+        ForwardedControl::SetUp();
+        const CLSID printerClass = {0xCCB90152, 0xB81E, 0x11D2, {0xAB, 0x74, 0x00, 0x40, 0x05, 0x4C, 0x37, 0x19}};
+        ASSERT_EQ(CoCreateInstance(printerClass, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                   reinterpret_cast<void**>(&d)),
+                  S_OK);
+        IConnectionPointContainer* cpc = nullptr;
+        ASSERT_EQ(d->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc)), S_OK);
+        otherPoint = cpc->FindConnectionPoint(IID_IPropertyNotifySink, &cp);
+        HRESULT hr = cpc->FindConnectionPoint(DIID_TestCoPOSPrinterEvents, &cp);
+        cpc->Release();
+        ASSERT_EQ(hr, S_OK);
+        ASSERT_EQ(cp->Advise(&sink, &cookie), S_OK);
+    }
+    void TearDown() override
+    {
+        if (cp) {
+            cp->Unadvise(cookie);
+            cp->Release();
+        }
+        if (d)
+            d->Release();
+        ForwardedControl::TearDown();
+    }
+    // Open, ClaimDevice and DeviceEnabled of the simulator's device; false when one fails.
+    bool OpenClaimEnable()
+    {
+        VARIANT r;
+        return ByName(d, L"Open", M, {Str(L"LP1")}, &r) == S_OK && r.lVal == 0 &&
+               ByName(d, L"ClaimDevice", M, {I4(1000)}, &r) == S_OK && r.lVal == 0 &&
+               ByName(d, L"DeviceEnabled", P, {Bool(true)}, nullptr) == S_OK && Number(d, L"ResultCode") == 0;
+    }
+    IDispatch* d = nullptr;
+    IConnectionPoint* cp = nullptr;
+    RecordingSink sink;
+    DWORD cookie = 0;
+    HRESULT otherPoint = S_OK;
+};
+
+TEST_F(ApplicationControl, CallsByNameReachTheServiceObjectAndItsEventsComeThroughTheConnectionPoint)
+{
+    EXPECT_EQ(otherPoint, CONNECT_E_NOCONNECTION) << "the events interface is the only connection point";
+    EXPECT_EQ(Number(d, L"ResultCode"), 101) << "closed";
+    ASSERT_TRUE(OpenClaimEnable());
+    VARIANT r;
+
+    // Properties by name are the Service Object's, read and written by their indices.
+    struct Row
+    {
+        const wchar_t* name;
+        long want;
+    } rows[] = {{L"ResultCode", 0}, {L"Claimed", 1}, {L"State", 2}, {L"AsyncMode", 0}};
+    for (const Row& row : rows)
+        EXPECT_EQ(Number(d, row.name), row.want) << Narrow(row.name);
+    ASSERT_EQ(ByName(d, L"AsyncMode", P, {Bool(true)}, nullptr), S_OK);
+    EXPECT_EQ(Number(d, L"AsyncMode"), 1) << "set through the Service Object's AsyncMode index";
+    EXPECT_EQ(Number(d, L"ServiceObjectVersion") / 1000000, 1);
+    ASSERT_EQ(ByName(d, L"ServiceObjectDescription", G, {}, &r), S_OK);
+    ASSERT_EQ(r.vt, VT_BSTR);
+    VariantClear(&r);
+
+    // A method goes on with the caller's arguments; its answer is the Service Object's, and so
+    // is the ResultCode read after it. Arguments of the wrong kind or number never get there.
+    ASSERT_EQ(ByName(d, L"PrintNormal", M, {I4(2), Str(L"text\n")}, &r), S_OK);
+    ASSERT_EQ(r.vt, VT_I4);
+    EXPECT_EQ(Number(d, L"ResultCode"), r.lVal);
+    struct Bad
+    {
+        const wchar_t* name;
+        std::vector<VARIANT> args;
+        HRESULT hr;
+    } bad[] = {
+        {L"PrintNormal", {Str(L"2"), Str(L"text")}, DISP_E_TYPEMISMATCH},
+        {L"PrintNormal", {I4(2)}, DISP_E_BADPARAMCOUNT},
+        {L"PrintBarCode", {I4(2), Str(L"1"), I4(110), I4(50), I4(200), I4(-2), Str(L"-13")}, DISP_E_TYPEMISMATCH},
+        {L"MarkFeed", {I4(1), I4(1)}, DISP_E_BADPARAMCOUNT},
+    };
+    for (Bad& b : bad)
+        EXPECT_EQ(ByName(d, b.name, M, b.args, nullptr), b.hr) << Narrow(b.name);
+
+    // Enabling brought the Service Object's StatusUpdate callbacks: each one an event with its
+    // value, in the order they came.
+    ASSERT_TRUE(PumpUntil([&] { return !sink.events.empty(); }, 30000)) << "no event in 30 s";
+    for (const RecordingSink::Event& e : sink.events) {
+        EXPECT_EQ(e.id, kEventStatusUpdate);
+        ASSERT_EQ(e.args.size(), 1u);
+        EXPECT_TRUE(e.args[0] == 11 || e.args[0] == 12 || (e.args[0] >= 24 && e.args[0] <= 26) ||
+                    (e.args[0] >= 2001 && e.args[0] <= 2004))
+            << e.args[0];
+    }
+
+    ASSERT_EQ(ByName(d, L"Close", M, {}, &r), S_OK);
+    EXPECT_EQ(r.lVal, 0);
+    EXPECT_EQ(Number(d, L"ResultCode"), 101) << "closed again";
+    EXPECT_EQ(cp->Unadvise(cookie), S_OK);
+    EXPECT_EQ(cp->Unadvise(cookie), CONNECT_E_NOCONNECTION);
+    EXPECT_EQ(sink.refs, 1u) << "the sink is released at Unadvise";
+    cp->Release();
+    cp = nullptr;
+}
+
+TEST_F(ApplicationControl, AnErrorEventCarriesItsArgumentsAndTheApplicationsAnswerGoesBack)
+{
+    sink.errorAnswer = 12;  // clear
+    ASSERT_TRUE(sim.setStatus(ep, 0x00));
+    ASSERT_TRUE(OpenClaimEnable());
+    VARIANT r;
+    ASSERT_EQ(ByName(d, L"AsyncMode", P, {Bool(true)}, nullptr), S_OK);
+
+    // Paper out: the queued label's status check fails on the print thread.
+    ASSERT_TRUE(sim.setStatus(ep, 0x80));
+    ASSERT_EQ(ByName(d, L"PrintNormal", M, {I4(2), Str(L"queued\n")}, &r), S_OK);
+    ASSERT_EQ(ByName(d, L"MarkFeed", M, {I4(1)}, &r), S_OK);
+    ASSERT_EQ(r.lVal, 0) << "queued";
+    auto errors = [&] {
+        std::vector<RecordingSink::Event> out;
+        for (const RecordingSink::Event& e : sink.events)
+            if (e.id == kEventError)
+                out.push_back(e);
+        return out;
+    };
+    ASSERT_TRUE(PumpUntil([&] { return !errors().empty(); }, 30000)) << "no ErrorEvent in 30 s";
+    RecordingSink::Event e = errors()[0];
+    ASSERT_EQ(e.args.size(), 4u) << "ResultCode, ResultCodeExtended, ErrorLocus, ErrorResponse";
+    EXPECT_GE(e.args[0], 101);
+    EXPECT_LE(e.args[0], 114);
+    EXPECT_EQ(e.args[2], 1) << "ErrorLocus output";
+    EXPECT_EQ(e.args[3], 11) << "offered as retry";
+
+    // The answer "clear" reached the Service Object: the job is dropped. Paper is back and a
+    // second label is queued: it alone arrives (a retried first job would go out before it).
+    ASSERT_TRUE(sim.setStatus(ep, 0x00));
+    ASSERT_EQ(ByName(d, L"PrintNormal", M, {I4(2), Str(L"second\n")}, &r), S_OK);
+    ASSERT_EQ(ByName(d, L"MarkFeed", M, {I4(1)}, &r), S_OK);
+    ASSERT_EQ(r.lVal, 0);
+    long second = Number(d, L"OutputID");
+    auto completed = [&] {
+        for (const RecordingSink::Event& ev : sink.events)
+            if (ev.id == kEventOutputComplete && ev.args.size() == 1 && ev.args[0] == second)
+                return true;
+        return false;
+    };
+    ASSERT_TRUE(PumpUntil(completed, 30000)) << "no OutputCompleteEvent for the second label in 30 s";
+    EXPECT_EQ(errors().size(), 1u);
+    std::vector<qlks::Label> labels = sim.labels(ep);
+    ASSERT_EQ(labels.size(), 1u);
+    const qlks::Command* text = labels[0].find(qlks::Op::Text);
+    ASSERT_NE(text, nullptr) << qlks::describe(labels[0]);
+    EXPECT_EQ(text->str("text"), "second");
+
+    ASSERT_EQ(ByName(d, L"Close", M, {}, &r), S_OK);
 }

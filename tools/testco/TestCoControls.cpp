@@ -8,6 +8,8 @@
 
 #include "FxOle.h"
 
+#include <olectl.h>
+
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -28,40 +30,67 @@ const char* const kClassNames[kTestCoClassCount] = {"POSPrinter", "CashDrawer", 
 
 const WORD kMethod = DISPATCH_METHOD, kGet = DISPATCH_PROPERTYGET, kPut = DISPATCH_PROPERTYPUT;
 
+// Argument kinds, in the caller's order: i VT_I4, s VT_BSTR, b VT_BOOL, p VT_BYREF|VT_I4,
+// q VT_BYREF|VT_BSTR. Result: the same letters, 0 for none.
 struct Member
 {
     DISPID id;
     WORD kind;
-    VARTYPE arg;     // VT_EMPTY: none
-    VARTYPE result;  // VT_EMPTY: none
+    const char* args;
+    char result;
     bool printerOnly;
     const wchar_t* name;
+    const char* method;  // the Service Object method a POSPrinter call goes on to (NULL: its own)
+    long pidx;           // a property kept by the Service Object: its property index (0: none)
 };
 
 const Member kMembers[] = {
-    {37, kMethod, VT_BSTR, VT_I4, false, L"Open"},
-    {35, kMethod, VT_EMPTY, VT_I4, false, L"Close"},
-    {32, kMethod, VT_I4, VT_I4, false, L"ClaimDevice"},
-    {38, kMethod, VT_EMPTY, VT_I4, false, L"ReleaseDevice"},
-    {31, kMethod, VT_I4, VT_I4, false, L"CheckHealth"},
-    {17, kPut, VT_BOOL, VT_EMPTY, false, L"DeviceEnabled"},
-    {17, kGet, VT_EMPTY, VT_BOOL, false, L"DeviceEnabled"},
-    {20, kPut, VT_I4, VT_EMPTY, true, nullptr},
-    {105, kGet, VT_EMPTY, VT_BSTR, true, nullptr},
-    {106, kPut, VT_BOOL, VT_EMPTY, true, nullptr},
+    // What a setup utility uses, under the published dispatch ids.
+    {37, kMethod, "s", 'i', false, L"Open", nullptr, 0},
+    {35, kMethod, "", 'i', false, L"Close", nullptr, 0},
+    {32, kMethod, "i", 'i', false, L"ClaimDevice", nullptr, 0},
+    {38, kMethod, "", 'i', false, L"ReleaseDevice", nullptr, 0},
+    {31, kMethod, "i", 'i', false, L"CheckHealth", nullptr, 0},
+    {17, kPut, "b", 0, false, L"DeviceEnabled", nullptr, 0},
+    {17, kGet, "", 'b', false, L"DeviceEnabled", nullptr, 0},
+    {20, kPut, "i", 0, true, nullptr, nullptr, 0},
+    {105, kGet, "", 's', true, nullptr, nullptr, 0},
+    {106, kPut, "b", 0, true, nullptr, nullptr, 0},
+    // What an application printing labels uses, by name (this Control Object's own ids).
+    {301, kMethod, "is", 'i', true, L"PrintNormal", "PrintNormal", 0},
+    {302, kMethod, "is", 'i', true, L"PrintImmediate", "PrintImmediate", 0},
+    {303, kMethod, "isiiiii", 'i', true, L"PrintBarCode", "PrintBarCode", 0},
+    {304, kMethod, "isii", 'i', true, L"PrintBitmap", "PrintBitmap", 0},
+    {305, kMethod, "i", 'i', true, L"MarkFeed", "MarkFeed", 0},
+    {306, kMethod, "i", 'i', true, L"CutPaper", "CutPaper", 0},
+    {307, kMethod, "ii", 'i', true, L"TransactionPrint", "TransactionPrint", 0},
+    {308, kMethod, "", 'i', true, L"ClearOutput", "ClearOutput", 0},
+    {309, kMethod, "ipq", 'i', true, L"DirectIO", "DirectIO", 0},
+    {401, kGet, "", 'b', true, L"AsyncMode", nullptr, 8001},
+    {401, kPut, "b", 0, true, L"AsyncMode", nullptr, 8001},
+    {402, kGet, "", 'i', true, L"ResultCode", nullptr, 6},
+    {403, kGet, "", 'i', true, L"ResultCodeExtended", nullptr, 7},
+    {404, kGet, "", 'i', true, L"OutputID", nullptr, 5},
+    {405, kGet, "", 'i', true, L"State", nullptr, 9},
+    {406, kGet, "", 'i', true, L"PowerState", nullptr, 14},
+    {407, kGet, "", 'b', true, L"Claimed", nullptr, 1},
+    {408, kGet, "", 'i', true, L"ServiceObjectVersion", nullptr, 8},
+    {409, kGet, "", 's', true, L"CheckHealthText", nullptr, 1000001},
+    {410, kGet, "", 's', true, L"DeviceDescription", nullptr, 1000002},
+    {411, kGet, "", 's', true, L"DeviceName", nullptr, 1000003},
+    {412, kGet, "", 's', true, L"ServiceObjectDescription", nullptr, 1000004},
 };
 
-const char* ResultName(long rc)
+VARTYPE KindType(char kind)
 {
-    static const char* const names[] = {"OPOS_E_CLOSED", "OPOS_E_CLAIMED", "OPOS_E_NOTCLAIMED", "OPOS_E_NOSERVICE",
-                                        "OPOS_E_DISABLED", "OPOS_E_ILLEGAL", "OPOS_E_NOHARDWARE", "OPOS_E_OFFLINE",
-                                        "OPOS_E_NOEXIST", "OPOS_E_EXISTS", "OPOS_E_FAILURE", "OPOS_E_TIMEOUT",
-                                        "OPOS_E_BUSY", "OPOS_E_EXTENDED"};
-    if (rc == 0)
-        return "OPOS_SUCCESS";
-    if (rc >= 101 && rc <= 114)
-        return names[rc - 101];
-    return "unknown result";
+    switch (kind) {
+    case 'i': return VT_I4;
+    case 's': return VT_BSTR;
+    case 'b': return VT_BOOL;
+    case 'p': return VT_BYREF | VT_I4;
+    case 'q': return VT_BYREF | VT_BSTR;
+    }
+    return VT_EMPTY;
 }
 
 // The script and the record are the library's, shared by every control of the process.
@@ -121,7 +150,98 @@ void CopyText(wchar_t* dst, size_t size, const wchar_t* src, size_t len)
     dst[src ? n : 0] = 0;
 }
 
-class CTestCoControl final : public IOleObject, public IPersistStreamInit, public IDispatch
+class CTestCoControl;
+
+// The POSPrinter control's one connection point: the events interface, one sink per Advise.
+class CTestCoEvents final : public IConnectionPoint
+{
+public:
+    explicit CTestCoEvents(IConnectionPointContainer* owner) : m_owner(owner) {}
+    ~CTestCoEvents()
+    {
+        for (auto& s : m_sinks)
+            s.second->Release();
+    }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IConnectionPoint)) {
+            *ppv = static_cast<IConnectionPoint*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return m_owner->AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return m_owner->Release(); }
+    HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override
+    {
+        if (!iid)
+            return E_POINTER;
+        *iid = DIID_TestCoPOSPrinterEvents;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** c) override
+    {
+        if (!c)
+            return E_POINTER;
+        *c = m_owner;
+        m_owner->AddRef();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) override
+    {
+        if (!sink || !cookie)
+            return E_POINTER;
+        IDispatch* d = nullptr;
+        if (FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d))) || !d)
+            return CONNECT_E_CANNOTCONNECT;
+        *cookie = ++m_lastCookie;
+        m_sinks.push_back({*cookie, d});
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override
+    {
+        for (size_t i = 0; i < m_sinks.size(); ++i)
+            if (m_sinks[i].first == cookie) {
+                IDispatch* d = m_sinks[i].second;
+                m_sinks.erase(m_sinks.begin() + long(i));
+                d->Release();
+                return S_OK;
+            }
+        return CONNECT_E_NOCONNECTION;
+    }
+    HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** e) override
+    {
+        if (e)
+            *e = nullptr;
+        return E_NOTIMPL;
+    }
+    // Invokes every sink; a sink that goes away during the call is not called again.
+    void Fire(DISPID id, UINT argc, VARIANT* argsLastFirst)
+    {
+        std::vector<IDispatch*> now;
+        for (auto& s : m_sinks) {
+            s.second->AddRef();
+            now.push_back(s.second);
+        }
+        for (IDispatch* d : now) {
+            DISPPARAMS dp = {argc ? argsLastFirst : nullptr, nullptr, argc, 0};
+            d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &dp, nullptr, nullptr, nullptr);
+            d->Release();
+        }
+    }
+
+private:
+    IConnectionPointContainer* m_owner;
+    std::vector<std::pair<DWORD, IDispatch*>> m_sinks;
+    DWORD m_lastCookie = 0;
+};
+
+class CTestCoControl final : public IOleObject, public IPersistStreamInit, public IDispatch,
+                             public IConnectionPointContainer, public ITestCoListener
 {
 public:
     explicit CTestCoControl(int cls) : m_cls(cls)
@@ -135,6 +255,7 @@ public:
         if (m_site)
             m_site->Release();
         if (m_driver) {
+            m_driver->SetListener(nullptr);
             if (m_driver->Service())
                 m_driver->Close();
             m_driver->Release();
@@ -153,6 +274,8 @@ public:
             *ppv = static_cast<IPersistStreamInit*>(this);
         else if (IsEqualIID(iid, IID_IDispatch))
             *ppv = static_cast<IDispatch*>(this);
+        else if (IsEqualIID(iid, IID_IConnectionPointContainer) && m_cls == kTestCoPOSPrinter)
+            *ppv = static_cast<IConnectionPointContainer*>(this);
         else {
             *ppv = nullptr;
             return E_NOINTERFACE;
@@ -314,6 +437,25 @@ public:
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                      EXCEPINFO* ex, UINT* argErr) override;
 
+    // IConnectionPointContainer: the events interface only.
+    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** e) override
+    {
+        if (e)
+            *e = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** cp) override
+    {
+        if (!cp)
+            return E_POINTER;
+        *cp = nullptr;
+        if (!IsEqualIID(iid, DIID_TestCoPOSPrinterEvents))
+            return CONNECT_E_NOCONNECTION;
+        *cp = &m_events;
+        m_events.AddRef();
+        return S_OK;
+    }
+
 private:
     TestCoCall Base(const char* member) const
     {
@@ -335,10 +477,14 @@ private:
     HRESULT Answer(const Scripted& s, VARIANT* result, EXCEPINFO* ex, VARTYPE& given) const;
     HRESULT Drive(const Member& m, DISPPARAMS* params, VARIANT* result, VARTYPE& given);
     long Forward(const char* method, long value, bool withValue);
+    long ForwardCall(const Member& m, DISPPARAMS* params);
+    HRESULT Property(const Member& m, const VARIANT* arg, VARIANT* result, VARTYPE& given);
+    void OnServiceEvent(const TestCoEvent& event, long* response, long* data, BSTR* text) override;
+    void FireEvent(DISPID id, UINT argc, VARIANT* argsLastFirst);
     void SetLast(const char* call, long rc)
     {
         char text[96];
-        std::snprintf(text, sizeof text, "%s returned %ld (%s)", call, rc, ResultName(rc));
+        std::snprintf(text, sizeof text, "%s returned %ld (%s)", call, rc, OposResultName(rc));
         m_last = text;
     }
 
@@ -349,6 +495,7 @@ private:
     SIZEL m_extent = {0, 0};
     ITestControlObject* m_driver = nullptr;
     std::string m_last = "no call yet";
+    CTestCoEvents m_events{this};
 };
 
 const Member* FindMember(DISPID id, WORD flags)
@@ -378,13 +525,16 @@ HRESULT CTestCoControl::Check(const Member* m, WORD flags, DISPPARAMS* params, U
     } else if (params->cNamedArgs != 0) {
         return DISP_E_NONAMEDARGS;
     }
-    UINT want = m->arg == VT_EMPTY ? 0 : 1;
+    UINT want = UINT(strlen(m->args));
     if (params->cArgs != want)
         return DISP_E_BADPARAMCOUNT;
-    if (want && params->rgvarg[0].vt != m->arg) {
-        if (argErr)
-            *argErr = 0;
-        return DISP_E_TYPEMISMATCH;
+    for (UINT i = 0; i < want; ++i) {
+        UINT at = want - 1 - i;  // rgvarg holds the caller's arguments last to first
+        if (params->rgvarg[at].vt != KindType(m->args[i])) {
+            if (argErr)
+                *argErr = at;
+            return DISP_E_TYPEMISMATCH;
+        }
     }
     return S_OK;
 }
@@ -425,6 +575,108 @@ long CTestCoControl::Forward(const char* method, long value, bool withValue)
     return m_driver->Call(method, withValue ? 1 : 0, withValue ? &v : nullptr, nullptr);
 }
 
+// A method the Service Object has under the same name: the caller's arguments as they came.
+long CTestCoControl::ForwardCall(const Member& m, DISPPARAMS* params)
+{
+    long rc = 101;  // OPOS_E_CLOSED
+    if (m_driver && m_driver->Service()) {
+        UINT n = params->cArgs;
+        std::vector<VARIANT> args(n ? n : 1);
+        for (UINT i = 0; i < n; ++i)
+            args[i] = params->rgvarg[n - 1 - i];  // a shallow copy: the driver converts or passes on
+        rc = m_driver->Call(m.method, int(n), args.data(), nullptr);
+    }
+    SetLast(m.method, rc);
+    return rc;
+}
+
+// A property the Service Object keeps, by its property index. Closed, ResultCode reads
+// OPOS_E_CLOSED and the others 0 or empty, and a put changes nothing.
+HRESULT CTestCoControl::Property(const Member& m, const VARIANT* arg, VARIANT* result, VARTYPE& given)
+{
+    bool open = m_driver && m_driver->Service();
+    if (m.kind == kPut) {
+        if (open) {
+            VARIANT v[2];
+            VariantInit(&v[0]);
+            VariantInit(&v[1]);
+            v[0].vt = VT_I4;
+            v[0].lVal = m.pidx;
+            v[1].vt = VT_I4;
+            v[1].lVal = arg->vt == VT_BOOL ? (arg->boolVal ? 1 : 0) : arg->lVal;
+            m_driver->Call("SetPropertyNumber", 2, v, nullptr);
+        }
+        return S_OK;
+    }
+    if (!result)
+        return S_OK;
+    if (m.result == 's') {
+        BSTR text = nullptr;
+        if (open) {
+            VARIANT idx, res;
+            VariantInit(&idx);
+            idx.vt = VT_I4;
+            idx.lVal = m.pidx;
+            m_driver->Call("GetPropertyString", 1, &idx, &res);
+            if (res.vt == VT_BSTR)
+                text = res.bstrVal;  // taken over
+            else
+                VariantClear(&res);
+        }
+        result->vt = VT_BSTR;
+        result->bstrVal = text ? text : SysAllocString(L"");
+        given = VT_BSTR;
+        return S_OK;
+    }
+    long value = open ? Forward("GetPropertyNumber", m.pidx, true) : (m.pidx == 6 ? 101 : 0);
+    if (m.result == 'b') {
+        result->vt = VT_BOOL;
+        result->boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+    } else {
+        result->vt = VT_I4;
+        result->lVal = value;
+    }
+    given = result->vt;
+    return S_OK;
+}
+
+// The Service Object's callbacks become the application's events, with the same arguments.
+void CTestCoControl::OnServiceEvent(const TestCoEvent& event, long* response, long* data, BSTR* text)
+{
+    VARIANT a[4];
+    for (VARIANT& v : a)
+        VariantInit(&v);
+    auto number = [](VARIANT& v, long n) {
+        v.vt = VT_I4;
+        v.lVal = n;
+    };
+    long local = 0;
+    BSTR localText = nullptr;
+    if (strcmp(event.name, "SOStatusUpdate") == 0) {
+        number(a[0], event.args[0]);
+        m_events.Fire(kEventStatusUpdate, 1, a);
+    } else if (strcmp(event.name, "SOOutputComplete") == 0) {
+        number(a[0], event.args[0]);
+        m_events.Fire(kEventOutputComplete, 1, a);
+    } else if (strcmp(event.name, "SOError") == 0) {
+        // ResultCode, ResultCodeExtended, ErrorLocus, pErrorResponse, last to first.
+        number(a[3], event.args[0]);
+        number(a[2], event.args[1]);
+        number(a[1], event.args[2]);
+        a[0].vt = VT_BYREF | VT_I4;
+        a[0].plVal = response ? response : &local;
+        m_events.Fire(kEventError, 4, a);
+    } else if (strcmp(event.name, "SODirectIO") == 0) {
+        number(a[2], event.args[0]);
+        a[1].vt = VT_BYREF | VT_I4;
+        a[1].plVal = data ? data : &local;
+        a[0].vt = VT_BYREF | VT_BSTR;
+        a[0].pbstrVal = text ? text : &localText;
+        m_events.Fire(kEventDirectIO, 3, a);
+        SysFreeString(localText);
+    }
+}
+
 // The POSPrinter control's own answers, from the Service Object its device key names.
 HRESULT CTestCoControl::Drive(const Member& m, DISPPARAMS* params, VARIANT* result, VARTYPE& given)
 {
@@ -436,6 +688,7 @@ HRESULT CTestCoControl::Drive(const Member& m, DISPPARAMS* params, VARIANT* resu
             m_driver = TestCoNewDriver();
         if (!m_driver)
             return E_OUTOFMEMORY;
+        m_driver->SetListener(this);
         char name[256] = "";
         WideCharToMultiByte(CP_ACP, 0, arg->bstrVal ? arg->bstrVal : L"", -1, name, sizeof name, nullptr, nullptr);
         rc = m_driver->Open(name);
@@ -487,8 +740,14 @@ HRESULT CTestCoControl::Drive(const Member& m, DISPPARAMS* params, VARIANT* resu
             given = VT_BSTR;
         }
         return S_OK;
-    default:  // 20 and 106: recorded, nothing more
-        return S_OK;
+    default:
+        if (m.method) {
+            rc = ForwardCall(m, params);
+            break;
+        }
+        if (m.pidx)
+            return Property(m, arg, result, given);
+        return S_OK;  // 20 and 106: recorded, nothing more
     }
     if (result) {
         result->vt = VT_I4;

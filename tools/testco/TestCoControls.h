@@ -1,6 +1,8 @@
 // The test Control Object's ActiveX form: one hostable control per OPOS device class, under the
 // class ids of the published Control Objects (registered by DllRegisterServer, in test prefixes
-// only). Each control has IOleObject with a client site, IPersistStreamInit and IDispatch.
+// and by the main job's demonstration only). Each control has IOleObject with a client site,
+// IPersistStreamInit and IDispatch; the POSPrinter control also fires the OPOS events through
+// a connection point and takes the print methods and properties an application uses by name.
 // The POSPrinter control drives the Service Object that its device key names; any control can
 // answer from a script instead, and every call is recorded. Tests reach the script and the
 // record through the library's exports below (GetProcAddress on the loaded library).
@@ -8,6 +10,35 @@
 
 #include <windows.h>
 #include <ole2.h>
+
+// The POSPrinter control's events interface (a connection point found by this id) and the
+// dispatch ids of its events: DataEvent(Status), DirectIOEvent(EventNumber, pData, pString),
+// ErrorEvent(ResultCode, ResultCodeExtended, ErrorLocus, pErrorResponse),
+// OutputCompleteEvent(OutputID), StatusUpdateEvent(Data).
+// {6F0C1E52-3A8B-4C1D-9E07-5B2D8C41A9F3}
+static const IID DIID_TestCoPOSPrinterEvents = {0x6f0c1e52, 0x3a8b, 0x4c1d, {0x9e, 0x07, 0x5b, 0x2d, 0x8c, 0x41, 0xa9, 0xf3}};
+enum : DISPID
+{
+    kEventData = 1,
+    kEventDirectIO = 2,
+    kEventError = 3,
+    kEventOutputComplete = 4,
+    kEventStatusUpdate = 5,
+};
+
+// The name of an OPOS result code, as the controls' texts and the example application show it.
+inline const char* OposResultName(long rc)
+{
+    static const char* const names[] = {"OPOS_E_CLOSED", "OPOS_E_CLAIMED", "OPOS_E_NOTCLAIMED", "OPOS_E_NOSERVICE",
+                                        "OPOS_E_DISABLED", "OPOS_E_ILLEGAL", "OPOS_E_NOHARDWARE", "OPOS_E_OFFLINE",
+                                        "OPOS_E_NOEXIST", "OPOS_E_EXISTS", "OPOS_E_FAILURE", "OPOS_E_TIMEOUT",
+                                        "OPOS_E_BUSY", "OPOS_E_EXTENDED"};
+    if (rc == 0)
+        return "OPOS_SUCCESS";
+    if (rc >= 101 && rc <= 114)
+        return names[rc - 101];
+    return "unknown result";
+}
 
 enum TestCoClass { kTestCoPOSPrinter, kTestCoCashDrawer, kTestCoLineDisplay, kTestCoMSR, kTestCoClassCount };
 

@@ -155,6 +155,7 @@ public:
     void STDMETHODCALLTYPE SetErrorResponse(long response) override { m_errorResponse = response; }
     void STDMETHODCALLTYPE CloseInCallback(const char* name) override { m_closeIn = name ? name : ""; }
     long STDMETHODCALLTYPE CloseResult() override { return m_closeResult; }
+    void STDMETHODCALLTYPE SetListener(ITestCoListener* listener) override { m_listener = listener; }
     int STDMETHODCALLTYPE EventCount() override
     {
         EnterCriticalSection(&m_lock);
@@ -197,7 +198,10 @@ public:
     long AppCheckHealth(long level) { return CallI4("CheckHealth", level); }
 
     // The callbacks the Service Object makes.
-    void SODirectIO(long eventNumber, long* data, BSTR* string) { Fire("SODirectIO", eventNumber, data ? *data : 0, 0, 0, nullptr); }
+    void SODirectIO(long eventNumber, long* data, BSTR* string)
+    {
+        Fire("SODirectIO", eventNumber, data ? *data : 0, 0, 0, nullptr, data, string);
+    }
     void SOError(long resultCode, long resultCodeExtended, long errorLocus, long* response)
     {
         Fire("SOError", resultCode, resultCodeExtended, errorLocus, response ? *response : 0, response);
@@ -219,13 +223,16 @@ private:
         CTestControlObject* self;
         TestCoEvent event;
         long* response;
+        long* data;
+        BSTR* text;
     };
 
     // On this object's thread at once; from any other thread through the call window, which
     // holds the caller until this thread pumps messages.
-    void Fire(const char* name, long a, long b, long c, long d, long* response)
+    void Fire(const char* name, long a, long b, long c, long d, long* response, long* data = nullptr,
+              BSTR* text = nullptr)
     {
-        PendingCall call = {this, {}, response};
+        PendingCall call = {this, {}, response, data, text};
         std::snprintf(call.event.name, sizeof call.event.name, "%s", name);
         call.event.args[0] = a;
         call.event.args[1] = b;
@@ -245,6 +252,8 @@ private:
         EnterCriticalSection(&m_lock);
         m_events.push_back(call.event);
         LeaveCriticalSection(&m_lock);
+        if (m_listener)
+            m_listener->OnServiceEvent(call.event, call.response, call.data, call.text);
         if (!m_closeIn.empty() && m_closeIn == call.event.name && m_so) {
             m_closeIn.clear();
             m_closeResult = Close();
@@ -311,6 +320,7 @@ private:
     std::vector<TestCoEvent> m_events;
     DWORD m_threadId = GetCurrentThreadId();
     HWND m_window = nullptr;
+    ITestCoListener* m_listener = nullptr;
 };
 
 namespace {

@@ -22,6 +22,13 @@ struct TestCoEvent
     DWORD firedOn;     // the thread it was fired on: always this object's own
 };
 
+// Told of each callback as it is delivered, on the Control Object's thread. response: SOError's
+// by-reference answer; data and text: SODirectIO's by-reference arguments (NULL for the others).
+struct ITestCoListener
+{
+    virtual void OnServiceEvent(const TestCoEvent& event, long* response, long* data, BSTR* text) = 0;
+};
+
 struct ITestControlObject : public IUnknown
 {
     // Open as an application calls it: the device's ProgID from the registry, the Service
@@ -59,4 +66,7 @@ struct ITestControlObject : public IUnknown
     // CloseResult gives what that Close returned (-1 before).
     virtual void STDMETHODCALLTYPE CloseInCallback(const char* name) = 0;
     virtual long STDMETHODCALLTYPE CloseResult() = 0;
+
+    // The one listener told of every callback after it is recorded (NULL: none; not owned).
+    virtual void STDMETHODCALLTYPE SetListener(ITestCoListener* listener) = 0;
 };

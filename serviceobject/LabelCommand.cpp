@@ -232,7 +232,7 @@ int CLabelCommand::SetPositionX(int x) { SetX(x); m_explicit = true; return 0; }
 int CLabelCommand::SetPositionY(int y) { m_y = y; m_explicit = true; return 0; }
 int CLabelCommand::SetBoxEndX(int x) { m_boxEndX = x; m_explicit = true; return 0; }
 int CLabelCommand::SetBoxEndY(int y) { m_boxEndY = y; m_explicit = true; return 0; }
-int CLabelCommand::AdvanceY(int n) { m_y += n; return 0; }
+int CLabelCommand::AdvanceY(int n) { MoveY(n); return 0; }
 
 int CLabelCommand::AlignX(int width)
 {
@@ -260,12 +260,11 @@ int CLabelCommand::AddText(const char* text, size_t length)
     const char* bold = m_bold ? "B" : "N";
     bool vector = f.FontType != LABELFONT_BITMAP && f.FontType != LABELFONT_DOWNLOADED;
 
-    const char* just = "F";
-    if (m_alignment == AlignLeft)
-        just = vector ? "L" : "F";
-    else if (m_alignment == AlignRight)
+    // Every alignment but centre and right prints left, so it takes the left letter too.
+    const char* just = vector ? "L" : "F";
+    if (m_alignment == AlignRight)
         just = vector ? "R" : "L";
-    else if (vector)
+    else if (m_alignment == AlignCentre && vector)
         just = "C";
 
     long long n = (long long)esc.size();
@@ -305,8 +304,7 @@ int CLabelCommand::AddText(const char* text, size_t length)
     if (usableWidth > 0 && need > usableWidth)
         lines = need / usableWidth + 1;
     long long height = (long long)hmul * f.FontH * lines;
-    long long advance = height > m_lineSpacing ? height : m_lineSpacing;
-    m_y = int(m_y + advance > 0x7FFFFFFF ? 0x7FFFFFFF : m_y + advance);
+    MoveY(height > m_lineSpacing ? height : m_lineSpacing);
     return 0;
 }
 
@@ -407,20 +405,21 @@ int CLabelCommand::AddBarcode(const char* data, size_t length, int symbology, in
     if (!m_explicit)
         AlignX(m_barcodeWidth);
     if (hri > 0 && textPosition == HriAbove)
-        m_y += hriFont->FontH + 4;
+        MoveY((long long)hriFont->FontH + 4);
     Append(Fmt("B1%d,%d,%d,%d,%d,%d,%d,%d,'", m_x, m_y, type, m_narrow, m_wide, height, m_rotation, hri) + d + "'\r\n");
     if (textPosition == HriBelow && hriFont)
-        m_y += hriFont->FontH + 4;
+        MoveY((long long)hriFont->FontH + 4);
     if (!m_explicit) {
         m_x = 0;
-        m_y += height;
+        MoveY(height);
     }
     return 0;
 }
 
 int CLabelCommand::AddTwoDimensional(const std::string& d, int symbology, int width, int textPosition)
 {
-    int size = 0, advance = 0;
+    int size = 0;
+    long long advance = 0;
     std::string cmd;
     auto steps = [width](const int* limits) {
         int k = 3;
@@ -443,7 +442,7 @@ int CLabelCommand::AddTwoDimensional(const std::string& d, int symbology, int wi
         static const int limits[] = {380, 505, 630, 755, 880};
         int c = steps(limits);
         size = 125 * c + 5;
-        advance = int(d.size() / 5) * 10 + 70 - (textPosition == HriNone ? 40 : 0);
+        advance = (long long)(d.size() / 5) * 10 + 70 - (textPosition == HriNone ? 40 : 0);
         place(size);
         cmd = Fmt("B2%d,%d,P,30,%d,0,0,%d,1,%d,10,%d,'", m_x, m_y, 5, textPosition == HriNone ? 0 : 1, c, m_rotation);
         break;
@@ -467,7 +466,7 @@ int CLabelCommand::AddTwoDimensional(const std::string& d, int symbology, int wi
     Append(cmd + d + "'\r\n");
     if (!m_explicit) {
         m_x = 0;
-        m_y += advance;
+        MoveY(advance);
     }
     return 0;
 }
@@ -500,7 +499,7 @@ int CLabelCommand::AddImage(const COPOSData& data, bool compressed, bool binary,
         Append("\r\n");
         Append(Fmt("IR%d,%d,'print1'\r\n", m_x, m_y));
     }
-    m_y += height;
+    MoveY(height);
     return 0;
 }
 
@@ -537,7 +536,7 @@ int CLabelCommand::PrintStoredBitmap(int n)
         m_body.AppendData(s.data);
         Append("\r\n");
     }
-    m_y += s.height;
+    MoveY(s.height);
     return 0;
 }
 
@@ -648,7 +647,13 @@ std::string CLabelCommand::BuildTestLabel(const CString& deviceName) const
     t += "BD100,100,400,620,B,4\r\nBD200,100,202,620,0\r\nBD300,260,302,620,0\r\nBD200,260,400,262,0\r\n";
     t += Fmt("V130,580,U,40,45,1,N,N,N,3,L,0,'%s OPOS Driver'\r\n", "VESK");
     t += "V230,570,U,40,40,1,N,N,I,3,L,0,'Label Printer'\r\n";
-    t += Fmt("V330,540,U,40,40,1,B,N,N,3,L,0,'%s'\r\n", deviceName.GetString());
+    // The device name is a quoted text like any other: escaped, and without the bytes that would
+    // end its line.
+    std::string name;
+    for (char c : EscapeText(deviceName.GetString(), size_t(deviceName.GetLength())))
+        if (c != '\r' && c != '\n' && c != '\0')
+            name += c;
+    t += "V330,540,U,40,40,1,B,N,N,3,L,0,'" + name + "'\r\n";
     t += Fmt("B2240,240,Q,1,H,4,3,'%s'\r\n", TestLabelAddress());
     if (m_operationMode == "C")
         t += "CUTy\r\n";

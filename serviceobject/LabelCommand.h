@@ -145,6 +145,12 @@ private:
     int AddTwoDimensional(const std::string& data, int symbology, int width, int textPosition);
     bool ChooseModules(int type, const std::string& data, int width);
     void SetX(long long x) { m_x = x < 0 ? 0 : (x > 0x7FFFFFFF ? 0x7FFFFFFF : int(x)); }
+    // y moves by any amount without leaving the int range (heights come from the print data).
+    void MoveY(long long d)
+    {
+        long long y = (long long)m_y + d;
+        m_y = y > 0x7FFFFFFF ? 0x7FFFFFFF : (y < -0x7FFFFFFF - 1 ? -0x7FFFFFFF - 1 : int(y));
+    }
 
     CString m_header;
     std::vector<CString> m_custom;

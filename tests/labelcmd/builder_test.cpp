@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace {
 
 const char* kSetup = "SL1200,24,G,0\r\nSW832\r\nSTD\r\nSM0,0\r\nSS4\r\nSD10\r\nSOT\r\nSA0\r\nTA0\r\nCS0,0\r\nCUTn\r\n";
@@ -64,13 +66,18 @@ TEST(LabelBuilder, TextEscapingFontsAndPlaces)
     EXPECT_EQ("T0,0,0,1,1,1,0,N,N,F,'it\\'s a\\\\b'\r\n", BodyText(b));
     EXPECT_EQ(20, b.Y());
 
-    struct Row { int alignment; int font; const char* text; const char* line; } rows[] = {
+    const std::string wide(100, 'W');  // 100 x 6 x 2 dots: wider than the 832-dot paper
+    struct Row { int alignment; int font; std::string text; std::string line; } rows[] = {
         // centre: 832/2 - (4 ASCII x 6) x 2 / 2 with width multiplier 2
         {-2, 0, "ABCD", "T392,0,0,2,1,1,0,N,B,F,'ABCD'\r\n"},
         {-3, 0, "AB", "T831,0,0,2,1,1,0,N,B,L,'AB'\r\n"},
         {-1, 2, "AB", "V0,0,U0,16,16,0,B,N,N,0,L,0,'AB'\r\n"},
         {-3, 2, "AB", "V831,0,U0,16,16,0,B,N,N,0,R,0,'AB'\r\n"},
+        {-2, 2, "AB", "V400,0,U0,16,16,0,B,N,N,0,C,0,'AB'\r\n"},
         {-4, 0, "AB", "T0,0,0,2,1,1,0,N,B,F,'AB'\r\n"},  // an unknown alignment prints left
+        {-4, 2, "AB", "V0,0,U0,16,16,0,B,N,N,0,L,0,'AB'\r\n"},  // ... with the left letter
+        {7, 2, "AB", "V0,0,U0,16,16,0,B,N,N,0,L,0,'AB'\r\n"},
+        {-2, 0, wide, "T0,0,0,2,1,1,0,N,B,F,'" + wide + "'\r\n"},  // centred but wider: x stays 0
     };
     for (const Row& r : rows) {
         CLabelCommand c;
@@ -79,7 +86,7 @@ TEST(LabelBuilder, TextEscapingFontsAndPlaces)
         c.SetAlignment(r.alignment);
         c.SetWidthMultiplier(2);
         c.SetBold(1);
-        c.AddText(CString(r.text));
+        c.AddText(r.text.data(), r.text.size());
         EXPECT_EQ(r.line, BodyText(c)) << r.alignment << " " << r.font;
     }
 
@@ -139,6 +146,47 @@ TEST(LabelBuilder, BarcodeChecksModulesAndTextField)
     EXPECT_EQ(106, b.AddBarcode("12345670", 8, 103, 50, 100, -1, -13, 7));  // no font 7
 }
 
+TEST(LabelBuilder, YStopsAtTheLargestPositionInsteadOfWrapping)
+{
+    const int kMax = 0x7FFFFFFF;
+    struct Row { const char* what; std::function<void(CLabelCommand&)> run; } rows[] = {
+        {"two barcodes of the largest height", [&](CLabelCommand& b) {
+             b.AddBarcode("12345670", 8, 103, kMax, 100, -1, -11, 0);
+             b.AddBarcode("12345670", 8, 103, kMax, 100, -1, -11, 0);
+         }},
+        {"text above a barcode at the bottom", [&](CLabelCommand& b) {
+             b.SetPositionY(kMax - 2);
+             b.AddBarcode("12345670", 8, 103, 50, 100, -1, -12, 1);
+         }},
+        {"text below a barcode at the bottom", [&](CLabelCommand& b) {
+             b.SetPositionY(kMax - 2);
+             b.AddBarcode("12345670", 8, 103, 50, 100, -1, -13, 1);
+         }},
+        {"a line feed at the bottom", [&](CLabelCommand& b) {
+             b.AdvanceY(kMax);
+             b.AdvanceY(kMax);
+         }},
+        {"a stored bitmap at the bottom", [&](CLabelCommand& b) {
+             COPOSData raster;
+             const BYTE img[] = {1, 0, 1, 0, 0xFF};
+             raster.Append(img, sizeof img);
+             b.StoreBitmap(1, raster, false, 8, kMax, -1);
+             b.PrintStoredBitmap(1);
+             b.PrintStoredBitmap(1);
+         }},
+        {"a QR code at the bottom", [&](CLabelCommand& b) {
+             b.AdvanceY(kMax - 10);
+             b.AddBarcode("HELLO", 5, 204, 0, 200, -1, -11, 0);
+         }},
+    };
+    for (const Row& r : rows) {
+        CLabelCommand b;
+        Configure(b);
+        r.run(b);
+        EXPECT_EQ(kMax, b.Y()) << r.what;
+    }
+}
+
 TEST(LabelBuilder, TwoDimensionalCodes)
 {
     CLabelCommand b;
@@ -155,6 +203,27 @@ TEST(LabelBuilder, TwoDimensionalCodes)
     ASSERT_EQ(0, p.AddBarcode("0123456789", 10, 201, 0, 400, -1, -13, 0));
     EXPECT_EQ("B20,0,P,30,5,0,0,1,1,4,10,0,'0123456789'\r\n", BodyText(p));
     EXPECT_EQ(2 * 10 + 70, p.Y());
+
+    struct Row { const char* data; int symbology; int width; int alignment; int textPosition; const char* line; int y; } rows[] = {
+        {"MAXI", 202, 0, -2, -11, "B2304,0,M,0,'MAXI'\r\n", 224},  // (832 - 224) / 2
+        {"MAXI", 202, 0, -3, -11, "B2608,0,M,0,'MAXI'\r\n", 224},
+        // PDF417 without its text field: field 0 and 40 dots less; 880 reaches every step.
+        {"0123456789", 201, 880, -1, -11, "B20,0,P,30,5,0,0,0,1,8,10,0,'0123456789'\r\n", 2 * 10 + 30},
+        {"0123456789", 201, 380, -2, -11,  // (832 - 505) / 2
+         "B2163,0,P,30,5,0,0,0,1,4,10,0,'0123456789'\r\n", 2 * 10 + 30},
+    };
+    for (const Row& r : rows) {
+        CLabelCommand c;
+        Configure(c);
+        ASSERT_EQ(0, c.AddBarcode(r.data, strlen(r.data), r.symbology, 0, r.width, r.alignment, r.textPosition, 0))
+            << r.line;
+        EXPECT_EQ(r.line, BodyText(c));
+        EXPECT_EQ(r.y, c.Y()) << r.line;
+        COPOSData label;
+        c.BuildLabel(label);
+        qlks::Label parsed = Parse(label);
+        EXPECT_EQ(0u, parsed.flags) << qlks::describe(parsed);
+    }
     qlks::Command q = qlks::parseLine("B2305,0,Q,3,L,6,0,'HELLO'");
     EXPECT_EQ(qlks::Op::QrCode, q.op);
     EXPECT_EQ(0u, q.flags) << q.problem;
@@ -187,8 +256,8 @@ TEST(LabelBuilder, AttributesRotationBoxesCirclesCutsAndCustomCommands)
     c.SetBoxEndY(220);
     c.SetBoxLineWidth(3);
     c.SetCircleValue(2);
-    EXPECT_EQ(0, c.AddBox("O"));
-    EXPECT_EQ(0, c.AddBox("S"));
+    for (const char* type : {"O", "S", "E", "D", "B"})
+        EXPECT_EQ(0, c.AddBox(type)) << type;
     EXPECT_EQ(106, c.AddBox("X"));
     c.AddCircle(50);
     c.AddCut();
@@ -203,7 +272,8 @@ TEST(LabelBuilder, AttributesRotationBoxesCirclesCutsAndCustomCommands)
     EXPECT_EQ(106, c.AddCustomCommand(0, "a\nP1"));
     c.SetOperationMode("C", -3);
     c.AddCut();
-    EXPECT_EQ("BD10,20,110,220,O\r\nBD10,20,110,220,S,3\r\nCD10,20,50,2\r\nCUTy\r\nCUTy,5\r\nFX,'arg'\r\nFX\r\nCUTy\r\n",
+    EXPECT_EQ("BD10,20,110,220,O\r\nBD10,20,110,220,S,3\r\nBD10,20,110,220,E\r\nBD10,20,110,220,D\r\n"
+              "BD10,20,110,220,B,3\r\nCD10,20,50,2\r\nCUTy\r\nCUTy,5\r\nFX,'arg'\r\nFX\r\nCUTy\r\n",
               BodyText(c));
 }
 
@@ -278,6 +348,23 @@ TEST(LabelBuilder, HealthCheckTestLabel)
         std::string label = b.BuildTestLabel("VL420");
         EXPECT_EQ(0u, label.find(r.head)) << r.type;
         EXPECT_EQ(label.size() - strlen(r.tail), label.rfind(r.tail)) << r.mode;
+    }
+
+    // A device name is a quoted text: its quote and backslash are escaped, and the bytes that
+    // would end the line are dropped, so the name cannot add commands to the label.
+    struct Name { const char* name; const char* line; } names[] = {
+        {"it's", "'it\\'s'\r\n"},
+        {"a\\b", "'a\\\\b'\r\n"},
+        {"x'\r\nP1\r\nT0,0,0,1,1,1,0,N,N,F,'y", "'x\\'P1T0,0,0,1,1,1,0,N,N,F,\\'y'\r\n"},
+    };
+    for (const Name& n : names) {
+        std::string label = b.BuildTestLabel(n.name);
+        EXPECT_NE(std::string::npos, label.find(std::string("V330,540,U,40,40,1,B,N,N,3,L,0,") + n.line)) << label;
+        qlks::Bytes raw(label.begin(), label.end());
+        qlks::Label parsed = qlks::parseLabel(raw);
+        EXPECT_TRUE(parsed.complete && parsed.testLabel) << label;
+        EXPECT_EQ(0u, parsed.flags) << qlks::describe(parsed);
+        EXPECT_EQ(1u, parsed.count(qlks::Op::Print));
     }
 }
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace {
 
 struct Case
@@ -60,16 +62,97 @@ TEST(EscapeParser, SequencesOnSmallInputs)
         {"custom command out of range", E + "3pFarg\n", "", 106, 30},
         {"an empty bitmap slot; the next character stays", E + "1BX\n", T(0, 0, "0", 1, 1, "N", "F", "X"), 106, 20},
         {"a letter pair that names no font takes the number", E + "2fxT" + "X\n", "V0,0,U0,16,16,0,N,N,N,0,L,0,'X'\r\n", 0, 16},
-        {"font outside the table", E + "2vTX\n", T(0, 0, "0", 1, 1, "N", "F", "X"), 106, 20},
+        {"font outside the table", E + "11vTX\n", T(0, 0, "0", 1, 1, "N", "F", "X"), 106, 20},
         {"unknown final letter", E + "qZX\n", T(0, 0, "0", 1, 1, "N", "F", "X"), 106, 20},
         {"explicit position", E + "100xPX\n", T(100, 0, "0", 1, 1, "N", "F", "X"), 0, 20},
         {"box and circle", E + "10xeP" + E + "20yeP" + E + "1bD" + E + "7cD", "BD0,0,10,20,O\r\nCD0,0,7,0\r\n", 0, 0},
         {"box type out of range", E + "6bD", "", 106, 0},
         {"text after the last line end is not printed", "AB", "", 0, 0},
+        // alignment
+        {"left again after right", E + "rA" + E + "lAAB\n", T(0, 0, "0", 1, 1, "N", "F", "AB"), 0, 20},
+        {"right", E + "rAAB\n", T(831, 0, "0", 1, 1, "N", "L", "AB"), 0, 20},
+        {"another alignment letter", E + "xAAB\n", T(0, 0, "0", 1, 1, "N", "F", "AB"), 106, 20},
+        // character size and style
+        {"size 1 undoes size 4", E + "4C" + E + "1CX\n", T(0, 0, "0", 1, 1, "N", "F", "X"), 0, 20},
+        {"size 2 is double width", E + "2CX\n", T(0, 0, "0", 2, 1, "N", "F", "X"), 0, 20},
+        {"size 3 is double height", E + "3CX\n", T(0, 0, "0", 1, 2, "N", "F", "X"), 0, 40},
+        {"size 5 does nothing", E + "5CX\n", T(0, 0, "0", 1, 1, "N", "F", "X"), 0, 20},
+        {"width multiplier", E + "3hCX\n", T(0, 0, "0", 3, 1, "N", "F", "X"), 0, 20},
+        {"height multiplier", E + "3vCX\n", T(0, 0, "0", 1, 3, "N", "F", "X"), 0, 60},
+        {"height multiplier 0", E + "0vCX\n", T(0, 0, "0", 1, 1, "N", "F", "X"), 106, 20},
+        {"bold with a number does nothing", E + "1bCX\n", T(0, 0, "0", 1, 1, "N", "F", "X"), 0, 20},
+        {"italic", E + "2fxT" + E + "iCX\n", "V0,0,U0,16,16,0,N,N,I,0,L,0,'X'\r\n", 0, 16},
+        {"italic off", E + "2fxT" + E + "iC" + E + "!iCX\n", "V0,0,U0,16,16,0,N,N,N,0,L,0,'X'\r\n", 0, 16},
+        {"reverse", E + "rvCX\n", "T0,0,0,1,1,1,0,R,N,F,'X'\r\n", 0, 20},
+        {"reverse off", E + "rvC" + E + "!rvCX\n", T(0, 0, "0", 1, 1, "N", "F", "X"), 0, 20},
+        {"r alone", E + "rCX\n", T(0, 0, "0", 1, 1, "N", "F", "X"), 106, 20},
+        {"r with another letter does nothing", E + "rxCX\n", T(0, 0, "0", 1, 1, "N", "F", "X"), 0, 20},
+        {"another style letter", E + "zCX\n", T(0, 0, "0", 1, 1, "N", "F", "X"), 106, 20},
+        {"attributes back to normal", E + "bC" + E + "2C" + E + "rvC" + E + "NX\n", T(0, 0, "0", 1, 1, "N", "F", "X"), 0, 20},
+        // boxes and circles
+        {"box line width", E + "3btD" + E + "4bD" + E + "5bD", "BD0,0,0,0,S,3\r\nBD0,0,0,0,B,3\r\n", 0, 0},
+        {"box types E and D", E + "2bD" + E + "3bD", "BD0,0,0,0,E\r\nBD0,0,0,0,D\r\n", 0, 0},
+        {"circle value", E + "5ceD" + E + "7cD", "CD0,0,7,5\r\n", 0, 0},
+        {"c with another letter", E + "7cxD", "", 106, 0},
+        {"b with another letter does nothing", E + "7bxD", "", 0, 0},
+        {"another letter does nothing", E + "7xD" + E + "7D", "", 0, 0},
+        // raw bytes and barcodes
+        {"no raw bytes", E + "0EAB\n", T(0, 0, "0", 1, 1, "N", "F", "AB"), 0, 20},
+        {"no barcode block", E + "0RAB\n", T(0, 0, "0", 1, 1, "N", "F", "AB"), 0, 20},
+        {"a barcode count past the end", E + "40Rs101h100d1e", "", 106, 0},
+        // position and cut
+        {"cut by f", E + "fP", "CUTy\r\n", 0, 0},
+        {"cut of 100 percent", E + "100P", "CUTy\r\n", 0, 0},
+        {"y position", E + "40yPX\n", T(0, 40, "0", 1, 1, "N", "F", "X"), 0, 60},
+        {"x with another letter does nothing", E + "40xzPX\n", T(0, 0, "0", 1, 1, "N", "F", "X"), 0, 20},
+        {"another cut letter", E + "zP", "", 106, 0},
+        // logos (none set here)
+        {"top logo without a number", E + "tL", "", 0, 0},
+        {"top logo with a number", E + "1tL", "", 106, 0},
+        {"bottom logo with a number", E + "2bL", "", 106, 0},
+        {"another logo letter", E + "zL", "", 106, 0},
+        // character metrics: vector fonts only, their result not kept
+        {"vector font metrics", E + "2fxT" + E + "30fwS" + E + "40fhS" + E + "5fgSX\n",
+         "V0,0,U0,30,40,5,N,N,N,0,L,0,'X'\r\n", 0, 40},
+        {"metrics of a bitmap font", E + "30fwS" + E + "30fhSX\n", T(0, 0, "0", 1, 1, "N", "F", "X"), 0, 20},
+        {"another metric letter", E + "2fxT" + E + "30fxSX\n", "V0,0,U0,16,16,0,N,N,N,0,L,0,'X'\r\n", 0, 16},
+        // fonts
+        {"b with a second letter takes the number", E + "1bxTX\n", T(0, 0, "1", 1, 1, "N", "F", "X"), 0, 24},
+        {"b alone", E + "1bTX\n", T(0, 0, "0", 1, 1, "N", "F", "X"), 106, 20},
+        {"fa", E + "faTX\n", T(0, 0, "F10", 1, 1, "N", "F", "X"), 0, 20},
+        {"fb", E + "fbTX\n", T(0, 0, "F11", 1, 1, "N", "F", "X"), 0, 20},
+        {"fc", E + "fcTX\n", T(0, 0, "F12", 1, 1, "N", "F", "X"), 0, 20},
+        {"fd", E + "fdTX\n", T(0, 0, "F13", 1, 1, "N", "F", "X"), 0, 20},
+        {"fe", E + "feTX\n", T(0, 0, "F14", 1, 1, "N", "F", "X"), 0, 20},
+        {"ff", E + "ffTX\n", T(0, 0, "F15", 1, 1, "N", "F", "X"), 0, 20},
+        {"fm", E + "fmTX\n", T(0, 0, "F16", 1, 1, "N", "F", "X"), 0, 20},
+        {"fn", E + "fnTX\n", T(0, 0, "F17", 1, 1, "N", "F", "X"), 0, 20},
+        {"fj", E + "3fjTX\n", T(0, 0, "F18", 1, 1, "N", "F", "X"), 0, 20},
+        {"fg takes the number", E + "3fgTX\n", T(0, 0, "F3", 1, 1, "N", "F", "X"), 0, 20},
+        {"v", E + "10vTX\n", T(0, 0, "F29", 1, 1, "N", "F", "X"), 0, 20},
+        {"d", E + "1dTX\n", T(0, 0, "F27", 1, 1, "N", "F", "X"), 0, 20},
+        {"d outside the table", E + "4dTX\n", T(0, 0, "0", 1, 1, "N", "F", "X"), 106, 20},
+        {"another font letter", E + "1zTX\n", T(0, 0, "0", 1, 1, "N", "F", "X"), 106, 20},
+        // truncated at the end of the data
+        {"ESC bar at the end", "AB\n" + E, T(0, 0, "0", 1, 1, "N", "F", "AB"), 106, 20},
+        {"ESC bar and a letter at the end", "AB\n" + E + "c", T(0, 0, "0", 1, 1, "N", "F", "AB"), 106, 20},
+        {"ESC bar, number and letters at the end", "AB\n" + E + "12fw", T(0, 0, "0", 1, 1, "N", "F", "AB"), 106, 20},
+        {"ESC at the end", "AB\n\x1b", T(0, 0, "0", 1, 1, "N", "F", "AB"), 0, 20},
     };
+    // The test kit's three fonts, then bitmap fonts 3..29 named by their number.
+    std::vector<LabelFontSpec> fonts(30);
+    fonts[0].FontName = "0"; fonts[0].FontW = 10; fonts[0].FontH = 20; fonts[0].FontGap = 1; fonts[0].ASCIIW = 6;
+    fonts[1].FontName = "1"; fonts[1].FontW = 12; fonts[1].FontH = 24; fonts[1].FontGap = 2;
+    fonts[2].FontType = LABELFONT_VECTOR; fonts[2].FontName = "U0"; fonts[2].FontW = 16; fonts[2].FontH = 16;
+    fonts[2].ASCIIW = 8;
+    for (int i = 3; i < 30; ++i) {
+        fonts[size_t(i)].FontName = ("F" + std::to_string(i)).c_str();
+        fonts[size_t(i)].FontW = 10; fonts[size_t(i)].FontH = 20; fonts[size_t(i)].FontGap = 2; fonts[size_t(i)].ASCIIW = 6;
+    }
     for (const Case& c : cases) {
         CLabelCommand b;
         Configure(b);
+        b.FontTable().Build(fonts, {}, 0);
         b.AllocCustomCommands(2);
         b.SetCustomCommand(0, "FX");
         EscapeParseContext ctx;

@@ -172,7 +172,8 @@ int ChooseSlot(const CString& port)
 }
 
 // Closes the transport for devType when devType is the last class holding the port open; a class
-// that does not hold it open changes nothing. The caller holds the list exclusively.
+// that does not hold it open changes nothing. The caller holds the record's port lock
+// exclusively (not the list lock: the transport's close may be slow).
 void ClosePortLocked(PortEntry* e, int id, DWORD devType)
 {
     if (!(e->dwOpenDevTypes & devType)) {

@@ -75,18 +75,19 @@ void CPortReceiver::OnFilterFrame(const BYTE frame[4], bool)
 
 void CPortReceiver::SetStatusEvent(HANDLE event)
 {
-    AcquireSRWLockExclusive(&m_notifyLock);
+    // Bounded like every port lock. The holder only ever signals the event, so the bound is not
+    // met in practice; the handle is replaced either way.
+    CMutexExLock lock(m_notifyLock);
     m_statusEvent = event;
-    ReleaseSRWLockExclusive(&m_notifyLock);
 }
 
 void CPortReceiver::NotifyStatus()
 {
     // Under the lock: once SetStatusEvent(nullptr) has returned, the old handle is not touched.
-    AcquireSRWLockShared(&m_notifyLock);
-    if (m_statusEvent)
+    // Without the lock the signal is dropped; the caller's status thread also looks on its own.
+    CMutexExLock lock(m_notifyLock);
+    if (lock.Held() && m_statusEvent)
         SetEvent(m_statusEvent);
-    ReleaseSRWLockShared(&m_notifyLock);
 }
 
 void CPortReceiver::OnFilterTrace(const char* line) { PortLogWritePlain(0, "%s", line); }

@@ -81,8 +81,12 @@ private:
     // Auto-reset: set each time data bytes reach the queue. A wake-up that finds them read
     // already only costs one more look at the queue.
     HANDLE m_dataArrived;
-    SRWLOCK m_notifyLock = SRWLOCK_INIT;
-    HANDLE m_statusEvent = nullptr;
+    // A kernel mutex, not a slim lock: the read threads take it in NotifyStatus, and one ended by
+    // force leaves it abandoned, so ClosePort's SetStatusEvent(nullptr) never waits on it for ever.
+    // The event is the caller's, closed after it cleared it here: it is signalled only under this
+    // lock.
+    CMutexEx m_notifyLock;
+    HANDLE volatile m_statusEvent = nullptr;
     CReceiveFilter m_filter;
     bool m_bytesLineNeedsTrace;
     volatile bool m_log = false;

@@ -399,19 +399,22 @@ void CPortCom::WaitOutputDrained(DWORD devType)
 {
     // Some adapters report a write done before its bytes left: the purge would cut the end of
     // the last label. Wait until the driver's output queue is empty, bounded by the write
-    // time-out of what is left (at most a few seconds).
-    DWORD start = GetTickCount();
-    for (;;) {
+    // time-out of what was queued when the wait began (at most a few seconds). The bound is set
+    // once: one made again from what is left shrinks as the queue drains and ends the wait early.
+    DWORD start = 0;
+    ULONGLONG bound = 0;
+    for (bool first = true;; first = false) {
         HANDLE h = m_hPort;
         DWORD errors = 0;
         COMSTAT stat = {};
         if (!h || !m_pLine->ClearError(h, &errors, &stat) || stat.cbOutQue == 0)
             return;
-        ULONGLONG bound = ULONGLONG(m_dop.dwWriteTotalTimeoutMultiplier) * stat.cbOutQue +
-                          m_dop.dwWriteTotalTimeoutConstant;
-        if (bound == 0 || bound > kDrainMaxMs)
-            bound = kDrainMaxMs;
-        if (GetTickCount() - start >= bound) {
+        if (first) {
+            start = GetTickCount();
+            bound = ULONGLONG(m_dop.dwWriteTotalTimeoutMultiplier) * stat.cbOutQue + m_dop.dwWriteTotalTimeoutConstant;
+            if (bound == 0 || bound > kDrainMaxMs)
+                bound = kDrainMaxMs;
+        } else if (GetTickCount() - start >= bound) {
             LogError(devType, "ClosePort : %d bytes still in the output queue at the purge", int(stat.cbOutQue));
             return;
         }

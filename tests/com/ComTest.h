@@ -127,9 +127,12 @@ public:
     // When not 0, a pass sees at most this many received bytes (reads of that size).
     std::atomic<DWORD> inQueCap{0};
     // The driver's output queue as the line reports it: not 0, it holds outQueBytes until the
-    // tick outQueEmptyAt (a slow drain; MAXDWORD: never). The first purge of both directions
-    // records the queue it met in outQueAtPurge (-1 until then).
+    // tick outQueEmptyAt (a slow drain; MAXDWORD: never). With outQueDrainFrom set, it drains
+    // evenly from outQueBytes at that tick to none at outQueEmptyAt, as a line at a low baud rate
+    // does. The first purge of both directions records the queue it met in outQueAtPurge (-1
+    // until then).
     std::atomic<DWORD> outQueEmptyAt{0};
+    std::atomic<DWORD> outQueDrainFrom{0};
     std::atomic<DWORD> outQueBytes{0};
     std::atomic<long> outQueAtPurge{-1};
     DWORD ScriptedOutQue() const
@@ -137,7 +140,15 @@ public:
         DWORD until = outQueEmptyAt;
         if (until == 0)
             return 0;
-        return until == MAXDWORD || LONG(until - GetTickCount()) > 0 ? DWORD(outQueBytes) : 0;
+        DWORD now = GetTickCount();
+        if (until != MAXDWORD && LONG(until - now) <= 0)
+            return 0;
+        DWORD from = outQueDrainFrom;
+        if (from == 0 || until == MAXDWORD || LONG(now - from) <= 0)
+            return outQueBytes;
+        // What is left, rounded up: the queue is empty only at outQueEmptyAt.
+        ULONGLONG left = until - now, span = until - from;
+        return DWORD((ULONGLONG(outQueBytes) * left + span - 1) / span);
     }
     // While set, SetState waits for setStateGate (an open held inside its configuration).
     std::atomic<bool> holdSetState{false};

@@ -231,21 +231,34 @@ TEST_F(ComLineSim, DISABLED_BluetoothPortOnARegularOpenReadsAndClosesWhenTheLine
 // printer that takes nothing still lets ClosePort return.
 TEST_F(ComLineSim, CloseWaitsForTheOutputQueueBeforeThePurge)
 {
+    const std::string label = "SL406,24,G,0\r\nCUTn\r\nT26,20,3,1,1,0,0,N,N,F,'drain'\r\nP1\r\n";
     const struct
     {
         const char* what;
         DWORD drainMs;  // MAXDWORD: never drains
+        bool evenly;    // the queue shrinks as it drains (else it empties at once at the end)
+        DWORD writeMultiplier;
         bool drained;
-    } cases[] = {{"drains in 800 ms", 800, true}, {"reads nothing", MAXDWORD, false}};
+    } cases[] = {
+        {"drains in 800 ms", 800, false, 0, true},
+        {"reads nothing", MAXDWORD, false, 0, false},
+        // 5 ms a byte against a write time-out of 10 ms a byte: the time-out of what was queued
+        // covers the drain twice over, while the time-out of what is left falls behind it.
+        {"drains evenly at half the write time-out", DWORD(5 * label.size()), true, 10, true},
+    };
     for (const auto& c : cases) {
         line.outQueEmptyAt = 0;
-        CPortCom& p = MakePort(ComOption(portName, 2), 1);
+        line.outQueDrainFrom = 0;
+        DeviceOption dop = ComOption(portName, 2);
+        dop.dwWriteTotalTimeoutMultiplier = c.writeMultiplier;
+        CPortCom& p = MakePort(dop, 1);
         ASSERT_EQ(p.OpenPort(DEVTYPE_LABEL), 1) << c.what;
-        const std::string label = "SL406,24,G,0\r\nCUTn\r\nT26,20,3,1,1,0,0,N,N,F,'drain'\r\nP1\r\n";
         ASSERT_EQ(p.writePort(reinterpret_cast<const BYTE*>(label.data()), int(label.size()), DEVTYPE_LABEL),
                   int(label.size()));
         line.outQueBytes = DWORD(label.size());
-        line.outQueEmptyAt = c.drainMs == MAXDWORD ? MAXDWORD : GetTickCount() + c.drainMs;
+        const DWORD now = GetTickCount();
+        line.outQueDrainFrom = c.evenly ? now : 0;
+        line.outQueEmptyAt = c.drainMs == MAXDWORD ? MAXDWORD : now + c.drainMs;
         line.outQueAtPurge = -1;
         std::atomic<bool> returned{false};
         std::thread closer([&] {

@@ -9,16 +9,7 @@
 
 namespace {
 
-class CWriteFileWriter : public IUsbDeviceWriter
-{
-public:
-    BOOL Write(HANDLE device, const void* bytes, DWORD count, OVERLAPPED* ov) override
-    {
-        return ::WriteFile(device, bytes, count, nullptr, ov);
-    }
-};
-
-CWriteFileWriter g_writeFile;
+CUsbDeviceIo g_deviceIo;
 
 // The buffer and overlapped block of the read thread's reads.
 struct ReadIo
@@ -56,7 +47,7 @@ HeldDevices& Held()
 
 }  // namespace
 
-CPortUsb::CPortUsb() : m_writer(&g_writeFile)
+CPortUsb::CPortUsb() : m_io(&g_deviceIo)
 {
 }
 
@@ -70,7 +61,7 @@ CPortUsb::~CPortUsb()
         CloseHandle(m_hDevice);
 }
 
-void CPortUsb::SetDeviceWriter(IUsbDeviceWriter* writer) { m_writer = writer ? writer : &g_writeFile; }
+void CPortUsb::SetDeviceIo(CUsbDeviceIo* io) { m_io = io ? io : &g_deviceIo; }
 
 // --- settings ------------------------------------------------------------------------------
 
@@ -225,7 +216,7 @@ void CPortUsb::ClosePortUSB()
         // next round. No lock is held meanwhile.
         DWORD start = GetTickCount();
         while (m_nHandleUsers > 0 && GetTickCount() - start < kHandleDrainWait) {
-            CancelIoEx(h, nullptr);
+            m_io->Cancel(h, nullptr);
             Sleep(20);
         }
         CloseHandle(h);
@@ -353,7 +344,7 @@ void CPortUsb::ReadThread()
                 std::memset(block, 0, 512);
                 ResetEvent(ov.hEvent);
                 TracePlain("****************ReadFile************************");
-                BOOL ok = ReadFile(h, block, 512, nullptr, &ov);
+                BOOL ok = m_io->Read(h, block, 512, &ov);
                 if (ok) {
                     GetOverlappedResult(h, &ov, &n, TRUE);
                 } else if (GetLastError() == ERROR_IO_PENDING) {
@@ -371,7 +362,7 @@ void CPortUsb::ReadThread()
                         }
                     } else {
                         TracePlain("ReadThread: Read wait cancelled");
-                        CancelIoEx(h, &ov);
+                        m_io->Cancel(h, &ov);
                         // The buffer and the overlapped block are the system's until it is done;
                         // a cancel that never completes ends the thread (bounded, not a hang).
                         if (WaitForSingleObject(ov.hEvent, kCancelledIoWait) != WAIT_OBJECT_0) {
@@ -490,7 +481,7 @@ int CPortUsb::writePort(const BYTE* buf, int len, DWORD devType)
     if (!h) {
         err = ERROR_INVALID_HANDLE;  // closed by the connection check: the printer went away
     } else {
-        ok = m_writer->Write(h, op->bytes, DWORD(len), &op->ov);
+        ok = m_io->Write(h, op->bytes, DWORD(len), &op->ov);
         err = ok ? 0 : GetLastError();
     }
     Trace(devType, "GetLastError() : %d", int(err));
@@ -511,7 +502,7 @@ int CPortUsb::writePort(const BYTE* buf, int len, DWORD devType)
                 break;
             }
             if (GetTickCount() - start > bound) {
-                CancelIoEx(h, &op->ov);
+                m_io->Cancel(h, &op->ov);
                 LogError(devType, "timeout error");
                 // Wait for the cancelled write to end before its block is freed.
                 DWORD cancelStart = GetTickCount();

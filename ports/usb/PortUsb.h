@@ -13,14 +13,23 @@
 
 #include <windows.h>
 
-// The one device call whose failures a real device gives but a stand-in cannot (a USB printer
-// pulled mid-write fails with ERROR_INVALID_HANDLE or ERROR_ACCESS_DENIED). Production form:
-// an overlapped WriteFile.
-class IUsbDeviceWriter
+// The device calls whose failures a real device gives but a stand-in cannot: a USB printer
+// pulled mid-write fails with ERROR_INVALID_HANDLE or ERROR_ACCESS_DENIED, and a driver may
+// never complete a cancelled read. These are the production forms (overlapped WriteFile and
+// ReadFile, CancelIoEx); a test overrides the one it scripts.
+class CUsbDeviceIo
 {
 public:
-    virtual ~IUsbDeviceWriter() {}
-    virtual BOOL Write(HANDLE device, const void* bytes, DWORD count, OVERLAPPED* ov) = 0;
+    virtual ~CUsbDeviceIo() {}
+    virtual BOOL Write(HANDLE device, const void* bytes, DWORD count, OVERLAPPED* ov)
+    {
+        return ::WriteFile(device, bytes, count, nullptr, ov);
+    }
+    virtual BOOL Read(HANDLE device, void* bytes, DWORD count, OVERLAPPED* ov)
+    {
+        return ::ReadFile(device, bytes, count, nullptr, ov);
+    }
+    virtual BOOL Cancel(HANDLE device, OVERLAPPED* ov) { return ::CancelIoEx(device, ov); }
 };
 
 class CPortUsb : private CPortLogLines
@@ -31,9 +40,9 @@ public:
     CPortUsb(const CPortUsb&) = delete;
     CPortUsb& operator=(const CPortUsb&) = delete;
 
-    // Seams; NULL restores SetupAPI and WriteFile. Set before OpenPort; not owned.
+    // Seams; NULL restores SetupAPI and the device calls. Set before OpenPort; not owned.
     void SetInterfaceSource(IUsbInterfaceSource* source) { m_source = source; }
-    void SetDeviceWriter(IUsbDeviceWriter* writer);
+    void SetDeviceIo(CUsbDeviceIo* io);
 
     // The port API (see PortTable.h).
     int SetDeviceOption(const DeviceOption& dop, DWORD devType);
@@ -112,5 +121,5 @@ private:
     CPortReceiver m_rx{true};
 
     IUsbInterfaceSource* m_source = nullptr;
-    IUsbDeviceWriter* m_writer;
+    CUsbDeviceIo* m_io;
 };

@@ -233,7 +233,7 @@ TEST_F(UsbPortFixture, TwoPortsOnOnePathBothOpenIt)
 }
 
 // Fails the next write with a given error, as a USB printer pulled mid-write does.
-class CFailingWriter : public IUsbDeviceWriter
+class CFailingWriter : public CUsbDeviceIo
 {
 public:
     std::atomic<DWORD> failNext{0};
@@ -244,7 +244,7 @@ public:
             SetLastError(e);
             return FALSE;
         }
-        return WriteFile(device, bytes, count, nullptr, ov);
+        return CUsbDeviceIo::Write(device, bytes, count, ov);
     }
 };
 
@@ -253,7 +253,7 @@ TEST_F(UsbPortFixture, AWriteOnADeadHandleReopensOnce)
     CPipeDevice printer(UsbPipeName("1234", "5678", "dead"));
     sockets.Plug(printer.Name());
     CFailingWriter writer;
-    port.SetDeviceWriter(&writer);
+    port.SetDeviceIo(&writer);
     Configure(printer.Name());
     ASSERT_EQ(1, port.OpenPort(DEVTYPE_LABEL));
     int opens = Count(LogText(), "-OpenPortUSB success");
@@ -340,6 +340,65 @@ TEST_F(UsbPortFixture, ManyFramesWithAZeroInBufferSize)
     ASSERT_EQ(1, port.GetASBState(&asb, DEVTYPE_LABEL));
     EXPECT_EQ(0x0214, asb);
     EXPECT_EQ(0, port.GetASBState(&asb, DEVTYPE_LABEL));
+}
+
+// A driver whose reads never complete, not even when cancelled: each read stays pending. The
+// first cancel waits for the test's gate, so the read thread cannot end before the test let it.
+class CStuckReader : public CUsbDeviceIo
+{
+public:
+    HANDLE gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<int> reads{0}, cancels{0};
+    ~CStuckReader() override { CloseHandle(gate); }
+    BOOL Read(HANDLE, void*, DWORD, OVERLAPPED*) override
+    {
+        ++reads;
+        SetLastError(ERROR_IO_PENDING);
+        return FALSE;
+    }
+    BOOL Cancel(HANDLE device, OVERLAPPED* ov) override
+    {
+        if (ov == nullptr)  // the close's cancel of everything: the handle's own I/O
+            return CUsbDeviceIo::Cancel(device, ov);
+        if (++cancels == 1)
+            WaitForSingleObject(gate, 60000);
+        return TRUE;
+    }
+};
+
+// The read thread gives up on a read whose cancel never ends: the port reports off-line with its
+// error line instead of looking on-line while nothing is read any more.
+TEST_F(UsbPortFixture, AReadThreadThatEndsOnItsOwnLeavesThePortOffLine)
+{
+    CPipeDevice printer(UsbPipeName("1234", "5678", "stuckread"));
+    sockets.Plug(printer.Name());
+    CStuckReader reader;
+    struct Closer  // before the reader goes, even when an assertion ends the test early
+    {
+        CStuckReader& r;
+        CPortUsb& p;
+        ~Closer()
+        {
+            SetEvent(r.gate);
+            p.CloseIfOpen();
+        }
+    } closer{reader, port};
+    port.SetDeviceIo(&reader);
+    Configure(printer.Name());
+    ASSERT_EQ(1, port.OpenPort(DEVTYPE_LABEL));
+    // The thread is held in its first cancel at the latest: still on-line.
+    EXPECT_EQ(PS_ONLINE, port.IsPowerState());
+    SetEvent(reader.gate);
+    ASSERT_TRUE(WaitFor([&] { return LogText().find("***************** Port Read Thread End ***********") !=
+                                     std::string::npos; }, 60000));
+    EXPECT_EQ(PS_OFFLINE, port.IsPowerState());
+    std::string log = LogText();
+    EXPECT_EQ(1, Count(log, "!ERROR: ReadThread: cancelled read did not end"));
+    EXPECT_EQ(1, Count(log, "!ERROR: ReadThread : ended before ClosePort, PowerState : 2003"));
+    EXPECT_EQ(1, reader.reads.load());
+    port.ClosePort(DEVTYPE_LABEL);
+    EXPECT_FALSE(port.ThreadsRunning());
+    EXPECT_EQ(std::string::npos, LogText().find("ClosePort : TerminateThread"));
 }
 
 // A printer that serves no threads of its own, so the process's threads are the port's: a pipe

@@ -377,7 +377,8 @@ long CTestControlObject::Open(const char* deviceName)
     args[0].vt = VT_BSTR;
     args[0].bstrVal = SysAllocString(L"POSPrinter");
     args[1].vt = VT_BSTR;
-    args[1].bstrVal = FxStringToBstr(deviceName);
+    // A logical name is resolved here: the Service Object opens the device key's own name.
+    args[1].bstrVal = FxStringToBstr(keyName.c_str());
     long r = Call("OpenService", 3, args, nullptr);
     VariantClear(&args[0]);
     VariantClear(&args[1]);

@@ -114,7 +114,7 @@ void CKVTImage::AttachBitmap(HBITMAP bitmap)
     m_bitmap = bitmap;
     m_width = m_height = 0;
     BITMAP bm = {};
-    if (bitmap && GetObjectA(bitmap, sizeof bm, &bm)) {
+    if (bitmap && GetObjectType(bitmap) == OBJ_BITMAP && GetObjectA(bitmap, sizeof bm, &bm)) {
         m_width = bm.bmWidth;
         m_height = bm.bmHeight < 0 ? -bm.bmHeight : bm.bmHeight;
     }
@@ -222,7 +222,7 @@ HDC CKVTImage::ConvertImage(int w, int brightness, bool dither, int& outWidth, i
 {
     FreeOutput();
     outWidth = outHeight = 0;
-    if (!m_bitmap || w <= 0 || w > MaxDots || m_width <= 0 || m_height <= 0)
+    if (!m_bitmap || w <= 0 || w > MaxDots || m_width <= 0 || m_height <= 0 || GetObjectType(m_bitmap) != OBJ_BITMAP)
         return nullptr;
     int64_t h = int64_t(w) * m_height / m_width;
     if (h < 1)
@@ -246,6 +246,17 @@ HDC CKVTImage::ConvertImage(int w, int brightness, bool dither, int& outWidth, i
     }
     m_outOld = SelectObject(m_outDc, m_outBitmap);
     HGDIOBJ oldSrc = SelectObject(src, m_bitmap);
+    // A picture that cannot be selected (held by another device context, not a bitmap) would be
+    // drawn from the context's empty default bitmap: a wrong picture instead of a refusal.
+    if (!m_outOld || m_outOld == HGDI_ERROR || !oldSrc || oldSrc == HGDI_ERROR) {
+        if (oldSrc && oldSrc != HGDI_ERROR)
+            SelectObject(src, oldSrc);
+        if (m_outOld == HGDI_ERROR)
+            m_outOld = nullptr;
+        DeleteDC(src);
+        FreeOutput();
+        return nullptr;
+    }
     SetStretchBltMode(m_outDc, COLORONCOLOR);
     BOOL drawn = StretchBlt(m_outDc, 0, 0, w, int(h), src, 0, 0, m_width, m_height, SRCCOPY);
     SelectObject(src, oldSrc);

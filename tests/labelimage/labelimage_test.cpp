@@ -1,5 +1,7 @@
 // Picture files and memory bitmaps to the printer raster.
+#include "LabelCommand.h"
 #include "LabelImage.h"
+#include "qlks.h"
 #include "TestEnv.h"
 
 #include <gtest/gtest.h>
@@ -61,7 +63,8 @@ std::string HalfBlackBmp(int bits, int w, int h)
 }
 
 // The raster of a picture printed as it is: header, then per row the row bytes.
-std::vector<BYTE> Raster(const CString& file, int requested = -11, int type = 0, int* width = nullptr)
+std::vector<BYTE> Raster(const CString& file, int requested = -11, int type = 0, int* width = nullptr,
+                         bool compress = false)
 {
     CLabelImage img;
     int isPicture = -1;
@@ -72,7 +75,7 @@ std::vector<BYTE> Raster(const CString& file, int requested = -11, int type = 0,
     EXPECT_NE(nullptr, dc);
     COPOSData out;
     if (dc) {
-        EXPECT_EQ(0, img.MakeRaster(dc, ow, oh, false, 127, out));
+        EXPECT_EQ(0, img.MakeRaster(dc, ow, oh, compress, 127, out));
     }
     if (width)
         *width = ow;
@@ -96,12 +99,40 @@ protected:
     CTempFolder folder;
 };
 
+// The dots the printer decodes from a raster sent as a label's image.
+std::vector<BYTE> PrinterDots(const std::vector<BYTE>& raster, bool compressed)
+{
+    COPOSData data;
+    data.Append(raster.data(), DWORD(raster.size()));
+    CLabelCommand b;
+    b.SetPrintType("D");
+    b.SetPaper(832, 1200, 24, "G", 0);
+    b.SetOrientation("T");
+    EXPECT_EQ(0, b.AddImage(data, compressed, true, 32, 4, -1));
+    COPOSData label;
+    b.BuildLabel(label);
+    qlks::Label parsed = qlks::parseLabel(qlks::Bytes(label.GetData(), label.GetData() + label.GetLength()));
+    EXPECT_TRUE(parsed.complete);
+    EXPECT_EQ(0u, parsed.flags) << qlks::describe(parsed);
+    const qlks::Command* c = parsed.find(compressed ? qlks::Op::RasterRle : qlks::Op::Raster);
+    return c ? c->pixels : std::vector<BYTE>();
+}
+
 TEST_F(LabelImageTest, BmpFilesOfEveryDepth)
 {
+    const std::vector<BYTE> plain = HalfBlackRaster(4, 4);
+    const std::vector<BYTE> dots(plain.begin() + 4, plain.end());
+    COPOSData packed;
+    packed.Append(plain.data(), 4);
+    CompressRunLength(dots.data(), dots.size(), packed);
     for (int bits : {1, 4, 8, 24, 32}) {
         std::string name = "half" + std::to_string(bits) + ".bmp";
         ASSERT_TRUE(folder.Write(name, HalfBlackBmp(bits, 32, 4)));
-        EXPECT_EQ(HalfBlackRaster(4, 4), Raster(folder.File(name).c_str())) << bits << " bits";
+        for (bool compress : {false, true}) {
+            std::vector<BYTE> r = Raster(folder.File(name).c_str(), -11, 0, nullptr, compress);
+            EXPECT_EQ(compress ? Bytes(packed) : plain, r) << bits << " bits, compressed " << compress;
+            EXPECT_EQ(dots, PrinterDots(r, compress)) << bits << " bits, compressed " << compress;
+        }
     }
 }
 
@@ -199,6 +230,34 @@ TEST_F(LabelImageTest, MemoryBitmapAndFileData)
     }
     COPOSData data;
     EXPECT_EQ(106, CKVTImage::ReadFileToData(folder.File("none.bin").c_str(), data));
+}
+
+TEST_F(LabelImageTest, APictureThatCannotBeDrawnIsRefused)
+{
+    int ow = -1, oh = -1;
+    // A bitmap another device context holds cannot be selected to draw from.
+    HDC screen = GetDC(nullptr);
+    HBITMAP held = CreateCompatibleBitmap(screen, 16, 2);
+    ReleaseDC(nullptr, screen);
+    HDC holder = CreateCompatibleDC(nullptr);
+    HGDIOBJ holderOld = SelectObject(holder, held);
+    CLabelImage img;
+    img.AttachBitmap(held);
+    EXPECT_EQ(nullptr, img.ConvertImage(16, 0, false, ow, oh));
+    EXPECT_EQ(0, ow);
+    // Let go by the other context, the same bitmap converts.
+    SelectObject(holder, holderOld);
+    DeleteDC(holder);
+    EXPECT_NE(nullptr, img.ConvertImage(16, 0, false, ow, oh));
+    EXPECT_EQ(16, ow);
+
+    // A handle that is no bitmap at all, though its description read as a bitmap's gives a size
+    // (colour 16 as the width, the hatch style as the height).
+    LOGBRUSH lb = {BS_HATCHED, RGB(16, 0, 0), HS_CROSS};
+    CLabelImage brush;
+    brush.AttachBitmap(reinterpret_cast<HBITMAP>(CreateBrushIndirect(&lb)));
+    EXPECT_EQ(nullptr, brush.ConvertImage(16, 0, false, ow, oh));
+    EXPECT_EQ(0, ow);
 }
 
 }  // namespace

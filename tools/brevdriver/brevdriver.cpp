@@ -232,14 +232,17 @@ public:
         Say("   %s %s\n", Text(Item(cfg, IDC_CFG_LDN_LABEL)).c_str(), Text(Item(cfg, IDC_CFG_LDN)).c_str());
     }
 
-    // OK, the message it gives answered, and the dialog gone.
-    void Confirm(HWND cfg)
+    // OK, the message it gives answered, the dialog gone and the new device in the list.
+    void Confirm(HWND cfg, size_t devicesBefore)
     {
         Say("   %s\n", Caption(Text(Item(cfg, IDOK))).c_str());
         Click(cfg, IDOK);
         AnswerMessage("the message after OK", "Installed Success!", IDOK);
         WaitGone(cfg, "the printer configuration dialog");
+        WaitDeviceCount(devicesBefore + 1, "the new device in the device list");
     }
+
+    size_t DeviceCount() { return DeviceItems().size(); }
 
     // Selects the device whose summary shows `port` as its port (or whose removal question names
     // `key`, with the key given) and returns its summary. Fails when there is none.
@@ -314,6 +317,7 @@ public:
             PostMessageA(box, WM_COMMAND, MAKEWPARAM(ours ? IDOK : IDCANCEL, BN_CLICKED), 0);
             WaitGone(box, "the question of Remove Device");
             if (ours) {
+                WaitDeviceCount(items.size() - 1, "the device list without " + key);
                 Say("   %s\n", DeviceTreeShown().c_str());
                 return true;
             }
@@ -555,6 +559,18 @@ private:
         WaitGone(box, what);
     }
 
+    // Waits until the device list shows n devices (it is filled anew once a dialog has ended).
+    void WaitDeviceCount(size_t n, const std::string& what)
+    {
+        DWORD start = GetTickCount();
+        while (DeviceItems().size() != n) {
+            if (GetTickCount() - start > m_waitMs)
+                Fail(what + " did not appear within " + std::to_string(m_waitMs / 1000) + " s");
+            Alive(what);
+            Sleep(kPollMs);
+        }
+    }
+
     // The device items of the tree: the children of the category under the root.
     std::vector<LPARAM> DeviceItems()
     {
@@ -638,13 +654,14 @@ int main(int argc, char** argv)
             d.Start(args[1]);
             int range = d.PortRange(com, true);
             std::string serialKey, ethernetKey;
+            size_t devices = d.DeviceCount();
             HWND cfg = d.AddDevice(serialModel, serialKey);
             d.ConfigureSerial(cfg, com);
-            d.Confirm(cfg);
+            d.Confirm(cfg, devices);
             cfg = d.AddDevice(ethernetModel, ethernetKey);
             d.ConfigureEthernet(cfg, tcpPort);
             d.SetLogicalName(cfg, ldn);
-            d.Confirm(cfg);
+            d.Confirm(cfg, devices + 1);
             d.ShowSummaries();
             Say("selected the device on COM%d\n", com);
             d.SelectDeviceByPort("COM" + std::to_string(com));

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 
 namespace {
 const UINT kMsgPortUsed = 61, kMsgLdnRefused = 66, kMsgInfFailed = 67, kMsgRegistryFailed = 68, kMsgNoUsb = 69,
@@ -23,6 +24,24 @@ const long kClaimTimeout = 100, kHealthInteractive = 3;
 enum { kSerial = 0, kParallel = 1, kUsb = 2, kEthernet = 3 };
 
 const char* const kBaudRates[] = {"9600", "19200", "38400", "57600", "115200"};
+
+// Line display models: the name that begins their virtual COM port's friendly name and that
+// their driver's installer takes. 5001 has no virtual port.
+const DWORD kDisplayThroughPrinter = 5004, kDisplayWithoutVCom = 5001;
+const char* DisplayModelName(DWORD model)
+{
+    switch (model) {
+    case 5002: return "VDX-A1";
+    case 5003:
+    case 5005: return "VDX-A2";
+    case 5004: return "VDX-A3";
+    default: return nullptr;
+    }
+}
+const char kVComQuestion[] = "If you use USB cable, you have to install VCom Driver for LineDisplay.\r\n"
+                             "Do you want to install VCom Driver?\r\n";
+const char kVComInstaller[] = "VDXVComInstaller\\VDXVComInstaller.exe /mn ";
+const char kMsgNoHostPrinter[] = "No printer available to connect.";
 
 // Models whose receipt images may be grayscale whatever their INF says.
 const DWORD kGrayscaleModels[] = {1024, 1025, 1028, 1029, 1030, 1033, 1034, 1036, 1037, 1038};
@@ -74,6 +93,38 @@ std::vector<CString> SubkeysOf(const CString& classKey)
     return names;
 }
 
+// Calls fn for each present device of the "Ports" class that has a readable PortName; FALSE when
+// the class or its devices cannot be listed.
+BOOL ForEachPresentPort(const std::function<void(HDEVINFO, SP_DEVINFO_DATA&, const char*)>& fn)
+{
+    DWORD count = 0;
+    SetupDiClassGuidsFromNameA("Ports", nullptr, 0, &count);
+    if (count == 0)
+        return FALSE;
+    std::vector<GUID> guids(count);
+    if (!SetupDiClassGuidsFromNameA("Ports", guids.data(), count, &count) || count == 0)
+        return FALSE;
+    HDEVINFO devices = SetupDiGetClassDevsA(&guids[0], nullptr, nullptr, DIGCF_PRESENT);
+    if (devices == INVALID_HANDLE_VALUE)
+        return FALSE;
+    SP_DEVINFO_DATA device = {};
+    device.cbSize = sizeof device;
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(devices, i, &device); ++i) {
+        HKEY key = SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+        if (key == INVALID_HANDLE_VALUE)
+            continue;
+        char name[260] = {};
+        DWORD size = sizeof name - 1, type = 0;
+        bool named = RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE*>(name), &size) ==
+                     ERROR_SUCCESS;
+        RegCloseKey(key);
+        if (named)
+            fn(devices, device, name);
+    }
+    SetupDiDestroyDeviceInfoList(devices);
+    return TRUE;
+}
+
 bool ShownWithText(HWND h)
 {
     return h && (GetWindowLongA(h, GWL_STYLE) & WS_VISIBLE) && GetWindowTextLengthA(h) > 0;
@@ -100,6 +151,7 @@ BEGIN_MESSAGE_MAP(CConfigPrinterDlg, CSkinDialog)
     ON_BN_CLICKED(IDC_CFG_WIRELESS, OnBnClickedWirelessLan)
     ON_BN_CLICKED(IDC_CFG_LOG, OnBnClickedLog)
     ON_BN_CLICKED(IDC_CFG_BINARY, OnBnClickedBinary)
+    ON_BN_CLICKED(IDC_CFG_THROUGH_PRINTER, OnBnClickedThroughPrinter)
     ON_BN_CLICKED(IDC_CFG_ADVANCED, OnBnClickedAdvanced)
     ON_BN_CLICKED(IDC_CFG_HEALTH, OnBnClickedCheckHealth)
 END_MESSAGE_MAP()
@@ -129,6 +181,7 @@ void CConfigPrinterDlg::DoDataExchange(CDataExchange* dx)
     DDX_Control(dx, IDC_CFG_PARITY, m_cmbParity);
     DDX_Control(dx, IDC_CFG_STOPBIT, m_cmbStopBits);
     DDX_Control(dx, IDC_CFG_FLOW, m_cmbFlow);
+    DDX_Control(dx, IDC_CFG_HOST_PRINTERS, m_cmbHostPrinters);
     DDX_Radio(dx, IDC_CFG_SERIAL, m_nInterface);
     DDX_Check(dx, IDC_CFG_BLUETOOTH, m_bUsingBT);
     DDX_Check(dx, IDC_CFG_WIRELESS, m_bWireless);
@@ -226,6 +279,9 @@ BOOL CConfigPrinterDlg::OnInitDialog()
     LoadPortSettings();
     if (m_bEnded)
         return FALSE;
+    if (m_nClassCode == DEVCLASS_LINEDISPLAY && m_nModel != kDisplayWithoutVCom && FindDisplayComPort() == 0 &&
+        AfxMessageBox(kVComQuestion, MB_YESNO) == IDYES && FindDisplayComPort() == 0)
+        RunVComInstaller();
     if (m_nClassCode == DEVCLASS_POSPRINTER)
         LoadReceiptSettings();
     else if (m_nClassCode == DEVCLASS_LABELPRINTER)
@@ -235,9 +291,14 @@ BOOL CConfigPrinterDlg::OnInitDialog()
     BOOL printer = m_nClassCode == DEVCLASS_POSPRINTER || m_nClassCode == DEVCLASS_LABELPRINTER;
     m_btnAdvanced.EnableWindow(printer);
     m_btnAdvanced.ShowWindow(printer ? SW_SHOW : SW_HIDE);
-    // The line display's pass-through printer comes with a later version.
-    ::ShowWindow(::GetDlgItem(m_hWnd, IDC_CFG_THROUGH_PRINTER), SW_HIDE);
-    ::ShowWindow(::GetDlgItem(m_hWnd, IDC_CFG_HOST_PRINTERS), SW_HIDE);
+    BOOL through = CanUseHostPrinter();
+    for (int id : {IDC_CFG_THROUGH_PRINTER, IDC_CFG_HOST_PRINTERS})
+        ::ShowWindow(::GetDlgItem(m_hWnd, id), through ? SW_SHOW : SW_HIDE);
+    ::EnableWindow(::GetDlgItem(m_hWnd, IDC_CFG_THROUGH_PRINTER), through);
+    ::EnableWindow(::GetDlgItem(m_hWnd, IDC_CFG_HOST_PRINTERS), through && m_bThroughPrinter);
+    // A display that opens on its host printer shows the serial controls off, as the check does.
+    if (through && m_bThroughPrinter)
+        EnableSerialControls(FALSE);
     m_bInitialised = TRUE;
     return TRUE;
 }
@@ -285,36 +346,17 @@ BOOL CConfigPrinterDlg::LoadPortRanges()
 
 BOOL CConfigPrinterDlg::EnumeratePorts()
 {
-    DWORD count = 0;
-    SetupDiClassGuidsFromNameA("Ports", nullptr, 0, &count);
-    if (count == 0)
+    std::vector<int> com, lpt;
+    BOOL listed = ForEachPresentPort([&](HDEVINFO, SP_DEVINFO_DATA&, const char* name) {
+        if (strncmp(name, "COM", 3) == 0)
+            com.push_back(atoi(name + 3));
+        else if (strncmp(name, "LPT", 3) == 0)
+            lpt.push_back(atoi(name + 3));
+    });
+    if (!listed)
         return FALSE;
-    std::vector<GUID> guids(count);
-    if (!SetupDiClassGuidsFromNameA("Ports", guids.data(), count, &count) || count == 0)
-        return FALSE;
-    HDEVINFO devices = SetupDiGetClassDevsA(&guids[0], nullptr, nullptr, DIGCF_PRESENT);
-    if (devices == INVALID_HANDLE_VALUE)
-        return FALSE;
-    m_listComPorts.clear();
-    m_listLptPorts.clear();
-    SP_DEVINFO_DATA device = {};
-    device.cbSize = sizeof device;
-    for (DWORD i = 0; SetupDiEnumDeviceInfo(devices, i, &device); ++i) {
-        HKEY key = SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
-        if (key == INVALID_HANDLE_VALUE)
-            continue;
-        char name[260] = {};
-        DWORD size = sizeof name - 1, type = 0;
-        if (RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE*>(name), &size) ==
-            ERROR_SUCCESS) {
-            if (strncmp(name, "COM", 3) == 0)
-                m_listComPorts.push_back(atoi(name + 3));
-            else if (strncmp(name, "LPT", 3) == 0)
-                m_listLptPorts.push_back(atoi(name + 3));
-        }
-        RegCloseKey(key);
-    }
-    SetupDiDestroyDeviceInfoList(devices);
+    m_listComPorts = com;
+    m_listLptPorts = lpt;
     std::sort(m_listComPorts.begin(), m_listComPorts.end());
     std::sort(m_listLptPorts.begin(), m_listLptPorts.end());
     m_nLptRange = m_listLptPorts.empty() ? 0 : m_listLptPorts.back();
@@ -460,6 +502,18 @@ void CConfigPrinterDlg::LoadPortSettings()
     v = 0;
     reg.GetDWORD(key, "Binary", v);
     m_bBinary = int(v);
+
+    // The host printer is taken only while it is still one: a stale name opens with the check clear.
+    CString host;
+    if (CanUseHostPrinter() && reg.GetString(key, "CompactPrinter", host) && !host.IsEmpty() &&
+        ListHostPrinters() != 0) {
+        int hostItem = m_cmbHostPrinters.FindStringExact(-1, host);
+        if (hostItem >= 0 && m_cmbHostPrinters.GetLBText(hostItem) == host) {
+            m_bThroughPrinter = 1;
+            m_cmbHostPrinters.EnableWindow(TRUE);
+            m_cmbHostPrinters.SetCurSel(hostItem);
+        }
+    }
     PushControls();
 }
 
@@ -660,6 +714,97 @@ void CConfigPrinterDlg::OnBnClickedWirelessLan()
 void CConfigPrinterDlg::OnBnClickedLog() { TakeControls(); }
 void CConfigPrinterDlg::OnBnClickedBinary() { TakeControls(); }
 
+BOOL CConfigPrinterDlg::CanUseHostPrinter() const
+{
+    return m_nClassCode == DEVCLASS_LINEDISPLAY && m_nModel == kDisplayThroughPrinter;
+}
+
+void CConfigPrinterDlg::EnableSerialControls(BOOL on)
+{
+    for (int id : {IDC_CFG_SERIAL, IDC_CFG_PORT, IDC_CFG_BAUD, IDC_CFG_BITLEN, IDC_CFG_PARITY, IDC_CFG_STOPBIT,
+                   IDC_CFG_FLOW})
+        ::EnableWindow(::GetDlgItem(m_hWnd, id), on);
+}
+
+int CConfigPrinterDlg::FindDisplayComPort()
+{
+    const char* model = m_nClassCode == DEVCLASS_LINEDISPLAY ? DisplayModelName(m_nModel) : nullptr;
+    if (!model)
+        return 0;
+    int number = 0;
+    ForEachPresentPort([&](HDEVINFO devices, SP_DEVINFO_DATA& device, const char* portName) {
+        char friendly[260] = {};
+        if (!SetupDiGetDeviceRegistryPropertyA(devices, &device, SPDRP_FRIENDLYNAME, nullptr,
+                                               reinterpret_cast<BYTE*>(friendly), sizeof friendly - 1, nullptr))
+            friendly[0] = 0;
+        if (strncmp(friendly, model, strlen(model)) != 0)
+            return;
+        // The whole name over the whole list: a search by prefix would take COM10 for COM1.
+        int item = m_cmbPort.FindStringExact(-1, portName);
+        if (item < 0)
+            return;
+        m_cmbPort.SetCurSel(item);
+        number = atoi(portName + 3);
+    });
+    return number;
+}
+
+void CConfigPrinterDlg::RunVComInstaller()
+{
+    const char* model = DisplayModelName(m_nModel);
+    if (!model)
+        return;
+    CString command = CString(kVComInstaller) + model;
+    std::vector<char> line(command.GetString(), command.GetString() + command.GetLength() + 1);
+    ::SetCursor(::LoadCursor(nullptr, IDC_WAIT));
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
+                       &startup, &process)) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    // Also after a failed start, so the wait cursor does not stay.
+    ::SetCursor(::LoadCursor(nullptr, IDC_ARROW));
+}
+
+int CConfigPrinterDlg::ListHostPrinters()
+{
+    // Emptied first: a second check would otherwise list every host printer twice.
+    m_cmbHostPrinters.ResetContent();
+    const CString classKey = VESK_SERVICEOPOS_KEY "\\POSPrinter\\";
+    CRegistry reg;
+    for (const CString& name : SubkeysOf(classKey)) {
+        CString model;
+        if (!name.IsEmpty() && reg.GetString(classKey + name, "DeviceName", model) &&
+            (model == "KPT-A10" || model == "KPT-A12"))
+            m_cmbHostPrinters.AddString(name);
+    }
+    return m_cmbHostPrinters.GetCount();
+}
+
+void CConfigPrinterDlg::OnBnClickedThroughPrinter()
+{
+    TakeControls();
+    if (m_bThroughPrinter && ListHostPrinters() != 0) {
+        m_cmbHostPrinters.SetCurSel(0);
+        m_cmbHostPrinters.EnableWindow(TRUE);
+        EnableSerialControls(FALSE);
+        return;
+    }
+    if (m_bThroughPrinter)
+        AfxMessageBox(kMsgNoHostPrinter, MB_OK);
+    m_cmbHostPrinters.EnableWindow(FALSE);
+    for (int id : {IDC_CFG_SERIAL, IDC_CFG_PORT})
+        ::EnableWindow(::GetDlgItem(m_hWnd, id), TRUE);
+    OnBnClickedSerial();
+    FindDisplayComPort();
+    m_bThroughPrinter = 0;
+    PushControls();
+}
+
 std::vector<CString> CConfigPrinterDlg::OtherDeviceKeys() const
 {
     std::vector<CString> names = SubkeysOf(m_strClassKey);
@@ -811,6 +956,11 @@ BOOL CConfigPrinterDlg::SavePortSettings()
         SaveReceiptSettings();
     else if (m_nClassCode == DEVCLASS_LABELPRINTER)
         SaveLabelSettings();
+    if (CanUseHostPrinter()) {
+        int host = m_cmbHostPrinters.GetCurSel();
+        reg.SetString(key, "CompactPrinter",
+                      m_bThroughPrinter && host >= 0 ? m_cmbHostPrinters.GetLBText(host) : CString());
+    }
     PushControls();
     m_bSaved = TRUE;
     return TRUE;

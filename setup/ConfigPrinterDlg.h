@@ -35,6 +35,12 @@ public:
     BOOL SavePortSettings();
     void LoadCaptions();
 
+    // Line display extras: the display's virtual COM port, its driver's installer, and for the
+    // model that can hang on a receipt printer, the host printers.
+    int FindDisplayComPort();
+    void RunVComInstaller();
+    int ListHostPrinters();
+
     // Printer settings.
     void LoadReceiptSettings();
     BOOL LoadLabelSettings();
@@ -53,6 +59,7 @@ public:
     void OnBnClickedWirelessLan();
     void OnBnClickedLog();
     void OnBnClickedBinary();
+    void OnBnClickedThroughPrinter();
     void OnBnClickedOk();
     void OnBnClickedCancel();
     void OnBnClickedAdvanced();
@@ -103,7 +110,7 @@ public:
         m_nGapLength = 0, m_nBackFeed = 0, m_nBackFeedStep = 0, m_nOffsetPosition = 0, m_nTearOffPosition = 0,
         m_nCutterPeriod = 1, m_nPrintSpeed = 3, m_nDensity = 10, m_nHRISize = 1, m_nRightToLeft = 0;
 
-    CComboBox m_cmbPort, m_cmbBaud, m_cmbBitLength, m_cmbParity, m_cmbStopBits, m_cmbFlow;
+    CComboBox m_cmbPort, m_cmbBaud, m_cmbBitLength, m_cmbParity, m_cmbStopBits, m_cmbFlow, m_cmbHostPrinters;
     CImageTextButton m_btnOk, m_btnCancel, m_btnCheckHealth, m_btnAdvanced;
     COPOSPOSPrinter m_ctlPOSPrinter;
 
@@ -122,6 +129,11 @@ protected:
     void TakeControls() { UpdateData(TRUE); }
     void PushControls() { UpdateData(FALSE); }
     void ChangeInterface(int interfaceType);
+    // The line display that can hang on a receipt printer (through check 1091).
+    BOOL CanUseHostPrinter() const;
+    // The serial radio, the port list and the serial lists: off while the display goes through a
+    // host printer.
+    void EnableSerialControls(BOOL on);
     BOOL AliasIsOurs(const CString& ldn);
     void Cancel();
 

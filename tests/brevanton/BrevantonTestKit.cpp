@@ -102,6 +102,23 @@ void WriteDeviceKey(CTestRegistry& reg, const std::string& name, const char* pro
     reg.SetString(key.c_str(), "Port", port);
 }
 
+void AddMachinePorts(CTestRegistry& reg, const std::vector<std::string>& names,
+                     const std::map<std::string, std::string>& friendlyNames)
+{
+    const char guid[] = "{4D36E978-E325-11CE-BFC1-08002BE10318}";
+    reg.SetString((std::string("System\\CurrentControlSet\\Control\\Class\\") + guid).c_str(), "Class", "Ports");
+    int n = 0;
+    for (const std::string& name : names) {
+        std::string key = "System\\CurrentControlSet\\Enum\\VESKTEST\\CFG\\" + std::to_string(n++);
+        auto friendly = friendlyNames.find(name);
+        reg.SetString(key.c_str(), "ClassGUID", guid);
+        reg.SetString(key.c_str(), "Class", "Ports");
+        reg.SetString(key.c_str(), "FriendlyName",
+                      friendly != friendlyNames.end() ? friendly->second.c_str() : ("Test port (" + name + ")").c_str());
+        reg.SetString((key + "\\Device Parameters").c_str(), "PortName", name.c_str());
+    }
+}
+
 int ComboSel(HWND dlg, int id) { return int(SendDlgItemMessageA(dlg, id, CB_GETCURSEL, 0, 0)); }
 
 std::string ComboSelText(HWND dlg, int id)

@@ -12,6 +12,7 @@
 #include <commctrl.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,11 @@ struct RegValueRow
     std::string data;
 };
 std::vector<RegValueRow> RegValues(const std::string& key);
+
+// "Ports" devices of the machine, written where SetupAPI looks for them; a device's friendly name
+// is "Test port (<name>)" unless friendlyNames gives one for its port name.
+void AddMachinePorts(CTestRegistry& reg, const std::vector<std::string>& names,
+                     const std::map<std::string, std::string>& friendlyNames = {});
 
 // A combo box's selected index, its selected text ("<none>" without a selection) and its items.
 int ComboSel(HWND dlg, int id);

@@ -119,6 +119,8 @@ TEST_F(ConfigCheckHealth, ARefusedSaveOrAnotherClassOpensNothing)
                                                    : kPrinterClassKey;
         std::string key = std::string(classKey) + "\\" + r.key;
         reg.SetString(key.c_str(), "Port", "COM5");
+        if (r.classCode == 4)  // a display model without a virtual COM port: no driver question
+            reg.SetDWORD(key.c_str(), "Model", 5001);
         CHostingConfigDlg dlg(r.key, r.classCode);
         CDialogDriver drv(30000);
         drv.Do([&](HWND h) {

@@ -22,7 +22,6 @@
 
 namespace {
 const std::string kClass = kPrinterClassKey;
-const char kPortsGuid[] = "{4D36E978-E325-11CE-BFC1-08002BE10318}";
 // {5E0C1D8A-6F1B-4C57-9B8E-2A61D0C4F3B8}: registered nowhere.
 const CLSID kNowhere = {0x5e0c1d8a, 0x6f1b, 0x4c57, {0x9b, 0x8e, 0x2a, 0x61, 0xd0, 0xc4, 0xf3, 0xb8}};
 
@@ -137,21 +136,6 @@ std::string IpText(HWND dlg)
     snprintf(t, sizeof t, "%d.%d.%d.%d", int(FIRST_IPADDRESS(a)), int(SECOND_IPADDRESS(a)), int(THIRD_IPADDRESS(a)),
              int(FOURTH_IPADDRESS(a)));
     return t;
-}
-
-// "Ports" devices of the machine, written where SetupAPI looks for them.
-void AddMachinePorts(CTestRegistry& reg, const std::vector<std::string>& names)
-{
-    reg.SetString((std::string("System\\CurrentControlSet\\Control\\Class\\") + kPortsGuid).c_str(), "Class",
-                  "Ports");
-    int n = 0;
-    for (const std::string& name : names) {
-        std::string key = "System\\CurrentControlSet\\Enum\\VESKTEST\\CFG\\" + std::to_string(n++);
-        reg.SetString(key.c_str(), "ClassGUID", kPortsGuid);
-        reg.SetString(key.c_str(), "Class", "Ports");
-        reg.SetString(key.c_str(), "FriendlyName", ("Test port (" + name + ")").c_str());
-        reg.SetString((key + "\\Device Parameters").c_str(), "PortName", name.c_str());
-    }
 }
 
 class ConfigPrinter : public testing::Test

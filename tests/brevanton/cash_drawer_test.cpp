@@ -272,6 +272,34 @@ TEST_F(CashDrawer, AMissingInfTextWritesNothingAndCancelKeepsAnotherDrawer)
     }
 }
 
+// The start-up save fails without poscash.inf; once the file is there, the first save that
+// writes the key (an Apply or an OK) chooses the free name, so KPTCDW is never overwritten.
+TEST_F(CashDrawer, TheFirstSaveThatWritesTheKeyChoosesTheFreeName)
+{
+    for (int okButton : {IDC_APPLY, IDOK}) {
+        SCOPED_TRACE(okButton == IDOK ? "OK" : "Apply");
+        CTestRegistry reg;
+        DrawerInstall install(reg, nullptr);
+        WriteDrawerKey(reg, "KPTCDW", "Till");
+        CConfigCashDlg dlg;
+        AddMode(dlg);
+        CDialogDriver drv(20000);
+        drv.Do([&](HWND) { install.folder.Folder().Write("poscash.inf", kPosCashInf); })
+            .SetText(IDC_PULSE_ON, "120")
+            .Click(okButton)
+            .AnswerMessageBox(IDOK);
+        if (okButton == IDC_APPLY)
+            drv.Do([](HWND h) { EXPECT_EQ(ControlText(h, IDC_DRAWER_NAME), "KPTCDW_1"); }).Click(IDOK);
+        EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
+        EXPECT_TRUE(drv.Failures().empty()) << drv.Report();
+        EXPECT_EQ(drv.MessageBoxTexts(), std::vector<std::string>{kSaved});
+        EXPECT_EQ(SubkeyNames(kDrawerClassKey), (std::vector<std::string>{"KPTCDW", "KPTCDW_1"}));
+        EXPECT_EQ(DrawerValue("KPTCDW_1", "PulseOnTime"), "120");
+        EXPECT_EQ(DrawerValue("KPTCDW", "PulseOnTime"), "150") << "the other drawer's key stays as it was";
+        EXPECT_EQ(DrawerAliases(), (Aliases{{"Till", "KPTCDW"}}));
+    }
+}
+
 TEST_F(CashDrawer, CancelDeletesOnlyAKeyThisAddMade)
 {
     struct Case
@@ -347,6 +375,7 @@ TEST_F(CashDrawer, TheLdnAndItsAlias)
         const char* newLdn;
         bool refused;
         Aliases after;
+        Aliases meanwhile;  // aliases written while the dialog is up
     } cases[] = {
         {"another drawer key's name is refused", "", {}, "KPTCDW_1", true, {}},
         {"a key's name whose alias already names this drawer passes", "", {{"KPTCDW_1", "KPTCDW"}}, "KPTCDW_1", false,
@@ -360,6 +389,8 @@ TEST_F(CashDrawer, TheLdnAndItsAlias)
         {"a first LDN deletes nothing", "", {{"A", "KPTCDW_1"}}, "B", false, {{"A", "KPTCDW_1"}, {"B", "KPTCDW"}}},
         {"an old alias that another drawer holds stays", "A", {{"Z", "KPTCDW_1"}}, "Z2", false,
          {{"Z", "KPTCDW_1"}, {"Z2", "KPTCDW"}}},
+        {"the stored LDN's alias taken by another drawer meanwhile stays", "A", {}, "B", false,
+         {{"A", "KPTCDW_1"}, {"B", "KPTCDW"}}, {{"A", "KPTCDW_1"}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -372,7 +403,14 @@ TEST_F(CashDrawer, TheLdnAndItsAlias)
         CConfigCashDlg dlg;
         ModifyMode(dlg);
         CDialogDriver drv(20000);
-        drv.SetText(IDC_DRAWER_LDN, c.newLdn).Click(IDC_APPLY).AnswerMessageBox(IDOK).Click(IDCANCEL);
+        drv.Do([&](HWND) {
+               for (const auto& a : c.meanwhile)
+                   reg.SetString(kDrawerClassKey, a.first.c_str(), a.second.c_str());
+           })
+            .SetText(IDC_DRAWER_LDN, c.newLdn)
+            .Click(IDC_APPLY)
+            .AnswerMessageBox(IDOK)
+            .Click(IDCANCEL);
         EXPECT_EQ(drv.Run(dlg), IDCANCEL) << drv.Report();
         EXPECT_TRUE(drv.Failures().empty()) << drv.Report();
         const std::string refusal = std::string("Device will not be set to ") + c.newLdn;

@@ -454,6 +454,9 @@ void CConfigPrinterDlg::LoadPortSettings()
         reg.GetDWORD(key, "Wireless", wireless);
         m_bWireless = int(wireless);
     }
+    // The USB fallback runs a radio handler, which first takes the controls back: they must
+    // already show the key name, the hidden edits' "0" and what was read so far.
+    PushControls();
     FillPortList();
     if (m_bEnded)
         return;

@@ -167,13 +167,17 @@ TEST_F(AdvancedDialogs, LabelDefaultReadsTheModelsLabelSection)
         const char* model;
         std::string print, paper, mode, orientation;
         int speed, density, hri, cutter, width;
+        const char* paperCode;
     };
     const Row rows[] = {
-        {"VL820", "Thermal transfer", "Smart Calibration", "Rewinder", "Bottom to Top", 5, 14, 2, 1, 1218},
-        {"VL420", "Direct thermal", "Gap", "Cutter", "Bottom to Top", 4, 10, 1, 1, 812},
+        {"VL820", "Thermal transfer", "Smart Calibration", "Rewinder", "Bottom to Top", 5, 14, 2, 1, 1218, "A"},
+        {"VL420", "Direct thermal", "Gap", "Cutter", "Bottom to Top", 4, 10, 1, 1, 812, "G"},
         // No [LABEL]: the defaults, and gap media for a model that senses none.
-        {"VL100", "Direct thermal", "Gap", "Tear Off", "Bottom to Top", 3, 14, 1, 1, 0},
+        {"VL100", "Direct thermal", "Gap", "Tear Off", "Bottom to Top", 3, 14, 1, 1, 0, "G"},
+        // Media sensing without a PaperType: smart calibration.
+        {"VL150", "Direct thermal", "Smart Calibration", "Tear Off", "Bottom to Top", 3, 14, 1, 1, 0, "A"},
     };
+    folder.Write("VL150.inf", "[LABEL]\r\nCapMediaSensing=1\r\n");
     for (const Row& r : rows) {
         SCOPED_TRACE(r.model);
         CLabelAdvancedDlg dlg;
@@ -196,6 +200,7 @@ TEST_F(AdvancedDialogs, LabelDefaultReadsTheModelsLabelSection)
             .Click(IDOK);
         EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
         EXPECT_EQ(dlg.m_nPaperWidth, r.width);
+        EXPECT_STREQ(dlg.m_strPaperType, r.paperCode);
     }
 }
 

@@ -208,6 +208,37 @@ TEST_F(ConfigPrinter, OpensWhatTheDeviceKeyHolds)
         {"serial with PortType 1: Bluetooth off",
          {S("Port", "COM4"), D("Porttype", 1)},
          "serial", "S-----", "COM4", "19200", "8", "DTR/DSR", 0, false, false, "", "", "1024", "2048"},
+        {"PortType 2: serial and parallel, Bluetooth off",
+         {S("Port", "COM1"), D("Porttype", 2)},
+         "serial", "S-P---", "COM1", "19200", "8", "DTR/DSR", 0, false, false, "", "", "1024", "2048"},
+        {"PortType 5: no USB; serial offers Bluetooth",
+         {S("Port", "COM1"), D("Porttype", 5)},
+         "serial", "SBP-E-", "COM1", "19200", "8", "DTR/DSR", 0, false, false, "", "", "1024", "2048"},
+        {"PortType 6: serial and USB, Bluetooth off",
+         {S("Port", "COM1"), D("Porttype", 6)},
+         "serial", "S--U--", "COM1", "19200", "8", "DTR/DSR", 0, false, false, "", "", "1024", "2048"},
+        {"PortType 8: no parallel; Ethernet offers WirelessLAN",
+         {S("Port", "Ethernet"), D("Porttype", 8)},
+         "ethernet", "S--UEW", "", "", "8", "DTR/DSR", 0, false, false, "9100", "0.0.0.0", "4096", "8192"},
+        {"PortType 9: no Ethernet, both checks off",
+         {S("Port", "LPT1"), D("Porttype", 9)},
+         "parallel", "S-PU--", "LPT1", "19200", "8", "DTR/DSR", 0, false, false, "", "", "1024", "4096"},
+        {"PortType 10: USB alone", {S("Port", "LPT1"), D("Porttype", 10)},
+         "parallel", "---U--", "LPT1", "19200", "8", "DTR/DSR", 0, false, false, "", "", "1024", "4096"},
+        {"PortType 11: USB alone", {S("Port", "LPT2"), D("Porttype", 11)},
+         "parallel", "---U--", "LPT2", "19200", "8", "DTR/DSR", 0, false, false, "", "", "1024", "4096"},
+        {"another PortType disables nothing", {S("Port", "COM1"), D("Porttype", 3)},
+         "serial", "SBPUE-", "COM1", "19200", "8", "DTR/DSR", 0, false, false, "", "", "1024", "2048"},
+        {"mask 0x04: parallel alone", {S("Port", "LPT1"), D("Porttype_N", 0x04), D("Porttype", 3)},
+         "parallel", "--P---", "LPT1", "19200", "8", "DTR/DSR", 0, false, false, "", "", "1024", "4096"},
+        // A port the mask does not offer still opens on its own interface.
+        {"mask 0x08: USB alone", {S("Port", "COM1"), D("Porttype_N", 0x08)},
+         "serial", "---U--", "COM1", "19200", "8", "DTR/DSR", 0, false, false, "", "", "1024", "2048"},
+        {"mask 0x10: Ethernet without WirelessLAN", {S("Port", "Ethernet"), D("Porttype_N", 0x10)},
+         "ethernet", "----E-", "", "", "8", "DTR/DSR", 0, false, false, "9100", "0.0.0.0", "4096", "8192"},
+        {"the key's own buffers win over the model's", {S("Port", "COM1"), S("InputBuf", "4096"),
+         S("OutputBuf", "4096"), D("Porttype_N", 0x1B)},
+         "serial", "SB-UE-", "COM1", "19200", "8", "DTR/DSR", 0, false, false, "", "", "4096", "4096"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
@@ -306,11 +337,23 @@ TEST_F(ConfigPrinter, UsbWithoutTheModelsDeviceSaysSoAndFallsBackByMask)
     {
         DWORD mask;
         std::string lands;
+        std::vector<Val> more;  // further values of the key
+        std::string outInterval, inputSleep, tcpPort;  // as saved
     };
-    const Row rows[] = {{0x1D, "serial"}, {0x02, "serial"}, {0x0C, "parallel"}, {0x18, "ethernet"}, {0, "ethernet"}};
+    const Row rows[] = {
+        // A key without Out_Interval and InputSleep saves the dialog's "0".
+        {0x1D, "serial", {}, "0", "0", "missing"},
+        {0x02, "serial", {}, "0", "0", "missing"},
+        {0x0C, "parallel", {}, "0", "0", "missing"},
+        {0x18, "ethernet", {D("TcpPort", 9107)}, "0", "0", "dword:9107"},
+        {0, "ethernet", {}, "0", "0", "dword:9100"},
+        {0x1D, "serial", {S("Out_Interval", "5"), S("InputSleep", "7")}, "5", "7", "missing"},
+    };
     for (const Row& r : rows) {
-        SCOPED_TRACE("mask " + std::to_string(r.mask));
-        Key("VL420", {S("Port", "USB001:"), S("Vid", "1a2b"), S("Pid", "0420"), D("Porttype_N", r.mask)});
+        SCOPED_TRACE("mask " + std::to_string(r.mask) + ", " + std::to_string(r.more.size()) + " more values");
+        std::vector<Val> values = {S("Port", "USB001:"), S("Vid", "1a2b"), S("Pid", "0420"), D("Porttype_N", r.mask)};
+        values.insert(values.end(), r.more.begin(), r.more.end());
+        Key("VL420", values);
         CTestConfigDlg dlg("VL420", 32, FALSE);
         CDialogDriver drv(30000);
         // The radio handler runs while the dialog opens: no number message may come of it.
@@ -318,12 +361,21 @@ TEST_F(ConfigPrinter, UsbWithoutTheModelsDeviceSaysSoAndFallsBackByMask)
             .Do([&](HWND h) {
                 EXPECT_EQ(CheckedInterface(h), r.lands);
                 EXPECT_EQ(dlg.m_strVid, "1A2B") << "upper-cased for the list";
+                EXPECT_EQ(ControlText(h, IDC_CFG_KEYNAME), "VL420") << "the fallback keeps the key name shown";
+                EXPECT_EQ(ControlText(h, IDC_CFG_OUT_INTERVAL), r.outInterval);
+                EXPECT_EQ(ControlText(h, IDC_CFG_INPUT_SLEEP), r.inputSleep);
             })
-            .Click(IDCANCEL);
-        drv.Run(dlg);
+            .Click(IDOK)
+            .AnswerMessageBox(IDOK);
+        EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
         EXPECT_TRUE(drv.Failures().empty()) << drv.Report();
-        ASSERT_EQ(drv.MessageBoxTexts().size(), 1u);
-        EXPECT_EQ(drv.MessageBoxTexts()[0], "Not Connect USB Device and Power off!");
+        EXPECT_EQ(drv.MessageBoxTexts(),
+                  (std::vector<std::string>{"Not Connect USB Device and Power off!", "Installed Success!"}))
+            << drv.Report();
+        std::string key = kClass + "\\VL420";
+        EXPECT_EQ(ReadValue(key, "Out_Interval"), "sz:" + r.outInterval);
+        EXPECT_EQ(ReadValue(key, "InputSleep"), "sz:" + r.inputSleep);
+        EXPECT_EQ(ReadValue(key, "TcpPort"), r.tcpPort);
     }
 }
 
@@ -353,7 +405,7 @@ TEST_F(ConfigPrinter, APortAnotherKeyHoldsIsRefusedBeforeAndAfterASave)
     EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
     ASSERT_EQ(drv.MessageBoxTexts().size(), 3u) << drv.Report();
     EXPECT_EQ(drv.MessageBoxTexts()[0].substr(0, 22), "OPOSPrinter Open Error");
-    EXPECT_EQ(drv.MessageBoxTexts()[1], "The port is already used by another device : COM3");
+    EXPECT_EQ(drv.MessageBoxTexts()[1], "Other device used port. : COM3");
     EXPECT_EQ(drv.MessageBoxTexts()[2], "Installed Success!");
     EXPECT_EQ(ReadValue(kClass + "\\VL420", "Port"), "sz:COM4");
 }
@@ -489,6 +541,16 @@ TEST_F(ConfigPrinter, ASaveWritesEveryValueWithItsTypePerInterface)
          },
          {S("Port", "LPT2"), S("InputBuf", "1024"), S("OutputBuf", "4096"), D("Log", 1)},
          {"UsingBT"}},
+        {"a new key's buffers are kept on the interface it opens on",
+         {S("Port", "COM1"), S("InputBuf", "4096"), S("OutputBuf", "4096"), D("Porttype_N", 0x1B)},
+         [](CDialogDriver&) {},
+         {S("Port", "COM1"), S("InputBuf", "4096"), S("OutputBuf", "4096")},
+         {}},
+        {"another interface and back offers the model's serial sizes",
+         {S("Port", "COM1"), S("InputBuf", "4096"), S("OutputBuf", "4096"), D("Porttype_N", 0x1B)},
+         [](CDialogDriver& d) { d.Click(IDC_CFG_ETHERNET).Click(IDC_CFG_SERIAL); },
+         {S("Port", "COM1"), S("InputBuf", "1024"), S("OutputBuf", "2048"), D("UsingBT", 0)},
+         {}},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
@@ -557,11 +619,25 @@ TEST_F(ConfigPrinter, LabelSettingsFromTheKeyOrTheModelInfWithTheOffsetEncoding)
         {"a model INF that is missing gives the defaults", "VL999", {},
          {D("LanguageType", 0), S("PrintType", "D"), S("PaperType", "G"), S("OperationMode", "T"), D("CutterPeriod", 1),
           S("Orientation", "B"), D("PrintSpeed", 3), D("Density", 10), D("HRISize", 1), D("PaperWidth", 0),
-          D("RightToLeft", 0)}},
+          D("PaperLength", 0), D("LeftMargin", 0), D("TopMargin", 0), D("OffsetLength", 0), D("GapLength", 0),
+          D("BackFeed", 0), D("BackFeedStep", 0), D("RightToLeft", 0)}},
         {"stored offsets keep their stored form", "VL420",
          {D("OffsetPosition", 105), D("TearOffPosition", 100), S("OperationMode", "T"), D("Density", 7)},
          {D("OffsetPosition", 105), D("TearOffPosition", 100), S("OperationMode", "T"), D("Density", 7)}},
+        {"media sensing without a PaperType: smart calibration; the model's lengths and margins", "VL150", {},
+         {S("PaperType", "A"), S("OperationMode", "T"), D("PaperLength", 700), D("LeftMargin", 11), D("TopMargin", 12),
+          D("OffsetLength", 13), D("GapLength", 14), D("BackFeed", 15), D("BackFeedStep", 16)}},
+        {"only the older operation mode name", "VL160", {}, {S("OperationMode", "R"), S("PaperType", "G")}},
+        {"the key's lengths and margins win over the model's", "VL150",
+         {D("PaperLength", 501), D("LeftMargin", 3), D("TopMargin", 4), D("OffsetLength", 5), D("GapLength", 6),
+          D("BackFeed", 1), D("BackFeedStep", 2), S("PaperType", "C")},
+         {D("PaperLength", 501), D("LeftMargin", 3), D("TopMargin", 4), D("OffsetLength", 5), D("GapLength", 6),
+          D("BackFeed", 1), D("BackFeedStep", 2), S("PaperType", "C")}},
     };
+    folder->Folder().Write("VL150.inf", "[LABEL]\r\nCapMediaSensing=1\r\nPaperLength=700\r\nLeftMargin=11\r\n"
+                                        "TopMargin=12\r\nOffsetLength=13\r\nGapLength=14\r\nBackFeed=15\r\n"
+                                        "BackFeedStep=16\r\n");
+    folder->Folder().Write("VL160.inf", "[LABEL]\r\nm_strOperationMode=R\r\n");
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
         Key("VL420", r.before, r.model);
@@ -626,6 +702,10 @@ TEST_F(ConfigPrinter, ReceiptSettingsDerivedAndTheirAdvancedDialogSavesNothing)
                                        "CharacterSetList=437,874(Thai),1252\r\nCharacterSet=1252\r\n"
                                        "[IMAGEFUNC]\r\nCapGrayscale=1\r\nThreshold=120\r\n");
     folder->Folder().Write("TR60.inf", "[POSPRINTER]\r\nRecLineChars=40\r\nRecLineCharsList=48,42,56\r\n");
+    folder->Folder().Write("TR90.inf", "[POSPRINTER]\r\nInternationalCharSet=3\r\n"
+                                       "[SPECIALFUNC]\r\nTHAI3PASS=1\r\nLEFTMARGINE=8\r\nCHARSPACE=2\r\n"
+                                       "SWAPFONTC=1\r\nFEEDCUT=5\r\n"
+                                       "[IMAGEFUNC]\r\nBrightness=4\r\nDithering=1\r\nTwoColor=1\r\n");
     struct Row
     {
         const char* what;
@@ -637,8 +717,18 @@ TEST_F(ConfigPrinter, ReceiptSettingsDerivedAndTheirAdvancedDialogSavesNothing)
         {"DefaultFont from RecLineChars, grayscale forces RLE", "TR80", {D("ImageGrayscale", 1), D("ImageRLE", 0)},
          {S("DefaultFont", "B"), D("CharacterSet", 1252), D("ImageGrayscale", 1), D("ImageRLE", 1),
           D("ImageThresholdValue", 120), D("ImageSplitCount", 246)}},
-        {"no letter matches: the number", "TR60", {},
-         {S("DefaultFont", "40"), D("CharacterSet", 437), D("ImageGrayscale", 0), D("ImageThresholdValue", 127)}},
+        {"no letter matches: the number; the other settings 0", "TR60", {},
+         {S("DefaultFont", "40"), D("CharacterSet", 437), D("ImageGrayscale", 0), D("ImageThresholdValue", 127),
+          D("InternationalCharSet", 0), D("UsingFontC", 0), D("Thai3Pass", 0), D("LeftMargine", 0), D("CharSpace", 0),
+          D("ImageBrightness", 0), D("ImageDithering", 0), D("ImageTwoColor", 0), D("FeedCut", 0)}},
+        {"the model's special and image functions", "TR90", {},
+         {D("InternationalCharSet", 3), D("UsingFontC", 1), D("Thai3Pass", 1), D("LeftMargine", 8), D("CharSpace", 2),
+          D("ImageBrightness", 4), D("ImageDithering", 1), D("ImageTwoColor", 1), D("FeedCut", 5)}},
+        {"the key's own values win over the model's", "TR90",
+         {D("InternationalCharSet", 7), D("UsingFontC", 0), D("Thai3Pass", 0), D("LeftMargine", 9), D("CharSpace", 6),
+          D("ImageBrightness", 2), D("ImageDithering", 0), D("ImageTwoColor", 0), D("FeedCut", 12)},
+         {D("InternationalCharSet", 7), D("UsingFontC", 0), D("Thai3Pass", 0), D("LeftMargine", 9), D("CharSpace", 6),
+          D("ImageBrightness", 2), D("ImageDithering", 0), D("ImageTwoColor", 0), D("FeedCut", 12)}},
         {"a model without grayscale opens with it off whatever the key holds", "TR60",
          {D("ImageGrayscale", 1), D("ImageRLE", 0)}, {D("ImageGrayscale", 0), D("ImageRLE", 0)}},
         {"a grayscale model code without the capability", "TR60",
@@ -798,9 +888,17 @@ TEST_F(ConfigPrinter, UsbOffersTheModelsDevicesAndRefusesOneAnotherKeyHolds)
        })
         .Select(IDC_CFG_PORT, nameB < nameA ? 0 : 1)  // names follow the list's order
         .Do([&](HWND h) { EXPECT_EQ(SelText(h, IDC_CFG_PORT), nameA) << "held by VL420_1 through its path"; })
+        .Click(IDC_CFG_ADVANCED)  // saves, without a message (the label dialog is cancelled)
+        .Do([&](HWND) {
+            EXPECT_EQ(ReadValue(kClass + "\\VL420", "UsbDeviceName"), "sz:" + Upper(a.path)) << "saved";
+        })
+        .Select(IDC_CFG_PORT, nameB < nameA ? 0 : 1)
+        .Do([&](HWND h) { EXPECT_EQ(SelText(h, IDC_CFG_PORT), nameA) << "still refused after the save"; })
         .Click(IDOK)
         .AnswerMessageBox(IDOK);
     EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
+    EXPECT_EQ(drv.MessageBoxTexts(), std::vector<std::string>{"Installed Success!"})
+        << "refused without a message, and OK checks no USB port";
     std::string key = kClass + "\\VL420";
     EXPECT_EQ(ReadValue(key, "Port"), "sz:" + nameA);
     EXPECT_EQ(ReadValue(key, "Vid"), "sz:1A2B");

@@ -266,16 +266,12 @@ BOOL CBrevantonDlg::IsOwnDevice(const CString& keyName, int classCode)
                 return FALSE;
         }
     }
-    char sections[1024] = {};
-    DWORD n = GetPrivateProfileSectionNamesA(sections, sizeof sections, Installdir + "\\" + cls->classInf);
-    for (DWORD i = 0; i < n && i < sizeof sections && sections[i];) {
+    for (const CString& name : ListInfSections(Installdir + "\\" + cls->classInf)) {
         // Section names are kept to 15 characters, as the Add Device dialog offers them.
         char section[16] = {};
-        size_t len = strnlen(sections + i, sizeof sections - i);
-        lstrcpynA(section, sections + i, sizeof section);
+        lstrcpynA(section, name, sizeof section);
         if (strncmp(model, section, size_t(model.GetLength())) == 0)
             return TRUE;
-        i += DWORD(len) + 1;
     }
     return FALSE;
 }

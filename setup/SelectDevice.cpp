@@ -12,7 +12,6 @@ namespace {
 const UINT kMsgSelectModel = 60, kMsgInfLoadFailed = 67;
 // Model names longer than this name sections the device keys cannot be made from.
 const size_t kMaxModelName = 15;
-const DWORD kSectionListSize = 1024;
 }
 
 BEGIN_MESSAGE_MAP(CSelectDevice, CDialog)
@@ -69,13 +68,8 @@ void CSelectDevice::FillModelList()
     const DeviceClassInfo* cls = FindDeviceClass(m_nClassCode);
     if (!cls || m_nClassCode == DEVCLASS_CASHDRAWER)
         return;
-    char sections[kSectionListSize] = {};
-    DWORD n = GetPrivateProfileSectionNamesA(sections, kSectionListSize, Installdir + "\\" + cls->classInf);
-    for (DWORD i = 0; i < n && i < kSectionListSize && sections[i];) {
-        size_t len = strnlen(sections + i, kSectionListSize - i);
-        CString name(sections + i, int(len));
-        i += DWORD(len) + 1;
-        if (len > kMaxModelName)
+    for (const CString& name : ListInfSections(Installdir + "\\" + cls->classInf)) {
+        if (size_t(name.GetLength()) > kMaxModelName)
             continue;
         // An item that begins with this name (in any case) already stands for it.
         if (m_lbModel.SendMessage(LB_FINDSTRING, WPARAM(-1), LPARAM(name.GetString())) != LB_ERR)

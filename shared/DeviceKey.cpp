@@ -133,6 +133,32 @@ std::vector<CString> ListDeviceKeys(const CString& classKey, bool stopAtBracket,
     return names;
 }
 
+std::vector<CString> ListInfSections(const CString& infPath)
+{
+    // A list that does not fit comes back cut, with size - 2 as its length: read it again into a
+    // larger buffer. A list that fills the buffer exactly looks the same and costs one more read.
+    const DWORD kLimit = 1u << 22;
+    std::vector<char> buf(1024);
+    DWORD n = 0;
+    for (;;) {
+        n = GetPrivateProfileSectionNamesA(buf.data(), DWORD(buf.size()), infPath);
+        if (n + 2 < buf.size() || buf.size() >= kLimit)
+            break;
+        buf.assign(buf.size() * 2, '\0');
+    }
+    std::vector<CString> names;
+    const bool cut = n + 2 >= buf.size();
+    for (DWORD i = 0; i < n && buf[i];) {
+        size_t len = strnlen(buf.data() + i, n - i);
+        // Past the limit the last name may be cut off: it is left out rather than taken.
+        if (cut && i + len >= n)
+            break;
+        names.push_back(CString(buf.data() + i, int(len)));
+        i += DWORD(len) + 1;
+    }
+    return names;
+}
+
 BOOL CreateDeviceKey(int classCode, const CString& section, const CString& installDir, CString& keyName,
                      IUsbInterfaceSource* usbSource)
 {

@@ -52,6 +52,10 @@ CString ClassKeyPath(int classCode);
 // open with access.
 std::vector<CString> ListDeviceKeys(const CString& classKey, bool stopAtBracket, REGSAM access = KEY_READ);
 
+// The section names of an INF (profile) file in their order, each whole however long the list
+// is. Empty when the file is missing or has no sections.
+std::vector<CString> ListInfSections(const CString& infPath);
+
 // Makes the device key of model `section` (a section of the class INF of classCode in
 // installDir): names it section, section_1, ... as the same-model keys require, writes every
 // value of a new device and returns TRUE with the key name in keyName. FALSE, with nothing

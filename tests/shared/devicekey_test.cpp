@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -169,6 +171,55 @@ TEST_F(DeviceKeyTest, FailuresWriteNothing)
     EXPECT_FALSE(CreateDeviceKey(DEVCLASS_LABELPRINTER, "M1", folder.Path().c_str(), name, &noUsb));
     EXPECT_FALSE(hklm.Exists("Software\\OLEforRetail\\ServiceOPOS\\POSPrinter\\M1"));
     EXPECT_STREQ("untouched", name);
+}
+
+namespace {
+// count names of length len ("S" and the number, zero-padded), then the extra names.
+std::vector<std::string> SectionNames(int count, size_t len, std::vector<std::string> extra = {})
+{
+    std::vector<std::string> names;
+    for (int i = 0; i < count; ++i) {
+        std::string n = std::to_string(i);
+        names.push_back("S" + std::string(len - 1 - n.size(), '0') + n);
+    }
+    names.insert(names.end(), extra.begin(), extra.end());
+    return names;
+}
+}
+
+// The whole list is read however long it is; around the first buffer's 1024 characters too.
+TEST_F(DeviceKeyTest, ListInfSectionsGivesEveryNameWhole)
+{
+    struct Row
+    {
+        const char* name;
+        std::vector<std::string> sections;
+    } rows[] = {
+        {"a few", {"M1", "VL420", "A_B"}},
+        {"exactly 1022 characters", SectionNames(101, 9, {std::string(11, 'L')})},
+        {"exactly 1023 characters", SectionNames(101, 9, {std::string(12, 'L')})},
+        {"many times the first buffer", SectionNames(400, 15)},
+        {"a long last name across the first buffer's end", SectionNames(100, 9, {std::string(300, 'L')})},
+    };
+    int file = 0;
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        std::string text;
+        size_t listLength = 0;
+        for (const std::string& s : r.sections) {
+            text += "[" + s + "]\r\nKey=1\r\n";
+            listLength += s.size() + 1;
+        }
+        // Each row its own file: the profile API keeps files it has read.
+        std::string infName = "list" + std::to_string(++file) + ".inf";
+        ASSERT_TRUE(folder.Write(infName, text));
+        std::vector<CString> got = ListInfSections((folder.Path() + "\\" + infName).c_str());
+        std::vector<std::string> names;
+        for (const CString& g : got)
+            names.push_back(g.GetString());
+        EXPECT_EQ(names, r.sections) << "list of " << listLength << " characters";
+    }
+    EXPECT_TRUE(ListInfSections((folder.Path() + "\\nosuch.inf").c_str()).empty());
 }
 
 TEST_F(DeviceKeyTest, ClassTable)

@@ -12,6 +12,8 @@
 
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 const char kTitle[] = "VESK OPOS Driver Set 1.13.005";
@@ -66,8 +68,17 @@ protected:
     {
         return m_ctlPOSPrinter.CreateControl(kUnregistered, "", WS_CHILD, rect, this, IDC_POSPRINTER_CONTROL);
     }
-    // The configuration dialog has tests of its own: here the new key stays as Add Device made it.
-    INT_PTR RunPrinterConfiguration(const CString&, int, BOOL) override { return IDOK; }
+    // The configuration dialog has tests of its own: here it is only recorded, as
+    // "key|class|add" or "key|class|modify", and the new key stays as Add Device made it.
+    INT_PTR RunPrinterConfiguration(const CString& keyName, int classCode, BOOL addMode) override
+    {
+        configCalls.push_back(std::string(keyName.GetString()) + "|" + std::to_string(classCode) + "|" +
+                              (addMode ? "add" : "modify"));
+        return IDOK;
+    }
+
+public:
+    std::vector<std::string> configCalls;
 };
 
 class MainDialog : public DialogTest
@@ -153,6 +164,11 @@ TEST_F(MainDialog, ListsTheLabelPrinterKeysOfThisDriverSet)
 {
     // "1M" sorts before "[" and "~M5" after it whether names are compared in upper or lower case.
     const char* kOwnInf = "[1M]\r\nDeviceDesc=d\r\n[~M5]\r\nDeviceDesc=d\r\n";
+    // ZLAST's section begins past the first 1024 characters of the section list.
+    std::string longInf;
+    for (int i = 0; i < 120; ++i)
+        longInf += "[Model" + std::to_string(1000 + i) + "]\r\n";
+    longInf += "[ZLAST]\r\nDeviceDesc=d\r\n";
     struct Key
     {
         const char* name;
@@ -182,6 +198,8 @@ TEST_F(MainDialog, ListsTheLabelPrinterKeysOfThisDriverSet)
          Labels({})},
         {"an empty ProgID passes", nullptr, {{"VL820", ""}}, Labels({"VL820"})},
         {"a key without a model before its _ is left out", nullptr, {{"_1", kLabelProgId}}, Labels({})},
+        {"a model far down a long section list", longInf.c_str(), {{"ZLAST", kLabelProgId}, {"ZLAST_1", kLabelProgId}},
+         Labels({"ZLAST_1", "ZLAST"})},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -276,6 +294,7 @@ TEST_F(MainDialog, RemoveModifyAndCheckHealthKeysOnTheRootOrACategoryDoNothing)
             drv.Click(IDC_EXIT);
             EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
             EXPECT_TRUE(drv.Failures().empty()) << drv.Report();
+            EXPECT_EQ(dlg.configCalls, std::vector<std::string>{}) << "no configuration opens";
             EXPECT_TRUE(local.Exists((std::string(kPrinterClassKey) + "\\VL420").c_str()));
             EXPECT_TRUE(local.Exists((std::string(kPrinterClassKey) + "\\Device").c_str()));
             EXPECT_FALSE(local.Exists("Software\\OLEforRetail\\ServiceOPOS\\CashDrawer"));
@@ -296,6 +315,7 @@ TEST_F(MainDialog, KeysRunTheirHandlersWhateverHasTheFocus)
         std::vector<std::string> boxes;
         std::vector<std::string> shellCalls;
         INT_PTR end;
+        std::vector<std::string> configCalls = {};
     };
     const std::string removeQuestion = "Are you sure you want to delete all setting information about VL420?";
     Case cases[] = {
@@ -308,7 +328,9 @@ TEST_F(MainDialog, KeysRunTheirHandlersWhateverHasTheFocus)
         {"N opens the Utility folder", 'N', IDC_DEVICE_TREE, 0, 0, 0, {}, {"explore|@\\Utility"}, IDOK},
         {"C opens the printer choice: no receipt printer", 'C', IDC_DEVICE_TREE, 0, 0, 0,
          {"Not Installed Printer can connect with the CashDrawer!!"}, {}, IDOK},
-        {"M does nothing yet", 'M', IDC_DEVICE_TREE, 0, 0, 0, {}, {}, IDOK},
+        {"M opens the selected device's configuration", 'M', IDC_DEVICE_TREE, 0, 0, 0, {}, {}, IDOK,
+         {"VL420|32|modify"}},
+        {"M from the Exit button", 'M', IDC_EXIT, 0, 0, 0, {}, {}, IDOK, {"VL420|32|modify"}},
         {"X ends the dialog", 'X', IDC_DEVICE_SUMMARY, 0, 0, 0, {}, {}, IDOK},
     };
     for (const Case& c : cases) {
@@ -347,6 +369,7 @@ TEST_F(MainDialog, KeysRunTheirHandlersWhateverHasTheFocus)
         EXPECT_EQ(portRange.Seen(), c.portRangeSeen);
         EXPECT_EQ(drv.MessageBoxTexts(), c.boxes);
         EXPECT_EQ(shellCalls, c.shellCalls);
+        EXPECT_EQ(dlg.configCalls, c.configCalls);
         EXPECT_TRUE(local.Exists((std::string(kPrinterClassKey) + "\\VL420").c_str()));
     }
 }
@@ -392,6 +415,7 @@ TEST_F(MainDialog, EveryKeyButNIsConsumed)
     EXPECT_EQ(shellCalls, 1);
     EXPECT_EQ(addDevice.Seen(), 1);
     EXPECT_EQ(portRange.Seen(), 1);
+    EXPECT_EQ(dlg.configCalls, std::vector<std::string>{}) << "M on the root opens nothing";
 }
 
 TEST_F(MainDialog, RemoveAsksWithTheNameAndDeletesTheKeyAndItsOwnAlias)
@@ -470,5 +494,6 @@ TEST_F(MainDialog, AddDeviceEndsWithTheNewKeyListed)
     EXPECT_TRUE(drv.Failures().empty()) << drv.Report();
     EXPECT_EQ(dlg.m_nAddedClassCode, 32);
     EXPECT_STREQ(dlg.m_strAddedKeyName, "VL420");
+    EXPECT_EQ(dlg.configCalls, std::vector<std::string>{"VL420|32|add"});
     EXPECT_EQ(RegString(std::string(kPrinterClassKey) + "\\VL420", "DeviceName"), "VL420");
 }

@@ -478,7 +478,8 @@ void CBrevantonDlg::OnBnClickedModifyDevice()
 {
     CString name;
     int classCode = 0;
-    // The cash drawer has its own dialog, which comes with a later version of this program.
+    // A cash drawer would go to CConfigCashDlg, but no Cash Drawer category is made, so none is
+    // ever selected here.
     if (!SelectedDevice(name, classCode) || classCode == DEVCLASS_CASHDRAWER)
         return;
     RunPrinterConfiguration(name, classCode, FALSE);
@@ -501,8 +502,8 @@ void CBrevantonDlg::OnBnClickedCheckHealth()
     if (!SelectedDevice(name, classCode) ||
         (classCode != DEVCLASS_POSPRINTER && classCode != DEVCLASS_LABELPRINTER))
         return;
-    auto fail = [&](UINT messageId) {
-        CString text = FxLoadString(messageId) + " : " + m_ctlPOSPrinter.GetErrorText();
+    auto fail = [&](UINT messageId, const CString& reason = CString()) {
+        CString text = FxLoadString(messageId) + " : " + (reason.IsEmpty() ? m_ctlPOSPrinter.GetErrorText() : reason);
         AfxMessageBox(text, MB_OK);
         m_ctlPOSPrinter.Close();
     };
@@ -511,9 +512,13 @@ void CBrevantonDlg::OnBnClickedCheckHealth()
     if (m_ctlPOSPrinter.ClaimDevice(kClaimTimeout) != 0)
         return fail(kMsgClaimError);
     m_ctlPOSPrinter.SetDeviceEnabled(TRUE);
+    // A failed put is the reason, even when the read-back after it works and merely says FALSE.
+    CString enableFailure;
+    if (FAILED(m_ctlPOSPrinter.GetLastInvokeResult()))
+        enableFailure = m_ctlPOSPrinter.GetErrorText();
     m_ctlPOSPrinter.SetDispatchProperty106(TRUE);
     if (!m_ctlPOSPrinter.GetDeviceEnabled())
-        return fail(kMsgEnableError);
+        return fail(kMsgEnableError, enableFailure);
     m_ctlPOSPrinter.CheckHealth(kHealthInteractive);
     m_ctlPOSPrinter.SetDeviceEnabled(FALSE);
     m_ctlPOSPrinter.ReleaseDevice();

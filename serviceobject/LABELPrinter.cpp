@@ -337,10 +337,9 @@ void CLABELPrinter::StopThread(CWinThread*& thread, volatile LONG& finished, con
     thread = nullptr;
 }
 
-void CLABELPrinter::ReleaseOpenResources()
+void CLABELPrinter::StopThreads()
 {
-    // Every wait of the two threads wakes, a delivery the event thread waits for is released;
-    // the handles go only once the threads have ended.
+    // Every wait of the two threads wakes, a delivery the event thread waits for is released.
     InterlockedExchange(&m_bStop, 1);
     SetIf(m_hPrintStopEvent);
     SetIf(m_hEventsPendingEvent);
@@ -348,12 +347,17 @@ void CLABELPrinter::ReleaseOpenResources()
     SetIf(m_hCONotFrozenEvent);
     SetIf(m_hErrorResponseEvent);
     SetIf(m_EventInterface.m_hDelivered);
+    StopThread(m_pEventThread, m_bEventThreadFinished, "EventThread");
+    StopThread(m_pAsyncPrintThread, m_bPrintThreadFinished, "AsyncPrintThread");
+}
+
+void CLABELPrinter::ReleaseOpenResources()
+{
+    // The handles go only once the threads have ended.
     State = OPOS_S_CLOSED;
     m_Claimed = FALSE;
     DeviceEnabled = FALSE;
-
-    StopThread(m_pEventThread, m_bEventThreadFinished, "EventThread");
-    StopThread(m_pAsyncPrintThread, m_bPrintThreadFinished, "AsyncPrintThread");
+    StopThreads();
     delete m_pTopLogo;
     m_pTopLogo = nullptr;
     delete m_pBottomLogo;
@@ -400,6 +404,10 @@ void CLABELPrinter::ReleaseOpenResources()
 long CLABELPrinter::Close()
 {
     Log(0, "+Close");
+    // The threads end first: a print pass under way (a stalled write, a status answer awaited)
+    // would otherwise hold the release's clear of the queue for the whole pass.
+    if (State != OPOS_S_CLOSED)
+        StopThreads();
     if (m_Claimed)
         ReleaseDevice();
     if (State != OPOS_S_CLOSED)

@@ -242,6 +242,25 @@ CState::~CState()
     StopStatusThread();
 }
 
+void CState::SetStatusReceiver(IStatusReceiver* r)
+{
+    // Bounded: a status thread stuck in a call would otherwise hold a closing device for ever.
+    BOOL locked = m_receiverLock.Lock(ReceiverDetachWaitMs);
+    m_receiver = r;
+    if (locked)
+        m_receiverLock.Unlock();
+}
+
+template <class Call>
+void CState::WithReceiver(Call call)
+{
+    if (!m_receiverLock.Lock(ReceiverDetachWaitMs))
+        return;
+    if (IStatusReceiver* r = m_receiver.load())
+        call(r);
+    m_receiverLock.Unlock();
+}
+
 BOOL CState::Open(DWORD devType, const DeviceOption& dop)
 {
     bool wasOpen = IsOpen();
@@ -265,12 +284,14 @@ BOOL CState::Close(DWORD devType)
 {
     if (!CStateCommon::Close(devType))
         return FALSE;
-    if (IStatusReceiver* r = m_receiver.load()) {
+    bool bluetoothSerial = false;
+    WithReceiver([&](IStatusReceiver* r) {
         const DeviceOption& dop = r->GetStatusDeviceOption();
-        // A Bluetooth serial link needs time to send what it holds before the port closes.
-        if (KindOfPortName(DeviceOptionPortName(dop)) == KindSerial && dop.dwUsingBT == 1)
-            Sleep(3000);
-    }
+        bluetoothSerial = KindOfPortName(DeviceOptionPortName(dop)) == KindSerial && dop.dwUsingBT == 1;
+    });
+    // A Bluetooth serial link needs time to send what it holds before the port closes.
+    if (bluetoothSerial)
+        Sleep(3000);
     StopStatusThread();
     if (m_pClosePort)
         m_pClosePort(m_id, devType);
@@ -301,8 +322,8 @@ UINT __cdecl CState::StatusThreadProc(LPVOID self)
 
 void CState::StatusLoop()
 {
-    IStatusReceiver* first = m_receiver.load();
-    PortKind kind = first ? KindOfPortName(DeviceOptionPortName(first->GetStatusDeviceOption())) : KindSerial;
+    PortKind kind = KindSerial;
+    WithReceiver([&](IStatusReceiver* r) { kind = KindOfPortName(DeviceOptionPortName(r->GetStatusDeviceOption())); });
     int lastPower = -5;
     HANDLE waits[2] = {m_stopEvent.m_hObject, m_statusEvent.m_hObject};
     while (!m_stop) {
@@ -312,8 +333,7 @@ void CState::StatusLoop()
             // Every frame that is waiting: one notice may stand for several.
             int frame = 0;
             for (int n = 0; n < 8 && m_pGetASBState && m_pGetASBState(&frame, m_id, 32) != 0; ++n) {
-                if (IStatusReceiver* r = m_receiver.load())
-                    r->ProcessStatusBytes(reinterpret_cast<const BYTE*>(&frame));
+                WithReceiver([&](IStatusReceiver* r) { r->ProcessStatusBytes(reinterpret_cast<const BYTE*>(&frame)); });
                 if (!m_notified)
                     break;  // polled: one frame a pass, as the port expects
                 frame = 0;
@@ -321,14 +341,13 @@ void CState::StatusLoop()
             int power = m_pIsPowerState ? m_pIsPowerState(m_id, 32) : 0;
             if (power != lastPower) {
                 lastPower = power;
-                IStatusReceiver* r = m_receiver.load();
-                if (r && power == PS_ONLINE) {
+                if (power == PS_ONLINE) {
                     if (kind == KindParallel)
                         Sleep(10);
-                    r->SetPowerState(PS_ONLINE);
-                } else if (r && power != 0 && power != PS_UNKNOWN) {
+                    WithReceiver([](IStatusReceiver* r) { r->SetPowerState(PS_ONLINE); });
+                } else if (power != 0 && power != PS_UNKNOWN) {
                     // Not decided yet is not off-line; everything else is (2004 included).
-                    r->SetPowerState(PS_OFFLINE);
+                    WithReceiver([](IStatusReceiver* r) { r->SetPowerState(PS_OFFLINE); });
                 }
             }
         }

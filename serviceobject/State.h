@@ -92,9 +92,12 @@ public:
     BOOL Open(DWORD devType, const DeviceOption& dop) override;
     BOOL Close(DWORD devType) override;
 
-    // Set by the device before its port is opened and cleared after it is closed.
-    void SetStatusReceiver(IStatusReceiver* r) { m_receiver = r; }
+    // Set by the device before its port is opened and cleared after it is closed. Clearing it
+    // waits (bounded) for a call the status thread is making into the old receiver: another
+    // class may keep the port, and its thread, running after this device has gone.
+    void SetStatusReceiver(IStatusReceiver* r);
     IStatusReceiver* StatusReceiver() const { return m_receiver; }
+    enum { ReceiverDetachWaitMs = 5000 };
     bool StatusThreadRunning() const { return m_thread != nullptr; }
 
     // Poll periods of the status thread. A port that signals its status news is looked at
@@ -106,9 +109,14 @@ public:
 private:
     static UINT __cdecl StatusThreadProc(LPVOID self);
     void StatusLoop();
+    // Calls call(receiver) under the receiver lock when a receiver is set.
+    template <class Call>
+    void WithReceiver(Call call);
     void StopStatusThread();
 
     std::atomic<IStatusReceiver*> m_receiver{nullptr};
+    // Held by the status thread while it calls the receiver, and by SetStatusReceiver.
+    CMutexEx m_receiverLock;
     std::atomic<LONG> m_stop{0};
     CEventEx m_stopEvent{FALSE, TRUE};
     CEventEx m_statusEvent{FALSE, FALSE};  // auto-reset: the port's status news

@@ -53,6 +53,12 @@ INT_PTR CDialog::DoModal()
         parentWasEnabled = !::EnableWindow(parent, FALSE);
     HWND h = CreateDialogParamA(AfxGetResourceHandle(), MAKEINTRESOURCEA(m_nIDTemplate), parent, FxDlgProc,
                                 reinterpret_cast<LPARAM>(this));
+    // A window that could not be bound to this object has no loop to run and would stay behind.
+    if (h && !m_hWnd) {
+        if (::IsWindow(h))
+            ::DestroyWindow(h);
+        h = nullptr;
+    }
     if (h) {
         if (!m_bEnded)
             ::ShowWindow(h, SW_SHOW);

@@ -27,6 +27,8 @@ public:
 
     // The dialog whose modal loop runs innermost on this thread, or null.
     static CDialog* GetActiveModal();
+    // The dialog whose modal loop runs around this one's, or null.
+    CDialog* GetOuterModal() const { return m_pOuterModal; }
 
     UINT m_nIDTemplate;
     CWnd* m_pParentWnd;

@@ -202,20 +202,64 @@ HWND CDialogDriver::FindMessageBox() const
 
 void CDialogDriver::Fail(const std::string& why) { m_failures.push_back(why); }
 
+namespace {
+BOOL CALLBACK OnVisibleDialog(HWND h, LPARAM lp)
+{
+    char cls[32] = {};
+    GetClassNameA(h, cls, sizeof cls);
+    if (lstrcmpA(cls, "#32770") == 0 && IsWindowVisible(h))
+        reinterpret_cast<std::vector<HWND>*>(lp)->push_back(h);
+    return TRUE;
+}
+
+int OwnerDepth(HWND h)
+{
+    int depth = 0;
+    for (HWND o = GetWindow(h, GW_OWNER); o && depth < 64; o = GetWindow(o, GW_OWNER))
+        ++depth;
+    return depth;
+}
+}
+
 void CDialogDriver::EndByWatchdog(const std::string& why)
 {
     Fail("watchdog: " + why);
     m_ended = true;
-    for (HWND box; (box = FindMessageBox()) != nullptr;) {
-        Fail("a message box was open: \"" + MessageBoxText(box) + "\"");
-        m_answered.push_back(box);
-        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EndEveryDialog();
+}
+
+void CDialogDriver::EndEveryDialog()
+{
+    // Every modal loop of the thread has to return before the driven one can: a nested dialog
+    // left running would keep the test waiting for ever. The innermost go first.
+    std::vector<HWND> dialogs;
+    EnumThreadWindows(GetCurrentThreadId(), OnVisibleDialog, reinterpret_cast<LPARAM>(&dialogs));
+    std::stable_sort(dialogs.begin(), dialogs.end(), [](HWND a, HWND b) { return OwnerDepth(a) > OwnerDepth(b); });
+    std::vector<HWND> ours;  // windows of the loops this module's window layer runs
+    for (CDialog* d = CDialog::GetActiveModal(); d; d = d->GetOuterModal())
+        if (d->m_hWnd)
+            ours.push_back(d->m_hWnd);
+    for (HWND h : dialogs) {
+        if (std::find(ours.begin(), ours.end(), h) != ours.end())
+            continue;
+        bool box = GetDlgItem(h, 0xFFFF) != nullptr;
+        if (box) {
+            if (std::find(m_answered.begin(), m_answered.end(), h) != m_answered.end())
+                continue;
+            Fail("a message box was open: \"" + MessageBoxText(h) + "\"");
+            m_answered.push_back(h);
+        }
+        // The system's dialog loops (message boxes, DialogBox) end by EndDialog; another
+        // module's window layer ends its own dialog on Cancel. A box answers Cancel, as the code
+        // that shows it expects one of its buttons.
+        ::EndDialog(h, box ? IDCANCEL : kWatchdogEnd);
+        PostMessageA(h, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     }
+    // This module's loops, innermost first, whatever their OnCancel would do.
+    for (CDialog* d = CDialog::GetActiveModal(); d; d = d->GetOuterModal())
+        d->EndDialog(kWatchdogEnd);
     if (m_dlg && m_dlg->m_hWnd)
         m_dlg->EndDialog(kWatchdogEnd);
-    else if (HWND dlg = Dialog())
-        PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
 }
 
 void CALLBACK CDialogDriver::OnTimer(HWND, UINT, UINT_PTR, DWORD)
@@ -232,8 +276,11 @@ void CALLBACK CDialogDriver::OnTimer(HWND, UINT, UINT_PTR, DWORD)
 
 void CDialogDriver::Tick()
 {
-    if (m_ended)
+    if (m_ended) {
+        // What the ended dialogs' code opens next is ended as well.
+        EndEveryDialog();
         return;
+    }
     if (GetTickCount() - m_start > m_watchdogMs) {
         std::string at = m_next < m_steps.size() ? "step " + std::to_string(m_next + 1) + " (" + m_steps[m_next].what + ")"
                                                  : "the dialog did not end after its steps";

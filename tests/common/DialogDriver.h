@@ -17,7 +17,7 @@ class CDialogDriver
 {
 public:
     // The end code of a dialog that the watchdog had to end.
-    static const INT_PTR kWatchdogEnd = -77;
+    static constexpr INT_PTR kWatchdogEnd = -77;
 
     explicit CDialogDriver(DWORD watchdogMs = 60000);
     ~CDialogDriver();
@@ -64,6 +64,8 @@ private:
     void Tick();
     void Fail(const std::string& why);
     void EndByWatchdog(const std::string& why);
+    // Ends every dialog and message box of the thread, the innermost first.
+    void EndEveryDialog();
     HWND FindMessageBox() const;
     HWND Dialog() const;
 

@@ -1,6 +1,7 @@
 // The window layer on a dialog of the tests' own template, driven through the real modal loop:
 // data exchange and its checks, the no-EN_CHANGE rule, combo selection, PreTranslateMessage,
-// WM_DRAWITEM reflection, the skinned hit test and exceptions in handlers.
+// WM_DRAWITEM reflection, the skinned hit test and exceptions in handlers; a dialog that cannot
+// be bound, and the dialog driver's watchdog over nested dialogs.
 #include "DialogDriver.h"
 #include "FxCtrl.h"
 #include "FxDdx.h"
@@ -305,4 +306,140 @@ TEST(Handlers, AnExceptionInAHandlerDoesNotLeaveTheDialogProcedure)
     EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
     EXPECT_TRUE(upAfterThrow);
     EXPECT_TRUE(drv.Failures().empty()) << drv.Report();
+}
+
+// ---- the modal loop's own failures, and the driver's watchdog over nested dialogs --------------
+
+namespace {
+BOOL CALLBACK CountDialog(HWND h, LPARAM lp)
+{
+    char cls[32] = {};
+    GetClassNameA(h, cls, sizeof cls);
+    if (lstrcmpA(cls, "#32770") == 0)
+        ++*reinterpret_cast<int*>(lp);
+    return TRUE;
+}
+
+int ThreadDialogCount()
+{
+    int n = 0;
+    EnumThreadWindows(GetCurrentThreadId(), CountDialog, reinterpret_cast<LPARAM>(&n));
+    return n;
+}
+
+// Binds every new dialog window to an object of its own before the dialog's object can.
+CWnd g_squatter;
+LRESULT CALLBACK BindFirst(int code, WPARAM wp, LPARAM lp)
+{
+    if (code == HCBT_CREATEWND) {
+        char cls[32] = {};
+        GetClassNameA(HWND(wp), cls, sizeof cls);
+        if (lstrcmpA(cls, "#32770") == 0 && !g_squatter.m_hWnd)
+            g_squatter.Attach(HWND(wp));
+    }
+    return CallNextHookEx(nullptr, code, wp, lp);
+}
+}
+
+TEST(ModalLoop, ADialogThatCannotBeBoundReturnsMinusOneAndLeavesNoWindow)
+{
+    int before = ThreadDialogCount();
+    HHOOK hook = SetWindowsHookExA(WH_CBT, BindFirst, nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    CDialog dlg(IDD_FRAMEWORK_TEST);
+    INT_PTR r = dlg.DoModal();
+    UnhookWindowsHookEx(hook);
+    bool bound = g_squatter.m_hWnd != nullptr;
+    g_squatter.Detach();
+    ASSERT_TRUE(bound) << "the window was not made or not taken first";
+    EXPECT_EQ(r, -1);
+    EXPECT_EQ(dlg.m_hWnd, nullptr);
+    EXPECT_EQ(ThreadDialogCount(), before);
+}
+
+namespace {
+// A dialog that no button ends; with box set it shows a message box before it is even shown.
+class CStuckDlg : public CDialog
+{
+public:
+    CStuckDlg(CWnd* parent, bool box) : CDialog(IDD_FRAMEWORK_TEST, parent), m_box(box) {}
+    BOOL OnInitDialog() override
+    {
+        CDialog::OnInitDialog();
+        if (m_box)
+            ::MessageBoxA(m_hWnd, "Still busy", "Stuck", MB_OK);
+        return TRUE;
+    }
+    void OnOK() override {}
+    void OnCancel() override {}
+
+private:
+    bool m_box;
+};
+
+INT_PTR CALLBACK IgnoreEverything(HWND, UINT msg, WPARAM, LPARAM) { return msg == WM_INITDIALOG || msg == WM_COMMAND; }
+
+enum class Nested { Ours, OursWithABox, SystemDialogBox };
+
+// Throw opens the nested dialog, which nothing the driver scripts can end.
+class COuterDlg : public CDialog
+{
+public:
+    explicit COuterDlg(Nested kind) : CDialog(IDD_FRAMEWORK_TEST), m_kind(kind) {}
+    void OnOpenNested()
+    {
+        if (m_kind == Nested::SystemDialogBox) {
+            nestedResult = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_FRAMEWORK_TEST), m_hWnd,
+                                           IgnoreEverything, 0);
+        } else {
+            CStuckDlg nested(this, m_kind == Nested::OursWithABox);
+            nestedResult = nested.DoModal();
+        }
+        nestedReturned = true;
+    }
+    INT_PTR nestedResult = 0;
+    bool nestedReturned = false;
+
+protected:
+    DECLARE_MESSAGE_MAP()
+
+private:
+    Nested m_kind;
+};
+
+BEGIN_MESSAGE_MAP(COuterDlg, CDialog)
+    ON_BN_CLICKED(IDC_T_THROW, OnOpenNested)
+END_MESSAGE_MAP()
+}
+
+TEST(DriverWatchdog, EndsEveryDialogOfTheThreadInnermostFirst)
+{
+    struct Case
+    {
+        const char* name;
+        Nested kind;
+        std::vector<std::string> failuresAfterTheWatchdog;
+    } cases[] = {
+        {"a nested dialog of ours that ignores OK and Cancel", Nested::Ours, {}},
+        {"a message box over it", Nested::OursWithABox, {"a message box was open: \"Still busy\""}},
+        {"a dialog run by the system's DialogBox", Nested::SystemDialogBox, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        int before = ThreadDialogCount();
+        COuterDlg dlg(c.kind);
+        // The second click never comes: the nested dialog (and its box) are up from the first on,
+        // and only the watchdog ends them. Its bound only decides when.
+        CDialogDriver drv(5000);
+        drv.Click(IDC_T_THROW).Click(IDOK);
+        EXPECT_EQ(drv.Run(dlg), CDialogDriver::kWatchdogEnd) << drv.Report();
+        EXPECT_TRUE(dlg.nestedReturned);
+        EXPECT_EQ(dlg.nestedResult, CDialogDriver::kWatchdogEnd);
+        ASSERT_FALSE(drv.Failures().empty());
+        EXPECT_EQ(drv.Failures()[0].rfind("watchdog: step 2 (click 1)", 0), 0u) << drv.Report();
+        EXPECT_EQ(std::vector<std::string>(drv.Failures().begin() + 1, drv.Failures().end()),
+                  c.failuresAfterTheWatchdog)
+            << drv.Report();
+        EXPECT_EQ(ThreadDialogCount(), before);
+    }
 }

@@ -215,18 +215,19 @@ int CLabelConfig::APS_RegistryLoad(const CString& deviceName, CLabelCommand& bui
         }
     } else if (head == "USB") {
         CRegistUsb usb(usbSource);
-        int found = usb.EnumerateUsbDevices();
+        usb.EnumerateUsbDevices();
         CString stored, pid, vid;
         reg.GetString(key, "UsbDeviceName", stored);
         reg.GetString(key, "Pid", pid);
         reg.GetString(key, "Vid", vid);
         Info("Port : USB <UsbDeviceName=%s, Vid=%s, Pid=%s>", stored.GetString(), vid.GetString(), pid.GetString());
         UsbDeviceEntry search;
-        search.nOrdinal = found;
         search.strDevicePath = stored;
         search.strPid = pid;
         search.strVid = vid;
-        CString path = usb.FindDevicePath(search);
+        // The port libraries' rule: with the stored printer gone, another one of the model
+        // stands in only when it is the only one present.
+        CString path = usb.PathForStoredDevice(search);
         SetPortName(path);
         if (path.IsEmpty())
             Error("not search USB Port <UsbDeviceName=%s, Vid=%s, Pid=%s>", stored.GetString(), vid.GetString(),

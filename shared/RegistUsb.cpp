@@ -256,6 +256,19 @@ int CRegistUsb::CountSameModel(const UsbDeviceEntry& key, CString* first)
     return n;
 }
 
+CString CRegistUsb::PathForStoredDevice(const UsbDeviceEntry& key, bool* storedListed)
+{
+    CString listed = ListedPath(key.strDevicePath);
+    if (storedListed)
+        *storedListed = !listed.IsEmpty();
+    if (!listed.IsEmpty())
+        return listed;
+    CString only;
+    if (CountSameModel(key, &only) != 1)
+        return CString();
+    return only;
+}
+
 void CRegistUsb::RemoveAllDevices()
 {
     while (!m_list.IsEmpty())

@@ -85,6 +85,11 @@ public:
     // How many listed devices are of the key's model (vendor and product id both equal); the
     // path of the first of them in *first.
     int CountSameModel(const UsbDeviceEntry& key, CString* first);
+    // The path to open for a stored device (the key's path and ids): its listed path when it is
+    // listed; otherwise the path of another device of the same vendor and product id only when
+    // it is the only such device listed (two identical printers never bind to one); otherwise
+    // empty. *storedListed, when given, says whether the stored device itself is listed.
+    CString PathForStoredDevice(const UsbDeviceEntry& key, bool* storedListed = nullptr);
     void RemoveAllDevices();
     int GetCount() const { return m_list.GetCount(); }
 

@@ -136,13 +136,11 @@ CString CPortUsb::ResolvePath(const CString& stored, bool* storedListed)
     key.strVid = CRegistUsb::VidOfPath(stored);
     CRegistUsb list(m_source);
     list.EnumerateUsbDevices();
-    CString listed = list.ListedPath(stored);
-    *storedListed = !listed.IsEmpty();
-    if (*storedListed)
-        return listed;
-    CString only;
-    if (list.CountSameModel(key, &only) != 1)
-        return CString();
+    CString only = list.PathForStoredDevice(key, storedListed);
+    if (*storedListed || only.IsEmpty())
+        return only;
+    // The only other printer of the model is not taken while another port of this process
+    // has it bound.
     HeldDevices& h = Held();
     CMutexExLock lock(h.lock);
     if (!lock.Held())

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <map>
 
 namespace {
@@ -42,6 +44,16 @@ protected:
         cfg.SetLog([this](int level, const CString& line) { lines[level].push_back(line.GetString()); });
     }
     int Load() { return cfg.APS_RegistryLoad("DEV", builder, &usb); }
+    // Takes a value out of the device key, so the configuration meets it missing.
+    bool Remove(const char* name)
+    {
+        HKEY k = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_SET_VALUE, &k) != ERROR_SUCCESS)
+            return false;
+        LONG r = RegDeleteValueA(k, name);
+        RegCloseKey(k);
+        return r == ERROR_SUCCESS;
+    }
     bool Logged(int level, const std::string& line)
     {
         for (const auto& l : lines[level])
@@ -86,14 +98,30 @@ TEST_F(LabelConfigTest, SerialPortSettings)
     EXPECT_TRUE(Logged(0, "COM3, BaudRate=19200, DataBits=7, Parity=2, StopBits=1, HandShake=, UsingBT=1"));
     EXPECT_TRUE(Logged(0, "Port Configuration <OutputBuf=2048, InputBuf=1024>"));
 
-    // Buffer sizes that would make a write loop of empty pieces fall back to 4096.
-    for (const char* bad : {"0", "abc", "-5"}) {
-        hklm.SetString(kKey, "OutputBuf", bad);
-        hklm.SetString(kKey, "InputBuf", bad);
+    // Buffer sizes that would make a write loop of empty pieces fall back to 4096, and so do
+    // missing ones (NULL: the values are taken out of the key).
+    for (const char* bad : {"0", "abc", "-5", static_cast<const char*>(nullptr)}) {
+        hklm.SetString(kKey, "OutputBuf", "2048");
+        hklm.SetString(kKey, "InputBuf", "1024");
+        ASSERT_EQ(0, Load());  // the sizes of the earlier load are not what the next one keeps
+        if (bad) {
+            hklm.SetString(kKey, "OutputBuf", bad);
+            hklm.SetString(kKey, "InputBuf", bad);
+        } else {
+            ASSERT_TRUE(Remove("OutputBuf"));
+            ASSERT_TRUE(Remove("InputBuf"));
+        }
         Load();
-        EXPECT_EQ(4096u, cfg.m_dop.dwOutBufSize) << bad;
-        EXPECT_EQ(4096u, cfg.m_dop.dwInBufSize) << bad;
+        const char* what = bad ? bad : "missing";
+        EXPECT_EQ(4096u, cfg.m_dop.dwOutBufSize) << what;
+        EXPECT_EQ(4096u, cfg.m_dop.dwInBufSize) << what;
     }
+
+    // A key without the Bluetooth flag is a plain serial link.
+    ASSERT_TRUE(Remove("UsingBT"));
+    ASSERT_EQ(0, Load());
+    EXPECT_EQ(0u, cfg.m_dop.dwUsingBT);
+    EXPECT_TRUE(Logged(0, "COM3, BaudRate=19200, DataBits=7, Parity=2, StopBits=1, HandShake=, UsingBT=0"));
 }
 
 TEST_F(LabelConfigTest, ParallelNetworkAndEmptyPorts)
@@ -140,15 +168,37 @@ TEST_F(LabelConfigTest, UsbPrinterFoundByItsPathOrItsIds)
     hklm.SetString(kKey, "Vid", "1A2B");
     hklm.SetString(kKey, "Pid", "0420");
     hklm.SetString(kKey, "UsbDeviceName", pathA);
-    usb.Set({other.Name(), a.Name()});
-    ASSERT_EQ(0, Load());
-    EXPECT_STREQ(pathA, cfg.PortName());
-
-    usb.Set({other.Name()});  // no printer of this model
-    EXPECT_EQ(106, Load());
-    EXPECT_STREQ("", cfg.PortName());
-    EXPECT_TRUE(Logged(10, "not search USB Port <UsbDeviceName=" + std::string(pathA.GetString()) +
-                               ", Vid=1A2B, Pid=0420>"));
+    // With the stored printer gone, another one of the same vendor and product id stands in
+    // only when it is the only one present: two identical printers never both bind to one.
+    CPipeDevice twinC(UsbPipeName("1a2b", "0420", "c"));
+    CPipeDevice twinD(UsbPipeName("1a2b", "0420", "d"));
+    CPipeDevice otherMaker(UsbPipeName("1a2c", "0420", "e"));
+    auto upper = [](const std::string& s) {
+        CString u(s.c_str());
+        u.MakeUpper();
+        return std::string(u.GetString());
+    };
+    struct Row
+    {
+        const char* what;
+        std::vector<std::string> present;
+        std::string bound;  // empty: no path, the load fails
+    } rows[] = {
+        {"stored present", {other.Name(), a.Name(), twinC.Name()}, upper(a.Name())},
+        {"no printer of this model", {other.Name()}, ""},
+        {"one of the same ids", {other.Name(), twinC.Name()}, upper(twinC.Name())},
+        {"two identical", {twinC.Name(), other.Name(), twinD.Name()}, ""},
+        {"same product id of another maker", {otherMaker.Name()}, ""},
+    };
+    for (const Row& r : rows) {
+        usb.Set(r.present);
+        lines.clear();
+        EXPECT_EQ(r.bound.empty() ? 106 : 0, Load()) << r.what;
+        EXPECT_EQ(r.bound, std::string(cfg.PortName().GetString())) << r.what;
+        EXPECT_EQ(r.bound.empty(), Logged(10, "not search USB Port <UsbDeviceName=" + std::string(pathA.GetString()) +
+                                                  ", Vid=1A2B, Pid=0420>"))
+            << r.what;
+    }
 }
 
 TEST_F(LabelConfigTest, LabelSettingsVersionAndSetters)
@@ -247,6 +297,46 @@ TEST_F(LabelConfigTest, ModelFileValuesDefaultsAndResolution)
     EXPECT_EQ(1252, cfg.m_setters[2].number);
     EXPECT_EQ(2, cfg.m_setters[5].number);
     EXPECT_EQ(42, cfg.m_setters[9].number);
+
+    // Model file values that are missing take their defaults over what the earlier file set.
+    std::string bare = kModelInf;
+    for (const char* line : {"PREDEFINE=0\n", "Magnification=150\n"})
+        bare.erase(bare.find(line), std::strlen(line));
+    folder.Write("BARE.inf", bare);
+    lines.clear();
+    ASSERT_EQ(0, cfg.APS_INFLoad(folder.File("BARE.inf").c_str(), builder));
+    struct InfRow { const char* name; long got, missing; } infRows[] = {
+        {"[DIRECTIO] PREDEFINE", cfg.DirectIOPredefine, 1},
+        {"[IMAGEFUNC] Magnification", cfg.ImageMagnification, 100},
+        {"[DIRECTIO] CHECKSTATUS (still there)", cfg.DirectIOCheckStatus, 7},
+    };
+    for (const InfRow& r : infRows)
+        EXPECT_EQ(r.missing, r.got) << r.name;
+    EXPECT_TRUE(lines[0].end() ==
+                std::find_if(lines[0].begin(), lines[0].end(),
+                             [](const std::string& l) { return l.find("m_nImageMagnification") != std::string::npos; }));
+
+    // Device key values that are missing: the emulation without LanguageType is the first
+    // one's fonts, and a missing label value keeps what the object had.
+    folder.Write("qlksfont.inf", "[COMMON]\nBitmapFont=1\n[Font1]\nFontName=Q\nFontW=8\nFontH=8\n");
+    folder.Write("zplfont.inf", "[COMMON]\nBitmapFont=1\n[Font1]\nFontName=Z\nFontW=9\nFontH=9\n");
+    hklm.SetDWORD(kKey, "LanguageType", 2);
+    hklm.SetDWORD(kKey, "GapLength", 24);
+    ASSERT_EQ(0, Load());
+    ASSERT_GT(builder.Fonts().GetCount(), 0);
+    EXPECT_STREQ("Z", builder.Fonts().GetAt(0)->FontName);
+    EXPECT_EQ(24, cfg.GapLength);
+    ASSERT_TRUE(Remove("LanguageType"));
+    ASSERT_TRUE(Remove("GapLength"));
+    ASSERT_EQ(0, Load());
+    struct KeyRow { const char* name; std::string got, missing; } keyRows[] = {
+        {"LanguageType", builder.Fonts().GetCount() > 0 ? builder.Fonts().GetAt(0)->FontName.GetString() : "", "Q"},
+        {"LanguageType value", std::to_string(cfg.LanguageType), "0"},
+        {"GapLength", std::to_string(cfg.GapLength), "24"},
+        {"GapLength in the label", std::to_string(builder.GapLength()), "24"},
+    };
+    for (const KeyRow& r : keyRows)
+        EXPECT_EQ(r.missing, r.got) << r.name;
 }
 
 TEST_F(LabelConfigTest, UnusableModelFiles)

@@ -30,11 +30,12 @@ CKVTLoger* GetLoger()
     return l;
 }
 
-CKVTLoger::CKVTLoger() { InitializeCriticalSection(&m_writeLock); }
+CKVTLoger::CKVTLoger() { m_writeLock = CreateMutexA(nullptr, FALSE, nullptr); }
 
 CKVTLoger::~CKVTLoger()
 {
-    DeleteCriticalSection(&m_writeLock);
+    if (m_writeLock)
+        CloseHandle(m_writeLock);
     EnterCriticalSection(&g_logerLock);
     if (g_loger == this)
         g_loger = nullptr;
@@ -113,23 +114,27 @@ void CKVTLoger::WriteLogV(int level, const char* device, const char* format, va_
 {
     if (m_enabled != 1 || !KvtIsUsableFileName(device))
         return;
-    // One reading of the clock names the file and stamps the line, so both agree at an hour's turn.
-    SYSTEMTIME now = Now();
     // Appends of several threads of this process go one at a time: Wine's append-only handles
     // let simultaneous appends overwrite each other.
-    EnterCriticalSection(&m_writeLock);
+    if (!m_writeLock)
+        return;
+    DWORD got = WaitForSingleObject(m_writeLock, kWriteLockWaitMs);
+    if (got != WAIT_OBJECT_0 && got != WAIT_ABANDONED)
+        return;
+    // One reading of the clock names the file and stamps the line, so both agree at an hour's
+    // turn; read under the lock, the stamps of a file keep their order.
+    SYSTEMTIME now = Now();
     HANDLE h = OpenHourFile(device, now);
     if (h == INVALID_HANDLE_VALUE) {
         WriteFatalLog(device, now);
-        LeaveCriticalSection(&m_writeLock);
-        return;
+    } else {
+        CString text = KvtFormatText(format, args);
+        CString line = KvtFormatLine(level, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, text);
+        DWORD w = 0;
+        WriteFile(h, line.GetString(), DWORD(line.GetLength()), &w, nullptr);
+        CloseHandle(h);
     }
-    CString text = KvtFormatText(format, args);
-    CString line = KvtFormatLine(level, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, text);
-    DWORD w = 0;
-    WriteFile(h, line.GetString(), DWORD(line.GetLength()), &w, nullptr);
-    CloseHandle(h);
-    LeaveCriticalSection(&m_writeLock);
+    ReleaseMutex(m_writeLock);
 }
 
 BOOL CKVTLoger::IsDotEntry(const char* name)

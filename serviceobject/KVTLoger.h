@@ -46,7 +46,11 @@ private:
     volatile LONG m_users = 0;
     int m_retentionDays = 14;
     ClockFn m_clock = nullptr;
-    CRITICAL_SECTION m_writeLock;
+    // Appends go one at a time under this kernel mutex. A thread of the object ended by force
+    // while it wrote leaves it abandoned, not held; a line that cannot get it within
+    // kWriteLockWaitMs (a live writer stalled) is dropped rather than blocking its thread.
+    HANDLE m_writeLock = nullptr;
+    static const DWORD kWriteLockWaitMs = 5000;
 };
 
 // The process-wide trace writer, made on first use.

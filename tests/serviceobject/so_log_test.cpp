@@ -184,6 +184,71 @@ TEST(TraceLog, LinesFromSeveralThreadsStayWhole)
     log.Stop("LP1");
 }
 
+// A clock that holds the writer of one thread inside the log's lock until it is ended by force.
+HANDLE g_inside = nullptr;
+HANDLE g_never = nullptr;
+volatile DWORD g_heldThread = 0;
+void HoldingClock(SYSTEMTIME* t)
+{
+    *t = g_fixed;
+    if (GetCurrentThreadId() == g_heldThread) {
+        SetEvent(g_inside);
+        WaitForSingleObject(g_never, INFINITE);
+    }
+}
+
+struct WriteJob
+{
+    CKVTLoger* log;
+    const char* text;
+};
+
+DWORD WINAPI WriteOneLine(LPVOID p)
+{
+    auto* job = static_cast<WriteJob*>(p);
+    job->log->WriteLog(0, "LP1", "%s", job->text);
+    return 0;
+}
+
+TEST(TraceLog, AWriterEndedByForceBlocksNoLaterLine)
+{
+    CTempFolder dir;
+    CKVTLoger log;
+    log.SetClock(HoldingClock);
+    SetClock(3, 4, 5, 6, 7, 8);
+    log.Start(1, dir.Path().c_str(), "LP1");
+    g_inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    g_never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_TRUE(g_inside && g_never);
+
+    WriteJob lost{&log, "ended while writing"};
+    DWORD id = 0;
+    HANDLE held = CreateThread(nullptr, 0, WriteOneLine, &lost, CREATE_SUSPENDED, &id);
+    ASSERT_TRUE(held != nullptr);
+    g_heldThread = id;
+    ResumeThread(held);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(g_inside, 30000));
+    TerminateThread(held, 1);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(held, 30000));
+    CloseHandle(held);
+
+    // The next line of any thread still gets written (a lock left held would block it for ever;
+    // one the writer merely waited out would drop it).
+    WriteJob next{&log, "after"};
+    HANDLE writer = CreateThread(nullptr, 0, WriteOneLine, &next, 0, nullptr);
+    ASSERT_TRUE(writer != nullptr);
+    bool ended = WaitForSingleObject(writer, 60000) == WAIT_OBJECT_0;
+    if (!ended)
+        TerminateThread(writer, 1);
+    CloseHandle(writer);
+    EXPECT_TRUE(ended);
+    EXPECT_EQ("- (05:06:07.008) after\r\n", dir.Read("Log\\LP1_Mon_030405.log"));
+    log.Stop("LP1");
+    SetEvent(g_never);
+    CloseHandle(g_inside);
+    CloseHandle(g_never);
+}
+
 TEST(TraceLog, ProcessWideWriterIsMadeOnce)
 {
     CKVTLoger* a = GetLoger();

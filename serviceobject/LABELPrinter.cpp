@@ -533,23 +533,6 @@ long CLABELPrinter::ReleaseDevice()
     return ResultCode;
 }
 
-// ---- Methods that need a claimed (and enabled) device; their output path is not here yet, so
-// past the check they refuse with 106.
-
-namespace {
-struct Pending
-{
-    CLABELPrinter* self;
-    long Run(long mask)
-    {
-        if (!self->APS_CheckPreconditions(mask))
-            return self->ResultCode;
-        self->ResultCode = OPOS_E_ILLEGAL;
-        return self->ResultCode;
-    }
-};
-}
-
 long CLABELPrinter::COFreezeEvents(long freeze)
 {
     m_bCOFreezeEvents = freeze != 0;

@@ -308,7 +308,8 @@ void CState::StopStatusThread()
     m_stopEvent.SetEvent();
     for (int i = 0; i < 30 && !m_threadEnded; ++i)
         Sleep(50);
-    // The thread takes no lock of ours, so ending it by force leaves nothing held.
+    // The thread logs and queues events while it works. The locks it takes there are kernel
+    // mutexes, so ending it by force leaves them abandoned, not held: the next waiter gets them.
     m_thread->Stop(2000);
     delete m_thread;
     m_thread = nullptr;
@@ -327,6 +328,8 @@ void CState::StatusLoop()
     int lastPower = -5;
     HANDLE waits[2] = {m_stopEvent.m_hObject, m_statusEvent.m_hObject};
     while (!m_stop) {
+        // The thread runs only while the port is open: this period only paces the passes between
+        // the last class's Close and the thread's stop, whose event cuts the wait short.
         DWORD period = PeriodClosedMs;
         if (IsOpen()) {
             period = m_notified ? PeriodNotifiedMs : kind == KindNetwork ? PeriodNetworkMs : PeriodOtherMs;
@@ -449,8 +452,3 @@ int ConnectionCount()
     return Connections().GetCount();
 }
 
-void ReleaseConnectionList()
-{
-    CListGuard guard;
-    Connections().RemoveAll();
-}

@@ -140,5 +140,3 @@ int DeleteState(DWORD devType, int id);
 ConnectionEntry* FindConnection(int id);
 // Number of entries (for the tests and the log).
 int ConnectionCount();
-// Drops the list nodes when the library unloads.
-void ReleaseConnectionList();

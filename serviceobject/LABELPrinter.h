@@ -202,8 +202,13 @@ public:
     void UpdateQueueState();
     static void ClearQueue(CObList& jobs);
     static void DeleteJob(CPrintData* job);
-    // The queue part of ClearOutput: both lists emptied under AsyncQueueMutex.
-    void ClearQueues();
+    // The queue part of ClearOutput: both lists emptied under AsyncQueueMutex; FALSE when the
+    // lock was not had (the object closing, or a print pass past every bound).
+    BOOL ClearQueues();
+    // Whether the port is off line now; whether it reported off line since the count was
+    // offlineBefore, or is off line now.
+    BOOL PortOffline() const;
+    BOOL PortWentOffline(LONG offlineBefore) const;
     void AsyncPrintHandlerWorker();
     // Waits up to ms; TRUE when the object is closing.
     BOOL WaitOrStop(DWORD ms);
@@ -364,6 +369,8 @@ private:
     void SendLabel(BOOL asynchronous, BOOL leadingEmptyChunk);
 
     void StopThread(CWinThread*& thread, volatile LONG& finished, const char* name);
+    // Sets the stop flag, wakes every wait of the event and print threads and waits for both.
+    void StopThreads();
     long OpenFailed(long rc);
     void ApplyConfigSetters();
     void ClearEventList();

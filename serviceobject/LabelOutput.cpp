@@ -14,6 +14,9 @@ const long kLocusOutput = 1;
 const long kResponseRetry = 11;
 const long kResponseClear = 12;
 const DWORD kRetryPauseMs = 1000;
+// Longer than any print pass (two status time-outs and a write's five attempts): the clear
+// waits for the pass under way, but not for ever.
+const DWORD kClearWaitMs = 60000;
 }
 
 // ---- jobs and lists
@@ -85,10 +88,16 @@ void CLABELPrinter::UpdateQueueState()
     }
 }
 
-void CLABELPrinter::ClearQueues()
+BOOL CLABELPrinter::ClearQueues()
 {
-    if (!AsyncQueueMutex.Lock(INFINITE))
-        return;
+    // In short slices: a closing object stops waiting (its release empties the lists).
+    DWORD start = GetTickCount();
+    while (!AsyncQueueMutex.Lock(100)) {
+        if (m_bStop || GetTickCount() - start >= kClearWaitMs) {
+            Log(10, "AsyncQueueMutex not available in ClearOutput");
+            return FALSE;
+        }
+    }
     Log(0, "AsyncQueueMutex Lock in ClearOutput");
     ClearQueue(m_AsyncPrintDataQueue);
     Log(0, "ClearQueue m_AsyncPrintDataQueue in ClearOutput");
@@ -97,6 +106,7 @@ void CLABELPrinter::ClearQueues()
     UpdateQueueState();
     AsyncQueueMutex.Unlock();
     Log(0, "AsyncQueueMutex Unlock in ClearOutput");
+    return TRUE;
 }
 
 long CLABELPrinter::ClearOutput()
@@ -108,14 +118,15 @@ long CLABELPrinter::ClearOutput()
     }
     InterlockedExchange(&m_bCleared, 1);
     // Jobs queued while AsyncMode was on stay queued when it is turned off: they go too.
-    ClearQueues();
+    BOOL cleared = ClearQueues();
     // The builder belongs to the application's thread: only here, never from the print thread.
     m_bTransaction = FALSE;
     m_nRotation = 0;
     m_builder.SetRotation(1);
     m_builder.ClearBody();
     Log(0, "-ClearOutput");
-    ResultCode = OPOS_SUCCESS;
+    // A print pass that held the queue past every bound: the jobs are still there.
+    ResultCode = cleared || m_bStop ? OPOS_SUCCESS : OPOS_E_TIMEOUT;
     return ResultCode;
 }
 
@@ -139,6 +150,18 @@ BOOL CLABELPrinter::P_WriteWithStateCheck(const BYTE* bytes, int length, long* r
     return FALSE;
 }
 
+BOOL CLABELPrinter::PortOffline() const
+{
+    // The port's own view: PowerState also goes off line for an open cover, which does not make
+    // a label written before it lost.
+    return m_nPortPower == OPOS_PS_OFFLINE || m_nPortPower == OPOS_PS_OFF_OFFLINE;
+}
+
+BOOL CLABELPrinter::PortWentOffline(LONG offlineBefore) const
+{
+    return m_nPortOfflineCount != offlineBefore || PortOffline();
+}
+
 BOOL CLABELPrinter::P_DoPrintData(BOOL withStatusCheck, CPrintData* job)
 {
     if (!m_Claimed) {
@@ -153,9 +176,10 @@ BOOL CLABELPrinter::P_DoPrintData(BOOL withStatusCheck, CPrintData* job)
         BOOL answered = FALSE;
         CHK_LabelStatus(StatusAnswerTimeoutMs, &answered);
         // The check's own codes: its time-out, or what the answer says. Bits that change no
-        // status (0 and 1) do not stop the job.
+        // status (0 and 1) do not stop the job. A request an off-line port did not take is no
+        // time-out: a reconnecting transport refuses it at once.
         if (!answered) {
-            rc = OPOS_E_TIMEOUT;
+            rc = PortOffline() ? OPOS_E_NOHARDWARE : OPOS_E_TIMEOUT;
             rce = 0;
             ok = FALSE;
         } else if (!P_PrintStateToRC(&rc, &rce)) {
@@ -181,19 +205,17 @@ BOOL CLABELPrinter::P_DoPrintData(BOOL withStatusCheck, CPrintData* job)
             break;
         }
     }
-    if (withStatusCheck) {
-        BOOL answered = FALSE;
-        CHK_LabelStatus(StatusAnswerTimeoutMs, &answered);
-        // A job written whole is not failed by what this answer says, only by a port that went
-        // off line since its first write: over TCP the socket takes every byte of a label cut
-        // in the middle, and the answer may come from the new connection.
-        if (ok && written > 0 && (m_nPortOfflineCount != offlineBefore || m_nPortPower == OPOS_PS_OFFLINE ||
-                                  m_nPortPower == OPOS_PS_OFF_OFFLINE)) {
-            Log(10, "port was off line while writing in DoPrintData");
-            rc = OPOS_E_NOHARDWARE;
-            rce = 0;
-            ok = FALSE;
-        }
+    // A job written whole is not failed by what the final answer says, only by a port that went
+    // off line since its first write: over TCP the socket takes every byte of a label cut in the
+    // middle, and the answer may come from the new connection. Without a final check the job is
+    // judged by what the port has reported by the end of its writes.
+    if (withStatusCheck)
+        CHK_LabelStatus(StatusAnswerTimeoutMs);
+    if (ok && written > 0 && PortWentOffline(offlineBefore)) {
+        Log(10, "port was off line while writing in DoPrintData");
+        rc = OPOS_E_NOHARDWARE;
+        rce = 0;
+        ok = FALSE;
     }
     m_pPort->SetWrite(FALSE, DEVTYPE_LABEL);
     job->ResultCode = int(rc);
@@ -320,16 +342,19 @@ void CLABELPrinter::AsyncPrintHandlerWorker()
                 m_bLineFeedAdded = FALSE;
             }
         } else {
+            // The job stays in the in-progress list, which a ClearOutput or a release on the
+            // application's thread may empty once the lock is given up: its codes are copied.
+            long jobRc = job->ResultCode, jobRce = job->ResultCodeExtended;
+            job = nullptr;
             UnlockQueue("4(error-GSI)");
             ErrorLevel = 2;
             ErrorStation = 2;
-            ErrorString = GetResultCodeText(job->ResultCode, job->ResultCodeExtended);
+            ErrorString = GetResultCodeText(jobRc, jobRce);
             if (!LockQueue(nullptr))
                 break;
             UpdateQueueState();
             UnlockQueue(nullptr);
-            CErrorEvent* error =
-                new CErrorEvent(job->ResultCode, job->ResultCodeExtended, kLocusOutput, kResponseRetry);
+            CErrorEvent* error = new CErrorEvent(jobRc, jobRce, kLocusOutput, kResponseRetry);
             ResetEvent(m_hErrorResponseEvent);
             DWORD queuedAt = GetTickCount();
             QueueEvent(error);

@@ -108,10 +108,19 @@ int CLABELPrinter::StatusExchange(DWORD timeoutMs, BYTE* answer)
         return ExchangeNotSent;
     static const BYTE kRequest[5] = {'^', 'c', 'u', '\r', '\n'};
     // One exchange under the port lock: a request from another thread cannot take this
-    // request's answer.
-    if (!m_pPort->Lock(timeoutMs)) {
-        Log(10, "CHK_LabelStatus - port busy");
-        return ExchangeNotSent;
+    // request's answer. The lock is waited for in short slices, so a closing object stops waiting.
+    DWORD lockStart = GetTickCount();
+    for (;;) {
+        DWORD spent = GetTickCount() - lockStart;
+        DWORD slice = spent >= timeoutMs ? 0 : timeoutMs - spent;
+        if (slice > 100)
+            slice = 100;
+        if (m_pPort->Lock(slice))
+            break;
+        if (m_bStop || GetTickCount() - lockStart >= timeoutMs) {
+            Log(10, "CHK_LabelStatus - port busy");
+            return ExchangeNotSent;
+        }
     }
     m_pPort->Clear(DEVTYPE_LABEL);
     // The request's own write codes are not the caller's result (the print thread asks too).

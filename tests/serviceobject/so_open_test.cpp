@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,16 @@ long Print(ITestControlObject* co)
 {
     VARIANT v[2] = {I4(2), Str(L"x")};
     long r = co->Call("PrintNormal", 2, v, nullptr);
+    VariantClear(&v[1]);
+    return r;
+}
+
+// OpenService called on the Service Object itself (the Control Object refuses a second Open).
+long OpenServiceAgain(ITestControlObject* co)
+{
+    VARIANT v[3] = {Str(L"POSPrinter"), Str(L"LP1"), I4(0)};
+    long r = co->Call("OpenService", 3, v, nullptr);
+    VariantClear(&v[0]);
     VariantClear(&v[1]);
     return r;
 }
@@ -68,6 +79,8 @@ TEST(OposSequence, ResultCodesAndPreconditionsTwiceInOneProcess)
         } steps[] = {
             {"open", [](ITestControlObject* c) { return c->Open("LP1"); }, 0},
             {"state idle", [](ITestControlObject* c) { return GetNumber(c, 9); }, 2},
+            {"open service on the open object", [](ITestControlObject* c) { return OpenServiceAgain(c); }, 106},
+            {"still idle", [](ITestControlObject* c) { return GetNumber(c, 9); }, 2},
             {"enable before claim", [](ITestControlObject* c) { return SetNumber(c, 3, 1); }, 103},
             {"print before claim", [](ITestControlObject* c) { return Print(c); }, 103},
             {"release before claim", [](ITestControlObject* c) { return c->Call("ReleaseDevice", 0, nullptr, nullptr); }, 106},
@@ -93,6 +106,7 @@ TEST(OposSequence, ResultCodesAndPreconditionsTwiceInOneProcess)
         std::vector<std::string> calls = w.port.Calls();
         int create = IndexOf(calls, "CreatePort(LP1, 127.0.0.1, 32) = 40000");
         ASSERT_GE(create, 0);
+        EXPECT_EQ(1u, w.port.Calls("CreatePort").size());  // the refused second open made no port
         EXPECT_GT(create, IndexOf(calls, "LoadChildDll() = 0"));
         // A network port opens once per claim; the initialisation byte comes first.
         EXPECT_EQ(2u, w.port.Calls("OpenPort(40000, 32)").size());
@@ -115,6 +129,7 @@ TEST(OposSequence, ResultCodesAndPreconditionsTwiceInOneProcess)
         EXPECT_TRUE(Contains(lines, "APS_RegistryLoad ok!!"));
         EXPECT_TRUE(Contains(lines, "APS_INFLoad ok!!"));
         EXPECT_TRUE(Contains(lines, "-OpenService = 0 "));
+        EXPECT_TRUE(Contains(lines, "!ERROR: -OpenService : already open"));
         EXPECT_EQ(3, Count(lines, "!ERROR: APS_CheckPreconditions Error!"));  // enable and two prints
         EXPECT_TRUE(Contains(lines, "-ReleaseDevice: Already Claim is FALSE"));
         EXPECT_TRUE(Contains(lines, "Close: Call DeleteState"));
@@ -464,11 +479,26 @@ TEST(StatusEvents, TwoObjectsOnTwoPortsAtOnce)
 
 TEST(CloseAnyTime, ReturnsPromptlyInEveryStateAndFromACallback)
 {
+    enum Job { NoJob, StalledWrite, AwaitedAnswer, ErrorAwaitingResponse };
     struct Row
     {
         const char* what;
         int claim;  // 0 open only, 1 claimed, 2 enabled (its events not yet delivered), 3 frozen
-    } rows[] = {{"open", 0}, {"claimed", 1}, {"enabled, an event in flight", 2}, {"frozen with events", 3}};
+        Job job;    // a queued label the print thread is busy with when Close comes
+    } rows[] = {
+        {"open", 0, NoJob},
+        {"claimed", 1, NoJob},
+        {"enabled, an event in flight", 2, NoJob},
+        {"frozen with events", 3, NoJob},
+        // Each write of the label takes 1.5 s and takes no byte: five attempts and the final
+        // check would hold a clear of the queue for about 12 s.
+        {"a queued label in a stalled write", 2, StalledWrite},
+        // The printer does not answer: the check and the final check wait 5 s each.
+        {"a queued label awaiting its status answer", 2, AwaitedAnswer},
+        // Cover open at the check: the ErrorEvent is queued, never delivered, and the print
+        // thread waits for its response.
+        {"an ErrorEvent awaiting its response", 2, ErrorAwaitingResponse},
+    };
     for (const Row& r : rows) {
         CSoWorld w(1);
         ITestControlObject* co = w.NewControlObject();
@@ -484,9 +514,42 @@ TEST(CloseAnyTime, ReturnsPromptlyInEveryStateAndFromACallback)
             w.port.Frame(0x0F000034);
             EXPECT_TRUE(WaitFor([&] { return GetNumber(co, 8003) == 1; }, 20000));
         }
+        if (r.job != NoJob) {
+            ASSERT_EQ(0, SetNumber(co, 8001, 1));  // AsyncMode
+            size_t requests = w.port.Calls("Write(5, ").size();
+            if (r.job == StalledWrite) {
+                w.port.Result("Write", 5);  // the status request before the label goes out
+                w.port.Result("WriteStall", 0);
+                w.port.Default("Write", 0);
+                w.port.Default("WriteStall", 1500);
+            } else if (r.job == AwaitedAnswer) {
+                w.port.Default("StatusAnswer", -1);
+            } else {
+                w.port.Result("StatusAnswer", 0x40);
+            }
+            ASSERT_EQ(0, Print(co)) << r.what;
+            ASSERT_EQ(0, CallI4(co, "MarkFeed", 1)) << r.what;
+            // The print thread is in its pass: the request is out (and the label's first write).
+            auto labelWrites = [&] {
+                size_t n = 0;
+                for (const std::string& c : w.port.Calls("Write("))
+                    n += std::atoi(c.c_str() + 6) > 5;
+                return n;
+            };
+            if (r.job == StalledWrite) {
+                EXPECT_TRUE(WaitFor([&] { return labelWrites() > 0; }, 20000)) << r.what;
+            } else {
+                EXPECT_TRUE(WaitFor([&] { return w.port.Calls("Write(5, ").size() > requests; }, 20000)) << r.what;
+            }
+            if (r.job == ErrorAwaitingResponse) {
+                EXPECT_TRUE(WaitFor([&] { return Contains(w.LogLines(), "*AsyncPrint: Wait for delivery to app's response."); },
+                                    20000)) << r.what;
+            }
+        }
         DWORD start = GetTickCount();
         EXPECT_EQ(0, co->Close()) << r.what;
-        EXPECT_LT(GetTickCount() - start, 10000u) << r.what;  // a hang, not a measurement
+        // A hang, not a measurement; a busy print thread held it for 10 s or more.
+        EXPECT_LT(GetTickCount() - start, r.job == NoJob ? 10000u : 5000u) << r.what;
         std::vector<std::string> lines = w.LogLines();
         EXPECT_TRUE(Contains(lines, "End EventThread.")) << r.what;
         EXPECT_FALSE(Contains(lines, "call TerminateThread : EventThread")) << r.what;

@@ -1,7 +1,8 @@
 // Output and properties of the Service Object, the object itself in this process on the
 // scripted port manager, its callbacks reaching the test Control Object: synchronous printing
 // with its status check and chunked writes, the queue with its batched completions, error
-// answers that clear or retry, ClearOutput, every property index and the setters' rules.
+// answers that clear or retry, ClearOutput, every property index and the setters' rules; the
+// status thread of a port another device class keeps open.
 #include "LABELPrinter.h"
 #include "OposConst.h"
 #include "SoDevice.h"
@@ -10,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -99,6 +102,31 @@ TEST(SyncPrint, ImmediatePrintingSkipsTheStatusCheckAndEmptyChunksAreNotWritten)
     EXPECT_EQ(1u, dev.Calls("Write(").size());
 }
 
+TEST(SyncPrint, APortThatGoesOffLineWhileTheLabelIsWrittenFailsIt)
+{
+    struct Row
+    {
+        const char* what;
+        int power;  // the port's power state from the label's write on (0: unchanged)
+        long rc, rce, state;
+    } rows[] = {
+        // Over TCP a label cut in the middle is taken whole by the socket: only the power says so.
+        {"off line during the write", 2003, 107, 0, 4},
+        {"on line throughout", 2001, 0, 0, 2},
+    };
+    for (const Row& r : rows) {
+        CSoWorld w;
+        Device dev(w, false, "512");  // the label in one write
+        ASSERT_EQ(0, dev.open) << r.what;
+        w.port.Result("PowerDuringWrite", r.power);
+        dev.written0 = w.port.Written().size();
+        EXPECT_EQ(r.rc, dev.Print(Label(1), FALSE)) << r.what;
+        EXPECT_EQ(r.rce, dev.so->ResultCodeExtended) << r.what;
+        EXPECT_EQ(r.state, dev.so->GetPropertyNumber(9)) << r.what;
+        EXPECT_EQ("^cu\r\n" + Label(1), dev.Written()) << r.what;  // written whole either way
+    }
+}
+
 // ---- Asynchronous printing
 
 TEST(AsyncPrint, OutputIdsInOrderAndCompletionsInBatches)
@@ -146,6 +174,7 @@ TEST(AsyncPrint, AFailedJobGivesTheCodesOfItsFailureAndClearEmptiesTheQueue)
         {"a printer that accepts no bytes", {0, 0, 0}, {5, 16, 4, 5, 5}, 0, 111, 112},
         {"an answer of bit 0 alone", {0, 0, 0x01}, {}, -1, 0, 0},
         {"an answer of bit 1 alone", {0, 0, 0x02}, {}, -1, 0, 0},
+        {"cover open at the final check of a job written whole", {0, 0x40, 0}, {}, -1, 0, 0},
     };
     for (const Row& r : rows) {
         CSoWorld w;
@@ -531,6 +560,53 @@ TEST(CharacterSet, ResolutionOf999TheListAndTheCodePageOfTheText)
         EXPECT_EQ('\x82', out[0]);
     }
     EXPECT_EQ(0, CLABELPrinter::ConvertCodePage(850, "", 0, nullptr));
+}
+
+// ---- The status thread on a shared port
+
+TEST(SharedPort, DetachingTheStatusReceiverWaitsForACallUnderWay)
+{
+    CSoWorld w;
+    CState* port = nullptr;
+    {
+        Device dev(w);
+        ASSERT_EQ(0, dev.open);
+        port = dev.so->m_pPort;
+        // A second device class on the same port keeps it, and its status thread, after this
+        // device has gone.
+        w.port.Result("CreatePort", 40000);
+        ASSERT_EQ(40000, CreateState("DRAWER", "127.0.0.1", 1));
+        ASSERT_TRUE(port->Open(1, dev.so->m_config.m_dop));
+
+        // The status thread's call into the device stops in its event list, whose lock this
+        // thread holds.
+        WaitForSingleObject(dev.so->m_hEventListMutex, INFINITE);
+        w.port.Frame(0x0F000034);  // cover open
+        EXPECT_TRUE(WaitFor([&] { return dev.so->CoverOpen != FALSE; }, 20000));
+        std::atomic<bool> detached{false};
+        std::thread detach([&] {
+            port->SetStatusReceiver(nullptr);
+            detached = true;
+        });
+        Sleep(300);
+        EXPECT_FALSE(detached);  // the call is still under way
+        ReleaseMutex(dev.so->m_hEventListMutex);
+        detach.join();
+        EXPECT_TRUE(detached);
+
+        // Nothing reaches the device after the detach: the next frame is read and dropped.
+        size_t frames = w.port.Calls("GetASBState(40000, 32) = 1").size();
+        w.port.Frame(0x0F000014);  // cover closed
+        EXPECT_TRUE(WaitFor([&] { return w.port.Calls("GetASBState(40000, 32) = 1").size() > frames; }, 20000));
+        size_t polls = w.port.Calls("IsPowerState").size();
+        EXPECT_TRUE(WaitFor([&] { return w.port.Calls("IsPowerState").size() > polls + 1; }, 20000));
+        EXPECT_NE(FALSE, dev.so->CoverOpen);
+    }
+    // The other class goes last: the port closes and the connection goes with it.
+    EXPECT_TRUE(port->StatusThreadRunning());
+    EXPECT_TRUE(port->Close(1));
+    EXPECT_EQ(1, DeleteState(1, 40000));
+    EXPECT_EQ(1u, w.port.Calls("ClosePort(40000, 1)").size());
 }
 
 } // namespace

@@ -207,8 +207,13 @@ TEST_P(SoSimTest, AConnectionCutInALabelEndsInAnErrorAndACompleteReprint)
     ASSERT_TRUE(dev.WaitIdle(60000));
     std::vector<TestCoEvent> errors = dev.Events("SOError");
     ASSERT_FALSE(errors.empty());
-    for (const TestCoEvent& e : errors)
+    // The off-line codes, the retries while the transport reconnects included: the socket took
+    // the cut label whole, only the port's power said it was lost.
+    for (const TestCoEvent& e : errors) {
+        EXPECT_EQ(107, e.args[0]);
+        EXPECT_EQ(0, e.args[1]);
         EXPECT_EQ(1, e.args[2]);  // locus output
+    }
     std::vector<long> ids = dev.Completed();
     for (long id = 1; id <= 10; ++id)
         EXPECT_EQ(1, std::count(ids.begin(), ids.end(), id)) << id;

@@ -22,6 +22,7 @@ struct Script
     std::vector<DWORD> ticks;  // GetTickCount at each call
     std::vector<BYTE> written;
     int nextId = 40000;
+    int powerCalls = 0;  // IsPowerState calls made
     DWORD lastOption[19] = {};  // the settings of the last SetDeviceOption, after the port name
 };
 
@@ -207,20 +208,42 @@ void WINAPI ClosePort(int id, DWORD devType)
 
 int WINAPI Write(const BYTE* buf, DWORD len, int id, DWORD devType)
 {
-    Locked l;
-    int r = Result("Write", int(len));
-    if (r > int(len))
-        r = int(len);
-    for (int i = 0; i < r && buf; ++i)
-        g_script->written.push_back(buf[i]);
-    // A printer answers the status request with one byte: the scripted "StatusAnswer"
-    // (none while it is negative).
-    if (buf && len == 5 && r == 5 && std::memcmp(buf, "^cu\r\n", 5) == 0) {
-        int answer = Result("StatusAnswer", -1);
-        if (answer >= 0)
-            g_script->readBytes.push_back(BYTE(answer));
+    int r = 0, stall = 0, power = 0, since = 0;
+    {
+        Locked l;
+        r = Result("Write", int(len));
+        if (r > int(len))
+            r = int(len);
+        stall = Result("WriteStall", 0);
+        // More than a status request or an initialisation byte: the port's power may change
+        // while it is written.
+        if (len > 5)
+            power = Result("PowerDuringWrite", 0);
+        if (power) {
+            g_script->defaults["IsPowerState"] = power;
+            since = g_script->powerCalls;
+        }
+        for (int i = 0; i < r && buf; ++i)
+            g_script->written.push_back(buf[i]);
+        // A printer answers the status request with one byte: the scripted "StatusAnswer"
+        // (none while it is negative).
+        if (buf && len == 5 && r == 5 && std::memcmp(buf, "^cu\r\n", 5) == 0) {
+            int answer = Result("StatusAnswer", -1);
+            if (answer >= 0)
+                g_script->readBytes.push_back(BYTE(answer));
+        }
+        Record("Write(%lu, %d, %lu) = %d", (unsigned long)len, id, (unsigned long)devType, r);
     }
-    Record("Write(%lu, %d, %lu) = %d", (unsigned long)len, id, (unsigned long)devType, r);
+    // A transport whose write waits for room that does not come; the other calls go on.
+    if (stall > 0)
+        Sleep(DWORD(stall));
+    // The write returns once the status thread has polled the new power state and come back for
+    // the next poll, so it has handed that state on (bounded: a port without a status thread).
+    for (DWORD start = GetTickCount(); power && GetTickCount() - start < 20000; Sleep(5)) {
+        Locked l;
+        if (g_script->powerCalls >= since + 2)
+            break;
+    }
     return r;
 }
 
@@ -254,6 +277,7 @@ void WINAPI Clear(int id, DWORD devType)
 int WINAPI IsPowerState(int id, DWORD devType)
 {
     Locked l;
+    ++g_script->powerCalls;
     int r = Result("IsPowerState", 2001);
     Record("IsPowerState(%d, %lu) = %d", id, (unsigned long)devType, r);
     return r;

@@ -24,4 +24,7 @@ typedef int(WINAPI* ScriptWrittenFn)(BYTE* data, int size);
 // The 19 settings after the port name of the last SetDeviceOption, in record order.
 typedef int(WINAPI* ScriptDeviceOptionFn)(DWORD* fields, int count);
 // The answer byte to each status request "^cu\r\n" written: call "StatusAnswer" (ScriptResult
-// and ScriptDefault; negative: no answer, the default).
+// and ScriptDefault; negative: no answer, the default). The milliseconds a Write takes before
+// it returns (recorded at its start): call "WriteStall" (default 0). "PowerDuringWrite": a
+// Write of more than 5 bytes makes it IsPowerState's default and returns only after two more
+// IsPowerState calls (0, the default: no change).

@@ -4,8 +4,9 @@
 //    to the printer holding every byte, against a plain socket writer of the same bytes in
 //    the same chunks that pauses 50 ms after each chunk as the TCP transport does (the ratio),
 //    and the same writer without the pause.
-// 2. A synchronous label on a serial pty: from the print call to its last byte at the printer,
-//    against writing the status request, reading its answer and writing the same bytes.
+// 2. A synchronous label on a serial pty: from PrintNormal (and the MarkFeed that sends the
+//    label) to its last byte at the printer, against writing the status request, reading its
+//    answer and writing the same bytes.
 // 3. The delay from a queued label's last byte at the printer to its OutputCompleteEvent at the
 //    application, less the transport's pauses after the last chunk and after the status request
 //    that follows it.
@@ -53,6 +54,27 @@ std::string BuildLabel(Device& dev, int n)
         dev.so->m_builder.AddText(t);
         dev.so->m_builder.AdvanceY(30);
     }
+    COPOSData d;
+    dev.so->m_builder.BuildLabel(d);
+    return std::string(reinterpret_cast<const char*>(d.GetData()), d.GetLength());
+}
+
+// The text PrintNormal gets for a label like BuildLabel's: eight lines.
+std::string LabelLines(int n)
+{
+    std::string text;
+    for (int line = 0; line < 8; ++line) {
+        char t[64];
+        std::snprintf(t, sizeof t, "benchmark label %04d line %d\n", n, line);
+        text += t;
+    }
+    return text;
+}
+
+// The bytes the label of PrintNormal(text) and MarkFeed would send, built without sending.
+std::string PrintNormalLabel(Device& dev, const std::string& text)
+{
+    dev.so->PrintNormal(2, text.c_str());
     COPOSData d;
     dev.so->m_builder.BuildLabel(d);
     return std::string(reinterpret_cast<const char*>(d.GetData()), d.GetLength());
@@ -231,12 +253,17 @@ int main()
                     std::printf("serial open failed: %ld\n", dev.open);
                     return 1;
                 }
-                label = BuildLabel(dev, run);
+                std::string text = LabelLines(run);
+                label = PrintNormalLabel(dev, text);
                 long want = Bytes(sim, ep) + 5 + long(label.size());
                 double t0 = Now();
-                Enqueue(dev, label, FALSE);
+                long rc = dev.so->PrintNormal(2, text.c_str());
+                if (rc == 0)
+                    rc = dev.so->MarkFeed(1);
                 sim.waitFor(ep, "bytes", want, 60000);
                 sync.push_back(Now() - t0);
+                if (rc != 0)
+                    std::printf("synchronous label: PrintNormal and MarkFeed gave %ld\n", rc);
             }
             sim.closeEndpoint(ep);
 

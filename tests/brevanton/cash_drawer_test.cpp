@@ -377,18 +377,18 @@ TEST_F(CashDrawer, TheLdnAndItsAlias)
         Aliases after;
         Aliases meanwhile;  // aliases written while the dialog is up
     } cases[] = {
-        {"another drawer key's name is refused", "", {}, "KPTCDW_1", true, {}},
+        {"another drawer key's name is refused", "", {}, "KPTCDW_1", true, {}, {}},
         {"a key's name whose alias already names this drawer passes", "", {{"KPTCDW_1", "KPTCDW"}}, "KPTCDW_1", false,
-         {{"KPTCDW_1", "KPTCDW"}}},
+         {{"KPTCDW_1", "KPTCDW"}}, {}},
         {"an alias of another drawer that exists is refused", "", {{"Till", "KPTCDW_1"}}, "Till", true,
-         {{"Till", "KPTCDW_1"}}},
+         {{"Till", "KPTCDW_1"}}, {}},
         {"an alias of a drawer that is gone is taken over", "", {{"Till", "KPTCDW_7"}}, "Till", false,
-         {{"Till", "KPTCDW"}}},
-        {"a change from A to B moves the alias", "A", {}, "B", false, {{"B", "KPTCDW"}}},
-        {"clearing removes the alias and writes none", "A", {}, "", false, {}},
-        {"a first LDN deletes nothing", "", {{"A", "KPTCDW_1"}}, "B", false, {{"A", "KPTCDW_1"}, {"B", "KPTCDW"}}},
+         {{"Till", "KPTCDW"}}, {}},
+        {"a change from A to B moves the alias", "A", {}, "B", false, {{"B", "KPTCDW"}}, {}},
+        {"clearing removes the alias and writes none", "A", {}, "", false, {}, {}},
+        {"a first LDN deletes nothing", "", {{"A", "KPTCDW_1"}}, "B", false, {{"A", "KPTCDW_1"}, {"B", "KPTCDW"}}, {}},
         {"an old alias that another drawer holds stays", "A", {{"Z", "KPTCDW_1"}}, "Z2", false,
-         {{"Z", "KPTCDW_1"}, {"Z2", "KPTCDW"}}},
+         {{"Z", "KPTCDW_1"}, {"Z2", "KPTCDW"}}, {}},
         {"the stored LDN's alias taken by another drawer meanwhile stays", "A", {}, "B", false,
          {{"A", "KPTCDW_1"}, {"B", "KPTCDW"}}, {{"A", "KPTCDW_1"}}},
     };

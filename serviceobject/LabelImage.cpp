@@ -82,13 +82,102 @@ HGLOBAL ReadFileToGlobal(const CString& fileName, DWORD& length)
     return mem;
 }
 
+// The file decoded by the system's picture decoder; NULL when it cannot be read or decoded.
+IPicture* DecodeFile(const CString& fileName)
+{
+    DWORD length = 0;
+    HGLOBAL mem = ReadFileToGlobal(fileName, length);
+    if (!mem)
+        return nullptr;
+    IStream* stream = nullptr;
+    if (FAILED(CreateStreamOnHGlobal(mem, TRUE, &stream)) || !stream) {
+        GlobalFree(mem);
+        return nullptr;
+    }
+    IPicture* picture = nullptr;
+    HRESULT hr = OleLoadPicture(stream, LONG(length), FALSE, IID_IPicture, reinterpret_cast<void**>(&picture));
+    stream->Release();  // frees the memory too
+    return SUCCEEDED(hr) ? picture : nullptr;
+}
+
+// A decoded picture's own bitmap and sizes.
+struct PictureBitmap
+{
+    HBITMAP bitmap = nullptr;
+    int width = 0, height = 0;
+    OLE_XSIZE_HIMETRIC hmWidth = 0;
+    OLE_YSIZE_HIMETRIC hmHeight = 0;
+    bool transparent = false;
+};
+
+// Only bitmap pictures are converted: an icon or a metafile has no pixels to sample. False as
+// well for a bitmap beyond the size limit.
+bool DescribePicture(IPicture* picture, PictureBitmap& pb)
+{
+    SHORT type = PICTYPE_UNINITIALIZED;
+    OLE_HANDLE handle = 0;
+    DWORD attributes = 0;
+    if (FAILED(picture->get_Type(&type)) || type != PICTYPE_BITMAP || FAILED(picture->get_Handle(&handle)) ||
+        !handle || FAILED(picture->get_Width(&pb.hmWidth)) || FAILED(picture->get_Height(&pb.hmHeight)) ||
+        FAILED(picture->get_Attributes(&attributes)))
+        return false;
+    pb.bitmap = reinterpret_cast<HBITMAP>(static_cast<uintptr_t>(handle));
+    BITMAP bm = {};
+    if (!GetObjectA(pb.bitmap, sizeof bm, &bm) || bm.bmWidth <= 0 || bm.bmHeight == 0)
+        return false;
+    pb.width = bm.bmWidth;
+    pb.height = bm.bmHeight < 0 ? -bm.bmHeight : bm.bmHeight;
+    pb.transparent = (attributes & PICTURE_TRANSPARENT) != 0;
+    return pb.width <= CKVTImage::MaxDots && pb.height <= CKVTImage::MaxDots;
+}
+
+// A copy of the picture rendered on white: rendering (not copying) keeps its transparent parts
+// as the white paper underneath. NULL on failure.
+HBITMAP RenderOnWhite(IPicture* picture, const PictureBitmap& pb)
+{
+    HBITMAP result = nullptr;
+    HDC screen = GetDC(nullptr);
+    HDC dc = screen ? CreateCompatibleDC(screen) : nullptr;
+    HBITMAP dib = dc ? MakeWhiteDib(dc, pb.width, pb.height, nullptr) : nullptr;
+    if (dib) {
+        HGDIOBJ old = SelectObject(dc, dib);
+        if (SUCCEEDED(picture->Render(dc, 0, 0, pb.width, pb.height, 0, pb.hmHeight, pb.hmWidth, -pb.hmHeight,
+                                      nullptr))) {
+            result = dib;
+            dib = nullptr;
+        }
+        SelectObject(dc, old);
+        if (dib)
+            DeleteObject(dib);
+    }
+    if (dc)
+        DeleteDC(dc);
+    if (screen)
+        ReleaseDC(nullptr, screen);
+    return result;
+}
+
+// Whether a bitmap can be selected into a device context to be drawn from (no other context
+// holds it).
+bool Selectable(HBITMAP bitmap)
+{
+    HDC dc = CreateCompatibleDC(nullptr);
+    if (!dc)
+        return false;
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    bool ok = old && old != HGDI_ERROR;
+    if (ok)
+        SelectObject(dc, old);
+    DeleteDC(dc);
+    return ok;
+}
+
 }  // namespace
 
 CKVTImage::~CKVTImage()
 {
     FreeOutput();
-    if (m_bitmap)
-        DeleteObject(m_bitmap);
+    SetBitmap(nullptr, nullptr);
 }
 
 void CKVTImage::FreeOutput()
@@ -107,17 +196,25 @@ void CKVTImage::FreeOutput()
     m_outWidth = m_outHeight = 0;
 }
 
-void CKVTImage::AttachBitmap(HBITMAP bitmap)
+void CKVTImage::SetBitmap(HBITMAP bitmap, IPicture* picture)
 {
-    if (m_bitmap)
+    if (m_picture)
+        m_picture->Release();  // its bitmap goes with it
+    else if (m_bitmap)
         DeleteObject(m_bitmap);
     m_bitmap = bitmap;
+    m_picture = picture;
     m_width = m_height = 0;
     BITMAP bm = {};
     if (bitmap && GetObjectType(bitmap) == OBJ_BITMAP && GetObjectA(bitmap, sizeof bm, &bm)) {
         m_width = bm.bmWidth;
         m_height = bm.bmHeight < 0 ? -bm.bmHeight : bm.bmHeight;
     }
+}
+
+void CKVTImage::AttachBitmap(HBITMAP bitmap)
+{
+    SetBitmap(bitmap, nullptr);
 }
 
 int CKVTImage::LoadImage(const CString& fileName, int& isPicture)
@@ -132,10 +229,26 @@ int CKVTImage::LoadImage(const CString& fileName, int& isPicture)
         return 0;
     }
     isPicture = 1;
-    HBITMAP bmp = LoadImageFile(fileName);
-    if (!bmp)
+    IPicture* picture = DecodeFile(fileName);
+    if (!picture)
         return kIllegal;
-    AttachBitmap(bmp);
+    PictureBitmap pb;
+    if (!DescribePicture(picture, pb)) {
+        picture->Release();
+        return kIllegal;
+    }
+    if (!pb.transparent && Selectable(pb.bitmap)) {
+        // A picture without transparent parts renders as exactly its own pixels: its bitmap is
+        // converted from directly, the picture held for it, instead of a rendered copy (a
+        // whole label's pixels more to allocate and fill).
+        SetBitmap(pb.bitmap, picture);
+    } else {
+        HBITMAP copy = RenderOnWhite(picture, pb);
+        picture->Release();
+        if (!copy)
+            return kIllegal;
+        SetBitmap(copy, nullptr);
+    }
     if (m_width <= 0 || m_height <= 0 || m_width > MaxDots || m_height > MaxDots)
         return kIllegal;
     return 0;
@@ -143,57 +256,11 @@ int CKVTImage::LoadImage(const CString& fileName, int& isPicture)
 
 HBITMAP CKVTImage::LoadImageFile(const CString& fileName)
 {
-    DWORD length = 0;
-    HGLOBAL mem = ReadFileToGlobal(fileName, length);
-    if (!mem)
+    IPicture* picture = DecodeFile(fileName);
+    if (!picture)
         return nullptr;
-    IStream* stream = nullptr;
-    if (FAILED(CreateStreamOnHGlobal(mem, TRUE, &stream)) || !stream) {
-        GlobalFree(mem);
-        return nullptr;
-    }
-    IPicture* picture = nullptr;
-    HRESULT hr = OleLoadPicture(stream, LONG(length), FALSE, IID_IPicture, reinterpret_cast<void**>(&picture));
-    stream->Release();  // frees the memory too
-    if (FAILED(hr) || !picture)
-        return nullptr;
-
-    HBITMAP result = nullptr;
-    SHORT type = PICTYPE_UNINITIALIZED;
-    OLE_HANDLE handle = 0;
-    OLE_XSIZE_HIMETRIC hmW = 0;
-    OLE_YSIZE_HIMETRIC hmH = 0;
-    // Only bitmap pictures are converted: an icon or a metafile has no pixels to sample.
-    if (SUCCEEDED(picture->get_Type(&type)) && type == PICTYPE_BITMAP && SUCCEEDED(picture->get_Handle(&handle)) &&
-        handle && SUCCEEDED(picture->get_Width(&hmW)) && SUCCEEDED(picture->get_Height(&hmH))) {
-        BITMAP bm = {};
-        HBITMAP src = reinterpret_cast<HBITMAP>(static_cast<uintptr_t>(handle));
-        if (GetObjectA(src, sizeof bm, &bm) && bm.bmWidth > 0 && bm.bmHeight != 0) {
-            int w = bm.bmWidth, h = bm.bmHeight < 0 ? -bm.bmHeight : bm.bmHeight;
-            if (w <= MaxDots && h <= MaxDots) {
-                HDC screen = GetDC(nullptr);
-                HDC dc = screen ? CreateCompatibleDC(screen) : nullptr;
-                void* bits = nullptr;
-                HBITMAP dib = dc ? MakeWhiteDib(dc, w, h, &bits) : nullptr;
-                if (dib) {
-                    HGDIOBJ old = SelectObject(dc, dib);
-                    // Rendering (not copying) the picture keeps its transparent parts as the
-                    // white paper underneath.
-                    if (SUCCEEDED(picture->Render(dc, 0, 0, w, h, 0, hmH, hmW, -hmH, nullptr))) {
-                        result = dib;
-                        dib = nullptr;
-                    }
-                    SelectObject(dc, old);
-                    if (dib)
-                        DeleteObject(dib);
-                }
-                if (dc)
-                    DeleteDC(dc);
-                if (screen)
-                    ReleaseDC(nullptr, screen);
-            }
-        }
-    }
+    PictureBitmap pb;
+    HBITMAP result = DescribePicture(picture, pb) ? RenderOnWhite(picture, pb) : nullptr;
     picture->Release();
     return result;
 }

@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+struct IPicture;
+
 class CKVTImage
 {
 public:
@@ -22,8 +24,8 @@ public:
     // 0 or 106. A name ending in "pcx"/"PCX" is only checked for being readable (isPicture 0:
     // the file goes to the printer as it is); any other name is decoded (isPicture 1).
     int LoadImage(const CString& fileName, int& isPicture);
-    // The decoded picture as a bitmap of its own size, transparent parts white; NULL when the
-    // file cannot be read or is no bitmap picture (an icon, a metafile).
+    // The decoded picture as a bitmap of its own size, transparent parts white, owned by the
+    // caller; NULL when the file cannot be read or is no bitmap picture (an icon, a metafile).
     static HBITMAP LoadImageFile(const CString& fileName);
     // Takes a bitmap the caller made (a memory picture); the object owns it from now on.
     void AttachBitmap(HBITMAP bitmap);
@@ -44,8 +46,12 @@ public:
 
 protected:
     void FreeOutput();
+    // The bitmap to convert from now on; owned by picture (held until the next one) when given,
+    // else by the object.
+    void SetBitmap(HBITMAP bitmap, IPicture* picture);
 
     HBITMAP m_bitmap = nullptr;
+    IPicture* m_picture = nullptr;  // the decoder's picture whose own bitmap m_bitmap is
     int m_width = 0;
     int m_height = 0;
     HDC m_outDc = nullptr;

@@ -232,6 +232,49 @@ TEST_F(LabelImageTest, MemoryBitmapAndFileData)
     EXPECT_EQ(106, CKVTImage::ReadFileToData(folder.File("none.bin").c_str(), data));
 }
 
+// A 24-bit BMP whose channels run through their whole range, so that grey values fall on
+// both sides of the threshold and close to it.
+std::string GradientBmp(int w, int h)
+{
+    std::string f = HalfBlackBmp(24, w, h);
+    size_t offset = 14 + 40, stride = size_t((w * 3 + 3) / 4 * 4);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            char* p = &f[offset + size_t(y) * stride + size_t(x) * 3];
+            p[0] = char(BYTE(x * 7 + y));
+            p[1] = char(BYTE(x * 255 / w));
+            p[2] = char(BYTE(y * 255 / h));
+        }
+    return f;
+}
+
+TEST_F(LabelImageTest, ADecodedPictureConvertsAsItsRenderedCopy)
+{
+    // A picture without transparent parts is converted from the decoder's own bitmap; it must
+    // give the raster of the copy rendered on white, at its own width and scaled.
+    ASSERT_TRUE(folder.Write("gradient.bmp", GradientBmp(50, 30)));
+    ASSERT_TRUE(folder.Write("half8.bmp", HalfBlackBmp(8, 32, 4)));
+    CString dir(WinPath(IMAGE_DIR).c_str());
+    const CString files[] = {folder.File("gradient.bmp").c_str(), folder.File("half8.bmp").c_str(),
+                             dir + "\\blocks.jpg", dir + "\\clear.gif"};
+    for (const CString& file : files) {
+        for (int requested : {-11, 20, 77}) {
+            std::vector<BYTE> direct = Raster(file, requested);
+            CLabelImage copy;
+            HBITMAP rendered = CKVTImage::LoadImageFile(file);
+            ASSERT_NE(nullptr, rendered) << file.GetString();
+            copy.AttachBitmap(rendered);
+            int ow = 0, oh = 0;
+            HDC dc = copy.ConvertImage(copy.CalcWidth(requested, false, 0, 100), 0, false, ow, oh);
+            ASSERT_NE(nullptr, dc) << file.GetString();
+            COPOSData out;
+            ASSERT_EQ(0, copy.MakeRaster(dc, ow, oh, false, 127, out));
+            EXPECT_GT(direct.size(), 4u);
+            EXPECT_EQ(Bytes(out), direct) << file.GetString() << " at " << requested;
+        }
+    }
+}
+
 TEST_F(LabelImageTest, APictureThatCannotBeDrawnIsRefused)
 {
     int ow = -1, oh = -1;

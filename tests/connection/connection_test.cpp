@@ -217,30 +217,36 @@ TEST_F(ConnectionTest, StatusThreadHandsOnFramesAndPowerStates)
     EXPECT_EQ(1, DeleteState(32, id));
 }
 
-TEST_F(ConnectionTest, NetworkPortsArePolledMoreOftenThanSerialOnes)
+TEST_F(ConnectionTest, NetworkPortsArePolledMoreOftenThanSerialParallelAndUsbOnes)
 {
-    int net = CreateState("NET", "127.0.0.1", 32);
-    int com = CreateState("COM", "COM7", 32);
-    Receiver rn("127.0.0.1"), rc("COM7");
-    FindConnection(net)->pState->SetStatusReceiver(&rn);
-    FindConnection(com)->pState->SetStatusReceiver(&rc);
-    ASSERT_TRUE(FindConnection(net)->pState->Open(32, rn.dop));
-    ASSERT_TRUE(FindConnection(com)->pState->Open(32, rc.dop));
-    auto polls = [&](int id) { return script.Count("GetASBState(" + std::to_string(id) + ","); };
-    size_t n0 = polls(net), c0 = polls(com);
-    DWORD start = GetTickCount();
-    ASSERT_TRUE(WaitFor([&] { return polls(com) >= c0 + 6; }, 30000));
-    DWORD elapsed = GetTickCount() - start;
-    size_t n1 = polls(net), c1 = polls(com);
-    // The serial port waits at least its period between polls; the network port, a quarter of it.
-    EXPECT_LE(c1 - c0, elapsed / 70 + 2);
-    EXPECT_GT(n1 - n0, c1 - c0);
-    EXPECT_TRUE(FindConnection(net)->pState->Close(32));
-    EXPECT_TRUE(FindConnection(com)->pState->Close(32));
-    FindConnection(net)->pState->SetStatusReceiver(nullptr);
-    FindConnection(com)->pState->SetStatusReceiver(nullptr);
-    EXPECT_EQ(1, DeleteState(32, net));
-    EXPECT_EQ(1, DeleteState(32, com));
+    // Each kind beside a network port: it waits at least its period between polls; the network
+    // port, a quarter of it.
+    const char* const others[] = {"COM7", "LPT1",
+                                  "\\\\?\\usb#vid_0dd4&pid_0186#5&1a2b3c&0&1#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}"};
+    for (const char* other : others) {
+        int net = CreateState("NET", "127.0.0.1", 32);
+        int oth = CreateState("OTHER", other, 32);
+        ASSERT_NE(0, oth) << other;
+        Receiver rn("127.0.0.1"), rc(other);
+        FindConnection(net)->pState->SetStatusReceiver(&rn);
+        FindConnection(oth)->pState->SetStatusReceiver(&rc);
+        ASSERT_TRUE(FindConnection(net)->pState->Open(32, rn.dop));
+        ASSERT_TRUE(FindConnection(oth)->pState->Open(32, rc.dop));
+        auto polls = [&](int id) { return script.Count("GetASBState(" + std::to_string(id) + ","); };
+        size_t n0 = polls(net), c0 = polls(oth);
+        DWORD start = GetTickCount();
+        ASSERT_TRUE(WaitFor([&] { return polls(oth) >= c0 + 6; }, 30000)) << other;
+        DWORD elapsed = GetTickCount() - start;
+        size_t n1 = polls(net), c1 = polls(oth);
+        EXPECT_LE(c1 - c0, elapsed / 70 + 2) << other;
+        EXPECT_GT(n1 - n0, c1 - c0) << other;
+        EXPECT_TRUE(FindConnection(net)->pState->Close(32));
+        EXPECT_TRUE(FindConnection(oth)->pState->Close(32));
+        FindConnection(net)->pState->SetStatusReceiver(nullptr);
+        FindConnection(oth)->pState->SetStatusReceiver(nullptr);
+        EXPECT_EQ(1, DeleteState(32, net));
+        EXPECT_EQ(1, DeleteState(32, oth));
+    }
 }
 
 }  // namespace

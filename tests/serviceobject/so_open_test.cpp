@@ -1,7 +1,7 @@
 // Open, claim, enable and close through the test Control Object on the scripted port manager:
 // result codes and preconditions, the port connection per port name, the port settings handed
 // over, status frames and power states reaching the object, events and their delivery, Close in
-// every state.
+// every state; each object's own map-mode conversion.
 #include "SoTestKit.h"
 
 #include "DialogDriver.h"
@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -330,13 +331,62 @@ TEST(PortConnection, ASettersRefusalDoesNotFailTheConfiguration)
     EXPECT_EQ(0, co->Close());
 }
 
+// Two models of different resolutions open at once: each object converts with its own.
+TEST(PortConnection, EachObjectKeepsTheMapModeConversionOfItsModel)
+{
+    CSoWorld w;
+    std::string inf = w.folder.Read("VL420.inf");
+    for (const char* name : {"DPIHIGH=203", "DPIWIDTH=203"}) {
+        size_t at = inf.find(name);
+        ASSERT_NE(std::string::npos, at) << name;
+        inf.replace(at + std::strlen(name) - 3, 3, "300");
+    }
+    w.folder.Write("VL300.inf", inf);
+    w.AddDevice("LP3", "127.0.0.3");
+    w.reg.SetString((std::string(kKey) + "LP3").c_str(), "inf", w.folder.File("VL300.inf").c_str());
+    struct Object
+    {
+        const char* device;
+        long dpi;
+        ITestControlObject* co;
+        long heightDots, widthDots;
+    } objects[] = {{"LP1", 203, w.NewControlObject(), 0, 0}, {"LP3", 300, w.NewControlObject(), 0, 0}};
+    for (Object& o : objects) {
+        ASSERT_EQ(0, o.co->Open(o.device)) << o.device;
+        ASSERT_EQ(0, SetNumber(o.co, 8013, 1)) << o.device;  // dots
+        o.heightDots = GetNumber(o.co, 8017);
+        o.widthDots = GetNumber(o.co, 8020);
+        ASSERT_GT(o.heightDots, 0) << o.device;
+    }
+    // Line height and width in twips, thousandths of an inch, hundredths of a millimetre.
+    struct Row
+    {
+        long mode, perInch;
+    } rows[] = {{2, 1440}, {3, 1000}, {4, 2540}, {1, 0}};
+    for (const Row& r : rows) {
+        for (Object& o : objects)
+            EXPECT_EQ(0, SetNumber(o.co, 8013, r.mode)) << o.device;
+        for (const Object& o : objects) {
+            long height = r.perInch == 0 ? o.heightDots
+                          : r.mode == 2 ? o.heightDots * (1440 / o.dpi)  // whole twips per dot
+                                        : (o.heightDots * r.perInch + o.dpi / 2) / o.dpi;
+            long width = r.perInch == 0 ? o.widthDots : (o.widthDots * r.perInch + o.dpi / 2) / o.dpi;
+            EXPECT_EQ(height, GetNumber(o.co, 8017)) << o.device << " in map mode " << r.mode;
+            EXPECT_EQ(width, GetNumber(o.co, 8020)) << o.device << " in map mode " << r.mode;
+        }
+    }
+    for (Object& o : objects)
+        EXPECT_EQ(0, o.co->Close());
+}
+
 // ---- Status and events
 
 // Open, claim and enable a device with power notification; the events of the enable (as many as
 // given) are delivered.
-ITestControlObject* Enabled(CSoWorld& w, const char* device = "LP1", int events = 3)
+ITestControlObject* Enabled(CSoWorld& w, const char* device = "LP1", int events = 3, ITestCoListener* listener = nullptr)
 {
     ITestControlObject* co = w.NewControlObject();
+    co->SetListener(listener);
     size_t polls = w.port.Calls("IsPowerState").size();
     if (co->Open(device) != 0 || CallI4(co, "ClaimDevice", 1000) != 0)
         return nullptr;
@@ -456,23 +506,111 @@ TEST(StatusEvents, TwoObjectsOnTwoPortsAtOnce)
 {
     CSoWorld w;
     w.AddDevice("LP3", "127.0.0.3");
-    ITestControlObject* a = Enabled(w, "LP1");
-    ITestControlObject* b = Enabled(w, "LP3");
-    ASSERT_TRUE(a && b);
+    ITestControlObject* co[2] = {w.NewControlObject(), w.NewControlObject()};
+    ASSERT_EQ(0, co[0]->Open("LP1"));
+    ASSERT_EQ(0, co[1]->Open("LP3"));
+    // Each object's codes and preconditions while the other holds its own port.
+    struct Step
+    {
+        int who;
+        const char* what;
+        long (*run)(ITestControlObject*);
+        long want;
+    } steps[] = {
+        {0, "claim", [](ITestControlObject* c) { return CallI4(c, "ClaimDevice", 1000); }, 0},
+        {0, "power notify", [](ITestControlObject* c) { return SetNumber(c, 13, 1); }, 0},
+        {0, "enable", [](ITestControlObject* c) { return SetNumber(c, 3, 1); }, 0},
+        {1, "enable before its claim", [](ITestControlObject* c) { return SetNumber(c, 3, 1); }, 103},
+        {1, "print before its claim", [](ITestControlObject* c) { return Print(c); }, 103},
+        {1, "release before its claim", [](ITestControlObject* c) { return c->Call("ReleaseDevice", 0, nullptr, nullptr); }, 106},
+        {1, "claim", [](ITestControlObject* c) { return CallI4(c, "ClaimDevice", 1000); }, 0},
+        {1, "print before enable", [](ITestControlObject* c) { return Print(c); }, 105},
+        {1, "power notify", [](ITestControlObject* c) { return SetNumber(c, 13, 1); }, 0},
+        {1, "enable", [](ITestControlObject* c) { return SetNumber(c, 3, 1); }, 0},
+        {0, "claimed", [](ITestControlObject* c) { return GetNumber(c, 1); }, 1},
+        {1, "claimed", [](ITestControlObject* c) { return GetNumber(c, 1); }, 1},
+    };
+    for (const Step& s : steps)
+        EXPECT_EQ(s.want, s.run(co[s.who])) << s.what << " of object " << s.who;
     EXPECT_EQ(1u, w.port.Calls("Write(1, 40000, 32) = 1").size());
     EXPECT_EQ(1u, w.port.Calls("Write(1, 40001, 32) = 1").size());
     EXPECT_EQ(1u, w.port.Calls("Write(5, 40000, 32) = 5").size());
     EXPECT_EQ(1u, w.port.Calls("Write(5, 40001, 32) = 5").size());
-    int na = a->EventCount(), nb = b->EventCount();
+
     w.port.Frame(0x0F000034);  // one frame: whichever port's status thread takes it
     EXPECT_TRUE(WaitFor([&] {
-        Pump(20, a);
-        return a->EventCount() + b->EventCount() >= na + nb + 2;
+        Pump(20, co[0]);
+        return GetNumber(co[0], 8003) + GetNumber(co[1], 8003) == 1;
     }, 20000));
-    EXPECT_EQ(1, GetNumber(a, 8003) + GetNumber(b, 8003));
-    EXPECT_EQ(0, a->Close());
-    EXPECT_EQ(1, GetNumber(b, 1));  // the other stays claimed
-    EXPECT_EQ(0, b->Close());
+
+    // Disable and release one: the other stays as it was, and only the released one's port
+    // closes.
+    const Step first[] = {
+        {0, "disable", [](ITestControlObject* c) { return SetNumber(c, 3, 0); }, 0},
+        {0, "disabled", [](ITestControlObject* c) { return GetNumber(c, 3); }, 0},
+        {1, "still enabled", [](ITestControlObject* c) { return GetNumber(c, 3); }, 1},
+        {0, "release", [](ITestControlObject* c) { return c->Call("ReleaseDevice", 0, nullptr, nullptr); }, 0},
+        {0, "released", [](ITestControlObject* c) { return GetNumber(c, 1); }, 0},
+        {0, "enable after release", [](ITestControlObject* c) { return SetNumber(c, 3, 1); }, 103},
+        {0, "release again", [](ITestControlObject* c) { return c->Call("ReleaseDevice", 0, nullptr, nullptr); }, 106},
+        {1, "still claimed", [](ITestControlObject* c) { return GetNumber(c, 1); }, 1},
+        {1, "still enabled", [](ITestControlObject* c) { return GetNumber(c, 3); }, 1},
+    };
+    for (const Step& s : first)
+        EXPECT_EQ(s.want, s.run(co[s.who])) << s.what << " of object " << s.who;
+    EXPECT_EQ(1u, w.port.Calls("ClosePort(40000, 32)").size());
+    EXPECT_EQ(0u, w.port.Calls("ClosePort(40001, 32)").size());
+    const Step second[] = {
+        {1, "disable", [](ITestControlObject* c) { return SetNumber(c, 3, 0); }, 0},
+        {1, "release", [](ITestControlObject* c) { return c->Call("ReleaseDevice", 0, nullptr, nullptr); }, 0},
+        {1, "released", [](ITestControlObject* c) { return GetNumber(c, 1); }, 0},
+    };
+    for (const Step& s : second)
+        EXPECT_EQ(s.want, s.run(co[s.who])) << s.what << " of object " << s.who;
+    EXPECT_EQ(1u, w.port.Calls("ClosePort(40001, 32)").size());
+    EXPECT_EQ(0, co[0]->Close());
+    EXPECT_EQ(0, co[1]->Close());
+    EXPECT_EQ((std::vector<std::string>{"RemovePort(32, 40000) = 0", "RemovePort(32, 40001) = 0"}),
+              w.port.Calls("RemovePort"));
+}
+
+// A Control Object whose every callback runs a message loop for a while, as an application's
+// handler that shows a message box would: the next event must not come inside it.
+struct PumpingHandler : ITestCoListener
+{
+    void OnServiceEvent(const TestCoEvent&, long*, long*, BSTR*) override
+    {
+        if (++depth > deepest)
+            deepest = depth;
+        ++calls;
+        for (DWORD start = GetTickCount(); GetTickCount() - start < 150;) {
+            MSG msg;
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&msg);
+                DispatchMessageA(&msg);
+            }
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        }
+        --depth;
+    }
+    int depth = 0, deepest = 0, calls = 0;
+};
+
+TEST(StatusEvents, OneAtATimeEvenWhenACallbackPumpsMessages)
+{
+    PumpingHandler handler;  // outlives the world's Control Objects
+    CSoWorld w;
+    // The enable's status, then a frame: several events queued at once each time.
+    ITestControlObject* co = Enabled(w, "LP1", 3, &handler);
+    ASSERT_NE(nullptr, co);
+    w.port.Frame(0x0F000034);  // cover open
+    ASSERT_TRUE(co->WaitForEvents(5, 20000));
+    Pump(300, co);
+    EXPECT_EQ(1, handler.deepest);
+    EXPECT_EQ(co->EventCount(), handler.calls);
+    EXPECT_EQ((std::vector<long>{11, 2003}), StatusValues(co, 3));
+    co->SetListener(nullptr);
+    EXPECT_EQ(0, co->Close());
 }
 
 // ---- Close

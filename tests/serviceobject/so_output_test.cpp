@@ -2,7 +2,8 @@
 // scripted port manager, its callbacks reaching the test Control Object: synchronous printing
 // with its status check and chunked writes, the queue with its batched completions, error
 // answers that clear or retry, ClearOutput, every property index and the setters' rules; the
-// status thread of a port another device class keeps open.
+// state check of a claim; the status thread of a port another device class keeps open and the
+// status request of two threads.
 #include "LABELPrinter.h"
 #include "OposConst.h"
 #include "SoDevice.h"
@@ -562,6 +563,60 @@ TEST(CharacterSet, ResolutionOf999TheListAndTheCodePageOfTheText)
     EXPECT_EQ(0, CLABELPrinter::ConvertCodePage(850, "", 0, nullptr));
 }
 
+// ---- The state check of a claim
+
+TEST(Claim, AUsbPrintersBadStateIsAskedAgainBeforeTheClaimFails)
+{
+    struct Row
+    {
+        const char* what;
+        bool usb;
+        int openFrames;  // cover-open frames the status thread reads before the cover closes
+        long rc, rce;
+    } rows[] = {
+        {"USB, the cover closes while it is asked again", true, 3, 0, 0},
+        {"USB, the cover stays open", true, 1000, 106, 201},
+        {"network: asked once", false, 1000, 106, 201},
+    };
+    for (const Row& r : rows) {
+        CSoWorld w(1);
+        Device dev(w);
+        ASSERT_EQ(0, dev.open) << r.what;
+        CLABELPrinter* so = dev.so;
+        // The printer's cover was open when it was released: the claim starts from that state.
+        w.port.Frame(0x0F000034);
+        ASSERT_TRUE(WaitFor([&] { return so->CoverOpen != FALSE; }, 20000)) << r.what;
+        ASSERT_EQ(0, so->ReleaseDevice()) << r.what;
+        if (r.usb) {
+            // The configuration finds a USB printer only when one is plugged in: the device's
+            // port is named as a USB printer's path would be.
+            DeviceOptionRelease(so->m_config.m_dop);
+            so->m_config.m_dop.strPortName =
+                CString("\\\\?\\usb#vid_0dd4&pid_0186#5&1a2b3c&0&1#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}").AddRefHandle();
+        }
+        for (int i = 0; i < r.openFrames; ++i)
+            w.port.Frame(0x0F000034);
+        w.port.Frame(0x0F000014);  // closed
+        size_t closes = w.port.Calls("ClosePort").size();
+        DWORD start = GetTickCount();
+        EXPECT_EQ(r.rc, so->ClaimDevice(1000)) << r.what;
+        DWORD elapsed = GetTickCount() - start;
+        EXPECT_EQ(r.rce, so->ResultCodeExtended) << r.what;
+        EXPECT_EQ(r.rc == 0, so->m_Claimed != FALSE) << r.what;
+        std::vector<std::string> lines = w.LogLines();
+        if (r.rc == 0) {
+            EXPECT_FALSE(so->CoverOpen) << r.what;
+            continue;
+        }
+        EXPECT_EQ(r.usb, Contains(lines, "ClaimDevice: P_PrintStateToRC Error, but USB port. retry read state.")) << r.what;
+        EXPECT_TRUE(Contains(lines, "!ERROR: -ClaimDevice: P_PrintStateToRC Error")) << r.what;
+        EXPECT_EQ(closes + 1, w.port.Calls("ClosePort").size()) << r.what;
+        if (r.usb) {
+            EXPECT_GE(elapsed, 1000u) << r.what;  // twelve checks 100 ms apart
+        }
+    }
+}
+
 // ---- The status thread on a shared port
 
 TEST(SharedPort, DetachingTheStatusReceiverWaitsForACallUnderWay)
@@ -607,6 +662,31 @@ TEST(SharedPort, DetachingTheStatusReceiverWaitsForACallUnderWay)
     EXPECT_TRUE(port->Close(1));
     EXPECT_EQ(1, DeleteState(1, 40000));
     EXPECT_EQ(1u, w.port.Calls("ClosePort(40000, 1)").size());
+}
+
+TEST(SharedPort, TwoThreadsAskingForTheStatusEachGetTheirOwnAnswer)
+{
+    CSoWorld w;
+    Device dev(w);
+    ASSERT_EQ(0, dev.open);
+    // Each request gets its own answer byte; the first request's write takes long enough for the
+    // second thread to ask meanwhile.
+    w.port.Result("StatusAnswer", 0x51);
+    w.port.Result("StatusAnswer", 0x52);
+    w.port.Result("WriteStall", 1000);
+    size_t requests = w.port.Calls("Write(5, ").size();
+    BYTE answers[2] = {};
+    int results[2] = {-1, -1};
+    std::thread first([&] { results[0] = dev.so->StatusExchange(5000, &answers[0]); });
+    EXPECT_TRUE(WaitFor([&] { return w.port.Calls("Write(5, ").size() > requests; }, 20000));
+    std::thread second([&] { results[1] = dev.so->StatusExchange(5000, &answers[1]); });
+    first.join();
+    second.join();
+    EXPECT_EQ(int(CLABELPrinter::ExchangeAnswered), results[0]);
+    EXPECT_EQ(0x51, answers[0]);
+    EXPECT_EQ(int(CLABELPrinter::ExchangeAnswered), results[1]);
+    EXPECT_EQ(0x52, answers[1]);
+    EXPECT_EQ(requests + 2, w.port.Calls("Write(5, ").size());
 }
 
 } // namespace

@@ -191,6 +191,8 @@ public:
     // The codes of a write that ran out of attempts or met an off-line printer go to rc and rce
     // when given, else to ResultCode and ResultCodeExtended.
     int P_WriteBuf(const BYTE* bytes, int length, long* rc = nullptr, long* rce = nullptr);
+    // P_WriteBuf for a caller that holds the port lock already.
+    int P_WriteBufLocked(const BYTE* bytes, int length, long* rc, long* rce);
     CString GetLastResultText() const;
     enum { StatusAnswerTimeoutMs = 5000 };
 

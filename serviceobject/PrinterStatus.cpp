@@ -125,7 +125,7 @@ int CLABELPrinter::StatusExchange(DWORD timeoutMs, BYTE* answer)
     m_pPort->Clear(DEVTYPE_LABEL);
     // The request's own write codes are not the caller's result (the print thread asks too).
     long writeRc = 0, writeRce = 0;
-    if (P_WriteBuf(kRequest, 5, &writeRc, &writeRce) != 5) {
+    if (P_WriteBufLocked(kRequest, 5, &writeRc, &writeRce) != 5) {
         m_pPort->Unlock();
         return ExchangeNotSent;
     }
@@ -208,16 +208,24 @@ int CLABELPrinter::P_WriteBuf(const BYTE* bytes, int length, long* rcOut, long* 
 {
     if (!m_Claimed || length <= 0 || !m_pPort)
         return 0;
-    CString port = m_config.PortName();
-    CString kind = port.Left(3);
-    bool paced = kind == "\\\\?";
     // The port lock without a time-out, but a closing object does not wait for it.
     while (!m_pPort->Lock(500))
         if (m_bStop)
             return 0;
+    int written = P_WriteBufLocked(bytes, length, rcOut, rceOut);
+    m_pPort->Unlock();
+    return written;
+}
+
+int CLABELPrinter::P_WriteBufLocked(const BYTE* bytes, int length, long* rcOut, long* rceOut)
+{
+    if (!m_Claimed || length <= 0 || !m_pPort)
+        return 0;
+    CString port = m_config.PortName();
+    CString kind = port.Left(3);
+    bool paced = kind == "\\\\?";
     if (port.GetLength() < 3) {
         int n = m_pPort->Write(bytes, DWORD(length), DEVTYPE_LABEL);
-        m_pPort->Unlock();
         return n < 0 ? 0 : n;
     }
     // The configuration never leaves 0 here; a piece of 0 bytes would loop for ever.
@@ -265,6 +273,5 @@ int CLABELPrinter::P_WriteBuf(const BYTE* bytes, int length, long* rcOut, long* 
         if (remaining == 0)
             break;
     }
-    m_pPort->Unlock();
     return written;
 }

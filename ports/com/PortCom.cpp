@@ -477,8 +477,8 @@ int CPortCom::writePort(const BYTE* buf, int len, DWORD devType)
     OVERLAPPED ov = {};
     ov.hEvent = OlapOutEvent;
     TracePlain("Port Write lock");
+    // The event is made unsignalled: no reset, which would be one more kernel call (the line stays).
     Trace(devType, "OlapOutEvent.ResetEvent");
-    OlapOutEvent.ResetEvent();
     Trace(devType, "WriteFile");
     DWORD written = 0;
     BOOL done = WriteFile(h, buf, DWORD(len), nullptr, &ov);

@@ -32,6 +32,7 @@ void CPortReceiver::Close()
         CMutexExLock q(m_QueueLock);
         delete m_pInputQ;
         m_pInputQ = nullptr;
+        SetQueued(0);
     }
     CMutexExLock s(m_StatusLock);
     delete m_asb;
@@ -51,6 +52,7 @@ void CPortReceiver::OnFilterData(const BYTE* bytes, int n)
             return;
         m_pInputQ->Put(bytes, n);
         size = m_pInputQ->Size();
+        SetQueued(size);
     }
     SetEvent(m_dataArrived);
     if (m_log) {
@@ -94,21 +96,33 @@ void CPortReceiver::OnFilterTrace(const char* line) { PortLogWritePlain(0, "%s",
 
 int CPortReceiver::Read(BYTE* out, int n)
 {
+    if (QueueEmpty())
+        return 0;
     CMutexExLock q(m_QueueLock);
-    return q.Held() && m_pInputQ ? m_pInputQ->Get(out, n) : 0;
+    if (!q.Held() || !m_pInputQ)
+        return 0;
+    int got = m_pInputQ->Get(out, n);
+    SetQueued(m_pInputQ->Size());
+    return got;
 }
 
 int CPortReceiver::Available()
 {
+    if (QueueEmpty())
+        return 0;
     CMutexExLock q(m_QueueLock);
     return q.Held() && m_pInputQ ? m_pInputQ->Size() : 0;
 }
 
 void CPortReceiver::Clear()
 {
+    if (QueueEmpty())
+        return;
     CMutexExLock q(m_QueueLock);
-    if (q.Held() && m_pInputQ)
+    if (q.Held() && m_pInputQ) {
         m_pInputQ->Clear();
+        SetQueued(0);
+    }
 }
 
 CPortReceiver::AsbResult CPortReceiver::PopStatusFrame(int* asb)

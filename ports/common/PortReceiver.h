@@ -77,6 +77,12 @@ private:
     void OnFilterTrace(const char* line) override;
     bool FilterTracing() const override { return m_log && m_trace; }
 
+    // Queued byte count, set under the queue lock as it changes: a look at an empty queue (the
+    // common case of a status read before its answer, and of a clear) takes no lock. Bytes
+    // queued after such a look still signal m_dataArrived.
+    void SetQueued(LONG n) { InterlockedExchange(&m_queued, n); }
+    bool QueueEmpty() { return InterlockedCompareExchange(&m_queued, 0, 0) == 0; }
+    volatile LONG m_queued = 0;
     CStatusFrameBuffer* m_asb = nullptr;
     // Auto-reset: set each time data bytes reach the queue. A wake-up that finds them read
     // already only costs one more look at the queue.

@@ -30,12 +30,10 @@ CKVTLoger* GetLoger()
     return l;
 }
 
-CKVTLoger::CKVTLoger() { m_writeLock = CreateMutexA(nullptr, FALSE, nullptr); }
+CKVTLoger::CKVTLoger() = default;
 
 CKVTLoger::~CKVTLoger()
 {
-    if (m_writeLock)
-        CloseHandle(m_writeLock);
     EnterCriticalSection(&g_logerLock);
     if (g_loger == this)
         g_loger = nullptr;
@@ -116,10 +114,8 @@ void CKVTLoger::WriteLogV(int level, const char* device, const char* format, va_
         return;
     // Appends of several threads of this process go one at a time: Wine's append-only handles
     // let simultaneous appends overwrite each other.
-    if (!m_writeLock)
-        return;
-    DWORD got = WaitForSingleObject(m_writeLock, kWriteLockWaitMs);
-    if (got != WAIT_OBJECT_0 && got != WAIT_ABANDONED)
+    CMutexExLock lock(m_writeLock, kWriteLockWaitMs);
+    if (!lock.Held())
         return;
     // One reading of the clock names the file and stamps the line, so both agree at an hour's
     // turn; read under the lock, the stamps of a file keep their order.
@@ -134,7 +130,6 @@ void CKVTLoger::WriteLogV(int level, const char* device, const char* format, va_
         WriteFile(h, line.GetString(), DWORD(line.GetLength()), &w, nullptr);
         CloseHandle(h);
     }
-    ReleaseMutex(m_writeLock);
 }
 
 BOOL CKVTLoger::IsDotEntry(const char* name)

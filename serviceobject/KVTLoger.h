@@ -3,6 +3,7 @@
 #pragma once
 
 #include "FxString.h"
+#include "SyncEx.h"
 
 #include <windows.h>
 
@@ -49,7 +50,7 @@ private:
     // Appends go one at a time under this kernel mutex. A thread of the object ended by force
     // while it wrote leaves it abandoned, not held; a line that cannot get it within
     // kWriteLockWaitMs (a live writer stalled) is dropped rather than blocking its thread.
-    HANDLE m_writeLock = nullptr;
+    CMutexEx m_writeLock;
     static const DWORD kWriteLockWaitMs = 5000;
 };
 

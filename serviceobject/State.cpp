@@ -245,20 +245,18 @@ CState::~CState()
 void CState::SetStatusReceiver(IStatusReceiver* r)
 {
     // Bounded: a status thread stuck in a call would otherwise hold a closing device for ever.
-    BOOL locked = m_receiverLock.Lock(ReceiverDetachWaitMs);
+    CMutexExLock lock(m_receiverLock, ReceiverDetachWaitMs);
     m_receiver = r;
-    if (locked)
-        m_receiverLock.Unlock();
 }
 
 template <class Call>
 void CState::WithReceiver(Call call)
 {
-    if (!m_receiverLock.Lock(ReceiverDetachWaitMs))
+    CMutexExLock lock(m_receiverLock, ReceiverDetachWaitMs);
+    if (!lock.Held())
         return;
     if (IStatusReceiver* r = m_receiver.load())
         call(r);
-    m_receiverLock.Unlock();
 }
 
 BOOL CState::Open(DWORD devType, const DeviceOption& dop)

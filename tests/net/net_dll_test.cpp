@@ -109,7 +109,8 @@ protected:
         EXPECT_EQ(Dll().DeletePort(id), 1);
     }
 
-    void Configure(int port)
+    void Configure(int port) { Configure(port, id); }
+    void Configure(int port, int portId)
     {
         CString name("127.0.0.1");
         DeviceOption dop = {};
@@ -120,7 +121,7 @@ protected:
         dop.dwTcpTimeout = 500;
         dop.dwConnTimeout = 1000;
         dop.dwConnRetryCount = 3;
-        ASSERT_EQ(Dll().SetDeviceOption(id, dop, kLabelDev), 1);
+        ASSERT_EQ(Dll().SetDeviceOption(portId, dop, kLabelDev), 1);
     }
     int Write(const std::string& s)
     {
@@ -254,11 +255,23 @@ TEST_F(NetDllSim, KeepAliveWhileIdleNeverInsideALabel)
     ASSERT_EQ(labels.size(), 1u);
     EXPECT_EQ(std::string(labels[0].raw.begin(), labels[0].raw.end()), kLabel) << qlks::describe(labels[0]);
 
-    // Write flag 1: none at all, however long it stays idle; back to 0: they resume.
+    // Write flag 1: none at all, however long it stays idle; back to 0: they resume. A second
+    // port with flag 0 on an endpoint of its own keeps the time: after its second keep-alive
+    // this one would have sent one.
+    int clockTcp = 0;
+    int clockEp = sim.tcp(&clockTcp);
+    ASSERT_GE(clockEp, 0) << sim.error();
+    CTempFolder clockFolder;
+    CString clockPath(clockFolder.Path().c_str());
+    int clock = Dll().CreatePort4Log(0, 1, clockPath.AddRefHandle());
+    Configure(clockTcp, clock);
+    ASSERT_EQ(Dll().OpenPort(clock, kLabelDev), 1);
     ASSERT_EQ(Dll().SetWrite(1, id, kLabelDev), 1);
     long before = Counts().keepalive;
-    Sleep(7000);
+    EXPECT_TRUE(sim.waitFor(clockEp, "keepalive", 2, 30000)) << sim.error();
     EXPECT_EQ(Counts().keepalive, before);
+    Dll().ClosePort(clock, kLabelDev);
+    EXPECT_EQ(Dll().DeletePort(clock), 1);
     ASSERT_EQ(Dll().SetWrite(0, id, kLabelDev), 1);
     EXPECT_TRUE(sim.waitFor(ep, "keepalive", before + 1, 15000)) << sim.error();
     EXPECT_NE(LogText().find("write NULL Packet"), std::string::npos);
@@ -286,9 +299,12 @@ TEST_F(NetDllSim, PrinterThatStopsReadingGetsTheCountActuallySent)
 
     // What was reported sent is exactly what arrives, in order.
     ASSERT_TRUE(sim.fault(ep, "read")) << sim.error();
+    // Nothing of the job follows what was reported: a marker written now comes next.
     ASSERT_TRUE(sim.waitFor(ep, "bytes", sent, 30000)) << sim.error();
-    Sleep(300);
-    EXPECT_EQ(Counts().bytes, sent);
+    ASSERT_EQ(Write("Z"), 1);
+    ASSERT_TRUE(sim.waitFor(ep, "bytes", sent + 1, 30000)) << sim.error();
+    EXPECT_EQ(Counts().bytes, sent + 1);
+    EXPECT_EQ(sim.transcript(ep, sent, 1), Bytes({'Z'}));
     Bytes head = sim.transcript(ep, 0, 4096);
     EXPECT_TRUE(std::equal(head.begin(), head.end(), job.begin()));
     Bytes tail = sim.transcript(ep, sent - 4096, 4096);

@@ -638,16 +638,21 @@ TEST(SharedPort, DetachingTheStatusReceiverWaitsForACallUnderWay)
         WaitForSingleObject(dev.so->m_hEventListMutex, INFINITE);
         w.port.Frame(0x0F000034);  // cover open
         EXPECT_TRUE(WaitFor([&] { return dev.so->CoverOpen != FALSE; }, 20000));
-        std::atomic<bool> detached{false};
+        // The detach notes whether it returned while the call was still held up here.
+        std::atomic<bool> entered{false}, released{false}, detached{false}, beforeTheCallEnded{false};
         std::thread detach([&] {
+            entered = true;
             port->SetStatusReceiver(nullptr);
+            beforeTheCallEnded = !released;
             detached = true;
         });
-        Sleep(300);
+        EXPECT_TRUE(WaitFor([&] { return entered.load(); }, 20000));
         EXPECT_FALSE(detached);  // the call is still under way
+        released = true;
         ReleaseMutex(dev.so->m_hEventListMutex);
         detach.join();
         EXPECT_TRUE(detached);
+        EXPECT_FALSE(beforeTheCallEnded);
 
         // Nothing reaches the device after the detach: the next frame is read and dropped.
         size_t frames = w.port.Calls("GetASBState(40000, 32) = 1").size();

@@ -234,14 +234,18 @@ int CLabelCommand::SetBoxEndX(int x) { m_boxEndX = x; m_explicit = true; return 
 int CLabelCommand::SetBoxEndY(int y) { m_boxEndY = y; m_explicit = true; return 0; }
 int CLabelCommand::AdvanceY(int n) { MoveY(n); return 0; }
 
-int CLabelCommand::AlignX(int width)
+int CLabelCommand::AlignX(int width) { return AlignXFor(width, m_alignment); }
+
+// Barcodes and pictures bring their own alignment: it places that item only, the text lines
+// keep theirs.
+int CLabelCommand::AlignXFor(int width, int alignment)
 {
     if (m_explicit)
         return 0;
     long long usable = (long long)m_paperWidth - m_leftMargin - width;
-    if (m_alignment == AlignCentre)
+    if (alignment == AlignCentre)
         SetX(usable / 2);
-    else if (m_alignment == AlignRight)
+    else if (alignment == AlignRight)
         SetX(usable);
     else
         m_x = 0;  // left, and every value that is not a known alignment
@@ -383,12 +387,11 @@ int CLabelCommand::AddBarcode(const char* data, size_t length, int symbology, in
                               int textPosition, int fontNumber)
 {
     std::string d(data ? data : "", data ? length : 0);
-    m_alignment = alignment;
     int type = MapSymbology(symbology);
     if (type == -1 || !IsSafeField(d))
         return kIllegal;
     if (type == 100)
-        return AddTwoDimensional(d, symbology, width, textPosition);
+        return AddTwoDimensional(d, symbology, width, alignment, textPosition);
 
     const CLabelFont* hriFont = nullptr;
     int hri = 0;
@@ -403,7 +406,7 @@ int CLabelCommand::AddBarcode(const char* data, size_t length, int symbology, in
     m_barcodeType = type;
     m_barcodeHeight = height;
     if (!m_explicit)
-        AlignX(m_barcodeWidth);
+        AlignXFor(m_barcodeWidth, alignment);
     if (hri > 0 && textPosition == HriAbove)
         MoveY((long long)hriFont->FontH + 4);
     Append(Fmt("B1%d,%d,%d,%d,%d,%d,%d,%d,'", m_x, m_y, type, m_narrow, m_wide, height, m_rotation, hri) + d + "'\r\n");
@@ -416,7 +419,7 @@ int CLabelCommand::AddBarcode(const char* data, size_t length, int symbology, in
     return 0;
 }
 
-int CLabelCommand::AddTwoDimensional(const std::string& d, int symbology, int width, int textPosition)
+int CLabelCommand::AddTwoDimensional(const std::string& d, int symbology, int width, int alignment, int textPosition)
 {
     int size = 0;
     long long advance = 0;
@@ -427,12 +430,12 @@ int CLabelCommand::AddTwoDimensional(const std::string& d, int symbology, int wi
             ++k;
         return k;
     };
-    auto place = [this](int sz) {
+    auto place = [this, alignment](int sz) {
         if (m_explicit)
             return;
-        if (m_alignment == AlignCentre)
+        if (alignment == AlignCentre)
             SetX(((long long)m_paperWidth - sz) / 2);
-        else if (m_alignment == AlignRight)
+        else if (alignment == AlignRight)
             SetX((long long)m_paperWidth - sz);
         else
             m_x = 0;
@@ -475,8 +478,7 @@ int CLabelCommand::AddTwoDimensional(const std::string& d, int symbology, int wi
 
 int CLabelCommand::AddImage(const COPOSData& data, bool compressed, bool binary, int width, int height, int alignment)
 {
-    m_alignment = alignment;
-    AlignX(width);
+    AlignXFor(width, alignment);
     if (binary) {
         // The position travels as two 16-bit fields; one that does not fit would wrap.
         if (m_x > 0xFFFF || m_y < 0 || m_y > 0xFFFF)
@@ -526,8 +528,7 @@ int CLabelCommand::PrintStoredBitmap(int n)
     if (!IsBitmapStored(n))
         return kIllegal;
     BitmapSlot& s = m_slots[n - 1];
-    m_alignment = s.alignment;
-    AlignX(s.width);
+    AlignXFor(s.width, s.alignment);
     if (s.emit) {
         if (m_x > 0xFFFF || m_y < 0 || m_y > 0xFFFF)
             return kIllegal;

@@ -142,7 +142,8 @@ private:
     };
 
     void Append(const std::string& s);
-    int AddTwoDimensional(const std::string& data, int symbology, int width, int textPosition);
+    int AddTwoDimensional(const std::string& data, int symbology, int width, int alignment, int textPosition);
+    int AlignXFor(int width, int alignment);
     bool ChooseModules(int type, const std::string& data, int width);
     void SetX(long long x) { m_x = x < 0 ? 0 : (x > 0x7FFFFFFF ? 0x7FFFFFFF : int(x)); }
     // y moves by any amount without leaving the int range (heights come from the print data).

@@ -146,6 +146,32 @@ TEST(LabelBuilder, BarcodeChecksModulesAndTextField)
     EXPECT_EQ(106, b.AddBarcode("12345670", 8, 103, 50, 100, -1, -13, 7));  // no font 7
 }
 
+TEST(LabelBuilder, ABarcodesOrPicturesAlignmentPlacesThatItemOnly)
+{
+    COPOSData raster;
+    const BYTE img[] = {1, 0, 1, 0, 0xFF};
+    raster.Append(img, sizeof img);
+    struct Row { const char* what; std::function<int(CLabelCommand&)> item; int rc; } rows[] = {
+        {"a right-aligned barcode", [](CLabelCommand& b) { return b.AddBarcode("12345670", 8, 103, 50, 100, -3, -11, 0); }, 0},
+        {"a refused right-aligned barcode", [](CLabelCommand& b) { return b.AddBarcode("1234", 4, 103, 50, 100, -3, -11, 0); }, 106},
+        {"a right-aligned QR code", [](CLabelCommand& b) { return b.AddBarcode("Q", 1, 204, 0, 100, -3, -11, 0); }, 0},
+        {"a right-aligned picture", [&](CLabelCommand& b) { return b.AddImage(raster, false, true, 8, 1, -3); }, 0},
+        {"a centred stored bitmap", [&](CLabelCommand& b) {
+             b.StoreBitmap(2, raster, true, 8, 1, -2);
+             return b.PrintStoredBitmap(2);
+         }, 0},
+    };
+    for (const Row& r : rows) {
+        CLabelCommand b;
+        Configure(b);
+        EXPECT_EQ(r.rc, r.item(b)) << r.what;
+        EXPECT_EQ(-1, b.GetAlignment()) << r.what;
+        const size_t before = b.Body().GetLength();
+        b.AddText("Price");
+        EXPECT_EQ(0, BodyText(b).compare(before, 3, "T0,")) << r.what << ": " << BodyText(b).substr(before);
+    }
+}
+
 TEST(LabelBuilder, YStopsAtTheLargestPositionInsteadOfWrapping)
 {
     const int kMax = 0x7FFFFFFF;

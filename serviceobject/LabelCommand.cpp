@@ -230,8 +230,9 @@ int CLabelCommand::MapSymbology(int s)
 int CLabelCommand::ResetPosition() { m_x = m_y = 0; m_explicit = false; return 0; }
 int CLabelCommand::SetPositionX(int x) { SetX(x); m_explicit = true; return 0; }
 int CLabelCommand::SetPositionY(int y) { m_y = y; m_explicit = true; return 0; }
-int CLabelCommand::SetBoxEndX(int x) { m_boxEndX = x; m_explicit = true; return 0; }
-int CLabelCommand::SetBoxEndY(int y) { m_boxEndY = y; m_explicit = true; return 0; }
+// Box ends are a box's operands, not a print position: barcodes after a frame still advance.
+int CLabelCommand::SetBoxEndX(int x) { m_boxEndX = x; return 0; }
+int CLabelCommand::SetBoxEndY(int y) { m_boxEndY = y; return 0; }
 int CLabelCommand::AdvanceY(int n) { MoveY(n); return 0; }
 
 int CLabelCommand::AlignX(int width) { return AlignXFor(width, m_alignment); }

@@ -172,6 +172,28 @@ TEST(LabelBuilder, ABarcodesOrPicturesAlignmentPlacesThatItemOnly)
     }
 }
 
+TEST(LabelBuilder, BarcodesAdvanceAfterAFrameAndStayWhereTheApplicationPlacedThem)
+{
+    struct Row { const char* what; std::function<void(CLabelCommand&)> place; int y1, y2; } rows[] = {
+        {"after box ends", [](CLabelCommand& b) { b.SetBoxEndX(300); b.SetBoxEndY(200); b.AddBox("O"); }, 0, 50},
+        {"after an explicit y", [](CLabelCommand& b) { b.SetPositionY(10); }, 10, 10},
+    };
+    for (const Row& r : rows) {
+        CLabelCommand b;
+        Configure(b);
+        r.place(b);
+        ASSERT_EQ(0, b.AddBarcode("12345670", 8, 103, 50, 100, -1, -11, 0));
+        ASSERT_EQ(0, b.AddBarcode("12345670", 8, 103, 50, 100, -1, -11, 0));
+        COPOSData label;
+        b.BuildLabel(label);
+        qlks::Label l = Parse(label);
+        EXPECT_EQ(0u, l.flags) << qlks::describe(l);
+        ASSERT_EQ(2u, l.count(qlks::Op::Barcode)) << r.what;
+        EXPECT_EQ(r.y1, l.find(qlks::Op::Barcode, 0)->num("y")) << r.what;
+        EXPECT_EQ(r.y2, l.find(qlks::Op::Barcode, 1)->num("y")) << r.what;
+    }
+}
+
 TEST(LabelBuilder, YStopsAtTheLargestPositionInsteadOfWrapping)
 {
     const int kMax = 0x7FFFFFFF;

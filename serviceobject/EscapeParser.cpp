@@ -320,6 +320,12 @@ void CParser::Dispatch(bool bang, bool hasNumber, int n, char l1, char l2, char 
         }
         return;
     case 'S':
+        // A metric beyond any label is refused; the others' results are not kept (a bitmap font
+        // keeps its metrics).
+        if (l1 == 'f' && (l2 == 'w' || l2 == 'h' || l2 == 'g') && n > CLabelCommand::MaxDots) {
+            m_rc = kIllegal;
+            return;
+        }
         if (l1 == 'f') {
             if (l2 == 'w')
                 m_b.SetCharWidth(n);

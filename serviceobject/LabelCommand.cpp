@@ -172,7 +172,7 @@ int CLabelCommand::SetHeightMultiplier(int m)
 
 int CLabelCommand::SetCharWidth(int dots)
 {
-    if (m_fonts.Current().FontType != LABELFONT_VECTOR)
+    if (m_fonts.Current().FontType != LABELFONT_VECTOR || dots < 0 || dots > MaxDots)
         return kIllegal;
     m_fonts.Current().FontW = dots;
     m_fonts.Current().ASCIIW = dots;
@@ -181,7 +181,7 @@ int CLabelCommand::SetCharWidth(int dots)
 
 int CLabelCommand::SetCharHeight(int dots)
 {
-    if (m_fonts.Current().FontType != LABELFONT_VECTOR)
+    if (m_fonts.Current().FontType != LABELFONT_VECTOR || dots < 0 || dots > MaxDots)
         return kIllegal;
     m_fonts.Current().FontH = dots;
     m_fonts.Current().ASCIIH = dots;
@@ -190,7 +190,7 @@ int CLabelCommand::SetCharHeight(int dots)
 
 int CLabelCommand::SetCharGap(int dots)
 {
-    if (m_fonts.Current().FontType != LABELFONT_VECTOR)
+    if (m_fonts.Current().FontType != LABELFONT_VECTOR || dots < 0 || dots > MaxDots)
         return kIllegal;
     m_fonts.Current().FontGap = dots;
     return 0;
@@ -308,7 +308,9 @@ int CLabelCommand::AddText(const char* text, size_t length)
     // A label without a usable width (no paper width configured) counts its text as one line.
     if (usableWidth > 0 && need > usableWidth)
         lines = need / usableWidth + 1;
-    long long height = (long long)hmul * f.FontH * lines;
+    // Saturates rather than overflows: a text taller than any label stops y at its largest value.
+    long long perLine = (long long)hmul * f.FontH;
+    long long height = perLine > 0 && lines > 0x7FFFFFFFLL / perLine ? 0x7FFFFFFFLL : perLine * lines;
     MoveY(height > m_lineSpacing ? height : m_lineSpacing);
     return 0;
 }

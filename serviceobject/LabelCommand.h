@@ -14,7 +14,9 @@
 class CLabelCommand
 {
 public:
-    enum { BitmapSlots = 20 };
+    // MaxDots: the largest size in dots a character metric, line width or circle may have
+    // (the printer's 16-bit signed fields); larger sizes from print data are refused.
+    enum { BitmapSlots = 20, MaxDots = 0x7FFF };
     enum Alignment { AlignLeft = -1, AlignCentre = -2, AlignRight = -3 };
     enum TextPosition { HriNone = -11, HriAbove = -12, HriBelow = -13 };
 

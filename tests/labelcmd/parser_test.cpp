@@ -115,6 +115,11 @@ TEST(EscapeParser, SequencesOnSmallInputs)
         {"vector font metrics", E + "2fxT" + E + "30fwS" + E + "40fhS" + E + "5fgSX\n",
          "V0,0,U0,30,40,5,N,N,N,0,L,0,'X'\r\n", 0, 40},
         {"metrics of a bitmap font", E + "30fwS" + E + "30fhSX\n", T(0, 0, "0", 1, 1, "N", "F", "X"), 0, 20},
+        {"vector font sizes beyond any label, and a long text", E + "2fxT" + E + "2147483647fhS" + E + "2147483647fwS" +
+         E + "32768fgS" + std::string(3000, 'W') + "\n", "V0,0,U0,16,16,0,N,N,N,0,L,0," + std::string("'") + std::string(3000, 'W') + "'\r\n",
+         106, 16 * (3000 * 8 / 830 + 1)},
+        {"vector font sizes at the limit", E + "2fxT" + E + "32767fhS" + E + "32767fwS" + "X\n",
+         "V0,0,U0,32767,32767,0,N,N,N,0,L,0,'X'\r\n", 0, 32767 * (32767 / 830 + 1)},
         {"another metric letter", E + "2fxT" + E + "30fxSX\n", "V0,0,U0,16,16,0,N,N,N,0,L,0,'X'\r\n", 0, 16},
         // fonts
         {"b with a second letter takes the number", E + "1bxTX\n", T(0, 0, "1", 1, 1, "N", "F", "X"), 0, 24},

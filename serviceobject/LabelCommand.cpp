@@ -78,6 +78,10 @@ bool AllBelow80(const std::string& s)
 
 int Halved3(int m) { return (3 * m + 1) / 2; }
 
+// An image's position travels as two 16-bit fields that the printer reads as signed numbers:
+// 0x8000 and above would land left of or above the label.
+bool FitsImageField(int v) { return v >= 0 && v <= 0x7FFF; }
+
 }  // namespace
 
 CLabelCommand::CLabelCommand() = default;
@@ -483,8 +487,7 @@ int CLabelCommand::AddImage(const COPOSData& data, bool compressed, bool binary,
 {
     AlignXFor(width, alignment);
     if (binary) {
-        // The position travels as two 16-bit fields; one that does not fit would wrap.
-        if (m_x > 0xFFFF || m_y < 0 || m_y > 0xFFFF)
+        if (!FitsImageField(m_x) || !FitsImageField(m_y))
             return kIllegal;
         BYTE head[8];
         DWORD n = 0;
@@ -533,7 +536,7 @@ int CLabelCommand::PrintStoredBitmap(int n)
     BitmapSlot& s = m_slots[n - 1];
     AlignXFor(s.width, s.alignment);
     if (s.emit) {
-        if (m_x > 0xFFFF || m_y < 0 || m_y > 0xFFFF)
+        if (!FitsImageField(m_x) || !FitsImageField(m_y))
             return kIllegal;
         BYTE head[6] = {0x4C, 0x44, BYTE(m_x & 0xFF), BYTE(m_x >> 8), BYTE(m_y & 0xFF), BYTE(m_y >> 8)};
         m_body.Append(head, 6);

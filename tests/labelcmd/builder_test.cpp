@@ -345,11 +345,22 @@ TEST(LabelBuilder, ImagesAndStoredBitmaps)
     EXPECT_EQ(expect, BodyText(b));
     EXPECT_EQ(0x123 + 6, b.Y());
 
-    CLabelCommand low;
-    Configure(low);
-    low.SetPositionY(70000);
-    EXPECT_EQ(106, low.AddImage(raster, false, true, 8, 2, -1));  // y does not fit 16 bits
-    EXPECT_EQ("", BodyText(low));
+    // The position fields are 16-bit signed numbers at the printer: 0x7FFF is the last place.
+    struct Place { int x, y, rc; } places[] = {{0x7FFF, 0x7FFF, 0}, {0, 0x8000, 106}, {0x8000, 0, 106}, {0, 70000, 106}, {65535, 0, 106}};
+    for (const Place& p : places) {
+        CLabelCommand low;
+        Configure(low);
+        low.StoreBitmap(1, raster, true, 8, 0, -1);  // no advance: both at the same place
+        low.SetPositionX(p.x);
+        low.SetPositionY(p.y);
+        EXPECT_EQ(p.rc, low.AddImage(raster, false, true, 8, 0, -1)) << p.x << "," << p.y;
+        EXPECT_EQ(p.rc, low.PrintStoredBitmap(1)) << p.x << "," << p.y;
+        COPOSData label;
+        low.BuildLabel(label);
+        qlks::Label l = Parse(label);
+        EXPECT_EQ(0u, l.flags) << qlks::describe(l);
+        EXPECT_EQ(p.rc ? 0u : 2u, l.count(qlks::Op::Raster)) << p.x << "," << p.y;
+    }
 
     CLabelCommand s;
     Configure(s);

@@ -395,13 +395,16 @@ int CLabelCommand::AddBarcode(const char* data, size_t length, int symbology, in
 {
     std::string d(data ? data : "", data ? length : 0);
     int type = MapSymbology(symbology);
-    if (type == -1 || !IsSafeField(d))
+    // Empty data makes no symbol, whichever road it came by.
+    if (type == -1 || d.empty() || !IsSafeField(d))
         return kIllegal;
     if (type == 100)
         return AddTwoDimensional(d, symbology, width, alignment, textPosition);
 
     const CLabelFont* hriFont = nullptr;
     int hri = 0;
+    if (textPosition != HriNone && textPosition != HriAbove && textPosition != HriBelow)
+        return kIllegal;
     if (textPosition != HriNone) {
         hriFont = m_fonts.GetAt(fontNumber);
         if (!hriFont)

@@ -42,6 +42,11 @@ public:
 private:
     void Flush();
     bool HasPending() const { return !m_pending.empty(); }
+    size_t OwnBytesLeft() const
+    {
+        size_t end = m_ctx.ownLength < m_len ? m_ctx.ownLength : m_len;
+        return end > m_pos ? end - m_pos : 0;
+    }
     // Parses the sequence whose ESC is at m_pos (the "|" follows it).
     void Sequence();
     void Dispatch(bool bang, bool hasNumber, int n, char l1, char l2, char fin);
@@ -234,7 +239,7 @@ void CParser::Dispatch(bool bang, bool hasNumber, int n, char l1, char l2, char 
         return;
     case 'E':
         if (n > 0) {
-            if (size_t(n) > m_len - m_pos) {
+            if (size_t(n) > OwnBytesLeft()) {
                 // The count runs past the data: where the raw bytes end is unknown, so none of
                 // the rest is sent.
                 m_rc = kIllegal;
@@ -309,7 +314,7 @@ void CParser::Dispatch(bool bang, bool hasNumber, int n, char l1, char l2, char 
         return;
     case 'R':
         if (n > 0) {
-            if (size_t(n) > m_len - m_pos) {
+            if (size_t(n) > OwnBytesLeft()) {
                 m_rc = kIllegal;
                 m_pos = m_len;
                 return;

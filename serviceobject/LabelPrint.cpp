@@ -150,9 +150,11 @@ BOOL CLABELPrinter::TextMethodReady(long mask, long station, const char* method,
 long CLABELPrinter::ParseLines(const char* data)
 {
     std::string text = FromBinaryConversion(data, TextLength(data));
+    EscapeParseContext ctx = ParseContext();
+    ctx.ownLength = text.size();
     if (text.empty() || text.back() != '\n')
         text += '\n';
-    return BuildPrintData(m_builder, text.data(), text.size(), ParseContext());
+    return BuildPrintData(m_builder, text.data(), text.size(), ctx);
 }
 
 long CLABELPrinter::PrintNormal(long station, const char* data)

@@ -198,6 +198,23 @@ TEST(EscapeParser, DeviceValuesItReads)
     EXPECT_EQ(0, BuildPrintData(b, cut.data(), cut.size(), ctx));
     ASSERT_EQ(1u, log.size());
     EXPECT_EQ("Cutting ", log[0]);
+
+    // A raw or barcode count may not take the line end the print method appended.
+    struct Own { std::string data; int rc; std::string body; } owns[] = {
+        {E + "3EAB", 106, ""},
+        {E + "2EAB", 0, "AB"},
+        {E + "7Rs204dQ", 106, ""},
+        {E + "7Rs204dQe", 0, "B2360,0,Q,3,L,3,0,'Q'\r\n"},
+    };
+    for (const Own& o : owns) {
+        CLabelCommand c;
+        Configure(c);
+        EscapeParseContext own;
+        own.ownLength = o.data.size();
+        std::string data = o.data + "\n";
+        EXPECT_EQ(o.rc, BuildPrintData(c, data.data(), data.size(), own)) << o.data;
+        EXPECT_EQ(o.body, BodyText(c)) << o.data;
+    }
 }
 
 TEST(EscapeParser, AParsedLabelReadsCleanAtThePrinter)

@@ -261,10 +261,9 @@ void CParser::Dispatch(bool bang, bool hasNumber, int n, char l1, char l2, char 
                 Advance(lines * spacing);
             }
         } else if (l1 == 'u') {
+            // At most the 1216 dots a line feed may go.
             long long dots = m_ctx.unitsToDots ? m_ctx.unitsToDots(n) : n;
-            if (dots > 2432)
-                dots = 2432;
-            Advance(dots / 2);
+            Advance(dots > 1216 ? 1216 : dots);
         } else if (l1 == 'p') {
             int number = n == 0 ? 1 : n;
             size_t end = m_pos;

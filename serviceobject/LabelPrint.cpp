@@ -56,8 +56,9 @@ EscapeParseContext CLABELPrinter::ParseContext()
     const MapModeRow row = m_config.m_mapMode.doubleIn[MapMode];
     ctx.unitsToDots = [row](int units) {
         long dots = 0;
-        // A value beyond 32 bits feeds as far as a feed may go.
-        return ToDots(units, row, &dots) ? int(dots) : 0x7FFFFFFF;
+        // The row counts every dot twice; a value beyond 32 bits
+        // feeds as far as a feed may go.
+        return ToDots(units, row, &dots) ? int(dots / 2) : 0x7FFFFFFF;
     };
     ctx.toUtf8 = [](const std::string& ansi) {
         int n = ConvertCodePage(CP_UTF8, ansi.data(), int(ansi.size()), nullptr);

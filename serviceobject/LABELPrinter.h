@@ -142,7 +142,7 @@ public:
     long EndInsertion();
     long EndRemoval();
     long CutPaper(long percentage);
-    long PrintBarCode(long station, const char* data, long symbology, long height, long width, long alignment,
+    long PrintBarCode(long station, const CString& data, long symbology, long height, long width, long alignment,
                       long textPosition);
     long PrintBitmap(long station, const char* fileName, long width, long alignment);
     long PrintImmediate(long station, const char* data);

@@ -224,10 +224,10 @@ long CLABELPrinter::SetLogo(long location, const char* data)
 
 // ---- barcodes and pictures
 
-long CLABELPrinter::PrintBarCode(long station, const char* data, long symbology, long height, long width,
+long CLABELPrinter::PrintBarCode(long station, const CString& data, long symbology, long height, long width,
                                  long alignment, long textPosition)
 {
-    Log(0, "m_ctlLabelPrinter1.PrintBarCode(%d, \"%s\", %d, %d, %d, %d, %d);", int(station), data ? data : "",
+    Log(0, "m_ctlLabelPrinter1.PrintBarCode(%d, \"%s\", %d, %d, %d, %d, %d);", int(station), data.GetString(),
         int(symbology), int(height), int(width), int(alignment), int(textPosition));
     if (!APS_CheckPreconditions(7)) {
         Log(10, "APS_CheckPreconditions error in PrintBarCode.");
@@ -260,11 +260,16 @@ long CLABELPrinter::PrintBarCode(long station, const char* data, long symbology,
         Log(10, "-PrintBarCode : Invalid TextPosition(%d)", int(textPosition));
         return ResultCode;
     }
-    if (TextLength(data) == 0) {
+    if (data.IsEmpty()) {
         Log(10, "-PrintBarCode : Data empty!!");
         return ResultCode;
     }
-    std::string bytes = FromBinaryConversion(data, TextLength(data));
+    // The whole argument counts: data with a zero byte in it would print as a shorter code.
+    if (std::memchr(data.GetString(), 0, size_t(data.GetLength()))) {
+        Log(10, "-PrintBarCode : Data holds a zero byte");
+        return ResultCode;
+    }
+    std::string bytes = FromBinaryConversion(data.GetString(), size_t(data.GetLength()));
     ResultCode = m_builder.AddBarcode(bytes.data(), bytes.size(), int(symbology), int(dots), int(width),
                                       int(alignment), int(textPosition), int(m_config.HRISize));
     if (ResultCode != OPOS_SUCCESS)

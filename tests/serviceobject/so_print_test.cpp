@@ -224,6 +224,54 @@ TEST_F(PrintSim, BitmapsSetThenPrintedLogosBarcodesAndCutsReachTheLabel)
     EXPECT_EQ(3, l.find(Op::Text, 1)->num("rotation"));
 }
 
+// ---- Barcodes of every symbology, as the application gave them
+
+TEST_F(PrintSim, BarcodesOfEverySymbologyAsTheApplicationGaveThem)
+{
+    Device dev(w);
+    ASSERT_EQ(0, dev.open);
+    CLABELPrinter& p = *dev.so;
+    struct Row { const char* data; long symbology, textPosition; long type; } rows[] = {
+        {"ABC123", 108, -13, 0},       {"AB12", 110, -12, 1},       {"1234", 106, -11, 2},
+        {"A123B", 107, -13, 3},        {"AB12", 109, -13, 4},       {"12345678901", 101, -13, 5},
+        {"01234567890", 102, -13, 6},  {"123456789012", 104, -13, 7}, {"1234567", 103, -13, 8},
+        {"AB12", 120, -13, 9},
+    };
+    p.RotatePrint(2, 258);  // rotation 3 in every barcode line
+    for (const Row& r : rows)
+        EXPECT_EQ(0, p.PrintBarCode(2, r.data, r.symbology, 50, 400, -1, r.textPosition)) << r.symbology;
+    for (long s : {201L, 202L, 204L, 501L})
+        EXPECT_EQ(0, p.PrintBarCode(2, "2D", s, 50, 200, -1, -11)) << s;
+    // Data given as three digits a byte.
+    p.SetPropertyNumber(11, 2);
+    EXPECT_EQ(0, p.PrintBarCode(2, "065066067", 110, 50, 400, -1, -11));
+    p.SetPropertyNumber(11, 0);
+    // A zero byte inside the data is refused, not cut off.
+    EXPECT_EQ(106, p.PrintBarCode(2, CString("AB\0CD", 5), 110, 50, 400, -1, -11));
+    size_t before = sim.labels(ep).size();
+    ASSERT_EQ(0, p.MarkFeed(1));
+    std::vector<qlks::Label> got = NewLabels(before, 1);
+    ASSERT_EQ(1u, got.size());
+    const qlks::Label& l = got[0];
+    ASSERT_EQ(11u, l.count(qlks::Op::Barcode)) << qlks::describe(l);
+    long y = 0;
+    for (size_t i = 0; i < 10; ++i) {
+        const qlks::Command* b = l.find(qlks::Op::Barcode, i);
+        EXPECT_EQ(rows[i].type, b->num("type")) << rows[i].symbology;
+        EXPECT_EQ(rows[i].data, b->str("data")) << rows[i].symbology;
+        EXPECT_EQ(3, b->num("rotation")) << rows[i].symbology;
+        // The text above moves the code down by the text's height; below moves what follows.
+        EXPECT_EQ(rows[i].textPosition == -11 ? 0 : rows[i].textPosition + 2 * p.m_config.HRISize + 12, b->num("hri"));
+        EXPECT_TRUE(i == 0 || b->num("y") > y) << rows[i].symbology;
+        EXPECT_TRUE(rows[i].textPosition != -12 || b->num("y") > y + 4) << rows[i].symbology;
+        y = b->num("y");
+    }
+    EXPECT_EQ("ABC", l.find(qlks::Op::Barcode, 10)->str("data"));
+    EXPECT_EQ(1u, l.count(qlks::Op::Pdf417));
+    EXPECT_EQ(1u, l.count(qlks::Op::MaxiCode));
+    EXPECT_EQ(2u, l.count(qlks::Op::QrCode));
+}
+
 // ---- Refusals: their codes, and nothing of them in the next label
 
 TEST_F(PrintSim, RefusedCallsReturnTheirCodesAndAddNothing)

@@ -269,8 +269,14 @@ long CLABELPrinter::PrintBarCode(long station, const CString& data, long symbolo
         Log(10, "-PrintBarCode : Data holds a zero byte");
         return ResultCode;
     }
+    // The width is in the map mode's units like the height.
+    long widthDots = 0;
+    if (!ToDots(width, m_config.m_mapMode.positionIn[MapMode], &widthDots)) {
+        Log(10, "-PrintBarCode : Invalid Width(%d)", int(width));
+        return ResultCode;
+    }
     std::string bytes = FromBinaryConversion(data.GetString(), size_t(data.GetLength()));
-    ResultCode = m_builder.AddBarcode(bytes.data(), bytes.size(), int(symbology), int(dots), int(width),
+    ResultCode = m_builder.AddBarcode(bytes.data(), bytes.size(), int(symbology), int(dots), int(widthDots),
                                       int(alignment), int(textPosition), int(m_config.HRISize));
     if (ResultCode != OPOS_SUCCESS)
         Log(10, "-PrintBarCode : fail to Make barcode");

@@ -246,6 +246,10 @@ TEST_F(PrintSim, BarcodesOfEverySymbologyAsTheApplicationGaveThem)
     p.SetPropertyNumber(11, 2);
     EXPECT_EQ(0, p.PrintBarCode(2, "065066067", 110, 50, 400, -1, -11));
     p.SetPropertyNumber(11, 0);
+    // Height and width in 0.01 mm: 5 mm and 50 mm are 40 and 400 dots at 203 dots per inch.
+    p.SetPropertyNumber(8013, 4);
+    EXPECT_EQ(0, p.PrintBarCode(2, "ABC123", 108, 500, 5000, -1, -11));
+    p.SetPropertyNumber(8013, 1);
     // A zero byte inside the data is refused, not cut off.
     EXPECT_EQ(106, p.PrintBarCode(2, CString("AB\0CD", 5), 110, 50, 400, -1, -11));
     size_t before = sim.labels(ep).size();
@@ -253,7 +257,7 @@ TEST_F(PrintSim, BarcodesOfEverySymbologyAsTheApplicationGaveThem)
     std::vector<qlks::Label> got = NewLabels(before, 1);
     ASSERT_EQ(1u, got.size());
     const qlks::Label& l = got[0];
-    ASSERT_EQ(11u, l.count(qlks::Op::Barcode)) << qlks::describe(l);
+    ASSERT_EQ(12u, l.count(qlks::Op::Barcode)) << qlks::describe(l);
     long y = 0;
     for (size_t i = 0; i < 10; ++i) {
         const qlks::Command* b = l.find(qlks::Op::Barcode, i);
@@ -267,6 +271,10 @@ TEST_F(PrintSim, BarcodesOfEverySymbologyAsTheApplicationGaveThem)
         y = b->num("y");
     }
     EXPECT_EQ("ABC", l.find(qlks::Op::Barcode, 10)->str("data"));
+    const qlks::Command* metric = l.find(qlks::Op::Barcode, 11);
+    EXPECT_EQ(40, metric->num("height"));
+    EXPECT_EQ(3, metric->num("narrow"));  // the module that reaches 400 dots, as in dots mode
+    EXPECT_EQ(7, metric->num("wide"));
     EXPECT_EQ(1u, l.count(qlks::Op::Pdf417));
     EXPECT_EQ(1u, l.count(qlks::Op::MaxiCode));
     EXPECT_EQ(2u, l.count(qlks::Op::QrCode));

@@ -368,7 +368,7 @@ private:
     // A picture file as an uncompressed raster; 0 or 106.
     long PictureRaster(const CString& fileName, long widthDots, COPOSData& raster, int* w, int* h);
     // Builds the label and hands it to the output path; ResultCode holds the outcome.
-    void SendLabel(BOOL asynchronous, BOOL leadingEmptyChunk);
+    void SendLabel(BOOL asynchronous, BOOL leadingEmptyChunk, const CLabelCommand::Mark* since = nullptr);
 
     void StopThread(CWinThread*& thread, volatile LONG& finished, const char* name);
     // Sets the stop flag, wakes every wait of the event and print threads and waits for both.

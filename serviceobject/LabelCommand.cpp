@@ -623,6 +623,30 @@ int CLabelCommand::ClearBody()
 
 int CLabelCommand::BuildLabel(COPOSData& target)
 {
+    WriteLabel(target, m_body.GetData(), m_body.GetLength());
+    ResetPosition();
+    m_body.Reset(1024);
+    return 0;
+}
+
+int CLabelCommand::RollBack(const Mark& m)
+{
+    m_body.Truncate(m.length);
+    m_x = m.x;
+    m_y = m.y;
+    m_explicit = m.explicitPosition;
+    return 0;
+}
+
+int CLabelCommand::BuildLabelSince(const Mark& m, COPOSData& target)
+{
+    DWORD from = m.length < m_body.GetLength() ? m.length : m_body.GetLength();
+    WriteLabel(target, m_body.GetData() + from, m_body.GetLength() - from);
+    return RollBack(m);
+}
+
+void CLabelCommand::WriteLabel(COPOSData& target, const BYTE* body, DWORD length)
+{
     std::string head;
     if (m_paperType != "A") {
         if (m_paperType == "C")
@@ -638,13 +662,10 @@ int CLabelCommand::BuildLabel(COPOSData& target)
     target.Append(reinterpret_cast<const BYTE*>(head.data()), DWORD(head.size()));
     if (!m_header.IsEmpty())
         target.Append(reinterpret_cast<const BYTE*>(m_header.GetString()), DWORD(m_header.GetLength()));
-    target.AppendData(m_body);
+    target.Append(body, length);
     if (m_operationMode == "R")
         target.Append(reinterpret_cast<const BYTE*>("RWDy\r\n"), 6);
     target.Append(reinterpret_cast<const BYTE*>("P1\r\n"), 4);
-    ResetPosition();
-    m_body.Reset(1024);
-    return 0;
 }
 
 std::string CLabelCommand::BuildTestLabel(const CString& deviceName) const

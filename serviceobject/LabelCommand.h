@@ -97,6 +97,18 @@ public:
     int ClearBody();
     int BuildLabel(COPOSData& target);
 
+    // A place in the body and the position there: what a refused call added is taken out again,
+    // and a label can be built of only what came after it (the rest stays in the body).
+    struct Mark
+    {
+        DWORD length;
+        int x, y;
+        bool explicitPosition;
+    };
+    Mark GetMark() const { return Mark{m_body.GetLength(), m_x, m_y, m_explicit}; }
+    int RollBack(const Mark& m);
+    int BuildLabelSince(const Mark& m, COPOSData& target);
+
     // ---- read back (properties, print methods, tests)
     const COPOSData& Body() const { return m_body; }
     int X() const { return m_x; }
@@ -144,6 +156,7 @@ private:
     };
 
     void Append(const std::string& s);
+    void WriteLabel(COPOSData& target, const BYTE* body, DWORD length);
     int AddTwoDimensional(const std::string& data, int symbology, int width, int alignment, int textPosition);
     int AlignXFor(int width, int alignment);
     bool ChooseModules(int type, const std::string& data, int width);

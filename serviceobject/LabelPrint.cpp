@@ -71,13 +71,16 @@ EscapeParseContext CLABELPrinter::ParseContext()
     return ctx;
 }
 
-void CLABELPrinter::SendLabel(BOOL asynchronous, BOOL leadingEmptyChunk)
+void CLABELPrinter::SendLabel(BOOL asynchronous, BOOL leadingEmptyChunk, const CLabelCommand::Mark* since)
 {
     CPrintDataList chunks;
     if (leadingEmptyChunk)
         chunks.AddTail(new COPOSData(1));
     COPOSData* label = new COPOSData(1024);
-    m_builder.BuildLabel(*label);
+    if (since)
+        m_builder.BuildLabelSince(*since, *label);
+    else
+        m_builder.BuildLabel(*label);
     chunks.AddTail(label);
     P_PrintOrEnqueue(asynchronous, chunks);
 }
@@ -173,13 +176,18 @@ long CLABELPrinter::PrintImmediate(long station, const char* data)
     Log(0, "m_ctlLabelPrinter1.PrintImmediate(%d, \"%s\");", int(station), data ? data : "");
     if (!TextMethodReady(3, station, "PrintImmediate", ""))
         return ResultCode;
-    m_bImmediate = TRUE;
+    const CLabelCommand::Mark mark = m_builder.GetMark();
     long parsed = ParseLines(data);
+    if (parsed != OPOS_SUCCESS) {
+        // A refused sequence refuses the call before anything is sent: a retry prints once.
+        m_builder.RollBack(mark);
+        ResultCode = parsed;
+        Log(10, "-PrintImmediate = %d", int(ResultCode));
+        return ResultCode;
+    }
+    m_bImmediate = TRUE;
     SendLabel(FALSE, TRUE);
     m_bImmediate = FALSE;
-    // A printed label with a refused sequence in it still reports the refusal.
-    if (ResultCode == OPOS_SUCCESS)
-        ResultCode = parsed;
     Log(0, "-PrintImmediate = %d", int(ResultCode));
     return ResultCode;
 }

@@ -106,3 +106,12 @@ int COPOSData::AppendString(CString s)
 {
     return Append(reinterpret_cast<const BYTE*>(s.GetString()), DWORD(s.GetLength()));
 }
+
+int COPOSData::Truncate(DWORD n)
+{
+    if (n < m_length) {
+        ZeroFill(m_data + n, m_length - n);
+        m_length = n;
+    }
+    return OK;
+}

@@ -27,6 +27,8 @@ public:
     // Appends the first n bytes of other, never more than it holds.
     int AppendDataPart(const COPOSData& other, DWORD n);
     int AppendString(CString s);
+    // Drops the bytes from n on (zero-filled, the storage kept); nothing when n is not below the length.
+    int Truncate(DWORD n);
 
     const BYTE* GetData() const { return m_data; }
     DWORD GetLength() const { return m_length; }

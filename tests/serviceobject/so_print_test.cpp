@@ -101,8 +101,11 @@ TEST_F(PrintSim, TheSendingMethodsPrintWhatWasAccumulatedAsOneLabel)
         {"PrintImmediate sends the body with its own text, at once also in AsyncMode", true, 0,
          [](CLABELPrinter& p) { return std::vector<long>{p.PrintNormal(2, "kept"), p.PrintImmediate(2, "now")}; },
          {0, 0}, {{"kept", "now"}}},
-        {"PrintImmediate prints and still reports a refused sequence", false, 0,
-         [](CLABELPrinter& p) { return std::vector<long>{p.PrintImmediate(2, "\x1b|5Bshown")}; }, {106}, {{"shown"}}},
+        {"PrintImmediate with a refused sequence sends nothing and takes back what it added", false, 0,
+         [](CLABELPrinter& p) {
+             return std::vector<long>{p.PrintNormal(2, "kept"), p.PrintImmediate(2, "\x1b|5Bshown"), p.MarkFeed(1)};
+         },
+         {0, 106, 0}, {{"kept"}}},
         {"nibble conversion", false, 0,
          [](CLABELPrinter& p) {
              p.SetPropertyNumber(11, 1);

@@ -176,7 +176,11 @@ long CLABELPrinter::PrintImmediate(long station, const char* data)
     Log(0, "m_ctlLabelPrinter1.PrintImmediate(%d, \"%s\");", int(station), data ? data : "");
     if (!TextMethodReady(3, station, "PrintImmediate", ""))
         return ResultCode;
+    // Inside a transaction only this call's data goes out, as a label of its own; the
+    // transaction's content waits for its end.
     const CLabelCommand::Mark mark = m_builder.GetMark();
+    if (m_bTransaction)
+        m_builder.ResetPosition();
     long parsed = ParseLines(data);
     if (parsed != OPOS_SUCCESS) {
         // A refused sequence refuses the call before anything is sent: a retry prints once.
@@ -186,7 +190,7 @@ long CLABELPrinter::PrintImmediate(long station, const char* data)
         return ResultCode;
     }
     m_bImmediate = TRUE;
-    SendLabel(FALSE, TRUE);
+    SendLabel(FALSE, TRUE, m_bTransaction ? &mark : nullptr);
     m_bImmediate = FALSE;
     Log(0, "-PrintImmediate = %d", int(ResultCode));
     return ResultCode;
@@ -417,10 +421,11 @@ long CLABELPrinter::TransactionPrint(long station, long control)
         return ResultCode;
     }
     if (control == 11) {
+        // What was added before (every call of it returned 0) is kept and printed with the
+        // transaction.
         if (!m_bTransaction) {
             Log(0, "TransactionPrint: Beginning transaction");
             m_bTransaction = TRUE;
-            m_builder.ClearBody();
         }
         return ResultCode;
     }

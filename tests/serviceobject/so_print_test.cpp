@@ -112,13 +112,19 @@ TEST_F(PrintSim, TheSendingMethodsPrintWhatWasAccumulatedAsOneLabel)
              return std::vector<long>{p.ResultCode, p.PrintNormal(2, "4142"), p.MarkFeed(1)};
          },
          {0, 0, 0}, {{"AB"}}},
-        {"a transaction: its start drops the body, a second start keeps it", false, 0,
+        {"a transaction keeps what came before it, and a second start keeps the body", false, 0,
          [](CLABELPrinter& p) {
-             return std::vector<long>{p.PrintNormal(2, "dropped"), p.TransactionPrint(2, 11), p.PrintNormal(2, "a"),
+             return std::vector<long>{p.PrintNormal(2, "before"), p.TransactionPrint(2, 11), p.PrintNormal(2, "a"),
                                       p.TransactionPrint(2, 11), p.PrintNormal(2, "b"), p.TransactionPrint(2, 12),
                                       p.TransactionPrint(2, 12)};
          },
-         {0, 0, 0, 0, 0, 0, 0}, {{"a", "b"}}},
+         {0, 0, 0, 0, 0, 0, 0}, {{"before", "a", "b"}}},
+        {"PrintImmediate inside a transaction sends its own data only", false, 0,
+         [](CLABELPrinter& p) {
+             return std::vector<long>{p.TransactionPrint(2, 11), p.PrintNormal(2, "t1"), p.PrintImmediate(2, "now"),
+                                      p.PrintNormal(2, "t2"), p.TransactionPrint(2, 12)};
+         },
+         {0, 0, 0, 0, 0}, {{"now"}, {"t1", "t2"}}},
         {"a queued transaction", true, 1,
          [](CLABELPrinter& p) {
              return std::vector<long>{p.TransactionPrint(2, 11), p.PrintNormal(2, "t"), p.TransactionPrint(2, 12)};

@@ -233,6 +233,33 @@ TEST_F(PrintSim, BitmapsSetThenPrintedLogosBarcodesAndCutsReachTheLabel)
     EXPECT_EQ(3, l.find(Op::Text, 1)->num("rotation"));
 }
 
+// ---- The paper the user saved
+
+TEST_F(PrintSim, TheLabelCarriesThePaperOfTheDeviceKey)
+{
+    // The fixture's key has no paper yet: the first row reads it so.
+    struct Row { const char* media; bool keyPaper; long length, width; } rows[] = {
+        {"G", false, 1200, 832},  // no paper in the key: the model file's page
+        {"G", true, 600, 800},    // gap media: the key's 800 x 600 dots
+        {"C", true, 600, 800},    // continuous media likewise
+    };
+    for (const Row& r : rows) {
+        size_t before = sim.labels(ep).size();
+        Device dev(w, false, "16", r.media, r.keyPaper);
+        ASSERT_EQ(0, dev.open) << r.media;
+        ASSERT_EQ(0, dev.so->PrintNormal(2, "paper"));
+        ASSERT_EQ(0, dev.so->MarkFeed(1));
+        std::vector<qlks::Label> got = NewLabels(before, 1);
+        ASSERT_EQ(1u, got.size());
+        const qlks::Command* sl = got[0].find(qlks::Op::PaperLength);
+        ASSERT_NE(nullptr, sl) << qlks::describe(got[0]);
+        EXPECT_EQ(r.length, sl->num("length")) << r.media << r.keyPaper;
+        EXPECT_EQ(24, sl->num("gap")) << r.media;
+        EXPECT_EQ(r.media, sl->str("type"));
+        EXPECT_EQ(r.width, got[0].find(qlks::Op::PaperWidth)->num("width")) << r.media << r.keyPaper;
+    }
+}
+
 // ---- Barcodes of every symbology, as the application gave them
 
 TEST_F(PrintSim, BarcodesOfEverySymbologyAsTheApplicationGaveThem)

@@ -235,6 +235,8 @@ public:
     long ApplyCharacterSet(long value);
     long ApplyPageModeArea(const CString& text);
     long ApplyPageModePrintArea(const CString& text);
+    long ApplyConfiguredPage();
+    CString PageInMapMode(const char* format, int width, int length) const;
     long ApplyPageModePrintDirection(long value);
     long ApplyPageModeVerticalPosition(long value);
     long ApplyPageModeHorizontalPosition(long value);

@@ -507,6 +507,7 @@ long CLABELPrinter::ClearPrintArea()
         Log(10, "APS_CheckPreconditions error in ClearPrintArea.");
         return ResultCode;
     }
-    ApplyPageModePrintArea("0,0," + PageModeArea);
+    Log(0, "m_ctlLabelPrinter1.SetPageModePrintArea(\"%s\");", PageInMapMode("0,0,%d,%d", m_config.PageWidth, m_config.PageLength).GetString());
+    ApplyConfiguredPage();
     return pageModePrint(4);
 }

@@ -431,6 +431,19 @@ TEST(Properties, SettersTheirChecksAndEffects)
     }
     dev.so->SetPropertyString(1008011, "1,2");
     EXPECT_EQ(106, dev.so->ResultCode);
+    // ClearPrintArea returns to the configured page in any map mode; the page reads in its units.
+    dev.so->SetPropertyString(1008012, "0,0,400,300");
+    dev.so->SetPropertyNumber(8013, 3);
+    dev.so->ClearPrintArea();
+    EXPECT_EQ(800, dev.so->m_builder.PaperWidth());
+    EXPECT_EQ(600, dev.so->m_builder.PaperLength());
+    const std::pair<long, std::wstring> pages[] = {{1008011, L"3941,2956"}, {1008012, L"0,0,3941,2956"}};
+    for (const auto& t : pages) {
+        BSTR b = dev.so->GetPropertyString(t.first);
+        EXPECT_EQ(t.second, std::wstring(b ? b : L"")) << t.first;
+        SysFreeString(b);
+    }
+    dev.so->SetPropertyNumber(8013, 1);
 
     // Disabled, the setters that need an enabled device refuse.
     dev.so->SetPropertyNumber(3, 0);

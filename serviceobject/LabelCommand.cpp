@@ -668,12 +668,12 @@ void CLabelCommand::WriteLabel(COPOSData& target, const BYTE* body, DWORD length
     target.Append(reinterpret_cast<const BYTE*>("P1\r\n"), 4);
 }
 
-std::string CLabelCommand::BuildTestLabel(const CString& deviceName) const
+std::string CLabelCommand::BuildTestLabel(const CString& deviceName, int pageWidth, int pageLength) const
 {
     std::string t;
     if (m_paperType != "A")
-        t += Fmt("SL%d,%d,%s\r\n", m_paperLength, m_gapLength, m_paperType.GetString());
-    t += Fmt("SW%d\r\nSO%s\r\nSS%d\r\nSA%d\r\nTA%d\r\n", m_paperWidth, m_orientation.GetString(), m_printSpeed,
+        t += Fmt("SL%d,%d,%s\r\n", pageLength, m_gapLength, m_paperType.GetString());
+    t += Fmt("SW%d\r\nSO%s\r\nSS%d\r\nSA%d\r\nTA%d\r\n", pageWidth, m_orientation.GetString(), m_printSpeed,
              m_offsetPosition, m_tearOffPosition);
     t += "BD100,100,400,620,B,4\r\nBD200,100,202,620,0\r\nBD300,260,302,620,0\r\nBD200,260,400,262,0\r\n";
     t += Fmt("V130,580,U,40,45,1,N,N,N,3,L,0,'%s OPOS Driver'\r\n", "VESK");

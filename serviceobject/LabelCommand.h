@@ -138,8 +138,9 @@ public:
     int LastNarrowModule() const { return m_narrow; }
     int LastWideModule() const { return m_wide; }
 
-    // The fixed test label of the external health check, in the device's paper settings.
-    std::string BuildTestLabel(const CString& deviceName) const;
+    // The fixed test label of the external health check, on the configured page (not a print
+    // area the application set), with the device's other paper settings.
+    std::string BuildTestLabel(const CString& deviceName, int pageWidth, int pageLength) const;
     // What the test label's QR code holds.
     static const char* TestLabelAddress() { return "https://example.com/vesk-opos"; }
 

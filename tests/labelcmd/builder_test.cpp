@@ -396,7 +396,10 @@ TEST(LabelBuilder, HealthCheckTestLabel)
         "BD100,100,400,620,B,4\r\nBD200,100,202,620,0\r\nBD300,260,302,620,0\r\nBD200,260,400,262,0\r\n"
         "V130,580,U,40,45,1,N,N,N,3,L,0,'VESK OPOS Driver'\r\nV230,570,U,40,40,1,N,N,I,3,L,0,'Label Printer'\r\n"
         "V330,540,U,40,40,1,B,N,N,3,L,0,'VL420'\r\nB2240,240,Q,1,H,4,3,'https://example.com/vesk-opos'\r\n";
-    EXPECT_EQ("SL1200,24,G\r\nSW832\r\nSOT\r\nSS4\r\nSA-1\r\nTA0\r\n" + body + "CUTy\r\nP1\r\n", b.BuildTestLabel("VL420"));
+    EXPECT_EQ("SL1200,24,G\r\nSW832\r\nSOT\r\nSS4\r\nSA-1\r\nTA0\r\n" + body + "CUTy\r\nP1\r\n", b.BuildTestLabel("VL420", 832, 1200));
+    // The page given, not a print area the builder holds now.
+    b.SetPaper(400, 300, 24, "G", 0);
+    EXPECT_EQ(0u, b.BuildTestLabel("VL420", 832, 1200).find("SL1200,24,G\r\nSW832\r\n"));
     struct Row { const char* type; const char* mode; const char* head; const char* tail; } rows[] = {
         {"A", "R", "SW832\r\n", "RWDy\r\nP1\r\n"},  // no length line for continuous media
         {"C", "T", "SL1200,24,C\r\n", "CUTn\r\nP1\r\n"},
@@ -404,7 +407,7 @@ TEST(LabelBuilder, HealthCheckTestLabel)
     for (const Row& r : rows) {
         b.SetPaper(832, 1200, 24, r.type, 0);
         b.SetOperationMode(r.mode, 0);
-        std::string label = b.BuildTestLabel("VL420");
+        std::string label = b.BuildTestLabel("VL420", 832, 1200);
         EXPECT_EQ(0u, label.find(r.head)) << r.type;
         EXPECT_EQ(label.size() - strlen(r.tail), label.rfind(r.tail)) << r.mode;
     }
@@ -417,7 +420,7 @@ TEST(LabelBuilder, HealthCheckTestLabel)
         {"x'\r\nP1\r\nT0,0,0,1,1,1,0,N,N,F,'y", "'x\\'P1T0,0,0,1,1,1,0,N,N,F,\\'y'\r\n"},
     };
     for (const Name& n : names) {
-        std::string label = b.BuildTestLabel(n.name);
+        std::string label = b.BuildTestLabel(n.name, 832, 1200);
         EXPECT_NE(std::string::npos, label.find(std::string("V330,540,U,40,40,1,B,N,N,3,L,0,") + n.line)) << label;
         qlks::Bytes raw(label.begin(), label.end());
         qlks::Label parsed = qlks::parseLabel(raw);

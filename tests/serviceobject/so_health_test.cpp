@@ -132,6 +132,7 @@ TEST(CheckHealth, ExternalPrintsTheTestLabelSynchronously)
         const char* area;  // a print area the application set first
     } rows[] = {
         {"G", "C", "CUTy", 0, 0, 0, "CheckHealth: Successful", nullptr},
+        {"G", "C", "CUTy", 0, 0, 0, "CheckHealth: Successful", "0,0,400,300"},  // still the configured page
         {"A", "R", "RWDy", 0, 0, 0, "CheckHealth: Successful", nullptr},
         {"B", "T", "CUTn", 0, 0, 0, "CheckHealth: Successful", nullptr},
         {"G", "C", "CUTy", 0x40, 114, 201, "CheckHealth: Cover Open (114/201)", nullptr},

@@ -127,6 +127,13 @@ long CLABELPrinter::PictureRaster(const CString& fileName, long widthDots, COPOS
     if (image.LoadImage(fileName, isPicture) != 0 || !isPicture)
         return OPOS_E_ILLEGAL;
     int width = image.CalcWidth(int(widthDots), false, int(m_config.Type), int(m_config.ImageMagnification));
+    // A picture printed as is (or magnified) may be wider than the line: refused as a width
+    // given wider than the line is.
+    if (width > 0 && width > m_nLineWidthDots) {
+        Log(10, "Invalid Width is OPOS_EPTR_TOOBIG<%d> in picture", width);
+        ResultCodeExtended = kExtendedTooBig;
+        return OPOS_E_ILLEGAL;
+    }
     HDC dc = width > 0 ? image.ConvertImage(width, 0, false, *w, *h) : nullptr;
     if (!dc || image.MakeRaster(dc, *w, *h, false, kRasterThreshold, raster) != 0 || raster.GetLength() <= 4) {
         Log(10, "real data length is zero");

@@ -322,6 +322,7 @@ TEST_F(PrintSim, RefusedCallsReturnTheirCodesAndAddNothing)
 {
     const std::string jpg = WinPath(IMAGE_DIR "/blocks.jpg");
     const std::string icon = WinPath(IMAGE_DIR "/icon.ico");
+    const std::string widePicture = WinPath(IMAGE_DIR "/wide.gif");  // 1000 x 8
     ASSERT_TRUE(w.folder.Write("logo.pcx", "pcx"));
     const std::string pcx = w.folder.File("logo.pcx");
     const std::string missing = w.folder.File("missing.bmp");
@@ -349,6 +350,8 @@ TEST_F(PrintSim, RefusedCallsReturnTheirCodesAndAddNothing)
         {"a missing picture", [&] { return p.PrintBitmap(2, missing.c_str(), -11, -1); }, 106, 0},
         {"bitmap wider than the line", [&] { return p.PrintBitmap(2, jpg.c_str(), wide, -1); }, 106, 206},
         {"bitmap width -5", [&] { return p.PrintBitmap(2, jpg.c_str(), -5, -1); }, 106, 0},
+        {"a picture as it is, wider than the line", [&] { return p.PrintBitmap(2, widePicture.c_str(), -11, -1); }, 106, 206},
+        {"a picture as it is into a slot, wider than the line", [&] { return p.SetBitmap(1, 2, widePicture.c_str(), -11, -1); }, 106, 206},
         {"logo location 3", [&] { return p.SetLogo(3, "BD1,1,2,2,O\r\n"); }, 106, 0},
         {"cut past 100 %", [&] { return p.CutPaper(101); }, 106, 0},
         {"cut below 0 %", [&] { return p.CutPaper(-1); }, 106, 0},

@@ -52,6 +52,12 @@ private:
     void Dispatch(bool bang, bool hasNumber, int n, char l1, char l2, char fin);
     void Barcode(const std::string& block);
     void Advance(long long dots);
+    // A builder call whose only failure is a refused append: that failure is reported.
+    void Keep(int rc)
+    {
+        if (rc != 0)
+            m_rc = rc;
+    }
 
     CLabelCommand& m_b;
     const char* m_d;
@@ -69,7 +75,9 @@ void CParser::Flush()
     std::string text = m_pending;
     if (m_ctx.characterSet == 997 && m_ctx.toUtf8)
         text = m_ctx.toUtf8(text);
-    m_b.AddText(text.data(), text.size());
+    // A text the body refused fails the call; the rest of the data is still read.
+    if (int r = m_b.AddText(text.data(), text.size()))
+        m_rc = r;
     m_pending.clear();
 }
 
@@ -222,7 +230,7 @@ void CParser::Dispatch(bool bang, bool hasNumber, int n, char l1, char l2, char 
             if (l2 == '-') {
                 static const char* types[] = {"O", "E", "D", "S", "B"};
                 if (n >= 1 && n <= 5)
-                    m_b.AddBox(types[n - 1]);
+                    Keep(m_b.AddBox(types[n - 1]));
                 else
                     m_rc = kIllegal;
             } else if (l2 == 't') {
@@ -230,7 +238,7 @@ void CParser::Dispatch(bool bang, bool hasNumber, int n, char l1, char l2, char 
             }
         } else if (l1 == 'c') {
             if (l2 == '-')
-                m_b.AddCircle(n);
+                Keep(m_b.AddCircle(n));
             else if (l2 == 'e')
                 m_b.SetCircleValue(n);
             else
@@ -246,7 +254,7 @@ void CParser::Dispatch(bool bang, bool hasNumber, int n, char l1, char l2, char 
                 m_pos = m_len;
                 return;
             }
-            m_b.AppendBytes(m_d + m_pos, size_t(n));
+            Keep(m_b.AppendBytes(m_d + m_pos, size_t(n)));
             m_pos += size_t(n);
         }
         return;
@@ -285,7 +293,7 @@ void CParser::Dispatch(bool bang, bool hasNumber, int n, char l1, char l2, char 
         }
         const COPOSData* logo = l1 == 't' ? m_ctx.topLogo : m_ctx.bottomLogo;
         if (logo)
-            m_b.AppendData(*logo);
+            Keep(m_b.AppendData(*logo));
         return;
     }
     case 'N':
@@ -304,7 +312,7 @@ void CParser::Dispatch(bool bang, bool hasNumber, int n, char l1, char l2, char 
                 m_rc = kIllegal;
                 return;
             }
-            m_b.AddCut();
+            Keep(m_b.AddCut());
             if (m_ctx.log)
                 m_ctx.log("Cutting ");
             return;

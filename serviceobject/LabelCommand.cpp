@@ -7,6 +7,7 @@
 namespace {
 
 const int kIllegal = 106;  // OPOS_E_ILLEGAL
+const int kFailure = 111;  // OPOS_E_FAILURE
 
 std::string Fmt(const char* fmt, ...)
 {
@@ -87,9 +88,21 @@ bool FitsImageField(int v) { return v >= 0 && v <= 0x7FFF; }
 CLabelCommand::CLabelCommand() = default;
 CLabelCommand::~CLabelCommand() = default;
 
-void CLabelCommand::Append(const std::string& s)
+void CLabelCommand::Append(const std::string& s) { Put(reinterpret_cast<const BYTE*>(s.data()), DWORD(s.size())); }
+
+void CLabelCommand::Put(const BYTE* bytes, DWORD n)
 {
-    m_body.Append(reinterpret_cast<const BYTE*>(s.data()), DWORD(s.size()));
+    if (!m_refused && m_body.Append(bytes, n) != COPOSData::OK)
+        m_refused = true;
+}
+
+int CLabelCommand::Finish(const Mark& m, int rc, int refused)
+{
+    if (!m_refused)
+        return rc;
+    m_refused = false;
+    RollBack(m);
+    return refused;
 }
 
 // ---- settings
@@ -302,7 +315,10 @@ int CLabelCommand::AddText(const char* text, size_t length)
     }
     cmd += esc;
     cmd += "'\r\n";
+    const Mark mark = Begin();
     Append(cmd);
+    if (m_refused)
+        return Finish(mark, 0, kFailure);
 
     int wmul = vector ? 1 : m_wmul;
     int hmul = vector ? 1 : m_hmul;
@@ -419,7 +435,10 @@ int CLabelCommand::AddBarcode(const char* data, size_t length, int symbology, in
         AlignXFor(m_barcodeWidth, alignment);
     if (hri > 0 && textPosition == HriAbove)
         MoveY((long long)hriFont->FontH + 4);
+    const Mark mark = Begin();
     Append(Fmt("B1%d,%d,%d,%d,%d,%d,%d,%d,'", m_x, m_y, type, m_narrow, m_wide, height, m_rotation, hri) + d + "'\r\n");
+    if (m_refused)
+        return Finish(mark, 0, kFailure);
     if (textPosition == HriBelow && hriFont)
         MoveY((long long)hriFont->FontH + 4);
     if (!m_explicit) {
@@ -476,7 +495,10 @@ int CLabelCommand::AddTwoDimensional(const std::string& d, int symbology, int wi
     default:
         return kIllegal;
     }
+    const Mark mark = Begin();
     Append(cmd + d + "'\r\n");
+    if (m_refused)
+        return Finish(mark, 0, kFailure);
     if (!m_explicit) {
         m_x = 0;
         MoveY(advance);
@@ -488,6 +510,7 @@ int CLabelCommand::AddTwoDimensional(const std::string& d, int symbology, int wi
 
 int CLabelCommand::AddImage(const COPOSData& data, bool compressed, bool binary, int width, int height, int alignment)
 {
+    const Mark mark = Begin();
     AlignXFor(width, alignment);
     if (binary) {
         if (!FitsImageField(m_x) || !FitsImageField(m_y))
@@ -501,15 +524,17 @@ int CLabelCommand::AddImage(const COPOSData& data, bool compressed, bool binary,
         }
         head[n++] = BYTE(m_x & 0xFF); head[n++] = BYTE(m_x >> 8);
         head[n++] = BYTE(m_y & 0xFF); head[n++] = BYTE(m_y >> 8);
-        m_body.Append(head, n);
-        m_body.AppendData(data);
+        Put(head, n);
+        Put(data);
         Append("\r\n");
     } else {
         Append(Fmt("IS%u,'print1'", unsigned(data.GetLength())));
-        m_body.AppendData(data);
+        Put(data);
         Append("\r\n");
         Append(Fmt("IR%d,%d,'print1'\r\n", m_x, m_y));
     }
+    if (m_refused)
+        return Finish(mark, 0, kIllegal);  // the picture's size is the application's
     MoveY(height);
     return 0;
 }
@@ -521,7 +546,10 @@ int CLabelCommand::StoreBitmap(int n, const COPOSData& data, bool emit, int widt
     BitmapSlot& s = m_slots[n - 1];
     if (s.stored)
         s.data.Free();
-    s.data.AppendData(data);
+    if (s.data.AppendData(data) != COPOSData::OK) {
+        s.stored = false;
+        return kIllegal;
+    }
     s.emit = emit;
     s.width = width;
     s.height = height;
@@ -537,14 +565,17 @@ int CLabelCommand::PrintStoredBitmap(int n)
     if (!IsBitmapStored(n))
         return kIllegal;
     BitmapSlot& s = m_slots[n - 1];
+    const Mark mark = Begin();
     AlignXFor(s.width, s.alignment);
     if (s.emit) {
         if (!FitsImageField(m_x) || !FitsImageField(m_y))
             return kIllegal;
         BYTE head[6] = {0x4C, 0x44, BYTE(m_x & 0xFF), BYTE(m_x >> 8), BYTE(m_y & 0xFF), BYTE(m_y >> 8)};
-        m_body.Append(head, 6);
-        m_body.AppendData(s.data);
+        Put(head, 6);
+        Put(s.data);
         Append("\r\n");
+        if (m_refused)
+            return Finish(mark, 0, kIllegal);
     }
     MoveY(s.height);
     return 0;
@@ -554,21 +585,21 @@ int CLabelCommand::PrintStoredBitmap(int n)
 
 int CLabelCommand::AddBox(const CString& type)
 {
-    if (type == "O" || type == "E" || type == "D") {
+    const Mark mark = Begin();
+    if (type == "O" || type == "E" || type == "D")
         Append(Fmt("BD%d,%d,%d,%d,%s\r\n", m_x, m_y, m_boxEndX, m_boxEndY, type.GetString()));
-        return 0;
-    }
-    if (type == "S" || type == "B") {
+    else if (type == "S" || type == "B")
         Append(Fmt("BD%d,%d,%d,%d,%s,%d\r\n", m_x, m_y, m_boxEndX, m_boxEndY, type.GetString(), m_boxLineWidth));
-        return 0;
-    }
-    return kIllegal;
+    else
+        return kIllegal;
+    return Finish(mark, 0, kFailure);
 }
 
 int CLabelCommand::AddCircle(int value)
 {
+    const Mark mark = Begin();
     Append(Fmt("CD%d,%d,%d,%d\r\n", m_x, m_y, value, m_circleValue));
-    return 0;
+    return Finish(mark, 0, kFailure);
 }
 
 int CLabelCommand::AddCut()
@@ -576,11 +607,12 @@ int CLabelCommand::AddCut()
     if (m_operationMode != "C")
         return 0;
     // A period of 1 or less (none, or a value that makes no sense) cuts every label.
+    const Mark mark = Begin();
     if (m_cutterPeriod <= 1)
         Append("CUTy\r\n");
     else
         Append(Fmt("CUTy,%d\r\n", m_cutterPeriod));
-    return 0;
+    return Finish(mark, 0, kFailure);
 }
 
 int CLabelCommand::AddCustomCommand(int n, const CString& argument)
@@ -591,14 +623,15 @@ int CLabelCommand::AddCustomCommand(int n, const CString& argument)
     if (!IsSafeField(arg))
         return kIllegal;
     const CString& c = m_custom[size_t(n)];
+    const Mark mark = Begin();
     if (arg.empty())
         Append(Fmt("%s\r\n", c.GetString()));
     else
         Append(Fmt("%s,'", c.GetString()) + arg + "'\r\n");
-    return 0;
+    return Finish(mark, 0, kFailure);
 }
 
-int CLabelCommand::AppendData(const COPOSData& data) { return m_body.AppendData(data) == 0 ? 0 : kIllegal; }
+int CLabelCommand::AppendData(const COPOSData& data) { return m_body.AppendData(data) == COPOSData::OK ? 0 : kIllegal; }
 
 int CLabelCommand::AppendBytes(const void* bytes, size_t n)
 {
@@ -623,7 +656,9 @@ int CLabelCommand::ClearBody()
 
 int CLabelCommand::BuildLabel(COPOSData& target)
 {
-    WriteLabel(target, m_body.GetData(), m_body.GetLength());
+    // A label the buffer does not take is not built: the body stays for the caller to decide.
+    if (!WriteLabel(target, m_body.GetData(), m_body.GetLength()))
+        return kFailure;
     ResetPosition();
     m_body.Reset(1024);
     return 0;
@@ -641,11 +676,12 @@ int CLabelCommand::RollBack(const Mark& m)
 int CLabelCommand::BuildLabelSince(const Mark& m, COPOSData& target)
 {
     DWORD from = m.length < m_body.GetLength() ? m.length : m_body.GetLength();
-    WriteLabel(target, m_body.GetData() + from, m_body.GetLength() - from);
+    if (!WriteLabel(target, m_body.GetData() + from, m_body.GetLength() - from))
+        return kFailure;
     return RollBack(m);
 }
 
-void CLabelCommand::WriteLabel(COPOSData& target, const BYTE* body, DWORD length)
+bool CLabelCommand::WriteLabel(COPOSData& target, const BYTE* body, DWORD length)
 {
     std::string head;
     if (m_paperType != "A") {
@@ -659,13 +695,16 @@ void CLabelCommand::WriteLabel(COPOSData& target, const BYTE* body, DWORD length
         head += Fmt("SF%d,%d\r\n", m_backFeed, m_backFeedStep);
     head += Fmt("SS%d\r\nSD%d\r\nSO%s\r\nSA%d\r\nTA%d\r\nCS%d,%d\r\nCUTn\r\n", m_printSpeed, m_density,
                 m_orientation.GetString(), m_offsetPosition, m_tearOffPosition, m_intlCharSet, m_codePage);
-    target.Append(reinterpret_cast<const BYTE*>(head.data()), DWORD(head.size()));
-    if (!m_header.IsEmpty())
-        target.Append(reinterpret_cast<const BYTE*>(m_header.GetString()), DWORD(m_header.GetLength()));
-    target.Append(body, length);
-    if (m_operationMode == "R")
-        target.Append(reinterpret_cast<const BYTE*>("RWDy\r\n"), 6);
-    target.Append(reinterpret_cast<const BYTE*>("P1\r\n"), 4);
+    head += std::string(m_header.GetString(), size_t(m_header.GetLength()));
+    const std::string tail = m_operationMode == "R" ? "RWDy\r\nP1\r\n" : "P1\r\n";
+    const DWORD start = target.GetLength();
+    if (target.Append(reinterpret_cast<const BYTE*>(head.data()), DWORD(head.size())) != COPOSData::OK ||
+        target.Append(body, length) != COPOSData::OK ||
+        target.Append(reinterpret_cast<const BYTE*>(tail.data()), DWORD(tail.size())) != COPOSData::OK) {
+        target.Truncate(start);
+        return false;
+    }
+    return true;
 }
 
 std::string CLabelCommand::BuildTestLabel(const CString& deviceName, int pageWidth, int pageLength) const

@@ -107,6 +107,8 @@ public:
     };
     Mark GetMark() const { return Mark{m_body.GetLength(), m_x, m_y, m_explicit}; }
     int RollBack(const Mark& m);
+    // The most bytes the body may hold (the print buffer's own limit unless set lower).
+    void SetBodyLimit(DWORD n) { m_body.SetLimit(n); }
     int BuildLabelSince(const Mark& m, COPOSData& target);
 
     // ---- read back (properties, print methods, tests)
@@ -157,7 +159,18 @@ private:
     };
 
     void Append(const std::string& s);
-    void WriteLabel(COPOSData& target, const BYTE* body, DWORD length);
+    void Put(const BYTE* bytes, DWORD n);
+    void Put(const COPOSData& d) { Put(d.GetData(), d.GetLength()); }
+    // An operation starts with Begin and ends with Finish: when the body refused a part of it,
+    // what went in is taken out again and the operation fails with `refused`.
+    Mark Begin()
+    {
+        m_refused = false;
+        return GetMark();
+    }
+    int Finish(const Mark& m, int rc, int refused);
+    bool WriteLabel(COPOSData& target, const BYTE* body, DWORD length);
+    bool m_refused = false;
     int AddTwoDimensional(const std::string& data, int symbology, int width, int alignment, int textPosition);
     int AlignXFor(int width, int alignment);
     bool ChooseModules(int type, const std::string& data, int width);

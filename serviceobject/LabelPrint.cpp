@@ -77,10 +77,15 @@ void CLABELPrinter::SendLabel(BOOL asynchronous, BOOL leadingEmptyChunk, const C
     if (leadingEmptyChunk)
         chunks.AddTail(new COPOSData(1));
     COPOSData* label = new COPOSData(1024);
-    if (since)
-        m_builder.BuildLabelSince(*since, *label);
-    else
-        m_builder.BuildLabel(*label);
+    if ((since ? m_builder.BuildLabelSince(*since, *label) : m_builder.BuildLabel(*label)) != 0) {
+        // The buffer did not take the whole label: nothing is sent.
+        delete label;
+        while (!chunks.IsEmpty())
+            delete static_cast<COPOSData*>(chunks.RemoveHead());
+        ResultCode = OPOS_E_FAILURE;
+        ResultCodeExtended = 0;
+        return;
+    }
     chunks.AddTail(label);
     P_PrintOrEnqueue(asynchronous, chunks);
 }

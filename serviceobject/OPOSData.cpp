@@ -63,7 +63,7 @@ int COPOSData::Append(const BYTE* bytes, DWORD n)
 {
     if (n == 0)
         return OK;
-    if (!bytes || n > kMaxSize - m_length)
+    if (!bytes || m_length > m_limit || n > m_limit - m_length)
         return TOO_LARGE;
     DWORD need = m_length + n;
     if (need <= m_capacity) {

@@ -194,6 +194,47 @@ TEST(LabelBuilder, BarcodesAdvanceAfterAFrameAndStayWhereTheApplicationPlacedThe
     }
 }
 
+TEST(LabelBuilder, AnAppendTheBodyRefusesFailsTheCallAndLeavesNothingOfIt)
+{
+    COPOSData raster;
+    const BYTE img[] = {2, 0, 4, 0, 1, 2, 3, 4, 5, 6, 7, 8};
+    raster.Append(img, sizeof img);
+    const std::string text = "T0,0,0,1,1,1,0,N,N,F,'kept'\r\n";
+    struct Row { const char* what; std::function<int(CLabelCommand&)> call; int rc; } rows[] = {
+        {"a picture", [&](CLabelCommand& b) { return b.AddImage(raster, false, true, 16, 4, -1); }, 106},
+        {"a stored picture", [&](CLabelCommand& b) { b.StoreBitmap(1, raster, true, 16, 4, -1); return b.PrintStoredBitmap(1); }, 106},
+        {"a text", [](CLabelCommand& b) { return b.AddText("a longer text than the buffer takes"); }, 111},
+        {"a barcode", [](CLabelCommand& b) { return b.AddBarcode("12345670", 8, 103, 50, 100, -1, -11, 0); }, 111},
+        {"a QR code", [](CLabelCommand& b) { return b.AddBarcode("QR", 2, 204, 0, 100, -1, -11, 0); }, 111},
+        {"a box", [](CLabelCommand& b) { b.SetBoxLineWidth(123456); return b.AddBox("S"); }, 111},
+        {"raw bytes", [](CLabelCommand& b) { return b.AppendBytes("0123456789", 10); }, 106},
+    };
+    for (const Row& r : rows) {
+        CLabelCommand b;
+        Configure(b);
+        ASSERT_EQ(0, b.AddText("kept"));
+        b.SetBodyLimit(DWORD(text.size() + 9));
+        const int y = b.Y();
+        EXPECT_EQ(r.rc, r.call(b)) << r.what;
+        EXPECT_EQ(text, BodyText(b)) << r.what;
+        EXPECT_EQ(y, b.Y()) << r.what;
+        COPOSData label;
+        ASSERT_EQ(0, b.BuildLabel(label));
+        qlks::Label l = Parse(label);
+        EXPECT_EQ(0u, l.flags) << qlks::describe(l);
+        EXPECT_EQ(13u, l.commands.size()) << qlks::describe(l);  // eleven setup lines, the text, P1
+    }
+    // A label the target buffer does not take is not built, and the body stays.
+    CLabelCommand b;
+    Configure(b);
+    b.AddText("kept");
+    COPOSData small;
+    small.SetLimit(20);
+    EXPECT_EQ(111, b.BuildLabel(small));
+    EXPECT_EQ(0u, small.GetLength());
+    EXPECT_EQ(text, BodyText(b));
+}
+
 TEST(LabelBuilder, YStopsAtTheLargestPositionInsteadOfWrapping)
 {
     const int kMax = 0x7FFFFFFF;

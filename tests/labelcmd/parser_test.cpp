@@ -201,6 +201,14 @@ TEST(EscapeParser, DeviceValuesItReads)
     ASSERT_EQ(1u, log.size());
     EXPECT_EQ("Cutting ", log[0]);
 
+    // A text or command the body refuses fails the call; what fits is kept.
+    CLabelCommand full;
+    Configure(full);
+    full.SetBodyLimit(40);
+    std::string lines = "kept\n" + std::string(50, 'x') + "\n" + E + "1bD" + E + "5cD";
+    EXPECT_EQ(111, BuildPrintData(full, lines.data(), lines.size(), EscapeParseContext()));
+    EXPECT_EQ(T(0, 0, "0", 1, 1, "N", "F", "kept"), BodyText(full));
+
     // A raw or barcode count may not take the line end the print method appended.
     struct Own { std::string data; int rc; std::string body; } owns[] = {
         {E + "3EAB", 106, ""},

@@ -429,8 +429,6 @@ int CLabelCommand::AddBarcode(const char* data, size_t length, int symbology, in
     }
     if (!ChooseModules(type, d, width))
         return kIllegal;
-    m_barcodeType = type;
-    m_barcodeHeight = height;
     if (!m_explicit)
         AlignXFor(m_barcodeWidth, alignment);
     if (hri > 0 && textPosition == HriAbove)

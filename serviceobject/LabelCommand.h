@@ -206,7 +206,7 @@ private:
     bool m_reverse = false, m_bold = false, m_italic = false;
     int m_rightToLeft = 0;
     int m_intlCharSet = 0, m_codePage = 0;
-    int m_barcodeType = -1, m_narrow = 2, m_wide = 2, m_barcodeHeight = 0, m_barcodeWidth = 0;
+    int m_narrow = 2, m_wide = 2, m_barcodeWidth = 0;
     BitmapSlot m_slots[BitmapSlots];
     int m_boxEndX = 0, m_boxEndY = 0, m_boxLineWidth = 0, m_circleValue = 0;
 };

@@ -16,11 +16,6 @@ bool IsLabelStation(long station) { return station == 2 || station == 4; }
 
 size_t TextLength(const char* s) { return s ? strlen(s) : 0; }
 
-bool IsPcxName(const char* name)
-{
-    size_t n = TextLength(name);
-    return n >= 3 && (strcmp(name + n - 3, "pcx") == 0 || strcmp(name + n - 3, "PCX") == 0);
-}
 }
 
 // ---- shared steps
@@ -129,8 +124,10 @@ long CLABELPrinter::PictureRaster(const CString& fileName, long widthDots, COPOS
 {
     CLabelImage image;
     int isPicture = 0;
-    if (image.LoadImage(fileName, isPicture) != 0 || !isPicture)
+    if (image.LoadImage(fileName, isPicture) != 0 || !isPicture) {
+        Log(10, "Invalid image in SetBitmap");
         return OPOS_E_ILLEGAL;
+    }
     int width = image.CalcWidth(int(widthDots), false, int(m_config.Type), int(m_config.ImageMagnification));
     // A picture printed as is (or magnified) may be wider than the line: refused as a width
     // given wider than the line is.
@@ -326,7 +323,7 @@ long CLABELPrinter::PrintBitmap(long station, const char* fileName, long width, 
     if (!BitmapWidthDots(width, "PrintBitmap", &dots))
         return ResultCode;
     COPOSData image(1024);
-    if (IsPcxName(fileName)) {
+    if (CKVTImage::IsPcxName(fileName)) {
         // The printer reads the file itself: it goes as it is, stored and recalled.
         if (CKVTImage::ReadFileToData(fileName, image) != 0) {
             Log(10, "Invalid image in SetBitmap");
@@ -337,9 +334,7 @@ long CLABELPrinter::PrintBitmap(long station, const char* fileName, long width, 
     } else {
         int w = 0, h = 0;
         ResultCode = PictureRaster(fileName, dots, image, &w, &h);
-        if (ResultCode != OPOS_SUCCESS)
-            Log(10, "Invalid image in SetBitmap");
-        else
+        if (ResultCode == OPOS_SUCCESS)
             ResultCode = m_builder.AddImage(image, false, true, w, h, int(alignment));
     }
     Log(0, "-PrintBitmap = %d", int(ResultCode));
@@ -366,16 +361,14 @@ long CLABELPrinter::SetBitmap(long bitmapNumber, long station, const char* fileN
     long dots = 0;
     if (!BitmapWidthDots(width, "SetBitmap", &dots))
         return ResultCode;
-    if (IsPcxName(fileName)) {
+    if (CKVTImage::IsPcxName(fileName)) {
         Log(10, "pcx image not supported in SetBitmap");
         return ResultCode;
     }
     COPOSData raster(1024);
     int w = 0, h = 0;
-    if (PictureRaster(fileName, dots, raster, &w, &h) != OPOS_SUCCESS) {
-        Log(10, "Invalid image in SetBitmap");
+    if (PictureRaster(fileName, dots, raster, &w, &h) != OPOS_SUCCESS)
         return ResultCode;
-    }
     ResultCode = m_builder.StoreBitmap(int(bitmapNumber), raster, true, w, h, int(alignment));
     Log(0, "-SetBitmap");
     return ResultCode;

@@ -32,6 +32,16 @@ std::vector<qlks::Op> Body(const qlks::Label& l)
     return out;
 }
 
+// A text of the system's ANSI code page in UTF-8, as the printer gets it under character set 997.
+std::string AnsiToUtf8(const std::string& ansi)
+{
+    std::wstring wide(ansi.size(), L'\0');
+    wide.resize(size_t(MultiByteToWideChar(CP_ACP, 0, ansi.data(), int(ansi.size()), &wide[0], int(wide.size()))));
+    std::string out(wide.size() * 4, '\0');
+    out.resize(size_t(WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), &out[0], int(out.size()), nullptr, nullptr)));
+    return out;
+}
+
 // An escape-sequence barcode block with its count.
 std::string EscBarcode(const std::string& block) { return "\x1b|" + std::to_string(block.size()) + "R" + block; }
 
@@ -82,6 +92,8 @@ protected:
 
 TEST_F(PrintSim, TheSendingMethodsPrintWhatWasAccumulatedAsOneLabel)
 {
+    const std::string cafe = AnsiToUtf8("caf\xE9");
+    ASSERT_NE(std::string("caf\xE9"), cafe);
     typedef std::function<std::vector<long>(CLABELPrinter&)> Steps;
     struct Row
     {
@@ -106,6 +118,12 @@ TEST_F(PrintSim, TheSendingMethodsPrintWhatWasAccumulatedAsOneLabel)
              return std::vector<long>{p.PrintNormal(2, "kept"), p.PrintImmediate(2, "\x1b|5Bshown"), p.MarkFeed(1)};
          },
          {0, 106, 0}, {{"kept"}}},
+        {"character set 997: the text in UTF-8", false, 0,
+         [](CLABELPrinter& p) {
+             p.CharacterSet = 997;
+             return std::vector<long>{p.PrintNormal(2, "caf\xE9"), p.MarkFeed(1)};
+         },
+         {0, 0}, {{cafe}}},
         {"nibble conversion", false, 0,
          [](CLABELPrinter& p) {
              p.SetPropertyNumber(11, 1);

@@ -357,6 +357,12 @@ TEST_F(PrintSim, RefusedCallsReturnTheirCodesAndAddNothing)
         {"PrintNormal on the journal", [&] { return p.PrintNormal(1, "no"); }, 106, 0},
         {"barcode refused inside PrintNormal", [&] { return p.PrintNormal(2, EscBarcode("s108h50w200a-1t-11dA'Be").c_str()); }, 106, 0},
         {"stored bitmap never set", [&] { return p.PrintNormal(2, "\x1b|5B"); }, 106, 0},
+        {"a text the print buffer refuses", [&] {
+             p.m_builder.SetBodyLimit(10);
+             long rc = p.PrintNormal(2, "too long for it");
+             p.m_builder.SetBodyLimit(COPOSData::kMaxSize);
+             return rc;
+         }, 111, 0},
         {"a raw count into the line end PrintNormal appends", [&] { return p.PrintNormal(2, "\x1b|3EAB"); }, 106, 0},
         {"barcode 300 dots high", [&] { return p.PrintBarCode(2, "ABC", 108, 300, 200, -1, -11); }, 106, 206},
         {"barcode alignment", [&] { return p.PrintBarCode(2, "ABC", 108, 50, 200, 5, -11); }, 106, 0},

@@ -142,7 +142,7 @@ public:
     long EndInsertion();
     long EndRemoval();
     long CutPaper(long percentage);
-    long PrintBarCode(long station, const char* data, long symbology, long height, long width, long alignment,
+    long PrintBarCode(long station, const CString& data, long symbology, long height, long width, long alignment,
                       long textPosition);
     long PrintBitmap(long station, const char* fileName, long width, long alignment);
     long PrintImmediate(long station, const char* data);
@@ -235,6 +235,8 @@ public:
     long ApplyCharacterSet(long value);
     long ApplyPageModeArea(const CString& text);
     long ApplyPageModePrintArea(const CString& text);
+    long ApplyConfiguredPage();
+    CString PageInMapMode(const char* format, int width, int length) const;
     long ApplyPageModePrintDirection(long value);
     long ApplyPageModeVerticalPosition(long value);
     long ApplyPageModeHorizontalPosition(long value);
@@ -368,7 +370,7 @@ private:
     // A picture file as an uncompressed raster; 0 or 106.
     long PictureRaster(const CString& fileName, long widthDots, COPOSData& raster, int* w, int* h);
     // Builds the label and hands it to the output path; ResultCode holds the outcome.
-    void SendLabel(BOOL asynchronous, BOOL leadingEmptyChunk);
+    void SendLabel(BOOL asynchronous, BOOL leadingEmptyChunk, const CLabelCommand::Mark* since = nullptr);
 
     void StopThread(CWinThread*& thread, volatile LONG& finished, const char* name);
     // Sets the stop flag, wakes every wait of the event and print threads and waits for both.

@@ -85,7 +85,7 @@ long CLABELPrinter::CheckHealthInternal()
 
 long CLABELPrinter::CheckHealthExternal()
 {
-    std::string label = m_builder.BuildTestLabel(m_config.DeviceName);
+    std::string label = m_builder.BuildTestLabel(m_config.DeviceName, m_config.PageWidth, m_config.PageLength);
     COPOSData* chunk = new COPOSData(DWORD(label.size()));
     if (chunk->Append(reinterpret_cast<const BYTE*>(label.data()), DWORD(label.size())) != COPOSData::OK) {
         delete chunk;

@@ -15,13 +15,16 @@
 // A claimed and enabled device (OutputBuf as given, paper 800 x 600 dots of the media given).
 struct Device
 {
-    explicit Device(CSoWorld& world, bool async = false, const char* outputBuf = "16", const char* paperType = "G")
+    explicit Device(CSoWorld& world, bool async = false, const char* outputBuf = "16", const char* paperType = "G",
+                    bool keyPaper = true)
         : w(world)
     {
         const char* key = "Software\\OLEforRetail\\ServiceOPOS\\POSPrinter\\LP1";
         w.reg.SetString(key, "OutputBuf", outputBuf);
-        w.reg.SetDWORD(key, "PaperWidth", 800);
-        w.reg.SetDWORD(key, "PaperLength", 600);
+        if (keyPaper) {
+            w.reg.SetDWORD(key, "PaperWidth", 800);
+            w.reg.SetDWORD(key, "PaperLength", 600);
+        }
         w.reg.SetDWORD(key, "GapLength", 24);
         w.reg.SetString(key, "PrintType", "D");
         w.reg.SetString(key, "PaperType", paperType);

@@ -38,12 +38,12 @@ void DeliverFrame(CSoWorld& w, CLABELPrinter* so, int frame)
     ASSERT_TRUE(so->CoverOpen || so->RecEmpty);
 }
 
-// The external test label of a device named LP1 with a 24 dot gap, on the model file's page of
-// 832 x 1200 dots.
+// The external test label of a device named LP1 with a 24 dot gap, on the paper of its key,
+// 800 x 600 dots.
 std::string TestLabel(const std::string& media, const std::string& end)
 {
-    std::string s = media == "A" ? "" : "SL1200,24," + media + "\r\n";
-    return s + "SW832\r\nSOT\r\nSS5\r\nSA7\r\nTA-3\r\n"
+    std::string s = media == "A" ? "" : "SL600,24," + media + "\r\n";
+    return s + "SW800\r\nSOT\r\nSS5\r\nSA7\r\nTA-3\r\n"
                "BD100,100,400,620,B,4\r\nBD200,100,202,620,0\r\nBD300,260,302,620,0\r\nBD200,260,400,262,0\r\n"
                "V130,580,U,40,45,1,N,N,N,3,L,0,'VESK OPOS Driver'\r\n"
                "V230,570,U,40,40,1,N,N,I,3,L,0,'Label Printer'\r\n"
@@ -129,12 +129,14 @@ TEST(CheckHealth, ExternalPrintsTheTestLabelSynchronously)
         int answer;        // status answer before the label
         long rc, rce;
         const char* text;
+        const char* area;  // a print area the application set first
     } rows[] = {
-        {"G", "C", "CUTy", 0, 0, 0, "CheckHealth: Successful"},
-        {"A", "R", "RWDy", 0, 0, 0, "CheckHealth: Successful"},
-        {"B", "T", "CUTn", 0, 0, 0, "CheckHealth: Successful"},
-        {"G", "C", "CUTy", 0x40, 114, 201, "CheckHealth: Cover Open (114/201)"},
-        {"G", "C", "CUTy", 0x80, 114, 203, "CheckHealth: Paper Empty (114/203)"},
+        {"G", "C", "CUTy", 0, 0, 0, "CheckHealth: Successful", nullptr},
+        {"G", "C", "CUTy", 0, 0, 0, "CheckHealth: Successful", "0,0,400,300"},  // still the configured page
+        {"A", "R", "RWDy", 0, 0, 0, "CheckHealth: Successful", nullptr},
+        {"B", "T", "CUTn", 0, 0, 0, "CheckHealth: Successful", nullptr},
+        {"G", "C", "CUTy", 0x40, 114, 201, "CheckHealth: Cover Open (114/201)", nullptr},
+        {"G", "C", "CUTy", 0x80, 114, 203, "CheckHealth: Paper Empty (114/203)", nullptr},
     };
     for (const Row& r : rows) {
         CSoWorld w;
@@ -144,6 +146,8 @@ TEST(CheckHealth, ExternalPrintsTheTestLabelSynchronously)
         w.reg.SetDWORD(kKey, "TearOffPosition", 103);  // -3
         Device dev(w, false, "4096", r.media);
         ASSERT_EQ(0, dev.open) << r.media;
+        if (r.area)
+            dev.so->SetPropertyString(1008012, r.area);
         dev.written0 = w.port.Written().size();
         w.port.Result("StatusAnswer", r.answer);
         EXPECT_EQ(r.rc, dev.so->CheckHealth(2)) << r.media << r.mode;

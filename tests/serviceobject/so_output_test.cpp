@@ -351,7 +351,7 @@ TEST(Properties, EveryIndexReadsItsValue)
         {1000003, "LP1"}, {1008001, "437,850,852,858,860,863,865,866,1250,1251,1252,998,999"}, {1008002, ""},
         {1008003, "42,56"}, {1008004, "42,56"}, {1008005, ""}, {1008006, ""}, {1008007, "0,R90,L90,180"},
         {1008008, "0,R90,L90,180"}, {1008009, "0,R90,L90,180"}, {1008010, "0,R90,L90,180"},
-        {1008011, "832,1200"}, {1008012, "0,0,832,1200"}, {1008013, ""}, {1000005, ""},
+        {1008011, "800,600"}, {1008012, "0,0,800,600"},  // the key's paper, not the model file's page {1008013, ""}, {1000005, ""},
     };
     for (const Text& t : texts) {
         BSTR b = dev.so->GetPropertyString(t.pidx);
@@ -436,6 +436,19 @@ TEST(Properties, SettersTheirChecksAndEffects)
     }
     dev.so->SetPropertyString(1008011, "1,2");
     EXPECT_EQ(106, dev.so->ResultCode);
+    // ClearPrintArea returns to the configured page in any map mode; the page reads in its units.
+    dev.so->SetPropertyString(1008012, "0,0,400,300");
+    dev.so->SetPropertyNumber(8013, 3);
+    dev.so->ClearPrintArea();
+    EXPECT_EQ(800, dev.so->m_builder.PaperWidth());
+    EXPECT_EQ(600, dev.so->m_builder.PaperLength());
+    const std::pair<long, std::wstring> pages[] = {{1008011, L"3941,2956"}, {1008012, L"0,0,3941,2956"}};
+    for (const auto& t : pages) {
+        BSTR b = dev.so->GetPropertyString(t.first);
+        EXPECT_EQ(t.second, std::wstring(b ? b : L"")) << t.first;
+        SysFreeString(b);
+    }
+    dev.so->SetPropertyNumber(8013, 1);
 
     // Disabled, the setters that need an enabled device refuse.
     dev.so->SetPropertyNumber(3, 0);

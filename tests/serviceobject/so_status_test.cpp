@@ -293,6 +293,7 @@ TEST(ConfigSetters, PageModeAreaDirectionAndPositions)
     p.so->m_config.GapLength = 24;
     p.so->m_config.LeftMargin = 5;
     p.so->m_config.TopMargin = 7;
+    EXPECT_EQ(0, p.so->ApplyPageModeArea("800,600"));  // the configured page
 
     EXPECT_EQ(0, p.so->ApplyPageModePrintArea("10,20,400,300"));
     EXPECT_EQ(400, p.so->m_builder.PaperWidth());
@@ -305,6 +306,21 @@ TEST(ConfigSetters, PageModeAreaDirectionAndPositions)
     EXPECT_STREQ("0,0,800,600", p.so->PageModePrintArea);
     EXPECT_EQ(800, p.so->m_builder.PaperWidth());
     EXPECT_EQ(5, p.so->m_builder.LeftMargin());
+    // In the other map modes the configured page is still 800 x 600 dots, and reads in the
+    // mode's units.
+    for (long mode : {2L, 3L, 4L}) {
+        ASSERT_EQ(0, p.so->ApplyMapMode(mode));
+        EXPECT_EQ(106, p.so->ApplyPageModePrintArea("10,20")) << mode;
+        EXPECT_EQ(800, p.so->m_builder.PaperWidth()) << mode;
+        EXPECT_EQ(600, p.so->m_builder.PaperLength()) << mode;
+    }
+    ASSERT_EQ(0, p.so->ApplyMapMode(3));
+    p.so->ApplyPageModePrintArea("10,20");
+    const MapModeRow& out = p.so->m_config.m_mapMode.widthOut[3];
+    EXPECT_EQ("0,0," + std::to_string(MapModeTables::Convert(800, out)) + "," + std::to_string(MapModeTables::Convert(600, out)),
+              std::string(p.so->PageModePrintArea.GetString()));
+    EXPECT_NE(std::string("0,0,800,600"), p.so->PageModePrintArea.GetString());
+    ASSERT_EQ(0, p.so->ApplyMapMode(1));
 
     struct Dir
     {

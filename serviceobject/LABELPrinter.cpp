@@ -164,6 +164,13 @@ long CLABELPrinter::OpenFailed(long rc)
     // A Control Object releases an object whose OpenService failed without calling Close, and
     // the next OpenService on the same port must find it free: give back all this call took.
     ReleaseOpenResources();
+    // The log user it registered goes too, so the log's last user can end the log while this
+    // object waits for its release.
+    if (m_bLogUser) {
+        GetLoger()->Stop(m_strDeviceName);
+        m_bLogUser = FALSE;
+    }
+    m_bLog = FALSE;
     ResultCode = rc;
     return ResultCode;
 }

@@ -175,9 +175,20 @@ public:
 
     // ---- status (the status thread calls the first two)
     void ProcessStatusBytes(const BYTE* frame) override;
-    // From the status thread: the port's power (also counted for the jobs in writing).
-    void SetPowerState(int powerState) override;
-    void ApplyPowerState(int powerState);
+    // The port's entry point: the port's own power (also counted for the jobs in writing),
+    // kept apart from what the printer's status says.
+    void OnPortPowerState(int powerState) override;
+    // A power state into PowerState and its StatusUpdateEvent (0: nothing known, ignored).
+    void SetPowerState(int powerState);
+    // The power the device reports: the port's when it is off line, else the printer's status.
+    long EffectivePower() const;
+    // What the printer reported is not known after a release: the next claim asks again.
+    void ForgetPrinterStatus();
+    // The status side's end of an error (m_statusLock held): not while jobs are queued, in
+    // writing or awaiting the answer to their ErrorEvent.
+    void ClearErrorState();
+    void SetErrorState(long level, long station, const CString& text);
+    CString GetErrorString();
     const DeviceOption& GetStatusDeviceOption() const override { return m_config.m_dop; }
     // answered (may be NULL): whether the printer answered within the time-out.
     BOOL CHK_LabelStatus(DWORD timeoutMs, BOOL* answered = nullptr);
@@ -279,6 +290,11 @@ public:
     volatile long m_nLastPaper = -1;
     volatile long m_nLastCover = -1;
     volatile long m_nLastPower = -1;
+    volatile long m_nPrinterPower = -1;  // from the last status: 2001, or 2003 for cover or paper; -1 none
+    // One interpretation of the status at a time (status thread, status answers, enabling),
+    // and the error state and State changes of the status side and the queue. A kernel mutex:
+    // a status thread ended by force leaves it abandoned, not held.
+    CMutexEx m_statusLock;
     BOOL PowerNotify = FALSE;
     BOOL AsyncMode = FALSE;
     BOOL FlagWhenIdle = FALSE;

@@ -236,9 +236,13 @@ BOOL CLABELPrinter::DeliverEvent(COPOSEvent* event)
             SetErrorResponse(*e);
             return TRUE;
         }
-        WaitForSingleObject(m_hEventListMutex, INFINITE);
-        State = OPOS_S_IDLE;
-        ReleaseMutex(m_hEventListMutex);
+        {
+            // Jobs still queued or in progress (a retry): busy until the queue runs empty.
+            CMutexExLock lock(m_statusLock);
+            WaitForSingleObject(m_hEventListMutex, INFINITE);
+            State = (m_nQueued || m_nInProgress) ? OPOS_S_BUSY : OPOS_S_IDLE;
+            ReleaseMutex(m_hEventListMutex);
+        }
         switch (e->ErrorResponse) {
         case 11: Log(0, " ********* [ERROR MSG] : RETRY\r\n"); break;
         case 12: Log(0, " ********* [ERROR MSG] : CLEAR\r\n"); break;

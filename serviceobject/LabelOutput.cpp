@@ -69,6 +69,8 @@ void CLABELPrinter::UnlockQueue(const char* place)
 
 void CLABELPrinter::UpdateQueueState()
 {
+    // The counts and State together: the status side reads the counts to leave State alone.
+    CMutexExLock lock(m_statusLock);
     InterlockedExchange(&m_nQueued, m_AsyncPrintDataQueue.GetCount());
     InterlockedExchange(&m_nInProgress, m_AsyncPDQInProgress.GetCount());
     if (State == OPOS_S_CLOSED)
@@ -240,11 +242,10 @@ void CLABELPrinter::P_PrintOrEnqueue(BOOL asynchronous, CPrintDataList& chunks)
         job->chunks.AddTail(chunks.RemoveHead());
 
     auto failed = [&](const char* format) {
-        ErrorLevel = 2;
-        ErrorStation = 2;
-        ErrorString = GetResultCodeText(job->ResultCode, job->ResultCodeExtended);
+        CString text = GetResultCodeText(job->ResultCode, job->ResultCodeExtended);
+        SetErrorState(2, 2, text);
         if (format)
-            Log(format[0] == '!' ? 10 : 0, format + (format[0] == '!'), ErrorString.GetString());
+            Log(format[0] == '!' ? 10 : 0, format + (format[0] == '!'), text.GetString());
         State = OPOS_S_ERROR;
     };
     auto finish = [&]() {
@@ -347,9 +348,7 @@ void CLABELPrinter::AsyncPrintHandlerWorker()
             long jobRc = job->ResultCode, jobRce = job->ResultCodeExtended;
             job = nullptr;
             UnlockQueue("4(error-GSI)");
-            ErrorLevel = 2;
-            ErrorStation = 2;
-            ErrorString = GetResultCodeText(jobRc, jobRce);
+            SetErrorState(2, 2, GetResultCodeText(jobRc, jobRce));
             if (!LockQueue(nullptr))
                 break;
             UpdateQueueState();
@@ -363,9 +362,7 @@ void CLABELPrinter::AsyncPrintHandlerWorker()
             WaitForMultipleObjects(2, answer, FALSE, INFINITE);
             if (m_bStop)
                 break;
-            ErrorLevel = 1;
-            ErrorStation = 0;
-            ErrorString.Empty();
+            SetErrorState(1, 0, CString());
             if (ErrorResponse == kResponseClear) {
                 Log(0, "*AsyncPrint: Error response = CLEAR");
                 ClearQueues();

@@ -256,7 +256,7 @@ BSTR CLABELPrinter::GetPropertyString(long propIndex)
     case 1000004: return FxStringToBstr(c.ServiceObjectDescription);
     case 1008001: return FxStringToBstr(c.CharacterSetList);
     case 1008003: case 1008004: return FxStringToBstr(c.RecLineCharsList);
-    case 1008005: return FxStringToBstr(ErrorString);
+    case 1008005: return FxStringToBstr(GetErrorString());
     case 1008006: return FxStringToBstr(c.FontTypefaceList);
     case 1008007: case 1008008: return FxStringToBstr(c.RecBarCodeRotationList);
     case 1008009: case 1008010: return FxStringToBstr(c.RecBitmapRotationList);
@@ -343,8 +343,14 @@ long CLABELPrinter::DoDeviceEnabled(long value)
         m_pPort->Clear(DEVTYPE_LABEL);
         DeviceEnabled = TRUE;
         DoFreezeEvents(FALSE);
+        // A port that went off line while the device was disabled is reported at once; the
+        // printer's answer cannot add to that.
+        if (PortOffline())
+            SetPowerState(EffectivePower());
         // The current status is reported as the first events of the enabled device.
         CHK_LabelStatus(StatusAnswerTimeoutMs);
+        // No answer: what the port last reported.
+        SetPowerState(EffectivePower());
         ResultCode = OPOS_SUCCESS;
         ResultCodeExtended = 0;
     } else {
@@ -363,6 +369,7 @@ long CLABELPrinter::DoDeviceEnabled(long value)
         }
         DoFreezeEvents(TRUE);
         RecCartridgeState = JrnCartridgeState = SlpCartridgeState = 0x10000000;
+        CMutexExLock lock(m_statusLock);
         PowerState = OPOS_PS_UNKNOWN;
         m_nLastCover = m_nLastPaper = m_nLastPower = -1;
     }

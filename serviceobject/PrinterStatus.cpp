@@ -17,19 +17,18 @@ void CLABELPrinter::ProcessStatusBytes(const BYTE* frame)
         return;
     }
     DecodedStatus s = DecodeStatusFrame(frame);
+    // The status thread and a status answer on another thread must not interleave: each would
+    // report the same change, or undo the other's state.
+    CMutexExLock lock(m_statusLock);
     RecEmpty = s.recEmpty;
     RecNearEnd = s.recNearEnd;
     CoverOpen = s.coverOpen;
-    if (!CoverOpen && !RecEmpty) {
-        // The status side clears the error it reported; the result of the caller's last
-        // method is not the status thread's to change.
-        ErrorStation = 0;
-        ErrorLevel = 1;
-        ErrorString.Empty();
-        if (State != OPOS_S_CLOSED)
-            State = OPOS_S_IDLE;
-    }
+    // The status side clears the error it reported; the result of the caller's last method is
+    // not the status thread's to change.
+    if (!CoverOpen && !RecEmpty)
+        ClearErrorState();
     m_nPrinterError = s.extendedError;
+    m_nPrinterPower = (CoverOpen || RecEmpty) ? OPOS_PS_OFFLINE : OPOS_PS_ONLINE;
     m_bStatusKnown = TRUE;
     if (!DeviceEnabled)
         return;
@@ -46,34 +45,78 @@ void CLABELPrinter::ProcessStatusBytes(const BYTE* frame)
         m_nLastCover = s.coverValue;
         QueueEvent(new CStatusUpdateEvent(s.coverValue));
     }
-    ApplyPowerState((CoverOpen || RecEmpty) ? OPOS_PS_OFFLINE : OPOS_PS_ONLINE);
+    SetPowerState(EffectivePower());
+}
+
+void CLABELPrinter::ClearErrorState()
+{
+    // Jobs queued or in progress: State is the queue's (busy, or error while an ErrorEvent
+    // waits for its answer); only the queue running empty makes the device idle.
+    if (m_nQueued || m_nInProgress || State == OPOS_S_BUSY)
+        return;
+    ErrorStation = 0;
+    ErrorLevel = 1;
+    ErrorString.Empty();
+    if (State != OPOS_S_CLOSED)
+        State = OPOS_S_IDLE;
+}
+
+void CLABELPrinter::SetErrorState(long level, long station, const CString& text)
+{
+    CMutexExLock lock(m_statusLock);
+    ErrorLevel = level;
+    ErrorStation = station;
+    ErrorString = text;
+}
+
+CString CLABELPrinter::GetErrorString()
+{
+    // A copy made under the lock: the string is shared by reference count.
+    CMutexExLock lock(m_statusLock);
+    return CString(ErrorString.GetString());
+}
+
+void CLABELPrinter::ForgetPrinterStatus()
+{
+    CMutexExLock lock(m_statusLock);
+    CoverOpen = RecEmpty = RecNearEnd = FALSE;
+    m_nPrinterError = 0;
+    m_nPrinterPower = -1;
+    m_bStatusKnown = FALSE;
+}
+
+long CLABELPrinter::EffectivePower() const
+{
+    // A port back on line after a reconnect does not make a printer with its cover open on line.
+    if (PortOffline())
+        return m_nPortPower;
+    if (m_nPrinterPower > 0)
+        return m_nPrinterPower;
+    return m_nPortPower == OPOS_PS_ONLINE ? OPOS_PS_ONLINE : 0;
+}
+
+void CLABELPrinter::OnPortPowerState(int value)
+{
+    // The port's own view, kept whether or not the device is enabled: a connection cut in the
+    // middle of a label shows only here.
+    CMutexExLock lock(m_statusLock);
+    if (value != OPOS_PS_ONLINE)
+        InterlockedIncrement(&m_nPortOfflineCount);
+    InterlockedExchange(&m_nPortPower, value);
+    SetPowerState(EffectivePower());
 }
 
 void CLABELPrinter::SetPowerState(int value)
 {
-    // The port's own view, kept whether or not the device is enabled: a connection cut in the
-    // middle of a label shows only here.
-    if (value != OPOS_PS_ONLINE)
-        InterlockedIncrement(&m_nPortOfflineCount);
-    InterlockedExchange(&m_nPortPower, value);
-    ApplyPowerState(value);
-}
-
-void CLABELPrinter::ApplyPowerState(int value)
-{
-    if (!DeviceEnabled)
+    if (!DeviceEnabled || value == 0)
         return;
+    CMutexExLock lock(m_statusLock);
     BOOL changed = FALSE;
     if (value != m_nLastPower) {
         m_nLastPower = value;
         changed = TRUE;
-        if (value == OPOS_PS_ONLINE) {
-            ErrorStation = 0;
-            ErrorLevel = 1;
-            ErrorString.Empty();
-            if (State != OPOS_S_CLOSED)
-                State = OPOS_S_IDLE;
-        }
+        if (value == OPOS_PS_ONLINE)
+            ClearErrorState();
     }
     if (!m_config.CapPowerReporting)
         return;
@@ -185,7 +228,8 @@ BOOL CLABELPrinter::P_PrintStateToRC(long* rcOut, long* rceOut)
     } else if (RecEmpty) {
         rc = OPOS_E_EXTENDED;
         rce = 203;
-    } else if (PowerState == OPOS_PS_OFFLINE || PowerState == OPOS_PS_OFF_OFFLINE) {
+    } else if (DeviceEnabled && PortOffline()) {
+        // The port's own state: PowerState is not kept without CapPowerReporting.
         rc = OPOS_E_NOHARDWARE;
     }
     if (usbSync && !CoverOpen && !RecEmpty) {
@@ -258,7 +302,7 @@ int CLABELPrinter::P_WriteBufLocked(const BYTE* bytes, int length, long* rcOut, 
             if (!P_PrintStateToRC(&rc, &rce))
                 budget = 0;
         }
-        if (PowerState == OPOS_PS_OFFLINE || PowerState == OPOS_PS_OFF_OFFLINE) {
+        if (PortOffline()) {
             Log(10, "PowerState is OFFLINE in P_WriteBuf.");
             timedOut = true;
         }

@@ -76,7 +76,7 @@ public:
         std::lock_guard<std::mutex> l(m);
         frames.push_back(f[0] | f[1] << 8 | f[2] << 16 | f[3] << 24);
     }
-    void SetPowerState(int p) override
+    void OnPortPowerState(int p) override
     {
         std::lock_guard<std::mutex> l(m);
         powers.push_back(p);

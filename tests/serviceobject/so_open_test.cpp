@@ -440,6 +440,24 @@ TEST(StatusEvents, FramesAndPowerStatesFromThePortReachTheObjectInOrder)
     EXPECT_EQ(0, co->Close());
 }
 
+TEST(StatusEvents, APrinterSwitchedOffWhileDisabledIsOffLineAtEnable)
+{
+    CSoWorld w(1);
+    ITestControlObject* co = w.NewControlObject();
+    ASSERT_EQ(0, co->Open("LP1"));
+    ASSERT_EQ(0, CallI4(co, "ClaimDevice", 1000));
+    EXPECT_EQ(0, SetNumber(co, 13, 1));  // PowerNotify
+    // The port goes off line, the printer answers nothing; the status thread has seen it.
+    w.port.Default("StatusAnswer", -1);
+    w.port.Default("IsPowerState", 2003);
+    ASSERT_TRUE(WaitFor([&] { return w.port.Calls("IsPowerState(40000, 32) = 2003").size() >= 2; }, 20000));
+    EXPECT_EQ(0, SetNumber(co, 3, 1));
+    EXPECT_EQ(2003, GetNumber(co, 14));
+    ASSERT_TRUE(co->WaitForEvents(1, 20000));
+    EXPECT_EQ(std::vector<long>{2003}, StatusValues(co));
+    EXPECT_EQ(0, co->Close());
+}
+
 TEST(StatusEvents, FreezeEventsHoldsThemAndSupersededValuesAreDropped)
 {
     CSoWorld w(1);

@@ -158,6 +158,52 @@ TEST(AsyncPrint, OutputIdsInOrderAndCompletionsInBatches)
     EXPECT_EQ(2, passes);
 }
 
+// A status that arrives while the application answers an ErrorEvent, as the status thread may
+// deliver it.
+struct StatusDuringError : ITestCoListener
+{
+    void OnServiceEvent(const TestCoEvent& e, long*, long*, BSTR*) override
+    {
+        if (std::string(e.name) != "SOError")
+            return;
+        const BYTE good[4] = {0x14, 0, 0, 0x0F};
+        so->ProcessStatusBytes(good);
+        state = so->GetPropertyNumber(9);
+        level = so->GetPropertyNumber(8035);
+    }
+    CLABELPrinter* so = nullptr;
+    long state = -1, level = -1;
+};
+
+TEST(AsyncPrint, StateIsBusyUntilTheLabelIsWrittenAndErrorWhileItsErrorEventIsAnswered)
+{
+    CSoWorld w;
+    Device dev(w, true, "512");  // the label in one write
+    ASSERT_EQ(0, dev.open);
+    // The label's write stalls: an application waiting for idle must not see it then.
+    w.port.Result("WriteStall", 0);
+    w.port.Result("WriteStall", 3000);
+    dev.Print(Label(1), TRUE);
+    DWORD start = GetTickCount();
+    while (dev.so->GetPropertyNumber(9) != OPOS_S_IDLE && GetTickCount() - start < 60000)
+        Sleep(1);
+    // Idle once the status was asked after the label: request, label, request.
+    EXPECT_EQ(3u, dev.Calls("Write(").size());
+    ASSERT_TRUE(dev.WaitFor("SOOutputComplete", 1));
+
+    StatusDuringError listener;
+    listener.so = dev.so;
+    dev.co->SetListener(&listener);
+    dev.co->SetErrorResponse(12);
+    w.port.Result("StatusAnswer", 0x40);  // cover open at the check
+    dev.Print(Label(2), TRUE);
+    ASSERT_TRUE(dev.WaitFor("SOError", 1));
+    EXPECT_EQ(OPOS_S_ERROR, listener.state);
+    EXPECT_EQ(2, listener.level);
+    ASSERT_TRUE(dev.WaitIdle());
+    dev.co->SetListener(nullptr);
+}
+
 TEST(AsyncPrint, AFailedJobGivesTheCodesOfItsFailureAndClearEmptiesTheQueue)
 {
     struct Row

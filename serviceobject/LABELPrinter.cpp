@@ -484,6 +484,10 @@ long CLABELPrinter::ClaimDevice(long timeout)
     }
     Sleep(10);
     m_nLastCover = m_nLastPaper = m_nLastPower = -1;
+    // The claim is judged on what the printer says now, not on a status from before the last
+    // release (a cover closed meanwhile); a printer that does not answer is not refused.
+    DWORD ask = DWORD(timeout) < DWORD(StatusAnswerTimeoutMs) ? DWORD(timeout) : DWORD(StatusAnswerTimeoutMs);
+    CHK_LabelStatus(ask);
     m_bStatusKnown = TRUE;
 
     long rc = 0, rce = 0;
@@ -535,6 +539,7 @@ long CLABELPrinter::ReleaseDevice()
     CloseConnection();
     if (m_pPort)
         m_pPort->SetStatusReceiver(nullptr);
+    ForgetPrinterStatus();
     Log(0, "-ReleaseDevice");
     ResultCode = OPOS_SUCCESS;
     return ResultCode;

@@ -611,25 +611,28 @@ TEST(CharacterSet, ResolutionOf999TheListAndTheCodePageOfTheText)
 
 // ---- The state check of a claim
 
-TEST(Claim, AUsbPrintersBadStateIsAskedAgainBeforeTheClaimFails)
+TEST(Claim, JudgedOnWhatThePrinterSaysNowAndAUsbPrinterIsAskedAgain)
 {
     struct Row
     {
         const char* what;
         bool usb;
+        int answer;      // to the claim's status request (-1: none)
         int openFrames;  // cover-open frames the status thread reads before the cover closes
         long rc, rce;
     } rows[] = {
-        {"USB, the cover closes while it is asked again", true, 3, 0, 0},
-        {"USB, the cover stays open", true, 1000, 106, 201},
-        {"network: asked once", false, 1000, 106, 201},
+        {"USB, the cover closes while it is asked again", true, 0x40, 6, 0, 0},
+        {"USB, the cover stays open", true, 0x40, 1000, 106, 201},
+        {"network: asked once", false, 0x40, 1000, 106, 201},
+        {"the cover closed while released", false, 0, 0, 0, 0},
+        {"no answer: not refused on what was seen before the release", false, -1, 0, 0, 0},
     };
     for (const Row& r : rows) {
         CSoWorld w(1);
         Device dev(w);
         ASSERT_EQ(0, dev.open) << r.what;
         CLABELPrinter* so = dev.so;
-        // The printer's cover was open when it was released: the claim starts from that state.
+        // The printer's cover was open when it was released.
         w.port.Frame(0x0F000034);
         ASSERT_TRUE(WaitFor([&] { return so->CoverOpen != FALSE; }, 20000)) << r.what;
         ASSERT_EQ(0, so->ReleaseDevice()) << r.what;
@@ -640,9 +643,11 @@ TEST(Claim, AUsbPrintersBadStateIsAskedAgainBeforeTheClaimFails)
             so->m_config.m_dop.strPortName =
                 CString("\\\\?\\usb#vid_0dd4&pid_0186#5&1a2b3c&0&1#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}").AddRefHandle();
         }
+        w.port.Result("StatusAnswer", r.answer);
         for (int i = 0; i < r.openFrames; ++i)
             w.port.Frame(0x0F000034);
-        w.port.Frame(0x0F000014);  // closed
+        if (r.openFrames)
+            w.port.Frame(0x0F000014);  // closed
         size_t closes = w.port.Calls("ClosePort").size();
         DWORD start = GetTickCount();
         EXPECT_EQ(r.rc, so->ClaimDevice(1000)) << r.what;

@@ -211,6 +211,14 @@ public:
     // offlineBefore, or is off line now.
     BOOL PortOffline() const;
     BOOL PortWentOffline(LONG offlineBefore) const;
+    // PortOffline, or the port itself says so now.
+    BOOL PortOfflineNow() const;
+    // The status exchange before a label: FALSE with the codes when nothing may be written (no
+    // answer: the time-out, or off line).
+    BOOL FirstStatusCheck(long* rc, long* rce);
+    // The status exchange after a label's last byte: FALSE with the codes when the port went off
+    // line since offlineBefore or the printer did not answer.
+    BOOL LabelDelivered(LONG offlineBefore, long* rc, long* rce);
     void AsyncPrintHandlerWorker();
     // Waits up to ms; TRUE when the object is closing.
     BOOL WaitOrStop(DWORD ms);

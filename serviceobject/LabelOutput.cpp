@@ -162,6 +162,55 @@ BOOL CLABELPrinter::PortWentOffline(LONG offlineBefore) const
     return m_nPortOfflineCount != offlineBefore || PortOffline();
 }
 
+BOOL CLABELPrinter::PortOfflineNow() const
+{
+    // The status thread hands a power change on at its next poll; a caller that must decide now
+    // asks the port itself.
+    if (PortOffline())
+        return TRUE;
+    if (!m_pPort || !m_pPort->IsOpen() || !m_pPort->m_pIsPowerState)
+        return FALSE;
+    int power = m_pPort->m_pIsPowerState(m_pPort->PortId(), DEVTYPE_LABEL);
+    return power == OPOS_PS_OFFLINE || power == OPOS_PS_OFF_OFFLINE;
+}
+
+BOOL CLABELPrinter::FirstStatusCheck(long* rc, long* rce)
+{
+    BOOL answered = FALSE;
+    CHK_LabelStatus(StatusAnswerTimeoutMs, &answered);
+    // Bits that change no status (0 and 1) do not stop the job. A request an off-line port did
+    // not take is no time-out: a reconnecting transport refuses it at once.
+    if (!answered) {
+        *rc = PortOfflineNow() ? OPOS_E_NOHARDWARE : OPOS_E_TIMEOUT;
+        *rce = 0;
+        return FALSE;
+    }
+    return P_PrintStateToRC(rc, rce);
+}
+
+BOOL CLABELPrinter::LabelDelivered(LONG offlineBefore, long* rc, long* rce)
+{
+    // A label written whole is not failed by what the answer says, only by a port that went off
+    // line since its first write or a printer that no longer answers: over TCP the socket takes
+    // every byte of a label cut in the middle, and a switched-off serial printer without flow
+    // control takes them all too.
+    BOOL answered = FALSE;
+    CHK_LabelStatus(StatusAnswerTimeoutMs, &answered);
+    if (PortWentOffline(offlineBefore) || (!answered && PortOfflineNow())) {
+        Log(10, "port was off line while writing in DoPrintData");
+        *rc = OPOS_E_NOHARDWARE;
+        *rce = 0;
+        return FALSE;
+    }
+    if (!answered) {
+        Log(10, "no status answer after the label in DoPrintData");
+        *rc = OPOS_E_TIMEOUT;
+        *rce = 0;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 BOOL CLABELPrinter::P_DoPrintData(BOOL withStatusCheck, CPrintData* job)
 {
     if (!m_Claimed) {
@@ -172,20 +221,8 @@ BOOL CLABELPrinter::P_DoPrintData(BOOL withStatusCheck, CPrintData* job)
     m_pPort->SetWrite(TRUE, DEVTYPE_LABEL);
     LONG offlineBefore = m_nPortOfflineCount;
     BOOL ok = TRUE;
-    if (withStatusCheck) {
-        BOOL answered = FALSE;
-        CHK_LabelStatus(StatusAnswerTimeoutMs, &answered);
-        // The check's own codes: its time-out, or what the answer says. Bits that change no
-        // status (0 and 1) do not stop the job. A request an off-line port did not take is no
-        // time-out: a reconnecting transport refuses it at once.
-        if (!answered) {
-            rc = PortOffline() ? OPOS_E_NOHARDWARE : OPOS_E_TIMEOUT;
-            rce = 0;
-            ok = FALSE;
-        } else if (!P_PrintStateToRC(&rc, &rce)) {
-            ok = FALSE;
-        }
-    }
+    if (withStatusCheck)
+        ok = FirstStatusCheck(&rc, &rce);
     long long attempted = 0, written = 0;
     for (POSITION pos = job->chunks.GetHeadPosition(); ok && pos;) {
         COPOSData* chunk = static_cast<COPOSData*>(job->chunks.GetNext(pos));
@@ -205,18 +242,13 @@ BOOL CLABELPrinter::P_DoPrintData(BOOL withStatusCheck, CPrintData* job)
             break;
         }
     }
-    // A job written whole is not failed by what the final answer says, only by a port that went
-    // off line since its first write: over TCP the socket takes every byte of a label cut in the
-    // middle, and the answer may come from the new connection. Without a final check the job is
-    // judged by what the port has reported by the end of its writes.
-    if (withStatusCheck)
+    // A label written counts only with a status answer after its last byte and the port on line
+    // all along. A job of no bytes asks again only to refresh the status (a printer that did not
+    // answer the first request is not asked twice).
+    if (ok && written > 0 && withStatusCheck)
+        ok = LabelDelivered(offlineBefore, &rc, &rce);
+    else if (withStatusCheck && (ok || rc != OPOS_E_TIMEOUT))
         CHK_LabelStatus(StatusAnswerTimeoutMs);
-    if (ok && written > 0 && PortWentOffline(offlineBefore)) {
-        Log(10, "port was off line while writing in DoPrintData");
-        rc = OPOS_E_NOHARDWARE;
-        rce = 0;
-        ok = FALSE;
-    }
     m_pPort->SetWrite(FALSE, DEVTYPE_LABEL);
     job->ResultCode = int(rc);
     job->ResultCodeExtended = int(rce);
@@ -273,16 +305,24 @@ void CLABELPrinter::P_PrintOrEnqueue(BOOL asynchronous, CPrintDataList& chunks)
         UnlockQueue(nullptr);
         return;
     }
-    CHK_LabelStatus(StatusAnswerTimeoutMs);
+    // Synchronous: nothing is written unless the printer answers first, and the label counts
+    // only as the asynchronous one does, the port on line to an answer after its last byte.
     long rc = 0, rce = 0;
-    if (!P_PrintStateToRC(&rc, &rce)) {
+    if (!FirstStatusCheck(&rc, &rce)) {
         job->ResultCode = int(rc);
         job->ResultCodeExtended = int(rce);
         failed("!P_PrintStateToRC error(%s) in P_PrintOrEnqueue : synchronous mode");
         finish();
         return;
     }
-    if (!P_DoPrintData(FALSE, job))
+    LONG offlineBefore = m_nPortOfflineCount;
+    BOOL ok = P_DoPrintData(FALSE, job);
+    if (ok && !LabelDelivered(offlineBefore, &rc, &rce)) {
+        job->ResultCode = int(rc);
+        job->ResultCodeExtended = int(rce);
+        ok = FALSE;
+    }
+    if (!ok)
         failed("synchronous printing error(%s) in P_PrintOrEnqueue");
     else
         State = OPOS_S_IDLE;

@@ -62,6 +62,7 @@ public:
     {
     }
     long ResultCode, ResultCodeExtended, ErrorLocus, ErrorResponse;
+    LONG Sequence = 0;  // the print thread's wait this event answers
 };
 
 class COutputCompleteEvent : public COPOSEvent
@@ -232,6 +233,18 @@ public:
     // ---- events
     void QueueEvent(COPOSEvent* event);
     void SetErrorResponse(const CErrorEvent& event);
+    // Answers the print thread's wait for the ErrorEvent of that sequence (0: whichever it
+    // waits for), once: a later answer to the same event is ignored. why: logged, when given.
+    void AnswerErrorWait(LONG sequence, long response, const char* why);
+    // The print thread's wait for the answer to its ErrorEvent: the response, or -1 when the
+    // object closes. Bounded in slices; a claim that ends answers it CLEAR.
+    long WaitErrorAnswer(LONG sequence);
+    // Ends a print pass under way between two writes and holds the queue until the device is
+    // enabled again; returns once the pass has ended (bounded).
+    void CutPrintPass();
+    // The port's Write and Read; on the print thread they are marked as its port call.
+    int PortWrite(const BYTE* bytes, DWORD length);
+    int PortRead(BYTE* bytes, DWORD length, DWORD timeoutMs);
     // Runs on the window's thread for one posted event; TRUE when it was passed on.
     BOOL DeliverEvent(COPOSEvent* event);
     int PendingEventCount();
@@ -326,6 +339,21 @@ public:
     BOOL m_bMarkFeed = FALSE;  // the last MarkFeed asked for the take-up position
     long m_nRotation = 0;      // the last RotatePrint value
     BOOL m_bLineFeedAdded = FALSE;
+    // The print thread's wait for an answer: the sequence of its ErrorEvent (0: none).
+    volatile LONG m_nErrorWait = 0;
+    volatile LONG m_nErrorSequence = 0;
+    // A pass cut between writes by a release or a disable; the print thread inside one; the
+    // queue held after a cut until the next enable; a label left cut at the printer, so the
+    // next one begins with a line feed.
+    volatile LONG m_bCutPass = 0;
+    volatile LONG m_bInPass = 0;
+    volatile LONG m_bOutputHeld = 0;
+    volatile LONG m_bFragment = 0;
+    // Close ends a port call of the print thread through the port's close and never ends the
+    // thread by force inside one.
+    DWORD m_dwPrintThreadId = 0;
+    volatile LONG m_bPrintThreadInPortCall = 0;
+    BOOL m_bPrintThreadLeft = FALSE;  // it never left its port call: it and the port stay
     // Counts the port's off-line reports: a job counts as delivered only when none came from
     // its first write to the status answer after its last.
     volatile LONG m_nPortOfflineCount = 0;
@@ -379,6 +407,7 @@ private:
     void SendLabel(BOOL asynchronous, BOOL leadingEmptyChunk);
 
     void StopThread(CWinThread*& thread, volatile LONG& finished, const char* name);
+    void StopPrintThread();
     // Sets the stop flag, wakes every wait of the event and print threads and waits for both.
     void StopThreads();
     long OpenFailed(long rc);

@@ -300,6 +300,221 @@ TEST(AsyncPrint, RetryPutsTheUncompletedJobsBackAfterALineFeedAndASecond)
     }
 }
 
+// Answers each ErrorEvent from a list (the last one repeats).
+struct ScriptedAnswers : ITestCoListener
+{
+    explicit ScriptedAnswers(std::vector<long> a) : answers(std::move(a)) {}
+    void OnServiceEvent(const TestCoEvent& e, long* response, long*, BSTR*) override
+    {
+        if (std::string(e.name) != "SOError" || !response)
+            return;
+        *response = answers[next < answers.size() ? next : answers.size() - 1];
+        ++next;
+    }
+    std::vector<long> answers;
+    size_t next = 0;
+};
+
+size_t LineFeeds(const Device& dev)
+{
+    size_t feeds = 0;
+    for (const std::string& c : dev.Calls("Write("))
+        feeds += Length(c) == 1;
+    return feeds;
+}
+
+TEST(AsyncPrint, AClearForgetsTheLineFeedAlreadySentSoTheNextRetrySendsItAgain)
+{
+    CSoWorld w;
+    Device dev(w, true);
+    ASSERT_EQ(0, dev.open);
+    ScriptedAnswers answers({11, 12, 11});
+    dev.co->SetListener(&answers);
+    // Label 1 fails, is retried after a line feed and fails again: cleared. Label 2 fails once.
+    for (int a : {0x40, 0, 0, 0, 0x40, 0, 0x40})
+        w.port.Result("StatusAnswer", a);
+    dev.Print(Label(1), TRUE);
+    ASSERT_TRUE(dev.WaitFor("SOError", 2));
+    ASSERT_TRUE(dev.WaitIdle());
+    EXPECT_EQ(1u, LineFeeds(dev));
+    dev.Print(Label(2), TRUE);
+    ASSERT_TRUE(dev.WaitFor("SOOutputComplete", 2));  // the second line feed and label 2
+    EXPECT_EQ(3u, dev.Events("SOError").size());
+    EXPECT_EQ(2u, LineFeeds(dev));
+    EXPECT_EQ((std::vector<long>{0, 2}), dev.Completed());
+    dev.co->SetListener(nullptr);
+}
+
+TEST(AsyncPrint, AJobTakenWhileTheDeviceIsNotClaimedIsDroppedWithoutACompletion)
+{
+    CSoWorld w;
+    Device dev(w, true);
+    ASSERT_EQ(0, dev.open);
+    dev.written0 = w.port.Written().size();
+    dev.so->AsyncQueueMutex.Lock();
+    dev.Print(Label(1), TRUE);
+    dev.so->m_Claimed = FALSE;
+    dev.so->AsyncQueueMutex.Unlock();
+    ASSERT_TRUE(WaitFor([&] { return dev.so->QueuedJobs() == 0 && dev.so->JobsInProgress() == 0; }, 60000));
+    dev.so->AsyncQueueMutex.Lock();  // the pass that took it has ended
+    dev.so->m_Claimed = TRUE;
+    dev.so->AsyncQueueMutex.Unlock();
+    dev.Print(Label(2), TRUE);
+    ASSERT_TRUE(dev.WaitFor("SOOutputComplete", 1));
+    ASSERT_TRUE(dev.WaitIdle());
+    EXPECT_EQ((std::vector<long>{2}), dev.Completed());
+    EXPECT_TRUE(dev.Events("SOError").empty());
+    EXPECT_EQ("^cu\r\n" + Label(2) + "^cu\r\n", dev.Written());
+}
+
+// ---- The end of a claim or of the object while output is under way
+
+TEST(AsyncPrint, ReleaseOrCloseWithAnErrorEventPendingLeaveOutputThatPrintsAfterANewClaim)
+{
+    struct Row
+    {
+        const char* what;
+        bool frozen;  // FreezeEvents: the ErrorEvent waits in the list; else it waits at the window
+        bool close;   // Close and open again, else release and claim again
+    } rows[] = {
+        {"release, events frozen", true, false},
+        {"release, the event not yet delivered", false, false},
+        {"close, events frozen", true, true},
+        {"close, the event not yet delivered", false, true},
+    };
+    for (const Row& r : rows) {
+        CSoWorld w;
+        Device dev(w, true);
+        ASSERT_EQ(0, dev.open) << r.what;
+        dev.co->SetErrorResponse(11);
+        if (r.frozen)
+            dev.so->SetPropertyNumber(PIDX_FreezeEvents, 1);
+        w.port.Result("StatusAnswer", 0x40);
+        dev.Print(Label(1), TRUE);
+        // The print thread waits for its answer; this thread pumps nothing meanwhile.
+        ASSERT_TRUE(WaitFor([&] { return dev.so->m_nErrorWait != 0; }, 60000)) << r.what;
+        if (r.close) {
+            EXPECT_EQ(0, dev.so->Close()) << r.what;
+            IDispatch* d = nullptr;
+            dev.co->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d));
+            EXPECT_EQ(0, dev.so->OpenService("POSPrinter", "LP1", d)) << r.what;
+            d->Release();
+        } else {
+            EXPECT_EQ(0, dev.so->ReleaseDevice()) << r.what;
+        }
+        ASSERT_EQ(0, dev.so->ClaimDevice(1000)) << r.what;
+        dev.so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+        ASSERT_EQ(0, dev.so->ResultCode) << r.what;
+        dev.so->SetPropertyNumber(8001, 1);
+        dev.written0 = w.port.Written().size();
+        dev.Print(Label(2), TRUE);
+        ASSERT_TRUE(dev.WaitForValue("SOOutputComplete", dev.so->GetPropertyNumber(PIDX_OutputID))) << r.what;
+        EXPECT_EQ("^cu\r\n" + Label(2) + "^cu\r\n", dev.Written()) << r.what;
+    }
+}
+
+TEST(AsyncPrint, ReleaseOrDisableEndAPassInStalledWritesBetweenTwoWrites)
+{
+    struct Row
+    {
+        const char* what;
+        bool release;
+    } rows[] = {
+        {"release", true},
+        {"disable", false},
+    };
+    std::string label(200, 'x');
+    label = "LABEL-2-" + label.substr(8);
+    for (const Row& r : rows) {
+        CSoWorld w;
+        Device dev(w, true);
+        ASSERT_EQ(0, dev.open) << r.what;
+        // Label 1 is written and waits for its completion; every write of label 2 after its
+        // status request stalls.
+        for (int i = 0; i < 5; ++i)
+            w.port.Result("WriteStall", 0);
+        w.port.Default("WriteStall", 300);
+        size_t before = dev.Calls("Write(16, ").size() + 1;  // label 1's
+        dev.so->AsyncQueueMutex.Lock();
+        dev.Print(Label(1), TRUE);
+        dev.Print(label, TRUE);
+        dev.so->AsyncQueueMutex.Unlock();
+        ASSERT_TRUE(WaitFor([&] { return dev.Calls("Write(16, ").size() >= before + 2; }, 60000)) << r.what;
+        EXPECT_EQ(1, dev.so->JobsInProgress()) << r.what;
+        long rc = -1;
+        std::thread caller([&] {
+            rc = r.release ? dev.so->ReleaseDevice() : (dev.so->SetPropertyNumber(PIDX_DeviceEnabled, 0), dev.so->ResultCode);
+        });
+        caller.join();
+        EXPECT_EQ(0, rc) << r.what;
+        w.port.Default("WriteStall", 0);
+        // Cut between writes: label 2's 13 pieces were not all written.
+        size_t pieces = dev.Calls("Write(16, ").size() + dev.Calls("Write(8, ").size() - before;
+        EXPECT_LT(pieces, 13u) << r.what;
+        EXPECT_FALSE(dev.so->m_bInPass) << r.what;
+        if (r.release) {
+            ASSERT_EQ(0, dev.so->ClaimDevice(1000)) << r.what;
+            dev.so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+            dev.written0 = w.port.Written().size();
+            dev.Print(Label(3), TRUE);
+            ASSERT_TRUE(dev.WaitForValue("SOOutputComplete", 3)) << r.what;
+            // The fragment at the printer is dropped by a line feed before the next label.
+            EXPECT_EQ("^cu\r\n\n" + Label(3) + "^cu\r\n", dev.Written()) << r.what;
+            EXPECT_TRUE(dev.Completed().size() == 1) << r.what;
+        } else {
+            // Held while disabled: nothing is written until the device is enabled again.
+            EXPECT_EQ(1, dev.so->QueuedJobs()) << r.what;
+            dev.written0 = w.port.Written().size();
+            dev.so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+            ASSERT_TRUE(dev.WaitFor("SOOutputComplete", 2)) << r.what;
+            EXPECT_EQ((std::vector<long>{1, 2}), dev.Completed()) << r.what;
+            // The enable's status request, then label 2 whole after a line feed.
+            EXPECT_EQ("^cu\r\n^cu\r\n\n" + label + "^cu\r\n", dev.Written()) << r.what;
+        }
+    }
+}
+
+TEST(AsyncPrint, DisablingAnswersAPendingErrorEventClearAndTheLaterAnswerIsIgnored)
+{
+    CSoWorld w(1);
+    Device dev(w, true);
+    ASSERT_EQ(0, dev.open);
+    dev.co->SetErrorResponse(11);  // the application would retry
+    dev.so->SetPropertyNumber(PIDX_FreezeEvents, 1);
+    w.port.Result("StatusAnswer", 0x40);
+    dev.written0 = w.port.Written().size();
+    dev.Print(Label(1), TRUE);
+    ASSERT_TRUE(WaitFor([&] { return dev.so->m_nErrorWait != 0; }, 60000));
+    dev.so->SetPropertyNumber(PIDX_DeviceEnabled, 0);
+    EXPECT_EQ(0, dev.so->ResultCode);
+    ASSERT_TRUE(WaitFor([&] { return dev.so->QueuedJobs() == 0 && dev.so->JobsInProgress() == 0; }, 60000));
+    EXPECT_TRUE(Contains(w.LogLines(), "*AsyncPrint: DeviceEnabled: the ErrorEvent is not answered while disabling: answered CLEAR"));
+    // Enabled again: the ErrorEvent comes, its RETRY finds nothing to retry.
+    dev.so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    ASSERT_TRUE(dev.WaitFor("SOError", 1));
+    dev.Print(Label(2), TRUE);
+    ASSERT_TRUE(dev.WaitFor("SOOutputComplete", 1));
+    EXPECT_EQ((std::vector<long>{2}), dev.Completed());
+    EXPECT_EQ(std::string::npos, dev.Written().find(Label(1)));
+}
+
+TEST(AsyncPrint, CloseEndsAStalledWriteThroughThePortAndNeverTerminatesTheThreadInIt)
+{
+    CSoWorld w(1);
+    Device dev(w, true);
+    ASSERT_EQ(0, dev.open);
+    w.port.Result("WriteStall", 0);       // the status request
+    w.port.Result("WriteStall", 600000);  // the label: a printer that takes nothing
+    dev.Print(Label(1), TRUE);
+    ASSERT_TRUE(WaitFor([&] { return dev.Calls("Write(16, ").size() == 1; }, 60000));
+    std::thread closer([&] { dev.so->Close(); });
+    closer.join();
+    std::vector<std::string> lines = w.LogLines();
+    EXPECT_FALSE(Contains(lines, "call TerminateThread : AsyncPrintThread"));
+    EXPECT_TRUE(Contains(lines, "Close: the print thread is inside a port call: the port is closed"));
+    EXPECT_EQ(1u, w.port.Calls("Write(16, 40000, 32) ended by ClosePort").size());
+}
+
 TEST(AsyncPrint, ClearOutputEmptiesTheQueueWhateverAsyncModeAndClearsTheLabelBody)
 {
     CSoWorld w;

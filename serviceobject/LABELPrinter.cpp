@@ -355,7 +355,40 @@ void CLABELPrinter::StopThreads()
     SetIf(m_hErrorResponseEvent);
     SetIf(m_EventInterface.m_hDelivered);
     StopThread(m_pEventThread, m_bEventThreadFinished, "EventThread");
-    StopThread(m_pAsyncPrintThread, m_bPrintThreadFinished, "AsyncPrintThread");
+    StopPrintThread();
+}
+
+void CLABELPrinter::StopPrintThread()
+{
+    if (!m_pAsyncPrintThread)
+        return;
+    Log(0, "Waiting Destory Thread : AsyncPrintThread");
+    // Its waits watch the stop flag and its writes stop between two pieces; a write stalled at
+    // the printer is ended through the port's close, which cancels it. Ending the thread inside
+    // a port call would leave the port manager's locks held for ever.
+    BOOL ended = m_pAsyncPrintThread->Join(1500);
+    if (!ended && m_bPrintThreadInPortCall) {
+        Log(0, "Close: the print thread is inside a port call: the port is closed");
+        CloseConnection();
+    }
+    for (DWORD start = GetTickCount(); !ended && m_bPrintThreadInPortCall && GetTickCount() - start < 60000;)
+        ended = m_pAsyncPrintThread->Join(50);
+    if (!ended && m_bPrintThreadInPortCall) {
+        // The last resort would be worse than the leak: the thread, this object and the port
+        // connection stay.
+        Log(10, "Close: the print thread did not leave its port call");
+        m_bPrintThreadLeft = TRUE;
+        ExternalAddRef();
+        m_pAsyncPrintThread = nullptr;
+        return;
+    }
+    if (!ended && !m_pAsyncPrintThread->Join(3500)) {
+        Log(0, "call TerminateThread : AsyncPrintThread");
+        m_pAsyncPrintThread->Stop(0);
+        Log(0, "call TerminateThread Completed: AsyncPrintThread");
+    }
+    delete m_pAsyncPrintThread;
+    m_pAsyncPrintThread = nullptr;
 }
 
 void CLABELPrinter::ReleaseOpenResources()
@@ -365,6 +398,12 @@ void CLABELPrinter::ReleaseOpenResources()
     m_Claimed = FALSE;
     DeviceEnabled = FALSE;
     StopThreads();
+    if (m_bPrintThreadLeft) {
+        // The print thread may still come back: what it uses stays with the object it holds.
+        m_EventInterface.DestroyWindow();
+        m_ControlObject.DetachDispatch();
+        return;
+    }
     delete m_pTopLogo;
     m_pTopLogo = nullptr;
     delete m_pBottomLogo;
@@ -522,9 +561,13 @@ long CLABELPrinter::ReleaseDevice()
         ResultCode = OPOS_E_ILLEGAL;
         return ResultCode;
     }
+    // The end of the claim answers an ErrorEvent the print thread waits for: its jobs go.
+    AnswerErrorWait(0, 12, "ReleaseDevice");
     if (DeviceEnabled)
         DoDeviceEnabled(FALSE);
     InterlockedExchange(&m_bCleared, 1);
+    // A pass under way ends between two writes; the clear does not wait for all of it.
+    CutPrintPass();
     ClearOutput();
     if (m_hEventListMutex) {
         WaitForSingleObject(m_hEventListMutex, INFINITE);

@@ -62,6 +62,7 @@ public:
     {
     }
     long ResultCode, ResultCodeExtended, ErrorLocus, ErrorResponse;
+    LONG Sequence = 0;  // the print thread's wait this event answers
 };
 
 class COutputCompleteEvent : public COPOSEvent
@@ -199,6 +200,8 @@ public:
     // lockTimedOut (may be NULL): the byte was not written because the port lock was not had.
     BOOL CHK_InitializePrinter(DWORD timeoutMs, BOOL* lockTimedOut = nullptr);
     BOOL P_PrintStateToRC(long* rc, long* rce);
+    // A USB device path printing synchronously: not refused for its error bits or power.
+    bool UsbSynchronous() const;
     // The codes of a write that ran out of attempts or met an off-line printer go to rc and rce
     // when given, else to ResultCode and ResultCodeExtended.
     int P_WriteBuf(const BYTE* bytes, int length, long* rc = nullptr, long* rce = nullptr);
@@ -222,6 +225,14 @@ public:
     // offlineBefore, or is off line now.
     BOOL PortOffline() const;
     BOOL PortWentOffline(LONG offlineBefore) const;
+    // PortOffline, or the port itself says so now.
+    BOOL PortOfflineNow() const;
+    // The status exchange before a label: FALSE with the codes when nothing may be written (no
+    // answer: the time-out, or off line).
+    BOOL FirstStatusCheck(long* rc, long* rce);
+    // The status exchange after a label's last byte: FALSE with the codes when the port went off
+    // line since offlineBefore or the printer did not answer.
+    BOOL LabelDelivered(LONG offlineBefore, long* rc, long* rce);
     void AsyncPrintHandlerWorker();
     // Waits up to ms; TRUE when the object is closing.
     BOOL WaitOrStop(DWORD ms);
@@ -235,6 +246,18 @@ public:
     // ---- events
     void QueueEvent(COPOSEvent* event);
     void SetErrorResponse(const CErrorEvent& event);
+    // Answers the print thread's wait for the ErrorEvent of that sequence (0: whichever it
+    // waits for), once: a later answer to the same event is ignored. why: logged, when given.
+    void AnswerErrorWait(LONG sequence, long response, const char* why);
+    // The print thread's wait for the answer to its ErrorEvent: the response, or -1 when the
+    // object closes. Bounded in slices; a claim that ends answers it CLEAR.
+    long WaitErrorAnswer(LONG sequence);
+    // Ends a print pass under way between two writes and holds the queue until the device is
+    // enabled again; returns once the pass has ended (bounded).
+    void CutPrintPass();
+    // The port's Write and Read; on the print thread they are marked as its port call.
+    int PortWrite(const BYTE* bytes, DWORD length);
+    int PortRead(BYTE* bytes, DWORD length, DWORD timeoutMs);
     // Runs on the window's thread for one posted event; TRUE when it was passed on.
     BOOL DeliverEvent(COPOSEvent* event);
     int PendingEventCount();
@@ -334,6 +357,21 @@ public:
     BOOL m_bMarkFeed = FALSE;  // the last MarkFeed asked for the take-up position
     long m_nRotation = 0;      // the last RotatePrint value
     BOOL m_bLineFeedAdded = FALSE;
+    // The print thread's wait for an answer: the sequence of its ErrorEvent (0: none).
+    volatile LONG m_nErrorWait = 0;
+    volatile LONG m_nErrorSequence = 0;
+    // A pass cut between writes by a release or a disable; the print thread inside one; the
+    // queue held after a cut until the next enable; a label left cut at the printer, so the
+    // next one begins with a line feed.
+    volatile LONG m_bCutPass = 0;
+    volatile LONG m_bInPass = 0;
+    volatile LONG m_bOutputHeld = 0;
+    volatile LONG m_bFragment = 0;
+    // Close ends a port call of the print thread through the port's close and never ends the
+    // thread by force inside one.
+    DWORD m_dwPrintThreadId = 0;
+    volatile LONG m_bPrintThreadInPortCall = 0;
+    BOOL m_bPrintThreadLeft = FALSE;  // it never left its port call: it and the port stay
     // Counts the port's off-line reports: a job counts as delivered only when none came from
     // its first write to the status answer after its last.
     volatile LONG m_nPortOfflineCount = 0;
@@ -387,6 +425,7 @@ private:
     void SendLabel(BOOL asynchronous, BOOL leadingEmptyChunk);
 
     void StopThread(CWinThread*& thread, volatile LONG& finished, const char* name);
+    void StopPrintThread();
     // Sets the stop flag, wakes every wait of the event and print threads and waits for both.
     void StopThreads();
     long OpenFailed(long rc);

@@ -164,13 +164,30 @@ void CLABELPrinter::ClearEventList()
         ResetEvent(m_hEventsPendingEvent);
     if (m_hEventListMutex)
         ReleaseMutex(m_hEventListMutex);
-    for (COPOSEvent* e : gone)
+    for (COPOSEvent* e : gone) {
+        // An ErrorEvent that will never be delivered still ends the print thread's wait.
+        if (e->m_nType == COPOSEvent::Error)
+            AnswerErrorWait(static_cast<CErrorEvent*>(e)->Sequence, 12, "ErrorEvent discarded");
         delete e;
+    }
 }
 
 void CLABELPrinter::SetErrorResponse(const CErrorEvent& event)
 {
-    ErrorResponse = event.ErrorResponse;
+    AnswerErrorWait(event.Sequence, event.ErrorResponse, nullptr);
+}
+
+void CLABELPrinter::AnswerErrorWait(LONG sequence, long response, const char* why)
+{
+    LONG waiting = m_nErrorWait;
+    if (waiting == 0 || (sequence != 0 && sequence != waiting))
+        return;
+    // Whoever takes the wait answers it; every other answer to it comes too late.
+    if (InterlockedCompareExchange(&m_nErrorWait, 0, waiting) != waiting)
+        return;
+    ErrorResponse = response;
+    if (why)
+        Log(0, "*AsyncPrint: %s: answered %s", why, response == 12 ? "CLEAR" : "RETRY");
     if (m_hErrorResponseEvent)
         SetEvent(m_hErrorResponseEvent);
 }

@@ -105,6 +105,8 @@ BOOL CLABELPrinter::ClearQueues()
     Log(0, "ClearQueue m_AsyncPrintDataQueue in ClearOutput");
     ClearQueue(m_AsyncPDQInProgress);
     Log(0, "ClearQueue m_AsyncPDQInProgress in ClearOutput");
+    // The jobs a retry would re-send are gone: the next retry sends its line feed again.
+    m_bLineFeedAdded = FALSE;
     UpdateQueueState();
     AsyncQueueMutex.Unlock();
     Log(0, "AsyncQueueMutex Unlock in ClearOutput");
@@ -164,31 +166,79 @@ BOOL CLABELPrinter::PortWentOffline(LONG offlineBefore) const
     return m_nPortOfflineCount != offlineBefore || PortOffline();
 }
 
+BOOL CLABELPrinter::PortOfflineNow() const
+{
+    // The status thread hands a power change on at its next poll; a caller that must decide now
+    // asks the port itself.
+    if (PortOffline())
+        return TRUE;
+    if (!m_pPort || !m_pPort->IsOpen() || !m_pPort->m_pIsPowerState)
+        return FALSE;
+    int power = m_pPort->m_pIsPowerState(m_pPort->PortId(), DEVTYPE_LABEL);
+    return power == OPOS_PS_OFFLINE || power == OPOS_PS_OFF_OFFLINE;
+}
+
+BOOL CLABELPrinter::FirstStatusCheck(long* rc, long* rce)
+{
+    BOOL answered = FALSE;
+    CHK_LabelStatus(StatusAnswerTimeoutMs, &answered);
+    // Bits that change no status (0 and 1) do not stop the job. A request an off-line port did
+    // not take is no time-out: a reconnecting transport refuses it at once.
+    if (!answered) {
+        *rc = PortOfflineNow() ? OPOS_E_NOHARDWARE : OPOS_E_TIMEOUT;
+        *rce = 0;
+        return FALSE;
+    }
+    return P_PrintStateToRC(rc, rce);
+}
+
+BOOL CLABELPrinter::LabelDelivered(LONG offlineBefore, long* rc, long* rce)
+{
+    // A label written whole is not failed by what the answer says, only by a port that went off
+    // line since its first write or a printer that no longer answers: over TCP the socket takes
+    // every byte of a label cut in the middle, and a switched-off serial printer without flow
+    // control takes them all too.
+    BOOL answered = FALSE;
+    CHK_LabelStatus(StatusAnswerTimeoutMs, &answered);
+    if (PortWentOffline(offlineBefore) || (!answered && PortOfflineNow())) {
+        Log(10, "port was off line while writing in DoPrintData");
+        *rc = OPOS_E_NOHARDWARE;
+        *rce = 0;
+        return FALSE;
+    }
+    if (!answered) {
+        Log(10, "no status answer after the label in DoPrintData");
+        *rc = OPOS_E_TIMEOUT;
+        *rce = 0;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 BOOL CLABELPrinter::P_DoPrintData(BOOL withStatusCheck, CPrintData* job)
 {
     if (!m_Claimed) {
+        // Nothing written is nothing delivered: the caller drops the job as a cleared one.
         Log(0, "-P_DoPrintData : m_Claimed == FALSE");
-        return TRUE;
+        job->ResultCode = OPOS_E_NOTCLAIMED;
+        job->ResultCodeExtended = 0;
+        return FALSE;
     }
     long rc = 0, rce = 0;
     m_pPort->SetWrite(TRUE, DEVTYPE_LABEL);
     LONG offlineBefore = m_nPortOfflineCount;
     BOOL ok = TRUE;
-    if (withStatusCheck) {
-        BOOL answered = FALSE;
-        CHK_LabelStatus(StatusAnswerTimeoutMs, &answered);
-        // The check's own codes: its time-out, or what the answer says. Bits that change no
-        // status (0 and 1) do not stop the job. A request an off-line port did not take is no
-        // time-out: a reconnecting transport refuses it at once.
-        if (!answered) {
-            rc = PortOffline() ? OPOS_E_NOHARDWARE : OPOS_E_TIMEOUT;
-            rce = 0;
-            ok = FALSE;
-        } else if (!P_PrintStateToRC(&rc, &rce)) {
-            ok = FALSE;
-        }
-    }
+    if (withStatusCheck)
+        ok = FirstStatusCheck(&rc, &rce);
     long long attempted = 0, written = 0;
+    if (ok && m_bFragment) {
+        // The last label was cut at the printer: a line feed makes it drop the fragment.
+        static const BYTE kFeed = 0x0A;
+        if (P_WriteWithStateCheck(&kFeed, 1, &rc, &rce))
+            InterlockedExchange(&m_bFragment, 0);
+        else
+            ok = FALSE;
+    }
     for (POSITION pos = job->chunks.GetHeadPosition(); ok && pos;) {
         COPOSData* chunk = static_cast<COPOSData*>(job->chunks.GetNext(pos));
         int length = int(chunk->GetLength());
@@ -202,23 +252,20 @@ BOOL CLABELPrinter::P_DoPrintData(BOOL withStatusCheck, CPrintData* job)
         written += length;
         if (m_config.Type == 1 || m_config.Type == 3)
             WaitOrStop(100);
-        if (m_bStop) {
+        if (m_bStop || m_bCutPass) {
             ok = FALSE;
             break;
         }
     }
-    // A job written whole is not failed by what the final answer says, only by a port that went
-    // off line since its first write: over TCP the socket takes every byte of a label cut in the
-    // middle, and the answer may come from the new connection. Without a final check the job is
-    // judged by what the port has reported by the end of its writes.
-    if (withStatusCheck)
+    if (m_bCutPass && attempted > 0)
+        InterlockedExchange(&m_bFragment, 1);
+    // A label written counts only with a status answer after its last byte and the port on line
+    // all along. A job of no bytes asks again only to refresh the status (a printer that did not
+    // answer the first request is not asked twice).
+    if (ok && written > 0 && withStatusCheck)
+        ok = LabelDelivered(offlineBefore, &rc, &rce);
+    else if (withStatusCheck && (ok || rc != OPOS_E_TIMEOUT))
         CHK_LabelStatus(StatusAnswerTimeoutMs);
-    if (ok && written > 0 && PortWentOffline(offlineBefore)) {
-        Log(10, "port was off line while writing in DoPrintData");
-        rc = OPOS_E_NOHARDWARE;
-        rce = 0;
-        ok = FALSE;
-    }
     m_pPort->SetWrite(FALSE, DEVTYPE_LABEL);
     job->ResultCode = int(rc);
     job->ResultCodeExtended = int(rce);
@@ -274,16 +321,24 @@ void CLABELPrinter::P_PrintOrEnqueue(BOOL asynchronous, CPrintDataList& chunks)
         UnlockQueue(nullptr);
         return;
     }
-    CHK_LabelStatus(StatusAnswerTimeoutMs);
+    // Synchronous: nothing is written unless the printer answers first, and the label counts
+    // only as the asynchronous one does, the port on line to an answer after its last byte.
     long rc = 0, rce = 0;
-    if (!P_PrintStateToRC(&rc, &rce)) {
+    if (!FirstStatusCheck(&rc, &rce)) {
         job->ResultCode = int(rc);
         job->ResultCodeExtended = int(rce);
         failed("!P_PrintStateToRC error(%s) in P_PrintOrEnqueue : synchronous mode");
         finish();
         return;
     }
-    if (!P_DoPrintData(FALSE, job))
+    LONG offlineBefore = m_nPortOfflineCount;
+    BOOL ok = P_DoPrintData(FALSE, job);
+    if (ok && !LabelDelivered(offlineBefore, &rc, &rce)) {
+        job->ResultCode = int(rc);
+        job->ResultCodeExtended = int(rce);
+        ok = FALSE;
+    }
+    if (!ok)
         failed("synchronous printing error(%s) in P_PrintOrEnqueue");
     else
         State = OPOS_S_IDLE;
@@ -298,13 +353,67 @@ UINT __cdecl CLABELPrinter::AsyncPrintThread(LPVOID param)
     return 0;
 }
 
+int CLABELPrinter::PortWrite(const BYTE* bytes, DWORD length)
+{
+    bool mark = GetCurrentThreadId() == m_dwPrintThreadId;
+    if (mark)
+        InterlockedExchange(&m_bPrintThreadInPortCall, 1);
+    int n = m_pPort->Write(bytes, length, DEVTYPE_LABEL);
+    if (mark)
+        InterlockedExchange(&m_bPrintThreadInPortCall, 0);
+    return n;
+}
+
+int CLABELPrinter::PortRead(BYTE* bytes, DWORD length, DWORD timeoutMs)
+{
+    bool mark = GetCurrentThreadId() == m_dwPrintThreadId;
+    if (mark)
+        InterlockedExchange(&m_bPrintThreadInPortCall, 1);
+    int n = m_pPort->Read(bytes, length, DEVTYPE_LABEL, timeoutMs);
+    if (mark)
+        InterlockedExchange(&m_bPrintThreadInPortCall, 0);
+    return n;
+}
+
+long CLABELPrinter::WaitErrorAnswer(LONG sequence)
+{
+    HANDLE answer[2] = {m_hPrintStopEvent, m_hErrorResponseEvent};
+    for (;;) {
+        DWORD r = WaitForMultipleObjects(2, answer, FALSE, 500);
+        if (m_bStop)
+            return -1;
+        if (r == WAIT_OBJECT_0 + 1)
+            return ErrorResponse;
+        if (!m_Claimed)
+            AnswerErrorWait(sequence, kResponseClear, "the claim ended");
+    }
+}
+
+void CLABELPrinter::CutPrintPass()
+{
+    // Held first: a pass about to start sees it, a pass under way is cut.
+    InterlockedExchange(&m_bOutputHeld, 1);
+    InterlockedExchange(&m_bCutPass, 1);
+    if (m_bInPass)
+        Log(0, "the print pass is cut");
+    for (DWORD start = GetTickCount(); m_bInPass && !m_bStop && GetTickCount() - start < kClearWaitMs;)
+        Sleep(5);
+    InterlockedExchange(&m_bCutPass, 0);
+}
+
 void CLABELPrinter::AsyncPrintHandlerWorker()
 {
     InterlockedExchange(&m_bPrintThreadFinished, 0);
+    m_dwPrintThreadId = GetCurrentThreadId();
     Log(0, "Start AsyncPrintHandlerWorker");
     HANDLE waits[2] = {m_hPrintStopEvent, m_hWakeEvent};
     WaitForMultipleObjects(2, waits, FALSE, INFINITE);
     while (!m_bStop) {
+        if (m_bOutputHeld) {
+            // A pass was cut: the queue waits for the device to be enabled again.
+            WaitOrStop(50);
+            continue;
+        }
         if (!LockQueue("1(start)"))
             break;
         UpdateQueueState();
@@ -316,7 +425,25 @@ void CLABELPrinter::AsyncPrintHandlerWorker()
         }
         CPrintData* job = static_cast<CPrintData*>(m_AsyncPrintDataQueue.RemoveHead());
         InterlockedExchange(&m_bCleared, 0);
-        BOOL ok = P_DoPrintData(TRUE, job);
+        InterlockedExchange(&m_bInPass, 1);
+        BOOL ok = !m_bOutputHeld && P_DoPrintData(TRUE, job);
+        if (!ok && (m_bOutputHeld || m_bCutPass)) {
+            // Cut between writes, or held before the first: the job goes back to the head and is
+            // written again, whole, after the next enable.
+            m_AsyncPrintDataQueue.AddHead(job);
+            UpdateQueueState();
+            InterlockedExchange(&m_bInPass, 0);
+            UnlockQueue("5(end)");
+            continue;
+        }
+        if (!ok && job->ResultCode == OPOS_E_NOTCLAIMED && !m_Claimed) {
+            // Not written: no completion and no error, as for a cleared job.
+            DeleteJob(job);
+            UpdateQueueState();
+            InterlockedExchange(&m_bInPass, 0);
+            UnlockQueue("5(end)");
+            continue;
+        }
         m_AsyncPDQInProgress.AddTail(job);
         if (m_bStop) {
             UnlockQueue("5(end)");
@@ -347,6 +474,7 @@ void CLABELPrinter::AsyncPrintHandlerWorker()
             // application's thread may empty once the lock is given up: its codes are copied.
             long jobRc = job->ResultCode, jobRce = job->ResultCodeExtended;
             job = nullptr;
+            InterlockedExchange(&m_bInPass, 0);
             UnlockQueue("4(error-GSI)");
             SetErrorState(2, 2, GetResultCodeText(jobRc, jobRce));
             if (!LockQueue(nullptr))
@@ -354,16 +482,18 @@ void CLABELPrinter::AsyncPrintHandlerWorker()
             UpdateQueueState();
             UnlockQueue(nullptr);
             CErrorEvent* error = new CErrorEvent(jobRc, jobRce, kLocusOutput, kResponseRetry);
+            LONG sequence = InterlockedIncrement(&m_nErrorSequence);
+            error->Sequence = sequence;
             ResetEvent(m_hErrorResponseEvent);
+            InterlockedExchange(&m_nErrorWait, sequence);
             DWORD queuedAt = GetTickCount();
             QueueEvent(error);
             Log(0, "*AsyncPrint: Wait for delivery to app's response.");
-            HANDLE answer[2] = {m_hPrintStopEvent, m_hErrorResponseEvent};
-            WaitForMultipleObjects(2, answer, FALSE, INFINITE);
-            if (m_bStop)
+            long response = WaitErrorAnswer(sequence);
+            if (response < 0)
                 break;
             SetErrorState(1, 0, CString());
-            if (ErrorResponse == kResponseClear) {
+            if (response == kResponseClear) {
                 Log(0, "*AsyncPrint: Error response = CLEAR");
                 ClearQueues();
                 if (!LockQueue("4(error-Clear)"))
@@ -397,9 +527,11 @@ void CLABELPrinter::AsyncPrintHandlerWorker()
             }
         }
         UpdateQueueState();
+        InterlockedExchange(&m_bInPass, 0);
         UnlockQueue("5(end)");
         WaitForMultipleObjects(2, waits, FALSE, INFINITE);
     }
+    InterlockedExchange(&m_bInPass, 0);
     Log(0, "End AsyncPrintHandlerWorker");
     InterlockedExchange(&m_bPrintThreadFinished, 1);
 }

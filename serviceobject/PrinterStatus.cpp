@@ -160,7 +160,7 @@ int CLABELPrinter::StatusExchange(DWORD timeoutMs, BYTE* answer)
             slice = 100;
         if (m_pPort->Lock(slice))
             break;
-        if (m_bStop || GetTickCount() - lockStart >= timeoutMs) {
+        if (m_bStop || m_bCutPass || GetTickCount() - lockStart >= timeoutMs) {
             Log(10, "CHK_LabelStatus - port busy");
             return ExchangeNotSent;
         }
@@ -174,14 +174,14 @@ int CLABELPrinter::StatusExchange(DWORD timeoutMs, BYTE* answer)
     }
     DWORD start = GetTickCount();
     BOOL got = FALSE;
-    while (m_Claimed && !m_bStop) {
+    while (m_Claimed && !m_bStop && !m_bCutPass) {
         if (GetTickCount() - start > timeoutMs)
             break;
         // Short reads, so a closing object is noticed soon (a read can last twice its wait).
         DWORD wait = timeoutMs - (GetTickCount() - start);
         if (wait > 250)
             wait = 250;
-        if (m_pPort->Read(answer, 1, DEVTYPE_LABEL, wait) == 1) {
+        if (PortRead(answer, 1, wait) == 1) {
             got = TRUE;
             break;
         }
@@ -210,6 +210,8 @@ BOOL CLABELPrinter::CHK_LabelStatus(DWORD timeoutMs, BOOL* answered)
     return answer == 0;
 }
 
+bool CLABELPrinter::UsbSynchronous() const { return !AsyncMode && m_config.PortName().Left(1) == "\\"; }
+
 BOOL CLABELPrinter::P_PrintStateToRC(long* rcOut, long* rceOut)
 {
     long scratch = 0;
@@ -217,7 +219,7 @@ BOOL CLABELPrinter::P_PrintStateToRC(long* rcOut, long* rceOut)
     long& rce = rceOut ? *rceOut : (rcOut ? scratch : ResultCodeExtended);
     rc = 0;
     rce = 0;
-    bool usbSync = !AsyncMode && m_config.PortName().Left(1) == "\\";
+    bool usbSync = UsbSynchronous();
     long error = m_nPrinterError;
     if (error) {
         rc = OPOS_E_FAILURE;
@@ -254,7 +256,7 @@ int CLABELPrinter::P_WriteBuf(const BYTE* bytes, int length, long* rcOut, long* 
         return 0;
     // The port lock without a time-out, but a closing object does not wait for it.
     while (!m_pPort->Lock(500))
-        if (m_bStop)
+        if (m_bStop || m_bCutPass)
             return 0;
     int written = P_WriteBufLocked(bytes, length, rcOut, rceOut);
     m_pPort->Unlock();
@@ -269,7 +271,7 @@ int CLABELPrinter::P_WriteBufLocked(const BYTE* bytes, int length, long* rcOut, 
     CString kind = port.Left(3);
     bool paced = kind == "\\\\?";
     if (port.GetLength() < 3) {
-        int n = m_pPort->Write(bytes, DWORD(length), DEVTYPE_LABEL);
+        int n = PortWrite(bytes, DWORD(length));
         return n < 0 ? 0 : n;
     }
     // The configuration never leaves 0 here; a piece of 0 bytes would loop for ever.
@@ -279,14 +281,15 @@ int CLABELPrinter::P_WriteBufLocked(const BYTE* bytes, int length, long* rcOut, 
     int budget = 5, written = 0, remaining = length;
     bool split = false;
     for (;;) {
-        if (m_bStop)
+        // A closing object, or a release that cuts the pass: between two writes.
+        if (m_bStop || m_bCutPass)
             break;
         int piece = remaining;
         if (remaining > chunk) {
             piece = chunk;
             split = true;
         }
-        int n = m_pPort->Write(bytes + written, DWORD(piece), DEVTYPE_LABEL);
+        int n = PortWrite(bytes + written, DWORD(piece));
         if (n < 0 || n > piece)
             n = n < 0 ? 0 : piece;
         if (paced && (remaining > chunk || split))
@@ -302,7 +305,9 @@ int CLABELPrinter::P_WriteBufLocked(const BYTE* bytes, int length, long* rcOut, 
             if (!P_PrintStateToRC(&rc, &rce))
                 budget = 0;
         }
-        if (PortOffline()) {
+        // A USB printer printing synchronously is written whatever its power, as its status
+        // check lets it; the answer after the label decides.
+        if (PortOffline() && !UsbSynchronous()) {
             Log(10, "PowerState is OFFLINE in P_WriteBuf.");
             timedOut = true;
         }

@@ -184,7 +184,7 @@ TEST_F(ConnectionTest, StatusThreadHandsOnFramesAndPowerStates)
     e->pState->SetStatusReceiver(&r);
     EXPECT_FALSE(e->pState->StatusThreadRunning());
 
-    script.frame(0x11223344);
+    script.frame(id, 0x11223344);
     ASSERT_TRUE(e->pState->Open(32, r.dop));
     EXPECT_TRUE(e->pState->StatusThreadRunning());
     EXPECT_TRUE(WaitFor([&] { return !r.Frames().empty(); }));

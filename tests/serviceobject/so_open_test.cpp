@@ -557,11 +557,15 @@ TEST(StatusEvents, TwoObjectsOnTwoPortsAtOnce)
     EXPECT_EQ(2u, w.port.Calls("Write(5, 40000, 32) = 5").size());
     EXPECT_EQ(2u, w.port.Calls("Write(5, 40001, 32) = 5").size());
 
-    w.port.Frame(0x0F000034);  // one frame: whichever port's status thread takes it
+    // A frame reaches only its own port's device.
+    w.port.Frame(0x0F000034, 40001);
     EXPECT_TRUE(WaitFor([&] {
         Pump(20, co[0]);
-        return GetNumber(co[0], 8003) + GetNumber(co[1], 8003) == 1;
+        return GetNumber(co[1], 8003) == 1;
     }, 20000));
+    size_t polls = w.port.Calls("GetASBState(40000, 32)").size();
+    EXPECT_TRUE(WaitFor([&] { return w.port.Calls("GetASBState(40000, 32)").size() > polls + 1; }, 20000));
+    EXPECT_EQ(0, GetNumber(co[0], 8003));
 
     // Disable and release one: the other stays as it was, and only the released one's port
     // closes.

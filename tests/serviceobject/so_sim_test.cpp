@@ -235,6 +235,36 @@ TEST_P(SoSimTest, AConnectionCutInALabelEndsInAnErrorAndACompleteReprint)
     EXPECT_EQ(want, first);
 }
 
+TEST_P(SoSimTest, ASynchronousLabelCutByTheConnectionFailsItAndTheNextArrivesWhole)
+{
+    if (GetParam().serial)
+        GTEST_SKIP() << "a serial line is not cut";
+    Device dev(w, false, "512");  // the label in one write: the socket takes all of it
+    ASSERT_EQ(0, dev.open);
+    ASSERT_TRUE(sim.fault(ep, "rst-in-label", 60)) << sim.error();
+    auto print = [&](int n) {
+        dev.so->m_builder.AddText(LabelText(n).c_str());
+        COPOSData* d = new COPOSData;
+        dev.so->m_builder.BuildLabel(*d);
+        CPrintDataList list;
+        list.AddTail(d);
+        dev.so->P_PrintOrEnqueue(FALSE, list);
+        return dev.so->ResultCode;
+    };
+    EXPECT_EQ(107, print(1));  // off line: the connection broke after the label's first bytes
+    // Once the transport has reconnected, the label is printed again and arrives whole.
+    long rc = -1;
+    for (DWORD start = GetTickCount(); rc != 0 && GetTickCount() - start < 60000;)
+        rc = print(1);
+    EXPECT_EQ(0, rc);
+    ASSERT_TRUE(sim.waitLabels(ep, 1, 30000)) << sim.error();
+    int partial = 0, flagged = 0;
+    std::string why;
+    EXPECT_EQ(std::vector<int>{1}, CompleteLabels(sim, ep, &partial, &flagged, &why));
+    EXPECT_EQ(1, partial);
+    EXPECT_EQ(0, flagged) << why;
+}
+
 INSTANTIATE_TEST_SUITE_P(Transports, SoSimTest, ::testing::Values(Transport{"tcp", false}, Transport{"serial", true}),
                          [](const ::testing::TestParamInfo<Transport>& i) { return std::string(i.param.what); });
 

@@ -291,7 +291,6 @@ long CLABELPrinter::OpenService(const char* deviceClass, const char* deviceName,
     m_hEventListMutex = CreateMutexA(nullptr, FALSE, nullptr);
     m_hErrorResponseEvent = NewEvent(FALSE);
     m_hEventsPendingEvent = NewEvent(FALSE);
-    m_hEventThreadEndedEvent = NewEvent(FALSE);
     m_hEventsNotFrozenEvent = NewEvent(TRUE);
     m_hCONotFrozenEvent = NewEvent(TRUE);
     m_hPrintStopEvent = NewEvent(FALSE);
@@ -301,7 +300,7 @@ long CLABELPrinter::OpenService(const char* deviceClass, const char* deviceName,
     m_bStop = 0;
     FreezeEvents = FALSE;
     m_bCOFreezeEvents = FALSE;
-    if (!m_hEventListMutex || !m_hErrorResponseEvent || !m_hEventsPendingEvent || !m_hEventThreadEndedEvent ||
+    if (!m_hEventListMutex || !m_hErrorResponseEvent || !m_hEventsPendingEvent ||
         !m_hEventsNotFrozenEvent || !m_hCONotFrozenEvent || !m_hPrintStopEvent || !m_hWakeEvent) {
         Log(10, "-OpenService : event creation failed");
         return OpenFailed(OPOS_E_ILLEGAL);
@@ -312,8 +311,6 @@ long CLABELPrinter::OpenService(const char* deviceClass, const char* deviceName,
         return OpenFailed(OPOS_E_ILLEGAL);
     }
 
-    m_bEventThreadFinished = 0;
-    m_bPrintThreadFinished = 0;
     m_pEventThread = AfxBeginThread(EventThread, this);
     m_pAsyncPrintThread = AfxBeginThread(AsyncPrintThread, this);
     if (!m_pEventThread || !m_pAsyncPrintThread) {
@@ -326,7 +323,7 @@ long CLABELPrinter::OpenService(const char* deviceClass, const char* deviceName,
     return ResultCode;
 }
 
-void CLABELPrinter::StopThread(CWinThread*& thread, volatile LONG& finished, const char* name)
+void CLABELPrinter::StopThread(CWinThread*& thread, const char* name)
 {
     if (!thread)
         return;
@@ -354,7 +351,7 @@ void CLABELPrinter::StopThreads()
     SetIf(m_hCONotFrozenEvent);
     SetIf(m_hErrorResponseEvent);
     SetIf(m_EventInterface.m_hDelivered);
-    StopThread(m_pEventThread, m_bEventThreadFinished, "EventThread");
+    StopThread(m_pEventThread, "EventThread");
     StopPrintThread();
 }
 
@@ -421,7 +418,6 @@ void CLABELPrinter::ReleaseOpenResources()
     CloseAndClear(m_hErrorResponseEvent);
     CloseAndClear(m_hEventListMutex);
     CloseAndClear(m_hEventsPendingEvent);
-    CloseAndClear(m_hEventThreadEndedEvent);
     CloseAndClear(m_hEventsNotFrozenEvent);
     CloseAndClear(m_hCONotFrozenEvent);
 
@@ -442,7 +438,7 @@ void CLABELPrinter::ReleaseOpenResources()
     if (m_ControlObject.GetDispatch()) {
         m_ControlObject.DetachDispatch();
         Log(0, "Close: ControlObject.DetachDispatch");
-        m_ControlObject.ReleaseDispatch();
+        // The driver holds no reference of its own: the detach was its release.
         Log(0, "Close: ControlObject.ReleaseDispatch");
     }
 }

@@ -30,7 +30,6 @@ public:
 
     void AttachDispatch(IDispatch* disp) { m_disp = disp; }
     void DetachDispatch() { m_disp = nullptr; }
-    void ReleaseDispatch() { m_disp = nullptr; }
     IDispatch* GetDispatch() const { return m_disp; }
     // Looks the callback names up one at a time; FALSE at the first the Control Object lacks.
     BOOL BindCallbacks();
@@ -220,9 +219,9 @@ public:
     void SetIdleUnlessQueued();
     static void ClearQueue(CObList& jobs);
     static void DeleteJob(CPrintData* job);
-    // The queue part of ClearOutput: both lists emptied under AsyncQueueMutex; FALSE when the
-    // lock was not had (the object closing, or a print pass past every bound).
-    BOOL ClearQueues();
+    // The queue part of ClearOutput: the jobs of both lists deleted under AsyncQueueMutex; FALSE
+    // when the lock was not had (the object closing, or a print pass past every bound).
+    BOOL DropAllJobs();
     // Whether the port is off line now; whether it reported off line since the count was
     // offlineBefore, or is off line now.
     BOOL PortOffline() const;
@@ -262,7 +261,6 @@ public:
     int PortRead(BYTE* bytes, DWORD length, DWORD timeoutMs);
     // Runs on the window's thread for one posted event; TRUE when it was passed on.
     BOOL DeliverEvent(COPOSEvent* event);
-    int PendingEventCount();
 
     // ---- property effects, callable by the configuration without the state checks
     long DoDeviceEnabled(long value);
@@ -356,7 +354,6 @@ public:
     volatile LONG m_bCleared = 0;
     BOOL m_bTransaction = FALSE;
     BOOL m_bPageMode = FALSE;
-    BOOL m_bMarkFeed = FALSE;  // the last MarkFeed asked for the take-up position
     long m_nRotation = 0;      // the last RotatePrint value
     BOOL m_bLineFeedAdded = FALSE;
     // The print thread's wait for an answer: the sequence of its ErrorEvent (0: none).
@@ -388,7 +385,6 @@ public:
     HANDLE m_hEventListMutex = nullptr;
     HANDLE m_hErrorResponseEvent = nullptr;
     HANDLE m_hEventsPendingEvent = nullptr;
-    HANDLE m_hEventThreadEndedEvent = nullptr;
     HANDLE m_hEventsNotFrozenEvent = nullptr;
     HANDLE m_hCONotFrozenEvent = nullptr;
     HANDLE m_hPrintStopEvent = nullptr;
@@ -399,9 +395,6 @@ public:
     volatile LONG m_bStop = 0;
     CWinThread* m_pEventThread = nullptr;
     CWinThread* m_pAsyncPrintThread = nullptr;
-    // Set by each worker thread as its last step, so Close need not wait for an ended thread.
-    volatile LONG m_bEventThreadFinished = 0;
-    volatile LONG m_bPrintThreadFinished = 0;
 
 private:
     void Log(int level, const char* format, ...);
@@ -426,7 +419,7 @@ private:
     // Builds the label and hands it to the output path; ResultCode holds the outcome.
     void SendLabel(BOOL asynchronous, BOOL leadingEmptyChunk);
 
-    void StopThread(CWinThread*& thread, volatile LONG& finished, const char* name);
+    void StopThread(CWinThread*& thread, const char* name);
     void StopPrintThread();
     // Sets the stop flag, wakes every wait of the event and print threads and waits for both.
     void StopThreads();

@@ -144,16 +144,6 @@ void CLABELPrinter::QueueEvent(COPOSEvent* event)
     ReleaseMutex(m_hEventListMutex);
 }
 
-int CLABELPrinter::PendingEventCount()
-{
-    if (!m_hEventListMutex)
-        return int(m_EventList.size());
-    WaitForSingleObject(m_hEventListMutex, INFINITE);
-    int n = int(m_EventList.size());
-    ReleaseMutex(m_hEventListMutex);
-    return n;
-}
-
 void CLABELPrinter::ClearEventList()
 {
     std::deque<COPOSEvent*> gone;
@@ -195,7 +185,6 @@ void CLABELPrinter::AnswerErrorWait(LONG sequence, long response, const char* wh
 UINT __cdecl CLABELPrinter::EventThread(LPVOID param)
 {
     CLABELPrinter* self = static_cast<CLABELPrinter*>(param);
-    InterlockedExchange(&self->m_bEventThreadFinished, 0);
     HANDLE waits[3] = {self->m_hEventsPendingEvent, self->m_hEventsNotFrozenEvent, self->m_hCONotFrozenEvent};
     CEventInterface& window = self->m_EventInterface;
     while (!self->m_bStop) {
@@ -230,9 +219,7 @@ UINT __cdecl CLABELPrinter::EventThread(LPVOID param)
             ResetEvent(self->m_hEventsPendingEvent);
         ReleaseMutex(self->m_hEventListMutex);
     }
-    SetEvent(self->m_hEventThreadEndedEvent);
     self->Log(0, "End EventThread.");
-    InterlockedExchange(&self->m_bEventThreadFinished, 1);
     return 0;
 }
 

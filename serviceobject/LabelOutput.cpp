@@ -1,7 +1,7 @@
 // Output: every label leaves through P_PrintOrEnqueue, written at once (immediate), after a
 // status check on the caller's thread (synchronous), or queued for the print thread
 // (asynchronous), which reports OutputCompleteEvents in batches and an ErrorEvent whose answer
-// retries or clears the queue.
+// retries or clears the queue. Every write goes through P_WriteBuf in chunks of OutputBuf.
 #include "KVTLoger.h"
 #include "LABELPrinter.h"
 #include "LabelStatus.h"
@@ -98,7 +98,7 @@ void CLABELPrinter::SetIdleUnlessQueued()
         State = OPOS_S_IDLE;
 }
 
-BOOL CLABELPrinter::ClearQueues()
+BOOL CLABELPrinter::DropAllJobs()
 {
     // In short slices: a closing object stops waiting (its release empties the lists).
     DWORD start = GetTickCount();
@@ -130,7 +130,7 @@ long CLABELPrinter::ClearOutput()
     }
     InterlockedExchange(&m_bCleared, 1);
     // Jobs queued while AsyncMode was on stay queued when it is turned off: they go too.
-    BOOL cleared = ClearQueues();
+    BOOL cleared = DropAllJobs();
     // The builder belongs to the application's thread: only here, never from the print thread.
     m_bTransaction = FALSE;
     m_nRotation = 0;
@@ -143,6 +143,81 @@ long CLABELPrinter::ClearOutput()
 }
 
 // ---- writing
+
+int CLABELPrinter::P_WriteBuf(const BYTE* bytes, int length, long* rcOut, long* rceOut)
+{
+    if (!m_Claimed || length <= 0 || !m_pPort)
+        return 0;
+    // The port lock without a time-out, but a closing object does not wait for it.
+    while (!m_pPort->Lock(500))
+        if (m_bStop || m_bCutPass)
+            return 0;
+    int written = P_WriteBufLocked(bytes, length, rcOut, rceOut);
+    m_pPort->Unlock();
+    return written;
+}
+
+int CLABELPrinter::P_WriteBufLocked(const BYTE* bytes, int length, long* rcOut, long* rceOut)
+{
+    if (!m_Claimed || length <= 0 || !m_pPort)
+        return 0;
+    CString port = m_config.PortName();
+    CString kind = port.Left(3);
+    bool paced = kind == "\\\\?";
+    if (port.GetLength() < 3) {
+        int n = PortWrite(bytes, DWORD(length));
+        return n < 0 ? 0 : n;
+    }
+    // The configuration never leaves 0 here; a piece of 0 bytes would loop for ever.
+    int chunk = int(m_config.m_dop.dwOutBufSize);
+    if (chunk <= 0)
+        chunk = 4096;
+    int budget = 5, written = 0, remaining = length;
+    bool split = false;
+    for (;;) {
+        // A closing object, or a release that cuts the pass: between two writes.
+        if (m_bStop || m_bCutPass)
+            break;
+        int piece = remaining;
+        if (remaining > chunk) {
+            piece = chunk;
+            split = true;
+        }
+        int n = PortWrite(bytes + written, DWORD(piece));
+        if (n < 0 || n > piece)
+            n = n < 0 ? 0 : piece;
+        if (paced && (remaining > chunk || split))
+            WaitOrStop(200);
+        remaining -= n;
+        written += n;
+        bool timedOut = false;
+        if (n != piece) {
+            --budget;
+            Log(10, "Send Fail(Fail Count=%d,  SendData=%d/%d) in P_WriteBuf.", budget, n, piece);
+            WaitOrStop(m_config.Type == 1 ? 800 : 500);
+            long rc = 0, rce = 0;
+            if (!P_PrintStateToRC(&rc, &rce))
+                budget = 0;
+        }
+        // A USB printer printing synchronously is written whatever its power, as its status
+        // check lets it; the answer after the label decides.
+        if (PortOffline() && !UsbSynchronous()) {
+            Log(10, "PowerState is OFFLINE in P_WriteBuf.");
+            timedOut = true;
+        }
+        if (budget <= 0)
+            timedOut = true;
+        if (timedOut) {
+            Log(10, "Timeout(%d/%d) in P_WriteBuf.", written, length);
+            (rcOut ? *rcOut : ResultCode) = OPOS_E_FAILURE;
+            (rceOut ? *rceOut : ResultCodeExtended) = OPOS_E_TIMEOUT;
+            break;
+        }
+        if (remaining == 0)
+            break;
+    }
+    return written;
+}
 
 BOOL CLABELPrinter::P_WriteWithStateCheck(const BYTE* bytes, int length, long* rc, long* rce)
 {
@@ -411,7 +486,6 @@ void CLABELPrinter::CutPrintPass()
 
 void CLABELPrinter::AsyncPrintHandlerWorker()
 {
-    InterlockedExchange(&m_bPrintThreadFinished, 0);
     m_dwPrintThreadId = GetCurrentThreadId();
     Log(0, "Start AsyncPrintHandlerWorker");
     HANDLE waits[2] = {m_hPrintStopEvent, m_hWakeEvent};
@@ -503,7 +577,7 @@ void CLABELPrinter::AsyncPrintHandlerWorker()
             SetErrorState(1, 0, CString());
             if (response == kResponseClear) {
                 Log(0, "*AsyncPrint: Error response = CLEAR");
-                ClearQueues();
+                DropAllJobs();
                 if (!LockQueue("4(error-Clear)"))
                     break;
             } else {
@@ -541,7 +615,6 @@ void CLABELPrinter::AsyncPrintHandlerWorker()
     }
     InterlockedExchange(&m_bInPass, 0);
     Log(0, "End AsyncPrintHandlerWorker");
-    InterlockedExchange(&m_bPrintThreadFinished, 1);
 }
 
 // ---- text in the selected code page

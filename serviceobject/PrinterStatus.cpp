@@ -1,6 +1,6 @@
 // The printer's status: status frames and answers interpreted into the cover and paper
 // properties, the extended printer error and StatusUpdate events; the power state; the status
-// request and the initialisation byte; the result code a status stands for; chunked writes.
+// request and the initialisation byte; the result code a status stands for.
 #include "KVTLoger.h"
 #include "LABELPrinter.h"
 #include "LabelStatus.h"
@@ -249,78 +249,3 @@ BOOL CLABELPrinter::P_PrintStateToRC(long* rcOut, long* rceOut)
 }
 
 CString CLABELPrinter::GetLastResultText() const { return GetResultCodeText(ResultCode, ResultCodeExtended); }
-
-int CLABELPrinter::P_WriteBuf(const BYTE* bytes, int length, long* rcOut, long* rceOut)
-{
-    if (!m_Claimed || length <= 0 || !m_pPort)
-        return 0;
-    // The port lock without a time-out, but a closing object does not wait for it.
-    while (!m_pPort->Lock(500))
-        if (m_bStop || m_bCutPass)
-            return 0;
-    int written = P_WriteBufLocked(bytes, length, rcOut, rceOut);
-    m_pPort->Unlock();
-    return written;
-}
-
-int CLABELPrinter::P_WriteBufLocked(const BYTE* bytes, int length, long* rcOut, long* rceOut)
-{
-    if (!m_Claimed || length <= 0 || !m_pPort)
-        return 0;
-    CString port = m_config.PortName();
-    CString kind = port.Left(3);
-    bool paced = kind == "\\\\?";
-    if (port.GetLength() < 3) {
-        int n = PortWrite(bytes, DWORD(length));
-        return n < 0 ? 0 : n;
-    }
-    // The configuration never leaves 0 here; a piece of 0 bytes would loop for ever.
-    int chunk = int(m_config.m_dop.dwOutBufSize);
-    if (chunk <= 0)
-        chunk = 4096;
-    int budget = 5, written = 0, remaining = length;
-    bool split = false;
-    for (;;) {
-        // A closing object, or a release that cuts the pass: between two writes.
-        if (m_bStop || m_bCutPass)
-            break;
-        int piece = remaining;
-        if (remaining > chunk) {
-            piece = chunk;
-            split = true;
-        }
-        int n = PortWrite(bytes + written, DWORD(piece));
-        if (n < 0 || n > piece)
-            n = n < 0 ? 0 : piece;
-        if (paced && (remaining > chunk || split))
-            WaitOrStop(200);
-        remaining -= n;
-        written += n;
-        bool timedOut = false;
-        if (n != piece) {
-            --budget;
-            Log(10, "Send Fail(Fail Count=%d,  SendData=%d/%d) in P_WriteBuf.", budget, n, piece);
-            WaitOrStop(m_config.Type == 1 ? 800 : 500);
-            long rc = 0, rce = 0;
-            if (!P_PrintStateToRC(&rc, &rce))
-                budget = 0;
-        }
-        // A USB printer printing synchronously is written whatever its power, as its status
-        // check lets it; the answer after the label decides.
-        if (PortOffline() && !UsbSynchronous()) {
-            Log(10, "PowerState is OFFLINE in P_WriteBuf.");
-            timedOut = true;
-        }
-        if (budget <= 0)
-            timedOut = true;
-        if (timedOut) {
-            Log(10, "Timeout(%d/%d) in P_WriteBuf.", written, length);
-            (rcOut ? *rcOut : ResultCode) = OPOS_E_FAILURE;
-            (rceOut ? *rceOut : ResultCodeExtended) = OPOS_E_TIMEOUT;
-            break;
-        }
-        if (remaining == 0)
-            break;
-    }
-    return written;
-}

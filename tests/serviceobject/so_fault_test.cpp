@@ -13,7 +13,6 @@
 
 namespace {
 
-const char kKey[] = "Software\\OLEforRetail\\ServiceOPOS\\POSPrinter\\LP1";
 
 enum class Fault { Silent, CutInLabel, CoverOpen, PaperEmpty, PowerOff };
 enum class Mode { Sync, AsyncRetry, AsyncClear };
@@ -29,33 +28,10 @@ struct Case
 
 std::string Name(const ::testing::TestParamInfo<Case>& i) { return i.param.what; }
 
-class FaultMatrix : public ::testing::TestWithParam<Case>
+class FaultMatrix : public ::testing::TestWithParam<Case>, protected SimPrinter
 {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(sim.connected()) << sim.error();
-        UseInstalledPorts(w);
-        if (GetParam().serial) {
-            int com = 0;
-            ep = sim.serial(&com);
-            ASSERT_GE(ep, 0) << sim.error();
-            w.reg.SetString(kKey, "Port", ("COM" + std::to_string(com)).c_str());
-            w.reg.SetString(kKey, "BaudRate", "115200");
-            w.reg.SetString(kKey, "BitLength", "8");
-            w.reg.SetString(kKey, "Parity", "0");
-            w.reg.SetString(kKey, "Stop", "0");
-            w.reg.SetString(kKey, "HandShake", "None");  // a pty has no modem lines
-        } else {
-            ep = UseSimulatorTcp(w, sim, kKey);
-            ASSERT_GE(ep, 0) << sim.error();
-        }
-    }
-    void TearDown() override
-    {
-        if (ep >= 0)
-            sim.closeEndpoint(ep);
-    }
+    void SetUp() override { ASSERT_TRUE(Start(GetParam().serial)) << sim.error(); }
 
     void Inject()
     {
@@ -100,9 +76,6 @@ protected:
         return first;
     }
 
-    CSoWorld w{1};
-    vesksim::SimClient sim;
-    int ep = -1;
     int flagged = 0;
 };
 
@@ -111,13 +84,7 @@ long PrintLabel(Device& dev, int n, BOOL async)
 {
     char t[32];
     snprintf(t, sizeof t, "LABEL-%03d", n);
-    dev.so->m_builder.AddText(t);
-    COPOSData* d = new COPOSData;
-    dev.so->m_builder.BuildLabel(*d);
-    CPrintDataList list;
-    list.AddTail(d);
-    dev.so->P_PrintOrEnqueue(async, list);
-    return dev.so->ResultCode;
+    return dev.PrintText(t, async);
 }
 
 // Answers the first ErrorEvent as told, once the fault has cleared; every later one (a

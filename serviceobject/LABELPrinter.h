@@ -215,6 +215,8 @@ public:
     BOOL P_DoPrintData(BOOL withStatusCheck, CPrintData* job);
     BOOL P_WriteWithStateCheck(const BYTE* bytes, int length, long* rc, long* rce);
     void UpdateQueueState();
+    // After a label printed on the caller's thread: idle, unless queued jobs make it busy.
+    void SetIdleUnlessQueued();
     static void ClearQueue(CObList& jobs);
     static void DeleteJob(CPrintData* job);
     // The queue part of ClearOutput: the jobs of both lists deleted under AsyncQueueMutex; FALSE

@@ -241,10 +241,11 @@ BOOL CLABELPrinter::DeliverEvent(COPOSEvent* event)
             return TRUE;
         }
         {
-            // Jobs still queued or in progress (a retry): busy until the queue runs empty.
+            // A retry puts the jobs back: busy until the queue runs empty. A clear drops them.
             CMutexExLock lock(m_statusLock);
+            BOOL retry = e->ErrorResponse != 12 && (m_nQueued || m_nInProgress);
             WaitForSingleObject(m_hEventListMutex, INFINITE);
-            State = (m_nQueued || m_nInProgress) ? OPOS_S_BUSY : OPOS_S_IDLE;
+            State = retry ? OPOS_S_BUSY : OPOS_S_IDLE;
             ReleaseMutex(m_hEventListMutex);
         }
         switch (e->ErrorResponse) {

@@ -90,6 +90,14 @@ void CLABELPrinter::UpdateQueueState()
     }
 }
 
+void CLABELPrinter::SetIdleUnlessQueued()
+{
+    // A label printed on the caller's thread while queued jobs are written leaves them busy.
+    CMutexExLock lock(m_statusLock);
+    if (!m_nQueued && !m_nInProgress && State != OPOS_S_CLOSED)
+        State = OPOS_S_IDLE;
+}
+
 BOOL CLABELPrinter::DropAllJobs()
 {
     // In short slices: a closing object stops waiting (its release empties the lists).
@@ -380,7 +388,7 @@ void CLABELPrinter::P_PrintOrEnqueue(BOOL asynchronous, CPrintDataList& chunks)
         if (!P_DoPrintData(FALSE, job))
             failed("Immediate Printing error in P_PrintOrEnqueue.");
         else
-            State = OPOS_S_IDLE;
+            SetIdleUnlessQueued();
         finish();
         return;
     }
@@ -416,7 +424,7 @@ void CLABELPrinter::P_PrintOrEnqueue(BOOL asynchronous, CPrintDataList& chunks)
     if (!ok)
         failed("synchronous printing error(%s) in P_PrintOrEnqueue");
     else
-        State = OPOS_S_IDLE;
+        SetIdleUnlessQueued();
     finish();
 }
 

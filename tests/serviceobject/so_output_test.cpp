@@ -202,6 +202,17 @@ TEST(AsyncPrint, StateIsBusyUntilTheLabelIsWrittenAndErrorWhileItsErrorEventIsAn
     CSoWorld w;
     Device dev(w, true, "512");  // the label in one write
     ASSERT_EQ(0, dev.open);
+    // A label printed at once while a queued one waits: still busy.
+    dev.so->AsyncQueueMutex.Lock();
+    dev.Print(Label(0), TRUE);
+    dev.so->m_bImmediate = TRUE;
+    EXPECT_EQ(0, dev.Print(Label(9), FALSE));
+    dev.so->m_bImmediate = FALSE;
+    EXPECT_EQ(OPOS_S_BUSY, dev.so->GetPropertyNumber(9));
+    dev.so->AsyncQueueMutex.Unlock();
+    ASSERT_TRUE(dev.WaitFor("SOOutputComplete", 1));
+    ASSERT_TRUE(dev.WaitIdle());
+    size_t before = dev.Calls("Write(").size();
     // The label's write stalls: an application waiting for idle must not see it then.
     w.port.Result("WriteStall", 0);
     w.port.Result("WriteStall", 3000);
@@ -210,8 +221,8 @@ TEST(AsyncPrint, StateIsBusyUntilTheLabelIsWrittenAndErrorWhileItsErrorEventIsAn
     while (dev.so->GetPropertyNumber(9) != OPOS_S_IDLE && GetTickCount() - start < 60000)
         Sleep(1);
     // Idle once the status was asked after the label: request, label, request.
-    EXPECT_EQ(3u, dev.Calls("Write(").size());
-    ASSERT_TRUE(dev.WaitFor("SOOutputComplete", 1));
+    EXPECT_EQ(before + 3, dev.Calls("Write(").size());
+    ASSERT_TRUE(dev.WaitFor("SOOutputComplete", 2));
 
     StatusDuringError listener;
     listener.so = dev.so;

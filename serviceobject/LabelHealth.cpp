@@ -68,7 +68,8 @@ long CLABELPrinter::CheckHealthInternal()
 {
     ResultCode = OPOS_SUCCESS;
     long rc = 0, rce = 0;
-    BOOL allowed = P_PrintStateToRC(&rc, &rce);
+    // The printer is asked: a silent one is not healthy, whatever it said before.
+    BOOL allowed = FirstStatusCheck(&rc, &rce);
     BOOL lockTimedOut = FALSE;
     BOOL initialised = allowed && CHK_InitializePrinter(kInitLockTimeoutMs, &lockTimedOut);
     if (allowed && !initialised) {

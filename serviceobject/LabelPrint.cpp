@@ -450,7 +450,6 @@ long CLABELPrinter::MarkFeed(long type)
         Log(10, "APS_CheckPreconditions error in MarkFeed.");
         return ResultCode;
     }
-    m_bMarkFeed = type == 1;
     if (type != 1 || m_bTransaction || m_bPageMode) {
         Log(10, "-MarkFeed : Invalid Type(%d) or in transaction or page mode", int(type));
         ResultCode = OPOS_E_ILLEGAL;

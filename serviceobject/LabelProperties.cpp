@@ -256,7 +256,7 @@ BSTR CLABELPrinter::GetPropertyString(long propIndex)
     case 1000004: return FxStringToBstr(c.ServiceObjectDescription);
     case 1008001: return FxStringToBstr(c.CharacterSetList);
     case 1008003: case 1008004: return FxStringToBstr(c.RecLineCharsList);
-    case 1008005: return FxStringToBstr(ErrorString);
+    case 1008005: return FxStringToBstr(GetErrorString());
     case 1008006: return FxStringToBstr(c.FontTypefaceList);
     case 1008007: case 1008008: return FxStringToBstr(c.RecBarCodeRotationList);
     case 1008009: case 1008010: return FxStringToBstr(c.RecBitmapRotationList);
@@ -342,27 +342,46 @@ long CLABELPrinter::DoDeviceEnabled(long value)
     if (want) {
         m_pPort->Clear(DEVTYPE_LABEL);
         DeviceEnabled = TRUE;
+        // Jobs held by a pass cut at the last disable go on.
+        InterlockedExchange(&m_bOutputHeld, 0);
         DoFreezeEvents(FALSE);
+        // A port that went off line while the device was disabled is reported at once; the
+        // printer's answer cannot add to that.
+        if (PortOffline())
+            SetPowerState(EffectivePower());
         // The current status is reported as the first events of the enabled device.
         CHK_LabelStatus(StatusAnswerTimeoutMs);
+        // No answer: what the port last reported.
+        SetPowerState(EffectivePower());
         ResultCode = OPOS_SUCCESS;
         ResultCodeExtended = 0;
     } else {
         DeviceEnabled = FALSE;
-        // The jobs already written complete first. After about two seconds a print thread
-        // waiting for an error answer (which cannot come while this thread waits here) is
-        // released at every step.
+        // The jobs already written complete first, for about 1.5 s; then a pass still under way
+        // is cut between two writes and the queue waits for the next enable. A print thread
+        // waiting for an error answer (which cannot come while this thread waits here) gets
+        // CLEAR after about two seconds: a stale RETRY would print while disabled.
         for (int step = 1;; ++step) {
             Sleep(100);
             Log(0, "DeviceEnabled<remainQueue:%d, remainProgress:%d", QueuedJobs(), JobsInProgress());
-            long state = State;
-            if ((state != OPOS_S_IDLE && state != OPOS_S_BUSY) || JobsInProgress() == 0 || m_bStop)
+            if (m_bStop)
                 break;
-            if (step >= 20 && m_hErrorResponseEvent)
-                SetEvent(m_hErrorResponseEvent);
+            if (m_nErrorWait) {
+                if (step >= 20)
+                    AnswerErrorWait(0, 12, "DeviceEnabled: the ErrorEvent is not answered while disabling");
+                continue;
+            }
+            long state = State;
+            if ((state != OPOS_S_IDLE && state != OPOS_S_BUSY) || JobsInProgress() == 0)
+                break;
+            if (step >= 15) {
+                CutPrintPass();
+                break;
+            }
         }
         DoFreezeEvents(TRUE);
         RecCartridgeState = JrnCartridgeState = SlpCartridgeState = 0x10000000;
+        CMutexExLock lock(m_statusLock);
         PowerState = OPOS_PS_UNKNOWN;
         m_nLastCover = m_nLastPaper = m_nLastPower = -1;
     }

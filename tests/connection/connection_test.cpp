@@ -76,7 +76,7 @@ public:
         std::lock_guard<std::mutex> l(m);
         frames.push_back(f[0] | f[1] << 8 | f[2] << 16 | f[3] << 24);
     }
-    void SetPowerState(int p) override
+    void OnPortPowerState(int p) override
     {
         std::lock_guard<std::mutex> l(m);
         powers.push_back(p);
@@ -184,7 +184,7 @@ TEST_F(ConnectionTest, StatusThreadHandsOnFramesAndPowerStates)
     e->pState->SetStatusReceiver(&r);
     EXPECT_FALSE(e->pState->StatusThreadRunning());
 
-    script.frame(0x11223344);
+    script.frame(id, 0x11223344);
     ASSERT_TRUE(e->pState->Open(32, r.dop));
     EXPECT_TRUE(e->pState->StatusThreadRunning());
     EXPECT_TRUE(WaitFor([&] { return !r.Frames().empty(); }));

@@ -61,6 +61,17 @@ struct Device
         EXPECT_TRUE(list.IsEmpty());
         return so->ResultCode;
     }
+    // A label of the device's builder with one text line, handed to the output path.
+    long PrintText(const std::string& text, BOOL async)
+    {
+        so->m_builder.AddText(text.c_str());
+        COPOSData* d = new COPOSData;
+        so->m_builder.BuildLabel(*d);
+        CPrintDataList list;
+        list.AddTail(d);
+        so->P_PrintOrEnqueue(async, list);
+        return so->ResultCode;
+    }
     // The calls made since the device was ready.
     std::vector<std::string> Calls(const std::string& prefix) const
     {

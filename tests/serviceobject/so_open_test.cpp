@@ -142,7 +142,8 @@ TEST(OposSequence, ResultCodesAndPreconditionsTwiceInOneProcess)
         ASSERT_GT(remove, IndexOf(calls, "ClosePort(40000, 32)"));
         EXPECT_EQ(remove + 1, IndexOf(calls, "FreeChildDll() = 0", remove));
         std::string written = w.port.Written();
-        EXPECT_EQ(std::string("@^cu\r\n@", 7), written);  // claim, enable's status request, claim
+        // claim and its status request, enable's status request, claim and its request
+        EXPECT_EQ("@^cu\r\n^cu\r\n@^cu\r\n", written);
 
         std::vector<std::string> lines = w.LogLines();
         EXPECT_TRUE(Contains(lines, "m_ctlLabelPrinter1.ClaimDevice(1000);"));
@@ -253,11 +254,10 @@ TEST(OposSequence, ClaimFailuresReleaseThePort)
     EXPECT_EQ(1u, w.port.Calls("ClosePort(40000, 32)").size());
     EXPECT_EQ(0, GetNumber(co, 1));
 
-    // A claimed printer whose cover opens: the next claim finds the status bad.
+    // The printer answers the claim's status request with its cover open.
     EXPECT_EQ(0, CallI4(co, "ClaimDevice", 1000));
-    w.port.Frame(0x0F000034);
-    EXPECT_TRUE(WaitFor([&] { return GetNumber(co, 8003) == 1; }, 20000));
     EXPECT_EQ(0, co->Call("ReleaseDevice", 0, nullptr, nullptr));
+    w.port.Result("StatusAnswer", 0x40);
     EXPECT_EQ(106, CallI4(co, "ClaimDevice", 1000));
     EXPECT_EQ(201, GetNumber(co, 7));
     EXPECT_TRUE(Contains(w.LogLines(), "!ERROR: -ClaimDevice: P_PrintStateToRC Error"));
@@ -459,6 +459,24 @@ TEST(StatusEvents, FramesAndPowerStatesFromThePortReachTheObjectInOrder)
     EXPECT_EQ(0, co->Close());
 }
 
+TEST(StatusEvents, APrinterSwitchedOffWhileDisabledIsOffLineAtEnable)
+{
+    CSoWorld w(1);
+    ITestControlObject* co = w.NewControlObject();
+    ASSERT_EQ(0, co->Open("LP1"));
+    ASSERT_EQ(0, CallI4(co, "ClaimDevice", 1000));
+    EXPECT_EQ(0, SetNumber(co, 13, 1));  // PowerNotify
+    // The port goes off line, the printer answers nothing; the status thread has seen it.
+    w.port.Default("StatusAnswer", -1);
+    w.port.Default("IsPowerState", 2003);
+    ASSERT_TRUE(WaitFor([&] { return w.port.Calls("IsPowerState(40000, 32) = 2003").size() >= 2; }, 20000));
+    EXPECT_EQ(0, SetNumber(co, 3, 1));
+    EXPECT_EQ(2003, GetNumber(co, 14));
+    ASSERT_TRUE(co->WaitForEvents(1, 20000));
+    EXPECT_EQ(std::vector<long>{2003}, StatusValues(co));
+    EXPECT_EQ(0, co->Close());
+}
+
 TEST(StatusEvents, FreezeEventsHoldsThemAndSupersededValuesAreDropped)
 {
     CSoWorld w(1);
@@ -513,7 +531,8 @@ TEST(StatusEvents, StatusRequestAnswersAndTheAnswerTimeOut)
 {
     {
         CSoWorld w;
-        w.port.Default("StatusAnswer", 0x40);  // cover open
+        w.port.Result("StatusAnswer", 0);      // all well at the claim,
+        w.port.Default("StatusAnswer", 0x40);  // the cover open at enable
         ITestControlObject* co = Enabled(w, "LP1", 2);
         ASSERT_NE(nullptr, co);
         EXPECT_EQ(1, GetNumber(co, 8003));
@@ -564,14 +583,19 @@ TEST(StatusEvents, TwoObjectsOnTwoPortsAtOnce)
         EXPECT_EQ(s.want, s.run(co[s.who])) << s.what << " of object " << s.who;
     EXPECT_EQ(1u, w.port.Calls("Write(1, 40000, 32) = 1").size());
     EXPECT_EQ(1u, w.port.Calls("Write(1, 40001, 32) = 1").size());
-    EXPECT_EQ(1u, w.port.Calls("Write(5, 40000, 32) = 5").size());
-    EXPECT_EQ(1u, w.port.Calls("Write(5, 40001, 32) = 5").size());
+    // The status requests of the claim and of the enable.
+    EXPECT_EQ(2u, w.port.Calls("Write(5, 40000, 32) = 5").size());
+    EXPECT_EQ(2u, w.port.Calls("Write(5, 40001, 32) = 5").size());
 
-    w.port.Frame(0x0F000034);  // one frame: whichever port's status thread takes it
+    // A frame reaches only its own port's device.
+    w.port.Frame(0x0F000034, 40001);
     EXPECT_TRUE(WaitFor([&] {
         Pump(20, co[0]);
-        return GetNumber(co[0], 8003) + GetNumber(co[1], 8003) == 1;
+        return GetNumber(co[1], 8003) == 1;
     }, 20000));
+    size_t polls = w.port.Calls("GetASBState(40000, 32)").size();
+    EXPECT_TRUE(WaitFor([&] { return w.port.Calls("GetASBState(40000, 32)").size() > polls + 1; }, 20000));
+    EXPECT_EQ(0, GetNumber(co[0], 8003));
 
     // Disable and release one: the other stays as it was, and only the released one's port
     // closes.

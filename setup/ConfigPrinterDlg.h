@@ -31,6 +31,11 @@ public:
     BOOL LoadBufferSizes(int interfaceType);
     CString GetPortText(int index);
     BOOL IsPortAvailable(const CString& port);
+    // Whether another device key holds the port (IsPortAvailable without taking the controls).
+    bool PortHeld(const CString& port);
+    // Before a save: a selected serial port or USB device that another key holds stops it, with
+    // message 61, and the selection goes back to a port that may be used.
+    BOOL CheckSelectedPort();
     BOOL CheckLdn();
     BOOL SavePortSettings();
     void LoadCaptions();
@@ -129,6 +134,9 @@ protected:
     void TakeControls() { UpdateData(TRUE); }
     void PushControls() { UpdateData(FALSE); }
     void ChangeInterface(int interfaceType);
+    // A serial or parallel selection never rests on a port another key holds: the last accepted
+    // port, else the first free one takes its place (none: no selection).
+    void SelectFreePort();
     // The line display that can hang on a receipt printer (through check 1091).
     BOOL CanUseHostPrinter() const;
     // The serial radio, the port list and the serial lists: off while the display goes through a

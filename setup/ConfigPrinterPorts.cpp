@@ -179,6 +179,7 @@ void CConfigPrinterDlg::LoadPortSettings()
     if (item < 0 || GetPortText(item) != port)
         item = 0;
     m_cmbPort.SetCurSel(item);
+    SelectFreePort();
 
     CString text;
     int baud = 1;
@@ -372,7 +373,42 @@ void CConfigPrinterDlg::ChangeInterface(int interfaceType)
     TakeControls();
     m_nInterface = interfaceType;
     FillPortList();
+    SelectFreePort();
+    m_strLastPort = GetPortText(m_cmbPort.GetCurSel());
     PushControls();
+}
+
+void CConfigPrinterDlg::SelectFreePort()
+{
+    if (m_nInterface != kSerial && m_nInterface != kParallel)
+        return;
+    if (!PortHeld(GetPortText(m_cmbPort.GetCurSel())))
+        return;
+    int last = m_strLastPort.IsEmpty() ? -1 : m_cmbPort.FindStringExact(-1, m_strLastPort);
+    if (last >= 0 && !PortHeld(GetPortText(last))) {
+        m_cmbPort.SetCurSel(last);
+        return;
+    }
+    for (int i = 0; i < m_cmbPort.GetCount(); ++i)
+        if (!PortHeld(GetPortText(i))) {
+            m_cmbPort.SetCurSel(i);
+            return;
+        }
+    m_cmbPort.SetCurSel(-1);
+}
+
+BOOL CConfigPrinterDlg::CheckSelectedPort()
+{
+    if (m_nInterface != kSerial)
+        return TRUE;
+    CString p = GetPortText(m_cmbPort.GetCurSel());
+    if (IsPortAvailable(p))
+        return TRUE;
+    int last = m_strLastPort.IsEmpty() ? -1 : m_cmbPort.FindStringExact(-1, m_strLastPort);
+    m_cmbPort.SetCurSel(last);
+    SelectFreePort();
+    AfxMessageBox(FxLoadString(kMsgPortUsed) + " : " + p, MB_OK);
+    return FALSE;
 }
 
 void CConfigPrinterDlg::OnBnClickedSerial() { ChangeInterface(kSerial); }
@@ -429,27 +465,32 @@ std::vector<CString> CConfigPrinterDlg::OtherDeviceKeys() const
 BOOL CConfigPrinterDlg::IsPortAvailable(const CString& port)
 {
     TakeControls();
+    return !PortHeld(port);
+}
+
+bool CConfigPrinterDlg::PortHeld(const CString& port)
+{
     CRegistry reg;
     if (port.Left(3) == "USB") {
         // A USB device is held by the key that stored its interface path.
         UsbDeviceEntry* entry = m_usbList.FindDeviceByName(port);
         if (!entry)
-            return TRUE;
+            return false;
         for (const CString& name : OtherDeviceKeys()) {
             CString path;
             if (reg.GetString(m_strClassKey + name, "UsbDeviceName", path) && !path.IsEmpty() &&
                 path.CompareNoCase(entry->strDevicePath) == 0)
-                return FALSE;
+                return true;
         }
-        return TRUE;
+        return false;
     }
     for (const CString& name : OtherDeviceKeys()) {
         CString held;
         reg.GetString(m_strClassKey + name, "Port", held);
         if (held == port)
-            return FALSE;
+            return true;
     }
-    return TRUE;
+    return false;
 }
 
 void CConfigPrinterDlg::OnCbnSelchangePort()

@@ -328,7 +328,7 @@ void CConfigPrinterDlg::ShowReceiptAdvanced()
 
 void CConfigPrinterDlg::ShowLabelAdvanced()
 {
-    if (!CheckLdn() || !SavePortSettings())
+    if (!CheckSelectedPort() || !CheckLdn() || !SavePortSettings())
         return;
     CLabelAdvancedDlg dlg(this);
     dlg.m_strKeyName = m_strKeyName;
@@ -362,17 +362,7 @@ void CConfigPrinterDlg::OnBnClickedAdvanced()
 
 void CConfigPrinterDlg::OnBnClickedOk()
 {
-    if (m_nInterface == kSerial) {
-        TakeControls();
-        CString p = GetPortText(m_cmbPort.GetCurSel());
-        if (!IsPortAvailable(p)) {
-            int item = m_cmbPort.FindStringExact(-1, m_strLastPort);
-            if (item >= 0)
-                m_cmbPort.SetCurSel(item);
-            AfxMessageBox(FxLoadString(kMsgPortUsed) + " : " + p, MB_OK);
-        }
-    }
-    if (!CheckLdn() || !SavePortSettings())
+    if (!CheckSelectedPort() || !CheckLdn() || !SavePortSettings())
         return;
     AfxMessageBox(FxLoadString(kMsgInstalled), MB_OK);
     EndDialog(IDOK);
@@ -404,7 +394,7 @@ void CConfigPrinterDlg::OnBnClickedCancel()
 
 void CConfigPrinterDlg::OnBnClickedCheckHealth()
 {
-    if (!CheckLdn() || !SavePortSettings())
+    if (!CheckSelectedPort() || !CheckLdn() || !SavePortSettings())
         return;
     PushControls();
     if (m_nClassCode != DEVCLASS_POSPRINTER && m_nClassCode != DEVCLASS_LABELPRINTER)

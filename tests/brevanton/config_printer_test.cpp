@@ -401,6 +401,11 @@ TEST_F(ConfigPrinter, APortAnotherKeyHoldsIsRefusedBeforeAndAfterASave)
         })
         .Click(IDOK)
         .AnswerMessageBox(IDOK)
+        .Do([&](HWND h) {
+            EXPECT_EQ(SelText(h, IDC_CFG_PORT), "COM4") << "OK stopped and went back to the accepted port";
+            EXPECT_EQ(ReadValue(kClass + "\\VL420", "Port"), "sz:COM4");
+        })
+        .Click(IDOK)
         .AnswerMessageBox(IDOK);
     EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
     ASSERT_EQ(drv.MessageBoxTexts().size(), 3u) << drv.Report();
@@ -408,6 +413,39 @@ TEST_F(ConfigPrinter, APortAnotherKeyHoldsIsRefusedBeforeAndAfterASave)
     EXPECT_EQ(drv.MessageBoxTexts()[1], "Other device used port. : COM3");
     EXPECT_EQ(drv.MessageBoxTexts()[2], "Installed Success!");
     EXPECT_EQ(ReadValue(kClass + "\\VL420", "Port"), "sz:COM4");
+}
+
+TEST_F(ConfigPrinter, TheSelectionNeverRestsOnAPortAnotherKeyHolds)
+{
+    struct Row
+    {
+        const char* what;
+        std::vector<Val> values;  // of the edited key VL420_1 (opened in add mode)
+        std::function<void(CDialogDriver&)> steps;
+        std::string shown, saved;
+    };
+    const Row rows[] = {
+        {"Add Device's COM1, held by the first printer", {S("Port", "COM1"), D("Porttype_N", 0x1B)},
+         [](CDialogDriver&) {}, "COM2", "sz:COM2"},
+        {"back from Ethernet the list begins with the held COM1",
+         {S("Port", "Ethernet"), S("TcpIp", "127.0.0.1"), D("Porttype_N", 0x1B)},
+         [](CDialogDriver& d) { d.Click(IDC_CFG_SERIAL); }, "COM2", "sz:COM2"},
+        {"a stored port that only this key holds stays", {S("Port", "COM3"), D("Porttype_N", 0x1B)},
+         [](CDialogDriver&) {}, "COM3", "sz:COM3"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        Key("VL420", {S("Port", "COM1")});
+        Key("VL420_1", r.values);
+        CTestConfigDlg dlg("VL420_1", 32, TRUE);
+        CDialogDriver drv(30000);
+        r.steps(drv);
+        drv.Do([&](HWND h) { EXPECT_EQ(SelText(h, IDC_CFG_PORT), r.shown); }).Click(IDOK).AnswerMessageBox(IDOK);
+        EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
+        EXPECT_EQ(drv.MessageBoxTexts(), std::vector<std::string>{"Installed Success!"}) << drv.Report();
+        EXPECT_EQ(ReadValue(kClass + "\\VL420_1", "Port"), r.saved);
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, (kClass + "\\VL420_1").c_str());
+    }
 }
 
 TEST_F(ConfigPrinter, LogicalDeviceNamesAndTheirAliases)

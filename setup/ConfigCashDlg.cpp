@@ -1,6 +1,7 @@
 #include "ConfigCashDlg.h"
 
 #include "DeviceKey.h"
+#include "DeviceRules.h"
 #include "FxDdx.h"
 #include "FxRes.h"
 #include "Registry.h"
@@ -244,28 +245,7 @@ BOOL CConfigCashDlg::SaveSettings()
 BOOL CConfigCashDlg::CheckLdn()
 {
     UpdateData(TRUE);
-    if (m_strLdn.IsEmpty())
-        return TRUE;
-    const CString classKey = ClassKey();
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, classKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-        return TRUE;
-    RegCloseKey(key);
-    CRegistry reg;
-    CString aliasTarget;
-    const bool hasAlias = reg.GetString(classKey, m_strLdn, aliasTarget) != FALSE;
-    bool refuse = false;
-    bool namesKey = false;
-    for (const CString& name : ListDeviceKeys(classKey, true, KEY_ALL_ACCESS))
-        if (name == m_strLdn)
-            namesKey = true;
-    if (namesKey)
-        refuse = !hasAlias || aliasTarget != m_strDeviceName;
-    // Another drawer that exists already goes by this name.
-    else if (hasAlias && aliasTarget != m_strDeviceName && !aliasTarget.IsEmpty() &&
-             KeyExists(classKey + "\\" + aliasTarget))
-        refuse = true;
-    if (!refuse)
+    if (m_strLdn.IsEmpty() || !LogicalNameTaken(ClassKey(), m_strLdn, m_strDeviceName))
         return TRUE;
     CString text;
     text.Format(FxLoadString(kMsgLdnRefused), m_strLdn.GetString());

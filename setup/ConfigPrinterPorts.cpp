@@ -4,6 +4,7 @@
 #include "ConfigPrinterDlg.h"
 #include "ConfigPrinterParts.h"
 #include "DeviceKey.h"
+#include "DeviceRules.h"
 #include "FxRes.h"
 #include "Registry.h"
 #include "resource.h"
@@ -513,19 +514,7 @@ BOOL CConfigPrinterDlg::CheckLdn()
     // A control that failed its check has said so; the callers stop as for a refused name.
     if (!UpdateData(TRUE))
         return FALSE;
-    if (m_strLdn.IsEmpty())
-        return TRUE;
-    std::vector<CString> keys = SubkeysOf(m_strClassKey);
-    CRegistry reg;
-    CString alias;
-    reg.GetString(WithoutTrailingBackslash(m_strClassKey), m_strLdn, alias);
-    bool refused = false;
-    if (std::find(keys.begin(), keys.end(), m_strLdn) != keys.end())
-        refused = alias != m_strKeyName;
-    // A logical name that already leads to another existing device stays that device's.
-    else if (!alias.IsEmpty() && alias != m_strKeyName && std::find(keys.begin(), keys.end(), alias) != keys.end())
-        refused = true;
-    if (!refused)
+    if (m_strLdn.IsEmpty() || !LogicalNameTaken(WithoutTrailingBackslash(m_strClassKey), m_strLdn, m_strKeyName))
         return TRUE;
     CString text;
     text.Format(FxLoadString(kMsgLdnRefused), m_strLdn.GetString());

@@ -378,6 +378,7 @@ TEST_F(CashDrawer, TheLdnAndItsAlias)
         Aliases meanwhile;  // aliases written while the dialog is up
     } cases[] = {
         {"another drawer key's name is refused", "", {}, "KPTCDW_1", true, {}, {}},
+        {"another drawer key's name in other case is refused", "", {}, "kptcdw_1", true, {}, {}},
         {"a key's name whose alias already names this drawer passes", "", {{"KPTCDW_1", "KPTCDW"}}, "KPTCDW_1", false,
          {{"KPTCDW_1", "KPTCDW"}}, {}},
         {"an alias of another drawer that exists is refused", "", {{"Till", "KPTCDW_1"}}, "Till", true,

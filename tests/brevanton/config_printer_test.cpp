@@ -463,6 +463,9 @@ TEST_F(ConfigPrinter, LogicalDeviceNamesAndTheirAliases)
     };
     const Row rows[] = {
         {"another key's name is refused", "", {}, "VL820", FALSE, IDOK, true, {{"VL820", "missing"}}},
+        {"another key's name in other case is refused", "", {}, "vl820", FALSE, IDOK, true, {{"vl820", "missing"}}},
+        {"an alias that leads to another device in other case is refused", "", {S("Front", "vl820")}, "Front", FALSE,
+         IDOK, true, {{"Front", "sz:vl820"}}},
         {"another key's name whose alias leads here passes", "", {S("VL820", "VL420")}, "VL820", FALSE, IDOK, false,
          {{"VL820", "sz:VL420"}}},
         {"another device's alias is refused", "", {S("Front", "VL820")}, "Front", FALSE, IDOK, true,

@@ -1,0 +1,10 @@
+// Rules the setup utility's dialogs share about device keys and the values typed for them.
+#pragma once
+
+#include "FxString.h"
+
+// Whether the logical device name ldn may not be given to the device key keyName of classKey (a
+// path without a trailing backslash): it names another device key of the class, and its alias
+// does not lead to keyName; or its alias leads to another device key that exists. Registry names
+// ignore case, and so does this rule.
+bool LogicalNameTaken(const CString& classKey, const CString& ldn, const CString& keyName);

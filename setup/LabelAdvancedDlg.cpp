@@ -20,6 +20,9 @@ int InfInt(const char* section, const char* key, int def, const CString& file)
 {
     return int(GetPrivateProfileIntA(section, key, def, file));
 }
+
+// The code of a combo item: its first letter, but "A" for smart calibration.
+CString ItemCode(const CString& text) { return text == kSmartCalibration ? CString("A") : text.Left(1); }
 }
 
 BEGIN_MESSAGE_MAP(CLabelAdvancedDlg, CSkinDialog)
@@ -172,26 +175,19 @@ void CLabelAdvancedDlg::FillCombos()
 
 int CLabelAdvancedDlg::SelectComboByCode(CComboBox& combo, const CString& code)
 {
+    // The whole code: "Tx" is no "T".
     if (code.IsEmpty())
         return -1;
-    char wanted = code.GetAt(0) == 'A' ? 'S' : code.GetAt(0);
-    for (int i = 0; i < combo.GetCount(); ++i) {
-        CString text = combo.GetLBText(i);
-        if (!text.IsEmpty() && text.GetAt(0) == wanted)
+    for (int i = 0; i < combo.GetCount(); ++i)
+        if (ItemCode(combo.GetLBText(i)) == code)
             return i;
-    }
     return -1;
 }
 
 CString CLabelAdvancedDlg::GetComboCode(CComboBox& combo)
 {
     int sel = combo.GetCurSel();
-    if (sel < 0)
-        return CString();
-    CString text = combo.GetLBText(sel);
-    if (text == kSmartCalibration)
-        return "A";
-    return text.Left(1);
+    return sel < 0 ? CString() : ItemCode(combo.GetLBText(sel));
 }
 
 void CLabelAdvancedDlg::UpdateControls()

@@ -107,6 +107,8 @@ TEST_F(AdvancedDialogs, LabelShowsStoredCodesAndOffsetsAndGivesThemBack)
          "<none>", "<none>", "0", "-50", true, false, "T", "A", "R", 0, -50},
         {"cutter enables the cutting period", "VL420", "D", "B", "C", 101, 0, "Direct thermal", "Black mark",
          "Cutter", "-1", "0", true, true, "D", "B", "C", -1, 0},
+        {"a code is matched whole", "VL820", "Tx", "Gx", "Rx", 0, 0, "<none>", "<none>", "<none>", "0", "0", true,
+         false, "Tx", "Gx", "Rx", 0, 0},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);

@@ -270,7 +270,9 @@ BOOL CBrevantonDlg::IsOwnDevice(const CString& keyName, int classCode)
         // Section names are kept to 15 characters, as the Add Device dialog offers them.
         char section[16] = {};
         lstrcpynA(section, name, sizeof section);
-        if (strncmp(model, section, size_t(model.GetLength())) == 0)
+        // The whole model, as registry and INF names ignore case: a model that only begins a
+        // section is another maker's.
+        if (model.CompareNoCase(section) == 0)
             return TRUE;
     }
     return FALSE;

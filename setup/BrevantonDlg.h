@@ -30,8 +30,8 @@ public:
     void LoadCaptions();
     void InitDeviceTree();
     void FillDeviceTree(int classCode);
-    // Whether the key belongs to this driver set: its model (the name before the first "_")
-    // begins a section of the class INF, and a known model key holds this driver set's ProgID.
+    // Whether the key belongs to this driver set: its model (the name before the first "_") is a
+    // section of the class INF, and a known model key holds this driver set's ProgID.
     BOOL IsOwnDevice(const CString& keyName, int classCode);
     void RefreshDeviceTree();
     void EnableDeviceButtons(int depth);

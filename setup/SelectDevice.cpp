@@ -71,8 +71,9 @@ void CSelectDevice::FillModelList()
     for (const CString& name : ListInfSections(Installdir + "\\" + cls->classInf)) {
         if (size_t(name.GetLength()) > kMaxModelName)
             continue;
-        // An item that begins with this name (in any case) already stands for it.
-        if (m_lbModel.SendMessage(LB_FINDSTRING, WPARAM(-1), LPARAM(name.GetString())) != LB_ERR)
+        // An item of this very name (in any case) already stands for it; a longer name that
+        // merely begins with it is another model.
+        if (m_lbModel.SendMessage(LB_FINDSTRINGEXACT, WPARAM(-1), LPARAM(name.GetString())) != LB_ERR)
             continue;
         m_lbModel.AddString(name);
     }

@@ -56,7 +56,7 @@ TEST_F(AddDevice, OffersTheModelsOfTheLabelPrinterClass)
         {"the shipped models", true, "", {"LabelPrinter"}, {"VL420", "VL820"}, 32},
         {"sorted", true, Sections({"ZETA", "ALPHA", "MU"}), {"LabelPrinter"}, {"ALPHA", "MU", "ZETA"}, 32},
         {"M1 then M10: both", true, Sections({"M1", "M10"}), {"LabelPrinter"}, {"M1", "M10"}, 32},
-        {"M10 then M1: M1 is taken for M10", true, Sections({"M10", "M1"}), {"LabelPrinter"}, {"M10"}, 32},
+        {"M10 then M1: both", true, Sections({"M10", "M1"}), {"LabelPrinter"}, {"M1", "M10"}, 32},
         {"a second name in other case is left out", true, Sections({"Vl420", "VL420"}), {"LabelPrinter"}, {"Vl420"}, 32},
         {"names over 15 characters are left out", true, Sections({sixteen.c_str(), fifteen.c_str(), "M1"}),
          {"LabelPrinter"}, {fifteen, "M1"}, 32},

@@ -134,9 +134,11 @@ protected:
     void TakeControls() { UpdateData(TRUE); }
     void PushControls() { UpdateData(FALSE); }
     void ChangeInterface(int interfaceType);
-    // A serial or parallel selection never rests on a port another key holds: the last accepted
-    // port, else the first free one takes its place (none: no selection).
+    // A selection never rests on a port or USB device another key holds: the last accepted one,
+    // else the first free one takes its place (none: no selection).
     void SelectFreePort();
+    // The USB list item of the stored device (by its interface path), or -1 while it is absent.
+    int StoredUsbItem();
     // The line display that can hang on a receipt printer (through check 1091).
     BOOL CanUseHostPrinter() const;
     // The serial radio, the port list and the serial lists: off while the display goes through a

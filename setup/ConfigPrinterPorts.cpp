@@ -179,6 +179,10 @@ void CConfigPrinterDlg::LoadPortSettings()
     // FindStringExact ignores case; the stored port must match exactly.
     if (item < 0 || GetPortText(item) != port)
         item = 0;
+    // A USB name is only a place in the list of present devices: the stored device is found by
+    // its interface path, and while it is absent nothing is selected.
+    if (m_nInterface == kUsb)
+        item = StoredUsbItem();
     m_cmbPort.SetCurSel(item);
     SelectFreePort();
 
@@ -310,7 +314,7 @@ void CConfigPrinterDlg::FillPortList()
                 OnBnClickedEthernet();
             return;  // the handler has filled the list of the new interface
         }
-        m_cmbPort.SetCurSel(0);
+        m_cmbPort.SetCurSel(std::max(StoredUsbItem(), 0));
         break;
     }
     case kEthernet:
@@ -379,9 +383,21 @@ void CConfigPrinterDlg::ChangeInterface(int interfaceType)
     PushControls();
 }
 
+int CConfigPrinterDlg::StoredUsbItem()
+{
+    if (m_strUsbDeviceName.IsEmpty())
+        return -1;
+    for (int i = 0; i < m_cmbPort.GetCount(); ++i) {
+        UsbDeviceEntry* e = m_usbList.FindDeviceByName(GetPortText(i));
+        if (e && e->strDevicePath.CompareNoCase(m_strUsbDeviceName) == 0)
+            return i;
+    }
+    return -1;
+}
+
 void CConfigPrinterDlg::SelectFreePort()
 {
-    if (m_nInterface != kSerial && m_nInterface != kParallel)
+    if (m_nInterface == kEthernet)
         return;
     if (!PortHeld(GetPortText(m_cmbPort.GetCurSel())))
         return;
@@ -400,7 +416,7 @@ void CConfigPrinterDlg::SelectFreePort()
 
 BOOL CConfigPrinterDlg::CheckSelectedPort()
 {
-    if (m_nInterface != kSerial)
+    if (m_nInterface != kSerial && m_nInterface != kUsb)
         return TRUE;
     CString p = GetPortText(m_cmbPort.GetCurSel());
     if (IsPortAvailable(p))
@@ -471,20 +487,13 @@ BOOL CConfigPrinterDlg::IsPortAvailable(const CString& port)
 
 bool CConfigPrinterDlg::PortHeld(const CString& port)
 {
-    CRegistry reg;
-    if (port.Left(3) == "USB") {
-        // A USB device is held by the key that stored its interface path.
-        UsbDeviceEntry* entry = m_usbList.FindDeviceByName(port);
-        if (!entry)
-            return false;
-        for (const CString& name : OtherDeviceKeys()) {
-            CString path;
-            if (reg.GetString(m_strClassKey + name, "UsbDeviceName", path) && !path.IsEmpty() &&
-                path.CompareNoCase(entry->strDevicePath) == 0)
-                return true;
-        }
-        return false;
+    if (m_nInterface == kUsb || port.Left(3) == "USB") {
+        // No selection keeps the stored device; a listed one is held by the key that stored its
+        // interface path while that key is still on USB.
+        UsbDeviceEntry* entry = port.IsEmpty() ? nullptr : m_usbList.FindDeviceByName(port);
+        return entry && UsbDeviceHeld(WithoutTrailingBackslash(m_strClassKey), entry->strDevicePath, m_strKeyName);
     }
+    CRegistry reg;
     for (const CString& name : OtherDeviceKeys()) {
         CString held;
         reg.GetString(m_strClassKey + name, "Port", held);
@@ -504,8 +513,8 @@ void CConfigPrinterDlg::OnCbnSelchangePort()
         m_strLastPort = s;
         return;
     }
-    int item = m_cmbPort.FindStringExact(-1, m_strLastPort);
-    if (item >= 0)
+    int item = m_strLastPort.IsEmpty() ? -1 : m_cmbPort.FindStringExact(-1, m_strLastPort);
+    if (item >= 0 || m_nInterface == kUsb)
         m_cmbPort.SetCurSel(item);
 }
 

@@ -51,11 +51,13 @@ BOOL CConfigPrinterDlg::SavePortSettings()
 
     switch (m_nInterface) {
     case kUsb: {
-        reg.SetString(key, "Port", port);
+        // Without a selection (the stored device is absent) the stored binding stays as it is.
+        if (!port.IsEmpty())
+            reg.SetString(key, "Port", port);
         reg.SetString(key, "Vid", m_strVid);
         reg.SetString(key, "Pid", m_strPid);
         // Without a listed device of that name the stored path and rank stay as they are.
-        if (UsbDeviceEntry* e = m_usbList.FindDeviceByName(port)) {
+        if (UsbDeviceEntry* e = port.IsEmpty() ? nullptr : m_usbList.FindDeviceByName(port)) {
             reg.SetString(key, "UsbDeviceName", e->strDevicePath);
             reg.SetDWORD(key, "UsbCount", DWORD(e->nOrdinal));
         }

@@ -74,10 +74,14 @@ void WriteNetworkDefaults(CRegistry& reg, const CString& key)
     reg.SetString(key, "BaudRate", "9600");
 }
 
-// The last attached device with the model's vendor and product id. The ids are upper-cased in
-// place while the list is walked, so they are stored upper-cased whenever a device is attached.
-void WriteUsbMatch(CRegistry& reg, const CString& key, CString& vid, CString& pid, IUsbInterfaceSource* source)
+// The last attached device with the model's vendor and product id that no other key holds: a
+// second printer of the model is bound to its own device, not to the first one's. The ids are
+// upper-cased in place while the list is walked, so they are stored upper-cased whenever a device
+// is attached.
+void WriteUsbMatch(CRegistry& reg, const CString& classKey, const CString& name, CString& vid, CString& pid,
+                   IUsbInterfaceSource* source)
 {
+    const CString key = classKey + "\\" + name;
     CRegistUsb usb(source);
     int n = usb.EnumerateUsbDevices();
     UsbDeviceEntry* candidate = nullptr;
@@ -85,7 +89,8 @@ void WriteUsbMatch(CRegistry& reg, const CString& key, CString& vid, CString& pi
         UsbDeviceEntry* e = usb.GetDeviceAt(i);
         vid.MakeUpper();
         pid.MakeUpper();
-        if (e && e->strVid.Compare(vid) == 0 && e->strPid.Compare(pid) == 0)
+        if (e && e->strVid.Compare(vid) == 0 && e->strPid.Compare(pid) == 0 &&
+            !UsbDeviceHeld(classKey, e->strDevicePath, name))
             candidate = e;
     }
     if (!candidate) {
@@ -131,6 +136,21 @@ std::vector<CString> ListDeviceKeys(const CString& classKey, bool stopAtBracket,
     }
     RegCloseKey(key);
     return names;
+}
+
+bool UsbDeviceHeld(const CString& classKey, const CString& devicePath, const CString& exceptKey)
+{
+    CRegistry reg;
+    for (const CString& name : ListDeviceKeys(classKey, true)) {
+        if (name.CompareNoCase(exceptKey) == 0)
+            continue;
+        const CString key = classKey + "\\" + name;
+        CString path, port;
+        if (reg.GetString(key, "UsbDeviceName", path) && !path.IsEmpty() && path.CompareNoCase(devicePath) == 0 &&
+            reg.GetString(key, "Port", port) && port.Left(3) == "USB")
+            return true;
+    }
+    return false;
 }
 
 std::vector<CString> ListInfSections(const CString& infPath)
@@ -221,7 +241,7 @@ BOOL CreateDeviceKey(int classCode, const CString& section, const CString& insta
     } else if (portN & (PORTCAP_SERIAL | PORTCAP_BLUETOOTH)) {
         WriteSerialBlock(reg, key);
     } else if (portN & PORTCAP_USB) {
-        WriteUsbMatch(reg, key, vid, pid, usbSource);
+        WriteUsbMatch(reg, classKey, name, vid, pid, usbSource);
     } else {
         WriteNetworkDefaults(reg, key);
     }

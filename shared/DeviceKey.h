@@ -52,6 +52,10 @@ CString ClassKeyPath(int classCode);
 // open with access.
 std::vector<CString> ListDeviceKeys(const CString& classKey, bool stopAtBracket, REGSAM access = KEY_READ);
 
+// Whether the USB printer of the interface path devicePath is held by a device key of classKey
+// other than exceptKey: one whose UsbDeviceName is that path while its Port is still a USB port.
+bool UsbDeviceHeld(const CString& classKey, const CString& devicePath, const CString& exceptKey);
+
 // The section names of an INF (profile) file in their order, each whole however long the list
 // is. Empty when the file is missing or has no sections.
 std::vector<CString> ListInfSections(const CString& infPath);

@@ -9,6 +9,7 @@
 #include "DialogDriver.h"
 #include "LabelAdvancedDlg.h"
 #include "PipeDevice.h"
+#include "SelectDevice.h"
 #include "UsbInterface.h"
 #include "resource.h"
 
@@ -914,7 +915,8 @@ TEST_F(ConfigPrinter, UsbOffersTheModelsDevicesAndRefusesOneAnotherKeyHolds)
     ASSERT_FALSE(nameA.empty());
     ASSERT_FALSE(nameB.empty());
 
-    Key("VL420", {S("Port", nameA), S("Vid", "1a2b"), S("Pid", "0420"), D("Porttype_N", 0x1B)});
+    Key("VL420", {S("Port", nameA), S("UsbDeviceName", Upper(a.path)), S("Vid", "1a2b"), S("Pid", "0420"),
+                  D("Porttype_N", 0x1B)});
     Key("VL420_1", {S("Port", "USB009:"), S("UsbDeviceName", Upper(b.path))});
     CTestConfigDlg dlg("VL420", 32, FALSE);
     CDialogDriver drv(30000);
@@ -934,16 +936,116 @@ TEST_F(ConfigPrinter, UsbOffersTheModelsDevicesAndRefusesOneAnotherKeyHolds)
             EXPECT_EQ(ReadValue(kClass + "\\VL420", "UsbDeviceName"), "sz:" + Upper(a.path)) << "saved";
         })
         .Select(IDC_CFG_PORT, nameB < nameA ? 0 : 1)
-        .Do([&](HWND h) { EXPECT_EQ(SelText(h, IDC_CFG_PORT), nameA) << "still refused after the save"; })
+        .Do([&](HWND h) {
+            EXPECT_EQ(SelText(h, IDC_CFG_PORT), nameA) << "still refused after the save";
+            // Chosen without the list's notification, as a stale selection: OK says so and stops.
+            SendDlgItemMessageA(h, IDC_CFG_PORT, CB_SETCURSEL, nameB < nameA ? 0 : 1, 0);
+        })
+        .Click(IDOK)
+        .AnswerMessageBox(IDOK)
+        .Do([&](HWND h) { EXPECT_EQ(SelText(h, IDC_CFG_PORT), nameA) << "back on the accepted device"; })
         .Click(IDOK)
         .AnswerMessageBox(IDOK);
     EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
-    EXPECT_EQ(drv.MessageBoxTexts(), std::vector<std::string>{"Installed Success!"})
-        << "refused without a message, and OK checks no USB port";
+    EXPECT_EQ(drv.MessageBoxTexts(),
+              (std::vector<std::string>{"Other device used port. : " + nameB, "Installed Success!"}))
+        << "refused without a message on selection, and OK checks the USB device";
     std::string key = kClass + "\\VL420";
     EXPECT_EQ(ReadValue(key, "Port"), "sz:" + nameA);
     EXPECT_EQ(ReadValue(key, "Vid"), "sz:1A2B");
     EXPECT_EQ(ReadValue(key, "Pid"), "sz:0420");
     EXPECT_EQ(ReadValue(key, "UsbDeviceName"), "sz:" + Upper(a.path));
     EXPECT_EQ(ReadValue(key, "UsbCount"), "dword:" + std::to_string(nameA < nameB ? 1 : 2));
+}
+
+TEST_F(ConfigPrinter, AUsbKeyStaysBoundToItsOwnPrinter)
+{
+    // Two printers of one model: A is the one VL420 was set up with; only B is plugged in.
+    CPluggedPrinter b(reg, "0420", "B");
+    ASSERT_TRUE(b.linked);
+    const std::string pathA = Upper(UsbInterfacePath("1a2b", "0420", "A" + std::to_string(GetCurrentProcessId())));
+    CRegistUsb list;
+    ASSERT_EQ(list.EnumerateUsbDevices(), 1);
+    const std::string nameB = list.GetDeviceAt(0)->strUsbName.GetString();
+    struct Row
+    {
+        const char* what;
+        std::vector<Val> other;  // VL420_1; empty: no such key
+        bool chooseB;
+        std::string shown;
+        std::vector<std::string> boxes;
+        std::string port, path;  // as saved
+    };
+    const Row rows[] = {
+        {"A unplugged: B takes its list place, nothing is selected and OK keeps A", {}, false, "<none>",
+         {"Installed Success!"}, "sz:" + nameB, "sz:" + pathA},
+        {"B held by a key on USB is refused, and OK keeps A",
+         {S("Port", "USB002:"), S("UsbDeviceName", Upper(b.path))}, true, "<none>", {"Installed Success!"},
+         "sz:" + nameB, "sz:" + pathA},
+        {"B named by a key that went to a serial port is free", {S("Port", "COM3"), S("UsbDeviceName", Upper(b.path))},
+         true, nameB, {"Installed Success!"}, "sz:" + nameB, "sz:" + Upper(b.path)},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        // The stored Port names B's place in today's list: it must not bind VL420 to B.
+        Key("VL420", {S("Port", nameB), S("UsbDeviceName", pathA), S("Vid", "1a2b"), S("Pid", "0420"),
+                      D("Porttype_N", 0x08)});
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, (kClass + "\\VL420_1").c_str());
+        if (!r.other.empty())
+            Key("VL420_1", r.other);
+        CTestConfigDlg dlg("VL420", 32, FALSE);
+        CDialogDriver drv(30000);
+        drv.Do([&](HWND h) {
+            EXPECT_EQ(CheckedInterface(h), "usb");
+            EXPECT_EQ(Items(h, IDC_CFG_PORT), std::vector<std::string>{nameB});
+            EXPECT_EQ(SelText(h, IDC_CFG_PORT), "<none>") << "A is absent";
+        });
+        if (r.chooseB)
+            drv.Select(IDC_CFG_PORT, 0);
+        drv.Do([&](HWND h) { EXPECT_EQ(SelText(h, IDC_CFG_PORT), r.shown); })
+            .SetText(IDC_CFG_LDN, "Front")
+            .Click(IDOK);
+        for (size_t i = 0; i < r.boxes.size(); ++i)
+            drv.AnswerMessageBox(IDOK);
+        EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
+        EXPECT_EQ(drv.MessageBoxTexts(), r.boxes) << drv.Report();
+        EXPECT_EQ(ReadValue(kClass + "\\VL420", "LDN"), "sz:Front");
+        EXPECT_EQ(ReadValue(kClass + "\\VL420", "Port"), r.port);
+        EXPECT_EQ(ReadValue(kClass + "\\VL420", "UsbDeviceName"), r.path);
+    }
+}
+
+TEST_F(ConfigPrinter, AddDeviceBindsASecondIdenticalPrinterToItsOwnDevice)
+{
+    CPluggedPrinter a(reg, "0420", "A"), b(reg, "0420", "B");
+    ASSERT_TRUE(a.linked && b.linked);
+    // A model that has USB alone.
+    folder->Folder().Write("lbprn.inf", "[U420]\r\nDeviceDesc=d\r\nSOName=VESK.LabelPrinter.ServiceObject.1.13\r\n"
+                                        "Description=x\r\nVid=1a2b\r\nPid=0420\r\nMODELCODE=3\r\nPORT_N=8\r\n");
+    std::vector<std::string> keys;
+    for (int i = 0; i < 2; ++i) {
+        CSelectDevice add;
+        add.m_bLabelSupport = TRUE;
+        CDialogDriver drv(30000);
+        drv.Select(IDC_MODEL_LIST, 0).Click(IDC_NEXT);
+        EXPECT_EQ(drv.Run(add), IDOK) << drv.Report();
+        keys.push_back(add.m_strDeviceKeyName.GetString());
+    }
+    ASSERT_EQ(keys, (std::vector<std::string>{"U420", "U420_1"}));
+    std::string first = ReadValue(kClass + "\\U420", "UsbDeviceName"),
+                second = ReadValue(kClass + "\\U420_1", "UsbDeviceName");
+    EXPECT_NE(first, second) << "one printer per key";
+    std::vector<std::string> both = {first, second}, expected = {"sz:" + Upper(a.path), "sz:" + Upper(b.path)};
+    std::sort(both.begin(), both.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(both, expected);
+    // The second key's dialog opens on its own printer.
+    CTestConfigDlg dlg("U420_1", 32, TRUE);
+    CDialogDriver drv(30000);
+    std::string shown;
+    drv.Do([&](HWND h) { shown = SelText(h, IDC_CFG_PORT); }).Click(IDOK).AnswerMessageBox(IDOK);
+    EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
+    EXPECT_EQ(drv.MessageBoxTexts(), std::vector<std::string>{"Installed Success!"}) << drv.Report();
+    EXPECT_EQ(ReadValue(kClass + "\\U420_1", "UsbDeviceName"), second);
+    EXPECT_EQ(ReadValue(kClass + "\\U420_1", "Port"), "sz:" + shown);
 }

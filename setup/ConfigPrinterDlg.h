@@ -134,6 +134,9 @@ protected:
     void TakeControls() { UpdateData(TRUE); }
     void PushControls() { UpdateData(FALSE); }
     void ChangeInterface(int interfaceType);
+    // Where USB goes when no device of the model is present: the first interface the model
+    // offers (serial, parallel, Ethernet; without a mask Ethernet first), or USB itself.
+    int UsbFallbackInterface() const;
     // A selection never rests on a port or USB device another key holds: the last accepted one,
     // else the first free one takes its place (none: no selection).
     void SelectFreePort();

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 using namespace cfgprn;
 
@@ -305,14 +306,18 @@ void CConfigPrinterDlg::FillPortList()
         m_bWireless = 0;
         if (added == 0) {
             AfxMessageBox(FxLoadString(kMsgNoUsb), MB_OK);
-            DWORD mask = m_nPortTypeN;
-            if (mask & (PORTCAP_SERIAL | PORTCAP_BLUETOOTH))
+            // Only to an interface the model offers: a USB-only model stays on USB with an empty
+            // list, and a save keeps its stored device.
+            int fallback = UsbFallbackInterface();
+            if (fallback == kSerial)
                 OnBnClickedSerial();
-            else if (mask & PORTCAP_PARALLEL)
+            else if (fallback == kParallel)
                 OnBnClickedParallel();
-            else
+            else if (fallback == kEthernet)
                 OnBnClickedEthernet();
-            return;  // the handler has filled the list of the new interface
+            if (fallback != kUsb)
+                return;  // the handler has filled the list of the new interface
+            break;
         }
         m_cmbPort.SetCurSel(std::max(StoredUsbItem(), 0));
         break;
@@ -343,6 +348,24 @@ void CConfigPrinterDlg::FillPortList()
     m_strOutputBuf = Decimal(m_nOutBufDefault);
     PushControls();
     Invalidate();
+}
+
+int CConfigPrinterDlg::UsbFallbackInterface() const
+{
+    const DWORD mask = m_nPortTypeN;
+    if (mask != 0) {
+        if (mask & (PORTCAP_SERIAL | PORTCAP_BLUETOOTH))
+            return kSerial;
+        if (mask & PORTCAP_PARALLEL)
+            return kParallel;
+        return mask & (PORTCAP_ETHERNET | PORTCAP_WIRELESS) ? kEthernet : kUsb;
+    }
+    // Without a mask the PortType has enabled the radios of the interfaces offered.
+    for (const auto& r : {std::make_pair(IDC_CFG_ETHERNET, int(kEthernet)), std::make_pair(IDC_CFG_SERIAL, int(kSerial)),
+                          std::make_pair(IDC_CFG_PARALLEL, int(kParallel))})
+        if (::IsWindowEnabled(::GetDlgItem(m_hWnd, r.first)))
+            return r.second;
+    return kUsb;
 }
 
 BOOL CConfigPrinterDlg::LoadBufferSizes(int interfaceType)

@@ -340,15 +340,20 @@ TEST_F(ConfigPrinter, UsbWithoutTheModelsDeviceSaysSoAndFallsBackByMask)
         std::string lands;
         std::vector<Val> more;  // further values of the key
         std::string outInterval, inputSleep, tcpPort;  // as saved
+        std::string port, usbDeviceName;                // as saved
     };
     const Row rows[] = {
         // A key without Out_Interval and InputSleep saves the dialog's "0".
-        {0x1D, "serial", {}, "0", "0", "missing"},
-        {0x02, "serial", {}, "0", "0", "missing"},
-        {0x0C, "parallel", {}, "0", "0", "missing"},
-        {0x18, "ethernet", {D("TcpPort", 9107)}, "0", "0", "dword:9107"},
-        {0, "ethernet", {}, "0", "0", "dword:9100"},
-        {0x1D, "serial", {S("Out_Interval", "5"), S("InputSleep", "7")}, "5", "7", "missing"},
+        {0x1D, "serial", {}, "0", "0", "missing", "sz:COM1", "missing"},
+        {0x02, "serial", {}, "0", "0", "missing", "sz:COM1", "missing"},
+        {0x0C, "parallel", {}, "0", "0", "missing", "sz:LPT1", "missing"},
+        {0x18, "ethernet", {D("TcpPort", 9107)}, "0", "0", "dword:9107", "sz:Ethernet", "missing"},
+        {0, "ethernet", {}, "0", "0", "dword:9100", "sz:Ethernet", "missing"},
+        {0x1D, "serial", {S("Out_Interval", "5"), S("InputSleep", "7")}, "5", "7", "missing", "sz:COM1", "missing"},
+        // A USB-only model stays on USB with nothing selected and keeps its device.
+        {0x08, "usb", {S("UsbDeviceName", "\\\\?\\USB#VID_1A2B&PID_0420#GONE")}, "0", "0", "missing", "sz:USB001:",
+         "sz:\\\\?\\USB#VID_1A2B&PID_0420#GONE"},
+        {0x28, "ethernet", {}, "0", "0", "dword:9100", "sz:Ethernet", "missing"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE("mask " + std::to_string(r.mask) + ", " + std::to_string(r.more.size()) + " more values");
@@ -377,6 +382,8 @@ TEST_F(ConfigPrinter, UsbWithoutTheModelsDeviceSaysSoAndFallsBackByMask)
         EXPECT_EQ(ReadValue(key, "Out_Interval"), "sz:" + r.outInterval);
         EXPECT_EQ(ReadValue(key, "InputSleep"), "sz:" + r.inputSleep);
         EXPECT_EQ(ReadValue(key, "TcpPort"), r.tcpPort);
+        EXPECT_EQ(ReadValue(key, "Port"), r.port);
+        EXPECT_EQ(ReadValue(key, "UsbDeviceName"), r.usbDeviceName);
     }
 }
 

@@ -38,6 +38,9 @@ public:
     BOOL CheckSelectedPort();
     BOOL CheckLdn();
     BOOL SavePortSettings();
+    // Ethernet: a TCP port of 1 to 65535 and a whole IP address other than 0.0.0.0, else its
+    // message and FALSE.
+    BOOL CheckNetworkAddress();
     void LoadCaptions();
 
     // Line display extras: the display's virtual COM port, its driver's installer, and for the

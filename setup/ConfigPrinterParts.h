@@ -37,6 +37,8 @@ const char kVComQuestion[] = "If you use USB cable, you have to install VCom Dri
                              "Do you want to install VCom Driver?\r\n";
 const char kVComInstaller[] = "VDXVComInstaller\\VDXVComInstaller.exe /mn ";
 const char kMsgNoHostPrinter[] = "No printer available to connect.";
+const char kMsgTcpPortRange[] = "TCP Port: enter a number from 1 to 65535.";
+const char kMsgIpAddress[] = "IP address: enter all four numbers of the printer's address (not 0.0.0.0).";
 
 // Models whose receipt images may be grayscale whatever their INF says.
 const DWORD kGrayscaleModels[] = {1024, 1025, 1028, 1029, 1030, 1033, 1034, 1036, 1037, 1038};

@@ -23,6 +23,8 @@ BOOL CConfigPrinterDlg::SavePortSettings()
         AfxMessageBox(FxLoadString(kMsgOutputBuffer), MB_OK);
         return FALSE;
     }
+    if (!CheckNetworkAddress())
+        return FALSE;
     CRegistry reg;
     CString key = DeviceKey(), classKey = WithoutTrailingBackslash(m_strClassKey);
     CString oldLdn;
@@ -95,6 +97,25 @@ BOOL CConfigPrinterDlg::SavePortSettings()
     }
     PushControls();
     m_bSaved = TRUE;
+    return TRUE;
+}
+
+BOOL CConfigPrinterDlg::CheckNetworkAddress()
+{
+    if (m_nInterface != kEthernet)
+        return TRUE;
+    // An emptied edit is no port: the port read at open would be saved without a word.
+    bool emptied = ::GetWindowTextLengthA(::GetDlgItem(m_hWnd, IDC_CFG_TCPPORT)) == 0;
+    if (emptied || m_nTcpPort < 1 || m_nTcpPort > 65535) {
+        AfxMessageBox(kMsgTcpPortRange, MB_OK);
+        return FALSE;
+    }
+    DWORD address = 0;
+    LRESULT fields = ::SendDlgItemMessageA(m_hWnd, IDC_CFG_IPADDRESS, IPM_GETADDRESS, 0, LPARAM(&address));
+    if (fields != 4 || address == 0) {
+        AfxMessageBox(kMsgIpAddress, MB_OK);
+        return FALSE;
+    }
     return TRUE;
 }
 

@@ -347,13 +347,14 @@ TEST_F(ConfigPrinter, UsbWithoutTheModelsDeviceSaysSoAndFallsBackByMask)
         {0x1D, "serial", {}, "0", "0", "missing", "sz:COM1", "missing"},
         {0x02, "serial", {}, "0", "0", "missing", "sz:COM1", "missing"},
         {0x0C, "parallel", {}, "0", "0", "missing", "sz:LPT1", "missing"},
-        {0x18, "ethernet", {D("TcpPort", 9107)}, "0", "0", "dword:9107", "sz:Ethernet", "missing"},
-        {0, "ethernet", {}, "0", "0", "dword:9100", "sz:Ethernet", "missing"},
+        {0x18, "ethernet", {D("TcpPort", 9107), S("TcpIp", "127.0.0.1")}, "0", "0", "dword:9107", "sz:Ethernet",
+         "missing"},
+        {0, "ethernet", {S("TcpIp", "127.0.0.1")}, "0", "0", "dword:9100", "sz:Ethernet", "missing"},
         {0x1D, "serial", {S("Out_Interval", "5"), S("InputSleep", "7")}, "5", "7", "missing", "sz:COM1", "missing"},
         // A USB-only model stays on USB with nothing selected and keeps its device.
         {0x08, "usb", {S("UsbDeviceName", "\\\\?\\USB#VID_1A2B&PID_0420#GONE")}, "0", "0", "missing", "sz:USB001:",
          "sz:\\\\?\\USB#VID_1A2B&PID_0420#GONE"},
-        {0x28, "ethernet", {}, "0", "0", "dword:9100", "sz:Ethernet", "missing"},
+        {0x28, "ethernet", {S("TcpIp", "127.0.0.1")}, "0", "0", "dword:9100", "sz:Ethernet", "missing"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE("mask " + std::to_string(r.mask) + ", " + std::to_string(r.more.size()) + " more values");
@@ -640,16 +641,62 @@ TEST_F(ConfigPrinter, AnOutputBufferOfZeroWritesNothing)
     }
 }
 
-TEST_F(ConfigPrinter, ATcpPortThatIsNoNumberSaysSoOnceAndSavesNothing)
+TEST_F(ConfigPrinter, AnUnusableTcpPortOrAddressSaysSoOnceAndSavesNothing)
 {
-    Key("VL420", {S("Port", "Ethernet"), S("TcpIp", "127.0.0.1"), D("TcpPort", 9100)});
-    CTestConfigDlg dlg("VL420", 32, FALSE);
-    CDialogDriver drv(30000);
-    drv.SetText(IDC_CFG_TCPPORT, "91x").Click(IDOK).AnswerMessageBox(IDOK).Click(IDCANCEL);
-    EXPECT_EQ(drv.Run(dlg), IDCANCEL) << drv.Report();
-    EXPECT_EQ(drv.MessageBoxTexts(), std::vector<std::string>{"Please enter a whole number."}) << drv.Report();
-    EXPECT_EQ(ReadValue(kClass + "\\VL420", "TcpPort"), "dword:9100");
-    EXPECT_EQ(ReadValue(kClass + "\\VL420", "Timeout"), "missing") << "nothing written";
+    const std::string kPort = "TCP Port: enter a number from 1 to 65535.",
+                      kAddress = "IP address: enter all four numbers of the printer's address (not 0.0.0.0).";
+    // The address control's four field edits, as a person types into them.
+    auto typeAddress = [](std::vector<std::string> fields) {
+        return [fields](HWND h) {
+            HWND ip = GetDlgItem(h, IDC_CFG_IPADDRESS);
+            SendMessageA(ip, IPM_CLEARADDRESS, 0, 0);
+            HWND field = GetWindow(ip, GW_CHILD);
+            for (const std::string& f : fields) {
+                SetWindowTextA(field, f.c_str());
+                field = GetWindow(field, GW_HWNDNEXT);
+            }
+        };
+    };
+    struct Row
+    {
+        const char* what;
+        const char* storedAddress;
+        std::string port;                    // typed into the TCP port edit
+        std::function<void(HWND)> address;  // what is done to the address control (nullptr: nothing)
+        std::string box;                    // empty: saved
+    };
+    const Row rows[] = {
+        {"not a number", "127.0.0.1", "91x", nullptr, "Please enter a whole number."},
+        {"above 65535", "127.0.0.1", "70000", nullptr, kPort},
+        {"port 0", "127.0.0.1", "0", nullptr, kPort},
+        {"an emptied port edit", "127.0.0.1", "", nullptr, kPort},
+        {"a blank address", "127.0.0.1", "9101", typeAddress({}), kAddress},
+        {"a partly filled address", "127.0.0.1", "9101", typeAddress({"192", "168"}), kAddress},
+        {"the stored 0.0.0.0", "0.0.0.0", "9101", nullptr, kAddress},
+        {"a whole address and port 65535", "0.0.0.0", "65535", typeAddress({"127", "0", "0", "2"}), ""},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        Key("VL420", {S("Port", "Ethernet"), S("TcpIp", r.storedAddress), D("TcpPort", 9100)});
+        CTestConfigDlg dlg("VL420", 32, FALSE);
+        CDialogDriver drv(30000);
+        drv.SetText(IDC_CFG_TCPPORT, r.port);
+        if (r.address)
+            drv.Do(r.address);
+        drv.Click(IDOK).AnswerMessageBox(IDOK);
+        if (!r.box.empty())
+            drv.Click(IDCANCEL);
+        EXPECT_EQ(drv.Run(dlg), r.box.empty() ? IDOK : IDCANCEL) << drv.Report();
+        EXPECT_EQ(drv.MessageBoxTexts(), std::vector<std::string>{r.box.empty() ? "Installed Success!" : r.box})
+            << drv.Report();
+        if (r.box.empty()) {
+            EXPECT_EQ(ReadValue(kClass + "\\VL420", "TcpPort"), "dword:65535");
+            EXPECT_EQ(ReadValue(kClass + "\\VL420", "TcpIp"), "sz:127.0.0.2");
+        } else {
+            EXPECT_EQ(ReadValue(kClass + "\\VL420", "TcpPort"), "dword:9100");
+            EXPECT_EQ(ReadValue(kClass + "\\VL420", "Timeout"), "missing") << "nothing written";
+        }
+    }
 }
 
 TEST_F(ConfigPrinter, LabelSettingsFromTheKeyOrTheModelInfWithTheOffsetEncoding)

@@ -208,9 +208,9 @@ BOOL CConfigCashDlg::SaveSettings()
     if (existed && reg.GetString(deviceKey, "LDN", storedLdn) && !storedLdn.IsEmpty() && storedLdn != m_strLdn &&
         reg.GetString(classKey, storedLdn, aliasTarget) && aliasTarget == m_strDeviceName)
         reg.Delete(classKey, storedLdn);
-    BOOL ok = TRUE;
+    CRegistryWrites writes;
     if (!m_strLdn.IsEmpty())
-        ok = reg.SetString(classKey, m_strLdn, m_strDeviceName) && ok;
+        writes.SetString(classKey, m_strLdn, m_strDeviceName);
 
     CString level, pin;
     level.Format("%d", m_nLevelIndex);
@@ -235,11 +235,11 @@ BOOL CConfigCashDlg::SaveSettings()
         {"comp", "VESK"},
     };
     for (const auto& v : values)
-        ok = reg.SetString(deviceKey, v.name, v.data) && ok;
+        writes.SetString(deviceKey, v.name, v.data);
     if (!existed && m_bAddMode && KeyExists(deviceKey))
         m_bCreatedKey = TRUE;
     // A write that did not take is a failed save, not a success.
-    return ok;
+    return !writes.Failed();
 }
 
 BOOL CConfigCashDlg::CheckLdn()

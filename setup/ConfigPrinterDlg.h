@@ -37,6 +37,7 @@ public:
     // message 61, and the selection goes back to a port that may be used.
     BOOL CheckSelectedPort();
     BOOL CheckLdn();
+    // Writes the device key; a write the registry refuses is said, naming the key, and fails it.
     BOOL SavePortSettings();
     // Ethernet: a TCP port of 1 to 65535 and a whole IP address other than 0.0.0.0, else its
     // message and FALSE.
@@ -52,7 +53,8 @@ public:
     // Printer settings.
     void LoadReceiptSettings();
     BOOL LoadLabelSettings();
-    void SaveReceiptSettings();
+    // FALSE when the registry refused a write.
+    BOOL SaveReceiptSettings();
     BOOL SaveLabelSettings();
     void ShowReceiptAdvanced();
     void ShowLabelAdvanced();

@@ -4,6 +4,7 @@
 #include "ConfigPrinterParts.h"
 #include "ConfigPrinterAdvDlg.h"
 #include "DeviceKey.h"
+#include "DeviceRules.h"
 #include "FxRes.h"
 #include "LabelAdvancedDlg.h"
 #include "Registry.h"
@@ -26,11 +27,12 @@ BOOL CConfigPrinterDlg::SavePortSettings()
     if (!CheckNetworkAddress())
         return FALSE;
     CRegistry reg;
+    CRegistryWrites writes;
     CString key = DeviceKey(), classKey = WithoutTrailingBackslash(m_strClassKey);
     CString oldLdn;
     reg.GetString(key, "LDN", oldLdn);
     if (!oldLdn.IsEmpty() && oldLdn != m_strLdn && AliasIsOurs(oldLdn))
-        reg.Delete(classKey, oldLdn);
+        writes.Delete(classKey, oldLdn);
 
     CString port = GetPortText(m_cmbPort.GetCurSel());
     CString baud = m_cmbBaud.GetCurSel() >= 0 ? m_cmbBaud.GetLBText(m_cmbBaud.GetCurSel()) : CString();
@@ -39,7 +41,7 @@ BOOL CConfigPrinterDlg::SavePortSettings()
     CString parity = Decimal(m_cmbParity.GetCurSel()), stop = Decimal(m_cmbStopBits.GetCurSel());
 
     if (!m_strLdn.IsEmpty())
-        reg.SetString(classKey, m_strLdn, m_strKeyName);
+        writes.SetString(classKey, m_strLdn, m_strKeyName);
     const struct
     {
         const char* name;
@@ -49,19 +51,19 @@ BOOL CConfigPrinterDlg::SavePortSettings()
                  {"InputSleep", m_strInputSleep}, {"Out_Interval", m_strOutInterval}, {"Parity", parity},
                  {"Stop", stop},             {"Timeout", m_strTimeout}};
     for (const auto& t : texts)
-        reg.SetString(key, t.name, t.value);
+        writes.SetString(key, t.name, t.value);
 
     switch (m_nInterface) {
     case kUsb: {
         // Without a selection (the stored device is absent) the stored binding stays as it is.
         if (!port.IsEmpty())
-            reg.SetString(key, "Port", port);
-        reg.SetString(key, "Vid", m_strVid);
-        reg.SetString(key, "Pid", m_strPid);
+            writes.SetString(key, "Port", port);
+        writes.SetString(key, "Vid", m_strVid);
+        writes.SetString(key, "Pid", m_strPid);
         // Without a listed device of that name the stored path and rank stay as they are.
         if (UsbDeviceEntry* e = port.IsEmpty() ? nullptr : m_usbList.FindDeviceByName(port)) {
-            reg.SetString(key, "UsbDeviceName", e->strDevicePath);
-            reg.SetDWORD(key, "UsbCount", DWORD(e->nOrdinal));
+            writes.SetString(key, "UsbDeviceName", e->strDevicePath);
+            writes.SetDWORD(key, "UsbCount", DWORD(e->nOrdinal));
         }
         break;
     }
@@ -71,31 +73,38 @@ BOOL CConfigPrinterDlg::SavePortSettings()
         CString ip;
         ip.Format("%d.%d.%d.%d", int(FIRST_IPADDRESS(address)), int(SECOND_IPADDRESS(address)),
                   int(THIRD_IPADDRESS(address)), int(FOURTH_IPADDRESS(address)));
-        reg.SetString(key, "Port", "Ethernet");
-        reg.SetString(key, "TcpIp", ip);
-        reg.SetDWORD(key, "TcpPort", DWORD(m_nTcpPort));
-        reg.SetDWORD(key, "Wireless", DWORD(m_bWireless));
+        writes.SetString(key, "Port", "Ethernet");
+        writes.SetString(key, "TcpIp", ip);
+        writes.SetDWORD(key, "TcpPort", DWORD(m_nTcpPort));
+        writes.SetDWORD(key, "Wireless", DWORD(m_bWireless));
         break;
     }
     default:
-        reg.SetString(key, "Port", port);
+        writes.SetString(key, "Port", port);
         if (m_nInterface == kSerial)
-            reg.SetDWORD(key, "UsingBT", DWORD(m_bUsingBT));
+            writes.SetDWORD(key, "UsingBT", DWORD(m_bUsingBT));
         break;
     }
-    reg.SetDWORD(key, "Log", DWORD(m_bLog));
-    reg.SetDWORD(key, "LogSavingDays", m_nLogSavingDays);
-    reg.SetDWORD(key, "Binary", DWORD(m_bBinary));
+    writes.SetDWORD(key, "Log", DWORD(m_bLog));
+    writes.SetDWORD(key, "LogSavingDays", m_nLogSavingDays);
+    writes.SetDWORD(key, "Binary", DWORD(m_bBinary));
+    bool saved = !writes.Failed();
     if (m_nClassCode == DEVCLASS_POSPRINTER)
-        SaveReceiptSettings();
+        saved = SaveReceiptSettings() && saved;
     else if (m_nClassCode == DEVCLASS_LABELPRINTER)
-        SaveLabelSettings();
+        saved = SaveLabelSettings() && saved;
     if (CanUseHostPrinter()) {
         int host = m_cmbHostPrinters.GetCurSel();
-        reg.SetString(key, "CompactPrinter",
-                      m_bThroughPrinter && host >= 0 ? m_cmbHostPrinters.GetLBText(host) : CString());
+        saved = reg.SetString(key, "CompactPrinter",
+                              m_bThroughPrinter && host >= 0 ? m_cmbHostPrinters.GetLBText(host) : CString()) &&
+                saved;
     }
     PushControls();
+    // A write the registry refused leaves a key that does not hold what the dialog shows.
+    if (!saved) {
+        AfxMessageBox(RegistryWriteFailedText(key), MB_OK);
+        return FALSE;
+    }
     m_bSaved = TRUE;
     return TRUE;
 }
@@ -256,9 +265,9 @@ BOOL CConfigPrinterDlg::LoadLabelSettings()
     return TRUE;
 }
 
-void CConfigPrinterDlg::SaveReceiptSettings()
+BOOL CConfigPrinterDlg::SaveReceiptSettings()
 {
-    CRegistry reg;
+    CRegistryWrites reg;
     CString key = DeviceKey();
     reg.SetDWORD(key, "InternationalCharSet", m_nInternationalCharSet);
     reg.SetDWORD(key, "CharacterSet", DWORD(atol(m_strCharacterSet)));
@@ -281,13 +290,14 @@ void CConfigPrinterDlg::SaveReceiptSettings()
                   {"FeedCut", m_nFeedCut}};
     for (const auto& v : values)
         reg.SetDWORD(key, v.name, v.value);
+    return !reg.Failed();
 }
 
 BOOL CConfigPrinterDlg::SaveLabelSettings()
 {
     m_nOffsetPosition = OffsetToStored(m_nOffsetPosition);
     m_nTearOffPosition = OffsetToStored(m_nTearOffPosition);
-    CRegistry reg;
+    CRegistryWrites reg;
     CString key = DeviceKey();
     reg.SetDWORD(key, "LanguageType", DWORD(m_nLanguageType));
     reg.SetString(key, "PrintType", m_strPrintType);
@@ -298,7 +308,7 @@ BOOL CConfigPrinterDlg::SaveLabelSettings()
     reg.SetString(key, "Orientation", m_strOrientation);
     for (const LabelNumber& n : kLabelTail)
         reg.SetDWORD(key, n.name, DWORD(this->*n.member));
-    return TRUE;
+    return !reg.Failed();
 }
 
 void CConfigPrinterDlg::ShowReceiptAdvanced()

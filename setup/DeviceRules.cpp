@@ -21,3 +21,5 @@ bool LogicalNameTaken(const CString& classKey, const CString& ldn, const CString
     // A logical name that already leads to another existing device stays that device's.
     return !alias.IsEmpty() && !leadsHere && isKey(alias);
 }
+
+CString RegistryWriteFailedText(const CString& key) { return CString("Failed to write registry! : ") + key; }

@@ -8,3 +8,6 @@
 // does not lead to keyName; or its alias leads to another device key that exists. Registry names
 // ignore case, and so does this rule.
 bool LogicalNameTaken(const CString& classKey, const CString& ldn, const CString& keyName);
+
+// The message of a save whose writes the registry refused, naming the key.
+CString RegistryWriteFailedText(const CString& key);

@@ -1,6 +1,7 @@
 #include "SelectDevice.h"
 
 #include "DeviceKey.h"
+#include "DeviceRules.h"
 #include "FxDdx.h"
 #include "FxRes.h"
 #include "Registry.h"
@@ -108,9 +109,14 @@ void CSelectDevice::OnBnClickedNext()
     }
     CString model;
     m_lbModel.GetText(sel, model);
-    if (!CreateDeviceKey(m_nClassCode, model, Installdir, m_strDeviceKeyName)) {
-        AfxMessageBox(FxLoadString(kMsgInfLoadFailed), MB_OK);
+    CString keyName;
+    if (!CreateDeviceKey(m_nClassCode, model, Installdir, keyName)) {
+        // A key name back means the registry refused the key: nothing is left to configure.
+        AfxMessageBox(keyName.IsEmpty() ? FxLoadString(kMsgInfLoadFailed)
+                                        : RegistryWriteFailedText(ClassKeyPath(m_nClassCode) + "\\" + keyName),
+                      MB_OK);
         return;
     }
+    m_strDeviceKeyName = keyName;
     CDialog::OnOK();
 }

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <ole2.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <functional>
@@ -696,6 +697,50 @@ TEST_F(ConfigPrinter, AnUnusableTcpPortOrAddressSaysSoOnceAndSavesNothing)
             EXPECT_EQ(ReadValue(kClass + "\\VL420", "TcpPort"), "dword:9100");
             EXPECT_EQ(ReadValue(kClass + "\\VL420", "Timeout"), "missing") << "nothing written";
         }
+    }
+}
+
+namespace {
+// A device key whose values the registry no longer lets anyone set.
+bool RefuseValueWrites(const std::string& key)
+{
+    HKEY k = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, WRITE_DAC, &k) != ERROR_SUCCESS)
+        return false;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    bool ok = ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(D;;0x0002;;;WD)(A;;GA;;;WD)", SDDL_REVISION_1,
+                                                                   &sd, nullptr) &&
+              RegSetKeySecurity(k, DACL_SECURITY_INFORMATION, sd) == ERROR_SUCCESS;
+    LocalFree(sd);
+    RegCloseKey(k);
+    return ok;
+}
+}
+
+TEST_F(ConfigPrinter, AKeyTheRegistryRefusesIsSaidAndNoSaveSucceeds)
+{
+    const std::string failed = "Failed to write registry! : " + kClass + "\\VL420";
+    for (int button : {IDOK, IDC_CFG_HEALTH, IDC_CFG_ADVANCED}) {
+        SCOPED_TRACE("button " + std::to_string(button));
+        Key("VL420", {S("Port", "COM2"), D("Porttype_N", 0x1B)});
+        CTestConfigDlg dlg("VL420", 32, FALSE);
+        int advancedRuns = 0;
+        dlg.onLabel = [&](CLabelAdvancedDlg&) {
+            ++advancedRuns;
+            return IDCANCEL;
+        };
+        CDialogDriver drv(30000);
+        drv.Do([&](HWND) { ASSERT_TRUE(RefuseValueWrites(kClass + "\\VL420")); })
+            .SetText(IDC_CFG_LDN, "Front")
+            .Click(button)
+            .AnswerMessageBox(IDOK)
+            .Do([](HWND h) { EXPECT_TRUE(IsWindowVisible(h)) << "the dialog stays"; })
+            .Click(IDCANCEL);
+        EXPECT_EQ(drv.Run(dlg), IDCANCEL) << drv.Report();
+        EXPECT_EQ(drv.MessageBoxTexts(), std::vector<std::string>{failed})
+            << "no success, no Open of the device" << drv.Report();
+        EXPECT_EQ(advancedRuns, 0);
+        EXPECT_EQ(ReadValue(kClass + "\\VL420", "LDN"), "sz:") << "the device key is as it was";
     }
 }
 

@@ -115,8 +115,11 @@ TEST_F(AddDevice, NextMakesTheKeyOrSaysWhyNot)
         std::vector<std::string> boxes;
         INT_PTR end;
         std::vector<std::string> keysAfter;
+        bool refusingClassKey = false;  // a volatile class key: the registry refuses lasting subkeys in it
     } cases[] = {
         {"Next without a model", true, nullptr, false, {kNoModel}, IDCANCEL, {}},
+        {"a class key that refuses the new key: said, and nothing left", true, nullptr, true,
+         {"Failed to write registry! : " + classKey + "\\VL420"}, IDCANCEL, {}, true},
         {"Next without label support", false, nullptr, false, {kNoModel}, IDCANCEL, {}},
         {"a model without SOName: nothing written", true, kNoSoName, true, {"Failed to load Inf file."}, IDCANCEL, {}},
         {"a model of the shipped INF", true, nullptr, true, {}, IDOK, {"VL420"}},
@@ -127,6 +130,13 @@ TEST_F(AddDevice, NextMakesTheKeyOrSaysWhyNot)
         InstallOptions o;
         o.lbprnText = c.lbprn;
         CInstallFolder folder(local, o);
+        HKEY volatileKey = nullptr;
+        if (c.refusingClassKey)
+            ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, classKey.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+                                      KEY_ALL_ACCESS, nullptr, &volatileKey, nullptr),
+                      ERROR_SUCCESS);
+        if (volatileKey)
+            RegCloseKey(volatileKey);
         CSelectDevice dlg;
         dlg.m_bLabelSupport = c.labelSupport;
         CDialogDriver drv(20000);

@@ -12,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -335,8 +337,11 @@ TEST(Properties, EveryIndexReadsItsValue)
                              {8516, 8533}, {8517, 8534}, {8518, 8535}, {8519, 8536}, {8520, 8537}, {8521, 8538},
                              {8522, 8539}, {8523, 8541}, {8524, 8542}, {8525, 8543}, {8527, 8544}, {8528, 8545},
                              {8529, 8546}, {8531, 8547}, {8552, 8556}, {8553, 8557}};
-    for (const auto& t : twins)
-        EXPECT_EQ(dev.so->GetPropertyNumber(t[0]), dev.so->GetPropertyNumber(t[1])) << t[1];
+    for (const auto& t : twins) {
+        const Row* receipt = std::find_if(std::begin(rows), std::end(rows), [&](const Row& r) { return r.pidx == t[0]; });
+        ASSERT_NE(std::end(rows), receipt) << t[0];
+        EXPECT_EQ(receipt->value, dev.so->GetPropertyNumber(t[1])) << t[1];
+    }
 
     struct Text
     {
@@ -638,16 +643,21 @@ TEST(SharedPort, DetachingTheStatusReceiverWaitsForACallUnderWay)
         WaitForSingleObject(dev.so->m_hEventListMutex, INFINITE);
         w.port.Frame(0x0F000034);  // cover open
         EXPECT_TRUE(WaitFor([&] { return dev.so->CoverOpen != FALSE; }, 20000));
-        std::atomic<bool> detached{false};
+        // The detach notes whether it returned while the call was still held up here.
+        std::atomic<bool> entered{false}, released{false}, detached{false}, beforeTheCallEnded{false};
         std::thread detach([&] {
+            entered = true;
             port->SetStatusReceiver(nullptr);
+            beforeTheCallEnded = !released;
             detached = true;
         });
-        Sleep(300);
+        EXPECT_TRUE(WaitFor([&] { return entered.load(); }, 20000));
         EXPECT_FALSE(detached);  // the call is still under way
+        released = true;
         ReleaseMutex(dev.so->m_hEventListMutex);
         detach.join();
         EXPECT_TRUE(detached);
+        EXPECT_FALSE(beforeTheCallEnded);
 
         // Nothing reaches the device after the detach: the next frame is read and dropped.
         size_t frames = w.port.Calls("GetASBState(40000, 32) = 1").size();

@@ -539,7 +539,31 @@ void CBrevantonDlg::OnBnClickedUtility()
         m_shellOpen("explore", Installdir + "\\Utility");
 }
 
-void CBrevantonDlg::OnBnClickedExit() { OnOK(); }
+void CBrevantonDlg::OnBnClickedExit() { CSkinDialog::OnOK(); }
+
+void CBrevantonDlg::OnOK()
+{
+    // Enter comes here as IDOK from any control: it does what the focused button does, or
+    // nothing. The program ends only through Exit or the window's close.
+    const HWND focus = ::GetFocus();
+    const struct
+    {
+        CImageTextButton& button;
+        void (CBrevantonDlg::*handler)();
+    } buttons[] = {{m_btnAddDevice, &CBrevantonDlg::OnBnClickedAddDevice},
+                   {m_btnAddCashDrawer, &CBrevantonDlg::OnBnClickedAddCashDrawer},
+                   {m_btnRemoveDevice, &CBrevantonDlg::OnBnClickedRemoveDevice},
+                   {m_btnModifyDevice, &CBrevantonDlg::OnBnClickedModifyDevice},
+                   {m_btnCheckHealth, &CBrevantonDlg::OnBnClickedCheckHealth},
+                   {m_btnPortRange, &CBrevantonDlg::OnBnClickedPortRange},
+                   {m_btnUtility, &CBrevantonDlg::OnBnClickedUtility},
+                   {m_btnExit, &CBrevantonDlg::OnBnClickedExit}};
+    for (const auto& b : buttons)
+        if (focus && b.button.m_hWnd == focus && ::IsWindowEnabled(focus) && ::IsWindowVisible(focus)) {
+            (this->*b.handler)();
+            return;
+        }
+}
 
 void PaintMinimisedIcon(CDC& dc, const RECT& client, HICON icon)
 {

@@ -26,6 +26,7 @@ public:
     BOOL OnInitDialog() override;
     void DoDataExchange(CDataExchange* dx) override;
     BOOL PreTranslateMessage(MSG* msg) override;
+    void OnOK() override;
 
     void LoadCaptions();
     void InitDeviceTree();

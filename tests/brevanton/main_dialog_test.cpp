@@ -333,6 +333,10 @@ TEST_F(MainDialog, KeysRunTheirHandlersWhateverHasTheFocus)
          {"VL420|32|modify"}},
         {"M from the Exit button", 'M', IDC_EXIT, 0, 0, 0, {}, {}, IDOK, {"VL420|32|modify"}},
         {"X ends the dialog", 'X', IDC_DEVICE_SUMMARY, 0, 0, 0, {}, {}, IDOK},
+        {"Enter on the tree does nothing", VK_RETURN, IDC_DEVICE_TREE, 0, 0, 0, {}, {}, IDOK},
+        {"Enter on Modify does what Modify does", VK_RETURN, IDC_MODIFY_DEVICE, 0, 0, 0, {}, {}, IDOK,
+         {"VL420|32|modify"}},
+        {"Enter on Add Device opens Add Device", VK_RETURN, IDC_ADD_DEVICE, 0, 1, 0, {}, {}, IDOK},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

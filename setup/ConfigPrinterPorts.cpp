@@ -129,13 +129,9 @@ void CConfigPrinterDlg::LoadPortSettings()
     reg.GetDWORD(key, "UsbCount", m_nUsbCount);
     reg.GetString(key, "TcpIp", m_strTcpIp);
     BYTE b[4] = {0, 0, 0, 0};
-    int pos = 0;
-    for (int i = 0; i < 4; ++i) {
-        CString part = m_strTcpIp.Tokenize(".", pos);
-        if (pos < 0)
-            break;
-        b[i] = BYTE(atoi(part));
-    }
+    std::vector<CString> parts = SplitFields(m_strTcpIp, '.');
+    for (size_t i = 0; i < 4 && i < parts.size(); ++i)
+        b[i] = BYTE(atoi(parts[i]));
     ::SendDlgItemMessageA(m_hWnd, IDC_CFG_IPADDRESS, IPM_SETADDRESS, 0, MAKEIPADDRESS(b[0], b[1], b[2], b[3]));
     DWORD tcpPort = DWORD(m_nTcpPort);
     if (reg.GetDWORD(key, "TcpPort", tcpPort))

@@ -145,14 +145,10 @@ void CConfigPrinterDlg::LoadReceiptSettings()
         int n = int(InfInt(P, "RecLineChars", 0, inf));
         m_strDefaultFont = Decimal(n);
         const char* letters[] = {"A", "B", "C"};
-        int pos = 0;
-        for (int i = 0; i < 3; ++i) {
-            CString piece = m_strRecLineCharsList.Tokenize(",", pos);
-            if (pos < 0)
-                break;
-            if (atoi(piece) == n)
+        std::vector<CString> counts = SplitFields(m_strRecLineCharsList, ',');
+        for (size_t i = 0; i < 3 && i < counts.size(); ++i)
+            if (!counts[i].IsEmpty() && atoi(counts[i]) == n)
                 m_strDefaultFont = letters[i];
-        }
     }
     m_nInternationalCharSet = InfInt(P, "InternationalCharSet", 0, inf);
     reg.GetDWORD(key, "InternationalCharSet", m_nInternationalCharSet);

@@ -23,3 +23,19 @@ bool LogicalNameTaken(const CString& classKey, const CString& ldn, const CString
 }
 
 CString RegistryWriteFailedText(const CString& key) { return CString("Failed to write registry! : ") + key; }
+
+std::vector<CString> SplitFields(const CString& list, char separator)
+{
+    std::vector<CString> fields;
+    if (list.IsEmpty())
+        return fields;
+    for (int start = 0;;) {
+        int at = list.Find(separator, start);
+        if (at < 0) {
+            fields.push_back(list.Mid(start));
+            return fields;
+        }
+        fields.push_back(list.Mid(start, at - start));
+        start = at + 1;
+    }
+}

@@ -3,6 +3,8 @@
 
 #include "FxString.h"
 
+#include <vector>
+
 // Whether the logical device name ldn may not be given to the device key keyName of classKey (a
 // path without a trailing backslash): it names another device key of the class, and its alias
 // does not lead to keyName; or its alias leads to another device key that exists. Registry names
@@ -11,3 +13,7 @@ bool LogicalNameTaken(const CString& classKey, const CString& ldn, const CString
 
 // The message of a save whose writes the registry refused, naming the key.
 CString RegistryWriteFailedText(const CString& key);
+
+// The fields of a list at each separator, empty fields kept ("48,,42" is three fields, the second
+// empty); an empty list has none.
+std::vector<CString> SplitFields(const CString& list, char separator);

@@ -198,6 +198,9 @@ TEST_F(ConfigPrinter, OpensWhatTheDeviceKeyHolds)
         {"Ethernet with TCP port 0, wireless on, mask 0",
          {S("Port", "Ethernet"), S("TcpIp", "192.168.1.20"), D("TcpPort", 0), D("Wireless", 1)},
          "ethernet", "S-PUEW", "", "", "8", "DTR/DSR", 0, false, true, "9100", "192.168.1.20", "4096", "8192"},
+        {"an address with an empty field keeps its place",
+         {S("Port", "Ethernet"), S("TcpIp", "192..1.2"), D("TcpPort", 9100), D("Porttype_N", 0x10)},
+         "ethernet", "----E-", "", "", "8", "DTR/DSR", 0, false, false, "9100", "192.0.1.2", "4096", "8192"},
         {"an empty Port opens on Ethernet; a wireless-only model keeps WirelessLAN",
          {S("Port", ""), S("TcpIp", "10.0.0.7"), D("TcpPort", 9101), D("Porttype_N", 0x20)},
          "ethernet", "----EW", "", "", "8", "DTR/DSR", 0, false, true, "9101", "10.0.0.7", "4096", "8192"},
@@ -843,6 +846,7 @@ TEST_F(ConfigPrinter, ReceiptSettingsDerivedAndTheirAdvancedDialogSavesNothing)
                                        "CharacterSetList=437,874(Thai),1252\r\nCharacterSet=1252\r\n"
                                        "[IMAGEFUNC]\r\nCapGrayscale=1\r\nThreshold=120\r\n");
     folder->Folder().Write("TR60.inf", "[POSPRINTER]\r\nRecLineChars=40\r\nRecLineCharsList=48,42,56\r\n");
+    folder->Folder().Write("TR70.inf", "[POSPRINTER]\r\nRecLineChars=42\r\nRecLineCharsList=48,,42\r\n");
     folder->Folder().Write("TR90.inf", "[POSPRINTER]\r\nInternationalCharSet=3\r\n"
                                        "[SPECIALFUNC]\r\nTHAI3PASS=1\r\nLEFTMARGINE=8\r\nCHARSPACE=2\r\n"
                                        "SWAPFONTC=1\r\nFEEDCUT=5\r\n"
@@ -858,6 +862,7 @@ TEST_F(ConfigPrinter, ReceiptSettingsDerivedAndTheirAdvancedDialogSavesNothing)
         {"DefaultFont from RecLineChars, grayscale forces RLE", "TR80", {D("ImageGrayscale", 1), D("ImageRLE", 0)},
          {S("DefaultFont", "B"), D("CharacterSet", 1252), D("ImageGrayscale", 1), D("ImageRLE", 1),
           D("ImageThresholdValue", 120), D("ImageSplitCount", 246)}},
+        {"an empty field of the list keeps its place", "TR70", {}, {S("DefaultFont", "C")}},
         {"no letter matches: the number; the other settings 0", "TR60", {},
          {S("DefaultFont", "40"), D("CharacterSet", 437), D("ImageGrayscale", 0), D("ImageThresholdValue", 127),
           D("InternationalCharSet", 0), D("UsingFontC", 0), D("Thai3Pass", 0), D("LeftMargine", 0), D("CharSpace", 0),

@@ -280,12 +280,49 @@ BOOL CBrevantonDlg::IsOwnDevice(const CString& keyName, int classCode)
 
 void CBrevantonDlg::RefreshDeviceTree()
 {
+    // Refilling deletes the selected item, and each deletion would move the selection, and with
+    // it the current device, to another key: the selection is not followed while the tree is
+    // refilled, and the device the user worked on is selected again afterwards.
+    m_bRefilling = TRUE;
     FillDeviceTree(DEVCLASS_POSPRINTER);
     if (m_bLabelSupport)
         FillDeviceTree(DEVCLASS_LABELPRINTER);
+    m_bRefilling = FALSE;
+    SelectCurrentDevice();
     ShowDeviceSummary(m_strDeviceKeyName);
     if (m_hRoot)
         m_treeDevice.EnsureVisible(m_hRoot);
+}
+
+void CBrevantonDlg::SelectCurrentDevice()
+{
+    if (m_strDeviceKeyName.IsEmpty() || !m_treeDevice.m_hWnd)
+        return;
+    const struct
+    {
+        HTREEITEM category;
+        int code;
+    } categories[] = {{m_hPOSPrinter, DEVCLASS_POSPRINTER}, {m_hLabelPrinter, DEVCLASS_LABELPRINTER}};
+    for (const auto& c : categories) {
+        if (!c.category || c.code != m_nClassCode)
+            continue;
+        for (HTREEITEM item = m_treeDevice.GetChildItem(c.category); item; item = m_treeDevice.GetNextSiblingItem(item))
+            if (m_treeDevice.GetItemText(item) == m_strDeviceKeyName) {
+                // The current device already is this item's: the selection handler enables its
+                // buttons and leaves the rest.
+                m_treeDevice.SelectItem(item);
+                return;
+            }
+    }
+    // Gone from the tree: nothing of it is shown any more.
+    m_strDeviceKeyName.Empty();
+    m_strDeviceKeyPath.Empty();
+    m_nClassCode = 0;
+    m_strSummary.Empty();
+    SetDlgItemText(IDC_DEVICE_SUMMARY, "");
+    if (m_hRoot)
+        m_treeDevice.SelectItem(m_hRoot);
+    EnableDeviceButtons(0);
 }
 
 int CBrevantonDlg::ClassOfCategory(HTREEITEM category) const
@@ -309,6 +346,8 @@ void CBrevantonDlg::OnTvnSelchangedDeviceTree(NMHDR* nm, LRESULT* result)
 {
     if (result)
         *result = 0;
+    if (m_bRefilling)
+        return;
     HTREEITEM item = reinterpret_cast<NMTREEVIEWA*>(nm)->itemNew.hItem;
     if (!item) {
         EnableDeviceButtons(0);
@@ -421,7 +460,14 @@ void CBrevantonDlg::OnBnClickedAddDevice()
         return;
     m_nAddedClassCode = dlg.m_nClassCode;
     m_strAddedKeyName = dlg.m_strDeviceKeyName;
-    RunPrinterConfiguration(m_strAddedKeyName, m_nAddedClassCode, TRUE);
+    // A completed add makes the new device the current one; a cancelled add removed its key.
+    if (RunPrinterConfiguration(m_strAddedKeyName, m_nAddedClassCode, TRUE) == IDOK) {
+        m_strDeviceKeyName = m_strAddedKeyName;
+        m_nClassCode = m_nAddedClassCode;
+        m_strClassKeyPath = ClassKeyPath(m_nAddedClassCode);
+        m_strDeviceKeyPath = m_strClassKeyPath + "\\" + m_strAddedKeyName;
+        m_strSummaryHeading = m_strHeadings[m_nAddedClassCode == DEVCLASS_LABELPRINTER ? 5 : 0];
+    }
     RefreshDeviceTree();
 }
 

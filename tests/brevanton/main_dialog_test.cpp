@@ -502,3 +502,59 @@ TEST_F(MainDialog, AddDeviceEndsWithTheNewKeyListed)
     EXPECT_EQ(dlg.configCalls, std::vector<std::string>{"VL420|32|add"});
     EXPECT_EQ(RegString(std::string(kPrinterClassKey) + "\\VL420", "DeviceName"), "VL420");
 }
+
+TEST_F(MainDialog, AfterModifyOrAddTheDeviceWorkedOnStaysSelectedAndSummarised)
+{
+    auto selectedText = [](HWND h) {
+        HTREEITEM item = TreeView_GetSelection(Tree(h));
+        char text[64] = {};
+        TVITEMA tv = {};
+        tv.mask = TVIF_TEXT;
+        tv.hItem = item;
+        tv.pszText = text;
+        tv.cchTextMax = sizeof text;
+        if (item)
+            TreeView_GetItem(Tree(h), &tv);
+        return std::string(text);
+    };
+    auto usingPort = [](HWND h) {
+        const std::string summary = ControlText(h, IDC_DEVICE_SUMMARY), label = "Using Port : \r\n    ";
+        size_t at = summary.find(label);
+        if (at == std::string::npos)
+            return std::string();
+        at += label.size();
+        return summary.substr(at, summary.find("\r\n", at) - at);
+    };
+    struct Row
+    {
+        const char* what;
+        int button;
+        std::string selected, port;
+    };
+    // Listed as VL820, VL420_1, VL420_2: the worked-on key sits between two others.
+    const Row rows[] = {
+        {"Modify", IDC_MODIFY_DEVICE, "VL420_1", "COM2"},
+        {"Add Device: the new key", IDC_ADD_DEVICE, "VL420", "COM1"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        CTestRegistry local;
+        CInstallFolder folder(local);
+        WriteDeviceKey(local, "VL420_1", kLabelProgId, "", "COM2", "VL420");
+        WriteDeviceKey(local, "VL420_2", kLabelProgId, "", "COM5", "VL420");
+        WriteDeviceKey(local, "VL820", kLabelProgId, "", "COM3");
+        CDlgWithoutControl dlg;
+        CNestedDialogWatch addDevice(nullptr, IDC_MODEL_LIST, [](HWND d) { ChooseModelAndGoOn(d, 0); });
+        CDialogDriver drv(20000);
+        drv.Do([&](HWND h) { Select(h, "VL420_1"); })
+            .Click(r.button)
+            .WaitUntil([&](HWND) { return dlg.configCalls.size() == 1; }, "the configuration dialog")
+            .Do([&](HWND h) {
+                EXPECT_EQ(selectedText(h), r.selected);
+                EXPECT_EQ(usingPort(h), r.port) << ControlText(h, IDC_DEVICE_SUMMARY);
+                EXPECT_EQ(DeviceButtons(h), "RMH");
+            })
+            .Click(IDC_EXIT);
+        EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
+    }
+}

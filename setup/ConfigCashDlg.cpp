@@ -146,10 +146,11 @@ void CConfigCashDlg::LoadSettings()
 {
     CRegistry reg;
     CString level, pin;
+    // A damaged index opens as the first choice: no radio would be set and "-1" saved.
     if (reg.GetString(DeviceKey(), "OpenLevel", level))
-        m_nLevelIndex = atoi(level);
+        m_nLevelIndex = InRangeOr(atoi(level), 0, 1, 0);
     if (reg.GetString(DeviceKey(), "ConnectorPinNo", pin))
-        m_nPinIndex = atoi(pin);
+        m_nPinIndex = InRangeOr(atoi(pin), 0, 1, 0);
     reg.GetString(DeviceKey(), "PulseOnTime", m_strPulseOnTime);
     reg.GetString(DeviceKey(), "PulseOffTime", m_strPulseOffTime);
     reg.GetString(DeviceKey(), "POSPrinter", m_strConnectedPrinter);

@@ -165,6 +165,9 @@ void CConfigPrinterAdvDlg::FillControls()
         m_cmbImage.AddString("Grayscale");
     m_cmbImage.SetCurSel(m_nGrayscale ? 2 : m_nDithering);
 
+    // A damaged stored number opens as its default.
+    m_nBrightness = InRangeOr(m_nBrightness, 0, 100, 0);
+    m_nThreshold = InRangeOr(m_nThreshold, 0, 255, 127);
     m_spinBrightness.SetRange32(0, 100);
     m_spinBrightness.SetPos32(m_nBrightness);
     m_spinThreshold.SetRange32(0, 255);
@@ -185,6 +188,8 @@ void CConfigPrinterAdvDlg::OnCbnSelchangeCharacterSet() { UpdateThaiCombination(
 BOOL CConfigPrinterAdvDlg::CollectSettings()
 {
     if (!UpdateData(TRUE))
+        return FALSE;
+    if (!InRangeOrSaid("Brightness", m_nBrightness, 0, 100) || !InRangeOrSaid("Threshold", m_nThreshold, 0, 255))
         return FALSE;
     switch (m_cmbImage.GetCurSel()) {
     case 0: m_nDithering = 0, m_nGrayscale = 0; break;

@@ -196,8 +196,10 @@ void CConfigPrinterDlg::LoadPortSettings()
     text.Empty();
     reg.GetString(key, "HandShake", text);
     m_cmbFlow.SetCurSel(text == "Xon/Xoff" ? 1 : text == "None" ? 2 : 0);
+    // A damaged parity opens as NONE: without a selection the save would store "-1", which the
+    // serial transport cannot open.
     if (reg.GetString(key, "Parity", text))
-        m_cmbParity.SetCurSel(atoi(text));
+        m_cmbParity.SetCurSel(InRangeOr(atoi(text), 0, 2, 0));
     m_cmbStopBits.SetCurSel(0);
 
     DWORD v = 0;

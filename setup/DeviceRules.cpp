@@ -1,6 +1,7 @@
 #include "DeviceRules.h"
 
 #include "DeviceKey.h"
+#include "FxWnd.h"
 #include "Registry.h"
 
 #include <algorithm>
@@ -39,3 +40,15 @@ std::vector<CString> SplitFields(const CString& list, char separator)
         start = at + 1;
     }
 }
+
+bool InRangeOrSaid(const char* field, int value, int min, int max)
+{
+    if (value >= min && value <= max)
+        return true;
+    CString text;
+    text.Format("%s: enter a number from %d to %d.", field, min, max);
+    AfxMessageBox(text, MB_OK);
+    return false;
+}
+
+int InRangeOr(int value, int min, int max, int def) { return value >= min && value <= max ? value : def; }

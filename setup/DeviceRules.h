@@ -14,6 +14,12 @@ bool LogicalNameTaken(const CString& classKey, const CString& ldn, const CString
 // The message of a save whose writes the registry refused, naming the key.
 CString RegistryWriteFailedText(const CString& key);
 
+// A number typed for a setting: TRUE when it lies in min..max, otherwise its message, naming the
+// field and the range, is shown.
+bool InRangeOrSaid(const char* field, int value, int min, int max);
+// A stored number outside min..max (a damaged value) is taken as def.
+int InRangeOr(int value, int min, int max, int def);
+
 // The fields of a list at each separator, empty fields kept ("48,,42" is three fields, the second
 // empty); an empty list has none.
 std::vector<CString> SplitFields(const CString& list, char separator);

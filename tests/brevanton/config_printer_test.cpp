@@ -182,10 +182,10 @@ TEST_F(ConfigPrinter, OpensWhatTheDeviceKeyHolds)
         std::string tcpPort, ip, inBuf, outBuf;
     };
     const Row rows[] = {
-        {"serial, unknown baud rate and parity, mask 0x1B",
+        {"serial, unknown baud rate, a damaged parity opens as NONE, mask 0x1B",
          {S("Port", "COM3"), S("BaudRate", "4800"), S("Parity", "5"), S("BitLength", "7"), S("HandShake", "Xon/Xoff"),
           D("Porttype_N", 0x1B)},
-         "serial", "SB-UE-", "COM3", "19200", "7", "Xon/Xoff", -1, false, false, "", "", "1024", "2048"},
+         "serial", "SB-UE-", "COM3", "19200", "7", "Xon/Xoff", 0, false, false, "", "", "1024", "2048"},
         {"serial, listed values",
          {S("Port", "COM2"), S("BaudRate", "115200"), S("Parity", "2"), S("HandShake", "None"), D("Porttype_N", 0x1B)},
          "serial", "SB-UE-", "COM2", "115200", "8", "None", 2, false, false, "", "", "1024", "2048"},
@@ -572,10 +572,10 @@ TEST_F(ConfigPrinter, ASaveWritesEveryValueWithItsTypePerInterface)
         std::vector<std::string> absent;
     };
     const Row rows[] = {
-        {"serial, a parity without selection, Timeout kept",
+        {"serial, a damaged parity saved as NONE, Timeout kept",
          {S("Port", "COM2"), S("Parity", "5"), S("BaudRate", "4800"), S("Timeout", "2500"), D("Porttype_N", 0x1B)},
          [](CDialogDriver& d) { d.Select(IDC_CFG_FLOW, 2).SetText(IDC_CFG_INBUF, "777"); },
-         {S("Port", "COM2"), S("BaudRate", "19200"), S("BitLength", "8"), S("HandShake", "None"), S("Parity", "-1"),
+         {S("Port", "COM2"), S("BaudRate", "19200"), S("BitLength", "8"), S("HandShake", "None"), S("Parity", "0"),
           S("Stop", "0"), S("InputBuf", "777"), S("OutputBuf", "2048"), S("Timeout", "2500"), S("InputSleep", "0"),
           S("Out_Interval", "0"), S("LDN", ""), D("UsingBT", 0), D("Log", 0), D("LogSavingDays", 14), D("Binary", 0)},
          {}},

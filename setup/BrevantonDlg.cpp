@@ -222,23 +222,12 @@ void CBrevantonDlg::FillDeviceTree(int classCode)
         child = next;
     }
     bool inserted = false;
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, classKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        for (DWORD i = 0;; ++i) {
-            char name[257] = {};
-            DWORD len = sizeof name;
-            if (RegEnumKeyExA(key, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-                break;
-            // Keys from "[" on are not devices (the registry lists them in name order).
-            if (name[0] == '[')
-                break;
-            if (!name[0] || !IsOwnDevice(name, classCode))
-                continue;
-            HTREEITEM item = m_treeDevice.InsertItem(name, kImageDevice, kImageDeviceSelected, category, TVI_FIRST);
-            m_treeDevice.SetItemState(item, TVIS_BOLD, TVIS_BOLD);
-            inserted = true;
-        }
-        RegCloseKey(key);
+    for (const CString& name : ListDeviceKeys(classKey, true)) {
+        if (name.IsEmpty() || !IsOwnDevice(name, classCode))
+            continue;
+        HTREEITEM item = m_treeDevice.InsertItem(name, kImageDevice, kImageDeviceSelected, category, TVI_FIRST);
+        m_treeDevice.SetItemState(item, TVIS_BOLD, TVIS_BOLD);
+        inserted = true;
     }
     m_treeDevice.Expand(m_hRoot, TVE_EXPAND);
     if (inserted)

@@ -74,7 +74,7 @@ int CConfigPrinterDlg::ListHostPrinters()
     m_cmbHostPrinters.ResetContent();
     const CString classKey = VESK_SERVICEOPOS_KEY "\\POSPrinter\\";
     CRegistry reg;
-    for (const CString& name : SubkeysOf(classKey)) {
+    for (const CString& name : ListDeviceKeys(WithoutTrailingBackslash(classKey), true, KEY_ALL_ACCESS)) {
         CString model;
         if (!name.IsEmpty() && reg.GetString(classKey + name, "DeviceName", model) &&
             (model == "KPT-A10" || model == "KPT-A12"))

@@ -44,24 +44,6 @@ CString WithoutTrailingBackslash(const CString& path)
     return p;
 }
 
-std::vector<CString> SubkeysOf(const CString& classKey)
-{
-    std::vector<CString> names;
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, WithoutTrailingBackslash(classKey), 0, KEY_ALL_ACCESS, &key) !=
-        ERROR_SUCCESS)
-        return names;
-    for (DWORD i = 0;; ++i) {
-        char name[257] = {};
-        DWORD len = 256;
-        if (RegEnumKeyExA(key, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS || name[0] == '[')
-            break;
-        names.push_back(name);
-    }
-    RegCloseKey(key);
-    return names;
-}
-
 BOOL ForEachPresentPort(const std::function<void(HDEVINFO, SP_DEVINFO_DATA&, const char*)>& fn)
 {
     DWORD count = 0;

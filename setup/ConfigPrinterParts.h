@@ -40,16 +40,10 @@ const char kMsgNoHostPrinter[] = "No printer available to connect.";
 const char kMsgTcpPortRange[] = "TCP Port: enter a number from 1 to 65535.";
 const char kMsgIpAddress[] = "IP address: enter all four numbers of the printer's address (not 0.0.0.0).";
 
-// Models whose receipt images may be grayscale whatever their INF says.
-const DWORD kGrayscaleModels[] = {1024, 1025, 1028, 1029, 1030, 1033, 1034, 1036, 1037, 1038};
-
 CString InfString(const char* section, const char* key, const char* def, const CString& file);
 DWORD InfInt(const char* section, const char* key, int def, const CString& file);
 CString Decimal(long v);
 CString WithoutTrailingBackslash(const CString& path);
-// Device key names of a class key, up to the first name from "[" on (the registry lists them in
-// name order, and those are no devices).
-std::vector<CString> SubkeysOf(const CString& classKey);
 // Calls fn for each present device of the "Ports" class that has a readable PortName; FALSE when
 // the class or its devices cannot be listed.
 BOOL ForEachPresentPort(const std::function<void(HDEVINFO, SP_DEVINFO_DATA&, const char*)>& fn);

@@ -495,7 +495,7 @@ void CConfigPrinterDlg::OnBnClickedBinary() { TakeControls(); }
 
 std::vector<CString> CConfigPrinterDlg::OtherDeviceKeys() const
 {
-    std::vector<CString> names = SubkeysOf(m_strClassKey);
+    std::vector<CString> names = ListDeviceKeys(WithoutTrailingBackslash(m_strClassKey), true, KEY_ALL_ACCESS);
     names.erase(std::remove(names.begin(), names.end(), m_strKeyName), names.end());
     return names;
 }

@@ -222,23 +222,12 @@ void CBrevantonDlg::FillDeviceTree(int classCode)
         child = next;
     }
     bool inserted = false;
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, classKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        for (DWORD i = 0;; ++i) {
-            char name[257] = {};
-            DWORD len = sizeof name;
-            if (RegEnumKeyExA(key, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-                break;
-            // Keys from "[" on are not devices (the registry lists them in name order).
-            if (name[0] == '[')
-                break;
-            if (!name[0] || !IsOwnDevice(name, classCode))
-                continue;
-            HTREEITEM item = m_treeDevice.InsertItem(name, kImageDevice, kImageDeviceSelected, category, TVI_FIRST);
-            m_treeDevice.SetItemState(item, TVIS_BOLD, TVIS_BOLD);
-            inserted = true;
-        }
-        RegCloseKey(key);
+    for (const CString& name : ListDeviceKeys(classKey, true)) {
+        if (name.IsEmpty() || !IsOwnDevice(name, classCode))
+            continue;
+        HTREEITEM item = m_treeDevice.InsertItem(name, kImageDevice, kImageDeviceSelected, category, TVI_FIRST);
+        m_treeDevice.SetItemState(item, TVIS_BOLD, TVIS_BOLD);
+        inserted = true;
     }
     m_treeDevice.Expand(m_hRoot, TVE_EXPAND);
     if (inserted)
@@ -270,7 +259,9 @@ BOOL CBrevantonDlg::IsOwnDevice(const CString& keyName, int classCode)
         // Section names are kept to 15 characters, as the Add Device dialog offers them.
         char section[16] = {};
         lstrcpynA(section, name, sizeof section);
-        if (strncmp(model, section, size_t(model.GetLength())) == 0)
+        // The whole model, as registry and INF names ignore case: a model that only begins a
+        // section is another maker's.
+        if (model.CompareNoCase(section) == 0)
             return TRUE;
     }
     return FALSE;
@@ -278,12 +269,49 @@ BOOL CBrevantonDlg::IsOwnDevice(const CString& keyName, int classCode)
 
 void CBrevantonDlg::RefreshDeviceTree()
 {
+    // Refilling deletes the selected item, and each deletion would move the selection, and with
+    // it the current device, to another key: the selection is not followed while the tree is
+    // refilled, and the device the user worked on is selected again afterwards.
+    m_bRefilling = TRUE;
     FillDeviceTree(DEVCLASS_POSPRINTER);
     if (m_bLabelSupport)
         FillDeviceTree(DEVCLASS_LABELPRINTER);
+    m_bRefilling = FALSE;
+    SelectCurrentDevice();
     ShowDeviceSummary(m_strDeviceKeyName);
     if (m_hRoot)
         m_treeDevice.EnsureVisible(m_hRoot);
+}
+
+void CBrevantonDlg::SelectCurrentDevice()
+{
+    if (m_strDeviceKeyName.IsEmpty() || !m_treeDevice.m_hWnd)
+        return;
+    const struct
+    {
+        HTREEITEM category;
+        int code;
+    } categories[] = {{m_hPOSPrinter, DEVCLASS_POSPRINTER}, {m_hLabelPrinter, DEVCLASS_LABELPRINTER}};
+    for (const auto& c : categories) {
+        if (!c.category || c.code != m_nClassCode)
+            continue;
+        for (HTREEITEM item = m_treeDevice.GetChildItem(c.category); item; item = m_treeDevice.GetNextSiblingItem(item))
+            if (m_treeDevice.GetItemText(item) == m_strDeviceKeyName) {
+                // The current device already is this item's: the selection handler enables its
+                // buttons and leaves the rest.
+                m_treeDevice.SelectItem(item);
+                return;
+            }
+    }
+    // Gone from the tree: nothing of it is shown any more.
+    m_strDeviceKeyName.Empty();
+    m_strDeviceKeyPath.Empty();
+    m_nClassCode = 0;
+    m_strSummary.Empty();
+    SetDlgItemText(IDC_DEVICE_SUMMARY, "");
+    if (m_hRoot)
+        m_treeDevice.SelectItem(m_hRoot);
+    EnableDeviceButtons(0);
 }
 
 int CBrevantonDlg::ClassOfCategory(HTREEITEM category) const
@@ -307,6 +335,8 @@ void CBrevantonDlg::OnTvnSelchangedDeviceTree(NMHDR* nm, LRESULT* result)
 {
     if (result)
         *result = 0;
+    if (m_bRefilling)
+        return;
     HTREEITEM item = reinterpret_cast<NMTREEVIEWA*>(nm)->itemNew.hItem;
     if (!item) {
         EnableDeviceButtons(0);
@@ -419,7 +449,14 @@ void CBrevantonDlg::OnBnClickedAddDevice()
         return;
     m_nAddedClassCode = dlg.m_nClassCode;
     m_strAddedKeyName = dlg.m_strDeviceKeyName;
-    RunPrinterConfiguration(m_strAddedKeyName, m_nAddedClassCode, TRUE);
+    // A completed add makes the new device the current one; a cancelled add removed its key.
+    if (RunPrinterConfiguration(m_strAddedKeyName, m_nAddedClassCode, TRUE) == IDOK) {
+        m_strDeviceKeyName = m_strAddedKeyName;
+        m_nClassCode = m_nAddedClassCode;
+        m_strClassKeyPath = ClassKeyPath(m_nAddedClassCode);
+        m_strDeviceKeyPath = m_strClassKeyPath + "\\" + m_strAddedKeyName;
+        m_strSummaryHeading = m_strHeadings[m_nAddedClassCode == DEVCLASS_LABELPRINTER ? 5 : 0];
+    }
     RefreshDeviceTree();
 }
 
@@ -537,7 +574,31 @@ void CBrevantonDlg::OnBnClickedUtility()
         m_shellOpen("explore", Installdir + "\\Utility");
 }
 
-void CBrevantonDlg::OnBnClickedExit() { OnOK(); }
+void CBrevantonDlg::OnBnClickedExit() { CSkinDialog::OnOK(); }
+
+void CBrevantonDlg::OnOK()
+{
+    // Enter comes here as IDOK from any control: it does what the focused button does, or
+    // nothing. The program ends only through Exit or the window's close.
+    const HWND focus = ::GetFocus();
+    const struct
+    {
+        CImageTextButton& button;
+        void (CBrevantonDlg::*handler)();
+    } buttons[] = {{m_btnAddDevice, &CBrevantonDlg::OnBnClickedAddDevice},
+                   {m_btnAddCashDrawer, &CBrevantonDlg::OnBnClickedAddCashDrawer},
+                   {m_btnRemoveDevice, &CBrevantonDlg::OnBnClickedRemoveDevice},
+                   {m_btnModifyDevice, &CBrevantonDlg::OnBnClickedModifyDevice},
+                   {m_btnCheckHealth, &CBrevantonDlg::OnBnClickedCheckHealth},
+                   {m_btnPortRange, &CBrevantonDlg::OnBnClickedPortRange},
+                   {m_btnUtility, &CBrevantonDlg::OnBnClickedUtility},
+                   {m_btnExit, &CBrevantonDlg::OnBnClickedExit}};
+    for (const auto& b : buttons)
+        if (focus && b.button.m_hWnd == focus && ::IsWindowEnabled(focus) && ::IsWindowVisible(focus)) {
+            (this->*b.handler)();
+            return;
+        }
+}
 
 void PaintMinimisedIcon(CDC& dc, const RECT& client, HICON icon)
 {

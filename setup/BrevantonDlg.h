@@ -26,14 +26,18 @@ public:
     BOOL OnInitDialog() override;
     void DoDataExchange(CDataExchange* dx) override;
     BOOL PreTranslateMessage(MSG* msg) override;
+    void OnOK() override;
 
     void LoadCaptions();
     void InitDeviceTree();
     void FillDeviceTree(int classCode);
-    // Whether the key belongs to this driver set: its model (the name before the first "_")
-    // begins a section of the class INF, and a known model key holds this driver set's ProgID.
+    // Whether the key belongs to this driver set: its model (the name before the first "_") is a
+    // section of the class INF, and a known model key holds this driver set's ProgID.
     BOOL IsOwnDevice(const CString& keyName, int classCode);
     void RefreshDeviceTree();
+    // Selects the current device's item again after a fill, or, when it is gone, clears the
+    // current device and selects the root.
+    void SelectCurrentDevice();
     void EnableDeviceButtons(int depth);
     void ShowDeviceSummary(const CString& keyName);
     BOOL HasLabelSupport();
@@ -71,6 +75,8 @@ public:
     CString m_strDeviceKeyName, m_strDeviceKeyPath, m_strClassKeyPath;
     int m_nClassCode = 0;
     CString m_strSummaryHeading;
+    // While the tree is refilled its selection changes are not the user's.
+    BOOL m_bRefilling = FALSE;
 
     // Captions of the categories (57, 41, 58, 59, 104, 112), of the buttons (2 to 11) and the rest.
     CString m_strPOSPrinter, m_strCashDrawer, m_strMSR, m_strDisplay, m_strSmartCard, m_strLabelPrinter;

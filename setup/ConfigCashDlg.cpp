@@ -1,6 +1,7 @@
 #include "ConfigCashDlg.h"
 
 #include "DeviceKey.h"
+#include "DeviceRules.h"
 #include "FxDdx.h"
 #include "FxRes.h"
 #include "Registry.h"
@@ -145,10 +146,11 @@ void CConfigCashDlg::LoadSettings()
 {
     CRegistry reg;
     CString level, pin;
+    // A damaged index opens as the first choice: no radio would be set and "-1" saved.
     if (reg.GetString(DeviceKey(), "OpenLevel", level))
-        m_nLevelIndex = atoi(level);
+        m_nLevelIndex = InRangeOr(atoi(level), 0, 1, 0);
     if (reg.GetString(DeviceKey(), "ConnectorPinNo", pin))
-        m_nPinIndex = atoi(pin);
+        m_nPinIndex = InRangeOr(atoi(pin), 0, 1, 0);
     reg.GetString(DeviceKey(), "PulseOnTime", m_strPulseOnTime);
     reg.GetString(DeviceKey(), "PulseOffTime", m_strPulseOffTime);
     reg.GetString(DeviceKey(), "POSPrinter", m_strConnectedPrinter);
@@ -207,9 +209,9 @@ BOOL CConfigCashDlg::SaveSettings()
     if (existed && reg.GetString(deviceKey, "LDN", storedLdn) && !storedLdn.IsEmpty() && storedLdn != m_strLdn &&
         reg.GetString(classKey, storedLdn, aliasTarget) && aliasTarget == m_strDeviceName)
         reg.Delete(classKey, storedLdn);
-    BOOL ok = TRUE;
+    CRegistryWrites writes;
     if (!m_strLdn.IsEmpty())
-        ok = reg.SetString(classKey, m_strLdn, m_strDeviceName) && ok;
+        writes.SetString(classKey, m_strLdn, m_strDeviceName);
 
     CString level, pin;
     level.Format("%d", m_nLevelIndex);
@@ -234,38 +236,17 @@ BOOL CConfigCashDlg::SaveSettings()
         {"comp", "VESK"},
     };
     for (const auto& v : values)
-        ok = reg.SetString(deviceKey, v.name, v.data) && ok;
+        writes.SetString(deviceKey, v.name, v.data);
     if (!existed && m_bAddMode && KeyExists(deviceKey))
         m_bCreatedKey = TRUE;
     // A write that did not take is a failed save, not a success.
-    return ok;
+    return !writes.Failed();
 }
 
 BOOL CConfigCashDlg::CheckLdn()
 {
     UpdateData(TRUE);
-    if (m_strLdn.IsEmpty())
-        return TRUE;
-    const CString classKey = ClassKey();
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, classKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-        return TRUE;
-    RegCloseKey(key);
-    CRegistry reg;
-    CString aliasTarget;
-    const bool hasAlias = reg.GetString(classKey, m_strLdn, aliasTarget) != FALSE;
-    bool refuse = false;
-    bool namesKey = false;
-    for (const CString& name : ListDeviceKeys(classKey, true, KEY_ALL_ACCESS))
-        if (name == m_strLdn)
-            namesKey = true;
-    if (namesKey)
-        refuse = !hasAlias || aliasTarget != m_strDeviceName;
-    // Another drawer that exists already goes by this name.
-    else if (hasAlias && aliasTarget != m_strDeviceName && !aliasTarget.IsEmpty() &&
-             KeyExists(classKey + "\\" + aliasTarget))
-        refuse = true;
-    if (!refuse)
+    if (m_strLdn.IsEmpty() || !LogicalNameTaken(ClassKey(), m_strLdn, m_strDeviceName))
         return TRUE;
     CString text;
     text.Format(FxLoadString(kMsgLdnRefused), m_strLdn.GetString());

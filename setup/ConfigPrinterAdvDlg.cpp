@@ -1,5 +1,6 @@
 #include "ConfigPrinterAdvDlg.h"
 
+#include "DeviceRules.h"
 #include "FxDdx.h"
 #include "FxRes.h"
 #include "resource.h"
@@ -12,22 +13,6 @@ const int kGrayscaleModels[] = {1024, 1025, 1028, 1029, 1030, 1033, 1034, 1036, 
 const char* const kInternationalSets[] = {"USA",    "France", "Germany", "UK",     "Denmark I", "Sweden",
                                           "Italy",  "Spain",  "Japan",   "Norway", "Denmark II"};
 const LANGID kChineseSimplified = 2052;
-
-std::vector<CString> SplitAtComma(const CString& list)
-{
-    std::vector<CString> pieces;
-    int start = 0;
-    while (start <= list.GetLength() && !list.IsEmpty()) {
-        int comma = list.Find(',', start);
-        if (comma < 0) {
-            pieces.push_back(list.Mid(start));
-            break;
-        }
-        pieces.push_back(list.Mid(start, comma - start));
-        start = comma + 1;
-    }
-    return pieces;
-}
 }
 
 BEGIN_MESSAGE_MAP(CConfigPrinterAdvDlg, CSkinDialog)
@@ -134,7 +119,7 @@ void CConfigPrinterAdvDlg::FillControls()
 {
     m_cmbCharacterSet.ResetContent();
     int selected = 0;
-    std::vector<CString> sets = SplitAtComma(m_strCharacterSetList);
+    std::vector<CString> sets = SplitFields(m_strCharacterSetList, ',');
     for (size_t i = 0; i < sets.size(); ++i) {
         m_cmbCharacterSet.AddString(sets[i]);
         if (CharacterSetCode(sets[i]) == m_strCharacterSet)
@@ -144,7 +129,7 @@ void CConfigPrinterAdvDlg::FillControls()
 
     m_cmbFont.ResetContent();
     const char* letters[] = {"A", "B", "C"};
-    std::vector<CString> fonts = SplitAtComma(m_strRecLineCharsList);
+    std::vector<CString> fonts = SplitFields(m_strRecLineCharsList, ',');
     for (size_t i = 0; i < fonts.size() && i < 3; ++i)
         m_cmbFont.AddString(letters[i]);
     m_cmbFont.AddString("C");
@@ -180,6 +165,9 @@ void CConfigPrinterAdvDlg::FillControls()
         m_cmbImage.AddString("Grayscale");
     m_cmbImage.SetCurSel(m_nGrayscale ? 2 : m_nDithering);
 
+    // A damaged stored number opens as its default.
+    m_nBrightness = InRangeOr(m_nBrightness, 0, 100, 0);
+    m_nThreshold = InRangeOr(m_nThreshold, 0, 255, 127);
     m_spinBrightness.SetRange32(0, 100);
     m_spinBrightness.SetPos32(m_nBrightness);
     m_spinThreshold.SetRange32(0, 255);
@@ -200,6 +188,8 @@ void CConfigPrinterAdvDlg::OnCbnSelchangeCharacterSet() { UpdateThaiCombination(
 BOOL CConfigPrinterAdvDlg::CollectSettings()
 {
     if (!UpdateData(TRUE))
+        return FALSE;
+    if (!InRangeOrSaid("Brightness", m_nBrightness, 0, 100) || !InRangeOrSaid("Threshold", m_nThreshold, 0, 255))
         return FALSE;
     switch (m_cmbImage.GetCurSel()) {
     case 0: m_nDithering = 0, m_nGrayscale = 0; break;

@@ -31,8 +31,17 @@ public:
     BOOL LoadBufferSizes(int interfaceType);
     CString GetPortText(int index);
     BOOL IsPortAvailable(const CString& port);
+    // Whether another device key holds the port (IsPortAvailable without taking the controls).
+    bool PortHeld(const CString& port);
+    // Before a save: a selected serial port or USB device that another key holds stops it, with
+    // message 61, and the selection goes back to a port that may be used.
+    BOOL CheckSelectedPort();
     BOOL CheckLdn();
+    // Writes the device key; a write the registry refuses is said, naming the key, and fails it.
     BOOL SavePortSettings();
+    // Ethernet: a TCP port of 1 to 65535 and a whole IP address other than 0.0.0.0, else its
+    // message and FALSE.
+    BOOL CheckNetworkAddress();
     void LoadCaptions();
 
     // Line display extras: the display's virtual COM port, its driver's installer, and for the
@@ -44,7 +53,8 @@ public:
     // Printer settings.
     void LoadReceiptSettings();
     BOOL LoadLabelSettings();
-    void SaveReceiptSettings();
+    // FALSE when the registry refused a write.
+    BOOL SaveReceiptSettings();
     BOOL SaveLabelSettings();
     void ShowReceiptAdvanced();
     void ShowLabelAdvanced();
@@ -129,6 +139,14 @@ protected:
     void TakeControls() { UpdateData(TRUE); }
     void PushControls() { UpdateData(FALSE); }
     void ChangeInterface(int interfaceType);
+    // Where USB goes when no device of the model is present: the first interface the model
+    // offers (serial, parallel, Ethernet; without a mask Ethernet first), or USB itself.
+    int UsbFallbackInterface() const;
+    // A selection never rests on a port or USB device another key holds: the last accepted one,
+    // else the first free one takes its place (none: no selection).
+    void SelectFreePort();
+    // The USB list item of the stored device (by its interface path), or -1 while it is absent.
+    int StoredUsbItem();
     // The line display that can hang on a receipt printer (through check 1091).
     BOOL CanUseHostPrinter() const;
     // The serial radio, the port list and the serial lists: off while the display goes through a

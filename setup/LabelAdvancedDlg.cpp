@@ -1,5 +1,6 @@
 #include "LabelAdvancedDlg.h"
 
+#include "DeviceRules.h"
 #include "FxDdx.h"
 #include "resource.h"
 
@@ -8,6 +9,9 @@
 namespace {
 const int kWidth = 595, kHeight = 360;
 const char kSmartCalibration[] = "Smart Calibration";
+// Sizes in dots: the QLKS size fields take four digits.
+const int kMaxDots = 9999;
+const int kDefaultSpeed = 3, kDefaultDensity = 14, kDefaultHri = 1, kDefaultCutterPeriod = 1;
 
 CString InfString(const char* key, const char* def, const CString& file)
 {
@@ -20,6 +24,9 @@ int InfInt(const char* section, const char* key, int def, const CString& file)
 {
     return int(GetPrivateProfileIntA(section, key, def, file));
 }
+
+// The code of a combo item: its first letter, but "A" for smart calibration.
+CString ItemCode(const CString& text) { return text == kSmartCalibration ? CString("A") : text.Left(1); }
 }
 
 BEGIN_MESSAGE_MAP(CLabelAdvancedDlg, CSkinDialog)
@@ -150,6 +157,13 @@ void CLabelAdvancedDlg::FillCombos()
     m_spinOffset.SetRange32(-100, 100);
     m_spinCutter.SetRange32(1, 10);
 
+    // A damaged stored number opens as its default.
+    m_nPrintSpeed = InRangeOr(m_nPrintSpeed, m_nSpeedMin, m_nSpeedMax, kDefaultSpeed);
+    m_nDensity = InRangeOr(m_nDensity, 1, m_nDensityMax, kDefaultDensity);
+    m_nHRISize = InRangeOr(m_nHRISize, 1, 4, kDefaultHri);
+    m_nCutterPeriod = InRangeOr(m_nCutterPeriod, 1, 10, kDefaultCutterPeriod);
+    for (int* dots : {&m_nPaperWidth, &m_nPaperLength, &m_nLeftMargin, &m_nTopMargin})
+        *dots = InRangeOr(*dots, 0, kMaxDots, 0);
     m_cmbLanguage.SetCurSel(m_nLanguageType);
     m_cmbPrintType.SetCurSel(SelectComboByCode(m_cmbPrintType, m_strPrintType));
     m_cmbPaperType.SetCurSel(SelectComboByCode(m_cmbPaperType, m_strPaperType));
@@ -172,26 +186,19 @@ void CLabelAdvancedDlg::FillCombos()
 
 int CLabelAdvancedDlg::SelectComboByCode(CComboBox& combo, const CString& code)
 {
+    // The whole code: "Tx" is no "T".
     if (code.IsEmpty())
         return -1;
-    char wanted = code.GetAt(0) == 'A' ? 'S' : code.GetAt(0);
-    for (int i = 0; i < combo.GetCount(); ++i) {
-        CString text = combo.GetLBText(i);
-        if (!text.IsEmpty() && text.GetAt(0) == wanted)
+    for (int i = 0; i < combo.GetCount(); ++i)
+        if (ItemCode(combo.GetLBText(i)) == code)
             return i;
-    }
     return -1;
 }
 
 CString CLabelAdvancedDlg::GetComboCode(CComboBox& combo)
 {
     int sel = combo.GetCurSel();
-    if (sel < 0)
-        return CString();
-    CString text = combo.GetLBText(sel);
-    if (text == kSmartCalibration)
-        return "A";
-    return text.Left(1);
+    return sel < 0 ? CString() : ItemCode(combo.GetLBText(sel));
 }
 
 void CLabelAdvancedDlg::UpdateControls()
@@ -245,6 +252,22 @@ BOOL CLabelAdvancedDlg::CollectSettings()
 {
     if (!UpdateData(TRUE))
         return FALSE;
+    // Typed numbers reach the printer as they are: only what it can take is saved.
+    const struct
+    {
+        const char* field;
+        int value, min, max;
+    } ranges[] = {{"Print Speed", m_nPrintSpeed, m_nSpeedMin, m_nSpeedMax},
+                  {"Density", m_nDensity, 1, m_nDensityMax},
+                  {"HRI Size", m_nHRISize, 1, 4},
+                  {"Cutting Period", m_nCutterPeriod, 1, 10},
+                  {"Paper Width", m_nPaperWidth, 0, kMaxDots},
+                  {"Paper Length", m_nPaperLength, 0, kMaxDots},
+                  {"Left Margin", m_nLeftMargin, 0, kMaxDots},
+                  {"Top Margin", m_nTopMargin, 0, kMaxDots}};
+    for (const auto& r : ranges)
+        if (!InRangeOrSaid(r.field, r.value, r.min, r.max))
+            return FALSE;
     // A combo without a selection keeps the setting that came in.
     if (m_cmbLanguage.GetCurSel() >= 0)
         m_nLanguageType = m_cmbLanguage.GetCurSel();

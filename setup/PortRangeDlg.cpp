@@ -97,8 +97,13 @@ void CPortRangeDlg::OnBnClickedOk()
     CString serial, parallel;
     serial.Format("%d", m_nSerialRange);
     parallel.Format("%d", m_nParallelRange);
-    WritePrivateProfileStringA("Description", "COMRange", serial, m_strSetupInf);
-    WritePrivateProfileStringA("Description", "LPTRange", parallel, m_strSetupInf);
+    bool written = WritePrivateProfileStringA("Description", "COMRange", serial, m_strSetupInf) != FALSE;
+    written = WritePrivateProfileStringA("Description", "LPTRange", parallel, m_strSetupInf) != FALSE && written;
+    // A range that did not reach the file is not saved: the dialog says so and stays.
+    if (!written) {
+        AfxMessageBox(CString("Failed to write file! : ") + m_strSetupInf, MB_OK);
+        return;
+    }
     CSkinDialog::OnOK();
 }
 

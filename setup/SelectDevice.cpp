@@ -1,6 +1,7 @@
 #include "SelectDevice.h"
 
 #include "DeviceKey.h"
+#include "DeviceRules.h"
 #include "FxDdx.h"
 #include "FxRes.h"
 #include "Registry.h"
@@ -71,8 +72,9 @@ void CSelectDevice::FillModelList()
     for (const CString& name : ListInfSections(Installdir + "\\" + cls->classInf)) {
         if (size_t(name.GetLength()) > kMaxModelName)
             continue;
-        // An item that begins with this name (in any case) already stands for it.
-        if (m_lbModel.SendMessage(LB_FINDSTRING, WPARAM(-1), LPARAM(name.GetString())) != LB_ERR)
+        // An item of this very name (in any case) already stands for it; a longer name that
+        // merely begins with it is another model.
+        if (m_lbModel.SendMessage(LB_FINDSTRINGEXACT, WPARAM(-1), LPARAM(name.GetString())) != LB_ERR)
             continue;
         m_lbModel.AddString(name);
     }
@@ -107,9 +109,14 @@ void CSelectDevice::OnBnClickedNext()
     }
     CString model;
     m_lbModel.GetText(sel, model);
-    if (!CreateDeviceKey(m_nClassCode, model, Installdir, m_strDeviceKeyName)) {
-        AfxMessageBox(FxLoadString(kMsgInfLoadFailed), MB_OK);
+    CString keyName;
+    if (!CreateDeviceKey(m_nClassCode, model, Installdir, keyName)) {
+        // A key name back means the registry refused the key: nothing is left to configure.
+        AfxMessageBox(keyName.IsEmpty() ? FxLoadString(kMsgInfLoadFailed)
+                                        : RegistryWriteFailedText(ClassKeyPath(m_nClassCode) + "\\" + keyName),
+                      MB_OK);
         return;
     }
+    m_strDeviceKeyName = keyName;
     CDialog::OnOK();
 }

@@ -56,7 +56,7 @@ int CountSameModel(const CString& classKey, DWORD modelCode)
     return count;
 }
 
-void WriteSerialBlock(CRegistry& reg, const CString& key)
+void WriteSerialBlock(CRegistryWrites& reg, const CString& key)
 {
     reg.SetString(key, "Port", "COM1");
     reg.SetString(key, "BaudRate", "9600");
@@ -66,7 +66,7 @@ void WriteSerialBlock(CRegistry& reg, const CString& key)
     reg.SetString(key, "Stop", "0");
 }
 
-void WriteNetworkDefaults(CRegistry& reg, const CString& key)
+void WriteNetworkDefaults(CRegistryWrites& reg, const CString& key)
 {
     reg.SetString(key, "TcpIp", "192.168.1.1");
     reg.SetDWORD(key, "TcpPort", 9100);
@@ -74,10 +74,14 @@ void WriteNetworkDefaults(CRegistry& reg, const CString& key)
     reg.SetString(key, "BaudRate", "9600");
 }
 
-// The last attached device with the model's vendor and product id. The ids are upper-cased in
-// place while the list is walked, so they are stored upper-cased whenever a device is attached.
-void WriteUsbMatch(CRegistry& reg, const CString& key, CString& vid, CString& pid, IUsbInterfaceSource* source)
+// The last attached device with the model's vendor and product id that no other key holds: a
+// second printer of the model is bound to its own device, not to the first one's. The ids are
+// upper-cased in place while the list is walked, so they are stored upper-cased whenever a device
+// is attached.
+void WriteUsbMatch(CRegistryWrites& reg, const CString& classKey, const CString& name, CString& vid, CString& pid,
+                   IUsbInterfaceSource* source)
 {
+    const CString key = classKey + "\\" + name;
     CRegistUsb usb(source);
     int n = usb.EnumerateUsbDevices();
     UsbDeviceEntry* candidate = nullptr;
@@ -85,7 +89,8 @@ void WriteUsbMatch(CRegistry& reg, const CString& key, CString& vid, CString& pi
         UsbDeviceEntry* e = usb.GetDeviceAt(i);
         vid.MakeUpper();
         pid.MakeUpper();
-        if (e && e->strVid.Compare(vid) == 0 && e->strPid.Compare(pid) == 0)
+        if (e && e->strVid.Compare(vid) == 0 && e->strPid.Compare(pid) == 0 &&
+            !UsbDeviceHeld(classKey, e->strDevicePath, name))
             candidate = e;
     }
     if (!candidate) {
@@ -131,6 +136,21 @@ std::vector<CString> ListDeviceKeys(const CString& classKey, bool stopAtBracket,
     }
     RegCloseKey(key);
     return names;
+}
+
+bool UsbDeviceHeld(const CString& classKey, const CString& devicePath, const CString& exceptKey)
+{
+    CRegistry reg;
+    for (const CString& name : ListDeviceKeys(classKey, true)) {
+        if (name.CompareNoCase(exceptKey) == 0)
+            continue;
+        const CString key = classKey + "\\" + name;
+        CString path, port;
+        if (reg.GetString(key, "UsbDeviceName", path) && !path.IsEmpty() && path.CompareNoCase(devicePath) == 0 &&
+            reg.GetString(key, "Port", port) && port.Left(3) == "USB")
+            return true;
+    }
+    return false;
 }
 
 std::vector<CString> ListInfSections(const CString& infPath)
@@ -198,50 +218,62 @@ BOOL CreateDeviceKey(int classCode, const CString& section, const CString& insta
         }
     }
     CString key = classKey + "\\" + name;
+    HKEY probe = nullptr;
+    const bool existed = RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &probe) == ERROR_SUCCESS;
+    if (probe)
+        RegCloseKey(probe);
+    CRegistryWrites writes;
 
-    reg.SetString(key, "", soName);
-    reg.SetString(key, "Description", description);
-    reg.SetString(key, "DeviceName", section);
-    reg.SetString(key, "DeviceDesc", deviceDesc);
-    reg.SetString(key, "Version", version);
-    reg.SetString(key, "DeviceClass", cls->deviceClass);
-    reg.SetString(key, "UsbDeviceName", "");
-    reg.SetDWORD(key, "UsbCount", 0);
-    reg.SetString(key, "TcpIp", "0.0.0.0");
-    reg.SetDWORD(key, "TcpPort", 9100);
-    reg.SetString(key, "LDN", "");
+    writes.SetString(key, "", soName);
+    writes.SetString(key, "Description", description);
+    writes.SetString(key, "DeviceName", section);
+    writes.SetString(key, "DeviceDesc", deviceDesc);
+    writes.SetString(key, "Version", version);
+    writes.SetString(key, "DeviceClass", cls->deviceClass);
+    writes.SetString(key, "UsbDeviceName", "");
+    writes.SetDWORD(key, "UsbCount", 0);
+    writes.SetString(key, "TcpIp", "0.0.0.0");
+    writes.SetDWORD(key, "TcpPort", 9100);
+    writes.SetString(key, "LDN", "");
 
     if (portN == 0) {
         if (port == 7)
-            reg.SetString(key, "Port", "LPT1");
+            writes.SetString(key, "Port", "LPT1");
         else
-            WriteSerialBlock(reg, key);
+            WriteSerialBlock(writes, key);
     } else if (portN == PORTCAP_PARALLEL) {
-        reg.SetString(key, "Port", "LPT1");
+        writes.SetString(key, "Port", "LPT1");
     } else if (portN & (PORTCAP_SERIAL | PORTCAP_BLUETOOTH)) {
-        WriteSerialBlock(reg, key);
+        WriteSerialBlock(writes, key);
     } else if (portN & PORTCAP_USB) {
-        WriteUsbMatch(reg, key, vid, pid, usbSource);
+        WriteUsbMatch(writes, classKey, name, vid, pid, usbSource);
     } else {
-        WriteNetworkDefaults(reg, key);
+        WriteNetworkDefaults(writes, key);
     }
 
-    reg.SetString(key, "InputBuf", "4096");
-    reg.SetString(key, "OutputBuf", "4096");
-    reg.SetString(key, "InputSleep", "0");
-    reg.SetString(key, "Out_Interval", "0");
-    reg.SetString(key, "Timeout", "1000");
-    reg.SetString(key, "comp", "VESK");
-    reg.SetString(key, "Vid", vid);
-    reg.SetString(key, "Pid", pid);
-    reg.SetDWORD(key, "UsingBT", 0);
-    reg.SetString(key, "inf", installDir + "\\" + section + ".inf");
-    reg.SetDWORD(key, "type", DWORD(type));
-    reg.SetDWORD(key, "Porttype", DWORD(port));
-    reg.SetDWORD(key, "Model", DWORD(modelCode));
-    reg.SetDWORD(key, "Porttype_N", DWORD(portN));
-    reg.SetDWORD(key, "Model_N", DWORD(modelCodeN));
+    writes.SetString(key, "InputBuf", "4096");
+    writes.SetString(key, "OutputBuf", "4096");
+    writes.SetString(key, "InputSleep", "0");
+    writes.SetString(key, "Out_Interval", "0");
+    writes.SetString(key, "Timeout", "1000");
+    writes.SetString(key, "comp", "VESK");
+    writes.SetString(key, "Vid", vid);
+    writes.SetString(key, "Pid", pid);
+    writes.SetDWORD(key, "UsingBT", 0);
+    writes.SetString(key, "inf", installDir + "\\" + section + ".inf");
+    writes.SetDWORD(key, "type", DWORD(type));
+    writes.SetDWORD(key, "Porttype", DWORD(port));
+    writes.SetDWORD(key, "Model", DWORD(modelCode));
+    writes.SetDWORD(key, "Porttype_N", DWORD(portN));
+    writes.SetDWORD(key, "Model_N", DWORD(modelCodeN));
 
+    // A key that the registry did not take whole is no device: the dialogs would configure it.
+    if (writes.Failed()) {
+        if (!existed)
+            DeleteKeyOrValue(key, nullptr, HKEY_LOCAL_MACHINE);
+        keyName = name;
+        return FALSE;
+    }
     keyName = name;
     return TRUE;
 }

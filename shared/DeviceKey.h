@@ -52,6 +52,10 @@ CString ClassKeyPath(int classCode);
 // open with access.
 std::vector<CString> ListDeviceKeys(const CString& classKey, bool stopAtBracket, REGSAM access = KEY_READ);
 
+// Whether the USB printer of the interface path devicePath is held by a device key of classKey
+// other than exceptKey: one whose UsbDeviceName is that path while its Port is still a USB port.
+bool UsbDeviceHeld(const CString& classKey, const CString& devicePath, const CString& exceptKey);
+
 // The section names of an INF (profile) file in their order, each whole however long the list
 // is. Empty when the file is missing or has no sections.
 std::vector<CString> ListInfSections(const CString& infPath);
@@ -60,6 +64,7 @@ std::vector<CString> ListInfSections(const CString& infPath);
 // installDir): names it section, section_1, ... as the same-model keys require, writes every
 // value of a new device and returns TRUE with the key name in keyName. FALSE, with nothing
 // written, for a class it cannot make keys for or a model whose INF texts (or setup.inf's
-// Version) are missing. usbSource: the USB interface walk (NULL: the system's).
+// Version) are missing. A write the registry refuses: FALSE, the key removed again when this call
+// made it, and its name in keyName. usbSource: the USB interface walk (NULL: the system's).
 BOOL CreateDeviceKey(int classCode, const CString& section, const CString& installDir, CString& keyName,
                      IUsbInterfaceSource* usbSource = nullptr);

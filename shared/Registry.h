@@ -58,6 +58,26 @@ private:
     HKEY m_root;
 };
 
+// The writes of one save: a write the registry refuses is remembered, so that the save can say
+// the key was not written instead of reporting success.
+class CRegistryWrites
+{
+public:
+    explicit CRegistryWrites(HKEY root = HKEY_LOCAL_MACHINE) : m_reg(root) {}
+    void SetString(const char* keyPath, const char* valueName, const char* text)
+    {
+        Take(m_reg.SetString(keyPath, valueName, text));
+    }
+    void SetDWORD(const char* keyPath, const char* valueName, DWORD v) { Take(m_reg.SetDWORD(keyPath, valueName, v)); }
+    void Delete(const char* keyPath, const char* valueName) { Take(m_reg.Delete(keyPath, valueName)); }
+    bool Failed() const { return m_failed; }
+
+private:
+    void Take(BOOL ok) { m_failed = m_failed || !ok; }
+    CRegistry m_reg;
+    bool m_failed = false;
+};
+
 // The ServiceInfo key of this driver set and the device keys below ServiceOPOS.
 #define VESK_SERVICEINFO_KEY "Software\\OLEforRetail\\ServiceInfo\\VESK OPOS"
 #define VESK_SERVICEOPOS_KEY "Software\\OLEforRetail\\ServiceOPOS"

@@ -107,6 +107,8 @@ TEST_F(AdvancedDialogs, LabelShowsStoredCodesAndOffsetsAndGivesThemBack)
          "<none>", "<none>", "0", "-50", true, false, "T", "A", "R", 0, -50},
         {"cutter enables the cutting period", "VL420", "D", "B", "C", 101, 0, "Direct thermal", "Black mark",
          "Cutter", "-1", "0", true, true, "D", "B", "C", -1, 0},
+        {"a code is matched whole", "VL820", "Tx", "Gx", "Rx", 0, 0, "<none>", "<none>", "<none>", "0", "0", true,
+         false, "Tx", "Gx", "Rx", 0, 0},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
@@ -204,19 +206,62 @@ TEST_F(AdvancedDialogs, LabelDefaultReadsTheModelsLabelSection)
     }
 }
 
-TEST_F(AdvancedDialogs, LabelOffsetsOutOfRangeKeepTheDialogOpenAndCancelEndsIt)
+TEST_F(AdvancedDialogs, LabelNumbersOutOfRangeKeepTheDialogOpenAndCancelEndsIt)
+{
+    struct Row
+    {
+        int id;
+        const char* text;
+        std::string box;
+    };
+    // VL420: speed 1 to 6, density up to 20, a cutter.
+    const Row rows[] = {
+        {IDC_LADV_OFFSET, "-101", "Enter an integer between -100 and 100."},
+        {IDC_LADV_SPEED, "7", "Print Speed: enter a number from 1 to 6."},
+        {IDC_LADV_SPEED, "-3", "Print Speed: enter a number from 1 to 6."},
+        {IDC_LADV_DENSITY, "21", "Density: enter a number from 1 to 20."},
+        {IDC_LADV_HRI, "0", "HRI Size: enter a number from 1 to 4."},
+        {IDC_LADV_CUTTER, "11", "Cutting Period: enter a number from 1 to 10."},
+        {IDC_LADV_WIDTH, "-8", "Paper Width: enter a number from 0 to 9999."},
+        {IDC_LADV_LENGTH, "10000", "Paper Length: enter a number from 0 to 9999."},
+        {IDC_LADV_LEFT, "-1", "Left Margin: enter a number from 0 to 9999."},
+        {IDC_LADV_TOP, "-1", "Top Margin: enter a number from 0 to 9999."},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::to_string(r.id) + " " + r.text);
+        CLabelAdvancedDlg dlg;
+        Label(dlg, "VL420");
+        dlg.m_strOperationMode = "C";  // the cutting period is enabled
+        CDialogDriver drv(30000);
+        drv.SetText(r.id, r.text).Click(IDOK).AnswerMessageBox(IDOK).Click(IDCANCEL);
+        EXPECT_EQ(drv.Run(dlg), IDCANCEL) << drv.Report();
+        EXPECT_EQ(drv.MessageBoxTexts(), std::vector<std::string>{r.box}) << drv.Report();
+    }
+}
+
+TEST_F(AdvancedDialogs, LabelDamagedStoredNumbersOpenAsTheirDefaults)
 {
     CLabelAdvancedDlg dlg;
     Label(dlg, "VL420");
+    dlg.m_nPrintSpeed = 9;
+    dlg.m_nDensity = -4;
+    dlg.m_nHRISize = 7;
+    dlg.m_nCutterPeriod = 0;
+    dlg.m_nPaperWidth = -1;
+    dlg.m_nTopMargin = 12;
     CDialogDriver drv(30000);
-    drv.Click(IDC_LADV_DEFAULT)
-        .SetText(IDC_LADV_OFFSET, "-101")
-        .Click(IDOK)
-        .AnswerMessageBox(IDOK)
-        .Click(IDCANCEL);
-    EXPECT_EQ(drv.Run(dlg), IDCANCEL) << drv.Report();
-    ASSERT_EQ(drv.MessageBoxTexts().size(), 1u) << drv.Report();
-    EXPECT_EQ(drv.MessageBoxTexts()[0], "Enter an integer between -100 and 100.");
+    drv.Do([](HWND h) {
+           EXPECT_EQ(ControlText(h, IDC_LADV_SPEED), "3");
+           EXPECT_EQ(ControlText(h, IDC_LADV_DENSITY), "14");
+           EXPECT_EQ(ControlText(h, IDC_LADV_HRI), "1");
+           EXPECT_EQ(ControlText(h, IDC_LADV_CUTTER), "1");
+           EXPECT_EQ(ControlText(h, IDC_LADV_WIDTH), "0");
+           EXPECT_EQ(ControlText(h, IDC_LADV_TOP), "12");
+       })
+        .Click(IDOK);
+    EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
+    EXPECT_EQ(dlg.m_nPrintSpeed, 3);
+    EXPECT_EQ(dlg.m_nDensity, 14);
 }
 
 // ---- Receipt advanced settings ------------------------------------------------------------------
@@ -331,32 +376,53 @@ TEST_F(AdvancedDialogs, ReceiptGrayscaleOnlyForGrayscaleModels)
     }
 }
 
-TEST_F(AdvancedDialogs, ReceiptFeedCutRangeAndCancel)
+TEST_F(AdvancedDialogs, ReceiptNumbersOutOfRangeAndCancel)
 {
     struct Row
     {
+        int id;
         const char* text;
-        bool accepted;
+        std::string box;  // empty: accepted
     };
-    const Row rows[] = {{"9", true}, {"0", true}, {"10", false}, {"x", false}};
+    const Row rows[] = {{IDC_RADV_FEEDCUT, "9", ""},
+                        {IDC_RADV_FEEDCUT, "0", ""},
+                        {IDC_RADV_FEEDCUT, "10", "Enter an integer between 0 and 9."},
+                        {IDC_RADV_FEEDCUT, "x", "Please enter a whole number."},
+                        {IDC_RADV_BRIGHTNESS, "100", ""},
+                        {IDC_RADV_BRIGHTNESS, "101", "Brightness: enter a number from 0 to 100."},
+                        {IDC_RADV_BRIGHTNESS, "-5", "Brightness: enter a number from 0 to 100."},
+                        {IDC_RADV_THRESHOLD, "255", ""},
+                        {IDC_RADV_THRESHOLD, "256", "Threshold: enter a number from 0 to 255."},
+                        {IDC_RADV_THRESHOLD, "-1", "Threshold: enter a number from 0 to 255."}};
     for (const Row& r : rows) {
-        SCOPED_TRACE(r.text);
+        SCOPED_TRACE(std::to_string(r.id) + " " + r.text);
         CConfigPrinterAdvDlg dlg;
         Receipt(dlg);
         dlg.m_nFeedCut = 3;
         CDialogDriver drv(30000);
-        drv.SetText(IDC_RADV_FEEDCUT, r.text).Click(IDOK);
-        if (!r.accepted)
+        drv.SetText(r.id, r.text).Click(IDOK);
+        if (!r.box.empty())
             drv.AnswerMessageBox(IDOK).Click(IDCANCEL);
-        EXPECT_EQ(drv.Run(dlg), r.accepted ? IDOK : IDCANCEL) << drv.Report();
-        if (r.accepted) {
-            EXPECT_EQ(dlg.m_nFeedCut, atoi(r.text));
-        } else {
-            ASSERT_EQ(drv.MessageBoxTexts().size(), 1u);
-            EXPECT_EQ(drv.MessageBoxTexts()[0], std::string(r.text) == "x" ? "Please enter a whole number."
-                                                                          : "Enter an integer between 0 and 9.");
+        EXPECT_EQ(drv.Run(dlg), r.box.empty() ? IDOK : IDCANCEL) << drv.Report();
+        EXPECT_EQ(drv.MessageBoxTexts(), r.box.empty() ? std::vector<std::string>{} : std::vector<std::string>{r.box});
+        if (r.box.empty()) {
+            int saved = r.id == IDC_RADV_FEEDCUT ? dlg.m_nFeedCut : r.id == IDC_RADV_BRIGHTNESS ? dlg.m_nBrightness
+                                                                                                  : dlg.m_nThreshold;
+            EXPECT_EQ(saved, atoi(r.text));
         }
     }
+    // Damaged stored numbers open as their defaults.
+    CConfigPrinterAdvDlg dlg;
+    Receipt(dlg);
+    dlg.m_nBrightness = 300;
+    dlg.m_nThreshold = -2;
+    CDialogDriver drv(30000);
+    drv.Do([](HWND h) {
+           EXPECT_EQ(ControlText(h, IDC_RADV_BRIGHTNESS), "0");
+           EXPECT_EQ(ControlText(h, IDC_RADV_THRESHOLD), "127");
+       })
+        .Click(IDCANCEL);
+    EXPECT_EQ(drv.Run(dlg), IDCANCEL) << drv.Report();
 }
 
 // Runs only under a Chinese (Simplified) system language (a test of its own sets it).

@@ -362,6 +362,24 @@ TEST_F(CashDrawer, ModifyModeShowsTheStoredValues)
     EXPECT_EQ(drv.Run(dlg), IDCANCEL) << drv.Report();
     EXPECT_EQ(DrawerValue("KPTCDW_1", "comp"), "VESK") << "the start-up save rewrote the key";
     EXPECT_EQ(DrawerValue("KPTCDW_1", "PulseOnTime"), "150");
+
+    // A damaged pin or open level opens as the first choice and is saved as it.
+    for (const char* damaged : {"7", "-1"}) {
+        SCOPED_TRACE(damaged);
+        reg.SetString((std::string(kDrawerClassKey) + "\\KPTCDW_1").c_str(), "OpenLevel", damaged);
+        reg.SetString((std::string(kDrawerClassKey) + "\\KPTCDW_1").c_str(), "ConnectorPinNo", damaged);
+        CConfigCashDlg again;
+        ModifyMode(again, "KPTCDW_1");
+        CDialogDriver drv2(20000);
+        drv2.Do([](HWND h) {
+                EXPECT_EQ(IsDlgButtonChecked(h, IDC_PIN_2), UINT(BST_CHECKED));
+                EXPECT_EQ(IsDlgButtonChecked(h, IDC_LEVEL_LOW), UINT(BST_CHECKED));
+            })
+            .Click(IDCANCEL);
+        EXPECT_EQ(drv2.Run(again), IDCANCEL) << drv2.Report();
+        EXPECT_EQ(DrawerValue("KPTCDW_1", "OpenLevel"), "0");
+        EXPECT_EQ(DrawerValue("KPTCDW_1", "ConnectorPinNo"), "0");
+    }
 }
 
 // A drawer KPTCDW is modified; KPTCDW_1 is another drawer.
@@ -378,6 +396,7 @@ TEST_F(CashDrawer, TheLdnAndItsAlias)
         Aliases meanwhile;  // aliases written while the dialog is up
     } cases[] = {
         {"another drawer key's name is refused", "", {}, "KPTCDW_1", true, {}, {}},
+        {"another drawer key's name in other case is refused", "", {}, "kptcdw_1", true, {}, {}},
         {"a key's name whose alias already names this drawer passes", "", {{"KPTCDW_1", "KPTCDW"}}, "KPTCDW_1", false,
          {{"KPTCDW_1", "KPTCDW"}}, {}},
         {"an alias of another drawer that exists is refused", "", {{"Till", "KPTCDW_1"}}, "Till", true,

@@ -9,12 +9,14 @@
 #include "DialogDriver.h"
 #include "LabelAdvancedDlg.h"
 #include "PipeDevice.h"
+#include "SelectDevice.h"
 #include "UsbInterface.h"
 #include "resource.h"
 
 #include <gtest/gtest.h>
 
 #include <ole2.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <functional>
@@ -180,10 +182,10 @@ TEST_F(ConfigPrinter, OpensWhatTheDeviceKeyHolds)
         std::string tcpPort, ip, inBuf, outBuf;
     };
     const Row rows[] = {
-        {"serial, unknown baud rate and parity, mask 0x1B",
+        {"serial, unknown baud rate, a damaged parity opens as NONE, mask 0x1B",
          {S("Port", "COM3"), S("BaudRate", "4800"), S("Parity", "5"), S("BitLength", "7"), S("HandShake", "Xon/Xoff"),
           D("Porttype_N", 0x1B)},
-         "serial", "SB-UE-", "COM3", "19200", "7", "Xon/Xoff", -1, false, false, "", "", "1024", "2048"},
+         "serial", "SB-UE-", "COM3", "19200", "7", "Xon/Xoff", 0, false, false, "", "", "1024", "2048"},
         {"serial, listed values",
          {S("Port", "COM2"), S("BaudRate", "115200"), S("Parity", "2"), S("HandShake", "None"), D("Porttype_N", 0x1B)},
          "serial", "SB-UE-", "COM2", "115200", "8", "None", 2, false, false, "", "", "1024", "2048"},
@@ -196,6 +198,9 @@ TEST_F(ConfigPrinter, OpensWhatTheDeviceKeyHolds)
         {"Ethernet with TCP port 0, wireless on, mask 0",
          {S("Port", "Ethernet"), S("TcpIp", "192.168.1.20"), D("TcpPort", 0), D("Wireless", 1)},
          "ethernet", "S-PUEW", "", "", "8", "DTR/DSR", 0, false, true, "9100", "192.168.1.20", "4096", "8192"},
+        {"an address with an empty field keeps its place",
+         {S("Port", "Ethernet"), S("TcpIp", "192..1.2"), D("TcpPort", 9100), D("Porttype_N", 0x10)},
+         "ethernet", "----E-", "", "", "8", "DTR/DSR", 0, false, false, "9100", "192.0.1.2", "4096", "8192"},
         {"an empty Port opens on Ethernet; a wireless-only model keeps WirelessLAN",
          {S("Port", ""), S("TcpIp", "10.0.0.7"), D("TcpPort", 9101), D("Porttype_N", 0x20)},
          "ethernet", "----EW", "", "", "8", "DTR/DSR", 0, false, true, "9101", "10.0.0.7", "4096", "8192"},
@@ -339,15 +344,21 @@ TEST_F(ConfigPrinter, UsbWithoutTheModelsDeviceSaysSoAndFallsBackByMask)
         std::string lands;
         std::vector<Val> more;  // further values of the key
         std::string outInterval, inputSleep, tcpPort;  // as saved
+        std::string port, usbDeviceName;                // as saved
     };
     const Row rows[] = {
         // A key without Out_Interval and InputSleep saves the dialog's "0".
-        {0x1D, "serial", {}, "0", "0", "missing"},
-        {0x02, "serial", {}, "0", "0", "missing"},
-        {0x0C, "parallel", {}, "0", "0", "missing"},
-        {0x18, "ethernet", {D("TcpPort", 9107)}, "0", "0", "dword:9107"},
-        {0, "ethernet", {}, "0", "0", "dword:9100"},
-        {0x1D, "serial", {S("Out_Interval", "5"), S("InputSleep", "7")}, "5", "7", "missing"},
+        {0x1D, "serial", {}, "0", "0", "missing", "sz:COM1", "missing"},
+        {0x02, "serial", {}, "0", "0", "missing", "sz:COM1", "missing"},
+        {0x0C, "parallel", {}, "0", "0", "missing", "sz:LPT1", "missing"},
+        {0x18, "ethernet", {D("TcpPort", 9107), S("TcpIp", "127.0.0.1")}, "0", "0", "dword:9107", "sz:Ethernet",
+         "missing"},
+        {0, "ethernet", {S("TcpIp", "127.0.0.1")}, "0", "0", "dword:9100", "sz:Ethernet", "missing"},
+        {0x1D, "serial", {S("Out_Interval", "5"), S("InputSleep", "7")}, "5", "7", "missing", "sz:COM1", "missing"},
+        // A USB-only model stays on USB with nothing selected and keeps its device.
+        {0x08, "usb", {S("UsbDeviceName", "\\\\?\\USB#VID_1A2B&PID_0420#GONE")}, "0", "0", "missing", "sz:USB001:",
+         "sz:\\\\?\\USB#VID_1A2B&PID_0420#GONE"},
+        {0x28, "ethernet", {S("TcpIp", "127.0.0.1")}, "0", "0", "dword:9100", "sz:Ethernet", "missing"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE("mask " + std::to_string(r.mask) + ", " + std::to_string(r.more.size()) + " more values");
@@ -376,6 +387,8 @@ TEST_F(ConfigPrinter, UsbWithoutTheModelsDeviceSaysSoAndFallsBackByMask)
         EXPECT_EQ(ReadValue(key, "Out_Interval"), "sz:" + r.outInterval);
         EXPECT_EQ(ReadValue(key, "InputSleep"), "sz:" + r.inputSleep);
         EXPECT_EQ(ReadValue(key, "TcpPort"), r.tcpPort);
+        EXPECT_EQ(ReadValue(key, "Port"), r.port);
+        EXPECT_EQ(ReadValue(key, "UsbDeviceName"), r.usbDeviceName);
     }
 }
 
@@ -401,6 +414,11 @@ TEST_F(ConfigPrinter, APortAnotherKeyHoldsIsRefusedBeforeAndAfterASave)
         })
         .Click(IDOK)
         .AnswerMessageBox(IDOK)
+        .Do([&](HWND h) {
+            EXPECT_EQ(SelText(h, IDC_CFG_PORT), "COM4") << "OK stopped and went back to the accepted port";
+            EXPECT_EQ(ReadValue(kClass + "\\VL420", "Port"), "sz:COM4");
+        })
+        .Click(IDOK)
         .AnswerMessageBox(IDOK);
     EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
     ASSERT_EQ(drv.MessageBoxTexts().size(), 3u) << drv.Report();
@@ -408,6 +426,39 @@ TEST_F(ConfigPrinter, APortAnotherKeyHoldsIsRefusedBeforeAndAfterASave)
     EXPECT_EQ(drv.MessageBoxTexts()[1], "Other device used port. : COM3");
     EXPECT_EQ(drv.MessageBoxTexts()[2], "Installed Success!");
     EXPECT_EQ(ReadValue(kClass + "\\VL420", "Port"), "sz:COM4");
+}
+
+TEST_F(ConfigPrinter, TheSelectionNeverRestsOnAPortAnotherKeyHolds)
+{
+    struct Row
+    {
+        const char* what;
+        std::vector<Val> values;  // of the edited key VL420_1 (opened in add mode)
+        std::function<void(CDialogDriver&)> steps;
+        std::string shown, saved;
+    };
+    const Row rows[] = {
+        {"Add Device's COM1, held by the first printer", {S("Port", "COM1"), D("Porttype_N", 0x1B)},
+         [](CDialogDriver&) {}, "COM2", "sz:COM2"},
+        {"back from Ethernet the list begins with the held COM1",
+         {S("Port", "Ethernet"), S("TcpIp", "127.0.0.1"), D("Porttype_N", 0x1B)},
+         [](CDialogDriver& d) { d.Click(IDC_CFG_SERIAL); }, "COM2", "sz:COM2"},
+        {"a stored port that only this key holds stays", {S("Port", "COM3"), D("Porttype_N", 0x1B)},
+         [](CDialogDriver&) {}, "COM3", "sz:COM3"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        Key("VL420", {S("Port", "COM1")});
+        Key("VL420_1", r.values);
+        CTestConfigDlg dlg("VL420_1", 32, TRUE);
+        CDialogDriver drv(30000);
+        r.steps(drv);
+        drv.Do([&](HWND h) { EXPECT_EQ(SelText(h, IDC_CFG_PORT), r.shown); }).Click(IDOK).AnswerMessageBox(IDOK);
+        EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
+        EXPECT_EQ(drv.MessageBoxTexts(), std::vector<std::string>{"Installed Success!"}) << drv.Report();
+        EXPECT_EQ(ReadValue(kClass + "\\VL420_1", "Port"), r.saved);
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, (kClass + "\\VL420_1").c_str());
+    }
 }
 
 TEST_F(ConfigPrinter, LogicalDeviceNamesAndTheirAliases)
@@ -425,6 +476,9 @@ TEST_F(ConfigPrinter, LogicalDeviceNamesAndTheirAliases)
     };
     const Row rows[] = {
         {"another key's name is refused", "", {}, "VL820", FALSE, IDOK, true, {{"VL820", "missing"}}},
+        {"another key's name in other case is refused", "", {}, "vl820", FALSE, IDOK, true, {{"vl820", "missing"}}},
+        {"an alias that leads to another device in other case is refused", "", {S("Front", "vl820")}, "Front", FALSE,
+         IDOK, true, {{"Front", "sz:vl820"}}},
         {"another key's name whose alias leads here passes", "", {S("VL820", "VL420")}, "VL820", FALSE, IDOK, false,
          {{"VL820", "sz:VL420"}}},
         {"another device's alias is refused", "", {S("Front", "VL820")}, "Front", FALSE, IDOK, true,
@@ -518,10 +572,10 @@ TEST_F(ConfigPrinter, ASaveWritesEveryValueWithItsTypePerInterface)
         std::vector<std::string> absent;
     };
     const Row rows[] = {
-        {"serial, a parity without selection, Timeout kept",
+        {"serial, a damaged parity saved as NONE, Timeout kept",
          {S("Port", "COM2"), S("Parity", "5"), S("BaudRate", "4800"), S("Timeout", "2500"), D("Porttype_N", 0x1B)},
          [](CDialogDriver& d) { d.Select(IDC_CFG_FLOW, 2).SetText(IDC_CFG_INBUF, "777"); },
-         {S("Port", "COM2"), S("BaudRate", "19200"), S("BitLength", "8"), S("HandShake", "None"), S("Parity", "-1"),
+         {S("Port", "COM2"), S("BaudRate", "19200"), S("BitLength", "8"), S("HandShake", "None"), S("Parity", "0"),
           S("Stop", "0"), S("InputBuf", "777"), S("OutputBuf", "2048"), S("Timeout", "2500"), S("InputSleep", "0"),
           S("Out_Interval", "0"), S("LDN", ""), D("UsingBT", 0), D("Log", 0), D("LogSavingDays", 14), D("Binary", 0)},
          {}},
@@ -591,16 +645,106 @@ TEST_F(ConfigPrinter, AnOutputBufferOfZeroWritesNothing)
     }
 }
 
-TEST_F(ConfigPrinter, ATcpPortThatIsNoNumberSaysSoOnceAndSavesNothing)
+TEST_F(ConfigPrinter, AnUnusableTcpPortOrAddressSaysSoOnceAndSavesNothing)
 {
-    Key("VL420", {S("Port", "Ethernet"), S("TcpIp", "127.0.0.1"), D("TcpPort", 9100)});
-    CTestConfigDlg dlg("VL420", 32, FALSE);
-    CDialogDriver drv(30000);
-    drv.SetText(IDC_CFG_TCPPORT, "91x").Click(IDOK).AnswerMessageBox(IDOK).Click(IDCANCEL);
-    EXPECT_EQ(drv.Run(dlg), IDCANCEL) << drv.Report();
-    EXPECT_EQ(drv.MessageBoxTexts(), std::vector<std::string>{"Please enter a whole number."}) << drv.Report();
-    EXPECT_EQ(ReadValue(kClass + "\\VL420", "TcpPort"), "dword:9100");
-    EXPECT_EQ(ReadValue(kClass + "\\VL420", "Timeout"), "missing") << "nothing written";
+    const std::string kPort = "TCP Port: enter a number from 1 to 65535.",
+                      kAddress = "IP address: enter all four numbers of the printer's address (not 0.0.0.0).";
+    // The address control's four field edits, as a person types into them.
+    auto typeAddress = [](std::vector<std::string> fields) {
+        return [fields](HWND h) {
+            HWND ip = GetDlgItem(h, IDC_CFG_IPADDRESS);
+            SendMessageA(ip, IPM_CLEARADDRESS, 0, 0);
+            HWND field = GetWindow(ip, GW_CHILD);
+            for (const std::string& f : fields) {
+                SetWindowTextA(field, f.c_str());
+                field = GetWindow(field, GW_HWNDNEXT);
+            }
+        };
+    };
+    struct Row
+    {
+        const char* what;
+        const char* storedAddress;
+        std::string port;                    // typed into the TCP port edit
+        std::function<void(HWND)> address;  // what is done to the address control (nullptr: nothing)
+        std::string box;                    // empty: saved
+    };
+    const Row rows[] = {
+        {"not a number", "127.0.0.1", "91x", nullptr, "Please enter a whole number."},
+        {"above 65535", "127.0.0.1", "70000", nullptr, kPort},
+        {"port 0", "127.0.0.1", "0", nullptr, kPort},
+        {"an emptied port edit", "127.0.0.1", "", nullptr, kPort},
+        {"a blank address", "127.0.0.1", "9101", typeAddress({}), kAddress},
+        {"a partly filled address", "127.0.0.1", "9101", typeAddress({"192", "168"}), kAddress},
+        {"the stored 0.0.0.0", "0.0.0.0", "9101", nullptr, kAddress},
+        {"a whole address and port 65535", "0.0.0.0", "65535", typeAddress({"127", "0", "0", "2"}), ""},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        Key("VL420", {S("Port", "Ethernet"), S("TcpIp", r.storedAddress), D("TcpPort", 9100)});
+        CTestConfigDlg dlg("VL420", 32, FALSE);
+        CDialogDriver drv(30000);
+        drv.SetText(IDC_CFG_TCPPORT, r.port);
+        if (r.address)
+            drv.Do(r.address);
+        drv.Click(IDOK).AnswerMessageBox(IDOK);
+        if (!r.box.empty())
+            drv.Click(IDCANCEL);
+        EXPECT_EQ(drv.Run(dlg), r.box.empty() ? IDOK : IDCANCEL) << drv.Report();
+        EXPECT_EQ(drv.MessageBoxTexts(), std::vector<std::string>{r.box.empty() ? "Installed Success!" : r.box})
+            << drv.Report();
+        if (r.box.empty()) {
+            EXPECT_EQ(ReadValue(kClass + "\\VL420", "TcpPort"), "dword:65535");
+            EXPECT_EQ(ReadValue(kClass + "\\VL420", "TcpIp"), "sz:127.0.0.2");
+        } else {
+            EXPECT_EQ(ReadValue(kClass + "\\VL420", "TcpPort"), "dword:9100");
+            EXPECT_EQ(ReadValue(kClass + "\\VL420", "Timeout"), "missing") << "nothing written";
+        }
+    }
+}
+
+namespace {
+// A device key whose values the registry no longer lets anyone set.
+bool RefuseValueWrites(const std::string& key)
+{
+    HKEY k = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, WRITE_DAC, &k) != ERROR_SUCCESS)
+        return false;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    bool ok = ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(D;;0x0002;;;WD)(A;;GA;;;WD)", SDDL_REVISION_1,
+                                                                   &sd, nullptr) &&
+              RegSetKeySecurity(k, DACL_SECURITY_INFORMATION, sd) == ERROR_SUCCESS;
+    LocalFree(sd);
+    RegCloseKey(k);
+    return ok;
+}
+}
+
+TEST_F(ConfigPrinter, AKeyTheRegistryRefusesIsSaidAndNoSaveSucceeds)
+{
+    const std::string failed = "Failed to write registry! : " + kClass + "\\VL420";
+    for (int button : {IDOK, IDC_CFG_HEALTH, IDC_CFG_ADVANCED}) {
+        SCOPED_TRACE("button " + std::to_string(button));
+        Key("VL420", {S("Port", "COM2"), D("Porttype_N", 0x1B)});
+        CTestConfigDlg dlg("VL420", 32, FALSE);
+        int advancedRuns = 0;
+        dlg.onLabel = [&](CLabelAdvancedDlg&) {
+            ++advancedRuns;
+            return IDCANCEL;
+        };
+        CDialogDriver drv(30000);
+        drv.Do([&](HWND) { ASSERT_TRUE(RefuseValueWrites(kClass + "\\VL420")); })
+            .SetText(IDC_CFG_LDN, "Front")
+            .Click(button)
+            .AnswerMessageBox(IDOK)
+            .Do([](HWND h) { EXPECT_TRUE(IsWindowVisible(h)) << "the dialog stays"; })
+            .Click(IDCANCEL);
+        EXPECT_EQ(drv.Run(dlg), IDCANCEL) << drv.Report();
+        EXPECT_EQ(drv.MessageBoxTexts(), std::vector<std::string>{failed})
+            << "no success, no Open of the device" << drv.Report();
+        EXPECT_EQ(advancedRuns, 0);
+        EXPECT_EQ(ReadValue(kClass + "\\VL420", "LDN"), "sz:") << "the device key is as it was";
+    }
 }
 
 TEST_F(ConfigPrinter, LabelSettingsFromTheKeyOrTheModelInfWithTheOffsetEncoding)
@@ -702,6 +846,7 @@ TEST_F(ConfigPrinter, ReceiptSettingsDerivedAndTheirAdvancedDialogSavesNothing)
                                        "CharacterSetList=437,874(Thai),1252\r\nCharacterSet=1252\r\n"
                                        "[IMAGEFUNC]\r\nCapGrayscale=1\r\nThreshold=120\r\n");
     folder->Folder().Write("TR60.inf", "[POSPRINTER]\r\nRecLineChars=40\r\nRecLineCharsList=48,42,56\r\n");
+    folder->Folder().Write("TR70.inf", "[POSPRINTER]\r\nRecLineChars=42\r\nRecLineCharsList=48,,42\r\n");
     folder->Folder().Write("TR90.inf", "[POSPRINTER]\r\nInternationalCharSet=3\r\n"
                                        "[SPECIALFUNC]\r\nTHAI3PASS=1\r\nLEFTMARGINE=8\r\nCHARSPACE=2\r\n"
                                        "SWAPFONTC=1\r\nFEEDCUT=5\r\n"
@@ -717,6 +862,7 @@ TEST_F(ConfigPrinter, ReceiptSettingsDerivedAndTheirAdvancedDialogSavesNothing)
         {"DefaultFont from RecLineChars, grayscale forces RLE", "TR80", {D("ImageGrayscale", 1), D("ImageRLE", 0)},
          {S("DefaultFont", "B"), D("CharacterSet", 1252), D("ImageGrayscale", 1), D("ImageRLE", 1),
           D("ImageThresholdValue", 120), D("ImageSplitCount", 246)}},
+        {"an empty field of the list keeps its place", "TR70", {}, {S("DefaultFont", "C")}},
         {"no letter matches: the number; the other settings 0", "TR60", {},
          {S("DefaultFont", "40"), D("CharacterSet", 437), D("ImageGrayscale", 0), D("ImageThresholdValue", 127),
           D("InternationalCharSet", 0), D("UsingFontC", 0), D("Thai3Pass", 0), D("LeftMargine", 0), D("CharSpace", 0),
@@ -873,7 +1019,8 @@ TEST_F(ConfigPrinter, UsbOffersTheModelsDevicesAndRefusesOneAnotherKeyHolds)
     ASSERT_FALSE(nameA.empty());
     ASSERT_FALSE(nameB.empty());
 
-    Key("VL420", {S("Port", nameA), S("Vid", "1a2b"), S("Pid", "0420"), D("Porttype_N", 0x1B)});
+    Key("VL420", {S("Port", nameA), S("UsbDeviceName", Upper(a.path)), S("Vid", "1a2b"), S("Pid", "0420"),
+                  D("Porttype_N", 0x1B)});
     Key("VL420_1", {S("Port", "USB009:"), S("UsbDeviceName", Upper(b.path))});
     CTestConfigDlg dlg("VL420", 32, FALSE);
     CDialogDriver drv(30000);
@@ -893,16 +1040,116 @@ TEST_F(ConfigPrinter, UsbOffersTheModelsDevicesAndRefusesOneAnotherKeyHolds)
             EXPECT_EQ(ReadValue(kClass + "\\VL420", "UsbDeviceName"), "sz:" + Upper(a.path)) << "saved";
         })
         .Select(IDC_CFG_PORT, nameB < nameA ? 0 : 1)
-        .Do([&](HWND h) { EXPECT_EQ(SelText(h, IDC_CFG_PORT), nameA) << "still refused after the save"; })
+        .Do([&](HWND h) {
+            EXPECT_EQ(SelText(h, IDC_CFG_PORT), nameA) << "still refused after the save";
+            // Chosen without the list's notification, as a stale selection: OK says so and stops.
+            SendDlgItemMessageA(h, IDC_CFG_PORT, CB_SETCURSEL, nameB < nameA ? 0 : 1, 0);
+        })
+        .Click(IDOK)
+        .AnswerMessageBox(IDOK)
+        .Do([&](HWND h) { EXPECT_EQ(SelText(h, IDC_CFG_PORT), nameA) << "back on the accepted device"; })
         .Click(IDOK)
         .AnswerMessageBox(IDOK);
     EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
-    EXPECT_EQ(drv.MessageBoxTexts(), std::vector<std::string>{"Installed Success!"})
-        << "refused without a message, and OK checks no USB port";
+    EXPECT_EQ(drv.MessageBoxTexts(),
+              (std::vector<std::string>{"Other device used port. : " + nameB, "Installed Success!"}))
+        << "refused without a message on selection, and OK checks the USB device";
     std::string key = kClass + "\\VL420";
     EXPECT_EQ(ReadValue(key, "Port"), "sz:" + nameA);
     EXPECT_EQ(ReadValue(key, "Vid"), "sz:1A2B");
     EXPECT_EQ(ReadValue(key, "Pid"), "sz:0420");
     EXPECT_EQ(ReadValue(key, "UsbDeviceName"), "sz:" + Upper(a.path));
     EXPECT_EQ(ReadValue(key, "UsbCount"), "dword:" + std::to_string(nameA < nameB ? 1 : 2));
+}
+
+TEST_F(ConfigPrinter, AUsbKeyStaysBoundToItsOwnPrinter)
+{
+    // Two printers of one model: A is the one VL420 was set up with; only B is plugged in.
+    CPluggedPrinter b(reg, "0420", "B");
+    ASSERT_TRUE(b.linked);
+    const std::string pathA = Upper(UsbInterfacePath("1a2b", "0420", "A" + std::to_string(GetCurrentProcessId())));
+    CRegistUsb list;
+    ASSERT_EQ(list.EnumerateUsbDevices(), 1);
+    const std::string nameB = list.GetDeviceAt(0)->strUsbName.GetString();
+    struct Row
+    {
+        const char* what;
+        std::vector<Val> other;  // VL420_1; empty: no such key
+        bool chooseB;
+        std::string shown;
+        std::vector<std::string> boxes;
+        std::string port, path;  // as saved
+    };
+    const Row rows[] = {
+        {"A unplugged: B takes its list place, nothing is selected and OK keeps A", {}, false, "<none>",
+         {"Installed Success!"}, "sz:" + nameB, "sz:" + pathA},
+        {"B held by a key on USB is refused, and OK keeps A",
+         {S("Port", "USB002:"), S("UsbDeviceName", Upper(b.path))}, true, "<none>", {"Installed Success!"},
+         "sz:" + nameB, "sz:" + pathA},
+        {"B named by a key that went to a serial port is free", {S("Port", "COM3"), S("UsbDeviceName", Upper(b.path))},
+         true, nameB, {"Installed Success!"}, "sz:" + nameB, "sz:" + Upper(b.path)},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        // The stored Port names B's place in today's list: it must not bind VL420 to B.
+        Key("VL420", {S("Port", nameB), S("UsbDeviceName", pathA), S("Vid", "1a2b"), S("Pid", "0420"),
+                      D("Porttype_N", 0x08)});
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, (kClass + "\\VL420_1").c_str());
+        if (!r.other.empty())
+            Key("VL420_1", r.other);
+        CTestConfigDlg dlg("VL420", 32, FALSE);
+        CDialogDriver drv(30000);
+        drv.Do([&](HWND h) {
+            EXPECT_EQ(CheckedInterface(h), "usb");
+            EXPECT_EQ(Items(h, IDC_CFG_PORT), std::vector<std::string>{nameB});
+            EXPECT_EQ(SelText(h, IDC_CFG_PORT), "<none>") << "A is absent";
+        });
+        if (r.chooseB)
+            drv.Select(IDC_CFG_PORT, 0);
+        drv.Do([&](HWND h) { EXPECT_EQ(SelText(h, IDC_CFG_PORT), r.shown); })
+            .SetText(IDC_CFG_LDN, "Front")
+            .Click(IDOK);
+        for (size_t i = 0; i < r.boxes.size(); ++i)
+            drv.AnswerMessageBox(IDOK);
+        EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
+        EXPECT_EQ(drv.MessageBoxTexts(), r.boxes) << drv.Report();
+        EXPECT_EQ(ReadValue(kClass + "\\VL420", "LDN"), "sz:Front");
+        EXPECT_EQ(ReadValue(kClass + "\\VL420", "Port"), r.port);
+        EXPECT_EQ(ReadValue(kClass + "\\VL420", "UsbDeviceName"), r.path);
+    }
+}
+
+TEST_F(ConfigPrinter, AddDeviceBindsASecondIdenticalPrinterToItsOwnDevice)
+{
+    CPluggedPrinter a(reg, "0420", "A"), b(reg, "0420", "B");
+    ASSERT_TRUE(a.linked && b.linked);
+    // A model that has USB alone.
+    folder->Folder().Write("lbprn.inf", "[U420]\r\nDeviceDesc=d\r\nSOName=VESK.LabelPrinter.ServiceObject.1.13\r\n"
+                                        "Description=x\r\nVid=1a2b\r\nPid=0420\r\nMODELCODE=3\r\nPORT_N=8\r\n");
+    std::vector<std::string> keys;
+    for (int i = 0; i < 2; ++i) {
+        CSelectDevice add;
+        add.m_bLabelSupport = TRUE;
+        CDialogDriver drv(30000);
+        drv.Select(IDC_MODEL_LIST, 0).Click(IDC_NEXT);
+        EXPECT_EQ(drv.Run(add), IDOK) << drv.Report();
+        keys.push_back(add.m_strDeviceKeyName.GetString());
+    }
+    ASSERT_EQ(keys, (std::vector<std::string>{"U420", "U420_1"}));
+    std::string first = ReadValue(kClass + "\\U420", "UsbDeviceName"),
+                second = ReadValue(kClass + "\\U420_1", "UsbDeviceName");
+    EXPECT_NE(first, second) << "one printer per key";
+    std::vector<std::string> both = {first, second}, expected = {"sz:" + Upper(a.path), "sz:" + Upper(b.path)};
+    std::sort(both.begin(), both.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(both, expected);
+    // The second key's dialog opens on its own printer.
+    CTestConfigDlg dlg("U420_1", 32, TRUE);
+    CDialogDriver drv(30000);
+    std::string shown;
+    drv.Do([&](HWND h) { shown = SelText(h, IDC_CFG_PORT); }).Click(IDOK).AnswerMessageBox(IDOK);
+    EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
+    EXPECT_EQ(drv.MessageBoxTexts(), std::vector<std::string>{"Installed Success!"}) << drv.Report();
+    EXPECT_EQ(ReadValue(kClass + "\\U420_1", "UsbDeviceName"), second);
+    EXPECT_EQ(ReadValue(kClass + "\\U420_1", "Port"), "sz:" + shown);
 }

@@ -192,8 +192,9 @@ TEST_F(MainDialog, ListsTheLabelPrinterKeysOfThisDriverSet)
          {{"VL420", "VESK.POSPrinter.ServiceObject.1.13"}, {"VL420_1", kLabelProgId}, {"VL820", kLabelProgId}},
          Labels({"VL820"})},
         {"another maker's ProgID is left out", nullptr, {{"VL420", "Other.LabelPrinter.1"}}, Labels({})},
-        {"a missing base key: listed when its model begins a section", nullptr,
-         {{"VL420_1", kLabelProgId}, {"VL4_2", kLabelProgId}}, Labels({"VL4_2", "VL420_1"})},
+        {"a missing base key: listed when its model is a section, in any case", nullptr,
+         {{"VL420_1", kLabelProgId}, {"vl820_1", kLabelProgId}, {"VL4_2", kLabelProgId}},
+         Labels({"vl820_1", "VL420_1"})},
         {"a model that begins no section is left out", nullptr, {{"XY_1", kLabelProgId}, {"VL9", kLabelProgId}},
          Labels({})},
         {"an empty ProgID passes", nullptr, {{"VL820", ""}}, Labels({"VL820"})},
@@ -332,6 +333,10 @@ TEST_F(MainDialog, KeysRunTheirHandlersWhateverHasTheFocus)
          {"VL420|32|modify"}},
         {"M from the Exit button", 'M', IDC_EXIT, 0, 0, 0, {}, {}, IDOK, {"VL420|32|modify"}},
         {"X ends the dialog", 'X', IDC_DEVICE_SUMMARY, 0, 0, 0, {}, {}, IDOK},
+        {"Enter on the tree does nothing", VK_RETURN, IDC_DEVICE_TREE, 0, 0, 0, {}, {}, IDOK},
+        {"Enter on Modify does what Modify does", VK_RETURN, IDC_MODIFY_DEVICE, 0, 0, 0, {}, {}, IDOK,
+         {"VL420|32|modify"}},
+        {"Enter on Add Device opens Add Device", VK_RETURN, IDC_ADD_DEVICE, 0, 1, 0, {}, {}, IDOK},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -496,4 +501,60 @@ TEST_F(MainDialog, AddDeviceEndsWithTheNewKeyListed)
     EXPECT_STREQ(dlg.m_strAddedKeyName, "VL420");
     EXPECT_EQ(dlg.configCalls, std::vector<std::string>{"VL420|32|add"});
     EXPECT_EQ(RegString(std::string(kPrinterClassKey) + "\\VL420", "DeviceName"), "VL420");
+}
+
+TEST_F(MainDialog, AfterModifyOrAddTheDeviceWorkedOnStaysSelectedAndSummarised)
+{
+    auto selectedText = [](HWND h) {
+        HTREEITEM item = TreeView_GetSelection(Tree(h));
+        char text[64] = {};
+        TVITEMA tv = {};
+        tv.mask = TVIF_TEXT;
+        tv.hItem = item;
+        tv.pszText = text;
+        tv.cchTextMax = sizeof text;
+        if (item)
+            TreeView_GetItem(Tree(h), &tv);
+        return std::string(text);
+    };
+    auto usingPort = [](HWND h) {
+        const std::string summary = ControlText(h, IDC_DEVICE_SUMMARY), label = "Using Port : \r\n    ";
+        size_t at = summary.find(label);
+        if (at == std::string::npos)
+            return std::string();
+        at += label.size();
+        return summary.substr(at, summary.find("\r\n", at) - at);
+    };
+    struct Row
+    {
+        const char* what;
+        int button;
+        std::string selected, port;
+    };
+    // Listed as VL820, VL420_1, VL420_2: the worked-on key sits between two others.
+    const Row rows[] = {
+        {"Modify", IDC_MODIFY_DEVICE, "VL420_1", "COM2"},
+        {"Add Device: the new key", IDC_ADD_DEVICE, "VL420", "COM1"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        CTestRegistry local;
+        CInstallFolder folder(local);
+        WriteDeviceKey(local, "VL420_1", kLabelProgId, "", "COM2", "VL420");
+        WriteDeviceKey(local, "VL420_2", kLabelProgId, "", "COM5", "VL420");
+        WriteDeviceKey(local, "VL820", kLabelProgId, "", "COM3");
+        CDlgWithoutControl dlg;
+        CNestedDialogWatch addDevice(nullptr, IDC_MODEL_LIST, [](HWND d) { ChooseModelAndGoOn(d, 0); });
+        CDialogDriver drv(20000);
+        drv.Do([&](HWND h) { Select(h, "VL420_1"); })
+            .Click(r.button)
+            .WaitUntil([&](HWND) { return dlg.configCalls.size() == 1; }, "the configuration dialog")
+            .Do([&](HWND h) {
+                EXPECT_EQ(selectedText(h), r.selected);
+                EXPECT_EQ(usingPort(h), r.port) << ControlText(h, IDC_DEVICE_SUMMARY);
+                EXPECT_EQ(DeviceButtons(h), "RMH");
+            })
+            .Click(IDC_EXIT);
+        EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
+    }
 }

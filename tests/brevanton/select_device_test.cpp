@@ -56,7 +56,7 @@ TEST_F(AddDevice, OffersTheModelsOfTheLabelPrinterClass)
         {"the shipped models", true, "", {"LabelPrinter"}, {"VL420", "VL820"}, 32},
         {"sorted", true, Sections({"ZETA", "ALPHA", "MU"}), {"LabelPrinter"}, {"ALPHA", "MU", "ZETA"}, 32},
         {"M1 then M10: both", true, Sections({"M1", "M10"}), {"LabelPrinter"}, {"M1", "M10"}, 32},
-        {"M10 then M1: M1 is taken for M10", true, Sections({"M10", "M1"}), {"LabelPrinter"}, {"M10"}, 32},
+        {"M10 then M1: both", true, Sections({"M10", "M1"}), {"LabelPrinter"}, {"M1", "M10"}, 32},
         {"a second name in other case is left out", true, Sections({"Vl420", "VL420"}), {"LabelPrinter"}, {"Vl420"}, 32},
         {"names over 15 characters are left out", true, Sections({sixteen.c_str(), fifteen.c_str(), "M1"}),
          {"LabelPrinter"}, {fifteen, "M1"}, 32},
@@ -115,8 +115,11 @@ TEST_F(AddDevice, NextMakesTheKeyOrSaysWhyNot)
         std::vector<std::string> boxes;
         INT_PTR end;
         std::vector<std::string> keysAfter;
+        bool refusingClassKey = false;  // a volatile class key: the registry refuses lasting subkeys in it
     } cases[] = {
         {"Next without a model", true, nullptr, false, {kNoModel}, IDCANCEL, {}},
+        {"a class key that refuses the new key: said, and nothing left", true, nullptr, true,
+         {"Failed to write registry! : " + classKey + "\\VL420"}, IDCANCEL, {}, true},
         {"Next without label support", false, nullptr, false, {kNoModel}, IDCANCEL, {}},
         {"a model without SOName: nothing written", true, kNoSoName, true, {"Failed to load Inf file."}, IDCANCEL, {}},
         {"a model of the shipped INF", true, nullptr, true, {}, IDOK, {"VL420"}},
@@ -127,6 +130,13 @@ TEST_F(AddDevice, NextMakesTheKeyOrSaysWhyNot)
         InstallOptions o;
         o.lbprnText = c.lbprn;
         CInstallFolder folder(local, o);
+        HKEY volatileKey = nullptr;
+        if (c.refusingClassKey)
+            ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, classKey.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+                                      KEY_ALL_ACCESS, nullptr, &volatileKey, nullptr),
+                      ERROR_SUCCESS);
+        if (volatileKey)
+            RegCloseKey(volatileKey);
         CSelectDevice dlg;
         dlg.m_bLabelSupport = c.labelSupport;
         CDialogDriver drv(20000);

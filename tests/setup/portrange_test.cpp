@@ -95,6 +95,19 @@ TEST_F(PortRangeDialog, ShowsReadsAndWritesTheRanges)
          IDOK, {}, "[Description]\r\nCOMRange=10\r\nLPTRange=2\r\n"},
         {"OK without the file creates it with both keys", nullptr, [](CDialogDriver& d) { d.Click(IDOK); }, IDOK, {},
          "[Description]\r\nCOMRange=10\r\nLPTRange=2\r\n"},
+        {"a setup.inf that cannot be written says so and the dialog stays", nullptr,
+         [&](CDialogDriver& d) {
+             // A folder in the file's place: the profile writes fail.
+             d.Do([&](HWND) { CreateDirectoryA(folder.File("setup.inf").c_str(), nullptr); })
+                 .Click(IDOK)
+                 .AnswerMessageBox(IDOK)
+                 .Do([&](HWND h) {
+                     EXPECT_TRUE(IsWindowVisible(h));
+                     RemoveDirectoryA(folder.File("setup.inf").c_str());
+                 })
+                 .Click(IDCANCEL);
+         },
+         IDCANCEL, {"Failed to write file! : " + folder.File("setup.inf")}, nullptr},
         {"Cancel after editing leaves the file byte for byte", "; hand-made\r\n[description]\r\ncomrange = 8 \r\n\r\n",
          [](CDialogDriver& d) {
              d.SetText(IDC_COM_RANGE, "20").SetText(IDC_LPT_RANGE, "5").Click(IDC_DEFAULT).Click(IDCANCEL);

@@ -152,6 +152,12 @@ TEST_F(DeviceKeyTest, UsbModelTakesTheLastAttachedPrinterAndUpperCasesItsIds)
     EXPECT_EQ("<missing>", Str(name, "BaudRate"));
     EXPECT_EQ("1A2B", Str(name, "Vid"));
     EXPECT_EQ("0420", Str(name, "Pid"));
+    // A second printer of the model is bound to the other device, not to the first key's.
+    CString second = Make("PARUSB", DEVCLASS_LABELPRINTER, &usb);
+    EXPECT_EQ("USB001:", Str(second, "Port"));
+    CString firstPath(first.Name().c_str());
+    firstPath.MakeUpper();
+    EXPECT_EQ(firstPath.GetString(), Str(second, "UsbDeviceName"));
     // With no printer attached the ids stay as the INF spells them.
     EXPECT_EQ("1a2b", Str(Make("PARUSB"), "Vid"));
 }

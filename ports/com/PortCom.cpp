@@ -10,6 +10,10 @@
 namespace {
 
 const DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+// A close whose drain found the output queue empty purges only this: a line that reports no
+// queue (a pty) may still hold bytes the printer has not read, and clearing the send side
+// would throw them away.
+const DWORD kPurgeReceive = PURGE_RXABORT | PURGE_RXCLEAR;
 // How long CloseDevice keeps cancelling for writes still in flight before it closes anyway.
 const DWORD kWriterDrainMs = 3000;
 // How long one run of the device enable tool may take before the state is read again anyway.
@@ -360,23 +364,23 @@ int CPortCom::OpenPortBluetooth()
 
 // ---- Close ----
 
-void CPortCom::CancelDeviceIo()
+void CPortCom::CancelDeviceIo(DWORD purge)
 {
     CMutexExLock hl(m_HandleLock);
     if (m_hPort) {
-        m_pLine->Purge(m_hPort, kPurgeAll);
+        m_pLine->Purge(m_hPort, purge);
         CancelIoEx(m_hPort, nullptr);
     }
 }
 
-void CPortCom::CloseDevice()
+void CPortCom::CloseDevice(DWORD purge)
 {
     m_bOpen = FALSE;
     // Writes in flight hold m_IoLock shared; each cancel ends the one that is pending.
     DWORD start = GetTickCount();
     BOOL exclusive = FALSE;
     for (;;) {
-        CancelDeviceIo();
+        CancelDeviceIo(purge);
         if (TryAcquireSRWLockExclusive(&m_IoLock)) {
             exclusive = TRUE;
             break;
@@ -395,7 +399,7 @@ void CPortCom::CloseDevice()
         ReleaseSRWLockExclusive(&m_IoLock);
 }
 
-void CPortCom::WaitOutputDrained(DWORD devType)
+BOOL CPortCom::WaitOutputDrained(DWORD devType)
 {
     // Some adapters report a write done before its bytes left: the purge would cut the end of
     // the last label. Wait until the driver's output queue is empty, bounded by the write
@@ -408,7 +412,7 @@ void CPortCom::WaitOutputDrained(DWORD devType)
         DWORD errors = 0;
         COMSTAT stat = {};
         if (!h || !m_pLine->ClearError(h, &errors, &stat) || stat.cbOutQue == 0)
-            return;
+            return TRUE;
         if (first) {
             start = GetTickCount();
             bound = ULONGLONG(m_dop.dwWriteTotalTimeoutMultiplier) * stat.cbOutQue + m_dop.dwWriteTotalTimeoutConstant;
@@ -416,7 +420,7 @@ void CPortCom::WaitOutputDrained(DWORD devType)
                 bound = kDrainMaxMs;
         } else if (GetTickCount() - start >= bound) {
             LogError(devType, "ClosePort : %d bytes still in the output queue at the purge", int(stat.cbOutQue));
-            return;
+            return FALSE;
         }
         Sleep(10);
     }
@@ -437,15 +441,16 @@ void CPortCom::ClosePort(DWORD devType)
         // Again under the lock, in case an open in progress cleared them before it saw this close.
         m_TerminateEvent.SetEvent();
         m_bTerminateThread = TRUE;
-        WaitOutputDrained(devType);
+        // The send side is cleared only when bytes are still queued after the drain's bound.
+        const DWORD purge = WaitOutputDrained(devType) ? kPurgeReceive : kPurgeAll;
         m_bOpen = FALSE;
         // Break pending reads and writes first, so the read thread can end by itself.
         Trace(devType, "ClosePort : call CancelIo");
-        CancelDeviceIo();
+        CancelDeviceIo(purge);
         StopPortThread(
             m_pReadThread, m_bThreadEnded, PortThreadStop{0, 0, 1000}, [] {},
             [&] { Log(devType, "ClosePort : TerminateThread Port ReadThread."); });
-        CloseDevice();
+        CloseDevice(purge);
         m_Receiver.Close();
         m_Receiver.SetStatusEvent(nullptr);
         m_bOpen = FALSE;

@@ -83,9 +83,10 @@ private:
     // failure the error line "<op> : fail to <call>" (plain or tagged) and FALSE.
     typedef BOOL (*ComDcbBuilder)(DCB&, const DeviceOption&, const ComConfig&);
     BOOL ConfigureDevice(HANDLE h, const char* op, bool plain, DWORD devType, ComDcbBuilder build = ComBuildSerialDcb);
-    // Closes the device: breaks pending I/O, lets writers in flight return, closes the handle.
-    void CloseDevice();
-    void CancelDeviceIo();
+    // Closes the device: breaks pending I/O (purging purge), lets writers in flight return,
+    // closes the handle.
+    void CloseDevice(DWORD purge = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    void CancelDeviceIo(DWORD purge);
     CString PortName();
     // Waits ms unless the port is being closed; TRUE when it is.
     BOOL WaitOrTerminate(DWORD ms);
@@ -136,8 +137,9 @@ private:
     SRWLOCK m_IoLock = SRWLOCK_INIT;
     // Guards the handle value for the cancel and the close (a kernel mutex for the same reason).
     CMutexEx m_HandleLock;
-    // ClosePort's wait for the driver's output queue to drain, bounded by the write time-out.
-    void WaitOutputDrained(DWORD devType);
+    // ClosePort's wait for the driver's output queue to drain; FALSE when bytes were still
+    // queued at its bound.
+    BOOL WaitOutputDrained(DWORD devType);
 };
 
 UINT __cdecl ReadThreadProc(LPVOID param);

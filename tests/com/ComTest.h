@@ -129,12 +129,13 @@ public:
     // The driver's output queue as the line reports it: not 0, it holds outQueBytes until the
     // tick outQueEmptyAt (a slow drain; MAXDWORD: never). With outQueDrainFrom set, it drains
     // evenly from outQueBytes at that tick to none at outQueEmptyAt, as a line at a low baud rate
-    // does. The first purge of both directions records the queue it met in outQueAtPurge (-1
-    // until then).
+    // does. The first purge of the receive side (the close's) records the queue it met in
+    // outQueAtPurge (-1 until then) and in sendPurged whether it cleared the send side too.
     std::atomic<DWORD> outQueEmptyAt{0};
     std::atomic<DWORD> outQueDrainFrom{0};
     std::atomic<DWORD> outQueBytes{0};
     std::atomic<long> outQueAtPurge{-1};
+    std::atomic<bool> sendPurged{false};
     DWORD ScriptedOutQue() const
     {
         DWORD until = outQueEmptyAt;
@@ -248,8 +249,10 @@ public:
             ++txPurges;
         else
             ++allPurges;
-        if ((flags & PURGE_TXCLEAR) && (flags & PURGE_RXCLEAR) && outQueAtPurge < 0)
+        if ((flags & PURGE_RXCLEAR) && outQueAtPurge < 0) {
+            sendPurged = (flags & PURGE_TXCLEAR) != 0;
             outQueAtPurge = long(ScriptedOutQue());
+        }
         return PurgeComm(h, flags);
     }
 };

@@ -268,6 +268,8 @@ TEST_F(ComLineSim, CloseWaitsForTheOutputQueueBeforeThePurge)
         bool closed = WaitFor([&] { return returned.load(); }, 10000);
         closer.join();
         EXPECT_TRUE(closed) << c.what;
+        // The send side is cleared only when bytes are still queued at the bound.
+        EXPECT_EQ(line.sendPurged.load(), !c.drained) << c.what;
         if (c.drained) {
             EXPECT_EQ(line.outQueAtPurge.load(), 0) << c.what;
         } else {

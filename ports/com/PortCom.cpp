@@ -22,8 +22,21 @@ const DWORD kHalvirexWaitMs = 30000;
 // ClosePort's wait for an OpenPort or a re-open of the read thread in progress (each of those
 // ends its own waits early on the terminate event).
 const DWORD kOpenLockWaitMs = 5000;
-// The longest ClosePort waits for the driver's output queue to drain.
-const DWORD kDrainMaxMs = 2000;
+// What ClosePort's drain allows beyond the line time of the queued bytes (an adapter's own
+// latency).
+const DWORD kDrainMarginMs = 1000;
+
+// Milliseconds the line takes for n bytes at the port's speed and framing (start bit, data
+// bits, parity, stop bits); 0 when the speed is unknown.
+ULONGLONG LineTimeMs(const DeviceOption& dop, DWORD n)
+{
+    if (dop.dwBaudRate == 0)
+        return 0;
+    // In half bits, for one and a half stop bits.
+    ULONGLONG halfBits = 2 * (1 + (dop.dwByteSize ? dop.dwByteSize : 8) + (dop.dwParity ? 1 : 0));
+    halfBits += dop.dwStopBits == ONE5STOPBITS ? 3 : dop.dwStopBits == TWOSTOPBITS ? 4 : 2;
+    return (ULONGLONG(n) * halfBits * 1000 + 2ULL * dop.dwBaudRate - 1) / (2ULL * dop.dwBaudRate);
+}
 
 BOOL ProcessIsWow64()
 {
@@ -402,9 +415,10 @@ void CPortCom::CloseDevice(DWORD purge)
 BOOL CPortCom::WaitOutputDrained(DWORD devType)
 {
     // Some adapters report a write done before its bytes left: the purge would cut the end of
-    // the last label. Wait until the driver's output queue is empty, bounded by the write
-    // time-out of what was queued when the wait began (at most a few seconds). The bound is set
-    // once: one made again from what is left shrinks as the queue drains and ends the wait early.
+    // the last label. Wait until the driver's output queue is empty, bounded by the time the
+    // line takes for what was queued when the wait began, plus a margin, and never beyond the
+    // write time-out of those bytes when the port has one. The bound is set once: one made
+    // again from what is left shrinks as the queue drains and ends the wait early.
     DWORD start = 0;
     ULONGLONG bound = 0;
     for (bool first = true;; first = false) {
@@ -415,9 +429,11 @@ BOOL CPortCom::WaitOutputDrained(DWORD devType)
             return TRUE;
         if (first) {
             start = GetTickCount();
-            bound = ULONGLONG(m_dop.dwWriteTotalTimeoutMultiplier) * stat.cbOutQue + m_dop.dwWriteTotalTimeoutConstant;
-            if (bound == 0 || bound > kDrainMaxMs)
-                bound = kDrainMaxMs;
+            bound = LineTimeMs(m_dop, stat.cbOutQue) + kDrainMarginMs;
+            ULONGLONG writeTimeout =
+                ULONGLONG(m_dop.dwWriteTotalTimeoutMultiplier) * stat.cbOutQue + m_dop.dwWriteTotalTimeoutConstant;
+            if (writeTimeout != 0 && writeTimeout < bound)
+                bound = writeTimeout;
         } else if (GetTickCount() - start >= bound) {
             LogError(devType, "ClosePort : %d bytes still in the output queue at the purge", int(stat.cbOutQue));
             return FALSE;

@@ -239,23 +239,29 @@ TEST_F(ComLineSim, CloseWaitsForTheOutputQueueBeforeThePurge)
         bool evenly;    // the queue shrinks as it drains (else it empties at once at the end)
         DWORD writeMultiplier;
         bool drained;
+        DWORD baud = 115200;
+        DWORD queued = 0;  // the driver's queue at the close; 0: the label
     } cases[] = {
         {"drains in 800 ms", 800, false, 0, true},
         {"reads nothing", MAXDWORD, false, 0, false},
         // 5 ms a byte against a write time-out of 10 ms a byte: the time-out of what was queued
         // covers the drain twice over, while the time-out of what is left falls behind it.
         {"drains evenly at half the write time-out", DWORD(5 * label.size()), true, 10, true},
+        // A full 4 KB driver queue at 9600 baud drains at the line's speed in about 4.3 s.
+        {"4 KB at 9600 baud", 4096 * 10 * 1000 / 9600, true, 0, true, 9600, 4096},
     };
     for (const auto& c : cases) {
         line.outQueEmptyAt = 0;
         line.outQueDrainFrom = 0;
         DeviceOption dop = ComOption(portName, 2);
         dop.dwWriteTotalTimeoutMultiplier = c.writeMultiplier;
+        dop.dwBaudRate = c.baud;
         CPortCom& p = MakePort(dop, 1);
         ASSERT_EQ(p.OpenPort(DEVTYPE_LABEL), 1) << c.what;
         ASSERT_EQ(p.writePort(reinterpret_cast<const BYTE*>(label.data()), int(label.size()), DEVTYPE_LABEL),
                   int(label.size()));
-        line.outQueBytes = DWORD(label.size());
+        const DWORD queued = c.queued ? c.queued : DWORD(label.size());
+        line.outQueBytes = queued;
         const DWORD now = GetTickCount();
         line.outQueDrainFrom = c.evenly ? now : 0;
         line.outQueEmptyAt = c.drainMs == MAXDWORD ? MAXDWORD : now + c.drainMs;
@@ -273,8 +279,8 @@ TEST_F(ComLineSim, CloseWaitsForTheOutputQueueBeforeThePurge)
         if (c.drained) {
             EXPECT_EQ(line.outQueAtPurge.load(), 0) << c.what;
         } else {
-            EXPECT_EQ(line.outQueAtPurge.load(), long(label.size())) << c.what;
-            EXPECT_GE(Lines("<LABEL> !ERROR: ClosePort : " + std::to_string(label.size()) +
+            EXPECT_EQ(line.outQueAtPurge.load(), long(queued)) << c.what;
+            EXPECT_GE(Lines("<LABEL> !ERROR: ClosePort : " + std::to_string(queued) +
                             " bytes still in the output queue at the purge"),
                       1);
         }

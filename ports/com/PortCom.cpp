@@ -389,27 +389,32 @@ void CPortCom::CancelDeviceIo(DWORD purge)
 void CPortCom::CloseDevice(DWORD purge)
 {
     m_bOpen = FALSE;
-    // Writes in flight hold m_IoLock shared; each cancel ends the one that is pending.
+    HANDLE h = nullptr;
+    {
+        CMutexExLock hl(m_HandleLock);
+        h = m_hPort;
+        m_hClosing = h;
+        // No write takes the handle from here on (a full barrier before the count is read).
+        InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&m_hPort), nullptr);
+    }
+    if (!h)
+        return;
+    // Writes that took the handle before it went: each cancel ends the one that is pending. No
+    // lock is held meanwhile, so a thread ended by force here blocks no later write.
     DWORD start = GetTickCount();
-    BOOL exclusive = FALSE;
     for (;;) {
-        CancelDeviceIo(purge);
-        if (TryAcquireSRWLockExclusive(&m_IoLock)) {
-            exclusive = TRUE;
-            break;
-        }
-        if (GetTickCount() - start > kWriterDrainMs)
+        m_pLine->Purge(h, purge);
+        CancelIoEx(h, nullptr);
+        if (InterlockedCompareExchange(&m_nWriters, 0, 0) == 0 || GetTickCount() - start > kWriterDrainMs)
             break;
         Sleep(5);
     }
     {
         CMutexExLock hl(m_HandleLock);
-        if (m_hPort)
-            CloseHandle(m_hPort);
-        m_hPort = nullptr;
+        if (m_hClosing == h)
+            m_hClosing = nullptr;
     }
-    if (exclusive)
-        ReleaseSRWLockExclusive(&m_IoLock);
+    CloseHandle(h);
 }
 
 BOOL CPortCom::WaitOutputDrained(DWORD devType)
@@ -466,6 +471,16 @@ void CPortCom::ClosePort(DWORD devType)
         StopPortThread(
             m_pReadThread, m_bThreadEnded, PortThreadStop{0, 0, 1000}, [] {},
             [&] { Log(devType, "ClosePort : TerminateThread Port ReadThread."); });
+        // A close of the device that the read thread began and did not end (it was ended by
+        // force) left its handle here.
+        HANDLE left = nullptr;
+        {
+            CMutexExLock hl(m_HandleLock);
+            left = m_hClosing;
+            m_hClosing = nullptr;
+        }
+        if (left)
+            CloseHandle(left);
         CloseDevice(purge);
         m_Receiver.Close();
         m_Receiver.SetStatusEvent(nullptr);
@@ -487,10 +502,11 @@ void CPortCom::CloseIfOpen()
 int CPortCom::writePort(const BYTE* buf, int len, DWORD devType)
 {
     Trace(devType, "+Port Write(dwWritten : %d)", len);
-    AcquireSRWLockShared(&m_IoLock);
-    HANDLE h = m_hPort;
+    // Counted before the handle is read: a close that took the handle away waits for this write.
+    InterlockedIncrement(&m_nWriters);
+    HANDLE h = InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&m_hPort), nullptr, nullptr);
     if (!m_bOpen || !h || !buf || len <= 0) {
-        ReleaseSRWLockShared(&m_IoLock);
+        InterlockedDecrement(&m_nWriters);
         LogError(devType, "-Port Write : fail to invalid parameters");
         return 0;
     }
@@ -513,7 +529,7 @@ int CPortCom::writePort(const BYTE* buf, int len, DWORD devType)
         // A cancelled write (close, or a purge when the line went off) reports what went out.
         GetOverlappedResult(h, &ov, &written, TRUE);
     }
-    ReleaseSRWLockShared(&m_IoLock);
+    InterlockedDecrement(&m_nWriters);
     if (written > DWORD(len))
         written = 0;
     if (m_dwUseBinary == 1 && written > 0)

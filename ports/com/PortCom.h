@@ -132,9 +132,13 @@ private:
     CMutexEx m_OpenLock;
     // ClosePorts in progress: an OpenPort meanwhile neither opens nor clears their stop signal.
     volatile LONG m_nClosing = 0;
-    // Held shared by each write for as long as it uses the handle; CloseDevice takes it
-    // exclusively before the handle goes, so a write never reaches a closed or reused handle.
-    SRWLOCK m_IoLock = SRWLOCK_INIT;
+    // Writes using the handle. CloseDevice takes the handle away first, then cancels until the
+    // count is 0 (bounded) before it closes it, so a write never reaches a closed or reused
+    // handle; no lock is held, so a thread ended by force inside a close holds up no write.
+    volatile LONG m_nWriters = 0;
+    // The handle a close took away and has not closed yet; ClosePort closes it when the read
+    // thread's close of a dropped Bluetooth link was ended by force. Guarded by m_HandleLock.
+    HANDLE m_hClosing = nullptr;
     // Guards the handle value for the cancel and the close (a kernel mutex for the same reason).
     CMutexEx m_HandleLock;
     // ClosePort's wait for the driver's output queue to drain; FALSE when bytes were still

@@ -166,6 +166,11 @@ public:
     std::atomic<bool> holdModem{false};
     HANDLE gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 
+    // While set, the next purge of both directions (a close's) waits for the gate and names its
+    // thread in heldPurgeThread.
+    std::atomic<bool> holdFullPurge{false};
+    std::atomic<DWORD> heldPurgeThread{0};
+
     std::atomic<int> modemCalls{0}, errorCalls{0}, setStateCalls{0}, txPurges{0}, allPurges{0};
     DCB lastDcb = {};
 
@@ -245,6 +250,11 @@ public:
     }
     BOOL Purge(HANDLE h, DWORD flags) override
     {
+        const DWORD all = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+        if (flags == all && holdFullPurge.exchange(false)) {
+            heldPurgeThread = GetCurrentThreadId();
+            WaitForSingleObject(gate, 30000);
+        }
         if (flags == (PURGE_TXABORT | PURGE_TXCLEAR))
             ++txPurges;
         else

@@ -4,6 +4,7 @@
 #include "PortCom.h"
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -287,6 +288,45 @@ TEST_F(ComLineSim, CloseWaitsForTheOutputQueueBeforeThePurge)
         delete port;
         port = nullptr;
     }
+}
+
+// The read thread closes a Bluetooth link that dropped and is ended by force inside that close:
+// no later write waits for it, and ClosePort still returns and lets the device go.
+TEST_F(ComLineSim, AReadThreadEndedByForceInItsBluetoothCloseHoldsUpNoWrite)
+{
+    DeviceOption dop = ComOption(portName, 0);
+    dop.dwUsingBT = 1;
+    dop.dwBtStackType = 1;
+    line.modem = COM_MODEM_CTS | COM_MODEM_DSR;
+    CPortCom& p = MakePort(dop, 1);
+    ASSERT_EQ(p.OpenPort(DEVTYPE_LABEL), 1);
+    ASSERT_TRUE(PowerIs(PS_ONLINE));
+    line.holdFullPurge = true;
+    line.modem = 0;  // the link drops: the read thread closes the device
+    ASSERT_TRUE(WaitFor([&] { return line.heldPurgeThread.load() != 0; }));
+    HANDLE t = OpenThread(THREAD_TERMINATE | SYNCHRONIZE, FALSE, line.heldPurgeThread);
+    ASSERT_TRUE(t);
+    ASSERT_TRUE(TerminateThread(t, 1));
+    WaitForSingleObject(t, 30000);
+    CloseHandle(t);
+
+    auto written = std::make_shared<std::atomic<int>>(-1);
+    std::thread writer([&p, written] {
+        BYTE b = 'x';
+        *written = p.writePort(&b, 1, DEVTYPE_LABEL);
+    });
+    // A write waiting for the ended thread's lock would never return; the bound ends the test.
+    bool returned = WaitFor([&] { return written->load() != -1; }, 20000);
+    EXPECT_TRUE(returned);
+    if (!returned) {
+        writer.detach();
+        port = nullptr;  // left to the hung write
+        return;
+    }
+    writer.join();
+    EXPECT_EQ(written->load(), 0);
+    p.ClosePort(DEVTYPE_LABEL);
+    EXPECT_TRUE(DeviceIsFree());
 }
 
 // A ClosePort that arrives while an OpenPort is still configuring the device: the open gives way

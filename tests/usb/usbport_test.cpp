@@ -319,6 +319,33 @@ TEST_F(UsbPortFixture, AWriteThatNeverCompletesEndsAtItsBound)
     EXPECT_EQ(std::string::npos, printer.Received().find('\xEE'));
 }
 
+// A write waiting at a printer that takes nothing is ended by a ClosePort from another thread
+// (it would otherwise run to its bound of 5 s plus 50 ms a byte).
+TEST_F(UsbPortFixture, AClosePortFromAnotherThreadEndsAStalledWrite)
+{
+    CPipeDevice printer(UsbPipeName("1234", "5678", "stalled"), false, 512);
+    sockets.Plug(printer.Name());
+    Configure(printer.Name(), 512, 0, 0, 3);
+    ASSERT_EQ(1, port.OpenPort(DEVTYPE_LABEL));
+    std::vector<BYTE> data(64 * 1024, 0x55);
+    std::atomic<int> result{-1};
+    std::thread writer([&] { result = port.writePort(data.data(), int(data.size()), DEVTYPE_LABEL); });
+    ASSERT_TRUE(WaitFor([&] { return Count(LogText(), "Port Write ERROR_IO_PENDING") == 1; }, 30000));
+    std::atomic<bool> closed{false};
+    std::thread closer([&] {
+        port.ClosePort(DEVTYPE_LABEL);
+        closed = true;
+    });
+    bool ended = WaitFor([&] { return closed.load() && result.load() != -1; }, 30000);
+    EXPECT_TRUE(ended);
+    if (!ended)
+        printer.StartReading();  // lets the write end so the test can finish
+    closer.join();
+    writer.join();
+    EXPECT_LT(result.load(), int(data.size()));
+    EXPECT_EQ(std::string::npos, LogText().find("timeout error"));
+}
+
 // A driver that ignores a cancel of all of a handle's I/O (a cancel of one operation works).
 class CIgnoresCancelAll : public CUsbDeviceIo
 {

@@ -45,6 +45,19 @@ protected:
         return WaitFor([&] { return port->IsPowerState() == state; });
     }
 
+    // A Bluetooth port (Microsoft stack) with hardware handshake, open and on-line.
+    CPortCom& OpenBluetoothOnLine()
+    {
+        DeviceOption dop = ComOption(portName, 0);
+        dop.dwUsingBT = 1;
+        dop.dwBtStackType = 1;
+        line.modem = COM_MODEM_CTS | COM_MODEM_DSR;
+        CPortCom& p = MakePort(dop, 1);
+        EXPECT_EQ(p.OpenPort(DEVTYPE_LABEL), 1);
+        EXPECT_TRUE(PowerIs(PS_ONLINE));
+        return p;
+    }
+
     CScriptedLine line;
     CPortCom* port = nullptr;
 };
@@ -202,13 +215,8 @@ TEST_F(ComLineSim, FailedOpenClosesTheDeviceAndALaterOpenSucceeds)
 // Superseded: a Bluetooth port now re-opens for real after a drop (tests/bluetooth covers it).
 TEST_F(ComLineSim, DISABLED_BluetoothPortOnARegularOpenReadsAndClosesWhenTheLineDrops)
 {
-    DeviceOption dop = ComOption(portName, 0);
-    dop.dwUsingBT = 1;
-    dop.dwBtStackType = 1;
-    line.modem = COM_MODEM_CTS | COM_MODEM_DSR;
-    CPortCom& p = MakePort(dop, 1);
-    ASSERT_EQ(p.OpenPort(DEVTYPE_LABEL), 1);
-    ASSERT_TRUE(PowerIs(PS_ONLINE));
+    CPortCom& p = OpenBluetoothOnLine();
+    ASSERT_FALSE(HasFailure());
     ASSERT_TRUE(sim.send(ep, Bytes({0x41, 0x00, 0x42}))) << sim.error();
     EXPECT_EQ(Read(3), std::vector<BYTE>({0x41, 0x00, 0x42}));
 
@@ -294,13 +302,8 @@ TEST_F(ComLineSim, CloseWaitsForTheOutputQueueBeforeThePurge)
 // no later write waits for it, and ClosePort still returns and lets the device go.
 TEST_F(ComLineSim, AReadThreadEndedByForceInItsBluetoothCloseHoldsUpNoWrite)
 {
-    DeviceOption dop = ComOption(portName, 0);
-    dop.dwUsingBT = 1;
-    dop.dwBtStackType = 1;
-    line.modem = COM_MODEM_CTS | COM_MODEM_DSR;
-    CPortCom& p = MakePort(dop, 1);
-    ASSERT_EQ(p.OpenPort(DEVTYPE_LABEL), 1);
-    ASSERT_TRUE(PowerIs(PS_ONLINE));
+    CPortCom& p = OpenBluetoothOnLine();
+    ASSERT_FALSE(HasFailure());
     line.holdFullPurge = true;
     line.modem = 0;  // the link drops: the read thread closes the device
     ASSERT_TRUE(WaitFor([&] { return line.heldPurgeThread.load() != 0; }));

@@ -84,6 +84,12 @@ template <> struct FxParamKind<const char*>
     static constexpr unsigned char kind = FXD_STR;
     static const char* Get(FxDispArg& a) { return a.str.GetString(); }
 };
+// The same text with its whole length: zero bytes inside it included.
+template <> struct FxParamKind<const CString&>
+{
+    static constexpr unsigned char kind = FXD_STR;
+    static const CString& Get(FxDispArg& a) { return a.str; }
+};
 template <> struct FxParamKind<IDispatch*>
 {
     static constexpr unsigned char kind = FXD_DISPATCH;

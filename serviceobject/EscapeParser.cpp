@@ -42,11 +42,22 @@ public:
 private:
     void Flush();
     bool HasPending() const { return !m_pending.empty(); }
+    size_t OwnBytesLeft() const
+    {
+        size_t end = m_ctx.ownLength < m_len ? m_ctx.ownLength : m_len;
+        return end > m_pos ? end - m_pos : 0;
+    }
     // Parses the sequence whose ESC is at m_pos (the "|" follows it).
     void Sequence();
     void Dispatch(bool bang, bool hasNumber, int n, char l1, char l2, char fin);
     void Barcode(const std::string& block);
     void Advance(long long dots);
+    // A builder call whose only failure is a refused append: that failure is reported.
+    void Keep(int rc)
+    {
+        if (rc != 0)
+            m_rc = rc;
+    }
 
     CLabelCommand& m_b;
     const char* m_d;
@@ -64,7 +75,9 @@ void CParser::Flush()
     std::string text = m_pending;
     if (m_ctx.characterSet == 997 && m_ctx.toUtf8)
         text = m_ctx.toUtf8(text);
-    m_b.AddText(text.data(), text.size());
+    // A text the body refused fails the call; the rest of the data is still read.
+    if (int r = m_b.AddText(text.data(), text.size()))
+        m_rc = r;
     m_pending.clear();
 }
 
@@ -217,7 +230,7 @@ void CParser::Dispatch(bool bang, bool hasNumber, int n, char l1, char l2, char 
             if (l2 == '-') {
                 static const char* types[] = {"O", "E", "D", "S", "B"};
                 if (n >= 1 && n <= 5)
-                    m_b.AddBox(types[n - 1]);
+                    Keep(m_b.AddBox(types[n - 1]));
                 else
                     m_rc = kIllegal;
             } else if (l2 == 't') {
@@ -225,7 +238,7 @@ void CParser::Dispatch(bool bang, bool hasNumber, int n, char l1, char l2, char 
             }
         } else if (l1 == 'c') {
             if (l2 == '-')
-                m_b.AddCircle(n);
+                Keep(m_b.AddCircle(n));
             else if (l2 == 'e')
                 m_b.SetCircleValue(n);
             else
@@ -234,14 +247,14 @@ void CParser::Dispatch(bool bang, bool hasNumber, int n, char l1, char l2, char 
         return;
     case 'E':
         if (n > 0) {
-            if (size_t(n) > m_len - m_pos) {
+            if (size_t(n) > OwnBytesLeft()) {
                 // The count runs past the data: where the raw bytes end is unknown, so none of
                 // the rest is sent.
                 m_rc = kIllegal;
                 m_pos = m_len;
                 return;
             }
-            m_b.AppendBytes(m_d + m_pos, size_t(n));
+            Keep(m_b.AppendBytes(m_d + m_pos, size_t(n)));
             m_pos += size_t(n);
         }
         return;
@@ -256,10 +269,9 @@ void CParser::Dispatch(bool bang, bool hasNumber, int n, char l1, char l2, char 
                 Advance(lines * spacing);
             }
         } else if (l1 == 'u') {
+            // At most the 1216 dots a line feed may go.
             long long dots = m_ctx.unitsToDots ? m_ctx.unitsToDots(n) : n;
-            if (dots > 2432)
-                dots = 2432;
-            Advance(dots / 2);
+            Advance(dots > 1216 ? 1216 : dots);
         } else if (l1 == 'p') {
             int number = n == 0 ? 1 : n;
             size_t end = m_pos;
@@ -281,7 +293,7 @@ void CParser::Dispatch(bool bang, bool hasNumber, int n, char l1, char l2, char 
         }
         const COPOSData* logo = l1 == 't' ? m_ctx.topLogo : m_ctx.bottomLogo;
         if (logo)
-            m_b.AppendData(*logo);
+            Keep(m_b.AppendData(*logo));
         return;
     }
     case 'N':
@@ -300,7 +312,7 @@ void CParser::Dispatch(bool bang, bool hasNumber, int n, char l1, char l2, char 
                 m_rc = kIllegal;
                 return;
             }
-            m_b.AddCut();
+            Keep(m_b.AddCut());
             if (m_ctx.log)
                 m_ctx.log("Cutting ");
             return;
@@ -309,7 +321,7 @@ void CParser::Dispatch(bool bang, bool hasNumber, int n, char l1, char l2, char 
         return;
     case 'R':
         if (n > 0) {
-            if (size_t(n) > m_len - m_pos) {
+            if (size_t(n) > OwnBytesLeft()) {
                 m_rc = kIllegal;
                 m_pos = m_len;
                 return;
@@ -320,6 +332,12 @@ void CParser::Dispatch(bool bang, bool hasNumber, int n, char l1, char l2, char 
         }
         return;
     case 'S':
+        // A metric beyond any label is refused; the others' results are not kept (a bitmap font
+        // keeps its metrics).
+        if (l1 == 'f' && (l2 == 'w' || l2 == 'h' || l2 == 'g') && n > CLabelCommand::MaxDots) {
+            m_rc = kIllegal;
+            return;
+        }
         if (l1 == 'f') {
             if (l2 == 'w')
                 m_b.SetCharWidth(n);

@@ -21,6 +21,9 @@ struct EscapeParseContext
     std::function<int(int)> unitsToDots;
     // ANSI text to UTF-8 for character set 997; unchanged when not given.
     std::function<std::string(const std::string&)> toUtf8;
+    // Where the application's own bytes end (the print methods append a line end after them): a
+    // raw or barcode count must not reach past it.
+    size_t ownLength = size_t(-1);
     // Trace lines ("Cutting ").
     std::function<void(const char*)> log;
 };

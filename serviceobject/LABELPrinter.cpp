@@ -164,6 +164,13 @@ long CLABELPrinter::OpenFailed(long rc)
     // A Control Object releases an object whose OpenService failed without calling Close, and
     // the next OpenService on the same port must find it free: give back all this call took.
     ReleaseOpenResources();
+    // The log user it registered goes too, so the log's last user can end the log while this
+    // object waits for its release.
+    if (m_bLogUser) {
+        GetLoger()->Stop(m_strDeviceName);
+        m_bLogUser = FALSE;
+    }
+    m_bLog = FALSE;
     ResultCode = rc;
     return ResultCode;
 }
@@ -284,7 +291,6 @@ long CLABELPrinter::OpenService(const char* deviceClass, const char* deviceName,
     m_hEventListMutex = CreateMutexA(nullptr, FALSE, nullptr);
     m_hErrorResponseEvent = NewEvent(FALSE);
     m_hEventsPendingEvent = NewEvent(FALSE);
-    m_hEventThreadEndedEvent = NewEvent(FALSE);
     m_hEventsNotFrozenEvent = NewEvent(TRUE);
     m_hCONotFrozenEvent = NewEvent(TRUE);
     m_hPrintStopEvent = NewEvent(FALSE);
@@ -294,7 +300,7 @@ long CLABELPrinter::OpenService(const char* deviceClass, const char* deviceName,
     m_bStop = 0;
     FreezeEvents = FALSE;
     m_bCOFreezeEvents = FALSE;
-    if (!m_hEventListMutex || !m_hErrorResponseEvent || !m_hEventsPendingEvent || !m_hEventThreadEndedEvent ||
+    if (!m_hEventListMutex || !m_hErrorResponseEvent || !m_hEventsPendingEvent ||
         !m_hEventsNotFrozenEvent || !m_hCONotFrozenEvent || !m_hPrintStopEvent || !m_hWakeEvent) {
         Log(10, "-OpenService : event creation failed");
         return OpenFailed(OPOS_E_ILLEGAL);
@@ -305,8 +311,6 @@ long CLABELPrinter::OpenService(const char* deviceClass, const char* deviceName,
         return OpenFailed(OPOS_E_ILLEGAL);
     }
 
-    m_bEventThreadFinished = 0;
-    m_bPrintThreadFinished = 0;
     m_pEventThread = AfxBeginThread(EventThread, this);
     m_pAsyncPrintThread = AfxBeginThread(AsyncPrintThread, this);
     if (!m_pEventThread || !m_pAsyncPrintThread) {
@@ -319,7 +323,7 @@ long CLABELPrinter::OpenService(const char* deviceClass, const char* deviceName,
     return ResultCode;
 }
 
-void CLABELPrinter::StopThread(CWinThread*& thread, volatile LONG& finished, const char* name)
+void CLABELPrinter::StopThread(CWinThread*& thread, const char* name)
 {
     if (!thread)
         return;
@@ -347,8 +351,41 @@ void CLABELPrinter::StopThreads()
     SetIf(m_hCONotFrozenEvent);
     SetIf(m_hErrorResponseEvent);
     SetIf(m_EventInterface.m_hDelivered);
-    StopThread(m_pEventThread, m_bEventThreadFinished, "EventThread");
-    StopThread(m_pAsyncPrintThread, m_bPrintThreadFinished, "AsyncPrintThread");
+    StopThread(m_pEventThread, "EventThread");
+    StopPrintThread();
+}
+
+void CLABELPrinter::StopPrintThread()
+{
+    if (!m_pAsyncPrintThread)
+        return;
+    Log(0, "Waiting Destory Thread : AsyncPrintThread");
+    // Its waits watch the stop flag and its writes stop between two pieces; a write stalled at
+    // the printer is ended through the port's close, which cancels it. Ending the thread inside
+    // a port call would leave the port manager's locks held for ever.
+    BOOL ended = m_pAsyncPrintThread->Join(1500);
+    if (!ended && m_bPrintThreadInPortCall) {
+        Log(0, "Close: the print thread is inside a port call: the port is closed");
+        CloseConnection();
+    }
+    for (DWORD start = GetTickCount(); !ended && m_bPrintThreadInPortCall && GetTickCount() - start < 60000;)
+        ended = m_pAsyncPrintThread->Join(50);
+    if (!ended && m_bPrintThreadInPortCall) {
+        // The last resort would be worse than the leak: the thread, this object and the port
+        // connection stay.
+        Log(10, "Close: the print thread did not leave its port call");
+        m_bPrintThreadLeft = TRUE;
+        ExternalAddRef();
+        m_pAsyncPrintThread = nullptr;
+        return;
+    }
+    if (!ended && !m_pAsyncPrintThread->Join(3500)) {
+        Log(0, "call TerminateThread : AsyncPrintThread");
+        m_pAsyncPrintThread->Stop(0);
+        Log(0, "call TerminateThread Completed: AsyncPrintThread");
+    }
+    delete m_pAsyncPrintThread;
+    m_pAsyncPrintThread = nullptr;
 }
 
 void CLABELPrinter::ReleaseOpenResources()
@@ -358,6 +395,12 @@ void CLABELPrinter::ReleaseOpenResources()
     m_Claimed = FALSE;
     DeviceEnabled = FALSE;
     StopThreads();
+    if (m_bPrintThreadLeft) {
+        // The print thread may still come back: what it uses stays with the object it holds.
+        m_EventInterface.DestroyWindow();
+        m_ControlObject.DetachDispatch();
+        return;
+    }
     delete m_pTopLogo;
     m_pTopLogo = nullptr;
     delete m_pBottomLogo;
@@ -375,7 +418,6 @@ void CLABELPrinter::ReleaseOpenResources()
     CloseAndClear(m_hErrorResponseEvent);
     CloseAndClear(m_hEventListMutex);
     CloseAndClear(m_hEventsPendingEvent);
-    CloseAndClear(m_hEventThreadEndedEvent);
     CloseAndClear(m_hEventsNotFrozenEvent);
     CloseAndClear(m_hCONotFrozenEvent);
 
@@ -396,7 +438,7 @@ void CLABELPrinter::ReleaseOpenResources()
     if (m_ControlObject.GetDispatch()) {
         m_ControlObject.DetachDispatch();
         Log(0, "Close: ControlObject.DetachDispatch");
-        m_ControlObject.ReleaseDispatch();
+        // The driver holds no reference of its own: the detach was its release.
         Log(0, "Close: ControlObject.ReleaseDispatch");
     }
 }
@@ -477,6 +519,10 @@ long CLABELPrinter::ClaimDevice(long timeout)
     }
     Sleep(10);
     m_nLastCover = m_nLastPaper = m_nLastPower = -1;
+    // The claim is judged on what the printer says now, not on a status from before the last
+    // release (a cover closed meanwhile); a printer that does not answer is not refused.
+    DWORD ask = DWORD(timeout) < DWORD(StatusAnswerTimeoutMs) ? DWORD(timeout) : DWORD(StatusAnswerTimeoutMs);
+    CHK_LabelStatus(ask);
     m_bStatusKnown = TRUE;
 
     long rc = 0, rce = 0;
@@ -511,9 +557,13 @@ long CLABELPrinter::ReleaseDevice()
         ResultCode = OPOS_E_ILLEGAL;
         return ResultCode;
     }
+    // The end of the claim answers an ErrorEvent the print thread waits for: its jobs go.
+    AnswerErrorWait(0, 12, "ReleaseDevice");
     if (DeviceEnabled)
         DoDeviceEnabled(FALSE);
     InterlockedExchange(&m_bCleared, 1);
+    // A pass under way ends between two writes; the clear does not wait for all of it.
+    CutPrintPass();
     ClearOutput();
     if (m_hEventListMutex) {
         WaitForSingleObject(m_hEventListMutex, INFINITE);
@@ -528,6 +578,7 @@ long CLABELPrinter::ReleaseDevice()
     CloseConnection();
     if (m_pPort)
         m_pPort->SetStatusReceiver(nullptr);
+    ForgetPrinterStatus();
     Log(0, "-ReleaseDevice");
     ResultCode = OPOS_SUCCESS;
     return ResultCode;

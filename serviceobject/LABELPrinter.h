@@ -30,7 +30,6 @@ public:
 
     void AttachDispatch(IDispatch* disp) { m_disp = disp; }
     void DetachDispatch() { m_disp = nullptr; }
-    void ReleaseDispatch() { m_disp = nullptr; }
     IDispatch* GetDispatch() const { return m_disp; }
     // Looks the callback names up one at a time; FALSE at the first the Control Object lacks.
     BOOL BindCallbacks();
@@ -62,6 +61,7 @@ public:
     {
     }
     long ResultCode, ResultCodeExtended, ErrorLocus, ErrorResponse;
+    LONG Sequence = 0;  // the print thread's wait this event answers
 };
 
 class COutputCompleteEvent : public COPOSEvent
@@ -142,7 +142,7 @@ public:
     long EndInsertion();
     long EndRemoval();
     long CutPaper(long percentage);
-    long PrintBarCode(long station, const char* data, long symbology, long height, long width, long alignment,
+    long PrintBarCode(long station, const CString& data, long symbology, long height, long width, long alignment,
                       long textPosition);
     long PrintBitmap(long station, const char* fileName, long width, long alignment);
     long PrintImmediate(long station, const char* data);
@@ -175,9 +175,20 @@ public:
 
     // ---- status (the status thread calls the first two)
     void ProcessStatusBytes(const BYTE* frame) override;
-    // From the status thread: the port's power (also counted for the jobs in writing).
-    void SetPowerState(int powerState) override;
-    void ApplyPowerState(int powerState);
+    // The port's entry point: the port's own power (also counted for the jobs in writing),
+    // kept apart from what the printer's status says.
+    void OnPortPowerState(int powerState) override;
+    // A power state into PowerState and its StatusUpdateEvent (0: nothing known, ignored).
+    void SetPowerState(int powerState);
+    // The power the device reports: the port's when it is off line, else the printer's status.
+    long EffectivePower() const;
+    // What the printer reported is not known after a release: the next claim asks again.
+    void ForgetPrinterStatus();
+    // The status side's end of an error (m_statusLock held): not while jobs are queued, in
+    // writing or awaiting the answer to their ErrorEvent.
+    void ClearErrorState();
+    void SetErrorState(long level, long station, const CString& text);
+    CString GetErrorString();
     const DeviceOption& GetStatusDeviceOption() const override { return m_config.m_dop; }
     // answered (may be NULL): whether the printer answered within the time-out.
     BOOL CHK_LabelStatus(DWORD timeoutMs, BOOL* answered = nullptr);
@@ -188,6 +199,8 @@ public:
     // lockTimedOut (may be NULL): the byte was not written because the port lock was not had.
     BOOL CHK_InitializePrinter(DWORD timeoutMs, BOOL* lockTimedOut = nullptr);
     BOOL P_PrintStateToRC(long* rc, long* rce);
+    // A USB device path printing synchronously: not refused for its error bits or power.
+    bool UsbSynchronous() const;
     // The codes of a write that ran out of attempts or met an off-line printer go to rc and rce
     // when given, else to ResultCode and ResultCodeExtended.
     int P_WriteBuf(const BYTE* bytes, int length, long* rc = nullptr, long* rce = nullptr);
@@ -202,15 +215,25 @@ public:
     BOOL P_DoPrintData(BOOL withStatusCheck, CPrintData* job);
     BOOL P_WriteWithStateCheck(const BYTE* bytes, int length, long* rc, long* rce);
     void UpdateQueueState();
+    // After a label printed on the caller's thread: idle, unless queued jobs make it busy.
+    void SetIdleUnlessQueued();
     static void ClearQueue(CObList& jobs);
     static void DeleteJob(CPrintData* job);
-    // The queue part of ClearOutput: both lists emptied under AsyncQueueMutex; FALSE when the
-    // lock was not had (the object closing, or a print pass past every bound).
-    BOOL ClearQueues();
+    // The queue part of ClearOutput: the jobs of both lists deleted under AsyncQueueMutex; FALSE
+    // when the lock was not had (the object closing, or a print pass past every bound).
+    BOOL DropAllJobs();
     // Whether the port is off line now; whether it reported off line since the count was
     // offlineBefore, or is off line now.
     BOOL PortOffline() const;
     BOOL PortWentOffline(LONG offlineBefore) const;
+    // PortOffline, or the port itself says so now.
+    BOOL PortOfflineNow() const;
+    // The status exchange before a label: FALSE with the codes when nothing may be written (no
+    // answer: the time-out, or off line).
+    BOOL FirstStatusCheck(long* rc, long* rce);
+    // The status exchange after a label's last byte: FALSE with the codes when the port went off
+    // line since offlineBefore or the printer did not answer.
+    BOOL LabelDelivered(LONG offlineBefore, long* rc, long* rce);
     void AsyncPrintHandlerWorker();
     // Waits up to ms; TRUE when the object is closing.
     BOOL WaitOrStop(DWORD ms);
@@ -224,9 +247,20 @@ public:
     // ---- events
     void QueueEvent(COPOSEvent* event);
     void SetErrorResponse(const CErrorEvent& event);
+    // Answers the print thread's wait for the ErrorEvent of that sequence (0: whichever it
+    // waits for), once: a later answer to the same event is ignored. why: logged, when given.
+    void AnswerErrorWait(LONG sequence, long response, const char* why);
+    // The print thread's wait for the answer to its ErrorEvent: the response, or -1 when the
+    // object closes. Bounded in slices; a claim that ends answers it CLEAR.
+    long WaitErrorAnswer(LONG sequence);
+    // Ends a print pass under way between two writes and holds the queue until the device is
+    // enabled again; returns once the pass has ended (bounded).
+    void CutPrintPass();
+    // The port's Write and Read; on the print thread they are marked as its port call.
+    int PortWrite(const BYTE* bytes, DWORD length);
+    int PortRead(BYTE* bytes, DWORD length, DWORD timeoutMs);
     // Runs on the window's thread for one posted event; TRUE when it was passed on.
     BOOL DeliverEvent(COPOSEvent* event);
-    int PendingEventCount();
 
     // ---- property effects, callable by the configuration without the state checks
     long DoDeviceEnabled(long value);
@@ -235,6 +269,8 @@ public:
     long ApplyCharacterSet(long value);
     long ApplyPageModeArea(const CString& text);
     long ApplyPageModePrintArea(const CString& text);
+    long ApplyConfiguredPage();
+    CString PageInMapMode(const char* format, int width, int length) const;
     long ApplyPageModePrintDirection(long value);
     long ApplyPageModeVerticalPosition(long value);
     long ApplyPageModeHorizontalPosition(long value);
@@ -279,6 +315,11 @@ public:
     volatile long m_nLastPaper = -1;
     volatile long m_nLastCover = -1;
     volatile long m_nLastPower = -1;
+    volatile long m_nPrinterPower = -1;  // from the last status: 2001, or 2003 for cover or paper; -1 none
+    // One interpretation of the status at a time (status thread, status answers, enabling),
+    // and the error state and State changes of the status side and the queue. A kernel mutex:
+    // a status thread ended by force leaves it abandoned, not held.
+    CMutexEx m_statusLock;
     BOOL PowerNotify = FALSE;
     BOOL AsyncMode = FALSE;
     BOOL FlagWhenIdle = FALSE;
@@ -315,9 +356,23 @@ public:
     volatile LONG m_bCleared = 0;
     BOOL m_bTransaction = FALSE;
     BOOL m_bPageMode = FALSE;
-    BOOL m_bMarkFeed = FALSE;  // the last MarkFeed asked for the take-up position
     long m_nRotation = 0;      // the last RotatePrint value
     BOOL m_bLineFeedAdded = FALSE;
+    // The print thread's wait for an answer: the sequence of its ErrorEvent (0: none).
+    volatile LONG m_nErrorWait = 0;
+    volatile LONG m_nErrorSequence = 0;
+    // A pass cut between writes by a release or a disable; the print thread inside one; the
+    // queue held after a cut until the next enable; a label left cut at the printer, so the
+    // next one begins with a line feed.
+    volatile LONG m_bCutPass = 0;
+    volatile LONG m_bInPass = 0;
+    volatile LONG m_bOutputHeld = 0;
+    volatile LONG m_bFragment = 0;
+    // Close ends a port call of the print thread through the port's close and never ends the
+    // thread by force inside one.
+    DWORD m_dwPrintThreadId = 0;
+    volatile LONG m_bPrintThreadInPortCall = 0;
+    BOOL m_bPrintThreadLeft = FALSE;  // it never left its port call: it and the port stay
     // Counts the port's off-line reports: a job counts as delivered only when none came from
     // its first write to the status answer after its last.
     volatile LONG m_nPortOfflineCount = 0;
@@ -332,7 +387,6 @@ public:
     HANDLE m_hEventListMutex = nullptr;
     HANDLE m_hErrorResponseEvent = nullptr;
     HANDLE m_hEventsPendingEvent = nullptr;
-    HANDLE m_hEventThreadEndedEvent = nullptr;
     HANDLE m_hEventsNotFrozenEvent = nullptr;
     HANDLE m_hCONotFrozenEvent = nullptr;
     HANDLE m_hPrintStopEvent = nullptr;
@@ -343,9 +397,6 @@ public:
     volatile LONG m_bStop = 0;
     CWinThread* m_pEventThread = nullptr;
     CWinThread* m_pAsyncPrintThread = nullptr;
-    // Set by each worker thread as its last step, so Close need not wait for an ended thread.
-    volatile LONG m_bEventThreadFinished = 0;
-    volatile LONG m_bPrintThreadFinished = 0;
 
 private:
     void Log(int level, const char* format, ...);
@@ -368,9 +419,10 @@ private:
     // A picture file as an uncompressed raster; 0 or 106.
     long PictureRaster(const CString& fileName, long widthDots, COPOSData& raster, int* w, int* h);
     // Builds the label and hands it to the output path; ResultCode holds the outcome.
-    void SendLabel(BOOL asynchronous, BOOL leadingEmptyChunk);
+    void SendLabel(BOOL asynchronous, BOOL leadingEmptyChunk, const CLabelCommand::Mark* since = nullptr);
 
-    void StopThread(CWinThread*& thread, volatile LONG& finished, const char* name);
+    void StopThread(CWinThread*& thread, const char* name);
+    void StopPrintThread();
     // Sets the stop flag, wakes every wait of the event and print threads and waits for both.
     void StopThreads();
     long OpenFailed(long rc);

@@ -7,6 +7,7 @@
 namespace {
 
 const int kIllegal = 106;  // OPOS_E_ILLEGAL
+const int kFailure = 111;  // OPOS_E_FAILURE
 
 std::string Fmt(const char* fmt, ...)
 {
@@ -78,14 +79,30 @@ bool AllBelow80(const std::string& s)
 
 int Halved3(int m) { return (3 * m + 1) / 2; }
 
+// An image's position travels as two 16-bit fields that the printer reads as signed numbers:
+// 0x8000 and above would land left of or above the label.
+bool FitsImageField(int v) { return v >= 0 && v <= 0x7FFF; }
+
 }  // namespace
 
 CLabelCommand::CLabelCommand() = default;
 CLabelCommand::~CLabelCommand() = default;
 
-void CLabelCommand::Append(const std::string& s)
+void CLabelCommand::Append(const std::string& s) { Put(reinterpret_cast<const BYTE*>(s.data()), DWORD(s.size())); }
+
+void CLabelCommand::Put(const BYTE* bytes, DWORD n)
 {
-    m_body.Append(reinterpret_cast<const BYTE*>(s.data()), DWORD(s.size()));
+    if (!m_refused && m_body.Append(bytes, n) != COPOSData::OK)
+        m_refused = true;
+}
+
+int CLabelCommand::Finish(const Mark& m, int rc, int refused)
+{
+    if (!m_refused)
+        return rc;
+    m_refused = false;
+    RollBack(m);
+    return refused;
 }
 
 // ---- settings
@@ -172,7 +189,7 @@ int CLabelCommand::SetHeightMultiplier(int m)
 
 int CLabelCommand::SetCharWidth(int dots)
 {
-    if (m_fonts.Current().FontType != LABELFONT_VECTOR)
+    if (m_fonts.Current().FontType != LABELFONT_VECTOR || dots < 0 || dots > MaxDots)
         return kIllegal;
     m_fonts.Current().FontW = dots;
     m_fonts.Current().ASCIIW = dots;
@@ -181,7 +198,7 @@ int CLabelCommand::SetCharWidth(int dots)
 
 int CLabelCommand::SetCharHeight(int dots)
 {
-    if (m_fonts.Current().FontType != LABELFONT_VECTOR)
+    if (m_fonts.Current().FontType != LABELFONT_VECTOR || dots < 0 || dots > MaxDots)
         return kIllegal;
     m_fonts.Current().FontH = dots;
     m_fonts.Current().ASCIIH = dots;
@@ -190,7 +207,7 @@ int CLabelCommand::SetCharHeight(int dots)
 
 int CLabelCommand::SetCharGap(int dots)
 {
-    if (m_fonts.Current().FontType != LABELFONT_VECTOR)
+    if (m_fonts.Current().FontType != LABELFONT_VECTOR || dots < 0 || dots > MaxDots)
         return kIllegal;
     m_fonts.Current().FontGap = dots;
     return 0;
@@ -230,18 +247,23 @@ int CLabelCommand::MapSymbology(int s)
 int CLabelCommand::ResetPosition() { m_x = m_y = 0; m_explicit = false; return 0; }
 int CLabelCommand::SetPositionX(int x) { SetX(x); m_explicit = true; return 0; }
 int CLabelCommand::SetPositionY(int y) { m_y = y; m_explicit = true; return 0; }
-int CLabelCommand::SetBoxEndX(int x) { m_boxEndX = x; m_explicit = true; return 0; }
-int CLabelCommand::SetBoxEndY(int y) { m_boxEndY = y; m_explicit = true; return 0; }
+// Box ends are a box's operands, not a print position: barcodes after a frame still advance.
+int CLabelCommand::SetBoxEndX(int x) { m_boxEndX = x; return 0; }
+int CLabelCommand::SetBoxEndY(int y) { m_boxEndY = y; return 0; }
 int CLabelCommand::AdvanceY(int n) { MoveY(n); return 0; }
 
-int CLabelCommand::AlignX(int width)
+int CLabelCommand::AlignX(int width) { return AlignXFor(width, m_alignment); }
+
+// Barcodes and pictures bring their own alignment: it places that item only, the text lines
+// keep theirs.
+int CLabelCommand::AlignXFor(int width, int alignment)
 {
     if (m_explicit)
         return 0;
     long long usable = (long long)m_paperWidth - m_leftMargin - width;
-    if (m_alignment == AlignCentre)
+    if (alignment == AlignCentre)
         SetX(usable / 2);
-    else if (m_alignment == AlignRight)
+    else if (alignment == AlignRight)
         SetX(usable);
     else
         m_x = 0;  // left, and every value that is not a known alignment
@@ -293,7 +315,10 @@ int CLabelCommand::AddText(const char* text, size_t length)
     }
     cmd += esc;
     cmd += "'\r\n";
+    const Mark mark = Begin();
     Append(cmd);
+    if (m_refused)
+        return Finish(mark, 0, kFailure);
 
     int wmul = vector ? 1 : m_wmul;
     int hmul = vector ? 1 : m_hmul;
@@ -303,7 +328,9 @@ int CLabelCommand::AddText(const char* text, size_t length)
     // A label without a usable width (no paper width configured) counts its text as one line.
     if (usableWidth > 0 && need > usableWidth)
         lines = need / usableWidth + 1;
-    long long height = (long long)hmul * f.FontH * lines;
+    // Saturates rather than overflows: a text taller than any label stops y at its largest value.
+    long long perLine = (long long)hmul * f.FontH;
+    long long height = perLine > 0 && lines > 0x7FFFFFFFLL / perLine ? 0x7FFFFFFFLL : perLine * lines;
     MoveY(height > m_lineSpacing ? height : m_lineSpacing);
     return 0;
 }
@@ -383,15 +410,17 @@ int CLabelCommand::AddBarcode(const char* data, size_t length, int symbology, in
                               int textPosition, int fontNumber)
 {
     std::string d(data ? data : "", data ? length : 0);
-    m_alignment = alignment;
     int type = MapSymbology(symbology);
-    if (type == -1 || !IsSafeField(d))
+    // Empty data makes no symbol, whichever road it came by.
+    if (type == -1 || d.empty() || !IsSafeField(d))
         return kIllegal;
     if (type == 100)
-        return AddTwoDimensional(d, symbology, width, textPosition);
+        return AddTwoDimensional(d, symbology, width, alignment, textPosition);
 
     const CLabelFont* hriFont = nullptr;
     int hri = 0;
+    if (textPosition != HriNone && textPosition != HriAbove && textPosition != HriBelow)
+        return kIllegal;
     if (textPosition != HriNone) {
         hriFont = m_fonts.GetAt(fontNumber);
         if (!hriFont)
@@ -400,13 +429,14 @@ int CLabelCommand::AddBarcode(const char* data, size_t length, int symbology, in
     }
     if (!ChooseModules(type, d, width))
         return kIllegal;
-    m_barcodeType = type;
-    m_barcodeHeight = height;
     if (!m_explicit)
-        AlignX(m_barcodeWidth);
+        AlignXFor(m_barcodeWidth, alignment);
     if (hri > 0 && textPosition == HriAbove)
         MoveY((long long)hriFont->FontH + 4);
+    const Mark mark = Begin();
     Append(Fmt("B1%d,%d,%d,%d,%d,%d,%d,%d,'", m_x, m_y, type, m_narrow, m_wide, height, m_rotation, hri) + d + "'\r\n");
+    if (m_refused)
+        return Finish(mark, 0, kFailure);
     if (textPosition == HriBelow && hriFont)
         MoveY((long long)hriFont->FontH + 4);
     if (!m_explicit) {
@@ -416,7 +446,7 @@ int CLabelCommand::AddBarcode(const char* data, size_t length, int symbology, in
     return 0;
 }
 
-int CLabelCommand::AddTwoDimensional(const std::string& d, int symbology, int width, int textPosition)
+int CLabelCommand::AddTwoDimensional(const std::string& d, int symbology, int width, int alignment, int textPosition)
 {
     int size = 0;
     long long advance = 0;
@@ -427,12 +457,12 @@ int CLabelCommand::AddTwoDimensional(const std::string& d, int symbology, int wi
             ++k;
         return k;
     };
-    auto place = [this](int sz) {
+    auto place = [this, alignment](int sz) {
         if (m_explicit)
             return;
-        if (m_alignment == AlignCentre)
+        if (alignment == AlignCentre)
             SetX(((long long)m_paperWidth - sz) / 2);
-        else if (m_alignment == AlignRight)
+        else if (alignment == AlignRight)
             SetX((long long)m_paperWidth - sz);
         else
             m_x = 0;
@@ -463,7 +493,10 @@ int CLabelCommand::AddTwoDimensional(const std::string& d, int symbology, int wi
     default:
         return kIllegal;
     }
+    const Mark mark = Begin();
     Append(cmd + d + "'\r\n");
+    if (m_refused)
+        return Finish(mark, 0, kFailure);
     if (!m_explicit) {
         m_x = 0;
         MoveY(advance);
@@ -475,11 +508,10 @@ int CLabelCommand::AddTwoDimensional(const std::string& d, int symbology, int wi
 
 int CLabelCommand::AddImage(const COPOSData& data, bool compressed, bool binary, int width, int height, int alignment)
 {
-    m_alignment = alignment;
-    AlignX(width);
+    const Mark mark = Begin();
+    AlignXFor(width, alignment);
     if (binary) {
-        // The position travels as two 16-bit fields; one that does not fit would wrap.
-        if (m_x > 0xFFFF || m_y < 0 || m_y > 0xFFFF)
+        if (!FitsImageField(m_x) || !FitsImageField(m_y))
             return kIllegal;
         BYTE head[8];
         DWORD n = 0;
@@ -490,15 +522,17 @@ int CLabelCommand::AddImage(const COPOSData& data, bool compressed, bool binary,
         }
         head[n++] = BYTE(m_x & 0xFF); head[n++] = BYTE(m_x >> 8);
         head[n++] = BYTE(m_y & 0xFF); head[n++] = BYTE(m_y >> 8);
-        m_body.Append(head, n);
-        m_body.AppendData(data);
+        Put(head, n);
+        Put(data);
         Append("\r\n");
     } else {
         Append(Fmt("IS%u,'print1'", unsigned(data.GetLength())));
-        m_body.AppendData(data);
+        Put(data);
         Append("\r\n");
         Append(Fmt("IR%d,%d,'print1'\r\n", m_x, m_y));
     }
+    if (m_refused)
+        return Finish(mark, 0, kIllegal);  // the picture's size is the application's
     MoveY(height);
     return 0;
 }
@@ -510,7 +544,10 @@ int CLabelCommand::StoreBitmap(int n, const COPOSData& data, bool emit, int widt
     BitmapSlot& s = m_slots[n - 1];
     if (s.stored)
         s.data.Free();
-    s.data.AppendData(data);
+    if (s.data.AppendData(data) != COPOSData::OK) {
+        s.stored = false;
+        return kIllegal;
+    }
     s.emit = emit;
     s.width = width;
     s.height = height;
@@ -526,15 +563,17 @@ int CLabelCommand::PrintStoredBitmap(int n)
     if (!IsBitmapStored(n))
         return kIllegal;
     BitmapSlot& s = m_slots[n - 1];
-    m_alignment = s.alignment;
-    AlignX(s.width);
+    const Mark mark = Begin();
+    AlignXFor(s.width, s.alignment);
     if (s.emit) {
-        if (m_x > 0xFFFF || m_y < 0 || m_y > 0xFFFF)
+        if (!FitsImageField(m_x) || !FitsImageField(m_y))
             return kIllegal;
         BYTE head[6] = {0x4C, 0x44, BYTE(m_x & 0xFF), BYTE(m_x >> 8), BYTE(m_y & 0xFF), BYTE(m_y >> 8)};
-        m_body.Append(head, 6);
-        m_body.AppendData(s.data);
+        Put(head, 6);
+        Put(s.data);
         Append("\r\n");
+        if (m_refused)
+            return Finish(mark, 0, kIllegal);
     }
     MoveY(s.height);
     return 0;
@@ -544,21 +583,21 @@ int CLabelCommand::PrintStoredBitmap(int n)
 
 int CLabelCommand::AddBox(const CString& type)
 {
-    if (type == "O" || type == "E" || type == "D") {
+    const Mark mark = Begin();
+    if (type == "O" || type == "E" || type == "D")
         Append(Fmt("BD%d,%d,%d,%d,%s\r\n", m_x, m_y, m_boxEndX, m_boxEndY, type.GetString()));
-        return 0;
-    }
-    if (type == "S" || type == "B") {
+    else if (type == "S" || type == "B")
         Append(Fmt("BD%d,%d,%d,%d,%s,%d\r\n", m_x, m_y, m_boxEndX, m_boxEndY, type.GetString(), m_boxLineWidth));
-        return 0;
-    }
-    return kIllegal;
+    else
+        return kIllegal;
+    return Finish(mark, 0, kFailure);
 }
 
 int CLabelCommand::AddCircle(int value)
 {
+    const Mark mark = Begin();
     Append(Fmt("CD%d,%d,%d,%d\r\n", m_x, m_y, value, m_circleValue));
-    return 0;
+    return Finish(mark, 0, kFailure);
 }
 
 int CLabelCommand::AddCut()
@@ -566,11 +605,12 @@ int CLabelCommand::AddCut()
     if (m_operationMode != "C")
         return 0;
     // A period of 1 or less (none, or a value that makes no sense) cuts every label.
+    const Mark mark = Begin();
     if (m_cutterPeriod <= 1)
         Append("CUTy\r\n");
     else
         Append(Fmt("CUTy,%d\r\n", m_cutterPeriod));
-    return 0;
+    return Finish(mark, 0, kFailure);
 }
 
 int CLabelCommand::AddCustomCommand(int n, const CString& argument)
@@ -581,14 +621,15 @@ int CLabelCommand::AddCustomCommand(int n, const CString& argument)
     if (!IsSafeField(arg))
         return kIllegal;
     const CString& c = m_custom[size_t(n)];
+    const Mark mark = Begin();
     if (arg.empty())
         Append(Fmt("%s\r\n", c.GetString()));
     else
         Append(Fmt("%s,'", c.GetString()) + arg + "'\r\n");
-    return 0;
+    return Finish(mark, 0, kFailure);
 }
 
-int CLabelCommand::AppendData(const COPOSData& data) { return m_body.AppendData(data) == 0 ? 0 : kIllegal; }
+int CLabelCommand::AppendData(const COPOSData& data) { return m_body.AppendData(data) == COPOSData::OK ? 0 : kIllegal; }
 
 int CLabelCommand::AppendBytes(const void* bytes, size_t n)
 {
@@ -613,6 +654,33 @@ int CLabelCommand::ClearBody()
 
 int CLabelCommand::BuildLabel(COPOSData& target)
 {
+    // A label the buffer does not take is not built: the body stays for the caller to decide.
+    if (!WriteLabel(target, m_body.GetData(), m_body.GetLength()))
+        return kFailure;
+    ResetPosition();
+    m_body.Reset(1024);
+    return 0;
+}
+
+int CLabelCommand::RollBack(const Mark& m)
+{
+    m_body.Truncate(m.length);
+    m_x = m.x;
+    m_y = m.y;
+    m_explicit = m.explicitPosition;
+    return 0;
+}
+
+int CLabelCommand::BuildLabelSince(const Mark& m, COPOSData& target)
+{
+    DWORD from = m.length < m_body.GetLength() ? m.length : m_body.GetLength();
+    if (!WriteLabel(target, m_body.GetData() + from, m_body.GetLength() - from))
+        return kFailure;
+    return RollBack(m);
+}
+
+bool CLabelCommand::WriteLabel(COPOSData& target, const BYTE* body, DWORD length)
+{
     std::string head;
     if (m_paperType != "A") {
         if (m_paperType == "C")
@@ -625,24 +693,24 @@ int CLabelCommand::BuildLabel(COPOSData& target)
         head += Fmt("SF%d,%d\r\n", m_backFeed, m_backFeedStep);
     head += Fmt("SS%d\r\nSD%d\r\nSO%s\r\nSA%d\r\nTA%d\r\nCS%d,%d\r\nCUTn\r\n", m_printSpeed, m_density,
                 m_orientation.GetString(), m_offsetPosition, m_tearOffPosition, m_intlCharSet, m_codePage);
-    target.Append(reinterpret_cast<const BYTE*>(head.data()), DWORD(head.size()));
-    if (!m_header.IsEmpty())
-        target.Append(reinterpret_cast<const BYTE*>(m_header.GetString()), DWORD(m_header.GetLength()));
-    target.AppendData(m_body);
-    if (m_operationMode == "R")
-        target.Append(reinterpret_cast<const BYTE*>("RWDy\r\n"), 6);
-    target.Append(reinterpret_cast<const BYTE*>("P1\r\n"), 4);
-    ResetPosition();
-    m_body.Reset(1024);
-    return 0;
+    head += std::string(m_header.GetString(), size_t(m_header.GetLength()));
+    const std::string tail = m_operationMode == "R" ? "RWDy\r\nP1\r\n" : "P1\r\n";
+    const DWORD start = target.GetLength();
+    if (target.Append(reinterpret_cast<const BYTE*>(head.data()), DWORD(head.size())) != COPOSData::OK ||
+        target.Append(body, length) != COPOSData::OK ||
+        target.Append(reinterpret_cast<const BYTE*>(tail.data()), DWORD(tail.size())) != COPOSData::OK) {
+        target.Truncate(start);
+        return false;
+    }
+    return true;
 }
 
-std::string CLabelCommand::BuildTestLabel(const CString& deviceName) const
+std::string CLabelCommand::BuildTestLabel(const CString& deviceName, int pageWidth, int pageLength) const
 {
     std::string t;
     if (m_paperType != "A")
-        t += Fmt("SL%d,%d,%s\r\n", m_paperLength, m_gapLength, m_paperType.GetString());
-    t += Fmt("SW%d\r\nSO%s\r\nSS%d\r\nSA%d\r\nTA%d\r\n", m_paperWidth, m_orientation.GetString(), m_printSpeed,
+        t += Fmt("SL%d,%d,%s\r\n", pageLength, m_gapLength, m_paperType.GetString());
+    t += Fmt("SW%d\r\nSO%s\r\nSS%d\r\nSA%d\r\nTA%d\r\n", pageWidth, m_orientation.GetString(), m_printSpeed,
              m_offsetPosition, m_tearOffPosition);
     t += "BD100,100,400,620,B,4\r\nBD200,100,202,620,0\r\nBD300,260,302,620,0\r\nBD200,260,400,262,0\r\n";
     t += Fmt("V130,580,U,40,45,1,N,N,N,3,L,0,'%s OPOS Driver'\r\n", "VESK");

@@ -14,7 +14,9 @@
 class CLabelCommand
 {
 public:
-    enum { BitmapSlots = 20 };
+    // MaxDots: the largest size in dots a character metric, line width or circle may have
+    // (the printer's 16-bit signed fields); larger sizes from print data are refused.
+    enum { BitmapSlots = 20, MaxDots = 0x7FFF };
     enum Alignment { AlignLeft = -1, AlignCentre = -2, AlignRight = -3 };
     enum TextPosition { HriNone = -11, HriAbove = -12, HriBelow = -13 };
 
@@ -95,6 +97,20 @@ public:
     int ClearBody();
     int BuildLabel(COPOSData& target);
 
+    // A place in the body and the position there: what a refused call added is taken out again,
+    // and a label can be built of only what came after it (the rest stays in the body).
+    struct Mark
+    {
+        DWORD length;
+        int x, y;
+        bool explicitPosition;
+    };
+    Mark GetMark() const { return Mark{m_body.GetLength(), m_x, m_y, m_explicit}; }
+    int RollBack(const Mark& m);
+    // The most bytes the body may hold (the print buffer's own limit unless set lower).
+    void SetBodyLimit(DWORD n) { m_body.SetLimit(n); }
+    int BuildLabelSince(const Mark& m, COPOSData& target);
+
     // ---- read back (properties, print methods, tests)
     const COPOSData& Body() const { return m_body; }
     int X() const { return m_x; }
@@ -124,8 +140,9 @@ public:
     int LastNarrowModule() const { return m_narrow; }
     int LastWideModule() const { return m_wide; }
 
-    // The fixed test label of the external health check, in the device's paper settings.
-    std::string BuildTestLabel(const CString& deviceName) const;
+    // The fixed test label of the external health check, on the configured page (not a print
+    // area the application set), with the device's other paper settings.
+    std::string BuildTestLabel(const CString& deviceName, int pageWidth, int pageLength) const;
     // What the test label's QR code holds.
     static const char* TestLabelAddress() { return "https://example.com/vesk-opos"; }
 
@@ -142,7 +159,20 @@ private:
     };
 
     void Append(const std::string& s);
-    int AddTwoDimensional(const std::string& data, int symbology, int width, int textPosition);
+    void Put(const BYTE* bytes, DWORD n);
+    void Put(const COPOSData& d) { Put(d.GetData(), d.GetLength()); }
+    // An operation starts with Begin and ends with Finish: when the body refused a part of it,
+    // what went in is taken out again and the operation fails with `refused`.
+    Mark Begin()
+    {
+        m_refused = false;
+        return GetMark();
+    }
+    int Finish(const Mark& m, int rc, int refused);
+    bool WriteLabel(COPOSData& target, const BYTE* body, DWORD length);
+    bool m_refused = false;
+    int AddTwoDimensional(const std::string& data, int symbology, int width, int alignment, int textPosition);
+    int AlignXFor(int width, int alignment);
     bool ChooseModules(int type, const std::string& data, int width);
     void SetX(long long x) { m_x = x < 0 ? 0 : (x > 0x7FFFFFFF ? 0x7FFFFFFF : int(x)); }
     // y moves by any amount without leaving the int range (heights come from the print data).
@@ -176,7 +206,7 @@ private:
     bool m_reverse = false, m_bold = false, m_italic = false;
     int m_rightToLeft = 0;
     int m_intlCharSet = 0, m_codePage = 0;
-    int m_barcodeType = -1, m_narrow = 2, m_wide = 2, m_barcodeHeight = 0, m_barcodeWidth = 0;
+    int m_narrow = 2, m_wide = 2, m_barcodeWidth = 0;
     BitmapSlot m_slots[BitmapSlots];
     int m_boxEndX = 0, m_boxEndY = 0, m_boxLineWidth = 0, m_circleValue = 0;
 };

@@ -267,12 +267,14 @@ int CLabelConfig::APS_RegistryLoad(const CString& deviceName, CLabelCommand& bui
 
     auto dword = [&](const char* name, int& member) {
         DWORD v = DWORD(member);
-        if (reg.GetDWORD(key, name, v))
-            member = int(v);
+        if (!reg.GetDWORD(key, name, v))
+            return false;
+        member = int(v);
+        return true;
     };
     reg.GetString(key, "PrintType", PrintType);
-    dword("PaperWidth", PaperWidth);
-    dword("PaperLength", PaperLength);
+    PaperFromKey = dword("PaperWidth", PaperWidth);
+    PaperFromKey = dword("PaperLength", PaperLength) && PaperFromKey;
     dword("GapLength", GapLength);
     reg.GetString(key, "PaperType", PaperType);
     dword("OffsetLength", OffsetLength);
@@ -395,10 +397,13 @@ int CLabelConfig::APS_INFLoad(const CString& infPath, CLabelCommand& builder)
     CapMapCharacterSet = ReadInt(P, "CapMapCharacterSet", f);
     CapRecPageMode = ReadInt(P, "CapRecPageMode", f);
     MapCharacterSet = ReadInt(P, "MapCharacterSet", f);
+    // The model file's page is the page of a device whose key holds no paper.
     PageModeArea = ReadString(P, "PageModeArea", f);
-    Setter(ConfigSetterCall::PageModeArea, 0, PageModeArea);
     PageModePrintArea = ReadString(P, "PageModePrintArea", f);
-    Setter(ConfigSetterCall::PageModePrintArea, 0, PageModePrintArea);
+    if (!PaperFromKey) {
+        Setter(ConfigSetterCall::PageModeArea, 0, PageModeArea);
+        Setter(ConfigSetterCall::PageModePrintArea, 0, PageModePrintArea);
+    }
     PageModeDescriptor = ReadInt(P, "PageModeDescriptor", f);
     PageModeHorizontalPosition = ReadInt(P, "PageModeHorizontalPosition", f);
     PageModePrintDirection = ReadInt(P, "PageModePrintDirection", f);

@@ -91,6 +91,11 @@ public:
     // label settings
     CString PrintType, PaperType, OperationMode, Orientation;
     int PaperWidth = 0, PaperLength = 0, GapLength = 0, OffsetLength = 0, LeftMargin = 0, TopMargin = 0;
+    // The device key gave the paper: the model file's page area does not replace it.
+    bool PaperFromKey = false;
+    // The configured page in dots (the key's paper, or the model file's page where the key has
+    // none): what every label carries unless the application sets a print area.
+    int PageWidth = 0, PageLength = 0;
     int BackFeed = 0, BackFeedStep = 0, OffsetPosition = 0, TearOffPosition = 0, CutterPeriod = 0;
     int PrintSpeed = 0, Density = 0, HRISize = 0, RightToLeft = 0;
     DWORD Type = 0, Model = 0, LanguageType = 0;

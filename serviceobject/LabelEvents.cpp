@@ -144,16 +144,6 @@ void CLABELPrinter::QueueEvent(COPOSEvent* event)
     ReleaseMutex(m_hEventListMutex);
 }
 
-int CLABELPrinter::PendingEventCount()
-{
-    if (!m_hEventListMutex)
-        return int(m_EventList.size());
-    WaitForSingleObject(m_hEventListMutex, INFINITE);
-    int n = int(m_EventList.size());
-    ReleaseMutex(m_hEventListMutex);
-    return n;
-}
-
 void CLABELPrinter::ClearEventList()
 {
     std::deque<COPOSEvent*> gone;
@@ -164,13 +154,30 @@ void CLABELPrinter::ClearEventList()
         ResetEvent(m_hEventsPendingEvent);
     if (m_hEventListMutex)
         ReleaseMutex(m_hEventListMutex);
-    for (COPOSEvent* e : gone)
+    for (COPOSEvent* e : gone) {
+        // An ErrorEvent that will never be delivered still ends the print thread's wait.
+        if (e->m_nType == COPOSEvent::Error)
+            AnswerErrorWait(static_cast<CErrorEvent*>(e)->Sequence, 12, "ErrorEvent discarded");
         delete e;
+    }
 }
 
 void CLABELPrinter::SetErrorResponse(const CErrorEvent& event)
 {
-    ErrorResponse = event.ErrorResponse;
+    AnswerErrorWait(event.Sequence, event.ErrorResponse, nullptr);
+}
+
+void CLABELPrinter::AnswerErrorWait(LONG sequence, long response, const char* why)
+{
+    LONG waiting = m_nErrorWait;
+    if (waiting == 0 || (sequence != 0 && sequence != waiting))
+        return;
+    // Whoever takes the wait answers it; every other answer to it comes too late.
+    if (InterlockedCompareExchange(&m_nErrorWait, 0, waiting) != waiting)
+        return;
+    ErrorResponse = response;
+    if (why)
+        Log(0, "*AsyncPrint: %s: answered %s", why, response == 12 ? "CLEAR" : "RETRY");
     if (m_hErrorResponseEvent)
         SetEvent(m_hErrorResponseEvent);
 }
@@ -178,7 +185,6 @@ void CLABELPrinter::SetErrorResponse(const CErrorEvent& event)
 UINT __cdecl CLABELPrinter::EventThread(LPVOID param)
 {
     CLABELPrinter* self = static_cast<CLABELPrinter*>(param);
-    InterlockedExchange(&self->m_bEventThreadFinished, 0);
     HANDLE waits[3] = {self->m_hEventsPendingEvent, self->m_hEventsNotFrozenEvent, self->m_hCONotFrozenEvent};
     CEventInterface& window = self->m_EventInterface;
     while (!self->m_bStop) {
@@ -213,9 +219,7 @@ UINT __cdecl CLABELPrinter::EventThread(LPVOID param)
             ResetEvent(self->m_hEventsPendingEvent);
         ReleaseMutex(self->m_hEventListMutex);
     }
-    SetEvent(self->m_hEventThreadEndedEvent);
     self->Log(0, "End EventThread.");
-    InterlockedExchange(&self->m_bEventThreadFinished, 1);
     return 0;
 }
 
@@ -236,9 +240,14 @@ BOOL CLABELPrinter::DeliverEvent(COPOSEvent* event)
             SetErrorResponse(*e);
             return TRUE;
         }
-        WaitForSingleObject(m_hEventListMutex, INFINITE);
-        State = OPOS_S_IDLE;
-        ReleaseMutex(m_hEventListMutex);
+        {
+            // A retry puts the jobs back: busy until the queue runs empty. A clear drops them.
+            CMutexExLock lock(m_statusLock);
+            BOOL retry = e->ErrorResponse != 12 && (m_nQueued || m_nInProgress);
+            WaitForSingleObject(m_hEventListMutex, INFINITE);
+            State = retry ? OPOS_S_BUSY : OPOS_S_IDLE;
+            ReleaseMutex(m_hEventListMutex);
+        }
         switch (e->ErrorResponse) {
         case 11: Log(0, " ********* [ERROR MSG] : RETRY\r\n"); break;
         case 12: Log(0, " ********* [ERROR MSG] : CLEAR\r\n"); break;

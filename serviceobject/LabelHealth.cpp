@@ -68,7 +68,8 @@ long CLABELPrinter::CheckHealthInternal()
 {
     ResultCode = OPOS_SUCCESS;
     long rc = 0, rce = 0;
-    BOOL allowed = P_PrintStateToRC(&rc, &rce);
+    // The printer is asked: a silent one is not healthy, whatever it said before.
+    BOOL allowed = FirstStatusCheck(&rc, &rce);
     BOOL lockTimedOut = FALSE;
     BOOL initialised = allowed && CHK_InitializePrinter(kInitLockTimeoutMs, &lockTimedOut);
     if (allowed && !initialised) {
@@ -85,7 +86,7 @@ long CLABELPrinter::CheckHealthInternal()
 
 long CLABELPrinter::CheckHealthExternal()
 {
-    std::string label = m_builder.BuildTestLabel(m_config.DeviceName);
+    std::string label = m_builder.BuildTestLabel(m_config.DeviceName, m_config.PageWidth, m_config.PageLength);
     COPOSData* chunk = new COPOSData(DWORD(label.size()));
     if (chunk->Append(reinterpret_cast<const BYTE*>(label.data()), DWORD(label.size())) != COPOSData::OK) {
         delete chunk;

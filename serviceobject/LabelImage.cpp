@@ -177,7 +177,7 @@ bool Selectable(HBITMAP bitmap)
 CKVTImage::~CKVTImage()
 {
     FreeOutput();
-    SetBitmap(nullptr, nullptr);
+    UseBitmap(nullptr, nullptr);
 }
 
 void CKVTImage::FreeOutput()
@@ -196,7 +196,7 @@ void CKVTImage::FreeOutput()
     m_outWidth = m_outHeight = 0;
 }
 
-void CKVTImage::SetBitmap(HBITMAP bitmap, IPicture* picture)
+void CKVTImage::UseBitmap(HBITMAP bitmap, IPicture* picture)
 {
     if (m_picture)
         m_picture->Release();  // its bitmap goes with it
@@ -214,13 +214,18 @@ void CKVTImage::SetBitmap(HBITMAP bitmap, IPicture* picture)
 
 void CKVTImage::AttachBitmap(HBITMAP bitmap)
 {
-    SetBitmap(bitmap, nullptr);
+    UseBitmap(bitmap, nullptr);
+}
+
+bool CKVTImage::IsPcxName(const CString& fileName)
+{
+    CString tail = fileName.Right(3);
+    return fileName.GetLength() >= 3 && (tail == "pcx" || tail == "PCX");
 }
 
 int CKVTImage::LoadImage(const CString& fileName, int& isPicture)
 {
-    CString tail = fileName.Right(3);
-    if (tail == "pcx" || tail == "PCX") {
+    if (IsPcxName(fileName)) {
         isPicture = 0;
         HANDLE f = CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         if (f == INVALID_HANDLE_VALUE)
@@ -241,13 +246,13 @@ int CKVTImage::LoadImage(const CString& fileName, int& isPicture)
         // A picture without transparent parts renders as exactly its own pixels: its bitmap is
         // converted from directly, the picture held for it, instead of a rendered copy (a
         // whole label's pixels more to allocate and fill).
-        SetBitmap(pb.bitmap, picture);
+        UseBitmap(pb.bitmap, picture);
     } else {
         HBITMAP copy = RenderOnWhite(picture, pb);
         picture->Release();
         if (!copy)
             return kIllegal;
-        SetBitmap(copy, nullptr);
+        UseBitmap(copy, nullptr);
     }
     if (m_width <= 0 || m_height <= 0 || m_width > MaxDots || m_height > MaxDots)
         return kIllegal;

@@ -24,6 +24,8 @@ public:
     // 0 or 106. A name ending in "pcx"/"PCX" is only checked for being readable (isPicture 0:
     // the file goes to the printer as it is); any other name is decoded (isPicture 1).
     int LoadImage(const CString& fileName, int& isPicture);
+    // A file named as PCX (last three characters "pcx" or "PCX") goes to the printer as it is.
+    static bool IsPcxName(const CString& fileName);
     // The decoded picture as a bitmap of its own size, transparent parts white, owned by the
     // caller; NULL when the file cannot be read or is no bitmap picture (an icon, a metafile).
     static HBITMAP LoadImageFile(const CString& fileName);
@@ -48,7 +50,7 @@ protected:
     void FreeOutput();
     // The bitmap to convert from now on; owned by picture (held until the next one) when given,
     // else by the object.
-    void SetBitmap(HBITMAP bitmap, IPicture* picture);
+    void UseBitmap(HBITMAP bitmap, IPicture* picture);
 
     HBITMAP m_bitmap = nullptr;
     IPicture* m_picture = nullptr;  // the decoder's picture whose own bitmap m_bitmap is

@@ -1,7 +1,7 @@
 // Output: every label leaves through P_PrintOrEnqueue, written at once (immediate), after a
 // status check on the caller's thread (synchronous), or queued for the print thread
 // (asynchronous), which reports OutputCompleteEvents in batches and an ErrorEvent whose answer
-// retries or clears the queue.
+// retries or clears the queue. Every write goes through P_WriteBuf in chunks of OutputBuf.
 #include "KVTLoger.h"
 #include "LABELPrinter.h"
 #include "LabelStatus.h"
@@ -69,6 +69,8 @@ void CLABELPrinter::UnlockQueue(const char* place)
 
 void CLABELPrinter::UpdateQueueState()
 {
+    // The counts and State together: the status side reads the counts to leave State alone.
+    CMutexExLock lock(m_statusLock);
     InterlockedExchange(&m_nQueued, m_AsyncPrintDataQueue.GetCount());
     InterlockedExchange(&m_nInProgress, m_AsyncPDQInProgress.GetCount());
     if (State == OPOS_S_CLOSED)
@@ -88,7 +90,15 @@ void CLABELPrinter::UpdateQueueState()
     }
 }
 
-BOOL CLABELPrinter::ClearQueues()
+void CLABELPrinter::SetIdleUnlessQueued()
+{
+    // A label printed on the caller's thread while queued jobs are written leaves them busy.
+    CMutexExLock lock(m_statusLock);
+    if (!m_nQueued && !m_nInProgress && State != OPOS_S_CLOSED)
+        State = OPOS_S_IDLE;
+}
+
+BOOL CLABELPrinter::DropAllJobs()
 {
     // In short slices: a closing object stops waiting (its release empties the lists).
     DWORD start = GetTickCount();
@@ -103,6 +113,8 @@ BOOL CLABELPrinter::ClearQueues()
     Log(0, "ClearQueue m_AsyncPrintDataQueue in ClearOutput");
     ClearQueue(m_AsyncPDQInProgress);
     Log(0, "ClearQueue m_AsyncPDQInProgress in ClearOutput");
+    // The jobs a retry would re-send are gone: the next retry sends its line feed again.
+    m_bLineFeedAdded = FALSE;
     UpdateQueueState();
     AsyncQueueMutex.Unlock();
     Log(0, "AsyncQueueMutex Unlock in ClearOutput");
@@ -118,7 +130,7 @@ long CLABELPrinter::ClearOutput()
     }
     InterlockedExchange(&m_bCleared, 1);
     // Jobs queued while AsyncMode was on stay queued when it is turned off: they go too.
-    BOOL cleared = ClearQueues();
+    BOOL cleared = DropAllJobs();
     // The builder belongs to the application's thread: only here, never from the print thread.
     m_bTransaction = FALSE;
     m_nRotation = 0;
@@ -131,6 +143,81 @@ long CLABELPrinter::ClearOutput()
 }
 
 // ---- writing
+
+int CLABELPrinter::P_WriteBuf(const BYTE* bytes, int length, long* rcOut, long* rceOut)
+{
+    if (!m_Claimed || length <= 0 || !m_pPort)
+        return 0;
+    // The port lock without a time-out, but a closing object does not wait for it.
+    while (!m_pPort->Lock(500))
+        if (m_bStop || m_bCutPass)
+            return 0;
+    int written = P_WriteBufLocked(bytes, length, rcOut, rceOut);
+    m_pPort->Unlock();
+    return written;
+}
+
+int CLABELPrinter::P_WriteBufLocked(const BYTE* bytes, int length, long* rcOut, long* rceOut)
+{
+    if (!m_Claimed || length <= 0 || !m_pPort)
+        return 0;
+    CString port = m_config.PortName();
+    CString kind = port.Left(3);
+    bool paced = kind == "\\\\?";
+    if (port.GetLength() < 3) {
+        int n = PortWrite(bytes, DWORD(length));
+        return n < 0 ? 0 : n;
+    }
+    // The configuration never leaves 0 here; a piece of 0 bytes would loop for ever.
+    int chunk = int(m_config.m_dop.dwOutBufSize);
+    if (chunk <= 0)
+        chunk = 4096;
+    int budget = 5, written = 0, remaining = length;
+    bool split = false;
+    for (;;) {
+        // A closing object, or a release that cuts the pass: between two writes.
+        if (m_bStop || m_bCutPass)
+            break;
+        int piece = remaining;
+        if (remaining > chunk) {
+            piece = chunk;
+            split = true;
+        }
+        int n = PortWrite(bytes + written, DWORD(piece));
+        if (n < 0 || n > piece)
+            n = n < 0 ? 0 : piece;
+        if (paced && (remaining > chunk || split))
+            WaitOrStop(200);
+        remaining -= n;
+        written += n;
+        bool timedOut = false;
+        if (n != piece) {
+            --budget;
+            Log(10, "Send Fail(Fail Count=%d,  SendData=%d/%d) in P_WriteBuf.", budget, n, piece);
+            WaitOrStop(m_config.Type == 1 ? 800 : 500);
+            long rc = 0, rce = 0;
+            if (!P_PrintStateToRC(&rc, &rce))
+                budget = 0;
+        }
+        // A USB printer printing synchronously is written whatever its power, as its status
+        // check lets it; the answer after the label decides.
+        if (PortOffline() && !UsbSynchronous()) {
+            Log(10, "PowerState is OFFLINE in P_WriteBuf.");
+            timedOut = true;
+        }
+        if (budget <= 0)
+            timedOut = true;
+        if (timedOut) {
+            Log(10, "Timeout(%d/%d) in P_WriteBuf.", written, length);
+            (rcOut ? *rcOut : ResultCode) = OPOS_E_FAILURE;
+            (rceOut ? *rceOut : ResultCodeExtended) = OPOS_E_TIMEOUT;
+            break;
+        }
+        if (remaining == 0)
+            break;
+    }
+    return written;
+}
 
 BOOL CLABELPrinter::P_WriteWithStateCheck(const BYTE* bytes, int length, long* rc, long* rce)
 {
@@ -162,31 +249,79 @@ BOOL CLABELPrinter::PortWentOffline(LONG offlineBefore) const
     return m_nPortOfflineCount != offlineBefore || PortOffline();
 }
 
+BOOL CLABELPrinter::PortOfflineNow() const
+{
+    // The status thread hands a power change on at its next poll; a caller that must decide now
+    // asks the port itself.
+    if (PortOffline())
+        return TRUE;
+    if (!m_pPort || !m_pPort->IsOpen() || !m_pPort->m_pIsPowerState)
+        return FALSE;
+    int power = m_pPort->m_pIsPowerState(m_pPort->PortId(), DEVTYPE_LABEL);
+    return power == OPOS_PS_OFFLINE || power == OPOS_PS_OFF_OFFLINE;
+}
+
+BOOL CLABELPrinter::FirstStatusCheck(long* rc, long* rce)
+{
+    BOOL answered = FALSE;
+    CHK_LabelStatus(StatusAnswerTimeoutMs, &answered);
+    // Bits that change no status (0 and 1) do not stop the job. A request an off-line port did
+    // not take is no time-out: a reconnecting transport refuses it at once.
+    if (!answered) {
+        *rc = PortOfflineNow() ? OPOS_E_NOHARDWARE : OPOS_E_TIMEOUT;
+        *rce = 0;
+        return FALSE;
+    }
+    return P_PrintStateToRC(rc, rce);
+}
+
+BOOL CLABELPrinter::LabelDelivered(LONG offlineBefore, long* rc, long* rce)
+{
+    // A label written whole is not failed by what the answer says, only by a port that went off
+    // line since its first write or a printer that no longer answers: over TCP the socket takes
+    // every byte of a label cut in the middle, and a switched-off serial printer without flow
+    // control takes them all too.
+    BOOL answered = FALSE;
+    CHK_LabelStatus(StatusAnswerTimeoutMs, &answered);
+    if (PortWentOffline(offlineBefore) || (!answered && PortOfflineNow())) {
+        Log(10, "port was off line while writing in DoPrintData");
+        *rc = OPOS_E_NOHARDWARE;
+        *rce = 0;
+        return FALSE;
+    }
+    if (!answered) {
+        Log(10, "no status answer after the label in DoPrintData");
+        *rc = OPOS_E_TIMEOUT;
+        *rce = 0;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 BOOL CLABELPrinter::P_DoPrintData(BOOL withStatusCheck, CPrintData* job)
 {
     if (!m_Claimed) {
+        // Nothing written is nothing delivered: the caller drops the job as a cleared one.
         Log(0, "-P_DoPrintData : m_Claimed == FALSE");
-        return TRUE;
+        job->ResultCode = OPOS_E_NOTCLAIMED;
+        job->ResultCodeExtended = 0;
+        return FALSE;
     }
     long rc = 0, rce = 0;
     m_pPort->SetWrite(TRUE, DEVTYPE_LABEL);
     LONG offlineBefore = m_nPortOfflineCount;
     BOOL ok = TRUE;
-    if (withStatusCheck) {
-        BOOL answered = FALSE;
-        CHK_LabelStatus(StatusAnswerTimeoutMs, &answered);
-        // The check's own codes: its time-out, or what the answer says. Bits that change no
-        // status (0 and 1) do not stop the job. A request an off-line port did not take is no
-        // time-out: a reconnecting transport refuses it at once.
-        if (!answered) {
-            rc = PortOffline() ? OPOS_E_NOHARDWARE : OPOS_E_TIMEOUT;
-            rce = 0;
-            ok = FALSE;
-        } else if (!P_PrintStateToRC(&rc, &rce)) {
-            ok = FALSE;
-        }
-    }
+    if (withStatusCheck)
+        ok = FirstStatusCheck(&rc, &rce);
     long long attempted = 0, written = 0;
+    if (ok && m_bFragment) {
+        // The last label was cut at the printer: a line feed makes it drop the fragment.
+        static const BYTE kFeed = 0x0A;
+        if (P_WriteWithStateCheck(&kFeed, 1, &rc, &rce))
+            InterlockedExchange(&m_bFragment, 0);
+        else
+            ok = FALSE;
+    }
     for (POSITION pos = job->chunks.GetHeadPosition(); ok && pos;) {
         COPOSData* chunk = static_cast<COPOSData*>(job->chunks.GetNext(pos));
         int length = int(chunk->GetLength());
@@ -200,23 +335,20 @@ BOOL CLABELPrinter::P_DoPrintData(BOOL withStatusCheck, CPrintData* job)
         written += length;
         if (m_config.Type == 1 || m_config.Type == 3)
             WaitOrStop(100);
-        if (m_bStop) {
+        if (m_bStop || m_bCutPass) {
             ok = FALSE;
             break;
         }
     }
-    // A job written whole is not failed by what the final answer says, only by a port that went
-    // off line since its first write: over TCP the socket takes every byte of a label cut in the
-    // middle, and the answer may come from the new connection. Without a final check the job is
-    // judged by what the port has reported by the end of its writes.
-    if (withStatusCheck)
+    if (m_bCutPass && attempted > 0)
+        InterlockedExchange(&m_bFragment, 1);
+    // A label written counts only with a status answer after its last byte and the port on line
+    // all along. A job of no bytes asks again only to refresh the status (a printer that did not
+    // answer the first request is not asked twice).
+    if (ok && written > 0 && withStatusCheck)
+        ok = LabelDelivered(offlineBefore, &rc, &rce);
+    else if (withStatusCheck && (ok || rc != OPOS_E_TIMEOUT))
         CHK_LabelStatus(StatusAnswerTimeoutMs);
-    if (ok && written > 0 && PortWentOffline(offlineBefore)) {
-        Log(10, "port was off line while writing in DoPrintData");
-        rc = OPOS_E_NOHARDWARE;
-        rce = 0;
-        ok = FALSE;
-    }
     m_pPort->SetWrite(FALSE, DEVTYPE_LABEL);
     job->ResultCode = int(rc);
     job->ResultCodeExtended = int(rce);
@@ -240,11 +372,10 @@ void CLABELPrinter::P_PrintOrEnqueue(BOOL asynchronous, CPrintDataList& chunks)
         job->chunks.AddTail(chunks.RemoveHead());
 
     auto failed = [&](const char* format) {
-        ErrorLevel = 2;
-        ErrorStation = 2;
-        ErrorString = GetResultCodeText(job->ResultCode, job->ResultCodeExtended);
+        CString text = GetResultCodeText(job->ResultCode, job->ResultCodeExtended);
+        SetErrorState(2, 2, text);
         if (format)
-            Log(format[0] == '!' ? 10 : 0, format + (format[0] == '!'), ErrorString.GetString());
+            Log(format[0] == '!' ? 10 : 0, format + (format[0] == '!'), text.GetString());
         State = OPOS_S_ERROR;
     };
     auto finish = [&]() {
@@ -257,7 +388,7 @@ void CLABELPrinter::P_PrintOrEnqueue(BOOL asynchronous, CPrintDataList& chunks)
         if (!P_DoPrintData(FALSE, job))
             failed("Immediate Printing error in P_PrintOrEnqueue.");
         else
-            State = OPOS_S_IDLE;
+            SetIdleUnlessQueued();
         finish();
         return;
     }
@@ -273,19 +404,27 @@ void CLABELPrinter::P_PrintOrEnqueue(BOOL asynchronous, CPrintDataList& chunks)
         UnlockQueue(nullptr);
         return;
     }
-    CHK_LabelStatus(StatusAnswerTimeoutMs);
+    // Synchronous: nothing is written unless the printer answers first, and the label counts
+    // only as the asynchronous one does, the port on line to an answer after its last byte.
     long rc = 0, rce = 0;
-    if (!P_PrintStateToRC(&rc, &rce)) {
+    if (!FirstStatusCheck(&rc, &rce)) {
         job->ResultCode = int(rc);
         job->ResultCodeExtended = int(rce);
         failed("!P_PrintStateToRC error(%s) in P_PrintOrEnqueue : synchronous mode");
         finish();
         return;
     }
-    if (!P_DoPrintData(FALSE, job))
+    LONG offlineBefore = m_nPortOfflineCount;
+    BOOL ok = P_DoPrintData(FALSE, job);
+    if (ok && !LabelDelivered(offlineBefore, &rc, &rce)) {
+        job->ResultCode = int(rc);
+        job->ResultCodeExtended = int(rce);
+        ok = FALSE;
+    }
+    if (!ok)
         failed("synchronous printing error(%s) in P_PrintOrEnqueue");
     else
-        State = OPOS_S_IDLE;
+        SetIdleUnlessQueued();
     finish();
 }
 
@@ -297,13 +436,66 @@ UINT __cdecl CLABELPrinter::AsyncPrintThread(LPVOID param)
     return 0;
 }
 
+int CLABELPrinter::PortWrite(const BYTE* bytes, DWORD length)
+{
+    bool mark = GetCurrentThreadId() == m_dwPrintThreadId;
+    if (mark)
+        InterlockedExchange(&m_bPrintThreadInPortCall, 1);
+    int n = m_pPort->Write(bytes, length, DEVTYPE_LABEL);
+    if (mark)
+        InterlockedExchange(&m_bPrintThreadInPortCall, 0);
+    return n;
+}
+
+int CLABELPrinter::PortRead(BYTE* bytes, DWORD length, DWORD timeoutMs)
+{
+    bool mark = GetCurrentThreadId() == m_dwPrintThreadId;
+    if (mark)
+        InterlockedExchange(&m_bPrintThreadInPortCall, 1);
+    int n = m_pPort->Read(bytes, length, DEVTYPE_LABEL, timeoutMs);
+    if (mark)
+        InterlockedExchange(&m_bPrintThreadInPortCall, 0);
+    return n;
+}
+
+long CLABELPrinter::WaitErrorAnswer(LONG sequence)
+{
+    HANDLE answer[2] = {m_hPrintStopEvent, m_hErrorResponseEvent};
+    for (;;) {
+        DWORD r = WaitForMultipleObjects(2, answer, FALSE, 500);
+        if (m_bStop)
+            return -1;
+        if (r == WAIT_OBJECT_0 + 1)
+            return ErrorResponse;
+        if (!m_Claimed)
+            AnswerErrorWait(sequence, kResponseClear, "the claim ended");
+    }
+}
+
+void CLABELPrinter::CutPrintPass()
+{
+    // Held first: a pass about to start sees it, a pass under way is cut.
+    InterlockedExchange(&m_bOutputHeld, 1);
+    InterlockedExchange(&m_bCutPass, 1);
+    if (m_bInPass)
+        Log(0, "the print pass is cut");
+    for (DWORD start = GetTickCount(); m_bInPass && !m_bStop && GetTickCount() - start < kClearWaitMs;)
+        Sleep(5);
+    InterlockedExchange(&m_bCutPass, 0);
+}
+
 void CLABELPrinter::AsyncPrintHandlerWorker()
 {
-    InterlockedExchange(&m_bPrintThreadFinished, 0);
+    m_dwPrintThreadId = GetCurrentThreadId();
     Log(0, "Start AsyncPrintHandlerWorker");
     HANDLE waits[2] = {m_hPrintStopEvent, m_hWakeEvent};
     WaitForMultipleObjects(2, waits, FALSE, INFINITE);
     while (!m_bStop) {
+        if (m_bOutputHeld) {
+            // A pass was cut: the queue waits for the device to be enabled again.
+            WaitOrStop(50);
+            continue;
+        }
         if (!LockQueue("1(start)"))
             break;
         UpdateQueueState();
@@ -315,7 +507,25 @@ void CLABELPrinter::AsyncPrintHandlerWorker()
         }
         CPrintData* job = static_cast<CPrintData*>(m_AsyncPrintDataQueue.RemoveHead());
         InterlockedExchange(&m_bCleared, 0);
-        BOOL ok = P_DoPrintData(TRUE, job);
+        InterlockedExchange(&m_bInPass, 1);
+        BOOL ok = !m_bOutputHeld && P_DoPrintData(TRUE, job);
+        if (!ok && (m_bOutputHeld || m_bCutPass)) {
+            // Cut between writes, or held before the first: the job goes back to the head and is
+            // written again, whole, after the next enable.
+            m_AsyncPrintDataQueue.AddHead(job);
+            UpdateQueueState();
+            InterlockedExchange(&m_bInPass, 0);
+            UnlockQueue("5(end)");
+            continue;
+        }
+        if (!ok && job->ResultCode == OPOS_E_NOTCLAIMED && !m_Claimed) {
+            // Not written: no completion and no error, as for a cleared job.
+            DeleteJob(job);
+            UpdateQueueState();
+            InterlockedExchange(&m_bInPass, 0);
+            UnlockQueue("5(end)");
+            continue;
+        }
         m_AsyncPDQInProgress.AddTail(job);
         if (m_bStop) {
             UnlockQueue("5(end)");
@@ -346,29 +556,28 @@ void CLABELPrinter::AsyncPrintHandlerWorker()
             // application's thread may empty once the lock is given up: its codes are copied.
             long jobRc = job->ResultCode, jobRce = job->ResultCodeExtended;
             job = nullptr;
+            InterlockedExchange(&m_bInPass, 0);
             UnlockQueue("4(error-GSI)");
-            ErrorLevel = 2;
-            ErrorStation = 2;
-            ErrorString = GetResultCodeText(jobRc, jobRce);
+            SetErrorState(2, 2, GetResultCodeText(jobRc, jobRce));
             if (!LockQueue(nullptr))
                 break;
             UpdateQueueState();
             UnlockQueue(nullptr);
             CErrorEvent* error = new CErrorEvent(jobRc, jobRce, kLocusOutput, kResponseRetry);
+            LONG sequence = InterlockedIncrement(&m_nErrorSequence);
+            error->Sequence = sequence;
             ResetEvent(m_hErrorResponseEvent);
+            InterlockedExchange(&m_nErrorWait, sequence);
             DWORD queuedAt = GetTickCount();
             QueueEvent(error);
             Log(0, "*AsyncPrint: Wait for delivery to app's response.");
-            HANDLE answer[2] = {m_hPrintStopEvent, m_hErrorResponseEvent};
-            WaitForMultipleObjects(2, answer, FALSE, INFINITE);
-            if (m_bStop)
+            long response = WaitErrorAnswer(sequence);
+            if (response < 0)
                 break;
-            ErrorLevel = 1;
-            ErrorStation = 0;
-            ErrorString.Empty();
-            if (ErrorResponse == kResponseClear) {
+            SetErrorState(1, 0, CString());
+            if (response == kResponseClear) {
                 Log(0, "*AsyncPrint: Error response = CLEAR");
-                ClearQueues();
+                DropAllJobs();
                 if (!LockQueue("4(error-Clear)"))
                     break;
             } else {
@@ -400,11 +609,12 @@ void CLABELPrinter::AsyncPrintHandlerWorker()
             }
         }
         UpdateQueueState();
+        InterlockedExchange(&m_bInPass, 0);
         UnlockQueue("5(end)");
         WaitForMultipleObjects(2, waits, FALSE, INFINITE);
     }
+    InterlockedExchange(&m_bInPass, 0);
     Log(0, "End AsyncPrintHandlerWorker");
-    InterlockedExchange(&m_bPrintThreadFinished, 1);
 }
 
 // ---- text in the selected code page

@@ -16,11 +16,6 @@ bool IsLabelStation(long station) { return station == 2 || station == 4; }
 
 size_t TextLength(const char* s) { return s ? strlen(s) : 0; }
 
-bool IsPcxName(const char* name)
-{
-    size_t n = TextLength(name);
-    return n >= 3 && (strcmp(name + n - 3, "pcx") == 0 || strcmp(name + n - 3, "PCX") == 0);
-}
 }
 
 // ---- shared steps
@@ -56,8 +51,9 @@ EscapeParseContext CLABELPrinter::ParseContext()
     const MapModeRow row = m_config.m_mapMode.doubleIn[MapMode];
     ctx.unitsToDots = [row](int units) {
         long dots = 0;
-        // A value beyond 32 bits feeds as far as a feed may go.
-        return ToDots(units, row, &dots) ? int(dots) : 0x7FFFFFFF;
+        // The row counts every dot twice; a value beyond 32 bits
+        // feeds as far as a feed may go.
+        return ToDots(units, row, &dots) ? int(dots / 2) : 0x7FFFFFFF;
     };
     ctx.toUtf8 = [](const std::string& ansi) {
         int n = ConvertCodePage(CP_UTF8, ansi.data(), int(ansi.size()), nullptr);
@@ -70,13 +66,21 @@ EscapeParseContext CLABELPrinter::ParseContext()
     return ctx;
 }
 
-void CLABELPrinter::SendLabel(BOOL asynchronous, BOOL leadingEmptyChunk)
+void CLABELPrinter::SendLabel(BOOL asynchronous, BOOL leadingEmptyChunk, const CLabelCommand::Mark* since)
 {
     CPrintDataList chunks;
     if (leadingEmptyChunk)
         chunks.AddTail(new COPOSData(1));
     COPOSData* label = new COPOSData(1024);
-    m_builder.BuildLabel(*label);
+    if ((since ? m_builder.BuildLabelSince(*since, *label) : m_builder.BuildLabel(*label)) != 0) {
+        // The buffer did not take the whole label: nothing is sent.
+        delete label;
+        while (!chunks.IsEmpty())
+            delete static_cast<COPOSData*>(chunks.RemoveHead());
+        ResultCode = OPOS_E_FAILURE;
+        ResultCodeExtended = 0;
+        return;
+    }
     chunks.AddTail(label);
     P_PrintOrEnqueue(asynchronous, chunks);
 }
@@ -120,9 +124,18 @@ long CLABELPrinter::PictureRaster(const CString& fileName, long widthDots, COPOS
 {
     CLabelImage image;
     int isPicture = 0;
-    if (image.LoadImage(fileName, isPicture) != 0 || !isPicture)
+    if (image.LoadImage(fileName, isPicture) != 0 || !isPicture) {
+        Log(10, "Invalid image in SetBitmap");
         return OPOS_E_ILLEGAL;
+    }
     int width = image.CalcWidth(int(widthDots), false, int(m_config.Type), int(m_config.ImageMagnification));
+    // A picture printed as is (or magnified) may be wider than the line: refused as a width
+    // given wider than the line is.
+    if (width > 0 && width > m_nLineWidthDots) {
+        Log(10, "Invalid Width is OPOS_EPTR_TOOBIG<%d> in picture", width);
+        ResultCodeExtended = kExtendedTooBig;
+        return OPOS_E_ILLEGAL;
+    }
     HDC dc = width > 0 ? image.ConvertImage(width, 0, false, *w, *h) : nullptr;
     if (!dc || image.MakeRaster(dc, *w, *h, false, kRasterThreshold, raster) != 0 || raster.GetLength() <= 4) {
         Log(10, "real data length is zero");
@@ -150,9 +163,11 @@ BOOL CLABELPrinter::TextMethodReady(long mask, long station, const char* method,
 long CLABELPrinter::ParseLines(const char* data)
 {
     std::string text = FromBinaryConversion(data, TextLength(data));
+    EscapeParseContext ctx = ParseContext();
+    ctx.ownLength = text.size();
     if (text.empty() || text.back() != '\n')
         text += '\n';
-    return BuildPrintData(m_builder, text.data(), text.size(), ParseContext());
+    return BuildPrintData(m_builder, text.data(), text.size(), ctx);
 }
 
 long CLABELPrinter::PrintNormal(long station, const char* data)
@@ -170,13 +185,22 @@ long CLABELPrinter::PrintImmediate(long station, const char* data)
     Log(0, "m_ctlLabelPrinter1.PrintImmediate(%d, \"%s\");", int(station), data ? data : "");
     if (!TextMethodReady(3, station, "PrintImmediate", ""))
         return ResultCode;
-    m_bImmediate = TRUE;
+    // Inside a transaction only this call's data goes out, as a label of its own; the
+    // transaction's content waits for its end.
+    const CLabelCommand::Mark mark = m_builder.GetMark();
+    if (m_bTransaction)
+        m_builder.ResetPosition();
     long parsed = ParseLines(data);
-    SendLabel(FALSE, TRUE);
-    m_bImmediate = FALSE;
-    // A printed label with a refused sequence in it still reports the refusal.
-    if (ResultCode == OPOS_SUCCESS)
+    if (parsed != OPOS_SUCCESS) {
+        // A refused sequence refuses the call before anything is sent: a retry prints once.
+        m_builder.RollBack(mark);
         ResultCode = parsed;
+        Log(10, "-PrintImmediate = %d", int(ResultCode));
+        return ResultCode;
+    }
+    m_bImmediate = TRUE;
+    SendLabel(FALSE, TRUE, m_bTransaction ? &mark : nullptr);
+    m_bImmediate = FALSE;
     Log(0, "-PrintImmediate = %d", int(ResultCode));
     return ResultCode;
 }
@@ -221,10 +245,10 @@ long CLABELPrinter::SetLogo(long location, const char* data)
 
 // ---- barcodes and pictures
 
-long CLABELPrinter::PrintBarCode(long station, const char* data, long symbology, long height, long width,
+long CLABELPrinter::PrintBarCode(long station, const CString& data, long symbology, long height, long width,
                                  long alignment, long textPosition)
 {
-    Log(0, "m_ctlLabelPrinter1.PrintBarCode(%d, \"%s\", %d, %d, %d, %d, %d);", int(station), data ? data : "",
+    Log(0, "m_ctlLabelPrinter1.PrintBarCode(%d, \"%s\", %d, %d, %d, %d, %d);", int(station), data.GetString(),
         int(symbology), int(height), int(width), int(alignment), int(textPosition));
     if (!APS_CheckPreconditions(7)) {
         Log(10, "APS_CheckPreconditions error in PrintBarCode.");
@@ -257,12 +281,23 @@ long CLABELPrinter::PrintBarCode(long station, const char* data, long symbology,
         Log(10, "-PrintBarCode : Invalid TextPosition(%d)", int(textPosition));
         return ResultCode;
     }
-    if (TextLength(data) == 0) {
+    if (data.IsEmpty()) {
         Log(10, "-PrintBarCode : Data empty!!");
         return ResultCode;
     }
-    std::string bytes = FromBinaryConversion(data, TextLength(data));
-    ResultCode = m_builder.AddBarcode(bytes.data(), bytes.size(), int(symbology), int(dots), int(width),
+    // The whole argument counts: data with a zero byte in it would print as a shorter code.
+    if (std::memchr(data.GetString(), 0, size_t(data.GetLength()))) {
+        Log(10, "-PrintBarCode : Data holds a zero byte");
+        return ResultCode;
+    }
+    // The width is in the map mode's units like the height.
+    long widthDots = 0;
+    if (!ToDots(width, m_config.m_mapMode.positionIn[MapMode], &widthDots)) {
+        Log(10, "-PrintBarCode : Invalid Width(%d)", int(width));
+        return ResultCode;
+    }
+    std::string bytes = FromBinaryConversion(data.GetString(), size_t(data.GetLength()));
+    ResultCode = m_builder.AddBarcode(bytes.data(), bytes.size(), int(symbology), int(dots), int(widthDots),
                                       int(alignment), int(textPosition), int(m_config.HRISize));
     if (ResultCode != OPOS_SUCCESS)
         Log(10, "-PrintBarCode : fail to Make barcode");
@@ -288,7 +323,7 @@ long CLABELPrinter::PrintBitmap(long station, const char* fileName, long width, 
     if (!BitmapWidthDots(width, "PrintBitmap", &dots))
         return ResultCode;
     COPOSData image(1024);
-    if (IsPcxName(fileName)) {
+    if (CKVTImage::IsPcxName(fileName)) {
         // The printer reads the file itself: it goes as it is, stored and recalled.
         if (CKVTImage::ReadFileToData(fileName, image) != 0) {
             Log(10, "Invalid image in SetBitmap");
@@ -299,9 +334,7 @@ long CLABELPrinter::PrintBitmap(long station, const char* fileName, long width, 
     } else {
         int w = 0, h = 0;
         ResultCode = PictureRaster(fileName, dots, image, &w, &h);
-        if (ResultCode != OPOS_SUCCESS)
-            Log(10, "Invalid image in SetBitmap");
-        else
+        if (ResultCode == OPOS_SUCCESS)
             ResultCode = m_builder.AddImage(image, false, true, w, h, int(alignment));
     }
     Log(0, "-PrintBitmap = %d", int(ResultCode));
@@ -328,16 +361,14 @@ long CLABELPrinter::SetBitmap(long bitmapNumber, long station, const char* fileN
     long dots = 0;
     if (!BitmapWidthDots(width, "SetBitmap", &dots))
         return ResultCode;
-    if (IsPcxName(fileName)) {
+    if (CKVTImage::IsPcxName(fileName)) {
         Log(10, "pcx image not supported in SetBitmap");
         return ResultCode;
     }
     COPOSData raster(1024);
     int w = 0, h = 0;
-    if (PictureRaster(fileName, dots, raster, &w, &h) != OPOS_SUCCESS) {
-        Log(10, "Invalid image in SetBitmap");
+    if (PictureRaster(fileName, dots, raster, &w, &h) != OPOS_SUCCESS)
         return ResultCode;
-    }
     ResultCode = m_builder.StoreBitmap(int(bitmapNumber), raster, true, w, h, int(alignment));
     Log(0, "-SetBitmap");
     return ResultCode;
@@ -395,10 +426,11 @@ long CLABELPrinter::TransactionPrint(long station, long control)
         return ResultCode;
     }
     if (control == 11) {
+        // What was added before (every call of it returned 0) is kept and printed with the
+        // transaction.
         if (!m_bTransaction) {
             Log(0, "TransactionPrint: Beginning transaction");
             m_bTransaction = TRUE;
-            m_builder.ClearBody();
         }
         return ResultCode;
     }
@@ -418,7 +450,6 @@ long CLABELPrinter::MarkFeed(long type)
         Log(10, "APS_CheckPreconditions error in MarkFeed.");
         return ResultCode;
     }
-    m_bMarkFeed = type == 1;
     if (type != 1 || m_bTransaction || m_bPageMode) {
         Log(10, "-MarkFeed : Invalid Type(%d) or in transaction or page mode", int(type));
         ResultCode = OPOS_E_ILLEGAL;
@@ -480,6 +511,7 @@ long CLABELPrinter::ClearPrintArea()
         Log(10, "APS_CheckPreconditions error in ClearPrintArea.");
         return ResultCode;
     }
-    ApplyPageModePrintArea("0,0," + PageModeArea);
+    Log(0, "m_ctlLabelPrinter1.SetPageModePrintArea(\"%s\");", PageInMapMode("0,0,%d,%d", m_config.PageWidth, m_config.PageLength).GetString());
+    ApplyConfiguredPage();
     return pageModePrint(4);
 }

@@ -256,11 +256,11 @@ BSTR CLABELPrinter::GetPropertyString(long propIndex)
     case 1000004: return FxStringToBstr(c.ServiceObjectDescription);
     case 1008001: return FxStringToBstr(c.CharacterSetList);
     case 1008003: case 1008004: return FxStringToBstr(c.RecLineCharsList);
-    case 1008005: return FxStringToBstr(ErrorString);
+    case 1008005: return FxStringToBstr(GetErrorString());
     case 1008006: return FxStringToBstr(c.FontTypefaceList);
     case 1008007: case 1008008: return FxStringToBstr(c.RecBarCodeRotationList);
     case 1008009: case 1008010: return FxStringToBstr(c.RecBitmapRotationList);
-    case 1008011: return FxStringToBstr(PageModeArea);
+    case 1008011: return FxStringToBstr(PageInMapMode("%d,%d", m_config.PageWidth, m_config.PageLength));
     case 1008012: return FxStringToBstr(PageModePrintArea);
     default: return FxStringToBstr("");  // JrnLineCharsList (1008002) too
     }
@@ -342,27 +342,46 @@ long CLABELPrinter::DoDeviceEnabled(long value)
     if (want) {
         m_pPort->Clear(DEVTYPE_LABEL);
         DeviceEnabled = TRUE;
+        // Jobs held by a pass cut at the last disable go on.
+        InterlockedExchange(&m_bOutputHeld, 0);
         DoFreezeEvents(FALSE);
+        // A port that went off line while the device was disabled is reported at once; the
+        // printer's answer cannot add to that.
+        if (PortOffline())
+            SetPowerState(EffectivePower());
         // The current status is reported as the first events of the enabled device.
         CHK_LabelStatus(StatusAnswerTimeoutMs);
+        // No answer: what the port last reported.
+        SetPowerState(EffectivePower());
         ResultCode = OPOS_SUCCESS;
         ResultCodeExtended = 0;
     } else {
         DeviceEnabled = FALSE;
-        // The jobs already written complete first. After about two seconds a print thread
-        // waiting for an error answer (which cannot come while this thread waits here) is
-        // released at every step.
+        // The jobs already written complete first, for about 1.5 s; then a pass still under way
+        // is cut between two writes and the queue waits for the next enable. A print thread
+        // waiting for an error answer (which cannot come while this thread waits here) gets
+        // CLEAR after about two seconds: a stale RETRY would print while disabled.
         for (int step = 1;; ++step) {
             Sleep(100);
             Log(0, "DeviceEnabled<remainQueue:%d, remainProgress:%d", QueuedJobs(), JobsInProgress());
-            long state = State;
-            if ((state != OPOS_S_IDLE && state != OPOS_S_BUSY) || JobsInProgress() == 0 || m_bStop)
+            if (m_bStop)
                 break;
-            if (step >= 20 && m_hErrorResponseEvent)
-                SetEvent(m_hErrorResponseEvent);
+            if (m_nErrorWait) {
+                if (step >= 20)
+                    AnswerErrorWait(0, 12, "DeviceEnabled: the ErrorEvent is not answered while disabling");
+                continue;
+            }
+            long state = State;
+            if ((state != OPOS_S_IDLE && state != OPOS_S_BUSY) || JobsInProgress() == 0)
+                break;
+            if (step >= 15) {
+                CutPrintPass();
+                break;
+            }
         }
         DoFreezeEvents(TRUE);
         RecCartridgeState = JrnCartridgeState = SlpCartridgeState = 0x10000000;
+        CMutexExLock lock(m_statusLock);
         PowerState = OPOS_PS_UNKNOWN;
         m_nLastCover = m_nLastPaper = m_nLastPower = -1;
     }
@@ -454,9 +473,33 @@ long CLABELPrinter::ApplyCharacterSet(long value)
 
 // ---- Page mode and line metrics
 
+// The configuration's page, in dots: the page every label has until the application sets a
+// print area, and the one ClearPrintArea returns to.
 long CLABELPrinter::ApplyPageModeArea(const CString& text)
 {
+    long long f[4] = {0, 0, 0, 0};
+    if (ParseFields(text, f) < 2 || f[0] < 0 || f[1] < 0 || f[0] > 0x7FFFFFFF || f[1] > 0x7FFFFFFF)
+        return OPOS_E_ILLEGAL;
     PageModeArea = text;
+    m_config.PageWidth = int(f[0]);
+    m_config.PageLength = int(f[1]);
+    return OPOS_SUCCESS;
+}
+
+CString CLABELPrinter::PageInMapMode(const char* format, int width, int length) const
+{
+    const MapModeRow& row = m_config.m_mapMode.widthOut[MapMode];
+    CString s;
+    s.Format(format, MapModeTables::Convert(width, row), MapModeTables::Convert(length, row));
+    return s;
+}
+
+long CLABELPrinter::ApplyConfiguredPage()
+{
+    PageModePrintArea = PageInMapMode("0,0,%d,%d", m_config.PageWidth, m_config.PageLength);
+    m_builder.SetPaper(m_config.PageWidth, m_config.PageLength, m_config.GapLength, m_config.PaperType,
+                       m_config.OffsetLength);
+    m_builder.SetMargins(m_config.LeftMargin, m_config.TopMargin);
     return OPOS_SUCCESS;
 }
 
@@ -475,14 +518,11 @@ long CLABELPrinter::ApplyPageModePrintArea(const CString& text)
 {
     Log(0, "m_ctlLabelPrinter1.SetPageModePrintArea(\"%s\");", text.GetString());
     long long f[4] = {0, 0, 0, 0};
-    long rc = OPOS_SUCCESS;
     CString applied = text;
+    // Fewer than four numbers: the configured page, already in dots.
     if (ParseFields(text, f) < 4) {
-        applied.Format("0,0,%d,%d", m_config.PaperWidth, m_config.PaperLength);
-        f[0] = f[1] = 0;
-        f[2] = m_config.PaperWidth;
-        f[3] = m_config.PaperLength;
-        rc = OPOS_E_ILLEGAL;
+        ApplyConfiguredPage();
+        return OPOS_E_ILLEGAL;
     }
     // Negative fields and fields whose dots do not fit the builder's numbers (with the margins
     // added) are refused, and nothing changes.
@@ -496,7 +536,7 @@ long CLABELPrinter::ApplyPageModePrintArea(const CString& text)
     PageModePrintArea = applied;
     m_builder.SetPaper(int(dots[2]), int(dots[3]), m_config.GapLength, m_config.PaperType, m_config.OffsetLength);
     m_builder.SetMargins(m_config.LeftMargin + int(dots[0]), m_config.TopMargin + int(dots[1]));
-    return rc;
+    return OPOS_SUCCESS;
 }
 
 long CLABELPrinter::ApplyPageModePrintDirection(long value)

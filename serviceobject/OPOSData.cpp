@@ -63,7 +63,7 @@ int COPOSData::Append(const BYTE* bytes, DWORD n)
 {
     if (n == 0)
         return OK;
-    if (!bytes || n > kMaxSize - m_length)
+    if (!bytes || m_length > m_limit || n > m_limit - m_length)
         return TOO_LARGE;
     DWORD need = m_length + n;
     if (need <= m_capacity) {
@@ -105,4 +105,13 @@ int COPOSData::AppendDataPart(const COPOSData& other, DWORD n)
 int COPOSData::AppendString(CString s)
 {
     return Append(reinterpret_cast<const BYTE*>(s.GetString()), DWORD(s.GetLength()));
+}
+
+int COPOSData::Truncate(DWORD n)
+{
+    if (n < m_length) {
+        ZeroFill(m_data + n, m_length - n);
+        m_length = n;
+    }
+    return OK;
 }

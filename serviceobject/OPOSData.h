@@ -27,6 +27,10 @@ public:
     // Appends the first n bytes of other, never more than it holds.
     int AppendDataPart(const COPOSData& other, DWORD n);
     int AppendString(CString s);
+    // The most bytes this buffer takes (kMaxSize unless set lower); an append past it is refused.
+    void SetLimit(DWORD n) { m_limit = n < kMaxSize ? n : kMaxSize; }
+    // Drops the bytes from n on (zero-filled, the storage kept); nothing when n is not below the length.
+    int Truncate(DWORD n);
 
     const BYTE* GetData() const { return m_data; }
     DWORD GetLength() const { return m_length; }
@@ -39,6 +43,7 @@ private:
     BYTE* m_data;
     DWORD m_length = 0;
     DWORD m_capacity = 0;
+    DWORD m_limit = kMaxSize;
 };
 
 class CPrintDataList : public CObList

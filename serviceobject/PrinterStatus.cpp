@@ -1,6 +1,6 @@
 // The printer's status: status frames and answers interpreted into the cover and paper
 // properties, the extended printer error and StatusUpdate events; the power state; the status
-// request and the initialisation byte; the result code a status stands for; chunked writes.
+// request and the initialisation byte; the result code a status stands for.
 #include "KVTLoger.h"
 #include "LABELPrinter.h"
 #include "LabelStatus.h"
@@ -17,19 +17,18 @@ void CLABELPrinter::ProcessStatusBytes(const BYTE* frame)
         return;
     }
     DecodedStatus s = DecodeStatusFrame(frame);
+    // The status thread and a status answer on another thread must not interleave: each would
+    // report the same change, or undo the other's state.
+    CMutexExLock lock(m_statusLock);
     RecEmpty = s.recEmpty;
     RecNearEnd = s.recNearEnd;
     CoverOpen = s.coverOpen;
-    if (!CoverOpen && !RecEmpty) {
-        // The status side clears the error it reported; the result of the caller's last
-        // method is not the status thread's to change.
-        ErrorStation = 0;
-        ErrorLevel = 1;
-        ErrorString.Empty();
-        if (State != OPOS_S_CLOSED)
-            State = OPOS_S_IDLE;
-    }
+    // The status side clears the error it reported; the result of the caller's last method is
+    // not the status thread's to change.
+    if (!CoverOpen && !RecEmpty)
+        ClearErrorState();
     m_nPrinterError = s.extendedError;
+    m_nPrinterPower = (CoverOpen || RecEmpty) ? OPOS_PS_OFFLINE : OPOS_PS_ONLINE;
     m_bStatusKnown = TRUE;
     if (!DeviceEnabled)
         return;
@@ -46,34 +45,78 @@ void CLABELPrinter::ProcessStatusBytes(const BYTE* frame)
         m_nLastCover = s.coverValue;
         QueueEvent(new CStatusUpdateEvent(s.coverValue));
     }
-    ApplyPowerState((CoverOpen || RecEmpty) ? OPOS_PS_OFFLINE : OPOS_PS_ONLINE);
+    SetPowerState(EffectivePower());
+}
+
+void CLABELPrinter::ClearErrorState()
+{
+    // Jobs queued or in progress: State is the queue's (busy, or error while an ErrorEvent
+    // waits for its answer); only the queue running empty makes the device idle.
+    if (m_nQueued || m_nInProgress || State == OPOS_S_BUSY)
+        return;
+    ErrorStation = 0;
+    ErrorLevel = 1;
+    ErrorString.Empty();
+    if (State != OPOS_S_CLOSED)
+        State = OPOS_S_IDLE;
+}
+
+void CLABELPrinter::SetErrorState(long level, long station, const CString& text)
+{
+    CMutexExLock lock(m_statusLock);
+    ErrorLevel = level;
+    ErrorStation = station;
+    ErrorString = text;
+}
+
+CString CLABELPrinter::GetErrorString()
+{
+    // A copy made under the lock: the string is shared by reference count.
+    CMutexExLock lock(m_statusLock);
+    return CString(ErrorString.GetString());
+}
+
+void CLABELPrinter::ForgetPrinterStatus()
+{
+    CMutexExLock lock(m_statusLock);
+    CoverOpen = RecEmpty = RecNearEnd = FALSE;
+    m_nPrinterError = 0;
+    m_nPrinterPower = -1;
+    m_bStatusKnown = FALSE;
+}
+
+long CLABELPrinter::EffectivePower() const
+{
+    // A port back on line after a reconnect does not make a printer with its cover open on line.
+    if (PortOffline())
+        return m_nPortPower;
+    if (m_nPrinterPower > 0)
+        return m_nPrinterPower;
+    return m_nPortPower == OPOS_PS_ONLINE ? OPOS_PS_ONLINE : 0;
+}
+
+void CLABELPrinter::OnPortPowerState(int value)
+{
+    // The port's own view, kept whether or not the device is enabled: a connection cut in the
+    // middle of a label shows only here.
+    CMutexExLock lock(m_statusLock);
+    if (value != OPOS_PS_ONLINE)
+        InterlockedIncrement(&m_nPortOfflineCount);
+    InterlockedExchange(&m_nPortPower, value);
+    SetPowerState(EffectivePower());
 }
 
 void CLABELPrinter::SetPowerState(int value)
 {
-    // The port's own view, kept whether or not the device is enabled: a connection cut in the
-    // middle of a label shows only here.
-    if (value != OPOS_PS_ONLINE)
-        InterlockedIncrement(&m_nPortOfflineCount);
-    InterlockedExchange(&m_nPortPower, value);
-    ApplyPowerState(value);
-}
-
-void CLABELPrinter::ApplyPowerState(int value)
-{
-    if (!DeviceEnabled)
+    if (!DeviceEnabled || value == 0)
         return;
+    CMutexExLock lock(m_statusLock);
     BOOL changed = FALSE;
     if (value != m_nLastPower) {
         m_nLastPower = value;
         changed = TRUE;
-        if (value == OPOS_PS_ONLINE) {
-            ErrorStation = 0;
-            ErrorLevel = 1;
-            ErrorString.Empty();
-            if (State != OPOS_S_CLOSED)
-                State = OPOS_S_IDLE;
-        }
+        if (value == OPOS_PS_ONLINE)
+            ClearErrorState();
     }
     if (!m_config.CapPowerReporting)
         return;
@@ -117,7 +160,7 @@ int CLABELPrinter::StatusExchange(DWORD timeoutMs, BYTE* answer)
             slice = 100;
         if (m_pPort->Lock(slice))
             break;
-        if (m_bStop || GetTickCount() - lockStart >= timeoutMs) {
+        if (m_bStop || m_bCutPass || GetTickCount() - lockStart >= timeoutMs) {
             Log(10, "CHK_LabelStatus - port busy");
             return ExchangeNotSent;
         }
@@ -131,14 +174,14 @@ int CLABELPrinter::StatusExchange(DWORD timeoutMs, BYTE* answer)
     }
     DWORD start = GetTickCount();
     BOOL got = FALSE;
-    while (m_Claimed && !m_bStop) {
+    while (m_Claimed && !m_bStop && !m_bCutPass) {
         if (GetTickCount() - start > timeoutMs)
             break;
         // Short reads, so a closing object is noticed soon (a read can last twice its wait).
         DWORD wait = timeoutMs - (GetTickCount() - start);
         if (wait > 250)
             wait = 250;
-        if (m_pPort->Read(answer, 1, DEVTYPE_LABEL, wait) == 1) {
+        if (PortRead(answer, 1, wait) == 1) {
             got = TRUE;
             break;
         }
@@ -167,6 +210,8 @@ BOOL CLABELPrinter::CHK_LabelStatus(DWORD timeoutMs, BOOL* answered)
     return answer == 0;
 }
 
+bool CLABELPrinter::UsbSynchronous() const { return !AsyncMode && m_config.PortName().Left(1) == "\\"; }
+
 BOOL CLABELPrinter::P_PrintStateToRC(long* rcOut, long* rceOut)
 {
     long scratch = 0;
@@ -174,7 +219,7 @@ BOOL CLABELPrinter::P_PrintStateToRC(long* rcOut, long* rceOut)
     long& rce = rceOut ? *rceOut : (rcOut ? scratch : ResultCodeExtended);
     rc = 0;
     rce = 0;
-    bool usbSync = !AsyncMode && m_config.PortName().Left(1) == "\\";
+    bool usbSync = UsbSynchronous();
     long error = m_nPrinterError;
     if (error) {
         rc = OPOS_E_FAILURE;
@@ -185,7 +230,8 @@ BOOL CLABELPrinter::P_PrintStateToRC(long* rcOut, long* rceOut)
     } else if (RecEmpty) {
         rc = OPOS_E_EXTENDED;
         rce = 203;
-    } else if (PowerState == OPOS_PS_OFFLINE || PowerState == OPOS_PS_OFF_OFFLINE) {
+    } else if (DeviceEnabled && PortOffline()) {
+        // The port's own state: PowerState is not kept without CapPowerReporting.
         rc = OPOS_E_NOHARDWARE;
     }
     if (usbSync && !CoverOpen && !RecEmpty) {
@@ -203,75 +249,3 @@ BOOL CLABELPrinter::P_PrintStateToRC(long* rcOut, long* rceOut)
 }
 
 CString CLABELPrinter::GetLastResultText() const { return GetResultCodeText(ResultCode, ResultCodeExtended); }
-
-int CLABELPrinter::P_WriteBuf(const BYTE* bytes, int length, long* rcOut, long* rceOut)
-{
-    if (!m_Claimed || length <= 0 || !m_pPort)
-        return 0;
-    // The port lock without a time-out, but a closing object does not wait for it.
-    while (!m_pPort->Lock(500))
-        if (m_bStop)
-            return 0;
-    int written = P_WriteBufLocked(bytes, length, rcOut, rceOut);
-    m_pPort->Unlock();
-    return written;
-}
-
-int CLABELPrinter::P_WriteBufLocked(const BYTE* bytes, int length, long* rcOut, long* rceOut)
-{
-    if (!m_Claimed || length <= 0 || !m_pPort)
-        return 0;
-    CString port = m_config.PortName();
-    CString kind = port.Left(3);
-    bool paced = kind == "\\\\?";
-    if (port.GetLength() < 3) {
-        int n = m_pPort->Write(bytes, DWORD(length), DEVTYPE_LABEL);
-        return n < 0 ? 0 : n;
-    }
-    // The configuration never leaves 0 here; a piece of 0 bytes would loop for ever.
-    int chunk = int(m_config.m_dop.dwOutBufSize);
-    if (chunk <= 0)
-        chunk = 4096;
-    int budget = 5, written = 0, remaining = length;
-    bool split = false;
-    for (;;) {
-        if (m_bStop)
-            break;
-        int piece = remaining;
-        if (remaining > chunk) {
-            piece = chunk;
-            split = true;
-        }
-        int n = m_pPort->Write(bytes + written, DWORD(piece), DEVTYPE_LABEL);
-        if (n < 0 || n > piece)
-            n = n < 0 ? 0 : piece;
-        if (paced && (remaining > chunk || split))
-            WaitOrStop(200);
-        remaining -= n;
-        written += n;
-        bool timedOut = false;
-        if (n != piece) {
-            --budget;
-            Log(10, "Send Fail(Fail Count=%d,  SendData=%d/%d) in P_WriteBuf.", budget, n, piece);
-            WaitOrStop(m_config.Type == 1 ? 800 : 500);
-            long rc = 0, rce = 0;
-            if (!P_PrintStateToRC(&rc, &rce))
-                budget = 0;
-        }
-        if (PowerState == OPOS_PS_OFFLINE || PowerState == OPOS_PS_OFF_OFFLINE) {
-            Log(10, "PowerState is OFFLINE in P_WriteBuf.");
-            timedOut = true;
-        }
-        if (budget <= 0)
-            timedOut = true;
-        if (timedOut) {
-            Log(10, "Timeout(%d/%d) in P_WriteBuf.", written, length);
-            (rcOut ? *rcOut : ResultCode) = OPOS_E_FAILURE;
-            (rceOut ? *rceOut : ResultCodeExtended) = OPOS_E_TIMEOUT;
-            break;
-        }
-        if (remaining == 0)
-            break;
-    }
-    return written;
-}

@@ -345,10 +345,10 @@ void CState::StatusLoop()
                 if (power == PS_ONLINE) {
                     if (kind == KindParallel)
                         Sleep(10);
-                    WithReceiver([](IStatusReceiver* r) { r->SetPowerState(PS_ONLINE); });
+                    WithReceiver([](IStatusReceiver* r) { r->OnPortPowerState(PS_ONLINE); });
                 } else if (power != 0 && power != PS_UNKNOWN) {
                     // Not decided yet is not off-line; everything else is (2004 included).
-                    WithReceiver([](IStatusReceiver* r) { r->SetPowerState(PS_OFFLINE); });
+                    WithReceiver([](IStatusReceiver* r) { r->OnPortPowerState(PS_OFFLINE); });
                 }
             }
         }

@@ -20,7 +20,7 @@ class IStatusReceiver
 public:
     virtual ~IStatusReceiver() {}
     virtual void ProcessStatusBytes(const BYTE* frame) = 0;  // one 4-byte status frame
-    virtual void SetPowerState(int powerState) = 0;
+    virtual void OnPortPowerState(int powerState) = 0;  // what the port reports
     // The device's port settings: the status thread takes the port kind from the port name,
     // Close the Bluetooth flag.
     virtual const DeviceOption& GetStatusDeviceOption() const = 0;

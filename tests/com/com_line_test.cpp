@@ -212,29 +212,6 @@ TEST_F(ComLineSim, FailedOpenClosesTheDeviceAndALaterOpenSucceeds)
     EXPECT_EQ(Received(2), Bytes({'o', 'k'}));
 }
 
-// Superseded: a Bluetooth port now re-opens for real after a drop (tests/bluetooth covers it).
-TEST_F(ComLineSim, DISABLED_BluetoothPortOnARegularOpenReadsAndClosesWhenTheLineDrops)
-{
-    CPortCom& p = OpenBluetoothOnLine();
-    ASSERT_FALSE(HasFailure());
-    ASSERT_TRUE(sim.send(ep, Bytes({0x41, 0x00, 0x42}))) << sim.error();
-    EXPECT_EQ(Read(3), std::vector<BYTE>({0x41, 0x00, 0x42}));
-
-    // The link drops: the thread closes the device and tries to open it again.
-    line.modem = 0;
-    ASSERT_TRUE(PowerIs(PS_OFFLINE));
-    EXPECT_TRUE(WaitFor([&] { return !p.IsOpen() && DeviceIsFree(); }));
-    EXPECT_TRUE(WaitFor([&] { return Lines("OpenPortBluetooth failed. sleep time") >= 1; }));
-    BYTE b = 0;
-    EXPECT_EQ(p.writePort(&b, 1, DEVTYPE_LABEL), 0);
-    // The thread re-opens it; an OpenPort meanwhile starts no second thread.
-    EXPECT_EQ(p.OpenPort(DEVTYPE_LABEL), 0);
-    p.ClosePort(DEVTYPE_LABEL);
-    EXPECT_EQ(Lines("***************** Port Read Thread Start ***********"), 1);
-    EXPECT_EQ(Lines("***************** Port Read Thread End ***********"), 1);
-    EXPECT_EQ(Lines("<LABEL> ClosePort : TerminateThread Port ReadThread."), 0);
-}
-
 // A ReleaseDevice right after a synchronous print: the adapter reported the write done while
 // the label still drains from its output queue. The purge waits for the queue to empty, and a
 // printer that takes nothing still lets ClosePort return.

@@ -246,7 +246,6 @@ TEST_F(ComDllSim, ClosePortReturnsWithAWriteBlockedAtThePrinter)
     // The write is pending at the driver once its line is in the log.
     bool pending = WaitFor([&] { return CountLines(logs, "<LABEL> Port Write ERROR_IO_PENDING") == 1; }, 20000);
     std::atomic<bool> closed{false};
-    DWORD start = GetTickCount();
     std::thread closer([&] {
         com.ClosePort(id, DEVTYPE_LABEL);
         closed = true;
@@ -254,7 +253,6 @@ TEST_F(ComDllSim, ClosePortReturnsWithAWriteBlockedAtThePrinter)
     // Without the cancel both would wait for ever; the bound only catches that hang.
     bool closeReturned = WaitFor([&] { return closed.load(); }, 20000);
     bool writeReturned = WaitFor([&] { return written.load() >= 0; }, 20000);
-    DWORD elapsed = GetTickCount() - start;
     EXPECT_TRUE(pending);
     EXPECT_TRUE(closeReturned);
     EXPECT_TRUE(writeReturned);
@@ -264,7 +262,6 @@ TEST_F(ComDllSim, ClosePortReturnsWithAWriteBlockedAtThePrinter)
     }
     closer.join();
     writer.join();
-    std::printf("ClosePort with a blocked write took %lu ms\n", elapsed);
     EXPECT_LT(written.load(), int(big.size()));
     EXPECT_TRUE(DeviceIsFree());
     ASSERT_TRUE(sim.fault(ep, "read")) << sim.error();

@@ -2,6 +2,8 @@
 
 #include "FxDialog.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <sstream>
 
@@ -202,6 +204,30 @@ HWND CDialogDriver::FindMessageBox() const
 
 void CDialogDriver::Fail(const std::string& why) { m_failures.push_back(why); }
 
+CDialogDriver& CDialogDriver::ExpectFailure(const std::string& text)
+{
+    m_expected.push_back(text);
+    return *this;
+}
+
+void CDialogDriver::CheckFailures(size_t firstOfRun)
+{
+    std::vector<bool> seen(m_expected.size(), false);
+    for (size_t i = firstOfRun; i < m_failures.size(); ++i) {
+        const std::string& f = m_failures[i];
+        bool expected = false;
+        for (size_t e = 0; e < m_expected.size(); ++e)
+            if (f.compare(0, m_expected[e].size(), m_expected[e]) == 0)
+                expected = seen[e] = true;
+        if (!expected)
+            ADD_FAILURE() << "the dialog driver failed: " << f;
+    }
+    for (size_t e = 0; e < m_expected.size(); ++e)
+        if (!seen[e])
+            ADD_FAILURE() << "the dialog driver did not fail as the case expects: \"" << m_expected[e] << "...\"";
+    m_expected.clear();
+}
+
 namespace {
 BOOL CALLBACK OnVisibleDialog(HWND h, LPARAM lp)
 {
@@ -313,6 +339,7 @@ void CDialogDriver::Tick()
 
 INT_PTR CDialogDriver::Run(CDialog& dlg)
 {
+    size_t firstOfRun = m_failures.size();
     m_dlg = &dlg;
     m_next = 0;
     m_ended = false;
@@ -326,11 +353,13 @@ INT_PTR CDialogDriver::Run(CDialog& dlg)
     if (m_next < m_steps.size() && !m_ended)
         Fail("the dialog ended before step " + std::to_string(m_next + 1) + " (" + m_steps[m_next].what + ")");
     m_dlg = nullptr;
+    CheckFailures(firstOfRun);
     return r;
 }
 
 void CDialogDriver::RunAround(const std::string& captionPrefix, std::function<void()> modalCall)
 {
+    size_t firstOfRun = m_failures.size();
     m_dlg = nullptr;
     m_caption = captionPrefix;
     m_next = 0;
@@ -345,6 +374,7 @@ void CDialogDriver::RunAround(const std::string& captionPrefix, std::function<vo
     if (m_next < m_steps.size() && !m_ended)
         Fail("the dialog ended before step " + std::to_string(m_next + 1) + " (" + m_steps[m_next].what + ")");
     m_caption.clear();
+    CheckFailures(firstOfRun);
 }
 
 std::string CDialogDriver::Report() const

@@ -1,7 +1,8 @@
 // Runs a dialog modally and performs scripted steps on it from a thread timer, as a person at
 // the keyboard would: set a control's text, select an item, click a button, press a key, read
 // and answer a message box (the real one). A watchdog ends a dialog that does not get through
-// its steps and fails the test.
+// its steps. Whatever the driver could not do fails the running test when the dialog has ended,
+// unless the case declared it with ExpectFailure.
 #pragma once
 
 #ifdef _WIN32
@@ -39,6 +40,11 @@ public:
     // Waits until pred holds (bounded by the watchdog).
     CDialogDriver& WaitUntil(std::function<bool(HWND)> pred, const std::string& what);
 
+    // A driver failure this case expects (a refusal: a disabled button, the watchdog): failures
+    // starting with text are the case's own, and at least one must happen. Checked at the end of
+    // the next run.
+    CDialogDriver& ExpectFailure(const std::string& text);
+
     // Runs dlg.DoModal() with the steps; returns its end code.
     INT_PTR Run(CDialog& dlg);
     // Runs a call that shows a modal dialog of its own making (the code under test owns the
@@ -63,6 +69,8 @@ private:
     static void CALLBACK OnTimer(HWND, UINT, UINT_PTR, DWORD);
     void Tick();
     void Fail(const std::string& why);
+    // Fails the running test with each failure of this run the case did not expect.
+    void CheckFailures(size_t firstOfRun);
     void EndByWatchdog(const std::string& why);
     // Ends every dialog and message box of the thread, the innermost first.
     void EndEveryDialog();
@@ -80,6 +88,7 @@ private:
     int m_depth = 0;
     std::vector<HWND> m_answered;
     std::vector<std::string> m_failures;
+    std::vector<std::string> m_expected;
     std::vector<std::string> m_boxTexts;
 };
 

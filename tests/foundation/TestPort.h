@@ -12,6 +12,7 @@ struct TestPortJournal
 {
     volatile LONG closedWhileOpen;
     volatile LONG destroyed;
+    volatile LONG destroyedUnderCall;  // destroyed while a read was still running on it
 };
 
 class CTestPort

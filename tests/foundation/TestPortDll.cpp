@@ -10,8 +10,11 @@ CTestPort::CTestPort() {}
 
 CTestPort::~CTestPort()
 {
-    if (m_journal)
+    if (m_journal) {
         InterlockedIncrement(&m_journal->destroyed);
+        if (m_reading)
+            InterlockedIncrement(&m_journal->destroyedUnderCall);
+    }
 }
 
 int CTestPort::SetDeviceOption(const DeviceOption& dop, DWORD devType)

@@ -458,14 +458,16 @@ TEST(PortExports, ALongCallHoldsUpNoOtherPortAndDeletePortWaitsForIt)
     EXPECT_TRUE(othersFinished);
     EXPECT_EQ(readDone, 0);
 
-    // Deleting the port under the read waits until the read has returned.
+    // Deleting the port under the read waits until the read has returned. Once the port is
+    // unlinked DeletePort is in its wait (or past it); the port counts a destruction under the
+    // read.
     volatile LONG deleted = 0;
     std::thread deleter([&] {
         lib.DeletePort(slow);
         InterlockedExchange(&deleted, 1);
     });
-    Sleep(50);
-    EXPECT_EQ(journal.destroyed, 0);
+    EXPECT_TRUE(WaitFor([&] { return lib.SetObject(slow) == nullptr; }, 30000));
+    EXPECT_EQ(deleted, 0);
     SetEvent(gate);
     EXPECT_TRUE(WaitFor([&] { return deleted == 1; }, 30000));
     reader.join();
@@ -473,6 +475,7 @@ TEST(PortExports, ALongCallHoldsUpNoOtherPortAndDeletePortWaitsForIt)
     deleter.join();
     EXPECT_EQ(readDone, 1);
     EXPECT_EQ(journal.destroyed, 1);
+    EXPECT_EQ(journal.destroyedUnderCall, 0);
     EXPECT_EQ(lib.SetObject(slow), nullptr);
     CloseHandle(gate);
 }

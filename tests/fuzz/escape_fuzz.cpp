@@ -164,8 +164,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             Check(c.str("name").find('\'') == std::string::npos);
         if (!c.flags)
             continue;
+        // Only the custom command, with or without its argument, is the printer's business.
         std::string raw(c.raw.begin(), c.raw.end());
-        Check(raw == std::string(kCustom) + "\r\n");
+        Check(raw.compare(0, sizeof kCustom - 1, kCustom) == 0);
     }
     Check(l.commands.back().op == qlks::Op::Print && l.count(qlks::Op::Print) == 1);
     return 0;

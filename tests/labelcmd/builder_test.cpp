@@ -146,6 +146,95 @@ TEST(LabelBuilder, BarcodeChecksModulesAndTextField)
     EXPECT_EQ(106, b.AddBarcode("12345670", 8, 103, 50, 100, -1, -13, 7));  // no font 7
 }
 
+TEST(LabelBuilder, ABarcodesOrPicturesAlignmentPlacesThatItemOnly)
+{
+    COPOSData raster;
+    const BYTE img[] = {1, 0, 1, 0, 0xFF};
+    raster.Append(img, sizeof img);
+    struct Row { const char* what; std::function<int(CLabelCommand&)> item; int rc; } rows[] = {
+        {"a right-aligned barcode", [](CLabelCommand& b) { return b.AddBarcode("12345670", 8, 103, 50, 100, -3, -11, 0); }, 0},
+        {"a refused right-aligned barcode", [](CLabelCommand& b) { return b.AddBarcode("1234", 4, 103, 50, 100, -3, -11, 0); }, 106},
+        {"a right-aligned QR code", [](CLabelCommand& b) { return b.AddBarcode("Q", 1, 204, 0, 100, -3, -11, 0); }, 0},
+        {"a right-aligned picture", [&](CLabelCommand& b) { return b.AddImage(raster, false, true, 8, 1, -3); }, 0},
+        {"a centred stored bitmap", [&](CLabelCommand& b) {
+             b.StoreBitmap(2, raster, true, 8, 1, -2);
+             return b.PrintStoredBitmap(2);
+         }, 0},
+    };
+    for (const Row& r : rows) {
+        CLabelCommand b;
+        Configure(b);
+        EXPECT_EQ(r.rc, r.item(b)) << r.what;
+        EXPECT_EQ(-1, b.GetAlignment()) << r.what;
+        const size_t before = b.Body().GetLength();
+        b.AddText("Price");
+        EXPECT_EQ(0, BodyText(b).compare(before, 3, "T0,")) << r.what << ": " << BodyText(b).substr(before);
+    }
+}
+
+TEST(LabelBuilder, BarcodesAdvanceAfterAFrameAndStayWhereTheApplicationPlacedThem)
+{
+    struct Row { const char* what; std::function<void(CLabelCommand&)> place; int y1, y2; } rows[] = {
+        {"after box ends", [](CLabelCommand& b) { b.SetBoxEndX(300); b.SetBoxEndY(200); b.AddBox("O"); }, 0, 50},
+        {"after an explicit y", [](CLabelCommand& b) { b.SetPositionY(10); }, 10, 10},
+    };
+    for (const Row& r : rows) {
+        CLabelCommand b;
+        Configure(b);
+        r.place(b);
+        ASSERT_EQ(0, b.AddBarcode("12345670", 8, 103, 50, 100, -1, -11, 0));
+        ASSERT_EQ(0, b.AddBarcode("12345670", 8, 103, 50, 100, -1, -11, 0));
+        COPOSData label;
+        b.BuildLabel(label);
+        qlks::Label l = Parse(label);
+        EXPECT_EQ(0u, l.flags) << qlks::describe(l);
+        ASSERT_EQ(2u, l.count(qlks::Op::Barcode)) << r.what;
+        EXPECT_EQ(r.y1, l.find(qlks::Op::Barcode, 0)->num("y")) << r.what;
+        EXPECT_EQ(r.y2, l.find(qlks::Op::Barcode, 1)->num("y")) << r.what;
+    }
+}
+
+TEST(LabelBuilder, AnAppendTheBodyRefusesFailsTheCallAndLeavesNothingOfIt)
+{
+    COPOSData raster;
+    const BYTE img[] = {2, 0, 4, 0, 1, 2, 3, 4, 5, 6, 7, 8};
+    raster.Append(img, sizeof img);
+    const std::string text = "T0,0,0,1,1,1,0,N,N,F,'kept'\r\n";
+    struct Row { const char* what; std::function<int(CLabelCommand&)> call; int rc; } rows[] = {
+        {"a picture", [&](CLabelCommand& b) { return b.AddImage(raster, false, true, 16, 4, -1); }, 106},
+        {"a stored picture", [&](CLabelCommand& b) { b.StoreBitmap(1, raster, true, 16, 4, -1); return b.PrintStoredBitmap(1); }, 106},
+        {"a text", [](CLabelCommand& b) { return b.AddText("a longer text than the buffer takes"); }, 111},
+        {"a barcode", [](CLabelCommand& b) { return b.AddBarcode("12345670", 8, 103, 50, 100, -1, -11, 0); }, 111},
+        {"a QR code", [](CLabelCommand& b) { return b.AddBarcode("QR", 2, 204, 0, 100, -1, -11, 0); }, 111},
+        {"a box", [](CLabelCommand& b) { b.SetBoxLineWidth(123456); return b.AddBox("S"); }, 111},
+        {"raw bytes", [](CLabelCommand& b) { return b.AppendBytes("0123456789", 10); }, 106},
+    };
+    for (const Row& r : rows) {
+        CLabelCommand b;
+        Configure(b);
+        ASSERT_EQ(0, b.AddText("kept"));
+        b.SetBodyLimit(DWORD(text.size() + 9));
+        const int y = b.Y();
+        EXPECT_EQ(r.rc, r.call(b)) << r.what;
+        EXPECT_EQ(text, BodyText(b)) << r.what;
+        EXPECT_EQ(y, b.Y()) << r.what;
+        COPOSData label;
+        ASSERT_EQ(0, b.BuildLabel(label));
+        qlks::Label l = Parse(label);
+        EXPECT_EQ(0u, l.flags) << qlks::describe(l);
+        EXPECT_EQ(13u, l.commands.size()) << qlks::describe(l);  // eleven setup lines, the text, P1
+    }
+    // A label the target buffer does not take is not built, and the body stays.
+    CLabelCommand b;
+    Configure(b);
+    b.AddText("kept");
+    COPOSData small;
+    small.SetLimit(20);
+    EXPECT_EQ(111, b.BuildLabel(small));
+    EXPECT_EQ(0u, small.GetLength());
+    EXPECT_EQ(text, BodyText(b));
+}
+
 TEST(LabelBuilder, YStopsAtTheLargestPositionInsteadOfWrapping)
 {
     const int kMax = 0x7FFFFFFF;
@@ -297,11 +386,22 @@ TEST(LabelBuilder, ImagesAndStoredBitmaps)
     EXPECT_EQ(expect, BodyText(b));
     EXPECT_EQ(0x123 + 6, b.Y());
 
-    CLabelCommand low;
-    Configure(low);
-    low.SetPositionY(70000);
-    EXPECT_EQ(106, low.AddImage(raster, false, true, 8, 2, -1));  // y does not fit 16 bits
-    EXPECT_EQ("", BodyText(low));
+    // The position fields are 16-bit signed numbers at the printer: 0x7FFF is the last place.
+    struct Place { int x, y, rc; } places[] = {{0x7FFF, 0x7FFF, 0}, {0, 0x8000, 106}, {0x8000, 0, 106}, {0, 70000, 106}, {65535, 0, 106}};
+    for (const Place& p : places) {
+        CLabelCommand low;
+        Configure(low);
+        low.StoreBitmap(1, raster, true, 8, 0, -1);  // no advance: both at the same place
+        low.SetPositionX(p.x);
+        low.SetPositionY(p.y);
+        EXPECT_EQ(p.rc, low.AddImage(raster, false, true, 8, 0, -1)) << p.x << "," << p.y;
+        EXPECT_EQ(p.rc, low.PrintStoredBitmap(1)) << p.x << "," << p.y;
+        COPOSData label;
+        low.BuildLabel(label);
+        qlks::Label l = Parse(label);
+        EXPECT_EQ(0u, l.flags) << qlks::describe(l);
+        EXPECT_EQ(p.rc ? 0u : 2u, l.count(qlks::Op::Raster)) << p.x << "," << p.y;
+    }
 
     CLabelCommand s;
     Configure(s);
@@ -337,7 +437,10 @@ TEST(LabelBuilder, HealthCheckTestLabel)
         "BD100,100,400,620,B,4\r\nBD200,100,202,620,0\r\nBD300,260,302,620,0\r\nBD200,260,400,262,0\r\n"
         "V130,580,U,40,45,1,N,N,N,3,L,0,'VESK OPOS Driver'\r\nV230,570,U,40,40,1,N,N,I,3,L,0,'Label Printer'\r\n"
         "V330,540,U,40,40,1,B,N,N,3,L,0,'VL420'\r\nB2240,240,Q,1,H,4,3,'https://example.com/vesk-opos'\r\n";
-    EXPECT_EQ("SL1200,24,G\r\nSW832\r\nSOT\r\nSS4\r\nSA-1\r\nTA0\r\n" + body + "CUTy\r\nP1\r\n", b.BuildTestLabel("VL420"));
+    EXPECT_EQ("SL1200,24,G\r\nSW832\r\nSOT\r\nSS4\r\nSA-1\r\nTA0\r\n" + body + "CUTy\r\nP1\r\n", b.BuildTestLabel("VL420", 832, 1200));
+    // The page given, not a print area the builder holds now.
+    b.SetPaper(400, 300, 24, "G", 0);
+    EXPECT_EQ(0u, b.BuildTestLabel("VL420", 832, 1200).find("SL1200,24,G\r\nSW832\r\n"));
     struct Row { const char* type; const char* mode; const char* head; const char* tail; } rows[] = {
         {"A", "R", "SW832\r\n", "RWDy\r\nP1\r\n"},  // no length line for continuous media
         {"C", "T", "SL1200,24,C\r\n", "CUTn\r\nP1\r\n"},
@@ -345,7 +448,7 @@ TEST(LabelBuilder, HealthCheckTestLabel)
     for (const Row& r : rows) {
         b.SetPaper(832, 1200, 24, r.type, 0);
         b.SetOperationMode(r.mode, 0);
-        std::string label = b.BuildTestLabel("VL420");
+        std::string label = b.BuildTestLabel("VL420", 832, 1200);
         EXPECT_EQ(0u, label.find(r.head)) << r.type;
         EXPECT_EQ(label.size() - strlen(r.tail), label.rfind(r.tail)) << r.mode;
     }
@@ -358,7 +461,7 @@ TEST(LabelBuilder, HealthCheckTestLabel)
         {"x'\r\nP1\r\nT0,0,0,1,1,1,0,N,N,F,'y", "'x\\'P1T0,0,0,1,1,1,0,N,N,F,\\'y'\r\n"},
     };
     for (const Name& n : names) {
-        std::string label = b.BuildTestLabel(n.name);
+        std::string label = b.BuildTestLabel(n.name, 832, 1200);
         EXPECT_NE(std::string::npos, label.find(std::string("V330,540,U,40,40,1,B,N,N,3,L,0,") + n.line)) << label;
         qlks::Bytes raw(label.begin(), label.end());
         qlks::Label parsed = qlks::parseLabel(raw);

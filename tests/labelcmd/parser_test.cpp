@@ -53,10 +53,16 @@ TEST(EscapeParser, SequencesOnSmallInputs)
         {"UPC-A barcode, centred, text below", E + "32R" + upcBlock,
          "B1226,0,5,4,4,100,0,-1,'12345678901'\r\n", 0, 124},
         {"a refused barcode is reported", E + "11Rs101d12345e", "", 106, 0},
+        {"a text position no barcode has", E + "16Rs110w400t-99dABe", "", 106, 0},
+        {"an empty QR code", E + "6Rs204de", "", 106, 0},
+        {"an empty PDF417", E + "6Rs201de", "", 106, 0},
+        {"a QR code of one byte", E + "7Rs204dQe", "B2360,0,Q,3,L,3,0,'Q'\r\n", 0, 111},
         {"a barcode block that does not end", E + "5Rs101h", "", 106, 0},
         {"feed lines", E + "2lF", "", 0, 60},
         {"feed lines, at most a label", E + "100lF", "", 0, 1200},
-        {"feed units", E + "8uF", "", 0, 4},
+        {"feed units", E + "8uF", "", 0, 8},
+        {"feed 100 units", E + "100uF", "", 0, 100},
+        {"feed units, at most 1216 dots", E + "5000uF", "", 0, 1216},
         {"feed with an unknown unit", E + "2zF", "", 111, 0},
         {"custom command with its argument", E + "1pFarg\n", "FX,'arg'\r\n", 0, 30},
         {"custom command out of range", E + "3pFarg\n", "", 106, 30},
@@ -115,6 +121,11 @@ TEST(EscapeParser, SequencesOnSmallInputs)
         {"vector font metrics", E + "2fxT" + E + "30fwS" + E + "40fhS" + E + "5fgSX\n",
          "V0,0,U0,30,40,5,N,N,N,0,L,0,'X'\r\n", 0, 40},
         {"metrics of a bitmap font", E + "30fwS" + E + "30fhSX\n", T(0, 0, "0", 1, 1, "N", "F", "X"), 0, 20},
+        {"vector font sizes beyond any label, and a long text", E + "2fxT" + E + "2147483647fhS" + E + "2147483647fwS" +
+         E + "32768fgS" + std::string(3000, 'W') + "\n", "V0,0,U0,16,16,0,N,N,N,0,L,0," + std::string("'") + std::string(3000, 'W') + "'\r\n",
+         106, 16 * (3000 * 8 / 830 + 1)},
+        {"vector font sizes at the limit", E + "2fxT" + E + "32767fhS" + E + "32767fwS" + "X\n",
+         "V0,0,U0,32767,32767,0,N,N,N,0,L,0,'X'\r\n", 0, 32767 * (32767 / 830 + 1)},
         {"another metric letter", E + "2fxT" + E + "30fxSX\n", "V0,0,U0,16,16,0,N,N,N,0,L,0,'X'\r\n", 0, 16},
         // fonts
         {"b with a second letter takes the number", E + "1bxTX\n", T(0, 0, "1", 1, 1, "N", "F", "X"), 0, 24},
@@ -189,6 +200,31 @@ TEST(EscapeParser, DeviceValuesItReads)
     EXPECT_EQ(0, BuildPrintData(b, cut.data(), cut.size(), ctx));
     ASSERT_EQ(1u, log.size());
     EXPECT_EQ("Cutting ", log[0]);
+
+    // A text or command the body refuses fails the call; what fits is kept.
+    CLabelCommand full;
+    Configure(full);
+    full.SetBodyLimit(40);
+    std::string lines = "kept\n" + std::string(50, 'x') + "\n" + E + "1bD" + E + "5cD";
+    EXPECT_EQ(111, BuildPrintData(full, lines.data(), lines.size(), EscapeParseContext()));
+    EXPECT_EQ(T(0, 0, "0", 1, 1, "N", "F", "kept"), BodyText(full));
+
+    // A raw or barcode count may not take the line end the print method appended.
+    struct Own { std::string data; int rc; std::string body; } owns[] = {
+        {E + "3EAB", 106, ""},
+        {E + "2EAB", 0, "AB"},
+        {E + "7Rs204dQ", 106, ""},
+        {E + "7Rs204dQe", 0, "B2360,0,Q,3,L,3,0,'Q'\r\n"},
+    };
+    for (const Own& o : owns) {
+        CLabelCommand c;
+        Configure(c);
+        EscapeParseContext own;
+        own.ownLength = o.data.size();
+        std::string data = o.data + "\n";
+        EXPECT_EQ(o.rc, BuildPrintData(c, data.data(), data.size(), own)) << o.data;
+        EXPECT_EQ(o.body, BodyText(c)) << o.data;
+    }
 }
 
 TEST(EscapeParser, AParsedLabelReadsCleanAtThePrinter)

@@ -77,6 +77,9 @@ NetDll& Dll()
     return d;
 }
 
+// The port's liveness probe needs ICMP echo, as every TCP suite does: the tests run as root.
+const char kNoEcho[] = "this account cannot send ICMP echo: run the tests as root";
+
 // Whether this account may send ICMP echo at all (to 127.0.0.1 only).
 bool EchoWorks()
 {
@@ -109,7 +112,8 @@ protected:
         EXPECT_EQ(Dll().DeletePort(id), 1);
     }
 
-    void Configure(int port)
+    void Configure(int port) { Configure(port, id); }
+    void Configure(int port, int portId)
     {
         CString name("127.0.0.1");
         DeviceOption dop = {};
@@ -120,7 +124,7 @@ protected:
         dop.dwTcpTimeout = 500;
         dop.dwConnTimeout = 1000;
         dop.dwConnRetryCount = 3;
-        ASSERT_EQ(Dll().SetDeviceOption(id, dop, kLabelDev), 1);
+        ASSERT_EQ(Dll().SetDeviceOption(portId, dop, kLabelDev), 1);
     }
     int Write(const std::string& s)
     {
@@ -159,8 +163,7 @@ protected:
 
 TEST_F(NetDllSim, LabelsAnswersAndStatusFramesThroughTheExports)
 {
-    if (!EchoWorks())
-        GTEST_SKIP() << "this account cannot send ICMP echo";
+    ASSERT_TRUE(EchoWorks()) << kNoEcho;
     EXPECT_EQ(Dll().firstId, 40000);
     int other = Dll().CreatePort();
     EXPECT_EQ(other, id + 1);
@@ -204,8 +207,7 @@ class NetDllSimDrop : public NetDllSim, public ::testing::WithParamInterface<con
 
 TEST_P(NetDllSimDrop, DropInsideALabelReconnectsAndTheRepeatedLabelArrivesWhole)
 {
-    if (!EchoWorks())
-        GTEST_SKIP() << "this account cannot send ICMP echo";
+    ASSERT_TRUE(EchoWorks()) << kNoEcho;
     Configure(tcpPort);
     ASSERT_EQ(Dll().OpenPort(id, kLabelDev), 1);
     ASSERT_TRUE(sim.fault(ep, GetParam(), 40)) << sim.error();
@@ -234,8 +236,7 @@ INSTANTIATE_TEST_SUITE_P(FinOrReset, NetDllSimDrop, ::testing::Values("fin-in-la
 
 TEST_F(NetDllSim, KeepAliveWhileIdleNeverInsideALabel)
 {
-    if (!EchoWorks())
-        GTEST_SKIP() << "this account cannot send ICMP echo";
+    ASSERT_TRUE(EchoWorks()) << kNoEcho;
     Configure(tcpPort);
     ASSERT_EQ(Dll().OpenPort(id, kLabelDev), 1);
     ASSERT_TRUE(sim.waitFor(ep, "keepalive", 3, 20000)) << sim.error();
@@ -254,11 +255,23 @@ TEST_F(NetDllSim, KeepAliveWhileIdleNeverInsideALabel)
     ASSERT_EQ(labels.size(), 1u);
     EXPECT_EQ(std::string(labels[0].raw.begin(), labels[0].raw.end()), kLabel) << qlks::describe(labels[0]);
 
-    // Write flag 1: none at all, however long it stays idle; back to 0: they resume.
+    // Write flag 1: none at all, however long it stays idle; back to 0: they resume. A second
+    // port with flag 0 on an endpoint of its own keeps the time: after its second keep-alive
+    // this one would have sent one.
+    int clockTcp = 0;
+    int clockEp = sim.tcp(&clockTcp);
+    ASSERT_GE(clockEp, 0) << sim.error();
+    CTempFolder clockFolder;
+    CString clockPath(clockFolder.Path().c_str());
+    int clock = Dll().CreatePort4Log(0, 1, clockPath.AddRefHandle());
+    Configure(clockTcp, clock);
+    ASSERT_EQ(Dll().OpenPort(clock, kLabelDev), 1);
     ASSERT_EQ(Dll().SetWrite(1, id, kLabelDev), 1);
     long before = Counts().keepalive;
-    Sleep(7000);
+    EXPECT_TRUE(sim.waitFor(clockEp, "keepalive", 2, 30000)) << sim.error();
     EXPECT_EQ(Counts().keepalive, before);
+    Dll().ClosePort(clock, kLabelDev);
+    EXPECT_EQ(Dll().DeletePort(clock), 1);
     ASSERT_EQ(Dll().SetWrite(0, id, kLabelDev), 1);
     EXPECT_TRUE(sim.waitFor(ep, "keepalive", before + 1, 15000)) << sim.error();
     EXPECT_NE(LogText().find("write NULL Packet"), std::string::npos);
@@ -266,8 +279,7 @@ TEST_F(NetDllSim, KeepAliveWhileIdleNeverInsideALabel)
 
 TEST_F(NetDllSim, PrinterThatStopsReadingGetsTheCountActuallySent)
 {
-    if (!EchoWorks())
-        GTEST_SKIP() << "this account cannot send ICMP echo";
+    ASSERT_TRUE(EchoWorks()) << kNoEcho;
     Configure(tcpPort);
     ASSERT_EQ(Dll().OpenPort(id, kLabelDev), 1);
     Dll().SetWrite(1, id, kLabelDev);
@@ -286,9 +298,12 @@ TEST_F(NetDllSim, PrinterThatStopsReadingGetsTheCountActuallySent)
 
     // What was reported sent is exactly what arrives, in order.
     ASSERT_TRUE(sim.fault(ep, "read")) << sim.error();
+    // Nothing of the job follows what was reported: a marker written now comes next.
     ASSERT_TRUE(sim.waitFor(ep, "bytes", sent, 30000)) << sim.error();
-    Sleep(300);
-    EXPECT_EQ(Counts().bytes, sent);
+    ASSERT_EQ(Write("Z"), 1);
+    ASSERT_TRUE(sim.waitFor(ep, "bytes", sent + 1, 30000)) << sim.error();
+    EXPECT_EQ(Counts().bytes, sent + 1);
+    EXPECT_EQ(sim.transcript(ep, sent, 1), Bytes({'Z'}));
     Bytes head = sim.transcript(ep, 0, 4096);
     EXPECT_TRUE(std::equal(head.begin(), head.end(), job.begin()));
     Bytes tail = sim.transcript(ep, sent - 4096, 4096);
@@ -339,8 +354,7 @@ TEST_F(NetDllSim, RefusedAndAcceptThenClose)
 // waits for neither and writes no line about dropped bytes.
 TEST_F(NetDllSim, CloseRightAfterAJobLetsASlowPrinterTakeEverything)
 {
-    if (!EchoWorks())
-        GTEST_SKIP() << "this account cannot send ICMP echo";
+    ASSERT_TRUE(EchoWorks()) << kNoEcho;
     const struct
     {
         const char* what;
@@ -371,8 +385,9 @@ TEST_F(NetDllSim, CloseRightAfterAJobLetsASlowPrinterTakeEverything)
             closed = true;
         });
         if (c.readsOn) {
-            // The printer's pause ends half a second into the close.
-            Sleep(500);
+            // The printer's pause ends once the close is at the socket.
+            EXPECT_TRUE(WaitFor([&] { return LogText().find("ClosePort : call closesocket.") != std::string::npos; }, 20000))
+                << c.what;
             EXPECT_TRUE(sim.fault(ep, "read")) << sim.error();
         }
         bool returned = WaitFor([&] { return closed.load(); }, 10000);

@@ -437,6 +437,7 @@ TEST_F(NetPort, OpenCloseCyclesLeakNothingAndCloseIsPrompt)
         CLoopbackPrinter printer;
         Configure(printer.Port());
         int threads = ThreadCount();
+        ASSERT_GT(threads, 0) << "the thread snapshot failed";
         for (int i = 0; i < 20; ++i) {
             ASSERT_EQ(m_port->OpenPort(kLabel), 1) << "cycle " << i;
             EXPECT_EQ(Write("c"), 1);
@@ -445,9 +446,7 @@ TEST_F(NetPort, OpenCloseCyclesLeakNothingAndCloseIsPrompt)
         EXPECT_TRUE(WaitFor([&] { return printer.Closes() == 20; }));
         EXPECT_EQ(printer.Connections(), 20);
         EXPECT_EQ(printer.OpenConnections(), 0);
-        if (threads > 0) {
-            EXPECT_TRUE(WaitFor([&] { return ThreadCount() <= threads; }));
-        }
+        EXPECT_TRUE(WaitFor([&] { return ThreadCount() <= threads; })) << ThreadCount() << " threads, " << threads << " before";
 
         // Closed in the middle of a reconnect (the pause after the drop): still no forced end.
         ASSERT_EQ(m_port->OpenPort(kLabel), 1);

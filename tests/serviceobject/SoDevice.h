@@ -15,13 +15,16 @@
 // A claimed and enabled device (OutputBuf as given, paper 800 x 600 dots of the media given).
 struct Device
 {
-    explicit Device(CSoWorld& world, bool async = false, const char* outputBuf = "16", const char* paperType = "G")
+    explicit Device(CSoWorld& world, bool async = false, const char* outputBuf = "16", const char* paperType = "G",
+                    bool keyPaper = true)
         : w(world)
     {
         const char* key = "Software\\OLEforRetail\\ServiceOPOS\\POSPrinter\\LP1";
         w.reg.SetString(key, "OutputBuf", outputBuf);
-        w.reg.SetDWORD(key, "PaperWidth", 800);
-        w.reg.SetDWORD(key, "PaperLength", 600);
+        if (keyPaper) {
+            w.reg.SetDWORD(key, "PaperWidth", 800);
+            w.reg.SetDWORD(key, "PaperLength", 600);
+        }
         w.reg.SetDWORD(key, "GapLength", 24);
         w.reg.SetString(key, "PrintType", "D");
         w.reg.SetString(key, "PaperType", paperType);
@@ -56,6 +59,17 @@ struct Device
         list.AddTail(d);
         so->P_PrintOrEnqueue(async, list);
         EXPECT_TRUE(list.IsEmpty());
+        return so->ResultCode;
+    }
+    // A label of the device's builder with one text line, handed to the output path.
+    long PrintText(const std::string& text, BOOL async)
+    {
+        so->m_builder.AddText(text.c_str());
+        COPOSData* d = new COPOSData;
+        so->m_builder.BuildLabel(*d);
+        CPrintDataList list;
+        list.AddTail(d);
+        so->P_PrintOrEnqueue(async, list);
         return so->ResultCode;
     }
     // The calls made since the device was ready.

@@ -86,7 +86,7 @@ CScriptedPort::~CScriptedPort()
 void CScriptedPort::Reset() { Proc<ScriptResetFn>(module, "ScriptReset")(); }
 void CScriptedPort::Result(const char* call, int value) { Proc<ScriptResultFn>(module, "ScriptResult")(call, value); }
 void CScriptedPort::Default(const char* call, int value) { Proc<ScriptDefaultFn>(module, "ScriptDefault")(call, value); }
-void CScriptedPort::Frame(int frame) { Proc<ScriptStatusFrameFn>(module, "ScriptStatusFrame")(frame); }
+void CScriptedPort::Frame(int frame, int id) { Proc<ScriptStatusFrameFn>(module, "ScriptStatusFrame")(id, frame); }
 
 std::vector<std::string> CScriptedPort::Calls() const
 {

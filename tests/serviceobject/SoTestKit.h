@@ -33,7 +33,7 @@ public:
     void Reset();
     void Result(const char* call, int value);
     void Default(const char* call, int value);
-    void Frame(int frame);
+    void Frame(int frame, int id = 40000);  // for the port of that id
     std::vector<std::string> Calls() const;
     // The calls whose text starts with prefix.
     std::vector<std::string> Calls(const std::string& prefix) const;

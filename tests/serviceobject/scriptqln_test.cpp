@@ -57,8 +57,10 @@ TEST(ScriptedPortManager, AnswersFromItsScriptAndRecordsEveryCall)
     result("Write", 3);     // a short write
     def("IsPowerState", 2003);
     result("IsPowerState", 2001);
-    bytes(reinterpret_cast<const BYTE*>("\x06Z"), 2);
-    frame(0x1234);
+    bytes(40000, reinterpret_cast<const BYTE*>("\x06Z"), 2);
+    bytes(40001, reinterpret_cast<const BYTE*>("Q"), 1);  // another port's
+    frame(40001, 0x5678);
+    frame(40000, 0x1234);
 
     auto create = Proc<CreatePortFn>(m, "CreatePort");
     CString dev("LP1"), port("COM5");

@@ -448,16 +448,35 @@ TEST(Lifetime, FailedOpenServiceIsReleasedWithoutCloseAndGivesBackTheLogUser)
     ASSERT_TRUE(SetFileTime(h, nullptr, &old, &old));
     CloseHandle(h);
 
+    // The failed OpenService gives the log user back itself, before the object is released.
     ITestControlObject* co = w.NewControlObject();
+    co->HideCallback("SOError");
+    IDispatch* so = w.NewServiceObject();
+    ASSERT_NE(nullptr, so);
+    IDispatch* coDisp = nullptr;
+    ASSERT_EQ(S_OK, co->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&coDisp)));
+    VARIANT cls = Str(L"POSPrinter"), dev = Str(L"LP1"), cod, res;
+    VariantInit(&cod);
+    cod.vt = VT_DISPATCH;
+    cod.pdispVal = coDisp;
+    VariantInit(&res);
+    ASSERT_EQ(S_OK, InvokeArgs(so, 5, {cls, dev, cod}, &res));
+    EXPECT_EQ(104, res.lVal);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(w.folder.File("Log\\LP1_Mon_010101.log").c_str()));
+    so->Release();
+    coDisp->Release();
+    VariantClear(&cls);
+    VariantClear(&dev);
+
+    // Through a Control Object, which releases the object without Close.
+    co = w.NewControlObject();
     co->HideCallback("SOError");
     EXPECT_EQ(104, co->Open("LP1"));
     EXPECT_EQ(nullptr, co->Service());
-
     std::vector<std::string> lines = w.LogLines();
     EXPECT_TRUE(Contains(lines, "!ERROR: -OpenService : Dispatch Error!"));
-    EXPECT_TRUE(Contains(lines, "- ~CLABELPrinter"));
+    EXPECT_FALSE(Contains(lines, "- ~CLABELPrinter"));  // no longer a user of the log
     EXPECT_FALSE(Contains(lines, "+Close"));
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(w.folder.File("Log\\LP1_Mon_010101.log").c_str()));
 }
 
 TEST(Lifetime, LibraryUnloadsOnlyWhenNoObjectIsAlive)

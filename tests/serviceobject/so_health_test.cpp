@@ -16,7 +16,7 @@
 namespace {
 
 const char kKey[] = "Software\\OLEforRetail\\ServiceOPOS\\POSPrinter\\LP1";
-const int kCoverOpenFrame = 0x0F000034, kPaperEmptyFrame = 0x0F0C0014;
+const int kCoverOpenFrame = 0x0F000034;
 
 std::string HealthText(CLABELPrinter* so)
 {
@@ -28,22 +28,12 @@ std::string HealthText(CLABELPrinter* so)
     return s;
 }
 
-// Waits for the status thread to hand over a frame the scripted port delivers.
-void DeliverFrame(CSoWorld& w, CLABELPrinter* so, int frame)
-{
-    w.port.Frame(frame);
-    DWORD start = GetTickCount();
-    while (!so->CoverOpen && !so->RecEmpty && GetTickCount() - start < 20000)
-        Sleep(10);
-    ASSERT_TRUE(so->CoverOpen || so->RecEmpty);
-}
-
-// The external test label of a device named LP1 with a 24 dot gap, on the model file's page of
-// 832 x 1200 dots.
+// The external test label of a device named LP1 with a 24 dot gap, on the paper of its key,
+// 800 x 600 dots.
 std::string TestLabel(const std::string& media, const std::string& end)
 {
-    std::string s = media == "A" ? "" : "SL1200,24," + media + "\r\n";
-    return s + "SW832\r\nSOT\r\nSS5\r\nSA7\r\nTA-3\r\n"
+    std::string s = media == "A" ? "" : "SL600,24," + media + "\r\n";
+    return s + "SW800\r\nSOT\r\nSS5\r\nSA7\r\nTA-3\r\n"
                "BD100,100,400,620,B,4\r\nBD200,100,202,620,0\r\nBD300,260,302,620,0\r\nBD200,260,400,262,0\r\n"
                "V130,580,U,40,45,1,N,N,N,3,L,0,'VESK OPOS Driver'\r\n"
                "V230,570,U,40,40,1,N,N,I,3,L,0,'Label Printer'\r\n"
@@ -57,23 +47,25 @@ TEST(CheckHealth, InternalChecksTheStateAndWritesTheInitialisationByte)
     struct Row
     {
         const char* what;
-        int frame;      // status frame the printer sends first (0: none)
+        int answer;     // the status answer to the check's request (-1: none)
         int initWrite;  // the Write result of the initialisation byte
         long rc, rce;
         const char* text;
         const char* written;
     } rows[] = {
-        {"all well", 0, 1, 0, 0, "CheckHealth: Successful", "\x40"},
-        {"cover open", kCoverOpenFrame, 1, 114, 201, "CheckHealth: Failed", ""},
-        {"paper empty", kPaperEmptyFrame, 1, 114, 203, "CheckHealth: Failed", ""},
-        {"the byte is not taken", 0, 0, 111, 0, "CheckHealth: Failed", ""},
+        {"all well", 0, 1, 0, 0, "CheckHealth: Successful", "^cu\r\n\x40"},
+        {"cover open", 0x40, 1, 114, 201, "CheckHealth: Failed", "^cu\r\n"},
+        {"paper empty", 0x80, 1, 114, 203, "CheckHealth: Failed", "^cu\r\n"},
+        {"the byte is not taken", 0, 0, 111, 0, "CheckHealth: Failed", "^cu\r\n"},
+        // The printer is asked, not judged by what it said before.
+        {"a silent printer", -1, 1, 112, 0, "CheckHealth: Failed", "^cu\r\n"},
     };
     for (const Row& r : rows) {
         CSoWorld w;
         Device dev(w);
         ASSERT_EQ(0, dev.open) << r.what;
-        if (r.frame)
-            DeliverFrame(w, dev.so, r.frame);
+        w.port.Result("StatusAnswer", r.answer);
+        w.port.Result("Write", 5);
         w.port.Result("Write", r.initWrite);
         dev.written0 = w.port.Written().size();
         EXPECT_EQ(r.rc, dev.so->CheckHealth(1)) << r.what;
@@ -129,12 +121,14 @@ TEST(CheckHealth, ExternalPrintsTheTestLabelSynchronously)
         int answer;        // status answer before the label
         long rc, rce;
         const char* text;
+        const char* area;  // a print area the application set first
     } rows[] = {
-        {"G", "C", "CUTy", 0, 0, 0, "CheckHealth: Successful"},
-        {"A", "R", "RWDy", 0, 0, 0, "CheckHealth: Successful"},
-        {"B", "T", "CUTn", 0, 0, 0, "CheckHealth: Successful"},
-        {"G", "C", "CUTy", 0x40, 114, 201, "CheckHealth: Cover Open (114/201)"},
-        {"G", "C", "CUTy", 0x80, 114, 203, "CheckHealth: Paper Empty (114/203)"},
+        {"G", "C", "CUTy", 0, 0, 0, "CheckHealth: Successful", nullptr},
+        {"G", "C", "CUTy", 0, 0, 0, "CheckHealth: Successful", "0,0,400,300"},  // still the configured page
+        {"A", "R", "RWDy", 0, 0, 0, "CheckHealth: Successful", nullptr},
+        {"B", "T", "CUTn", 0, 0, 0, "CheckHealth: Successful", nullptr},
+        {"G", "C", "CUTy", 0x40, 114, 201, "CheckHealth: Cover Open (114/201)", nullptr},
+        {"G", "C", "CUTy", 0x80, 114, 203, "CheckHealth: Paper Empty (114/203)", nullptr},
     };
     for (const Row& r : rows) {
         CSoWorld w;
@@ -144,6 +138,8 @@ TEST(CheckHealth, ExternalPrintsTheTestLabelSynchronously)
         w.reg.SetDWORD(kKey, "TearOffPosition", 103);  // -3
         Device dev(w, false, "4096", r.media);
         ASSERT_EQ(0, dev.open) << r.media;
+        if (r.area)
+            dev.so->SetPropertyString(1008012, r.area);
         dev.written0 = w.port.Written().size();
         w.port.Result("StatusAnswer", r.answer);
         EXPECT_EQ(r.rc, dev.so->CheckHealth(2)) << r.media << r.mode;
@@ -154,7 +150,7 @@ TEST(CheckHealth, ExternalPrintsTheTestLabelSynchronously)
             continue;
         }
         std::string label = TestLabel(r.media, r.end);
-        EXPECT_EQ("^cu\r\n" + label, dev.Written());
+        EXPECT_EQ("^cu\r\n" + label + "^cu\r\n", dev.Written());  // asked again after it
         qlks::Label parsed = qlks::parseLabel(qlks::Bytes(label.begin(), label.end()));
         EXPECT_TRUE(parsed.complete && parsed.testLabel) << qlks::describe(parsed);
         EXPECT_EQ(0u, parsed.flags) << qlks::describe(parsed);
@@ -167,7 +163,7 @@ TEST(CheckHealth, InteractiveDialogShowsTheStatusLiveAndPrintsOnRequest)
     {
         const char* what;
         bool print;
-        int answer;        // status answer to the test label's check
+        int answer;        // status answer to the test label's check (or the internal one's)
         int frame;         // status frame sent while the dialog is up (0: none)
         std::string result;  // item 1001 after Print
         long rc, rce;
@@ -177,7 +173,8 @@ TEST(CheckHealth, InteractiveDialogShowsTheStatusLiveAndPrintsOnRequest)
         {"printed", true, 0, 0, "Success (0/0)", 0, 0, "CheckHealth: Successful"},
         {"printed on empty paper", true, 0x80, 0, "Paper Empty (114/203)", 114, 203,
          "CheckHealth: Paper Empty (114/203)"},
-        {"closed after the cover opened", false, 0, kCoverOpenFrame, "-- Print Result --", 114, 201,
+        // Closed without printing: the internal check asks the printer, which still says so.
+        {"closed after the cover opened", false, 0x40, kCoverOpenFrame, "-- Print Result --", 114, 201,
          "CheckHealth: Failed"},
         {"printed after the device was disabled", true, 0, 0, "Disabled (105/0)", 105, 0, "Not Executed", true},
     };

@@ -249,10 +249,25 @@ TEST(TraceLog, AWriterEndedByForceBlocksNoLaterLine)
     CloseHandle(g_never);
 }
 
-TEST(TraceLog, ProcessWideWriterIsMadeOnce)
+TEST(TraceLog, ProcessWideWriterIsMadeOnceWhenManyThreadsAskAtOnce)
 {
-    CKVTLoger* a = GetLoger();
-    EXPECT_EQ(a, GetLoger());
+    delete GetLoger();  // the next call makes it anew
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    const int kThreads = 16;
+    CKVTLoger* got[kThreads] = {};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i)
+        threads.emplace_back([&, i] {
+            WaitForSingleObject(go, INFINITE);
+            got[i] = GetLoger();
+        });
+    SetEvent(go);
+    for (std::thread& t : threads)
+        t.join();
+    CloseHandle(go);
+    CKVTLoger* made = GetLoger();
+    for (int i = 0; i < kThreads; ++i)
+        EXPECT_EQ(made, got[i]) << "thread " << i;
 }
 
 } // namespace

@@ -12,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,27 +32,42 @@ int Length(const std::string& call)  // "Write(16, 40000, 32) = 16"
 
 TEST(SyncPrint, StatusCheckChunkedWritesAndTheCodesOfWhatStopsIt)
 {
+    const char* usbPath = "\\\\?\\usb#vid_0dd4&pid_0186#5&1a2b3c&0&1#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}";
     struct Row
     {
         const char* what;
         int answer;                // status answer to the request before the label (-1: none)
+        int after;                 // and to the one after it
         std::vector<int> writes;   // one-shot Write results, then
         int writeDefault;          // the default (-1: all taken)
         long power;                // the port's power state before printing
+        bool usb;
         long rc, rce, state;
         std::vector<int> lengths;  // every Write asked after the device was ready
     } rows[] = {
-        {"all well", 0, {}, -1, 2001, 0, 0, 2, {5, 16, 4}},
-        {"cover open", 0x40, {}, -1, 2001, 114, 201, 4, {5}},
-        {"paper empty", 0x80, {}, -1, 2001, 114, 203, 4, {5}},
-        {"cutter error", 0x20, {}, -1, 2001, 111, 402, 4, {5}},
-        {"off line: the request goes nowhere", 0, {0}, -1, 2003, 107, 0, 4, {5}},
-        {"time-out: the printer takes no byte", 0, {5}, 0, 2001, 111, 112, 4, {5, 16, 16, 16, 16, 16}},
+        {"all well", 0, 0, {}, -1, 2001, false, 0, 0, 2, {5, 16, 4, 5}},
+        {"cover open", 0x40, 0, {}, -1, 2001, false, 114, 201, 4, {5}},
+        {"paper empty", 0x80, 0, {}, -1, 2001, false, 114, 203, 4, {5}},
+        {"cutter error", 0x20, 0, {}, -1, 2001, false, 111, 402, 4, {5}},
+        {"off line: the request goes nowhere", 0, 0, {0}, -1, 2003, false, 107, 0, 4, {5}},
+        {"time-out: the printer takes no byte", 0, 0, {5}, 0, 2001, false, 111, 112, 4, {5, 16, 16, 16, 16, 16}},
+        // A printer that does not answer gets nothing; one that stops answering after the label
+        // has not confirmed it.
+        {"a silent printer", -1, 0, {}, -1, 2001, false, 112, 0, 4, {5}},
+        {"no answer after the label", 0, -1, {}, -1, 2001, false, 112, 0, 4, {5, 16, 4, 5}},
+        // A USB printer prints whatever its error bits and power say; the answer after decides.
+        {"usb printer in error", 0x20, 0, {}, -1, 2001, true, 0, 0, 2, {5, 16, 4, 5}},
+        {"usb printer in error that stops answering", 0x20, -1, {}, -1, 2001, true, 112, 0, 4, {5, 16, 4, 5}},
+        {"usb printer off line", 0, 0, {}, -1, 2003, true, 107, 0, 4, {5, 16, 4, 5}},
     };
     for (const Row& r : rows) {
         CSoWorld w;
         Device dev(w);
         ASSERT_EQ(0, dev.open) << r.what;
+        if (r.usb) {
+            DeviceOptionRelease(dev.so->m_config.m_dop);
+            dev.so->m_config.m_dop.strPortName = CString(usbPath).AddRefHandle();
+        }
         if (r.power != 2001) {
             w.port.Default("IsPowerState", int(r.power));
             DWORD start = GetTickCount();
@@ -59,6 +76,7 @@ TEST(SyncPrint, StatusCheckChunkedWritesAndTheCodesOfWhatStopsIt)
             ASSERT_EQ(r.power, dev.so->GetPropertyNumber(14)) << r.what;
         }
         w.port.Result("StatusAnswer", r.answer);
+        w.port.Result("StatusAnswer", r.after);
         for (int v : r.writes)
             w.port.Result("Write", v);
         if (r.writeDefault >= 0)
@@ -73,11 +91,15 @@ TEST(SyncPrint, StatusCheckChunkedWritesAndTheCodesOfWhatStopsIt)
         for (const std::string& c : dev.Calls("Write("))
             lengths.push_back(Length(c));
         EXPECT_EQ(r.lengths, lengths) << r.what;
+        bool whole = r.lengths.size() == 4;
+        if (whole) {
+            EXPECT_EQ("^cu\r\n" + label + "^cu\r\n", dev.Written()) << r.what;
+        } else {
+            EXPECT_EQ(std::string::npos, dev.Written().find(label)) << r.what;  // nothing of it whole
+        }
         if (r.rc == 0) {
-            EXPECT_EQ("^cu\r\n" + label, dev.Written()) << r.what;
             EXPECT_EQ(1, dev.so->GetPropertyNumber(8035)) << r.what;
         } else {
-            EXPECT_EQ(std::string::npos, dev.Written().find("LABEL")) << r.what;  // nothing of it whole
             EXPECT_EQ(2, dev.so->GetPropertyNumber(8035)) << r.what;               // ErrorLevel
             EXPECT_EQ(2, dev.so->GetPropertyNumber(8004)) << r.what;               // ErrorStation
         }
@@ -111,7 +133,8 @@ TEST(SyncPrint, APortThatGoesOffLineWhileTheLabelIsWrittenFailsIt)
         int power;  // the port's power state from the label's write on (0: unchanged)
         long rc, rce, state;
     } rows[] = {
-        // Over TCP a label cut in the middle is taken whole by the socket: only the power says so.
+        // Over TCP a label cut in the middle is taken whole by the socket: only the power says
+        // so, and the status thread finds it on its own next poll, after the write has returned.
         {"off line during the write", 2003, 107, 0, 4},
         {"on line throughout", 2001, 0, 0, 2},
     };
@@ -119,12 +142,13 @@ TEST(SyncPrint, APortThatGoesOffLineWhileTheLabelIsWrittenFailsIt)
         CSoWorld w;
         Device dev(w, false, "512");  // the label in one write
         ASSERT_EQ(0, dev.open) << r.what;
-        w.port.Result("PowerDuringWrite", r.power);
+        w.port.Result("PowerCut", r.power);
         dev.written0 = w.port.Written().size();
         EXPECT_EQ(r.rc, dev.Print(Label(1), FALSE)) << r.what;
         EXPECT_EQ(r.rce, dev.so->ResultCodeExtended) << r.what;
         EXPECT_EQ(r.state, dev.so->GetPropertyNumber(9)) << r.what;
-        EXPECT_EQ("^cu\r\n" + Label(1), dev.Written()) << r.what;  // written whole either way
+        // Written whole either way, and the printer asked after it.
+        EXPECT_EQ("^cu\r\n" + Label(1) + "^cu\r\n", dev.Written()) << r.what;
     }
 }
 
@@ -156,6 +180,63 @@ TEST(AsyncPrint, OutputIdsInOrderAndCompletionsInBatches)
     for (const std::string& l : w.LogLines())
         passes += l == "3(normal-GSI) AsyncQueueMutex Unlock in AsyncPrintHandlerWorker";
     EXPECT_EQ(2, passes);
+}
+
+// A status that arrives while the application answers an ErrorEvent, as the status thread may
+// deliver it.
+struct StatusDuringError : ITestCoListener
+{
+    void OnServiceEvent(const TestCoEvent& e, long*, long*, BSTR*) override
+    {
+        if (std::string(e.name) != "SOError")
+            return;
+        const BYTE good[4] = {0x14, 0, 0, 0x0F};
+        so->ProcessStatusBytes(good);
+        state = so->GetPropertyNumber(9);
+        level = so->GetPropertyNumber(8035);
+    }
+    CLABELPrinter* so = nullptr;
+    long state = -1, level = -1;
+};
+
+TEST(AsyncPrint, StateIsBusyUntilTheLabelIsWrittenAndErrorWhileItsErrorEventIsAnswered)
+{
+    CSoWorld w;
+    Device dev(w, true, "512");  // the label in one write
+    ASSERT_EQ(0, dev.open);
+    // A label printed at once while a queued one waits: still busy.
+    dev.so->AsyncQueueMutex.Lock();
+    dev.Print(Label(0), TRUE);
+    dev.so->m_bImmediate = TRUE;
+    EXPECT_EQ(0, dev.Print(Label(9), FALSE));
+    dev.so->m_bImmediate = FALSE;
+    EXPECT_EQ(OPOS_S_BUSY, dev.so->GetPropertyNumber(9));
+    dev.so->AsyncQueueMutex.Unlock();
+    ASSERT_TRUE(dev.WaitFor("SOOutputComplete", 1));
+    ASSERT_TRUE(dev.WaitIdle());
+    size_t before = dev.Calls("Write(").size();
+    // The label's write stalls: an application waiting for idle must not see it then.
+    w.port.Result("WriteStall", 0);
+    w.port.Result("WriteStall", 3000);
+    dev.Print(Label(1), TRUE);
+    DWORD start = GetTickCount();
+    while (dev.so->GetPropertyNumber(9) != OPOS_S_IDLE && GetTickCount() - start < 60000)
+        Sleep(1);
+    // Idle once the status was asked after the label: request, label, request.
+    EXPECT_EQ(before + 3, dev.Calls("Write(").size());
+    ASSERT_TRUE(dev.WaitFor("SOOutputComplete", 2));
+
+    StatusDuringError listener;
+    listener.so = dev.so;
+    dev.co->SetListener(&listener);
+    dev.co->SetErrorResponse(12);
+    w.port.Result("StatusAnswer", 0x40);  // cover open at the check
+    dev.Print(Label(2), TRUE);
+    ASSERT_TRUE(dev.WaitFor("SOError", 1));
+    EXPECT_EQ(OPOS_S_ERROR, listener.state);
+    EXPECT_EQ(2, listener.level);
+    ASSERT_TRUE(dev.WaitIdle());
+    dev.co->SetListener(nullptr);
 }
 
 TEST(AsyncPrint, AFailedJobGivesTheCodesOfItsFailureAndClearEmptiesTheQueue)
@@ -278,6 +359,221 @@ TEST(AsyncPrint, RetryPutsTheUncompletedJobsBackAfterALineFeedAndASecond)
     }
 }
 
+// Answers each ErrorEvent from a list (the last one repeats).
+struct ScriptedAnswers : ITestCoListener
+{
+    explicit ScriptedAnswers(std::vector<long> a) : answers(std::move(a)) {}
+    void OnServiceEvent(const TestCoEvent& e, long* response, long*, BSTR*) override
+    {
+        if (std::string(e.name) != "SOError" || !response)
+            return;
+        *response = answers[next < answers.size() ? next : answers.size() - 1];
+        ++next;
+    }
+    std::vector<long> answers;
+    size_t next = 0;
+};
+
+size_t LineFeeds(const Device& dev)
+{
+    size_t feeds = 0;
+    for (const std::string& c : dev.Calls("Write("))
+        feeds += Length(c) == 1;
+    return feeds;
+}
+
+TEST(AsyncPrint, AClearForgetsTheLineFeedAlreadySentSoTheNextRetrySendsItAgain)
+{
+    CSoWorld w;
+    Device dev(w, true);
+    ASSERT_EQ(0, dev.open);
+    ScriptedAnswers answers({11, 12, 11});
+    dev.co->SetListener(&answers);
+    // Label 1 fails, is retried after a line feed and fails again: cleared. Label 2 fails once.
+    for (int a : {0x40, 0, 0, 0, 0x40, 0, 0x40})
+        w.port.Result("StatusAnswer", a);
+    dev.Print(Label(1), TRUE);
+    ASSERT_TRUE(dev.WaitFor("SOError", 2));
+    ASSERT_TRUE(dev.WaitIdle());
+    EXPECT_EQ(1u, LineFeeds(dev));
+    dev.Print(Label(2), TRUE);
+    ASSERT_TRUE(dev.WaitFor("SOOutputComplete", 2));  // the second line feed and label 2
+    EXPECT_EQ(3u, dev.Events("SOError").size());
+    EXPECT_EQ(2u, LineFeeds(dev));
+    EXPECT_EQ((std::vector<long>{0, 2}), dev.Completed());
+    dev.co->SetListener(nullptr);
+}
+
+TEST(AsyncPrint, AJobTakenWhileTheDeviceIsNotClaimedIsDroppedWithoutACompletion)
+{
+    CSoWorld w;
+    Device dev(w, true);
+    ASSERT_EQ(0, dev.open);
+    dev.written0 = w.port.Written().size();
+    dev.so->AsyncQueueMutex.Lock();
+    dev.Print(Label(1), TRUE);
+    dev.so->m_Claimed = FALSE;
+    dev.so->AsyncQueueMutex.Unlock();
+    ASSERT_TRUE(WaitFor([&] { return dev.so->QueuedJobs() == 0 && dev.so->JobsInProgress() == 0; }, 60000));
+    dev.so->AsyncQueueMutex.Lock();  // the pass that took it has ended
+    dev.so->m_Claimed = TRUE;
+    dev.so->AsyncQueueMutex.Unlock();
+    dev.Print(Label(2), TRUE);
+    ASSERT_TRUE(dev.WaitFor("SOOutputComplete", 1));
+    ASSERT_TRUE(dev.WaitIdle());
+    EXPECT_EQ((std::vector<long>{2}), dev.Completed());
+    EXPECT_TRUE(dev.Events("SOError").empty());
+    EXPECT_EQ("^cu\r\n" + Label(2) + "^cu\r\n", dev.Written());
+}
+
+// ---- The end of a claim or of the object while output is under way
+
+TEST(AsyncPrint, ReleaseOrCloseWithAnErrorEventPendingLeaveOutputThatPrintsAfterANewClaim)
+{
+    struct Row
+    {
+        const char* what;
+        bool frozen;  // FreezeEvents: the ErrorEvent waits in the list; else it waits at the window
+        bool close;   // Close and open again, else release and claim again
+    } rows[] = {
+        {"release, events frozen", true, false},
+        {"release, the event not yet delivered", false, false},
+        {"close, events frozen", true, true},
+        {"close, the event not yet delivered", false, true},
+    };
+    for (const Row& r : rows) {
+        CSoWorld w;
+        Device dev(w, true);
+        ASSERT_EQ(0, dev.open) << r.what;
+        dev.co->SetErrorResponse(11);
+        if (r.frozen)
+            dev.so->SetPropertyNumber(PIDX_FreezeEvents, 1);
+        w.port.Result("StatusAnswer", 0x40);
+        dev.Print(Label(1), TRUE);
+        // The print thread waits for its answer; this thread pumps nothing meanwhile.
+        ASSERT_TRUE(WaitFor([&] { return dev.so->m_nErrorWait != 0; }, 60000)) << r.what;
+        if (r.close) {
+            EXPECT_EQ(0, dev.so->Close()) << r.what;
+            IDispatch* d = nullptr;
+            dev.co->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d));
+            EXPECT_EQ(0, dev.so->OpenService("POSPrinter", "LP1", d)) << r.what;
+            d->Release();
+        } else {
+            EXPECT_EQ(0, dev.so->ReleaseDevice()) << r.what;
+        }
+        ASSERT_EQ(0, dev.so->ClaimDevice(1000)) << r.what;
+        dev.so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+        ASSERT_EQ(0, dev.so->ResultCode) << r.what;
+        dev.so->SetPropertyNumber(8001, 1);
+        dev.written0 = w.port.Written().size();
+        dev.Print(Label(2), TRUE);
+        ASSERT_TRUE(dev.WaitForValue("SOOutputComplete", dev.so->GetPropertyNumber(PIDX_OutputID))) << r.what;
+        EXPECT_EQ("^cu\r\n" + Label(2) + "^cu\r\n", dev.Written()) << r.what;
+    }
+}
+
+TEST(AsyncPrint, ReleaseOrDisableEndAPassInStalledWritesBetweenTwoWrites)
+{
+    struct Row
+    {
+        const char* what;
+        bool release;
+    } rows[] = {
+        {"release", true},
+        {"disable", false},
+    };
+    std::string label(200, 'x');
+    label = "LABEL-2-" + label.substr(8);
+    for (const Row& r : rows) {
+        CSoWorld w;
+        Device dev(w, true);
+        ASSERT_EQ(0, dev.open) << r.what;
+        // Label 1 is written and waits for its completion; every write of label 2 after its
+        // status request stalls.
+        for (int i = 0; i < 5; ++i)
+            w.port.Result("WriteStall", 0);
+        w.port.Default("WriteStall", 300);
+        size_t before = dev.Calls("Write(16, ").size() + 1;  // label 1's
+        dev.so->AsyncQueueMutex.Lock();
+        dev.Print(Label(1), TRUE);
+        dev.Print(label, TRUE);
+        dev.so->AsyncQueueMutex.Unlock();
+        ASSERT_TRUE(WaitFor([&] { return dev.Calls("Write(16, ").size() >= before + 2; }, 60000)) << r.what;
+        EXPECT_EQ(1, dev.so->JobsInProgress()) << r.what;
+        long rc = -1;
+        std::thread caller([&] {
+            rc = r.release ? dev.so->ReleaseDevice() : (dev.so->SetPropertyNumber(PIDX_DeviceEnabled, 0), dev.so->ResultCode);
+        });
+        caller.join();
+        EXPECT_EQ(0, rc) << r.what;
+        w.port.Default("WriteStall", 0);
+        // Cut between writes: label 2's 13 pieces were not all written.
+        size_t pieces = dev.Calls("Write(16, ").size() + dev.Calls("Write(8, ").size() - before;
+        EXPECT_LT(pieces, 13u) << r.what;
+        EXPECT_FALSE(dev.so->m_bInPass) << r.what;
+        if (r.release) {
+            ASSERT_EQ(0, dev.so->ClaimDevice(1000)) << r.what;
+            dev.so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+            dev.written0 = w.port.Written().size();
+            dev.Print(Label(3), TRUE);
+            ASSERT_TRUE(dev.WaitForValue("SOOutputComplete", 3)) << r.what;
+            // The fragment at the printer is dropped by a line feed before the next label.
+            EXPECT_EQ("^cu\r\n\n" + Label(3) + "^cu\r\n", dev.Written()) << r.what;
+            EXPECT_TRUE(dev.Completed().size() == 1) << r.what;
+        } else {
+            // Held while disabled: nothing is written until the device is enabled again.
+            EXPECT_EQ(1, dev.so->QueuedJobs()) << r.what;
+            dev.written0 = w.port.Written().size();
+            dev.so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+            ASSERT_TRUE(dev.WaitFor("SOOutputComplete", 2)) << r.what;
+            EXPECT_EQ((std::vector<long>{1, 2}), dev.Completed()) << r.what;
+            // The enable's status request, then label 2 whole after a line feed.
+            EXPECT_EQ("^cu\r\n^cu\r\n\n" + label + "^cu\r\n", dev.Written()) << r.what;
+        }
+    }
+}
+
+TEST(AsyncPrint, DisablingAnswersAPendingErrorEventClearAndTheLaterAnswerIsIgnored)
+{
+    CSoWorld w(1);
+    Device dev(w, true);
+    ASSERT_EQ(0, dev.open);
+    dev.co->SetErrorResponse(11);  // the application would retry
+    dev.so->SetPropertyNumber(PIDX_FreezeEvents, 1);
+    w.port.Result("StatusAnswer", 0x40);
+    dev.written0 = w.port.Written().size();
+    dev.Print(Label(1), TRUE);
+    ASSERT_TRUE(WaitFor([&] { return dev.so->m_nErrorWait != 0; }, 60000));
+    dev.so->SetPropertyNumber(PIDX_DeviceEnabled, 0);
+    EXPECT_EQ(0, dev.so->ResultCode);
+    ASSERT_TRUE(WaitFor([&] { return dev.so->QueuedJobs() == 0 && dev.so->JobsInProgress() == 0; }, 60000));
+    EXPECT_TRUE(Contains(w.LogLines(), "*AsyncPrint: DeviceEnabled: the ErrorEvent is not answered while disabling: answered CLEAR"));
+    // Enabled again: the ErrorEvent comes, its RETRY finds nothing to retry.
+    dev.so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    ASSERT_TRUE(dev.WaitFor("SOError", 1));
+    dev.Print(Label(2), TRUE);
+    ASSERT_TRUE(dev.WaitFor("SOOutputComplete", 1));
+    EXPECT_EQ((std::vector<long>{2}), dev.Completed());
+    EXPECT_EQ(std::string::npos, dev.Written().find(Label(1)));
+}
+
+TEST(AsyncPrint, CloseEndsAStalledWriteThroughThePortAndNeverTerminatesTheThreadInIt)
+{
+    CSoWorld w(1);
+    Device dev(w, true);
+    ASSERT_EQ(0, dev.open);
+    w.port.Result("WriteStall", 0);       // the status request
+    w.port.Result("WriteStall", 600000);  // the label: a printer that takes nothing
+    dev.Print(Label(1), TRUE);
+    ASSERT_TRUE(WaitFor([&] { return dev.Calls("Write(16, ").size() == 1; }, 60000));
+    std::thread closer([&] { dev.so->Close(); });
+    closer.join();
+    std::vector<std::string> lines = w.LogLines();
+    EXPECT_FALSE(Contains(lines, "call TerminateThread : AsyncPrintThread"));
+    EXPECT_TRUE(Contains(lines, "Close: the print thread is inside a port call: the port is closed"));
+    EXPECT_EQ(1u, w.port.Calls("Write(16, 40000, 32) ended by ClosePort").size());
+}
+
 TEST(AsyncPrint, ClearOutputEmptiesTheQueueWhateverAsyncModeAndClearsTheLabelBody)
 {
     CSoWorld w;
@@ -335,8 +631,11 @@ TEST(Properties, EveryIndexReadsItsValue)
                              {8516, 8533}, {8517, 8534}, {8518, 8535}, {8519, 8536}, {8520, 8537}, {8521, 8538},
                              {8522, 8539}, {8523, 8541}, {8524, 8542}, {8525, 8543}, {8527, 8544}, {8528, 8545},
                              {8529, 8546}, {8531, 8547}, {8552, 8556}, {8553, 8557}};
-    for (const auto& t : twins)
-        EXPECT_EQ(dev.so->GetPropertyNumber(t[0]), dev.so->GetPropertyNumber(t[1])) << t[1];
+    for (const auto& t : twins) {
+        const Row* receipt = std::find_if(std::begin(rows), std::end(rows), [&](const Row& r) { return r.pidx == t[0]; });
+        ASSERT_NE(std::end(rows), receipt) << t[0];
+        EXPECT_EQ(receipt->value, dev.so->GetPropertyNumber(t[1])) << t[1];
+    }
 
     struct Text
     {
@@ -346,7 +645,7 @@ TEST(Properties, EveryIndexReadsItsValue)
         {1000003, "LP1"}, {1008001, "437,850,852,858,860,863,865,866,1250,1251,1252,998,999"}, {1008002, ""},
         {1008003, "42,56"}, {1008004, "42,56"}, {1008005, ""}, {1008006, ""}, {1008007, "0,R90,L90,180"},
         {1008008, "0,R90,L90,180"}, {1008009, "0,R90,L90,180"}, {1008010, "0,R90,L90,180"},
-        {1008011, "832,1200"}, {1008012, "0,0,832,1200"}, {1008013, ""}, {1000005, ""},
+        {1008011, "800,600"}, {1008012, "0,0,800,600"},  // the key's paper, not the model file's page {1008013, ""}, {1000005, ""},
     };
     for (const Text& t : texts) {
         BSTR b = dev.so->GetPropertyString(t.pidx);
@@ -431,6 +730,19 @@ TEST(Properties, SettersTheirChecksAndEffects)
     }
     dev.so->SetPropertyString(1008011, "1,2");
     EXPECT_EQ(106, dev.so->ResultCode);
+    // ClearPrintArea returns to the configured page in any map mode; the page reads in its units.
+    dev.so->SetPropertyString(1008012, "0,0,400,300");
+    dev.so->SetPropertyNumber(8013, 3);
+    dev.so->ClearPrintArea();
+    EXPECT_EQ(800, dev.so->m_builder.PaperWidth());
+    EXPECT_EQ(600, dev.so->m_builder.PaperLength());
+    const std::pair<long, std::wstring> pages[] = {{1008011, L"3941,2956"}, {1008012, L"0,0,3941,2956"}};
+    for (const auto& t : pages) {
+        BSTR b = dev.so->GetPropertyString(t.first);
+        EXPECT_EQ(t.second, std::wstring(b ? b : L"")) << t.first;
+        SysFreeString(b);
+    }
+    dev.so->SetPropertyNumber(8013, 1);
 
     // Disabled, the setters that need an enabled device refuse.
     dev.so->SetPropertyNumber(3, 0);
@@ -565,25 +877,28 @@ TEST(CharacterSet, ResolutionOf999TheListAndTheCodePageOfTheText)
 
 // ---- The state check of a claim
 
-TEST(Claim, AUsbPrintersBadStateIsAskedAgainBeforeTheClaimFails)
+TEST(Claim, JudgedOnWhatThePrinterSaysNowAndAUsbPrinterIsAskedAgain)
 {
     struct Row
     {
         const char* what;
         bool usb;
+        int answer;      // to the claim's status request (-1: none)
         int openFrames;  // cover-open frames the status thread reads before the cover closes
         long rc, rce;
     } rows[] = {
-        {"USB, the cover closes while it is asked again", true, 3, 0, 0},
-        {"USB, the cover stays open", true, 1000, 106, 201},
-        {"network: asked once", false, 1000, 106, 201},
+        {"USB, the cover closes while it is asked again", true, 0x40, 6, 0, 0},
+        {"USB, the cover stays open", true, 0x40, 1000, 106, 201},
+        {"network: asked once", false, 0x40, 1000, 106, 201},
+        {"the cover closed while released", false, 0, 0, 0, 0},
+        {"no answer: not refused on what was seen before the release", false, -1, 0, 0, 0},
     };
     for (const Row& r : rows) {
         CSoWorld w(1);
         Device dev(w);
         ASSERT_EQ(0, dev.open) << r.what;
         CLABELPrinter* so = dev.so;
-        // The printer's cover was open when it was released: the claim starts from that state.
+        // The printer's cover was open when it was released.
         w.port.Frame(0x0F000034);
         ASSERT_TRUE(WaitFor([&] { return so->CoverOpen != FALSE; }, 20000)) << r.what;
         ASSERT_EQ(0, so->ReleaseDevice()) << r.what;
@@ -594,9 +909,11 @@ TEST(Claim, AUsbPrintersBadStateIsAskedAgainBeforeTheClaimFails)
             so->m_config.m_dop.strPortName =
                 CString("\\\\?\\usb#vid_0dd4&pid_0186#5&1a2b3c&0&1#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}").AddRefHandle();
         }
+        w.port.Result("StatusAnswer", r.answer);
         for (int i = 0; i < r.openFrames; ++i)
             w.port.Frame(0x0F000034);
-        w.port.Frame(0x0F000014);  // closed
+        if (r.openFrames)
+            w.port.Frame(0x0F000014);  // closed
         size_t closes = w.port.Calls("ClosePort").size();
         DWORD start = GetTickCount();
         EXPECT_EQ(r.rc, so->ClaimDevice(1000)) << r.what;
@@ -638,16 +955,21 @@ TEST(SharedPort, DetachingTheStatusReceiverWaitsForACallUnderWay)
         WaitForSingleObject(dev.so->m_hEventListMutex, INFINITE);
         w.port.Frame(0x0F000034);  // cover open
         EXPECT_TRUE(WaitFor([&] { return dev.so->CoverOpen != FALSE; }, 20000));
-        std::atomic<bool> detached{false};
+        // The detach notes whether it returned while the call was still held up here.
+        std::atomic<bool> entered{false}, released{false}, detached{false}, beforeTheCallEnded{false};
         std::thread detach([&] {
+            entered = true;
             port->SetStatusReceiver(nullptr);
+            beforeTheCallEnded = !released;
             detached = true;
         });
-        Sleep(300);
+        EXPECT_TRUE(WaitFor([&] { return entered.load(); }, 20000));
         EXPECT_FALSE(detached);  // the call is still under way
+        released = true;
         ReleaseMutex(dev.so->m_hEventListMutex);
         detach.join();
         EXPECT_TRUE(detached);
+        EXPECT_FALSE(beforeTheCallEnded);
 
         // Nothing reaches the device after the detach: the next frame is read and dropped.
         size_t frames = w.port.Calls("GetASBState(40000, 32) = 1").size();

@@ -32,6 +32,16 @@ std::vector<qlks::Op> Body(const qlks::Label& l)
     return out;
 }
 
+// A text of the system's ANSI code page in UTF-8, as the printer gets it under character set 997.
+std::string AnsiToUtf8(const std::string& ansi)
+{
+    std::wstring wide(ansi.size(), L'\0');
+    wide.resize(size_t(MultiByteToWideChar(CP_ACP, 0, ansi.data(), int(ansi.size()), &wide[0], int(wide.size()))));
+    std::string out(wide.size() * 4, '\0');
+    out.resize(size_t(WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), &out[0], int(out.size()), nullptr, nullptr)));
+    return out;
+}
+
 // An escape-sequence barcode block with its count.
 std::string EscBarcode(const std::string& block) { return "\x1b|" + std::to_string(block.size()) + "R" + block; }
 
@@ -82,6 +92,8 @@ protected:
 
 TEST_F(PrintSim, TheSendingMethodsPrintWhatWasAccumulatedAsOneLabel)
 {
+    const std::string cafe = AnsiToUtf8("caf\xE9");
+    ASSERT_NE(std::string("caf\xE9"), cafe);
     typedef std::function<std::vector<long>(CLABELPrinter&)> Steps;
     struct Row
     {
@@ -101,21 +113,36 @@ TEST_F(PrintSim, TheSendingMethodsPrintWhatWasAccumulatedAsOneLabel)
         {"PrintImmediate sends the body with its own text, at once also in AsyncMode", true, 0,
          [](CLABELPrinter& p) { return std::vector<long>{p.PrintNormal(2, "kept"), p.PrintImmediate(2, "now")}; },
          {0, 0}, {{"kept", "now"}}},
-        {"PrintImmediate prints and still reports a refused sequence", false, 0,
-         [](CLABELPrinter& p) { return std::vector<long>{p.PrintImmediate(2, "\x1b|5Bshown")}; }, {106}, {{"shown"}}},
+        {"PrintImmediate with a refused sequence sends nothing and takes back what it added", false, 0,
+         [](CLABELPrinter& p) {
+             return std::vector<long>{p.PrintNormal(2, "kept"), p.PrintImmediate(2, "\x1b|5Bshown"), p.MarkFeed(1)};
+         },
+         {0, 106, 0}, {{"kept"}}},
+        {"character set 997: the text in UTF-8", false, 0,
+         [](CLABELPrinter& p) {
+             p.CharacterSet = 997;
+             return std::vector<long>{p.PrintNormal(2, "caf\xE9"), p.MarkFeed(1)};
+         },
+         {0, 0}, {{cafe}}},
         {"nibble conversion", false, 0,
          [](CLABELPrinter& p) {
              p.SetPropertyNumber(11, 1);
              return std::vector<long>{p.ResultCode, p.PrintNormal(2, "4142"), p.MarkFeed(1)};
          },
          {0, 0, 0}, {{"AB"}}},
-        {"a transaction: its start drops the body, a second start keeps it", false, 0,
+        {"a transaction keeps what came before it, and a second start keeps the body", false, 0,
          [](CLABELPrinter& p) {
-             return std::vector<long>{p.PrintNormal(2, "dropped"), p.TransactionPrint(2, 11), p.PrintNormal(2, "a"),
+             return std::vector<long>{p.PrintNormal(2, "before"), p.TransactionPrint(2, 11), p.PrintNormal(2, "a"),
                                       p.TransactionPrint(2, 11), p.PrintNormal(2, "b"), p.TransactionPrint(2, 12),
                                       p.TransactionPrint(2, 12)};
          },
-         {0, 0, 0, 0, 0, 0, 0}, {{"a", "b"}}},
+         {0, 0, 0, 0, 0, 0, 0}, {{"before", "a", "b"}}},
+        {"PrintImmediate inside a transaction sends its own data only", false, 0,
+         [](CLABELPrinter& p) {
+             return std::vector<long>{p.TransactionPrint(2, 11), p.PrintNormal(2, "t1"), p.PrintImmediate(2, "now"),
+                                      p.PrintNormal(2, "t2"), p.TransactionPrint(2, 12)};
+         },
+         {0, 0, 0, 0, 0}, {{"now"}, {"t1", "t2"}}},
         {"a queued transaction", true, 1,
          [](CLABELPrinter& p) {
              return std::vector<long>{p.TransactionPrint(2, 11), p.PrintNormal(2, "t"), p.TransactionPrint(2, 12)};
@@ -224,12 +251,96 @@ TEST_F(PrintSim, BitmapsSetThenPrintedLogosBarcodesAndCutsReachTheLabel)
     EXPECT_EQ(3, l.find(Op::Text, 1)->num("rotation"));
 }
 
+// ---- The paper the user saved
+
+TEST_F(PrintSim, TheLabelCarriesThePaperOfTheDeviceKey)
+{
+    // The fixture's key has no paper yet: the first row reads it so.
+    struct Row { const char* media; bool keyPaper; long length, width; } rows[] = {
+        {"G", false, 1200, 832},  // no paper in the key: the model file's page
+        {"G", true, 600, 800},    // gap media: the key's 800 x 600 dots
+        {"C", true, 600, 800},    // continuous media likewise
+    };
+    for (const Row& r : rows) {
+        size_t before = sim.labels(ep).size();
+        Device dev(w, false, "16", r.media, r.keyPaper);
+        ASSERT_EQ(0, dev.open) << r.media;
+        ASSERT_EQ(0, dev.so->PrintNormal(2, "paper"));
+        ASSERT_EQ(0, dev.so->MarkFeed(1));
+        std::vector<qlks::Label> got = NewLabels(before, 1);
+        ASSERT_EQ(1u, got.size());
+        const qlks::Command* sl = got[0].find(qlks::Op::PaperLength);
+        ASSERT_NE(nullptr, sl) << qlks::describe(got[0]);
+        EXPECT_EQ(r.length, sl->num("length")) << r.media << r.keyPaper;
+        EXPECT_EQ(24, sl->num("gap")) << r.media;
+        EXPECT_EQ(r.media, sl->str("type"));
+        EXPECT_EQ(r.width, got[0].find(qlks::Op::PaperWidth)->num("width")) << r.media << r.keyPaper;
+    }
+}
+
+// ---- Barcodes of every symbology, as the application gave them
+
+TEST_F(PrintSim, BarcodesOfEverySymbologyAsTheApplicationGaveThem)
+{
+    Device dev(w);
+    ASSERT_EQ(0, dev.open);
+    CLABELPrinter& p = *dev.so;
+    struct Row { const char* data; long symbology, textPosition; long type; } rows[] = {
+        {"ABC123", 108, -13, 0},       {"AB12", 110, -12, 1},       {"1234", 106, -11, 2},
+        {"A123B", 107, -13, 3},        {"AB12", 109, -13, 4},       {"12345678901", 101, -13, 5},
+        {"01234567890", 102, -13, 6},  {"123456789012", 104, -13, 7}, {"1234567", 103, -13, 8},
+        {"AB12", 120, -13, 9},
+    };
+    p.RotatePrint(2, 258);  // rotation 3 in every barcode line
+    for (const Row& r : rows)
+        EXPECT_EQ(0, p.PrintBarCode(2, r.data, r.symbology, 50, 400, -1, r.textPosition)) << r.symbology;
+    for (long s : {201L, 202L, 204L, 501L})
+        EXPECT_EQ(0, p.PrintBarCode(2, "2D", s, 50, 200, -1, -11)) << s;
+    // Data given as three digits a byte.
+    p.SetPropertyNumber(11, 2);
+    EXPECT_EQ(0, p.PrintBarCode(2, "065066067", 110, 50, 400, -1, -11));
+    p.SetPropertyNumber(11, 0);
+    // Height and width in 0.01 mm: 5 mm and 50 mm are 40 and 400 dots at 203 dots per inch.
+    p.SetPropertyNumber(8013, 4);
+    EXPECT_EQ(0, p.PrintBarCode(2, "ABC123", 108, 500, 5000, -1, -11));
+    p.SetPropertyNumber(8013, 1);
+    // A zero byte inside the data is refused, not cut off.
+    EXPECT_EQ(106, p.PrintBarCode(2, CString("AB\0CD", 5), 110, 50, 400, -1, -11));
+    size_t before = sim.labels(ep).size();
+    ASSERT_EQ(0, p.MarkFeed(1));
+    std::vector<qlks::Label> got = NewLabels(before, 1);
+    ASSERT_EQ(1u, got.size());
+    const qlks::Label& l = got[0];
+    ASSERT_EQ(12u, l.count(qlks::Op::Barcode)) << qlks::describe(l);
+    long y = 0;
+    for (size_t i = 0; i < 10; ++i) {
+        const qlks::Command* b = l.find(qlks::Op::Barcode, i);
+        EXPECT_EQ(rows[i].type, b->num("type")) << rows[i].symbology;
+        EXPECT_EQ(rows[i].data, b->str("data")) << rows[i].symbology;
+        EXPECT_EQ(3, b->num("rotation")) << rows[i].symbology;
+        // The text above moves the code down by the text's height; below moves what follows.
+        EXPECT_EQ(rows[i].textPosition == -11 ? 0 : rows[i].textPosition + 2 * p.m_config.HRISize + 12, b->num("hri"));
+        EXPECT_TRUE(i == 0 || b->num("y") > y) << rows[i].symbology;
+        EXPECT_TRUE(rows[i].textPosition != -12 || b->num("y") > y + 4) << rows[i].symbology;
+        y = b->num("y");
+    }
+    EXPECT_EQ("ABC", l.find(qlks::Op::Barcode, 10)->str("data"));
+    const qlks::Command* metric = l.find(qlks::Op::Barcode, 11);
+    EXPECT_EQ(40, metric->num("height"));
+    EXPECT_EQ(3, metric->num("narrow"));  // the module that reaches 400 dots, as in dots mode
+    EXPECT_EQ(7, metric->num("wide"));
+    EXPECT_EQ(1u, l.count(qlks::Op::Pdf417));
+    EXPECT_EQ(1u, l.count(qlks::Op::MaxiCode));
+    EXPECT_EQ(2u, l.count(qlks::Op::QrCode));
+}
+
 // ---- Refusals: their codes, and nothing of them in the next label
 
 TEST_F(PrintSim, RefusedCallsReturnTheirCodesAndAddNothing)
 {
     const std::string jpg = WinPath(IMAGE_DIR "/blocks.jpg");
     const std::string icon = WinPath(IMAGE_DIR "/icon.ico");
+    const std::string widePicture = WinPath(IMAGE_DIR "/wide.gif");  // 1000 x 8
     ASSERT_TRUE(w.folder.Write("logo.pcx", "pcx"));
     const std::string pcx = w.folder.File("logo.pcx");
     const std::string missing = w.folder.File("missing.bmp");
@@ -246,6 +357,13 @@ TEST_F(PrintSim, RefusedCallsReturnTheirCodesAndAddNothing)
         {"PrintNormal on the journal", [&] { return p.PrintNormal(1, "no"); }, 106, 0},
         {"barcode refused inside PrintNormal", [&] { return p.PrintNormal(2, EscBarcode("s108h50w200a-1t-11dA'Be").c_str()); }, 106, 0},
         {"stored bitmap never set", [&] { return p.PrintNormal(2, "\x1b|5B"); }, 106, 0},
+        {"a text the print buffer refuses", [&] {
+             p.m_builder.SetBodyLimit(10);
+             long rc = p.PrintNormal(2, "too long for it");
+             p.m_builder.SetBodyLimit(COPOSData::kMaxSize);
+             return rc;
+         }, 111, 0},
+        {"a raw count into the line end PrintNormal appends", [&] { return p.PrintNormal(2, "\x1b|3EAB"); }, 106, 0},
         {"barcode 300 dots high", [&] { return p.PrintBarCode(2, "ABC", 108, 300, 200, -1, -11); }, 106, 206},
         {"barcode alignment", [&] { return p.PrintBarCode(2, "ABC", 108, 50, 200, 5, -11); }, 106, 0},
         {"barcode text position", [&] { return p.PrintBarCode(2, "ABC", 108, 50, 200, -1, -14); }, 106, 0},
@@ -256,6 +374,8 @@ TEST_F(PrintSim, RefusedCallsReturnTheirCodesAndAddNothing)
         {"a missing picture", [&] { return p.PrintBitmap(2, missing.c_str(), -11, -1); }, 106, 0},
         {"bitmap wider than the line", [&] { return p.PrintBitmap(2, jpg.c_str(), wide, -1); }, 106, 206},
         {"bitmap width -5", [&] { return p.PrintBitmap(2, jpg.c_str(), -5, -1); }, 106, 0},
+        {"a picture as it is, wider than the line", [&] { return p.PrintBitmap(2, widePicture.c_str(), -11, -1); }, 106, 206},
+        {"a picture as it is into a slot, wider than the line", [&] { return p.SetBitmap(1, 2, widePicture.c_str(), -11, -1); }, 106, 206},
         {"logo location 3", [&] { return p.SetLogo(3, "BD1,1,2,2,O\r\n"); }, 106, 0},
         {"cut past 100 %", [&] { return p.CutPaper(101); }, 106, 0},
         {"cut below 0 %", [&] { return p.CutPaper(-1); }, 106, 0},

@@ -3,12 +3,15 @@
 // status stands for; which queued values are still current at delivery; the effects of the
 // setters the configuration calls.
 #include "LABELPrinter.h"
+#include "LabelStatus.h"
 #include "OposConst.h"
 #include "TestEnv.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -168,6 +171,90 @@ TEST(PowerState, ReportedOnlyWithPowerReportingAndNotify)
     EXPECT_EQ(OPOS_S_IDLE, p.so->State);
 }
 
+TEST(StatusFrames, AGoodStatusLeavesTheStateOfQueuedJobsAlone)
+{
+    struct Row
+    {
+        const char* what;
+        LONG queued, inProgress;
+        long state, level;        // before
+        long stateAfter, levelAfter;
+    } rows[] = {
+        {"a failed synchronous label", 0, 0, 4, 2, 2, 1},
+        {"jobs waiting", 2, 0, 3, 1, 3, 1},
+        {"a label being written", 0, 1, 3, 1, 3, 1},
+        {"an ErrorEvent awaiting its answer", 0, 1, 4, 2, 4, 2},
+        {"the last job between its pass and its completion", 0, 0, 3, 1, 3, 1},
+    };
+    for (const Row& r : rows) {
+        Printer p;
+        p.so->m_nQueued = r.queued;
+        p.so->m_nInProgress = r.inProgress;
+        p.so->State = r.state;
+        p.so->ErrorLevel = r.level;
+        p.so->ErrorString = "Cover Open (114/201)";
+        p.Frame(0x14, 0, 0);
+        EXPECT_EQ(r.stateAfter, p.so->State) << r.what;
+        EXPECT_EQ(r.levelAfter, p.so->ErrorLevel) << r.what;
+        EXPECT_EQ(r.stateAfter == OPOS_S_IDLE, p.so->ErrorString.IsEmpty()) << r.what;
+        p.Events();
+    }
+}
+
+TEST(PowerState, ThePortsPowerAndThePrintersStatusAreKeptApart)
+{
+    Printer p;
+    p.Frame(0x34, 0, 0);  // cover open
+    EXPECT_EQ((std::vector<long>{11, 2003}), p.Events());
+    // A reconnect: the port back on line does not make a printer with its cover open on line.
+    p.so->OnPortPowerState(2003);
+    p.so->OnPortPowerState(2001);
+    EXPECT_EQ(std::vector<long>{}, p.Events());
+    EXPECT_EQ(2003, p.so->PowerState);
+    p.Frame(0x14, 0, 0);
+    EXPECT_EQ((std::vector<long>{26, 12, 2001}), p.Events());
+    // A port off line is not put on line by a good status; its return is.
+    p.so->OnPortPowerState(2003);
+    p.Frame(0x14, 0, 0);
+    EXPECT_EQ(std::vector<long>{2003}, p.Events());
+    p.so->OnPortPowerState(2001);
+    EXPECT_EQ(std::vector<long>{2001}, p.Events());
+}
+
+// The print thread sets the error, the status side clears it on two threads (the status thread
+// and a status answer), the application reads it: a shared string written by one while another
+// copies it would be freed twice, and two interpretations at once would report a change twice.
+TEST(ErrorState, StatusOnTwoThreadsWhileTheErrorIsWrittenAndRead)
+{
+    Printer p;
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        for (int i = 0; !stop; ++i)
+            p.so->SetErrorState(2, 2, GetResultCodeText(114, 201 + (i & 1)));
+    });
+    auto status = [&] {
+        for (int i = 0; !stop; ++i)
+            p.Frame(i & 1 ? 0x34 : 0x14, 0, 0);
+    };
+    std::thread a(status), b(status);
+    DWORD start = GetTickCount();
+    for (int n = 0; n < 200000 && GetTickCount() - start < 3000; ++n)
+        SysFreeString(p.so->GetPropertyString(1008005));
+    stop = true;
+    writer.join();
+    a.join();
+    b.join();
+    // Each change reported once: the cover values and the power values alternate.
+    long lastCover = 0, lastPower = 0;
+    int repeats = 0;
+    for (long v : p.Events()) {
+        long& last = v < 2000 ? lastCover : lastPower;
+        repeats += v == last;
+        last = v;
+    }
+    EXPECT_EQ(0, repeats);
+}
+
 TEST(ResultCodes, PrecedenceOfWhatTheStatusSays)
 {
     struct Row
@@ -201,7 +288,7 @@ TEST(ResultCodes, PrecedenceOfWhatTheStatusSays)
         p.so->m_nPrinterError = r.error;
         p.so->CoverOpen = r.cover;
         p.so->RecEmpty = r.empty;
-        p.so->PowerState = r.power;
+        p.so->m_nPortPower = r.power;  // PowerState stays 2000, as without CapPowerReporting
         p.so->m_bStatusKnown = r.known;
         p.so->AsyncMode = r.async;
         long rc = -1, rce = -1;
@@ -293,6 +380,7 @@ TEST(ConfigSetters, PageModeAreaDirectionAndPositions)
     p.so->m_config.GapLength = 24;
     p.so->m_config.LeftMargin = 5;
     p.so->m_config.TopMargin = 7;
+    EXPECT_EQ(0, p.so->ApplyPageModeArea("800,600"));  // the configured page
 
     EXPECT_EQ(0, p.so->ApplyPageModePrintArea("10,20,400,300"));
     EXPECT_EQ(400, p.so->m_builder.PaperWidth());
@@ -305,6 +393,21 @@ TEST(ConfigSetters, PageModeAreaDirectionAndPositions)
     EXPECT_STREQ("0,0,800,600", p.so->PageModePrintArea);
     EXPECT_EQ(800, p.so->m_builder.PaperWidth());
     EXPECT_EQ(5, p.so->m_builder.LeftMargin());
+    // In the other map modes the configured page is still 800 x 600 dots, and reads in the
+    // mode's units.
+    for (long mode : {2L, 3L, 4L}) {
+        ASSERT_EQ(0, p.so->ApplyMapMode(mode));
+        EXPECT_EQ(106, p.so->ApplyPageModePrintArea("10,20")) << mode;
+        EXPECT_EQ(800, p.so->m_builder.PaperWidth()) << mode;
+        EXPECT_EQ(600, p.so->m_builder.PaperLength()) << mode;
+    }
+    ASSERT_EQ(0, p.so->ApplyMapMode(3));
+    p.so->ApplyPageModePrintArea("10,20");
+    const MapModeRow& out = p.so->m_config.m_mapMode.widthOut[3];
+    EXPECT_EQ("0,0," + std::to_string(MapModeTables::Convert(800, out)) + "," + std::to_string(MapModeTables::Convert(600, out)),
+              std::string(p.so->PageModePrintArea.GetString()));
+    EXPECT_NE(std::string("0,0,800,600"), p.so->PageModePrintArea.GetString());
+    ASSERT_EQ(0, p.so->ApplyMapMode(1));
 
     struct Dir
     {

@@ -9,8 +9,10 @@
 #include "TestDialogs.h"
 
 #include <gtest/gtest.h>
+#include <gtest/gtest-spi.h>
 
 #include <algorithm>
+#include <functional>
 #include <stdexcept>
 #include <vector>
 
@@ -452,7 +454,9 @@ TEST(DriverWatchdog, EndsEveryDialogOfTheThreadInnermostFirst)
         // The second click never comes: the nested dialog (and its box) are up from the first on,
         // and only the watchdog ends them. Its bound only decides when.
         CDialogDriver drv(5000);
-        drv.Click(IDC_T_THROW).Click(IDOK);
+        drv.Click(IDC_T_THROW).Click(IDOK).ExpectFailure("watchdog: step 2 (click 1)");
+        for (const std::string& f : c.failuresAfterTheWatchdog)
+            drv.ExpectFailure(f);
         EXPECT_EQ(drv.Run(dlg), CDialogDriver::kWatchdogEnd) << drv.Report();
         EXPECT_TRUE(dlg.nestedReturned);
         EXPECT_EQ(dlg.nestedResult, CDialogDriver::kWatchdogEnd);
@@ -463,4 +467,49 @@ TEST(DriverWatchdog, EndsEveryDialogOfTheThreadInnermostFirst)
             << drv.Report();
         EXPECT_EQ(ThreadDialogCount(), before);
     }
+}
+
+// What the driver cannot do fails the test that ran it, naming the step; a failure the case
+// declared is its own, and a declared one that does not happen fails the test too.
+TEST(DriverFailure, FailsTheTestThatRanIt)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<void(HWND)> before;  // done to the dialog before the steps
+        std::function<void(CDialogDriver&)> steps;
+        const char* message;
+    } cases[] = {
+        {"a click on a disabled button", [](HWND h) { EnableWindow(GetDlgItem(h, IDC_T_THROW), FALSE); },
+         [](CDialogDriver& d) { d.Click(IDC_T_THROW).Click(IDCANCEL); }, "button 910 is disabled"},
+        {"a click on a hidden button", [](HWND h) { ShowWindow(GetDlgItem(h, IDC_T_THROW), SW_HIDE); },
+         [](CDialogDriver& d) { d.Click(IDC_T_THROW).Click(IDCANCEL); }, "button 910 is hidden"},
+        {"a text for a missing control", nullptr, [](CDialogDriver& d) { d.SetText(4321, "x").Click(IDCANCEL); },
+         "no control 4321"},
+        {"a selection in what is no list", nullptr, [](CDialogDriver& d) { d.Select(IDC_T_TEXT, 0).Click(IDCANCEL); },
+         "no combo or list box 901"},
+        {"steps left when the dialog ends", nullptr,
+         [](CDialogDriver& d) { d.Click(IDCANCEL).SetText(IDC_T_TEXT, "late"); },
+         "the dialog ended before step 2 (set text of 901 to \"late\")"},
+        {"a declared failure that does not happen", nullptr,
+         [](CDialogDriver& d) { d.Click(IDCANCEL).ExpectFailure("button 910 is disabled"); },
+         "did not fail as the case expects: \"button 910 is disabled...\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CTestDlg dlg;
+        CDialogDriver drv;
+        if (c.before)
+            drv.Do(c.before);
+        c.steps(drv);
+        EXPECT_NONFATAL_FAILURE(drv.Run(dlg), c.message);
+    }
+    // Declared, the same refusal passes.
+    CTestDlg dlg;
+    CDialogDriver drv;
+    drv.Do([](HWND h) { EnableWindow(GetDlgItem(h, IDC_T_THROW), FALSE); })
+        .Click(IDC_T_THROW)
+        .ExpectFailure("button 910 is disabled")
+        .Click(IDCANCEL);
+    EXPECT_EQ(drv.Run(dlg), IDCANCEL) << drv.Report();
 }

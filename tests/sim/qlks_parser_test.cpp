@@ -73,10 +73,12 @@ TEST(QlksParser, TextBarcodeBoxCircleCutForms)
     EXPECT_EQ(v.op, Op::VectorText);
     EXPECT_EQ(fieldsOf(v), "x=0;y=5;font=U;width=24;height=32;gap=2;bold=N;reverse=N;italic=I;rotation=1;justify=C;rtl=1;text=abc;");
 
-    // Barcode data is not escaped: a quote inside stays as it is.
-    Command b = parseLine("B1100,40,1,2,5,80,0,14,'AB'C\\'");
+    // Barcode data is not escaped: a backslash stays as it is, and a quote inside is flagged.
+    Command b = parseLine("B1100,40,1,2,5,80,0,14,'ABC\\'");
     EXPECT_EQ(b.op, Op::Barcode);
-    EXPECT_EQ(fieldsOf(b), "x=100;y=40;type=1;narrow=2;wide=5;height=80;rotation=0;hri=14;data=AB'C\\;");
+    EXPECT_EQ(b.flags, 0u) << b.problem;
+    EXPECT_EQ(fieldsOf(b), "x=100;y=40;type=1;narrow=2;wide=5;height=80;rotation=0;hri=14;data=ABC\\;");
+    EXPECT_EQ(parseLine("B1100,40,1,2,5,80,0,14,'AB'C'").flags, kMalformed);
 
     Command p = parseLine("B2300,10,P,30,5,0,0,1,1,4,10,0,'PDF DATA'");
     EXPECT_EQ(p.op, Op::Pdf417);
@@ -183,6 +185,18 @@ TEST(QlksParser, RasterFaultsAreFlaggedAndParsingGoesOn)
     ASSERT_TRUE(l.find(Op::RasterRle));
     EXPECT_EQ(l.find(Op::RasterRle)->flags, kMalformed);
     EXPECT_TRUE(l.complete);
+
+    // The position fields are signed at the printer: 0x7FFF is the last dot, 0x8000 lies left of the label.
+    struct Row { std::uint8_t xl, xh, yl, yh; unsigned flags; } rows[] = {
+        {0xFF, 0x7F, 0xFF, 0x7F, 0}, {0x00, 0x80, 0, 0, kMalformed}, {0, 0, 0xFF, 0xFF, kMalformed}};
+    for (const Row& r : rows) {
+        const Bytes ld = {'L', 'D', r.xl, r.xh, r.yl, r.yh, 1, 0, 1, 0, 0xAA, '\r', '\n'};
+        const Bytes lcr = {'L', 'C', 'R', 0, r.xl, r.xh, r.yl, r.yh, 1, 0, 1, 0, 0xAA, '\r', '\n'};
+        Label img = one(cat({bytes(kSetup), ld, lcr, bytes("P1\r\n")}));
+        EXPECT_EQ(img.flags, r.flags) << describe(img);
+        ASSERT_TRUE(img.find(Op::Raster) && img.find(Op::RasterRle));
+        EXPECT_EQ(img.find(Op::RasterRle)->flags, r.flags);
+    }
 }
 
 TEST(QlksParser, StreamItemsBetweenLabels)
@@ -400,8 +414,8 @@ TEST(QlksRules, BinaryOnlyWithTheBinaryHeader)
         unsigned flags;  // of the label
         long x, y;       // of an image
     } rows[] = {
-        {"LD left of and above the label", raster("LD", -10, -300, 1, 2, {0xF0, 0x0F}), Op::Raster, 0, -10, -300},
-        {"LCR with a signed position", raster("LCR", -1, 5, 2, 1, {0x00, 0x02}), Op::RasterRle, 0, -1, 5},
+        {"LD left of and above the label, read signed", raster("LD", -10, -300, 1, 2, {0xF0, 0x0F}), Op::Raster, kMalformed, -10, -300},
+        {"LCR with a signed position, left of the label", raster("LCR", -1, 5, 2, 1, {0x00, 0x02}), Op::RasterRle, kMalformed, -1, 5},
         {"IS with its size and name", kStore, Op::ImageStore, 0, kNoValue, kNoValue},
         {"an LD line of text", bytes("LDAP,1,2\r\n"), Op::Unknown, kUnknown, kNoValue, kNoValue},
         {"LD with no rows", raster("LD", 0, 0, 2, 0, {}), Op::Unknown, kUnknown, kNoValue, kNoValue},
@@ -468,6 +482,52 @@ TEST(QlksRules, ShapesThatDependOnAValue)
         {"V with reverse's letter in the bold field", built("", "", "V0,0,U,24,24,0,R,N,N,0,L,0,'a'\r\n"), kMalformed},
         {"V with bold's letter in the italic field", built("", "", "V0,0,U,24,24,0,N,N,B,0,L,0,'a'\r\n"), kMalformed},
         {"V with an empty justification", built("", "", "V0,0,U,24,24,0,N,N,N,0,,0,'a'\r\n"), kMalformed},
+        {"V justified F, which only bitmap fonts are", built("", "", "V0,0,U,24,24,0,N,N,N,0,F,0,'a'\r\n"), kMalformed},
+        // positions, rotations and multipliers in their ranges
+        {"T at a negative x", built("", "", "T-1,0,K1,1,1,0,0,N,N,L,'a'\r\n"), kMalformed},
+        {"V at a negative y", built("", "", "V0,-5,U,24,24,0,N,N,N,0,L,0,'a'\r\n"), kMalformed},
+        {"box ends negative", built("", "", "BD1,2,-3,4,O\r\n"), kMalformed},
+        {"circle at a negative x", built("", "", "CD-50,60,20,4\r\n"), kMalformed},
+        {"QR code at a negative x", built("", "", "B2-1,0,Q,3,L,4,0,'q'\r\n"), kMalformed},
+        {"T rotations 0 to 3", built("", "", "T0,0,K1,1,1,0,3,N,N,L,'a'\r\n"), 0},
+        {"T rotation 4", built("", "", "T0,0,K1,1,1,0,4,N,N,L,'a'\r\n"), kMalformed},
+        {"B1 rotation -1", built("", "", "B10,0,1,2,5,80,-1,0,'AB'\r\n"), kMalformed},
+        {"T multipliers 9 and 9", built("", "", "T0,0,K1,9,9,0,0,N,N,L,'a'\r\n"), 0},
+        {"T width multiplier 10", built("", "", "T0,0,K1,10,1,0,0,N,N,L,'a'\r\n"), kMalformed},
+        {"T height multiplier 0", built("", "", "T0,0,K1,1,0,0,0,N,N,L,'a'\r\n"), kMalformed},
+        // barcodes: type, modules of its table, data
+        {"B1 types 0 and 9", built("", "", "B10,0,0,3,7,80,0,0,'AB'\r\nB10,0,9,6,13,80,0,0,'AB'\r\n"), 0},
+        {"B1 type 10", built("", "", "B10,0,10,2,5,80,0,0,'AB'\r\n"), kMalformed},
+        {"B1 type -1", built("", "", "B10,0,-1,2,5,80,0,0,'AB'\r\n"), kMalformed},
+        {"B1 modules 2 and 2 when no module reached the width", built("", "", "B10,0,1,2,2,80,0,0,'AB'\r\n"), 0},
+        {"UPC modules m and m, EAN m and m + 2",
+         built("", "", "B10,0,5,3,3,80,0,0,'12345678901'\r\nB10,0,6,11,11,80,0,0,'01234567890'\r\n"
+                       "B10,0,7,7,9,80,0,0,'123456789012'\r\nB10,0,8,10,12,80,0,0,'1234567'\r\n"), 0},
+        {"Code 128 wide module not 2m + 1", built("", "", "B10,0,1,3,6,80,0,0,'AB'\r\n"), kMalformed},
+        {"UPC-A wide module not m", built("", "", "B10,0,5,3,7,80,0,0,'12345678901'\r\n"), kMalformed},
+        {"Code 39 narrow module past its table", built("", "", "B10,0,0,7,15,80,0,0,'AB'\r\n"), kMalformed},
+        {"EAN-8 narrow module past its table", built("", "", "B10,0,8,11,13,80,0,0,'1234567'\r\n"), kMalformed},
+        {"B1 text field -1 (below, font 0)", built("", "", "B10,0,1,2,5,80,0,-1,'AB'\r\n"), 0},
+        {"B1 text field -2", built("", "", "B10,0,1,2,5,80,0,-2,'AB'\r\n"), kMalformed},
+        {"a quote inside barcode data", built("", "", "B10,0,1,2,5,80,0,0,'A'B'\r\n"), kMalformed},
+        {"a quote inside QR data", built("", "", "B20,0,Q,3,L,4,0,'a'b'\r\n"), kMalformed},
+        {"empty QR data", built("", "", "B20,0,Q,3,L,4,0,''\r\n"), kMalformed},
+        {"empty PDF417 data", built("", "", "B20,0,P,30,5,0,0,1,1,4,10,0,''\r\n"), kMalformed},
+        {"empty MaxiCode data", built("", "", "B20,0,M,0,''\r\n"), kMalformed},
+        {"empty barcode data", built("", "", "B10,0,1,2,5,80,0,0,''\r\n"), kMalformed},
+        {"QR sizes 3 and 8", built("", "", "B20,0,Q,3,L,3,0,'a'\r\nB20,0,Q,3,L,8,0,'a'\r\n"), 0},
+        {"QR size 9", built("", "", "B20,0,Q,3,L,9,0,'a'\r\n"), kMalformed},
+        {"PDF417 of 9 columns", built("", "", "B20,0,P,30,5,0,0,1,1,9,10,0,'a'\r\n"), kMalformed},
+        // stored images
+        {"IR of a name an IS stored", built("", "", "IS2,'print1'ab\r\nIR0,0,'print1'\r\n"), 0},
+        {"IR without an IS", built("", "", "IR0,0,'print1'\r\n"), kMalformed},
+        {"IR of another name", built("", "", "IS2,'print1'ab\r\nIR0,0,'print2'\r\n"), kMalformed},
+        {"IR before its IS", built("", "", "IR0,0,'print1'\r\nIS2,'print1'ab\r\n"), kMalformed},
+        // lines that fit no form
+        {"a box of too few values", built("", "", "BD1,2,3\r\n"), kFreeText},
+        {"a circle of too many values", built("", "", "CD1,2,3,4,5\r\n"), kFreeText},
+        {"a box of a type the builder does not draw", built("", "", "BD1,2,3,4,Q\r\n"), kFreeText},
+        {"a box of a two-letter type", built("", "", "BD1,2,3,4,OE\r\n"), kFreeText},
     };
     for (const Row& r : rows) {
         Label l = one(bytes(r.label));
@@ -485,11 +545,12 @@ TEST(QlksRules, DirectIOBoxAndCircleTextIsTakenAsWritten)
         std::string text; // the free text, empty for a builder line
         unsigned flags;
     } rows[] = {
-        {"a box of four values", "BD10,10,200,200\r\n", Op::Box, "10,10,200,200", 0},
-        {"a box with spaces", "BD 5, 5, 50, 50, S, 2\r\n", Op::Box, " 5, 5, 50, 50, S, 2", 0},
-        {"a box type of the printer's own", "BD200,100,202,620,0\r\n", Op::Box, "", 0},
-        {"a circle of three values", "CD100,100,50\r\n", Op::Circle, "100,100,50", 0},
-        {"an empty box text", "BD\r\n", Op::Box, "", 0},
+        {"a box of four values", "BD10,10,200,200\r\n", Op::Box, "10,10,200,200", kFreeText},
+        {"a box with spaces", "BD 5, 5, 50, 50, S, 2\r\n", Op::Box, " 5, 5, 50, 50, S, 2", kFreeText},
+        {"a box type of the printer's own", "BD200,100,202,620,0\r\n", Op::Box, "200,100,202,620,0", kFreeText},
+        {"a circle of three values", "CD100,100,50\r\n", Op::Circle, "100,100,50", kFreeText},
+        {"an empty box text", "BD\r\n", Op::Box, "", kFreeText},
+        {"a builder box", "BD1,2,300,400,O\r\n", Op::Box, "", 0},
         {"a builder box with a wrong width stays wrong", "BD1,2,300,400,O,3\r\n", Op::Box, "", kMalformed},
     };
     for (const Row& r : rows) {
@@ -500,7 +561,7 @@ TEST(QlksRules, DirectIOBoxAndCircleTextIsTakenAsWritten)
         EXPECT_EQ(l.commands[10].str("text"), r.text) << r.name;
     }
     // Free text is a body line like any other: not among the setup lines.
-    Label early = one(bytes("SW832\r\nBD10,10,200,200\r\nST1\r\nSM8,16\r\nSS4\r\nSD10\r\nSO0\r\nSA2\r\nTA-3\r\nCS0,1252\r\nCUTn\r\nP1\r\n"));
+    Label early = one(bytes("SW832\r\nBD10,10,200,200,O\r\nST1\r\nSM8,16\r\nSS4\r\nSD10\r\nSO0\r\nSA2\r\nTA-3\r\nCS0,1252\r\nCUTn\r\nP1\r\n"));
     EXPECT_TRUE(early.flags & kOutOfOrder) << describe(early);
 }
 
@@ -546,7 +607,7 @@ TEST(QlksRules, CheckHealthTestLabelByItsOwnRules)
         {"without its end line", with([](TestLabelParts& p) { p.end = "RWDn"; }), true, kUnknown | kMissing},
         {"a frame line changed: read by the builder's rules", with([](TestLabelParts& p) {
              p.frame = "BD100,100,400,620,B,4\r\nBD200,100,202,620,1\r\nBD300,260,302,620,0\r\nBD200,260,400,262,0\r\n"; }),
-         false, kMalformed | kOutOfOrder | kMissing},
+         false, kMalformed | kOutOfOrder | kMissing | kFreeText},
     };
     for (const Row& r : rows) {
         Label l = one(bytes(r.label));

@@ -10,7 +10,8 @@ namespace {
 // Command forms as the driver writes them. In a pattern, {name} is a signed decimal number,
 // {name$} a word up to the next comma, {name'} the quoted text with "\\" and "\'" escapes,
 // {name"} a quoted text taken as it is; everything else must match byte for byte. A quoted field
-// runs to the last quote of the line, so it may itself contain quotes.
+// runs to the last quote of the line; a quote inside an unescaped one is flagged (the builder
+// refuses such data, which would end the field early at the printer).
 struct Form {
     Op op;
     const char* mnemonic;
@@ -99,8 +100,22 @@ struct Letters {
 const Letters kLetters[] = {
     {Op::Text, "reverse", "RN"},      {Op::Text, "bold", "BN"},          {Op::Text, "justify", "FLR"},
     {Op::VectorText, "bold", "BN"},   {Op::VectorText, "reverse", "RN"}, {Op::VectorText, "italic", "IN"},
-    {Op::VectorText, "justify", "LRCF"},
+    {Op::VectorText, "justify", "LRC"},
 };
+
+// The box types the builder draws; an empty type is its form with a field missing.
+bool builderBoxType(const std::string& t) { return t.empty() || (t.size() == 1 && std::string_view("OEDSB").find(t[0]) != std::string_view::npos); }
+
+bool inRange(long v, long lo, long hi) { return v != kNoValue && v >= lo && v <= hi; }
+
+// The narrow modules a one-dimensional type may have, by type number.
+struct Modules {
+    int limit; // the largest narrow module
+    int wideAdd, wideMul; // wide = narrow x wideMul + wideAdd
+};
+const Modules kModules[10] = {{6, 1, 2}, {6, 1, 2}, {6, 1, 2}, {6, 1, 2}, {6, 1, 2},
+                              {6, 0, 1}, {11, 0, 1}, {7, 2, 1}, {10, 2, 1}, {6, 1, 2}};
+long moduleWide(int type, long narrow) { return narrow * kModules[type].wideMul + kModules[type].wideAdd; }
 
 // A raster header is binary only with a size the builder can write: at least one row of at least one
 // byte, and no wider than any label (1024 bytes are 8192 dots). Text after "LD" never fits: the
@@ -285,8 +300,7 @@ std::string shapeProblem(Op op, const char* mnemonic, const std::vector<Field>& 
         break;
     }
     case Op::Box: {
-        // O, E and D are drawn without a line width, S and B with one; other types are the
-        // application's own text sent through DirectIO.
+        // O, E and D are drawn without a line width, S and B with one.
         const std::string type = text("type");
         const bool width = fieldOf(fields, "width") != nullptr;
         if ((type == "O" || type == "E" || type == "D") && width) return "BD type " + type + " with a line width";
@@ -295,6 +309,8 @@ std::string shapeProblem(Op op, const char* mnemonic, const std::vector<Field>& 
     }
     case Op::Text:
     case Op::VectorText:
+        if (op == Op::Text && !inRange(num("wmul"), 1, 9)) return "T width multiplier " + std::to_string(num("wmul")) + " outside 1..9";
+        if (op == Op::Text && !inRange(num("hmul"), 1, 9)) return "T height multiplier " + std::to_string(num("hmul")) + " outside 1..9";
         for (const Letters& l : kLetters) {
             if (l.op != op) continue;
             const std::string v = text(l.field);
@@ -302,9 +318,41 @@ std::string shapeProblem(Op op, const char* mnemonic, const std::vector<Field>& 
                 return std::string(mnemonic) + " " + l.field + " field \"" + v + "\" is not one of " + l.allowed;
         }
         break;
+    case Op::Barcode: {
+        const long type = num("type");
+        if (!inRange(type, 0, 9)) return "B1 barcode type " + std::to_string(type) + " outside 0..9";
+        const long narrow = num("narrow"), wide = num("wide");
+        // The builder's module pair: the table's narrow module and its wide one, or 2 and 2 when
+        // no module reaches the requested width.
+        if (!(narrow == 2 && wide == 2) &&
+            !(inRange(narrow, 1, kModules[type].limit) && wide == moduleWide(int(type), narrow)))
+            return "B1 modules " + std::to_string(narrow) + "," + std::to_string(wide) + " do not fit barcode type " +
+                   std::to_string(type);
+        if (num("hri") < -1) return "B1 human-readable field " + std::to_string(num("hri")) + " below -1";
+        break;
+    }
+    case Op::QrCode:
+        if (!inRange(num("size"), 3, 8)) return "QR code size " + std::to_string(num("size")) + " outside 3..8";
+        break;
+    case Op::Pdf417:
+        if (num("p") != 5 || !inRange(num("hri"), 0, 1) || !inRange(num("columns"), 3, 8))
+            return "PDF417 values outside their forms";
+        break;
     default:
         break;
     }
+    // Every position the builder writes is a dot on the label, and every rotation one of four.
+    for (const char* name : {"x", "y", "endx", "endy"})
+        if (num(name) != kNoValue && num(name) < 0) return std::string(mnemonic) + " " + name + " " + std::to_string(num(name)) + " is negative";
+    if (num("rotation") != kNoValue && !inRange(num("rotation"), 0, 3))
+        return std::string(mnemonic) + " rotation " + std::to_string(num("rotation")) + " outside 0..3";
+    // Barcode data and stored names go into their quotes unescaped: a quote inside would end them.
+    for (const char* name : {"data", "name"}) {
+        const Field* f = fieldOf(fields, name);
+        if (f && f->text.find('\'') != std::string::npos) return std::string(mnemonic) + " " + name + " holds a quote";
+    }
+    if ((op == Op::Barcode || op == Op::Pdf417 || op == Op::MaxiCode || op == Op::QrCode) && text("data").empty())
+        return std::string(mnemonic) + " without data";
     return {};
 }
 
@@ -353,8 +401,14 @@ void addProblem(Label& l, std::size_t index, const std::string& problem)
 void judgeBuilt(Label& l)
 {
     int lastRank = 0;
+    std::vector<std::string> stored; // names of the images stored so far
     for (std::size_t i = 0; i < l.commands.size(); ++i) {
         Command& c = l.commands[i];
+        if (c.op == Op::ImageStore) stored.push_back(c.str("name"));
+        if (c.op == Op::ImageRecall && !c.flags && std::find(stored.begin(), stored.end(), c.str("name")) == stored.end()) {
+            c.flags = kMalformed;
+            c.problem = "IR of \"" + c.str("name") + "\" without an IS of that name before it";
+        }
         const int r = rank(c.op);
         const bool setup = r < 20;
         if (!c.flags && ((setup && r <= lastRank) || (!setup && r < 40 && lastRank >= 30))) {
@@ -484,7 +538,9 @@ Command parseLine(std::string_view line)
     const Form* known = nullptr; // the longest mnemonic the line starts with
     for (const Form& f : kForms) {
         std::vector<Field> fields;
-        if (match(f.pattern, line, fields, problem)) {
+        // A box type the builder does not draw is the application's own text (below).
+        if (match(f.pattern, line, fields, problem) &&
+            !(f.op == Op::Box && !builderBoxType(fieldOf(fields, "type")->text))) {
             c.op = f.op;
             c.mnemonic = f.mnemonic;
             c.fields = std::move(fields);
@@ -495,11 +551,14 @@ Command parseLine(std::string_view line)
         if (startsWith(line, f.mnemonic) && (!known || std::string_view(f.mnemonic).size() > std::string_view(known->mnemonic).size()))
             known = &f;
     }
-    // DirectIO sends the application's text behind "BD" and "CD" as it is.
+    // DirectIO sends the application's text behind "BD" and "CD" as it is; the builder never
+    // writes such a line, so it is told apart by a flag of its own.
     if (startsWith(line, "BD") || startsWith(line, "CD")) {
         c.op = line[0] == 'B' ? Op::Box : Op::Circle;
         c.mnemonic = line[0] == 'B' ? "BD" : "CD";
         c.fields = {{"text", false, 0, std::string(line.substr(2))}};
+        c.flags = kFreeText;
+        c.problem = c.mnemonic + " line that fits no form (DirectIO's free text)";
         return c;
     }
     if (known) {
@@ -595,6 +654,10 @@ StreamParser::Step StreamParser::labelItem(long long time)
                         {"y", true, static_cast<long>(static_cast<std::int16_t>(le16(h + 2))), {}},
                         {"rowbytes", true, static_cast<long>(rowBytes), {}},
                         {"height", true, static_cast<long>(rows), {}}};
+            if (c.fields[0].number < 0 || c.fields[1].number < 0) {
+                c.flags = kMalformed;
+                c.problem = std::string(c.mnemonic) + " at a negative position (a 16-bit field above 0x7FFF)";
+            }
             const std::size_t want = static_cast<std::size_t>(rowBytes) * rows;
             std::size_t i = head + 8;
             if (!lcr) {

@@ -40,8 +40,8 @@ enum class Op {
     RasterRle,      // LCR run-length compressed raster image, binary
     ImageStore,     // IS  stored image file, binary
     ImageRecall,    // IR
-    Box,            // BD  (also DirectIO's free text: field "text")
-    Circle,         // CD  (also DirectIO's free text: field "text")
+    Box,            // BD  (also DirectIO's free text: field "text", flagged kFreeText)
+    Circle,         // CD  (also DirectIO's free text: field "text", flagged kFreeText)
     Cut,            // CUTy
     Rewind,         // RWDy
     Print,          // P1  ends the label
@@ -56,6 +56,7 @@ enum Flag : unsigned {
     kMissing = 8,    // (label only) a required setup line is absent
     kInterleaved = 16, // (label only) a status request stood between its lines, though a label
                        // goes out as one buffer under the port lock
+    kFreeText = 32,  // a BD or CD line that fits no form: only DirectIO sends the application's text so
 };
 
 constexpr long kNoValue = std::numeric_limits<long>::min();

@@ -16,13 +16,16 @@ struct Script
 {
     std::map<std::string, std::deque<int>> once;
     std::map<std::string, int> defaults;
-    std::deque<BYTE> readBytes;
-    std::deque<int> frames;
+    // By port id: a frame or an answer reaches only the port it was scripted for.
+    std::map<int, std::deque<BYTE>> readBytes;
+    std::map<int, std::deque<int>> frames;
     std::vector<std::string> calls;
     std::vector<DWORD> ticks;  // GetTickCount at each call
     std::vector<BYTE> written;
     int nextId = 40000;
     int powerCalls = 0;  // IsPowerState calls made
+    std::map<int, int> closes;  // ClosePort calls by port id
+    bool cut = false;    // a PowerCut holds the port off line until IsPowerState reads 2001 again
     DWORD lastOption[19] = {};  // the settings of the last SetDeviceOption, after the port name
 };
 
@@ -98,17 +101,17 @@ void WINAPI ScriptDefault(const char* call, int value)
     g_script->defaults[call] = value;
 }
 
-void WINAPI ScriptReadBytes(const BYTE* data, int length)
+void WINAPI ScriptReadBytes(int id, const BYTE* data, int length)
 {
     Locked l;
     for (int i = 0; i < length; ++i)
-        g_script->readBytes.push_back(data[i]);
+        g_script->readBytes[id].push_back(data[i]);
 }
 
-void WINAPI ScriptStatusFrame(int frame)
+void WINAPI ScriptStatusFrame(int id, int frame)
 {
     Locked l;
-    g_script->frames.push_back(frame);
+    g_script->frames[id].push_back(frame);
 }
 
 int WINAPI ScriptCallCount()
@@ -203,22 +206,30 @@ int WINAPI OpenPort(int id, DWORD devType)
 void WINAPI ClosePort(int id, DWORD devType)
 {
     Locked l;
+    ++g_script->closes[id];
     Record("ClosePort(%d, %lu)", id, (unsigned long)devType);
 }
 
 int WINAPI Write(const BYTE* buf, DWORD len, int id, DWORD devType)
 {
-    int r = 0, stall = 0, power = 0, since = 0;
+    int r = 0, stall = 0, power = 0, since = 0, closes = 0;
     {
         Locked l;
+        closes = g_script->closes[id];
         r = Result("Write", int(len));
         if (r > int(len))
             r = int(len);
         stall = Result("WriteStall", 0);
         // More than a status request or an initialisation byte: the port's power may change
-        // while it is written.
-        if (len > 5)
+        // while it is written, handed over (PowerDuringWrite) or found by the status thread's
+        // own next poll (PowerCut).
+        if (len > 5) {
             power = Result("PowerDuringWrite", 0);
+            if (int cut = Result("PowerCut", 0)) {
+                g_script->defaults["IsPowerState"] = cut;
+                g_script->cut = cut != 2001;
+            }
+        }
         if (power) {
             g_script->defaults["IsPowerState"] = power;
             since = g_script->powerCalls;
@@ -226,17 +237,22 @@ int WINAPI Write(const BYTE* buf, DWORD len, int id, DWORD devType)
         for (int i = 0; i < r && buf; ++i)
             g_script->written.push_back(buf[i]);
         // A printer answers the status request with one byte: the scripted "StatusAnswer"
-        // (none while it is negative).
+        // (none while it is negative, nor while a cut holds the port off line).
         if (buf && len == 5 && r == 5 && std::memcmp(buf, "^cu\r\n", 5) == 0) {
             int answer = Result("StatusAnswer", -1);
-            if (answer >= 0)
-                g_script->readBytes.push_back(BYTE(answer));
+            if (answer >= 0 && !g_script->cut)
+                g_script->readBytes[id].push_back(BYTE(answer));
         }
         Record("Write(%lu, %d, %lu) = %d", (unsigned long)len, id, (unsigned long)devType, r);
     }
     // A transport whose write waits for room that does not come; the other calls go on.
-    if (stall > 0)
-        Sleep(DWORD(stall));
+    for (DWORD start = GetTickCount(); stall > 0 && GetTickCount() - start < DWORD(stall); Sleep(5)) {
+        Locked l;
+        if (g_script->closes[id] != closes) {
+            Record("Write(%lu, %d, %lu) ended by ClosePort", (unsigned long)len, id, (unsigned long)devType);
+            return 0;
+        }
+    }
     // The write returns once the status thread has polled the new power state and come back for
     // the next poll, so it has handed that state on (bounded: a port without a status thread).
     for (DWORD start = GetTickCount(); power && GetTickCount() - start < 20000; Sleep(5)) {
@@ -251,9 +267,10 @@ int WINAPI Read(BYTE* buf, DWORD len, DWORD timeout, int id, DWORD devType)
 {
     Locked l;
     int n = 0;
-    while (buf && DWORD(n) < len && !g_script->readBytes.empty()) {
-        buf[n++] = g_script->readBytes.front();
-        g_script->readBytes.pop_front();
+    std::deque<BYTE>& in = g_script->readBytes[id];
+    while (buf && DWORD(n) < len && !in.empty()) {
+        buf[n++] = in.front();
+        in.pop_front();
     }
     Record("Read(%lu, %lu, %d, %lu) = %d", (unsigned long)len, (unsigned long)timeout, id, (unsigned long)devType, n);
     return n;
@@ -262,7 +279,7 @@ int WINAPI Read(BYTE* buf, DWORD len, DWORD timeout, int id, DWORD devType)
 int WINAPI ReadAvailable(int id, DWORD devType)
 {
     Locked l;
-    int r = int(g_script->readBytes.size());
+    int r = int(g_script->readBytes[id].size());
     Record("ReadAvailable(%d, %lu) = %d", id, (unsigned long)devType, r);
     return r;
 }
@@ -270,7 +287,7 @@ int WINAPI ReadAvailable(int id, DWORD devType)
 void WINAPI Clear(int id, DWORD devType)
 {
     Locked l;
-    g_script->readBytes.clear();
+    g_script->readBytes[id].clear();
     Record("Clear(%d, %lu)", id, (unsigned long)devType);
 }
 
@@ -279,6 +296,8 @@ int WINAPI IsPowerState(int id, DWORD devType)
     Locked l;
     ++g_script->powerCalls;
     int r = Result("IsPowerState", 2001);
+    if (r == 2001)
+        g_script->cut = false;
     Record("IsPowerState(%d, %lu) = %d", id, (unsigned long)devType, r);
     return r;
 }
@@ -287,10 +306,11 @@ int WINAPI GetASBState(int* asb, int id, DWORD devType)
 {
     Locked l;
     int r = 0;
-    if (!g_script->frames.empty()) {
+    std::deque<int>& frames = g_script->frames[id];
+    if (!frames.empty()) {
         if (asb)
-            *asb = g_script->frames.front();
-        g_script->frames.pop_front();
+            *asb = frames.front();
+        frames.pop_front();
         r = 1;
     }
     Record("GetASBState(%d, %lu) = %d", id, (unsigned long)devType, r);

@@ -12,9 +12,9 @@ typedef void(WINAPI* ScriptResetFn)();
 typedef void(WINAPI* ScriptResultFn)(const char* call, int value);
 typedef void(WINAPI* ScriptDefaultFn)(const char* call, int value);
 // Bytes Read hands out (ReadAvailable reports how many are left) and status frames
-// GetASBState delivers, one per call, in order.
-typedef void(WINAPI* ScriptReadBytesFn)(const BYTE* data, int length);
-typedef void(WINAPI* ScriptStatusFrameFn)(int frame);
+// GetASBState delivers, one per call, in order: each for the port of that id only.
+typedef void(WINAPI* ScriptReadBytesFn)(int id, const BYTE* data, int length);
+typedef void(WINAPI* ScriptStatusFrameFn)(int id, int frame);
 // The record: one line per call, "Name(arguments) = result"; the bytes written.
 typedef int(WINAPI* ScriptCallCountFn)();
 typedef BOOL(WINAPI* ScriptCallFn)(int index, char* text, int size);
@@ -25,6 +25,9 @@ typedef int(WINAPI* ScriptWrittenFn)(BYTE* data, int size);
 typedef int(WINAPI* ScriptDeviceOptionFn)(DWORD* fields, int count);
 // The answer byte to each status request "^cu\r\n" written: call "StatusAnswer" (ScriptResult
 // and ScriptDefault; negative: no answer, the default). The milliseconds a Write takes before
-// it returns (recorded at its start): call "WriteStall" (default 0). "PowerDuringWrite": a
-// Write of more than 5 bytes makes it IsPowerState's default and returns only after two more
-// IsPowerState calls (0, the default: no change).
+// it returns (recorded at its start): call "WriteStall" (default 0); a ClosePort of its port
+// ends the stall at once and the Write returns 0, as a cancelled write does. "PowerDuringWrite":
+// a Write of more than 5 bytes makes it IsPowerState's default and returns only after two more
+// IsPowerState calls (0, the default: no change). "PowerCut": the same change, but the Write
+// returns at once and the status thread finds it on its own next poll, as over a real
+// connection; until IsPowerState reads 2001 again no status request is answered.

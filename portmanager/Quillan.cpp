@@ -13,13 +13,17 @@ namespace {
 
 // PortList and the four slots, held only for lookups and changes of the list, the records' class
 // bits and the slots, never while a transport call runs: a slow call on one port must not hold
-// up the others. Lock order: a record's portLock before g_listLock.
+// up the others. Lock order: a record's openLock before g_listLock.
 SRWLOCK g_listLock = SRWLOCK_INIT;
 CPtrList PortList(10);  // PortEntry*, newest first
 
 // Ports being made in a transport right now, outside the list lock: they hold their library as
 // a record does, so FreeChildDll must not unload it under them. Raised under the list lock.
 volatile LONG g_creating = 0;
+// Calls holding a record, which may be running in its transport library: a call whose thread
+// was ended by force never gives its share back, and the libraries then stay loaded. Raised
+// under the list lock.
+volatile LONG g_calls = 0;
 
 // Opens Quillan's log once, with the settings of the first CreatePort that asks for it.
 SRWLOCK g_logLock = SRWLOCK_INIT;
@@ -54,12 +58,14 @@ void ReleaseRef(PortEntry* e)
 {
     if (InterlockedDecrement(&e->refs) == 0)
         delete e;
+    InterlockedDecrement(&g_calls);
 }
 
 PortEntry* FindPort(int id);
 
-// A record found by id and held for one call: shared for the calls that run on an open port,
-// exclusive for opening, closing and removing. Get() is null for an unknown or removed id.
+// A record found by id and held for one call; with exclusive (opening, closing, removing) also
+// its openLock, waited for up to kPortOpenLockWaitMs. Get() is null for an unknown or removed
+// id, and TimedOut() says when the lock was not had in time.
 class CPortRef
 {
 public:
@@ -68,15 +74,20 @@ public:
         {
             CSharedList lock;
             m_e = FindPort(id);
-            if (m_e)
+            if (m_e) {
                 InterlockedIncrement(&m_e->refs);
+                InterlockedIncrement(&g_calls);
+            }
         }
         if (!m_e)
             return;
-        if (m_exclusive)
-            AcquireSRWLockExclusive(&m_e->portLock);
-        else
-            AcquireSRWLockShared(&m_e->portLock);
+        if (m_exclusive && !m_e->openLock.Lock(kPortOpenLockWaitMs)) {
+            m_exclusive = false;
+            m_timedOut = true;
+            Release();
+            m_e = nullptr;
+            return;
+        }
         if (m_e->bRemoved) {
             Release();
             m_e = nullptr;
@@ -90,19 +101,19 @@ public:
     CPortRef(const CPortRef&) = delete;
     CPortRef& operator=(const CPortRef&) = delete;
     PortEntry* Get() const { return m_e; }
+    bool TimedOut() const { return m_timedOut; }
 
 private:
     void Release()
     {
         if (m_exclusive)
-            ReleaseSRWLockExclusive(&m_e->portLock);
-        else
-            ReleaseSRWLockShared(&m_e->portLock);
+            m_e->openLock.Unlock();
         ReleaseRef(m_e);
     }
 
     PortEntry* m_e = nullptr;
     bool m_exclusive;
+    bool m_timedOut = false;
 };
 
 bool ErrorLogOn() { return __atomic_load_n(&theApp.m_bErrorLog, __ATOMIC_ACQUIRE) != 0; }
@@ -172,8 +183,8 @@ int ChooseSlot(const CString& port)
 }
 
 // Closes the transport for devType when devType is the last class holding the port open; a class
-// that does not hold it open changes nothing. The caller holds the record's port lock
-// exclusively (not the list lock: the transport's close may be slow).
+// that does not hold it open changes nothing. The caller holds the record's openLock (not the
+// list lock: the transport's close may be slow).
 void ClosePortLocked(PortEntry* e, int id, DWORD devType)
 {
     if (!(e->dwOpenDevTypes & devType)) {
@@ -196,7 +207,7 @@ void ClosePortLocked(PortEntry* e, int id, DWORD devType)
     QlnLine(devType, "-ClosePort<dwId : %d>", id);
 }
 
-// One routed port call: the record by id held shared while the transport's entry point runs,
+// One routed port call: the record by id held (no lock) while the transport's entry point runs,
 // then the trace line with its result. head is the call's line head ("Write<dwId : %d> :"), the
 // error lines of an unknown id or a missing entry point follow it; both give 0 and reach no
 // transport.
@@ -450,8 +461,11 @@ int WINAPI RemovePort(DWORD devType, int id)
     }
     CPortRef ref(id, true);
     PortEntry* e = ref.Get();
-    if (!e)
+    if (!e) {
+        if (ref.TimedOut())
+            QlnError(devType, "-RemovePort<dwId : %d> : port busy", id);
         return -1;
+    }
 
     bool last;
     DWORD remaining;
@@ -529,7 +543,10 @@ int WINAPI OpenPort(int id, DWORD devType)
     CPortRef ref(id, true);
     PortEntry* e = ref.Get();
     if (!e) {
-        QlnError(devType, "OpenPort<dwId : %d> : pPortQln is NULL", id);
+        if (ref.TimedOut())
+            QlnError(devType, "-OpenPort<dwId : %d> : port busy", id);
+        else
+            QlnError(devType, "OpenPort<dwId : %d> : pPortQln is NULL", id);
         return 0;
     }
     if (!IsDevTypeValid(devType)) {
@@ -566,7 +583,10 @@ void WINAPI ClosePort(int id, DWORD devType)
     CPortRef ref(id, true);
     PortEntry* e = ref.Get();
     if (!e) {
-        QlnError(devType, "ClosePort<dwId : %d> : pPortQln is NULL", id);
+        if (ref.TimedOut())
+            QlnError(devType, "-ClosePort<dwId : %d> : port busy", id);
+        else
+            QlnError(devType, "ClosePort<dwId : %d> : pPortQln is NULL", id);
         return;
     }
     if (!IsDevTypeValid(devType)) {
@@ -685,8 +705,9 @@ int WINAPI FreeChildDll()
     int inUse;
     {
         CExclusiveList lock;
-        // A port being made counts as a record: its library is in use.
-        inUse = PortList.GetCount() + int(g_creating);
+        // A port being made counts as a record, a call still in a transport too: its library
+        // is in use.
+        inUse = PortList.GetCount() + int(g_creating) + int(g_calls);
         if (inUse == 0) {
             for (int i = 0; i < SLOT_COUNT; ++i) {
                 freed[i] = g_portDll[i];

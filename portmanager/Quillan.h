@@ -37,7 +37,7 @@ struct SavedPrinter
 
 struct PortEntry
 {
-    PortEntry() { InitializeSRWLock(&portLock); }
+    PortEntry() {}
     ~PortEntry();
     PortEntry(const PortEntry&) = delete;
     PortEntry& operator=(const PortEntry&) = delete;
@@ -51,13 +51,19 @@ struct PortEntry
     int dwOpenResult = 0;
     DWORD dwOpenDevTypes = 0;
 
-    // Calls on the port hold portLock shared while they run in the transport; opening, closing
-    // and removing hold it exclusively. refs keeps the record alive while a call holds it
-    // (one reference belongs to PortList); bRemoved is set once it has left PortList.
-    SRWLOCK portLock;
+    // Opening, closing and removing hold openLock, a kernel mutex taken with a bounded wait: a
+    // thread ended by force inside one leaves it abandoned, never held. The other calls hold no
+    // lock while they run in the transport, so a close from another thread reaches a write
+    // stalled at the printer and ends it. refs keeps the record alive while a call holds it (one
+    // reference belongs to PortList); bRemoved is set once it has left PortList.
+    CMutexEx openLock;
     volatile LONG refs = 1;
     bool bRemoved = false;
 };
+
+// The longest an open, close or remove of a port waits for another one on the same port (an
+// open may run the Bluetooth device reset, which waits up to 30 s for the enable tool).
+const DWORD kPortOpenLockWaitMs = 60000;
 
 // The class bits a port call may carry.
 inline bool IsDevTypeValid(DWORD devType)

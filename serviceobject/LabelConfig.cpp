@@ -226,9 +226,11 @@ int CLabelConfig::APS_RegistryLoad(const CString& deviceName, CLabelCommand& bui
         search.strPid = pid;
         search.strVid = vid;
         // The port libraries' rule: with the stored printer gone, another one of the model
-        // stands in only when it is the only one present.
+        // stands in only when it is the only one present. Which one the port takes is the usb
+        // library's choice, which sees the printers the process's other ports hold: the stored
+        // path goes to it as it is.
         CString path = usb.PathForStoredDevice(search);
-        SetPortName(path);
+        SetPortName(path.IsEmpty() ? path : stored);
         if (path.IsEmpty())
             Error("not search USB Port <UsbDeviceName=%s, Vid=%s, Pid=%s>", stored.GetString(), vid.GetString(),
                   pid.GetString());

@@ -10,6 +10,10 @@
 namespace {
 
 const DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+// A close whose drain found the output queue empty purges only this: a line that reports no
+// queue (a pty) may still hold bytes the printer has not read, and clearing the send side
+// would throw them away.
+const DWORD kPurgeReceive = PURGE_RXABORT | PURGE_RXCLEAR;
 // How long CloseDevice keeps cancelling for writes still in flight before it closes anyway.
 const DWORD kWriterDrainMs = 3000;
 // How long one run of the device enable tool may take before the state is read again anyway.
@@ -18,8 +22,21 @@ const DWORD kHalvirexWaitMs = 30000;
 // ClosePort's wait for an OpenPort or a re-open of the read thread in progress (each of those
 // ends its own waits early on the terminate event).
 const DWORD kOpenLockWaitMs = 5000;
-// The longest ClosePort waits for the driver's output queue to drain.
-const DWORD kDrainMaxMs = 2000;
+// What ClosePort's drain allows beyond the line time of the queued bytes (an adapter's own
+// latency).
+const DWORD kDrainMarginMs = 1000;
+
+// Milliseconds the line takes for n bytes at the port's speed and framing (start bit, data
+// bits, parity, stop bits); 0 when the speed is unknown.
+ULONGLONG LineTimeMs(const DeviceOption& dop, DWORD n)
+{
+    if (dop.dwBaudRate == 0)
+        return 0;
+    // In half bits, for one and a half stop bits.
+    ULONGLONG halfBits = 2 * (1 + (dop.dwByteSize ? dop.dwByteSize : 8) + (dop.dwParity ? 1 : 0));
+    halfBits += dop.dwStopBits == ONE5STOPBITS ? 3 : dop.dwStopBits == TWOSTOPBITS ? 4 : 2;
+    return (ULONGLONG(n) * halfBits * 1000 + 2ULL * dop.dwBaudRate - 1) / (2ULL * dop.dwBaudRate);
+}
 
 BOOL ProcessIsWow64()
 {
@@ -360,47 +377,53 @@ int CPortCom::OpenPortBluetooth()
 
 // ---- Close ----
 
-void CPortCom::CancelDeviceIo()
+void CPortCom::CancelDeviceIo(DWORD purge)
 {
     CMutexExLock hl(m_HandleLock);
     if (m_hPort) {
-        m_pLine->Purge(m_hPort, kPurgeAll);
+        m_pLine->Purge(m_hPort, purge);
         CancelIoEx(m_hPort, nullptr);
     }
 }
 
-void CPortCom::CloseDevice()
+void CPortCom::CloseDevice(DWORD purge)
 {
     m_bOpen = FALSE;
-    // Writes in flight hold m_IoLock shared; each cancel ends the one that is pending.
+    HANDLE h = nullptr;
+    {
+        CMutexExLock hl(m_HandleLock);
+        h = m_hPort;
+        m_hClosing = h;
+        // No write takes the handle from here on (a full barrier before the count is read).
+        InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&m_hPort), nullptr);
+    }
+    if (!h)
+        return;
+    // Writes that took the handle before it went: each cancel ends the one that is pending. No
+    // lock is held meanwhile, so a thread ended by force here blocks no later write.
     DWORD start = GetTickCount();
-    BOOL exclusive = FALSE;
     for (;;) {
-        CancelDeviceIo();
-        if (TryAcquireSRWLockExclusive(&m_IoLock)) {
-            exclusive = TRUE;
-            break;
-        }
-        if (GetTickCount() - start > kWriterDrainMs)
+        m_pLine->Purge(h, purge);
+        CancelIoEx(h, nullptr);
+        if (InterlockedCompareExchange(&m_nWriters, 0, 0) == 0 || GetTickCount() - start > kWriterDrainMs)
             break;
         Sleep(5);
     }
     {
         CMutexExLock hl(m_HandleLock);
-        if (m_hPort)
-            CloseHandle(m_hPort);
-        m_hPort = nullptr;
+        if (m_hClosing == h)
+            m_hClosing = nullptr;
     }
-    if (exclusive)
-        ReleaseSRWLockExclusive(&m_IoLock);
+    CloseHandle(h);
 }
 
-void CPortCom::WaitOutputDrained(DWORD devType)
+BOOL CPortCom::WaitOutputDrained(DWORD devType)
 {
     // Some adapters report a write done before its bytes left: the purge would cut the end of
-    // the last label. Wait until the driver's output queue is empty, bounded by the write
-    // time-out of what was queued when the wait began (at most a few seconds). The bound is set
-    // once: one made again from what is left shrinks as the queue drains and ends the wait early.
+    // the last label. Wait until the driver's output queue is empty, bounded by the time the
+    // line takes for what was queued when the wait began, plus a margin, and never beyond the
+    // write time-out of those bytes when the port has one. The bound is set once: one made
+    // again from what is left shrinks as the queue drains and ends the wait early.
     DWORD start = 0;
     ULONGLONG bound = 0;
     for (bool first = true;; first = false) {
@@ -408,15 +431,17 @@ void CPortCom::WaitOutputDrained(DWORD devType)
         DWORD errors = 0;
         COMSTAT stat = {};
         if (!h || !m_pLine->ClearError(h, &errors, &stat) || stat.cbOutQue == 0)
-            return;
+            return TRUE;
         if (first) {
             start = GetTickCount();
-            bound = ULONGLONG(m_dop.dwWriteTotalTimeoutMultiplier) * stat.cbOutQue + m_dop.dwWriteTotalTimeoutConstant;
-            if (bound == 0 || bound > kDrainMaxMs)
-                bound = kDrainMaxMs;
+            bound = LineTimeMs(m_dop, stat.cbOutQue) + kDrainMarginMs;
+            ULONGLONG writeTimeout =
+                ULONGLONG(m_dop.dwWriteTotalTimeoutMultiplier) * stat.cbOutQue + m_dop.dwWriteTotalTimeoutConstant;
+            if (writeTimeout != 0 && writeTimeout < bound)
+                bound = writeTimeout;
         } else if (GetTickCount() - start >= bound) {
             LogError(devType, "ClosePort : %d bytes still in the output queue at the purge", int(stat.cbOutQue));
-            return;
+            return FALSE;
         }
         Sleep(10);
     }
@@ -437,15 +462,26 @@ void CPortCom::ClosePort(DWORD devType)
         // Again under the lock, in case an open in progress cleared them before it saw this close.
         m_TerminateEvent.SetEvent();
         m_bTerminateThread = TRUE;
-        WaitOutputDrained(devType);
+        // The send side is cleared only when bytes are still queued after the drain's bound.
+        const DWORD purge = WaitOutputDrained(devType) ? kPurgeReceive : kPurgeAll;
         m_bOpen = FALSE;
         // Break pending reads and writes first, so the read thread can end by itself.
         Trace(devType, "ClosePort : call CancelIo");
-        CancelDeviceIo();
+        CancelDeviceIo(purge);
         StopPortThread(
             m_pReadThread, m_bThreadEnded, PortThreadStop{0, 0, 1000}, [] {},
             [&] { Log(devType, "ClosePort : TerminateThread Port ReadThread."); });
-        CloseDevice();
+        // A close of the device that the read thread began and did not end (it was ended by
+        // force) left its handle here.
+        HANDLE left = nullptr;
+        {
+            CMutexExLock hl(m_HandleLock);
+            left = m_hClosing;
+            m_hClosing = nullptr;
+        }
+        if (left)
+            CloseHandle(left);
+        CloseDevice(purge);
         m_Receiver.Close();
         m_Receiver.SetStatusEvent(nullptr);
         m_bOpen = FALSE;
@@ -466,10 +502,11 @@ void CPortCom::CloseIfOpen()
 int CPortCom::writePort(const BYTE* buf, int len, DWORD devType)
 {
     Trace(devType, "+Port Write(dwWritten : %d)", len);
-    AcquireSRWLockShared(&m_IoLock);
-    HANDLE h = m_hPort;
+    // Counted before the handle is read: a close that took the handle away waits for this write.
+    InterlockedIncrement(&m_nWriters);
+    HANDLE h = InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&m_hPort), nullptr, nullptr);
     if (!m_bOpen || !h || !buf || len <= 0) {
-        ReleaseSRWLockShared(&m_IoLock);
+        InterlockedDecrement(&m_nWriters);
         LogError(devType, "-Port Write : fail to invalid parameters");
         return 0;
     }
@@ -492,7 +529,7 @@ int CPortCom::writePort(const BYTE* buf, int len, DWORD devType)
         // A cancelled write (close, or a purge when the line went off) reports what went out.
         GetOverlappedResult(h, &ov, &written, TRUE);
     }
-    ReleaseSRWLockShared(&m_IoLock);
+    InterlockedDecrement(&m_nWriters);
     if (written > DWORD(len))
         written = 0;
     if (m_dwUseBinary == 1 && written > 0)

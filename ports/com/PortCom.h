@@ -83,9 +83,10 @@ private:
     // failure the error line "<op> : fail to <call>" (plain or tagged) and FALSE.
     typedef BOOL (*ComDcbBuilder)(DCB&, const DeviceOption&, const ComConfig&);
     BOOL ConfigureDevice(HANDLE h, const char* op, bool plain, DWORD devType, ComDcbBuilder build = ComBuildSerialDcb);
-    // Closes the device: breaks pending I/O, lets writers in flight return, closes the handle.
-    void CloseDevice();
-    void CancelDeviceIo();
+    // Closes the device: breaks pending I/O (purging purge), lets writers in flight return,
+    // closes the handle.
+    void CloseDevice(DWORD purge = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    void CancelDeviceIo(DWORD purge);
     CString PortName();
     // Waits ms unless the port is being closed; TRUE when it is.
     BOOL WaitOrTerminate(DWORD ms);
@@ -131,13 +132,18 @@ private:
     CMutexEx m_OpenLock;
     // ClosePorts in progress: an OpenPort meanwhile neither opens nor clears their stop signal.
     volatile LONG m_nClosing = 0;
-    // Held shared by each write for as long as it uses the handle; CloseDevice takes it
-    // exclusively before the handle goes, so a write never reaches a closed or reused handle.
-    SRWLOCK m_IoLock = SRWLOCK_INIT;
+    // Writes using the handle. CloseDevice takes the handle away first, then cancels until the
+    // count is 0 (bounded) before it closes it, so a write never reaches a closed or reused
+    // handle; no lock is held, so a thread ended by force inside a close holds up no write.
+    volatile LONG m_nWriters = 0;
+    // The handle a close took away and has not closed yet; ClosePort closes it when the read
+    // thread's close of a dropped Bluetooth link was ended by force. Guarded by m_HandleLock.
+    HANDLE m_hClosing = nullptr;
     // Guards the handle value for the cancel and the close (a kernel mutex for the same reason).
     CMutexEx m_HandleLock;
-    // ClosePort's wait for the driver's output queue to drain, bounded by the write time-out.
-    void WaitOutputDrained(DWORD devType);
+    // ClosePort's wait for the driver's output queue to drain; FALSE when bytes were still
+    // queued at its bound.
+    BOOL WaitOutputDrained(DWORD devType);
 };
 
 UINT __cdecl ReadThreadProc(LPVOID param);

@@ -3,10 +3,11 @@
 // Each transport instantiates CPortTable with its port class and expands VESK_PORT_EXPORTS once.
 // A port call looks up its id under the table lock and pins the entry found; the call itself
 // runs outside the lock, so a slow call (a long read, a big label on a slow line) holds up no
-// other port and no CreatePort. DeletePort unlinks the entry and waits until its last running
-// call has returned before it closes and destroys the port, so a port is never destroyed under
-// a call. An unknown id fails with the export's failure value and touches no port: a label must
-// never reach another printer.
+// other port and no CreatePort. DeletePort unlinks the entry, closes the port (which ends a call
+// still waiting at the printer) and waits, bounded, until its last running call has returned
+// before it destroys the port; a port whose call never returns (its thread was ended by force)
+// is left undestroyed rather than freed under it. An unknown id fails with the export's failure
+// value and touches no port: a label must never reach another printer.
 #pragma once
 
 #include "DeviceOption.h"
@@ -95,17 +96,32 @@ public:
         }
         if (found && __atomic_load_n(&m_current, __ATOMIC_RELAXED) == found->port)
             __atomic_store_n(&m_current, nullptr, __ATOMIC_RELAXED);
-        // Unlinked, so no new call can reach it; wait for the calls already running on it.
-        while (found && __atomic_load_n(&found->users, __ATOMIC_ACQUIRE) != 0)
-            SleepConditionVariableSRW(&m_idle, &m_lock, INFINITE, 0);
         ReleaseSRWLockExclusive(&m_lock);
         if (!found)
             return 0;
+        // Unlinked, so no new call can reach it; the close ends the calls still running on it.
         found->port->CloseIfOpen();
-        delete found->port;
-        delete found;
+        DWORD start = GetTickCount();
+        AcquireSRWLockExclusive(&m_lock);
+        for (;;) {
+            if (__atomic_load_n(&found->users, __ATOMIC_ACQUIRE) == 0)
+                break;
+            DWORD spent = GetTickCount() - start;
+            if (spent >= kDeleteWaitMs)
+                break;
+            SleepConditionVariableSRW(&m_idle, &m_lock, kDeleteWaitMs - spent, 0);
+        }
+        bool idle = __atomic_load_n(&found->users, __ATOMIC_ACQUIRE) == 0;
+        ReleaseSRWLockExclusive(&m_lock);
+        if (idle) {
+            delete found->port;
+            delete found;
+        }
         return 1;
     }
+
+    // How long DeletePort waits for the calls on a closed port to return.
+    static const DWORD kDeleteWaitMs = 10000;
 
     // Runs f(port) on the port with this id; failValue when there is none.
     template <class R, class F>

@@ -293,26 +293,20 @@ int CPortNet::OpenPort(DWORD devType)
 
 void CPortNet::LetThePrinterTakeWhatWasSent(DWORD devType)
 {
-    // The socket may still hold bytes that Write reported sent and the printer has not read
-    // yet; the reset of the close would throw them away. End the sending side and give the
-    // printer a bounded time to read them and close its side.
+    // The socket may still hold bytes that Write reported sent and the printer has not taken
+    // yet; the reset of the close would throw them away. The sending side is ended and the close
+    // made graceful instead: the system delivers what it holds, then the end of the stream,
+    // whether the printer closes its own side or keeps it open, and the close does not wait.
     if (shutdown(m_socket, SD_SEND) == SOCKET_ERROR) {
         LogError(devType, "ClosePort : shutdown WSAGetLastError=%d; the reset may drop bytes the printer has not read",
                  WSAGetLastError());
         return;
     }
-    DWORD start = GetTickCount();
-    for (;;) {
-        WSANETWORKEVENTS events = {};
-        if (WaitForSingleObject(m_NetworkEvent, 50) == WAIT_OBJECT_0 &&
-            WSAEnumNetworkEvents(m_socket, m_NetworkEvent, &events) == 0 && (events.lNetworkEvents & FD_CLOSE))
-            return;  // the printer read everything and closed
-        if (Elapsed(start) >= DWORD(kCloseDrainMs)) {
-            LogError(devType, "ClosePort : the printer did not close within %d ms; the reset may drop bytes it has not read",
-                     int(kCloseDrainMs));
-            return;
-        }
-    }
+    LINGER graceful = {0, 0};
+    if (setsockopt(m_socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&graceful), sizeof graceful) ==
+        SOCKET_ERROR)
+        LogError(devType, "ClosePort : SO_LINGER WSAGetLastError=%d; the reset may drop bytes the printer has not read",
+                 WSAGetLastError());
 }
 
 void CPortNet::ClosePort(DWORD devType)

@@ -61,7 +61,6 @@ public:
         kAfterFailedConnectMs = 1000,
         kWriteBudgetMs = 2000,
         kWriteWaitStepMs = 100,
-        kCloseDrainMs = 2000,      // ClosePort's wait for the printer's close after the shutdown
     };
 
 private:

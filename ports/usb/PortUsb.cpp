@@ -33,10 +33,17 @@ const DWORD kHandleDrainWait = 10000;
 // to a device no other port holds, so two printers of one model never swap or share a port.
 // Each hold is changed in one short step under a kernel mutex (a thread ended by force leaves
 // it abandoned, never held).
+struct HeldDevice
+{
+    CPortUsb* port;
+    CString path;
+    bool moved;  // not the port's own stored device: it gives way to that device's own port
+};
+
 struct HeldDevices
 {
     CMutexEx lock;
-    std::vector<std::pair<const CPortUsb*, CString>> byPort;
+    std::vector<HeldDevice> byPort;
 };
 
 HeldDevices& Held()
@@ -73,6 +80,7 @@ int CPortUsb::SetDeviceOption(const DeviceOption& dop, DWORD devType)
         return 0;
     CMutexExLock lock(m_HandleLock);
     m_strPortName = name;
+    m_strHome = CString(name.GetString());  // its own copy: the caller's string is referenced once
     return 1;
 }
 
@@ -86,6 +94,12 @@ CString CPortUsb::PortName()
 {
     CMutexExLock lock(m_HandleLock);
     return m_strPortName;
+}
+
+CString CPortUsb::HomePath()
+{
+    CMutexExLock lock(m_HandleLock);
+    return m_strHome;
 }
 
 DWORD CPortUsb::WriteBound(int len)
@@ -106,15 +120,34 @@ BOOL CPortUsb::HoldDevice(const CString& path, bool moving)
     // A port's own stored path is its own, shared or not (a second device of the same class on
     // one port string has a port of its own); only a move needs the device to be free.
     for (auto& e : h.byPort)
-        if (moving && e.first != this && e.second.CompareNoCase(path) == 0)
+        if (moving && e.port != this && e.path.CompareNoCase(path) == 0)
             return FALSE;
+    // A port that moved onto this port's own device leaves it before this port opens it.
+    if (!moving)
+        for (auto& e : h.byPort)
+            if (e.port != this && e.moved && e.path.CompareNoCase(path) == 0)
+                e.port->GiveWay();
     for (auto& e : h.byPort)
-        if (e.first == this) {
-            e.second = path;
+        if (e.port == this) {
+            e.path = path;
+            e.moved = moving;
             return TRUE;
         }
-    h.byPort.emplace_back(this, path);
+    h.byPort.push_back(HeldDevice{this, path, moving});
     return TRUE;
+}
+
+void CPortUsb::GiveWay()
+{
+    HeldDevices& h = Held();
+    for (auto& e : h.byPort)
+        if (e.port == this) {
+            e.path = HomePath();
+            e.moved = false;
+        }
+    LogPlain("********************************** usb disconnect");
+    m_nConnState = -1;
+    DropHandle();
 }
 
 void CPortUsb::ReleaseDevice()
@@ -122,7 +155,7 @@ void CPortUsb::ReleaseDevice()
     HeldDevices& h = Held();
     CMutexExLock lock(h.lock);
     for (auto it = h.byPort.begin(); it != h.byPort.end(); ++it)
-        if (it->first == this) {
+        if (it->port == this) {
             h.byPort.erase(it);
             break;
         }
@@ -146,7 +179,7 @@ CString CPortUsb::ResolvePath(const CString& stored, bool* storedListed)
     if (!lock.Held())
         return CString();
     for (auto& e : h.byPort)
-        if (e.first != this && e.second.CompareNoCase(only) == 0)
+        if (e.port != this && e.path.CompareNoCase(only) == 0)
             return CString();
     return only;
 }
@@ -190,6 +223,19 @@ int CPortUsb::OpenPortUSB(const CString& path)
         return 0;
     }
     {
+        // Only the device this port holds: one it gave way on meanwhile is another port's now.
+        // Under the table's lock, so a port taking its own device back finds this handle.
+        HeldDevices& held = Held();
+        CMutexExLock heldLock(held.lock);
+        bool mine = false;
+        for (auto& e : held.byPort)
+            if (e.port == this && e.path.CompareNoCase(path) == 0)
+                mine = true;
+        if (!heldLock.Held() || !mine) {
+            CloseHandle(h);
+            LogPlainError("-OpenPortUSB : port is INVALID_HANDLE_VALUE");
+            return 0;
+        }
         CMutexExLock lock(m_HandleLock);
         m_hDevice = h;
         m_strPortName = path;
@@ -201,25 +247,76 @@ int CPortUsb::OpenPortUSB(const CString& path)
 void CPortUsb::ClosePortUSB()
 {
     LogPlain("+ClosePortUSB");
-    CMutexExLock openClose(m_OpenCloseLock);
+    DropHandle();
+    LogPlain("-ClosePortUSB");
+}
+
+void CPortUsb::DropHandle()
+{
     HANDLE h = nullptr;
+    bool kept = false;
     {
         CMutexExLock lock(m_HandleLock);
         h = m_hDevice;
         m_hDevice = nullptr;  // no new user from here on
+        for (auto& d : m_dropping)
+            if (h && !kept && !d.handle) {
+                d = Dropping{h, GetCurrentThreadId()};
+                kept = true;
+            }
     }
-    if (h) {
-        // Cancel what the users have pending (any thread's) and wait, bounded, until each has
-        // seen its I/O end; a user that issued its I/O just after a cancel is cancelled on the
-        // next round. No lock is held meanwhile.
-        DWORD start = GetTickCount();
-        while (m_nHandleUsers > 0 && GetTickCount() - start < kHandleDrainWait) {
-            m_io->Cancel(h, nullptr);
-            Sleep(20);
-        }
+    if (!h)
+        return;
+    // Cancel what the users have pending (any thread's) and wait, bounded, until each has seen
+    // its I/O end; a user that issued its I/O just after a cancel is cancelled on the next
+    // round. No lock is held meanwhile.
+    DWORD start = GetTickCount();
+    while (m_nHandleUsers > 0 && GetTickCount() - start < kHandleDrainWait) {
+        m_io->Cancel(h, nullptr);
+        Sleep(20);
+    }
+    bool mine = !kept;
+    {
+        CMutexExLock lock(m_HandleLock);
+        for (auto& d : m_dropping)
+            if (kept && d.handle == h) {
+                d = Dropping{};
+                mine = true;
+            }
+    }
+    if (mine)
         CloseHandle(h);
+}
+
+void CPortUsb::CloseDroppedHandles(DWORD devType)
+{
+    // A drop still running on a live thread closes its handle itself (bounded); one whose thread
+    // was ended by force is closed here.
+    DWORD start = GetTickCount();
+    for (;;) {
+        bool waiting = false;
+        {
+            CMutexExLock lock(m_HandleLock);
+            for (auto& d : m_dropping) {
+                if (!d.handle)
+                    continue;
+                HANDLE t = OpenThread(SYNCHRONIZE, FALSE, d.thread);
+                bool alive = t && WaitForSingleObject(t, 0) == WAIT_TIMEOUT;
+                if (t)
+                    CloseHandle(t);
+                if (alive && GetTickCount() - start < kHandleDrainWait) {
+                    waiting = true;
+                    continue;
+                }
+                LogError(devType, "ClosePort : device handle left by an ended drop closed");
+                CloseHandle(d.handle);
+                d = Dropping{};
+            }
+        }
+        if (!waiting)
+            return;
+        Sleep(20);
     }
-    LogPlain("-ClosePortUSB");
 }
 
 // --- open and close ------------------------------------------------------------------------
@@ -233,7 +330,7 @@ int CPortUsb::OpenPort(DWORD devType)
         return m_bOpen;
 
     bool listed = false;
-    CString found = ResolvePath(PortName(), &listed);
+    CString found = ResolvePath(HomePath(), &listed);
     // Nothing that may be taken: the port stays closed and keeps its stored path.
     if (found.IsEmpty() || !HoldDevice(found, !listed))
         return 0;
@@ -289,6 +386,7 @@ void CPortUsb::ClosePort(DWORD devType)
     Trace(devType, "ClosePort : call CancelIo");
     Trace(devType, "ClosePort : ClosePortUSB");
     ClosePortUSB();  // cancels and waits for whatever is still pending
+    CloseDroppedHandles(devType);
 
     m_rx.Close();
     ReleaseDevice();
@@ -417,14 +515,19 @@ void CPortUsb::ConnCheckThread()
             LogPlain("m_bTerminateCheckThread is true in checkthread1");
             break;
         }
-        CString stored = PortName();
+        CString home = HomePath();
         bool listed = false;
-        CString found = ResolvePath(stored, &listed);
-        // The stored printer is gone: off-line, whether or not it shows up elsewhere.
-        if (!listed && m_nConnState != -1) {
+        CString found = ResolvePath(home, &listed);
+        // Connected where the port may be now (its own printer, or the one printer of the model
+        // it moved to while nobody else holds it): nothing to do. Anywhere else (its own printer
+        // gone, or back while the port stands in on another one): off-line, and the device it
+        // held is free again.
+        bool here = m_nConnState == 1 && !found.IsEmpty() && found.CompareNoCase(PortName()) == 0;
+        if (!here && m_nConnState != -1) {
             LogPlain("********************************** usb disconnect");
             ClosePortUSB();
             m_nConnState = -1;
+            HoldDevice(home, false);
         }
         // The stored path again, or the one printer it moved to. A port whose printer is
         // listed is never moved to another one.
@@ -435,7 +538,7 @@ void CPortUsb::ConnCheckThread()
                 if (OpenPortUSB(found))
                     m_nConnState = 1;
                 else
-                    HoldDevice(stored, false);
+                    HoldDevice(home, false);
             }
         }
         if (m_bTerminateCheckThread) {
@@ -521,7 +624,8 @@ int CPortUsb::writePort(const BYTE* buf, int len, DWORD devType)
     if (h)
         ReleaseHandle();
 
-    if (!ok && (err == ERROR_ACCESS_DENIED || err == ERROR_INVALID_HANDLE)) {
+    // Not while the port closes: a device opened again now would stay open after the close.
+    if (!ok && m_bOpen && (err == ERROR_ACCESS_DENIED || err == ERROR_INVALID_HANDLE)) {
         LogError(devType, "Write: Failed GetLastError %d trying close/open", int(err));
         ClosePortUSB();
         if (OpenPortUSB(PortName())) {

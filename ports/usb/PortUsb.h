@@ -84,9 +84,21 @@ private:
     // printer moved to another socket); otherwise empty, and the stored path is kept.
     CString ResolvePath(const CString& stored, bool* storedListed);
     // Makes path the one this port holds in the process's table of open USB devices. For a
-    // move (moving), FALSE when another open port holds it.
+    // move (moving), FALSE when another open port holds it. A port's own stored device is always
+    // its own: a port that moved onto it gives way (GiveWay) before this returns.
     BOOL HoldDevice(const CString& path, bool moving);
     void ReleaseDevice();
+    // Called under the table's lock by the port whose own device this port moved onto: the
+    // handle goes (its I/O ended), the port is off-line and holds its stored path again, so its
+    // check goes back to its own printer when that one returns.
+    void GiveWay();
+    // The stored path (the device this port was set up for).
+    CString HomePath();
+    // Takes the handle out of use and closes it once the I/O of its users has ended (bounded).
+    // Until it is closed it stays in m_dropping, so a drop cut short (its thread ended by force)
+    // leaves it to ClosePort rather than open for the rest of the process.
+    void DropHandle();
+    void CloseDroppedHandles(DWORD devType);
 
     // The device handle is lent to one I/O at a time per user and closed only when no user
     // holds it, so no thread ever uses a handle another thread has closed.
@@ -96,13 +108,21 @@ private:
 
     int m_nPortIndex = 0;
     DeviceOption m_dop = {};
-    CString m_strPortName;  // m_dop's port name, guarded by m_HandleLock
+    CString m_strPortName;  // the path in use, guarded by m_HandleLock
+    CString m_strHome;      // m_dop's port name as set, guarded by m_HandleLock
+    // Handles being dropped, with the thread dropping each; guarded by m_HandleLock.
+    struct Dropping
+    {
+        HANDLE handle;
+        DWORD thread;
+    };
+    Dropping m_dropping[4] = {};
     HANDLE m_hDevice = nullptr;
     volatile LONG m_nHandleUsers = 0;
     // Kernel mutexes with bounded waits: a thread ended by force leaves them abandoned, never
     // held, and no waiter hangs on them.
     CMutexEx m_HandleLock;
-    CMutexEx m_OpenCloseLock;  // one open or close of the device at a time
+    CMutexEx m_OpenCloseLock;  // one open of the device at a time (a close drains without it)
     volatile LONG m_bOpen = FALSE;
     volatile LONG m_nConnState = 0;  // 0 before the first open, 1 connected, -1 disconnected
     volatile LONG m_bWrite = 0;

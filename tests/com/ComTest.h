@@ -129,12 +129,13 @@ public:
     // The driver's output queue as the line reports it: not 0, it holds outQueBytes until the
     // tick outQueEmptyAt (a slow drain; MAXDWORD: never). With outQueDrainFrom set, it drains
     // evenly from outQueBytes at that tick to none at outQueEmptyAt, as a line at a low baud rate
-    // does. The first purge of both directions records the queue it met in outQueAtPurge (-1
-    // until then).
+    // does. The first purge of the receive side (the close's) records the queue it met in
+    // outQueAtPurge (-1 until then) and in sendPurged whether it cleared the send side too.
     std::atomic<DWORD> outQueEmptyAt{0};
     std::atomic<DWORD> outQueDrainFrom{0};
     std::atomic<DWORD> outQueBytes{0};
     std::atomic<long> outQueAtPurge{-1};
+    std::atomic<bool> sendPurged{false};
     DWORD ScriptedOutQue() const
     {
         DWORD until = outQueEmptyAt;
@@ -164,6 +165,11 @@ public:
     // While set, GetModemStatus waits for the gate (the read thread's first decision waits).
     std::atomic<bool> holdModem{false};
     HANDLE gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+
+    // While set, the next purge of both directions (a close's) waits for the gate and names its
+    // thread in heldPurgeThread.
+    std::atomic<bool> holdFullPurge{false};
+    std::atomic<DWORD> heldPurgeThread{0};
 
     std::atomic<int> modemCalls{0}, errorCalls{0}, setStateCalls{0}, txPurges{0}, allPurges{0};
     DCB lastDcb = {};
@@ -244,12 +250,19 @@ public:
     }
     BOOL Purge(HANDLE h, DWORD flags) override
     {
+        const DWORD all = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+        if (flags == all && holdFullPurge.exchange(false)) {
+            heldPurgeThread = GetCurrentThreadId();
+            WaitForSingleObject(gate, 30000);
+        }
         if (flags == (PURGE_TXABORT | PURGE_TXCLEAR))
             ++txPurges;
         else
             ++allPurges;
-        if ((flags & PURGE_TXCLEAR) && (flags & PURGE_RXCLEAR) && outQueAtPurge < 0)
+        if ((flags & PURGE_RXCLEAR) && outQueAtPurge < 0) {
+            sendPurged = (flags & PURGE_TXCLEAR) != 0;
             outQueAtPurge = long(ScriptedOutQue());
+        }
         return PurgeComm(h, flags);
     }
 };

@@ -4,6 +4,7 @@
 #include "PortCom.h"
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -42,6 +43,19 @@ protected:
     bool PowerIs(int state)
     {
         return WaitFor([&] { return port->IsPowerState() == state; });
+    }
+
+    // A Bluetooth port (Microsoft stack) with hardware handshake, open and on-line.
+    CPortCom& OpenBluetoothOnLine()
+    {
+        DeviceOption dop = ComOption(portName, 0);
+        dop.dwUsingBT = 1;
+        dop.dwBtStackType = 1;
+        line.modem = COM_MODEM_CTS | COM_MODEM_DSR;
+        CPortCom& p = MakePort(dop, 1);
+        EXPECT_EQ(p.OpenPort(DEVTYPE_LABEL), 1);
+        EXPECT_TRUE(PowerIs(PS_ONLINE));
+        return p;
     }
 
     CScriptedLine line;
@@ -211,23 +225,29 @@ TEST_F(ComLineSim, CloseWaitsForTheOutputQueueBeforeThePurge)
         bool evenly;    // the queue shrinks as it drains (else it empties at once at the end)
         DWORD writeMultiplier;
         bool drained;
+        DWORD baud = 115200;
+        DWORD queued = 0;  // the driver's queue at the close; 0: the label
     } cases[] = {
         {"drains in 800 ms", 800, false, 0, true},
         {"reads nothing", MAXDWORD, false, 0, false},
         // 5 ms a byte against a write time-out of 10 ms a byte: the time-out of what was queued
         // covers the drain twice over, while the time-out of what is left falls behind it.
         {"drains evenly at half the write time-out", DWORD(5 * label.size()), true, 10, true},
+        // A full 4 KB driver queue at 9600 baud drains at the line's speed in about 4.3 s.
+        {"4 KB at 9600 baud", 4096 * 10 * 1000 / 9600, true, 0, true, 9600, 4096},
     };
     for (const auto& c : cases) {
         line.outQueEmptyAt = 0;
         line.outQueDrainFrom = 0;
         DeviceOption dop = ComOption(portName, 2);
         dop.dwWriteTotalTimeoutMultiplier = c.writeMultiplier;
+        dop.dwBaudRate = c.baud;
         CPortCom& p = MakePort(dop, 1);
         ASSERT_EQ(p.OpenPort(DEVTYPE_LABEL), 1) << c.what;
         ASSERT_EQ(p.writePort(reinterpret_cast<const BYTE*>(label.data()), int(label.size()), DEVTYPE_LABEL),
                   int(label.size()));
-        line.outQueBytes = DWORD(label.size());
+        const DWORD queued = c.queued ? c.queued : DWORD(label.size());
+        line.outQueBytes = queued;
         const DWORD now = GetTickCount();
         line.outQueDrainFrom = c.evenly ? now : 0;
         line.outQueEmptyAt = c.drainMs == MAXDWORD ? MAXDWORD : now + c.drainMs;
@@ -240,17 +260,53 @@ TEST_F(ComLineSim, CloseWaitsForTheOutputQueueBeforeThePurge)
         bool closed = WaitFor([&] { return returned.load(); }, 10000);
         closer.join();
         EXPECT_TRUE(closed) << c.what;
+        // The send side is cleared only when bytes are still queued at the bound.
+        EXPECT_EQ(line.sendPurged.load(), !c.drained) << c.what;
         if (c.drained) {
             EXPECT_EQ(line.outQueAtPurge.load(), 0) << c.what;
         } else {
-            EXPECT_EQ(line.outQueAtPurge.load(), long(label.size())) << c.what;
-            EXPECT_GE(Lines("<LABEL> !ERROR: ClosePort : " + std::to_string(label.size()) +
+            EXPECT_EQ(line.outQueAtPurge.load(), long(queued)) << c.what;
+            EXPECT_GE(Lines("<LABEL> !ERROR: ClosePort : " + std::to_string(queued) +
                             " bytes still in the output queue at the purge"),
                       1);
         }
         delete port;
         port = nullptr;
     }
+}
+
+// The read thread closes a Bluetooth link that dropped and is ended by force inside that close:
+// no later write waits for it, and ClosePort still returns and lets the device go.
+TEST_F(ComLineSim, AReadThreadEndedByForceInItsBluetoothCloseHoldsUpNoWrite)
+{
+    CPortCom& p = OpenBluetoothOnLine();
+    ASSERT_FALSE(HasFailure());
+    line.holdFullPurge = true;
+    line.modem = 0;  // the link drops: the read thread closes the device
+    ASSERT_TRUE(WaitFor([&] { return line.heldPurgeThread.load() != 0; }));
+    HANDLE t = OpenThread(THREAD_TERMINATE | SYNCHRONIZE, FALSE, line.heldPurgeThread);
+    ASSERT_TRUE(t);
+    ASSERT_TRUE(TerminateThread(t, 1));
+    WaitForSingleObject(t, 30000);
+    CloseHandle(t);
+
+    auto written = std::make_shared<std::atomic<int>>(-1);
+    std::thread writer([&p, written] {
+        BYTE b = 'x';
+        *written = p.writePort(&b, 1, DEVTYPE_LABEL);
+    });
+    // A write waiting for the ended thread's lock would never return; the bound ends the test.
+    bool returned = WaitFor([&] { return written->load() != -1; }, 20000);
+    EXPECT_TRUE(returned);
+    if (!returned) {
+        writer.detach();
+        port = nullptr;  // left to the hung write
+        return;
+    }
+    writer.join();
+    EXPECT_EQ(written->load(), 0);
+    p.ClosePort(DEVTYPE_LABEL);
+    EXPECT_TRUE(DeviceIsFree());
 }
 
 // A ClosePort that arrives while an OpenPort is still configuring the device: the open gives way

@@ -1,6 +1,8 @@
 // com.dll on a pty COM port against the printer simulator, through its exports.
 #include "ComSimTest.h"
 
+#include <cstdio>
+#include <cstring>
 #include <thread>
 
 namespace {
@@ -263,6 +265,38 @@ TEST_F(ComDllSim, ClosePortReturnsWithAWriteBlockedAtThePrinter)
     EXPECT_LT(written.load(), int(big.size()));
     EXPECT_TRUE(DeviceIsFree());
     ASSERT_TRUE(sim.fault(ep, "read")) << sim.error();
+}
+
+// A ClosePort right after each Write, as a Service Object's release after a synchronous label:
+// a pty reports no output queue, so the close must not clear what the printer has not read yet.
+TEST_F(ComDllSim, OpenWriteCloseCyclesDeliverEveryLabelWhole)
+{
+    id = com.CreateLogged(0, 1, logs.Path());
+    ASSERT_EQ(com.SetDeviceOption(id, ComOption(portName), DEVTYPE_LABEL), 1);
+    const int cycles = 100;
+    std::vector<std::string> sent;
+    std::string all;
+    for (int i = 0; i < cycles; ++i) {
+        char label[160];
+        std::snprintf(label, sizeof label, "SL406,24,G,0\r\nCUTn\r\nT26,20,3,1,1,0,0,N,N,F,'cycle %03d %s'\r\nP1\r\n",
+                      i, std::string(40, char('A' + i % 26)).c_str());
+        ASSERT_EQ(com.OpenPort(id, DEVTYPE_LABEL), 1) << i;
+        ASSERT_EQ(com.Write(reinterpret_cast<const BYTE*>(label), int(std::strlen(label)), id, DEVTYPE_LABEL),
+                  int(std::strlen(label)))
+            << i;
+        com.ClosePort(id, DEVTYPE_LABEL);
+        sent.push_back(label);
+        all += label;
+    }
+    // A lost label never comes: the bound only ends the wait.
+    sim.waitFor(ep, "bytes", long(all.size()), 20000);
+    qlks::Bytes got = sim.transcript(ep);
+    EXPECT_EQ(std::string(got.begin(), got.end()), all);
+    std::vector<qlks::Label> labels = sim.labels(ep);
+    int whole = 0;
+    for (size_t i = 0; i < labels.size() && i < sent.size(); ++i)
+        whole += labels[i].complete && std::string(labels[i].raw.begin(), labels[i].raw.end()) == sent[i] ? 1 : 0;
+    EXPECT_EQ(whole, cycles);
 }
 
 }  // namespace

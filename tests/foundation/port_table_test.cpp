@@ -479,3 +479,53 @@ TEST(PortExports, ALongCallHoldsUpNoOtherPortAndDeletePortWaitsForIt)
     EXPECT_EQ(lib.SetObject(slow), nullptr);
     CloseHandle(gate);
 }
+
+// A call whose thread was ended by force never returns: DeletePort still returns, after its
+// bound, and leaves that port undestroyed rather than freed under the call.
+struct ForcedCall
+{
+    PortLib* lib;
+    int id;
+    static DWORD WINAPI Read(LPVOID arg)
+    {
+        ForcedCall* c = static_cast<ForcedCall*>(arg);
+        BYTE buf[4];
+        c->lib->Read(buf, 4, 60000, c->id, 32);
+        return 0;
+    }
+    static DWORD WINAPI Delete(LPVOID arg)
+    {
+        ForcedCall* c = static_cast<ForcedCall*>(arg);
+        c->lib->DeletePort(c->id);
+        return 0;
+    }
+};
+
+TEST(PortExports, DeletePortReturnsWhenACallsThreadWasEndedByForce)
+{
+    LOAD(lib, "com");
+    TestPortJournal journal = {};
+    int id = lib.CreatePort();
+    CTestPort* p = lib.Port(id);
+    p->m_journal = &journal;
+    HANDLE gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    p->m_readGate = gate;
+    ForcedCall call = {&lib, id};
+    HANDLE reader = CreateThread(nullptr, 0, ForcedCall::Read, &call, 0, nullptr);
+    ASSERT_TRUE(reader);
+    ASSERT_TRUE(WaitFor([&] { return p->m_reading == 1; }, 30000));
+    ASSERT_TRUE(TerminateThread(reader, 1));
+    WaitForSingleObject(reader, 30000);
+    CloseHandle(reader);
+
+    HANDLE deleter = CreateThread(nullptr, 0, ForcedCall::Delete, &call, 0, nullptr);
+    ASSERT_TRUE(deleter);
+    // A DeletePort that waits for the call without bound never returns.
+    bool returned = WaitForSingleObject(deleter, 60000) == WAIT_OBJECT_0;
+    EXPECT_TRUE(returned);
+    if (returned)
+        CloseHandle(deleter);
+    EXPECT_EQ(journal.destroyed, 0);
+    EXPECT_EQ(lib.SetObject(id), nullptr);
+    CloseHandle(gate);
+}

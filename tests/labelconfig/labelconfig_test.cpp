@@ -182,11 +182,12 @@ TEST_F(LabelConfigTest, UsbPrinterFoundByItsPathOrItsIds)
     {
         const char* what;
         std::vector<std::string> present;
-        std::string bound;  // empty: no path, the load fails
+        std::string bound;  // the port name; empty: no path, the load fails
     } rows[] = {
         {"stored present", {other.Name(), a.Name(), twinC.Name()}, upper(a.Name())},
         {"no printer of this model", {other.Name()}, ""},
-        {"one of the same ids", {other.Name(), twinC.Name()}, upper(twinC.Name())},
+        // The stored path goes to the port, which decides whether the twin may stand in.
+        {"one of the same ids", {other.Name(), twinC.Name()}, upper(a.Name())},
         {"two identical", {twinC.Name(), other.Name(), twinD.Name()}, ""},
         {"same product id of another maker", {otherMaker.Name()}, ""},
     };

@@ -467,12 +467,18 @@ TEST_F(QuillanTest, ACallWaitingInOneTransportPortHoldsUpNoOtherPort)
         done = true;
     });
     EXPECT_TRUE(WaitFor([&] { return done.load(); }, 30000)) << "held up by the waiting read";
+    // A close from another thread reaches the transport while the read still waits there (a
+    // write stalled at the printer is ended that way).
+    std::thread closer([&] { q.ClosePort(slow, 32); });
+    EXPECT_TRUE(WaitFor([&] { return Count("lpt ClosePort id=20000 dev=32") == 1; }, 30000))
+        << "the close waited for the read";
+    EXPECT_TRUE(got.empty());
     hold.Release();
     reader.join();
     other.join();
+    closer.join();
     EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(got, "R20000");
-    q.ClosePort(slow, 32);
     EXPECT_EQ(q.RemovePort(32, slow), 0);
 }
 
@@ -552,4 +558,65 @@ TEST_F(QuillanTest, BluetoothPortsAreLookedUpAmongThePortsDevices)
         << QlnLog();
     EXPECT_EQ(Count("f=100,9600,102,103,104,105,106,107,108,109,110,111,112,1,0,115,116,117,118"), 1) << Calls().back();
     EXPECT_EQ(q.RemovePort(32, id), 0);
+}
+
+// The caller's thread ended by force inside a routed call (a print thread stopped by a Close):
+// the call never gives its share of the record back, and the port's close and removal still
+// return at once. The library stays loaded: a call may still be inside it.
+struct ForcedCall
+{
+    QuillanClient* q;
+    int id;
+    static DWORD WINAPI Read(LPVOID arg)
+    {
+        ForcedCall* c = static_cast<ForcedCall*>(arg);
+        BYTE buf[8];
+        c->q->Read(buf, sizeof buf, 60000, c->id, 32);
+        return 0;
+    }
+    static DWORD WINAPI CloseAndRemove(LPVOID arg)
+    {
+        ForcedCall* c = static_cast<ForcedCall*>(arg);
+        c->q->ClosePort(c->id, 32);
+        return DWORD(c->q->RemovePort(32, c->id));
+    }
+};
+
+TEST_F(QuillanTest, ACallEndedByForceLeavesNoLockBehind)
+{
+    ASSERT_EQ(q.LoadChildDll(), 0);
+    int id = q.CreatePort("LBLK", "LPT1", 32);
+    ASSERT_EQ(q.OpenPort(id, 32), 1);
+    CTransportHold hold("VESK_REC_READ_EVENT", "VeskRecKill-");
+    ASSERT_TRUE(hold.Made());
+    ForcedCall call = {&q, id};
+    HANDLE reader = CreateThread(nullptr, 0, ForcedCall::Read, &call, 0, nullptr);
+    ASSERT_TRUE(reader);
+    ASSERT_TRUE(WaitFor([&] { return Count("lpt Read id=20000") == 1; }, 30000));
+    ASSERT_TRUE(TerminateThread(reader, 1));
+    WaitForSingleObject(reader, 30000);
+    CloseHandle(reader);
+
+    HANDLE closer = CreateThread(nullptr, 0, ForcedCall::CloseAndRemove, &call, 0, nullptr);
+    ASSERT_TRUE(closer);
+    // Waiting for the ended call's share, both would wait for ever; the bound only ends the test.
+    bool returned = WaitForSingleObject(closer, 30000) == WAIT_OBJECT_0;
+    EXPECT_TRUE(returned);
+    DWORD removed = MAXDWORD;
+    if (returned) {
+        GetExitCodeThread(closer, &removed);
+        CloseHandle(closer);
+    }
+    EXPECT_EQ(removed, 0u);
+    EXPECT_EQ(Count("lpt ClosePort id=20000 dev=32"), 1);
+    EXPECT_EQ(Count("lpt DeletePort id=20000 -> 1"), 1);
+    EXPECT_EQ(q.Write("x", id, 32), 0) << "removed";
+    if (returned) {
+        EXPECT_EQ(q.FreeChildDll(), 1) << "the ended call still counts";
+        q.Unload();
+        // Nothing runs in it any more: the test lets the kept library go, so the next test
+        // loads it fresh.
+        if (HMODULE kept = GetModuleHandleA("rec_lpt.dll"))
+            FreeLibrary(kept);
+    }
 }

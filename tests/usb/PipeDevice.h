@@ -65,6 +65,8 @@ public:
         return m_received;
     }
     int Connections() const { return m_connections; }
+    // Clients connected now (a reading printer notices a client that left).
+    int Clients() const { return m_connections - m_left; }
 
     // Sends to every connected client once one has stayed connected for a while (the device
     // list's probes come and go at once); true when at least one took the bytes.
@@ -235,6 +237,7 @@ private:
             m_received.append(buf, n);
         }
         c->alive = false;
+        ++m_left;
         CloseHandle(ov.hEvent);
         // The client went (or the printer is pulled): this instance is done.
         std::lock_guard<std::mutex> l(m_sendLock);
@@ -254,6 +257,7 @@ private:
     std::vector<std::unique_ptr<Conn>> m_conns;
     std::string m_received;
     std::atomic<int> m_connections{0};
+    std::atomic<int> m_left{0};
 };
 
 // The USB sockets: which interface paths the device list sees, changed while ports run.

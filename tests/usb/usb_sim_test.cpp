@@ -388,4 +388,42 @@ TEST_F(UsbTwinPrinters, PullingOneTakesOnlyItsPortOffLineAndItsLabelsNeverReachT
     portB.ClosePort(DEVTYPE_LABEL);
 }
 
+// A off: port A stands in on B, the only printer of the model, while B's own port is closed.
+// B's port opens: port A gives way at once and never prints on B again; A back: A on A.
+TEST_F(UsbTwinPrinters, APortStandingInOnAnotherPortsPrinterGivesWayAndGoesHome)
+{
+    ASSERT_TRUE(relayB.Start(pathB, tcpPortB)) << relayB.Error();
+    sockets.Set({pathB});
+    Configure();
+    Configure(portB, pathB);
+    ASSERT_EQ(1, port.OpenPort(DEVTYPE_LABEL));
+    EXPECT_STRCASEEQ(pathB.c_str(), port.PortName().GetString());
+    ASSERT_EQ(int(Label("A1").size()), Write(Label("A1")));
+    ASSERT_TRUE(sim.waitLabels(epB, 1)) << sim.error();
+
+    ASSERT_EQ(1, portB.OpenPort(DEVTYPE_LABEL));
+    EXPECT_EQ(PS_OFFLINE, port.IsPowerState());
+    EXPECT_EQ(0, Write(Label("A2")));
+    ASSERT_EQ(int(Label("B1").size()), WriteB(Label("B1")));
+    ASSERT_TRUE(sim.waitLabels(epB, 2)) << sim.error();
+    int walks = sockets.Walks();
+    ASSERT_TRUE(WaitFor([&] { return sockets.Walks() >= walks + 10; }, 30000));  // several checks later
+    EXPECT_EQ(PS_OFFLINE, port.IsPowerState());
+    EXPECT_EQ(0, Write(Label("A3")));
+
+    ASSERT_TRUE(relay.Start(path, tcpPort)) << relay.Error();
+    sockets.Set({path, pathB});
+    ASSERT_TRUE(WaitFor([&] { return port.IsPowerState() == PS_ONLINE; }, 30000));
+    EXPECT_STRCASEEQ(path.c_str(), port.PortName().GetString());
+    ASSERT_EQ(int(Label("A4").size()), Write(Label("A4")));
+    ASSERT_TRUE(sim.waitLabels(ep, 1)) << sim.error();
+    ASSERT_EQ(int(Label("B2").size()), WriteB(Label("B2")));
+    ASSERT_TRUE(sim.waitLabels(epB, 3)) << sim.error();
+
+    EXPECT_EQ(ToBytes(Label("A4")), sim.transcript(ep));
+    EXPECT_EQ(ToBytes(Label("A1") + Label("B1") + Label("B2")), sim.transcript(epB));
+    port.ClosePort(DEVTYPE_LABEL);
+    portB.ClosePort(DEVTYPE_LABEL);
+}
+
 }  // namespace

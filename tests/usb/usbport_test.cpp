@@ -319,6 +319,67 @@ TEST_F(UsbPortFixture, AWriteThatNeverCompletesEndsAtItsBound)
     EXPECT_EQ(std::string::npos, printer.Received().find('\xEE'));
 }
 
+// A write waiting at a printer that takes nothing is ended by a ClosePort from another thread
+// (it would otherwise run to its bound of 5 s plus 50 ms a byte).
+TEST_F(UsbPortFixture, AClosePortFromAnotherThreadEndsAStalledWrite)
+{
+    CPipeDevice printer(UsbPipeName("1234", "5678", "stalled"), false, 512);
+    sockets.Plug(printer.Name());
+    Configure(printer.Name(), 512, 0, 0, 3);
+    ASSERT_EQ(1, port.OpenPort(DEVTYPE_LABEL));
+    std::vector<BYTE> data(64 * 1024, 0x55);
+    std::atomic<int> result{-1};
+    std::thread writer([&] { result = port.writePort(data.data(), int(data.size()), DEVTYPE_LABEL); });
+    ASSERT_TRUE(WaitFor([&] { return Count(LogText(), "Port Write ERROR_IO_PENDING") == 1; }, 30000));
+    std::atomic<bool> closed{false};
+    std::thread closer([&] {
+        port.ClosePort(DEVTYPE_LABEL);
+        closed = true;
+    });
+    bool ended = WaitFor([&] { return closed.load() && result.load() != -1; }, 30000);
+    EXPECT_TRUE(ended);
+    if (!ended)
+        printer.StartReading();  // lets the write end so the test can finish
+    closer.join();
+    writer.join();
+    EXPECT_LT(result.load(), int(data.size()));
+    EXPECT_EQ(std::string::npos, LogText().find("timeout error"));
+}
+
+// A driver that ignores a cancel of all of a handle's I/O (a cancel of one operation works).
+class CIgnoresCancelAll : public CUsbDeviceIo
+{
+public:
+    BOOL Cancel(HANDLE device, OVERLAPPED* ov) override { return ov ? CUsbDeviceIo::Cancel(device, ov) : TRUE; }
+};
+
+// The printer is pulled while a write waits at it: the connection check drops the handle and
+// waits for that write, and ClosePort ends the check thread by force in that wait. The device
+// handle is still closed: the printer sees its client go.
+TEST_F(UsbPortFixture, AHandleDroppedByACheckThreadEndedByForceIsClosed)
+{
+    CPipeDevice printer(UsbPipeName("1234", "5678", "drop"), false, 512);
+    sockets.Plug(printer.Name());
+    CIgnoresCancelAll io;
+    port.SetDeviceIo(&io);
+    Configure(printer.Name(), 512, 0, 0, 3);
+    ASSERT_EQ(1, port.OpenPort(DEVTYPE_LABEL));
+    std::vector<BYTE> fill(400, 0x44);
+    ASSERT_EQ(400, port.writePort(fill.data(), 400, DEVTYPE_LABEL));
+    std::vector<BYTE> data(200, 0x55);
+    std::atomic<int> result{-1};
+    std::thread writer([&] { result = port.writePort(data.data(), int(data.size()), DEVTYPE_LABEL); });
+    ASSERT_TRUE(WaitFor([&] { return Count(LogText(), "Port Write ERROR_IO_PENDING") == 1; }, 30000));
+    sockets.Unplug(printer.Name());
+    ASSERT_TRUE(WaitFor([&] { return Count(LogText(), "+ClosePortUSB") >= 1; }, 30000));
+    port.ClosePort(DEVTYPE_LABEL);
+    EXPECT_EQ(1, Count(LogText(), "ClosePort : TerminateThread USB ConnCheckThread."));
+    printer.StartReading();
+    EXPECT_TRUE(WaitFor([&] { return printer.Clients() == 0; }, 30000)) << printer.Clients();
+    EXPECT_TRUE(WaitFor([&] { return result != -1; }, 60000));
+    writer.join();
+}
+
 TEST_F(UsbPortFixture, ManyFramesWithAZeroInBufferSize)
 {
     CPipeDevice printer(UsbPipeName("1234", "5678", "frames"));

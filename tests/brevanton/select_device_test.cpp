@@ -131,10 +131,11 @@ TEST_F(AddDevice, NextMakesTheKeyOrSaysWhyNot)
         o.lbprnText = c.lbprn;
         CInstallFolder folder(local, o);
         HKEY volatileKey = nullptr;
-        if (c.refusingClassKey)
+        if (c.refusingClassKey) {
             ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, classKey.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
                                       KEY_ALL_ACCESS, nullptr, &volatileKey, nullptr),
                       ERROR_SUCCESS);
+        }
         if (volatileKey)
             RegCloseKey(volatileKey);
         CSelectDevice dlg;

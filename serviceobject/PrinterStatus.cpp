@@ -92,7 +92,7 @@ long CLABELPrinter::EffectivePower() const
         return m_nPortPower;
     if (m_nPrinterPower > 0)
         return m_nPrinterPower;
-    return m_nPortPower == OPOS_PS_ONLINE ? OPOS_PS_ONLINE : 0;
+    return m_nPortPower == OPOS_PS_ONLINE ? long(OPOS_PS_ONLINE) : 0L;
 }
 
 void CLABELPrinter::OnPortPowerState(int value)

@@ -344,6 +344,7 @@ public:
     // call, the getters format in the MapMode of theirs.
     long m_nPageModeX = 0, m_nPageModeY = 0;
     long m_areaDots[4] = {0, 0, 0, 0};  // the print area: x, y, width, height
+    bool m_areaSet = false;             // no area reads as an empty text until one is set
     // The most bytes one label may have: the print buffer's own limit (a test sets it lower).
     DWORD m_labelLimit = COPOSData::kMaxSize;
     CString PageModeArea;

@@ -502,6 +502,8 @@ long CLABELPrinter::DotsInMapMode(long dots) const
 CString CLABELPrinter::PageModePrintAreaText() const
 {
     CString s;
+    if (!m_areaSet)
+        return s;
     s.Format("%d,%d,%d,%d", int(DotsInMapMode(m_areaDots[0])), int(DotsInMapMode(m_areaDots[1])),
              int(DotsInMapMode(m_areaDots[2])), int(DotsInMapMode(m_areaDots[3])));
     return s;
@@ -524,6 +526,7 @@ long CLABELPrinter::ApplyConfiguredPage()
     m_areaDots[0] = m_areaDots[1] = 0;
     m_areaDots[2] = m_config.PageWidth;
     m_areaDots[3] = m_config.PageLength;
+    m_areaSet = true;
     m_builder.SetPaper(m_config.PageWidth, m_config.PageLength, m_config.GapLength, m_config.PaperType,
                        m_config.OffsetLength);
     m_builder.SetMargins(m_config.LeftMargin, m_config.TopMargin);
@@ -562,6 +565,7 @@ long CLABELPrinter::ApplyPageModePrintArea(const CString& text)
         return OPOS_E_ILLEGAL;
     for (int i = 0; i < 4; ++i)
         m_areaDots[i] = dots[i];
+    m_areaSet = true;
     m_builder.SetPaper(int(dots[2]), int(dots[3]), m_config.GapLength, m_config.PaperType, m_config.OffsetLength);
     m_builder.SetMargins(m_config.LeftMargin + int(dots[0]), m_config.TopMargin + int(dots[1]));
     UpdateLineWidth();

@@ -182,13 +182,17 @@ TEST_F(PrintSim, TheSendingMethodsPrintWhatWasAccumulatedAsOneLabel)
     for (const Row& r : rows) {
         size_t before = sim.labels(ep).size();
         Device dev(w, r.async);
-        ASSERT_EQ(0, dev.open) << r.what;
+        EXPECT_EQ(0, dev.open) << r.what;
+        if (dev.open != 0)
+            continue;
         EXPECT_EQ(r.rcs, r.steps(*dev.so)) << r.what;
         if (r.completions) {
             EXPECT_TRUE(dev.WaitFor("SOOutputComplete", r.completions)) << r.what;
         }
         std::vector<qlks::Label> got = NewLabels(before, r.labels.size());
-        ASSERT_EQ(r.labels.size(), got.size()) << r.what;
+        EXPECT_EQ(r.labels.size(), got.size()) << r.what;
+        if (got.size() != r.labels.size())
+            continue;
         for (size_t i = 0; i < got.size(); ++i)
             EXPECT_EQ(r.labels[i], Texts(got[i])) << r.what << " label " << i;
         EXPECT_TRUE(dev.Events("SOError").empty()) << r.what;
@@ -253,7 +257,10 @@ TEST_F(PrintSim, BitmapsSetThenPrintedLogosBarcodesAndCutsReachTheLabel)
     };
     for (size_t i = 0; i < 3; ++i) {
         const qlks::Command* c = l.find(Op::Raster, i);
-        ASSERT_NE(nullptr, c) << images[i].what;
+        if (!c) {
+            ADD_FAILURE() << "no raster: " << images[i].what;
+            continue;
+        }
         EXPECT_EQ(images[i].x, c->num("x")) << images[i].what;
         EXPECT_EQ(images[i].rowBytes, c->num("rowbytes")) << images[i].what;
         EXPECT_EQ(images[i].height, c->num("height")) << images[i].what;
@@ -269,6 +276,10 @@ TEST_F(PrintSim, BitmapsSetThenPrintedLogosBarcodesAndCutsReachTheLabel)
     EXPECT_EQ(recall->num("y") + 8, bar->num("y"));
     EXPECT_EQ("ABC123", bar->str("data"));
     EXPECT_EQ(60, bar->num("height"));
+    // Code 39 of 6 characters for 200 dots: W(2) = 8 x 9 x 3 reaches it, so module 1, wide 3, left.
+    EXPECT_EQ(1, bar->num("narrow"));
+    EXPECT_EQ(3, bar->num("wide"));
+    EXPECT_EQ(0, bar->num("x"));
     EXPECT_EQ(0, bar->num("rotation"));
     EXPECT_EQ(3, l.find(Op::Text, 1)->num("rotation"));
 }
@@ -286,13 +297,18 @@ TEST_F(PrintSim, TheLabelCarriesThePaperOfTheDeviceKey)
     for (const Row& r : rows) {
         size_t before = sim.labels(ep).size();
         Device dev(w, false, "16", r.media, r.keyPaper);
-        ASSERT_EQ(0, dev.open) << r.media;
-        ASSERT_EQ(0, dev.so->PrintNormal(2, "paper"));
-        ASSERT_EQ(0, dev.so->MarkFeed(1));
+        EXPECT_EQ(0, dev.open) << r.media;
+        if (dev.open != 0)
+            continue;
+        EXPECT_EQ(0, dev.so->PrintNormal(2, "paper")) << r.media;
+        EXPECT_EQ(0, dev.so->MarkFeed(1)) << r.media;
         std::vector<qlks::Label> got = NewLabels(before, 1);
-        ASSERT_EQ(1u, got.size());
-        const qlks::Command* sl = got[0].find(qlks::Op::PaperLength);
-        ASSERT_NE(nullptr, sl) << qlks::describe(got[0]);
+        EXPECT_EQ(1u, got.size()) << r.media;
+        const qlks::Command* sl = got.size() == 1 ? got[0].find(qlks::Op::PaperLength) : nullptr;
+        if (!sl) {
+            ADD_FAILURE() << "no SL line: " << r.media << r.keyPaper;
+            continue;
+        }
         EXPECT_EQ(r.length, sl->num("length")) << r.media << r.keyPaper;
         EXPECT_EQ(24, sl->num("gap")) << r.media;
         EXPECT_EQ(r.media, sl->str("type"));

@@ -195,7 +195,8 @@ TEST(QlksParser, RasterFaultsAreFlaggedAndParsingGoesOn)
         const Bytes lcr = {'L', 'C', 'R', 0, r.xl, r.xh, r.yl, r.yh, 1, 0, 1, 0, 0xAA, '\r', '\n'};
         Label img = one(cat({bytes(kSetup), ld, lcr, bytes("P1\r\n")}));
         EXPECT_EQ(img.flags, r.flags) << describe(img);
-        ASSERT_TRUE(img.find(Op::Raster) && img.find(Op::RasterRle));
+        EXPECT_TRUE(img.find(Op::Raster) && img.find(Op::RasterRle)) << describe(img);
+        if (!img.find(Op::Raster) || !img.find(Op::RasterRle)) continue;
         EXPECT_EQ(img.find(Op::RasterRle)->flags, r.flags);
     }
 }
@@ -353,7 +354,8 @@ TEST(QlksRules, RetryLineFeedIsAnItemBetweenLabels)
         bytewise.finish();
         EXPECT_EQ(eventOrder(sp), r.events) << r.name;
         EXPECT_EQ(eventOrder(bytewise), r.events) << r.name;
-        ASSERT_EQ(sp.labels().size(), r.complete.size()) << r.name;
+        EXPECT_EQ(sp.labels().size(), r.complete.size()) << r.name;
+        if (sp.labels().size() != r.complete.size()) continue;
         for (std::size_t i = 0; i < r.complete.size(); ++i) {
             EXPECT_EQ(sp.labels()[i].complete, r.complete[i]) << r.name << " label " << i;
             EXPECT_EQ(sp.labels()[i].flags, r.flags[i]) << r.name << " label " << i << ": " << describe(sp.labels()[i]);
@@ -382,7 +384,8 @@ TEST(QlksRules, StatusRequestInsideALabelIsFlaggedWhereTheLabelGoesOn)
         StreamParser sp;
         sp.feed(bytes(r.raw));
         sp.finish();
-        ASSERT_FALSE(sp.labels().empty()) << r.name;
+        EXPECT_FALSE(sp.labels().empty()) << r.name;
+        if (sp.labels().empty()) continue;
         const Label& l = sp.labels()[0];
         EXPECT_EQ(l.flags, r.flags) << r.name << ": " << describe(l);
         EXPECT_EQ(l.complete, r.complete) << r.name;
@@ -436,11 +439,13 @@ TEST(QlksRules, BinaryOnlyWithTheBinaryHeader)
         StreamParser sp;
         for (std::uint8_t b : raw) sp.feed(&b, 1);
         sp.finish();
-        ASSERT_EQ(sp.labels().size(), 1u) << r.name;
+        EXPECT_EQ(sp.labels().size(), 1u) << r.name;
+        if (sp.labels().size() != 1u) continue;
         const Label& l = sp.labels()[0];
         EXPECT_TRUE(l.complete) << r.name << ": the lines after it still read as lines";
         EXPECT_EQ(l.flags, r.flags) << r.name << ": " << describe(l);
-        ASSERT_GT(l.commands.size(), 11u) << r.name;
+        EXPECT_GT(l.commands.size(), 11u) << r.name;
+        if (l.commands.size() <= 11u) continue;
         const Command& c = l.commands[10];
         EXPECT_EQ(c.op, r.op) << r.name;
         EXPECT_EQ(c.num("x"), r.x) << r.name;
@@ -600,7 +605,8 @@ TEST(QlksRules, DirectIOBoxAndCircleTextIsTakenAsWritten)
     for (const Row& r : rows) {
         Label l = one(bytes(built("", "", r.body)));
         EXPECT_EQ(l.flags, r.flags) << r.name << ": " << describe(l);
-        ASSERT_GT(l.commands.size(), 10u) << r.name;
+        EXPECT_GT(l.commands.size(), 10u) << r.name;
+        if (l.commands.size() <= 10u) continue;
         EXPECT_EQ(l.commands[10].op, r.op) << r.name;
         EXPECT_EQ(l.commands[10].str("text"), r.text) << r.name;
     }

@@ -394,6 +394,10 @@ TEST_F(PrintSim, RefusedCallsReturnTheirCodesAndAddNothing)
     const std::string widePicture = WinPath(IMAGE_DIR "/wide.gif");  // 1000 x 8
     ASSERT_TRUE(w.folder.Write("logo.pcx", "pcx"));
     const std::string pcx = w.folder.File("logo.pcx");
+    std::string widePcxHeader(128, '\0');  // a window of 1000 x 8 pixels
+    widePcxHeader[0] = '\x0a', widePcxHeader[8] = char(999 & 0xFF), widePcxHeader[9] = char(999 >> 8), widePcxHeader[10] = 7;
+    ASSERT_TRUE(w.folder.Write("wide.pcx", widePcxHeader));
+    const std::string widePcx = w.folder.File("wide.pcx");
     const std::string missing = w.folder.File("missing.bmp");
     Device dev(w);
     ASSERT_EQ(0, dev.open);
@@ -441,6 +445,8 @@ TEST_F(PrintSim, RefusedCallsReturnTheirCodesAndAddNothing)
         {"barcode with a line end", [&] { return p.PrintBarCode(2, "AB\nC", 108, 50, 200, -1, -11); }, 106, 0},
         {"bitmap slot 21", [&] { return p.SetBitmap(21, 2, jpg.c_str(), -11, -1); }, 106, 0},
         {"pcx into a slot", [&] { return p.SetBitmap(1, 2, pcx.c_str(), -11, -1); }, 106, 0},
+        {"a pcx file without its header", [&] { return p.PrintBitmap(2, pcx.c_str(), -11, -1); }, 106, 0},
+        {"a pcx picture wider than the line", [&] { return p.PrintBitmap(2, widePcx.c_str(), -11, -1); }, 106, 206},
         {"an icon", [&] { return p.SetBitmap(1, 2, icon.c_str(), -11, -1); }, 106, 0},
         {"a missing picture", [&] { return p.PrintBitmap(2, missing.c_str(), -11, -1); }, 106, 0},
         {"bitmap wider than the line", [&] { return p.PrintBitmap(2, jpg.c_str(), wide, -1); }, 106, 206},

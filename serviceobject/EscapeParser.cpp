@@ -52,12 +52,8 @@ private:
     void Dispatch(bool bang, bool hasNumber, int n, char l1, char l2, char fin);
     void Barcode(const std::string& block);
     void Advance(long long dots);
-    // A builder call whose only failure is a refused append: that failure is reported.
-    void Keep(int rc)
-    {
-        if (rc != 0)
-            m_rc = rc;
-    }
+    // Every refusal of the call goes through here: the first one is the call's result.
+    void Keep(int rc) { m_rc.Keep(rc); }
 
     CLabelCommand& m_b;
     const char* m_d;
@@ -65,7 +61,7 @@ private:
     const EscapeParseContext& m_ctx;
     size_t m_pos = 0;
     std::string m_pending;
-    int m_rc = 0;
+    CCallResult m_rc;
 };
 
 void CParser::Flush()
@@ -76,8 +72,7 @@ void CParser::Flush()
     if (m_ctx.characterSet == 997 && m_ctx.toUtf8)
         text = m_ctx.toUtf8(text);
     // A text the body refused fails the call; the rest of the data is still read.
-    if (int r = m_b.AddText(text.data(), text.size()))
-        m_rc = r;
+    Keep(m_b.AddText(text.data(), text.size()));
     m_pending.clear();
 }
 
@@ -125,7 +120,7 @@ int CParser::Run()
     }
     // Text after the last line end is not printed (the print methods end their data with LF).
     m_pending.clear();
-    return m_rc;
+    return m_rc.Get();
 }
 
 void CParser::Sequence()
@@ -141,7 +136,7 @@ void CParser::Sequence()
     int n = 0;
     if (!ReadNumber(m_d, m_len, p, n)) {
         // A number too large for any field: the sequence is refused and printed as text.
-        m_rc = kIllegal;
+        Keep(kIllegal);
         m_pending += ESC;
         m_pos = escAt + 1;
         return;
@@ -152,7 +147,7 @@ void CParser::Sequence()
         if (p < m_len && IsLower(m_d[p])) {
             l2 = m_d[p++];
             if (p >= m_len || !IsUpper(m_d[p])) {
-                m_rc = kIllegal;
+                Keep(kIllegal);
                 m_pending += ESC;
                 m_pos = escAt + 1;
                 return;
@@ -160,7 +155,7 @@ void CParser::Sequence()
             fin = m_d[p++];
         } else {
             if (p >= m_len) {
-                m_rc = kIllegal;
+                Keep(kIllegal);
                 m_pos = p;
                 return;
             }
@@ -170,7 +165,7 @@ void CParser::Sequence()
         fin = m_d[p++];
     } else {
         // No final letter: the character is read again as ordinary input.
-        m_rc = kIllegal;
+        Keep(kIllegal);
         m_pos = p;
         return;
     }
@@ -189,41 +184,41 @@ void CParser::Dispatch(bool bang, bool hasNumber, int n, char l1, char l2, char 
         else if (l1 == 'r')
             m_b.SetAlignment(CLabelCommand::AlignRight);
         else
-            m_rc = kIllegal;
+            Keep(kIllegal);
         return;
     case 'B':
         if (l1 != '-') {
-            m_rc = kIllegal;
+            Keep(kIllegal);
             return;
         }
         m_b.ResetTextAttributes();
-        m_rc = m_b.PrintStoredBitmap(n);
+        Keep(m_b.PrintStoredBitmap(n));
         return;
     case 'C':
         switch (l1) {
         case '-':
             switch (n) {
-            case 1: m_b.SetWidthMultiplier(1); m_rc = m_b.SetHeightMultiplier(1); break;
-            case 2: m_rc = m_b.SetWidthMultiplier(2); break;
-            case 3: m_rc = m_b.SetHeightMultiplier(2); break;
-            case 4: m_b.SetWidthMultiplier(2); m_rc = m_b.SetHeightMultiplier(2); break;
+            case 1: m_b.SetWidthMultiplier(1); Keep(m_b.SetHeightMultiplier(1)); break;
+            case 2: Keep(m_b.SetWidthMultiplier(2)); break;
+            case 3: Keep(m_b.SetHeightMultiplier(2)); break;
+            case 4: m_b.SetWidthMultiplier(2); Keep(m_b.SetHeightMultiplier(2)); break;
             default: break;
             }
             return;
         case 'b':
             if (!hasNumber)
-                m_rc = m_b.SetBold(!bang);
+                Keep(m_b.SetBold(!bang));
             return;
-        case 'h': m_rc = m_b.SetWidthMultiplier(n); return;
-        case 'v': m_rc = m_b.SetHeightMultiplier(n); return;
-        case 'i': m_rc = m_b.SetItalic(!bang); return;
+        case 'h': Keep(m_b.SetWidthMultiplier(n)); return;
+        case 'v': Keep(m_b.SetHeightMultiplier(n)); return;
+        case 'i': Keep(m_b.SetItalic(!bang)); return;
         case 'r':
             if (l2 == 'v')
-                m_rc = m_b.SetReverse(!bang);
+                Keep(m_b.SetReverse(!bang));
             else if (l2 == '-')
-                m_rc = kIllegal;
+                Keep(kIllegal);
             return;
-        default: m_rc = kIllegal; return;
+        default: Keep(kIllegal); return;
         }
     case 'D':
         if (l1 == 'b') {
@@ -232,7 +227,7 @@ void CParser::Dispatch(bool bang, bool hasNumber, int n, char l1, char l2, char 
                 if (n >= 1 && n <= 5)
                     Keep(m_b.AddBox(types[n - 1]));
                 else
-                    m_rc = kIllegal;
+                    Keep(kIllegal);
             } else if (l2 == 't') {
                 m_b.SetBoxLineWidth(n);
             }
@@ -242,7 +237,7 @@ void CParser::Dispatch(bool bang, bool hasNumber, int n, char l1, char l2, char 
             else if (l2 == 'e')
                 m_b.SetCircleValue(n);
             else
-                m_rc = kIllegal;
+                Keep(kIllegal);
         }
         return;
     case 'E':
@@ -250,7 +245,7 @@ void CParser::Dispatch(bool bang, bool hasNumber, int n, char l1, char l2, char 
             if (size_t(n) > OwnBytesLeft()) {
                 // The count runs past the data: where the raw bytes end is unknown, so none of
                 // the rest is sent.
-                m_rc = kIllegal;
+                Keep(kIllegal);
                 m_pos = m_len;
                 return;
             }
@@ -280,15 +275,15 @@ void CParser::Dispatch(bool bang, bool hasNumber, int n, char l1, char l2, char 
             std::string arg(m_d + m_pos, end - m_pos);
             m_pos = end;
             if (m_b.AddCustomCommand(number - 1, CString(arg.data(), int(arg.size()))) != 0)
-                m_rc = kIllegal;
+                Keep(kIllegal);
         } else {
-            m_rc = kFailure;
+            Keep(kFailure);
         }
         return;
     }
     case 'L': {
         if (hasNumber || (l1 != 't' && l1 != 'b') || l2 != '-') {
-            m_rc = kIllegal;
+            Keep(kIllegal);
             return;
         }
         const COPOSData* logo = l1 == 't' ? m_ctx.topLogo : m_ctx.bottomLogo;
@@ -309,7 +304,7 @@ void CParser::Dispatch(bool bang, bool hasNumber, int n, char l1, char l2, char 
         }
         if ((l1 == '-' || l1 == 'f') && l2 == '-') {
             if (n > 100 || !m_ctx.capRecPapercut) {
-                m_rc = kIllegal;
+                Keep(kIllegal);
                 return;
             }
             Keep(m_b.AddCut());
@@ -317,12 +312,12 @@ void CParser::Dispatch(bool bang, bool hasNumber, int n, char l1, char l2, char 
                 m_ctx.log("Cutting ");
             return;
         }
-        m_rc = kIllegal;
+        Keep(kIllegal);
         return;
     case 'R':
         if (n > 0) {
             if (size_t(n) > OwnBytesLeft()) {
-                m_rc = kIllegal;
+                Keep(kIllegal);
                 m_pos = m_len;
                 return;
             }
@@ -335,7 +330,7 @@ void CParser::Dispatch(bool bang, bool hasNumber, int n, char l1, char l2, char 
         // A metric beyond any label is refused; the others' results are not kept (a bitmap font
         // keeps its metrics).
         if (l1 == 'f' && (l2 == 'w' || l2 == 'h' || l2 == 'g') && n > CLabelCommand::MaxDots) {
-            m_rc = kIllegal;
+            Keep(kIllegal);
             return;
         }
         if (l1 == 'f') {
@@ -368,11 +363,11 @@ void CParser::Dispatch(bool bang, bool hasNumber, int n, char l1, char l2, char 
                 font = n;
         }
         if (font < 0 || font > INT_MAX || m_b.SelectFont(int(font)) != 0)
-            m_rc = kIllegal;
+            Keep(kIllegal);
         return;
     }
     default:
-        m_rc = kIllegal;
+        Keep(kIllegal);
         return;
     }
 }
@@ -410,7 +405,7 @@ void CParser::Barcode(const std::string& block)
         case 'd':
             // The data runs to the block's last byte, which ends the block.
             if (block[n - 1] != 'e' || i + 1 > n - 1) {
-                m_rc = kIllegal;
+                Keep(kIllegal);
                 return;
             }
             data = block.substr(i + 1, n - 1 - (i + 1));
@@ -420,17 +415,16 @@ void CParser::Barcode(const std::string& block)
         default: ok = false; break;
         }
         if (!ok) {
-            m_rc = kIllegal;
+            Keep(kIllegal);
             return;
         }
     }
     if (!ended) {
-        m_rc = kIllegal;
+        Keep(kIllegal);
         return;
     }
     int r = m_b.AddBarcode(data.data(), data.size(), symbology, height, width, alignment, textPosition, m_ctx.hriFont);
-    if (r != 0)
-        m_rc = r;  // a refused barcode is reported, not printed silently without it
+    Keep(r);  // a refused barcode is reported, not printed silently without it
 }
 
 }  // namespace

@@ -28,6 +28,8 @@ struct EscapeParseContext
     std::function<void(const char*)> log;
 };
 
-// Parses length bytes of data into the builder's body. Returns the result code: 0, 106 for an
-// illegal or unknown sequence (parsing goes on), 111 for a feed with an unknown unit letter.
+// Parses length bytes of data into the builder's body. Returns the result code of the first
+// refusal: 106 for an illegal or unknown sequence or a refused item (parsing goes on), 111 for a
+// feed with an unknown unit letter or a body that is full; 0 when nothing was refused. The
+// caller undoes a refused call as a whole (CLabelCommand::Unit).
 int BuildPrintData(CLabelCommand& builder, const char* data, size_t length, const EscapeParseContext& ctx);

@@ -271,6 +271,12 @@ public:
     long ApplyPageModePrintArea(const CString& text);
     long ApplyConfiguredPage();
     CString PageInMapMode(const char* format, int width, int length) const;
+    // Dots as the application reads them in the current MapMode.
+    long DotsInMapMode(long dots) const;
+    CString PageModePrintAreaText() const;
+    // The usable line width: the model's line width, or less when the page less its margin is
+    // narrower. RecLineWidth follows it.
+    void UpdateLineWidth();
     long ApplyPageModePrintDirection(long value);
     long ApplyPageModeVerticalPosition(long value);
     long ApplyPageModeHorizontalPosition(long value);
@@ -334,9 +340,14 @@ public:
     long RotateSpecial = 1;
     long RecLineChars = 0, RecLineHeight = 0, RecLineSpacing = 0, RecLineWidth = 0, RecLinesToPaperCut = 0;
     long m_nLineHeightDots = 0, m_nLineSpacingDots = 0, m_nLineWidthDots = 0;
-    long PageModeHorizontalPosition = 0, PageModeVerticalPosition = 0;
+    // The label's geometry is kept in dots only: the setters convert from the MapMode of their
+    // call, the getters format in the MapMode of theirs.
     long m_nPageModeX = 0, m_nPageModeY = 0;
-    CString PageModeArea, PageModePrintArea;
+    long m_areaDots[4] = {0, 0, 0, 0};  // the print area: x, y, width, height
+    bool m_areaSet = false;             // no area reads as an empty text until one is set
+    // The most bytes one label may have: the print buffer's own limit (a test sets it lower).
+    DWORD m_labelLimit = COPOSData::kMaxSize;
+    CString PageModeArea;
     long BinaryConversion = 0;
     long RecLetterQuality = 0;
     long CartridgeNotify = 0;
@@ -418,6 +429,14 @@ private:
     BOOL BitmapWidthDots(long width, const char* method, long* dots);
     // A picture file as an uncompressed raster; 0 or 106.
     long PictureRaster(const CString& fileName, long widthDots, COPOSData& raster, int* w, int* h);
+    // Runs one print method as a unit: unless it returns 0 the label builder is put back as it
+    // was before the call, so a refused call leaves nothing of itself. ResultCode holds the result.
+    template <class Call>
+    long PrintUnit(Call call)
+    {
+        ResultCode = m_builder.Unit([&] { return int(call()); });
+        return ResultCode;
+    }
     // Builds the label and hands it to the output path; ResultCode holds the outcome.
     void SendLabel(BOOL asynchronous, BOOL leadingEmptyChunk, const CLabelCommand::Mark* since = nullptr);
 

@@ -96,12 +96,11 @@ void CLabelCommand::Put(const BYTE* bytes, DWORD n)
         m_refused = true;
 }
 
-int CLabelCommand::Finish(const Mark& m, int rc, int refused)
+int CLabelCommand::Finish(int refused)
 {
     if (!m_refused)
-        return rc;
+        return 0;
     m_refused = false;
-    RollBack(m);
     return refused;
 }
 
@@ -315,10 +314,10 @@ int CLabelCommand::AddText(const char* text, size_t length)
     }
     cmd += esc;
     cmd += "'\r\n";
-    const Mark mark = Begin();
+    Begin();
     Append(cmd);
     if (m_refused)
-        return Finish(mark, 0, kFailure);
+        return Finish(kFailure);
 
     int wmul = vector ? 1 : m_wmul;
     int hmul = vector ? 1 : m_hmul;
@@ -332,6 +331,7 @@ int CLabelCommand::AddText(const char* text, size_t length)
     long long perLine = (long long)hmul * f.FontH;
     long long height = perLine > 0 && lines > 0x7FFFFFFFLL / perLine ? 0x7FFFFFFFLL : perLine * lines;
     MoveY(height > m_lineSpacing ? height : m_lineSpacing);
+    EndItem();
     return 0;
 }
 
@@ -433,16 +433,15 @@ int CLabelCommand::AddBarcode(const char* data, size_t length, int symbology, in
         AlignXFor(m_barcodeWidth, alignment);
     if (hri > 0 && textPosition == HriAbove)
         MoveY((long long)hriFont->FontH + 4);
-    const Mark mark = Begin();
+    Begin();
     Append(Fmt("B1%d,%d,%d,%d,%d,%d,%d,%d,'", m_x, m_y, type, m_narrow, m_wide, height, m_rotation, hri) + d + "'\r\n");
     if (m_refused)
-        return Finish(mark, 0, kFailure);
+        return Finish(kFailure);
     if (textPosition == HriBelow && hriFont)
         MoveY((long long)hriFont->FontH + 4);
-    if (!m_explicit) {
-        m_x = 0;
-        MoveY(height);
-    }
+    // Placed where the application said or by its alignment, the next item goes below it.
+    MoveY(height);
+    EndItem();
     return 0;
 }
 
@@ -493,14 +492,12 @@ int CLabelCommand::AddTwoDimensional(const std::string& d, int symbology, int wi
     default:
         return kIllegal;
     }
-    const Mark mark = Begin();
+    Begin();
     Append(cmd + d + "'\r\n");
     if (m_refused)
-        return Finish(mark, 0, kFailure);
-    if (!m_explicit) {
-        m_x = 0;
-        MoveY(advance);
-    }
+        return Finish(kFailure);
+    MoveY(advance);
+    EndItem();
     return 0;
 }
 
@@ -508,7 +505,7 @@ int CLabelCommand::AddTwoDimensional(const std::string& d, int symbology, int wi
 
 int CLabelCommand::AddImage(const COPOSData& data, bool compressed, bool binary, int width, int height, int alignment)
 {
-    const Mark mark = Begin();
+    Begin();
     AlignXFor(width, alignment);
     if (binary) {
         if (!FitsImageField(m_x) || !FitsImageField(m_y))
@@ -532,8 +529,9 @@ int CLabelCommand::AddImage(const COPOSData& data, bool compressed, bool binary,
         Append(Fmt("IR%d,%d,'print1'\r\n", m_x, m_y));
     }
     if (m_refused)
-        return Finish(mark, 0, kIllegal);  // the picture's size is the application's
+        return Finish(kIllegal);  // the picture's size is the application's
     MoveY(height);
+    EndItem();
     return 0;
 }
 
@@ -563,7 +561,7 @@ int CLabelCommand::PrintStoredBitmap(int n)
     if (!IsBitmapStored(n))
         return kIllegal;
     BitmapSlot& s = m_slots[n - 1];
-    const Mark mark = Begin();
+    Begin();
     AlignXFor(s.width, s.alignment);
     if (s.emit) {
         if (!FitsImageField(m_x) || !FitsImageField(m_y))
@@ -573,9 +571,10 @@ int CLabelCommand::PrintStoredBitmap(int n)
         Put(s.data);
         Append("\r\n");
         if (m_refused)
-            return Finish(mark, 0, kIllegal);
+            return Finish(kIllegal);
     }
     MoveY(s.height);
+    EndItem();
     return 0;
 }
 
@@ -583,21 +582,27 @@ int CLabelCommand::PrintStoredBitmap(int n)
 
 int CLabelCommand::AddBox(const CString& type)
 {
-    const Mark mark = Begin();
+    Begin();
     if (type == "O" || type == "E" || type == "D")
         Append(Fmt("BD%d,%d,%d,%d,%s\r\n", m_x, m_y, m_boxEndX, m_boxEndY, type.GetString()));
     else if (type == "S" || type == "B")
         Append(Fmt("BD%d,%d,%d,%d,%s,%d\r\n", m_x, m_y, m_boxEndX, m_boxEndY, type.GetString(), m_boxLineWidth));
     else
         return kIllegal;
-    return Finish(mark, 0, kFailure);
+    if (m_refused)
+        return Finish(kFailure);
+    EndItem();
+    return 0;
 }
 
 int CLabelCommand::AddCircle(int value)
 {
-    const Mark mark = Begin();
+    Begin();
     Append(Fmt("CD%d,%d,%d,%d\r\n", m_x, m_y, value, m_circleValue));
-    return Finish(mark, 0, kFailure);
+    if (m_refused)
+        return Finish(kFailure);
+    EndItem();
+    return 0;
 }
 
 int CLabelCommand::AddCut()
@@ -605,12 +610,12 @@ int CLabelCommand::AddCut()
     if (m_operationMode != "C")
         return 0;
     // A period of 1 or less (none, or a value that makes no sense) cuts every label.
-    const Mark mark = Begin();
+    Begin();
     if (m_cutterPeriod <= 1)
         Append("CUTy\r\n");
     else
         Append(Fmt("CUTy,%d\r\n", m_cutterPeriod));
-    return Finish(mark, 0, kFailure);
+    return Finish(kFailure);
 }
 
 int CLabelCommand::AddCustomCommand(int n, const CString& argument)
@@ -621,12 +626,12 @@ int CLabelCommand::AddCustomCommand(int n, const CString& argument)
     if (!IsSafeField(arg))
         return kIllegal;
     const CString& c = m_custom[size_t(n)];
-    const Mark mark = Begin();
+    Begin();
     if (arg.empty())
         Append(Fmt("%s\r\n", c.GetString()));
     else
         Append(Fmt("%s,'", c.GetString()) + arg + "'\r\n");
-    return Finish(mark, 0, kFailure);
+    return Finish(kFailure);
 }
 
 int CLabelCommand::AppendData(const COPOSData& data) { return m_body.AppendData(data) == COPOSData::OK ? 0 : kIllegal; }
@@ -649,6 +654,7 @@ int CLabelCommand::ClearBody()
 {
     m_body.Free();
     ResetPosition();
+    ++m_label;
     return 0;
 }
 
@@ -659,15 +665,39 @@ int CLabelCommand::BuildLabel(COPOSData& target)
         return kFailure;
     ResetPosition();
     m_body.Reset(1024);
+    ++m_label;
     return 0;
+}
+
+CLabelCommand::Mark CLabelCommand::GetMark() const
+{
+    return Mark{m_body.GetLength(), m_label,  m_x,      m_y,      m_explicit,    m_fonts.Current(),
+                m_fonts.CurrentNumber(),      m_alignment, m_wmul, m_hmul,      m_reverse,
+                m_bold,                       m_italic,  m_boxEndX, m_boxEndY, m_boxLineWidth, m_circleValue};
 }
 
 int CLabelCommand::RollBack(const Mark& m)
 {
-    m_body.Truncate(m.length);
-    m_x = m.x;
-    m_y = m.y;
-    m_explicit = m.explicitPosition;
+    // A label the call built or discarded is gone either way: its body and position stay as
+    // they are now, only the font and the attributes go back.
+    if (m.label == m_label) {
+        m_body.Truncate(m.length);
+        m_x = m.x;
+        m_y = m.y;
+        m_explicit = m.explicitPosition;
+    }
+    m_fonts.RestoreCurrent(m.font, m.fontNumber);
+    m_alignment = m.alignment;
+    m_wmul = m.wmul;
+    m_hmul = m.hmul;
+    m_reverse = m.reverse;
+    m_bold = m.bold;
+    m_italic = m.italic;
+    m_boxEndX = m.boxEndX;
+    m_boxEndY = m.boxEndY;
+    m_boxLineWidth = m.boxLineWidth;
+    m_circleValue = m.circleValue;
+    m_refused = false;
     return 0;
 }
 
@@ -676,7 +706,11 @@ int CLabelCommand::BuildLabelSince(const Mark& m, COPOSData& target)
     DWORD from = m.length < m_body.GetLength() ? m.length : m_body.GetLength();
     if (!WriteLabel(target, m_body.GetData() + from, m_body.GetLength() - from))
         return kFailure;
-    return RollBack(m);
+    m_body.Truncate(m.length);
+    m_x = m.x;
+    m_y = m.y;
+    m_explicit = m.explicitPosition;
+    return 0;
 }
 
 bool CLabelCommand::WriteLabel(COPOSData& target, const BYTE* body, DWORD length)
@@ -708,8 +742,11 @@ bool CLabelCommand::WriteLabel(COPOSData& target, const BYTE* body, DWORD length
 std::string CLabelCommand::BuildTestLabel(const CString& deviceName, int pageWidth, int pageLength) const
 {
     std::string t;
+    // Without a configured length (continuous media) the label is as long as its own drawing:
+    // the frame's lower edge and the margin it keeps above.
+    const int kOwnLength = 620 + 100;
     if (m_paperType != "A")
-        t += Fmt("SL%d,%d,%s\r\n", pageLength, m_gapLength, m_paperType.GetString());
+        t += Fmt("SL%d,%d,%s\r\n", pageLength > 0 ? pageLength : kOwnLength, m_gapLength, m_paperType.GetString());
     t += Fmt("SW%d\r\nSO%s\r\nSS%d\r\nSA%d\r\nTA%d\r\n", pageWidth, m_orientation.GetString(), m_printSpeed,
              m_offsetPosition, m_tearOffPosition);
     t += "BD100,100,400,620,B,4\r\nBD200,100,202,620,0\r\nBD300,260,302,620,0\r\nBD200,260,400,262,0\r\n";

@@ -11,6 +11,21 @@
 #include <string>
 #include <vector>
 
+// The result of one print call: the first refusal stands, whatever succeeds after it.
+class CCallResult
+{
+public:
+    void Keep(int rc)
+    {
+        if (m_rc == 0)
+            m_rc = rc;
+    }
+    int Get() const { return m_rc; }
+
+private:
+    int m_rc = 0;
+};
+
 class CLabelCommand
 {
 public:
@@ -97,18 +112,36 @@ public:
     int ClearBody();
     int BuildLabel(COPOSData& target);
 
-    // A place in the body and the position there: what a refused call added is taken out again,
-    // and a label can be built of only what came after it (the rest stays in the body).
+    // The whole state one print call may change: the body, the position and its explicit flag,
+    // the font and the text attributes. A call that is refused is undone back to it, so what the
+    // call returns is what the label holds.
     struct Mark
     {
         DWORD length;
+        unsigned label;  // which label the body was: a call that sent or discarded it keeps that
         int x, y;
         bool explicitPosition;
+        LabelCurrentFont font;
+        int fontNumber;
+        int alignment, wmul, hmul;
+        bool reverse, bold, italic;
+        int boxEndX, boxEndY, boxLineWidth, circleValue;
     };
-    Mark GetMark() const { return Mark{m_body.GetLength(), m_x, m_y, m_explicit}; }
+    Mark GetMark() const;
     int RollBack(const Mark& m);
+    // Runs one call as a unit: unless it returns 0 the builder is put back as it was.
+    template <class Call>
+    int Unit(Call call)
+    {
+        const Mark m = GetMark();
+        const int rc = call();
+        if (rc != 0)
+            RollBack(m);
+        return rc;
+    }
     // The most bytes the body may hold (the print buffer's own limit unless set lower).
     void SetBodyLimit(DWORD n) { m_body.SetLimit(n); }
+    // Builds a label of only what came after m; the body goes back to m (the rest stays).
     int BuildLabelSince(const Mark& m, COPOSData& target);
 
     // ---- read back (properties, print methods, tests)
@@ -119,6 +152,9 @@ public:
     int Rotation() const { return m_rotation; }
     int GetAlignment() const { return m_alignment; }
     int WidthMultiplier() const { return m_wmul; }
+    bool Reverse() const { return m_reverse; }
+    bool Bold() const { return m_bold; }
+    bool Italic() const { return m_italic; }
     int HeightMultiplier() const { return m_hmul; }
     int PaperWidth() const { return m_paperWidth; }
     int PaperLength() const { return m_paperLength; }
@@ -161,14 +197,17 @@ private:
     void Append(const std::string& s);
     void Put(const BYTE* bytes, DWORD n);
     void Put(const COPOSData& d) { Put(d.GetData(), d.GetLength()); }
-    // An operation starts with Begin and ends with Finish: when the body refused a part of it,
-    // what went in is taken out again and the operation fails with `refused`.
-    Mark Begin()
+    // An operation starts with Begin and ends with Finish: when the body refused a part of it
+    // the operation fails with `refused` (the call it belongs to is undone as a whole).
+    void Begin() { m_refused = false; }
+    int Finish(int refused);
+    // After an item (text line, picture, barcode, box, circle): an explicit position placed that
+    // item only, and the next one starts at the left margin.
+    void EndItem()
     {
-        m_refused = false;
-        return GetMark();
+        m_explicit = false;
+        m_x = 0;
     }
-    int Finish(const Mark& m, int rc, int refused);
     bool WriteLabel(COPOSData& target, const BYTE* body, DWORD length);
     bool m_refused = false;
     int AddTwoDimensional(const std::string& data, int symbology, int width, int alignment, int textPosition);
@@ -183,6 +222,7 @@ private:
     }
 
     CString m_header;
+    unsigned m_label = 0;  // counts the labels built or discarded
     std::vector<CString> m_custom;
     COPOSData m_body{1024};
     CString m_printType;

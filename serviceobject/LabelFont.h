@@ -69,6 +69,12 @@ public:
     LabelCurrentFont& Current() { return m_current; }
     const LabelCurrentFont& Current() const { return m_current; }
     int CurrentNumber() const { return m_currentNumber; }
+    // Puts back a current font taken before (a refused call's font change is undone).
+    void RestoreCurrent(const LabelCurrentFont& f, int number)
+    {
+        m_current = f;
+        m_currentNumber = number;
+    }
 
     // The font file name of an emulation.
     static const char* FontFileName(int languageType);

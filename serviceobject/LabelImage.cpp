@@ -347,6 +347,22 @@ HDC CKVTImage::ConvertImage(int w, int brightness, bool dither, int& outWidth, i
     return m_outDc;
 }
 
+bool CKVTImage::PcxSize(const COPOSData& file, int* width, int* height)
+{
+    // 128 header bytes: manufacturer 10, then version, encoding, bits per pixel and the window
+    // as four little-endian 16-bit values.
+    const BYTE* p = file.GetData();
+    if (file.GetLength() < 128 || p[0] != 0x0A)
+        return false;
+    auto word = [p](int at) { return int(p[at] | (p[at + 1] << 8)); };
+    const int w = word(8) - word(4) + 1, h = word(10) - word(6) + 1;
+    if (w <= 0 || h <= 0)
+        return false;
+    *width = w;
+    *height = h;
+    return true;
+}
+
 int CKVTImage::ReadFileToData(const CString& fileName, COPOSData& target)
 {
     HANDLE f = CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);

@@ -45,6 +45,9 @@ public:
 
     // Reads a whole file into target (reset to the file's length first). 0 or 106.
     static int ReadFileToData(const CString& fileName, COPOSData& target);
+    // The picture size a PCX file's header gives (the window from its x and y minimum to its
+    // maximum, both included); false when the bytes hold no PCX header.
+    static bool PcxSize(const COPOSData& file, int* width, int* height);
 
 protected:
     void FreeOutput();

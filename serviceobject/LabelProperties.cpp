@@ -79,10 +79,10 @@ long CLABELPrinter::GetPropertyNumber(long propIndex)
     case 8041: case 8044: return RecCurrentCartridge;
     case 8045: return c.MapCharacterSet;
     case 8046: return c.PageModeDescriptor;
-    case 8047: return PageModeHorizontalPosition;
+    case 8047: return DotsInMapMode(m_nPageModeX);
     case 8048: return c.PageModePrintDirection;
     case 8049: return PageModeStation;
-    case 8050: return PageModeVerticalPosition;
+    case 8050: return DotsInMapMode(m_nPageModeY);
     case 8501: case 8502: case 8503: return 0;
     case 8504: return c.CapCoverSensor;
     case 8515: case 8532: return c.CapRec2Color;
@@ -261,7 +261,7 @@ BSTR CLABELPrinter::GetPropertyString(long propIndex)
     case 1008007: case 1008008: return FxStringToBstr(c.RecBarCodeRotationList);
     case 1008009: case 1008010: return FxStringToBstr(c.RecBitmapRotationList);
     case 1008011: return FxStringToBstr(PageInMapMode("%d,%d", m_config.PageWidth, m_config.PageLength));
-    case 1008012: return FxStringToBstr(PageModePrintArea);
+    case 1008012: return FxStringToBstr(PageModePrintAreaText());
     default: return FxStringToBstr("");  // JrnLineCharsList (1008002) too
     }
 }
@@ -494,12 +494,43 @@ CString CLABELPrinter::PageInMapMode(const char* format, int width, int length) 
     return s;
 }
 
+long CLABELPrinter::DotsInMapMode(long dots) const
+{
+    return MapModeTables::Convert(int(dots), m_config.m_mapMode.widthOut[MapMode]);
+}
+
+CString CLABELPrinter::PageModePrintAreaText() const
+{
+    CString s;
+    if (!m_areaSet)
+        return s;
+    s.Format("%d,%d,%d,%d", int(DotsInMapMode(m_areaDots[0])), int(DotsInMapMode(m_areaDots[1])),
+             int(DotsInMapMode(m_areaDots[2])), int(DotsInMapMode(m_areaDots[3])));
+    return s;
+}
+
+void CLABELPrinter::UpdateLineWidth()
+{
+    long dots = m_config.RecLineWidthDots;
+    // A page of no width is no page configured: the model's width stands. The margin is the
+    // one the builder places by (the configured one plus the print area's x).
+    long long page = (long long)m_builder.PaperWidth() - m_builder.LeftMargin();
+    if (m_builder.PaperWidth() > 0 && page < dots)
+        dots = long(page < 0 ? 0 : page);
+    m_nLineWidthDots = dots;
+    RecLineWidth = DotsInMapMode(m_nLineWidthDots);
+}
+
 long CLABELPrinter::ApplyConfiguredPage()
 {
-    PageModePrintArea = PageInMapMode("0,0,%d,%d", m_config.PageWidth, m_config.PageLength);
+    m_areaDots[0] = m_areaDots[1] = 0;
+    m_areaDots[2] = m_config.PageWidth;
+    m_areaDots[3] = m_config.PageLength;
+    m_areaSet = true;
     m_builder.SetPaper(m_config.PageWidth, m_config.PageLength, m_config.GapLength, m_config.PaperType,
                        m_config.OffsetLength);
     m_builder.SetMargins(m_config.LeftMargin, m_config.TopMargin);
+    UpdateLineWidth();
     return OPOS_SUCCESS;
 }
 
@@ -518,7 +549,6 @@ long CLABELPrinter::ApplyPageModePrintArea(const CString& text)
 {
     Log(0, "m_ctlLabelPrinter1.SetPageModePrintArea(\"%s\");", text.GetString());
     long long f[4] = {0, 0, 0, 0};
-    CString applied = text;
     // Fewer than four numbers: the configured page, already in dots.
     if (ParseFields(text, f) < 4) {
         ApplyConfiguredPage();
@@ -533,9 +563,12 @@ long CLABELPrinter::ApplyPageModePrintArea(const CString& text)
             return OPOS_E_ILLEGAL;
     if ((long long)m_config.LeftMargin + dots[0] > 0x7FFFFFFFLL || (long long)m_config.TopMargin + dots[1] > 0x7FFFFFFFLL)
         return OPOS_E_ILLEGAL;
-    PageModePrintArea = applied;
+    for (int i = 0; i < 4; ++i)
+        m_areaDots[i] = dots[i];
+    m_areaSet = true;
     m_builder.SetPaper(int(dots[2]), int(dots[3]), m_config.GapLength, m_config.PaperType, m_config.OffsetLength);
     m_builder.SetMargins(m_config.LeftMargin + int(dots[0]), m_config.TopMargin + int(dots[1]));
+    UpdateLineWidth();
     return OPOS_SUCCESS;
 }
 
@@ -554,7 +587,6 @@ long CLABELPrinter::ApplyPageModeVerticalPosition(long value)
     long dots = 0;
     if (!ToDots(value, m_config.m_mapMode.positionIn[MapMode], &dots))
         return OPOS_E_ILLEGAL;
-    PageModeVerticalPosition = value;
     m_nPageModeY = dots;
     m_builder.SetPositionY(int(m_nPageModeY));
     return OPOS_SUCCESS;
@@ -565,7 +597,6 @@ long CLABELPrinter::ApplyPageModeHorizontalPosition(long value)
     long dots = 0;
     if (!ToDots(value, m_config.m_mapMode.positionIn[MapMode], &dots))
         return OPOS_E_ILLEGAL;
-    PageModeHorizontalPosition = value;
     m_nPageModeX = dots;
     m_builder.SetPositionX(int(m_nPageModeX));
     return OPOS_SUCCESS;

@@ -5,6 +5,11 @@
 // line of it may be flagged. The first two bytes choose the device settings. To let the fuzzer
 // reach whole barcode blocks, ESC "|*R" in the input is given the count of the bytes up to and
 // including the next "e" before the data is parsed.
+//
+// The data is one print call, or several where it holds ESC ESC. Each call runs as a unit: one
+// that returns non-zero must leave the builder as it found it (body, position, font and text
+// attributes), and a call that holds a refused sequence (the second byte's bit 0x10 puts one
+// at the start of every call) must not return 0.
 #include "EscapeParser.h"
 #include "qlks.h"
 
@@ -13,8 +18,33 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <tuple>
+#include <vector>
 
 namespace {
+
+// What a refused call must leave as it was, read through the builder's own getters.
+std::tuple<std::string, int, int, bool, int, std::string, int, int, int, bool, bool, bool> State(const CLabelCommand& b)
+{
+    const COPOSData& body = b.Body();
+    return std::make_tuple(std::string(reinterpret_cast<const char*>(body.GetData()), body.GetLength()), b.X(), b.Y(),
+                           b.ExplicitPosition(), b.Fonts().CurrentNumber(),
+                           std::string(b.Fonts().Current().FontName.GetString()), b.GetAlignment(),
+                           b.WidthMultiplier(), b.HeightMultiplier(), b.Reverse(), b.Bold(), b.Italic());
+}
+
+// The calls of one input: split at ESC ESC.
+std::vector<std::string> Calls(const std::string& input)
+{
+    std::vector<std::string> out;
+    size_t from = 0;
+    for (size_t at = input.find("\x1b\x1b"); at != std::string::npos; at = input.find("\x1b\x1b", from)) {
+        out.push_back(input.substr(from, at - from));
+        from = at + 2;
+    }
+    out.push_back(input.substr(from));
+    return out;
+}
 
 void Check(bool ok)
 {
@@ -136,8 +166,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     ctx.unitsToDots = [](int units) { return units; };
     ctx.log = [](const char* line) { Check(line && *line); };
 
-    int rc = BuildPrintData(b, reinterpret_cast<const char*>(text), n, ctx);
-    Check(rc == 0 || rc == 106 || rc == 111);
+    for (std::string call : Calls(input)) {
+        const bool refused = (s & 0x10) != 0;
+        if (refused)
+            call = "\x1b|zQ" + call;  // no sequence ends in Q
+        // As the print methods give it: the application's bytes, then a line end.
+        EscapeParseContext own = ctx;
+        own.ownLength = call.size();
+        if (call.empty() || call.back() != '\n')
+            call += '\n';
+        const auto before = State(b);
+        const int rc = b.Unit([&] { return BuildPrintData(b, call.data(), call.size(), own); });
+        Check(rc == 0 || rc == 106 || rc == 111);
+        Check(rc == 0 || State(b) == before);
+        Check(!refused || rc != 0);
+    }
     COPOSData label;
     Check(b.BuildLabel(label) == 0);
     Check(b.Body().GetLength() == 0 && b.Y() == 0);
@@ -162,7 +205,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             Check(c.str("data").find('\'') == std::string::npos);
         if (c.has("name"))
             Check(c.str("name").find('\'') == std::string::npos);
-        if (!c.flags)
+        // Values beyond the page or a table's range are the data's own (a position, a size or
+        // barcode text the application gave); the forms must still hold.
+        if (!(c.flags & ~unsigned(qlks::kValue)))
             continue;
         // Only the custom command, with or without its argument, is the printer's business.
         std::string raw(c.raw.begin(), c.raw.end());

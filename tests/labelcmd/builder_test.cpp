@@ -174,23 +174,48 @@ TEST(LabelBuilder, ABarcodesOrPicturesAlignmentPlacesThatItemOnly)
 
 TEST(LabelBuilder, BarcodesAdvanceAfterAFrameAndStayWhereTheApplicationPlacedThem)
 {
-    struct Row { const char* what; std::function<void(CLabelCommand&)> place; int y1, y2; } rows[] = {
-        {"after box ends", [](CLabelCommand& b) { b.SetBoxEndX(300); b.SetBoxEndY(200); b.AddBox("O"); }, 0, 50},
-        {"after an explicit y", [](CLabelCommand& b) { b.SetPositionY(10); }, 10, 10},
+    auto frame = [](CLabelCommand& b) {
+        b.SetPositionX(8);
+        b.SetPositionY(8);
+        b.SetBoxEndX(400);
+        b.SetBoxEndY(300);
+        b.AddBox("O");
+    };
+    // An explicit position places the next item only: codes after it advance like any other.
+    struct Row { const char* what; std::function<void(CLabelCommand&)> place; const char* data; int symbology;
+                 qlks::Op op; int x1, y1, x2, y2; } rows[] = {
+        {"after box ends", [](CLabelCommand& b) { b.SetBoxEndX(300); b.SetBoxEndY(200); b.AddBox("O"); }, "12345670",
+         103, qlks::Op::Barcode, 0, 0, 0, 50},
+        {"after an explicit y", [](CLabelCommand& b) { b.SetPositionY(10); }, "12345670", 103, qlks::Op::Barcode, 0, 10, 0, 60},
+        {"after an explicit x", [](CLabelCommand& b) { b.SetPositionX(30); }, "12345670", 103, qlks::Op::Barcode, 30, 0, 0, 50},
+        {"UPC codes after a frame at an origin", frame, "01234567890", 101, qlks::Op::Barcode, 0, 8, 0, 58},
+        {"QR codes after a frame at an origin", frame, "QR", 204, qlks::Op::QrCode, 0, 8, 0, 8 + 111},
+        {"after right-aligned text", [](CLabelCommand& b) { b.SetAlignment(-3); b.AddText("right"); }, "12345670", 103,
+         qlks::Op::Barcode, 0, 20, 0, 70},
     };
     for (const Row& r : rows) {
         CLabelCommand b;
         Configure(b);
         r.place(b);
-        ASSERT_EQ(0, b.AddBarcode("12345670", 8, 103, 50, 100, -1, -11, 0));
-        ASSERT_EQ(0, b.AddBarcode("12345670", 8, 103, 50, 100, -1, -11, 0));
+        EXPECT_EQ(0, b.AddBarcode(r.data, strlen(r.data), r.symbology, 50, 100, -1, -11, 0)) << r.what;
+        EXPECT_EQ(0, b.AddBarcode(r.data, strlen(r.data), r.symbology, 50, 100, -1, -11, 0)) << r.what;
+        // A box after the items starts at the left margin too, not where the last one ended.
+        b.SetBoxEndX(800);
+        b.SetBoxEndY(1000);
+        b.AddBox("O");
         COPOSData label;
         b.BuildLabel(label);
         qlks::Label l = Parse(label);
         EXPECT_EQ(0u, l.flags) << qlks::describe(l);
-        ASSERT_EQ(2u, l.count(qlks::Op::Barcode)) << r.what;
-        EXPECT_EQ(r.y1, l.find(qlks::Op::Barcode, 0)->num("y")) << r.what;
-        EXPECT_EQ(r.y2, l.find(qlks::Op::Barcode, 1)->num("y")) << r.what;
+        if (l.count(r.op) != 2u) {
+            ADD_FAILURE() << r.what << ": " << qlks::describe(l);
+            continue;
+        }
+        EXPECT_EQ(r.x1, l.find(r.op, 0)->num("x")) << r.what;
+        EXPECT_EQ(r.y1, l.find(r.op, 0)->num("y")) << r.what;
+        EXPECT_EQ(r.x2, l.find(r.op, 1)->num("x")) << r.what;
+        EXPECT_EQ(r.y2, l.find(r.op, 1)->num("y")) << r.what;
+        EXPECT_EQ(0, l.find(qlks::Op::Box, l.count(qlks::Op::Box) - 1)->num("x")) << r.what;
     }
 }
 
@@ -212,14 +237,25 @@ TEST(LabelBuilder, AnAppendTheBodyRefusesFailsTheCallAndLeavesNothingOfIt)
     for (const Row& r : rows) {
         CLabelCommand b;
         Configure(b);
-        ASSERT_EQ(0, b.AddText("kept"));
+        EXPECT_EQ(0, b.AddText("kept")) << r.what;
         b.SetBodyLimit(DWORD(text.size() + 9));
         const int y = b.Y();
-        EXPECT_EQ(r.rc, r.call(b)) << r.what;
+        b.SetPositionX(40);
+        b.SelectFont(1);
+        // One call as a unit: what the refused item put in, its position and font go back.
+        EXPECT_EQ(r.rc, b.Unit([&] {
+            b.SelectFont(2);
+            b.SetBold(1);
+            return r.call(b);
+        })) << r.what;
+        EXPECT_EQ(40, b.X()) << r.what;
+        EXPECT_TRUE(b.ExplicitPosition()) << r.what;
+        EXPECT_EQ(1, b.Fonts().CurrentNumber()) << r.what;
+        EXPECT_EQ("1", std::string(b.Fonts().Current().FontName.GetString())) << r.what;
         EXPECT_EQ(text, BodyText(b)) << r.what;
         EXPECT_EQ(y, b.Y()) << r.what;
         COPOSData label;
-        ASSERT_EQ(0, b.BuildLabel(label));
+        EXPECT_EQ(0, b.BuildLabel(label)) << r.what;
         qlks::Label l = Parse(label);
         EXPECT_EQ(0u, l.flags) << qlks::describe(l);
         EXPECT_EQ(13u, l.commands.size()) << qlks::describe(l);  // eleven setup lines, the text, P1
@@ -304,7 +340,7 @@ TEST(LabelBuilder, TwoDimensionalCodes)
     for (const Row& r : rows) {
         CLabelCommand c;
         Configure(c);
-        ASSERT_EQ(0, c.AddBarcode(r.data, strlen(r.data), r.symbology, 0, r.width, r.alignment, r.textPosition, 0))
+        EXPECT_EQ(0, c.AddBarcode(r.data, strlen(r.data), r.symbology, 0, r.width, r.alignment, r.textPosition, 0))
             << r.line;
         EXPECT_EQ(r.line, BodyText(c));
         EXPECT_EQ(r.y, c.Y()) << r.line;
@@ -361,8 +397,9 @@ TEST(LabelBuilder, AttributesRotationBoxesCirclesCutsAndCustomCommands)
     EXPECT_EQ(106, c.AddCustomCommand(0, "a\nP1"));
     c.SetOperationMode("C", -3);
     c.AddCut();
-    EXPECT_EQ("BD10,20,110,220,O\r\nBD10,20,110,220,S,3\r\nBD10,20,110,220,E\r\nBD10,20,110,220,D\r\n"
-              "BD10,20,110,220,B,3\r\nCD10,20,50,2\r\nCUTy\r\nCUTy,5\r\nFX,'arg'\r\nFX\r\nCUTy\r\n",
+    // The explicit position places the first box only; the rest start at the left margin.
+    EXPECT_EQ("BD10,20,110,220,O\r\nBD0,20,110,220,S,3\r\nBD0,20,110,220,E\r\nBD0,20,110,220,D\r\n"
+              "BD0,20,110,220,B,3\r\nCD0,20,50,2\r\nCUTy\r\nCUTy,5\r\nFX,'arg'\r\nFX\r\nCUTy\r\n",
               BodyText(c));
 }
 
@@ -391,6 +428,7 @@ TEST(LabelBuilder, ImagesAndStoredBitmaps)
     for (const Place& p : places) {
         CLabelCommand low;
         Configure(low);
+        low.SetPaper(0x7FFF, 0x7FFF, 24, "G", 0);  // a page that reaches the last place
         low.StoreBitmap(1, raster, true, 8, 0, -1);  // no advance: both at the same place
         low.SetPositionX(p.x);
         low.SetPositionY(p.y);
@@ -441,16 +479,21 @@ TEST(LabelBuilder, HealthCheckTestLabel)
     // The page given, not a print area the builder holds now.
     b.SetPaper(400, 300, 24, "G", 0);
     EXPECT_EQ(0u, b.BuildTestLabel("VL420", 832, 1200).find("SL1200,24,G\r\nSW832\r\n"));
-    struct Row { const char* type; const char* mode; const char* head; const char* tail; } rows[] = {
-        {"A", "R", "SW832\r\n", "RWDy\r\nP1\r\n"},  // no length line for continuous media
-        {"C", "T", "SL1200,24,C\r\n", "CUTn\r\nP1\r\n"},
+    struct Row { const char* type; const char* mode; int length; const char* head; const char* tail; } rows[] = {
+        {"A", "R", 1200, "SW832\r\n", "RWDy\r\nP1\r\n"},  // no length line for continuous media
+        {"C", "T", 1200, "SL1200,24,C\r\n", "CUTn\r\nP1\r\n"},
+        // No length configured: the label is as long as its own drawing, never 0.
+        {"C", "T", 0, "SL720,24,C\r\n", "CUTn\r\nP1\r\n"},
+        {"G", "C", 0, "SL720,24,G\r\n", "CUTy\r\nP1\r\n"},
     };
     for (const Row& r : rows) {
-        b.SetPaper(832, 1200, 24, r.type, 0);
+        b.SetPaper(832, r.length, 24, r.type, 0);
         b.SetOperationMode(r.mode, 0);
-        std::string label = b.BuildTestLabel("VL420", 832, 1200);
-        EXPECT_EQ(0u, label.find(r.head)) << r.type;
+        std::string label = b.BuildTestLabel("VL420", 832, r.length);
+        EXPECT_EQ(0u, label.find(r.head)) << r.type << " " << r.length;
         EXPECT_EQ(label.size() - strlen(r.tail), label.rfind(r.tail)) << r.mode;
+        qlks::Bytes raw(label.begin(), label.end());
+        EXPECT_EQ(0u, qlks::parseLabel(raw).flags) << label;
     }
 
     // A device name is a quoted text: its quote and backslash are escaped, and the bytes that

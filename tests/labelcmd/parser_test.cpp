@@ -30,6 +30,9 @@ TEST(EscapeParser, SequencesOnSmallInputs)
 {
     const std::string upcBlock = "s101h100w400a-2t-13d12345678901e";
     ASSERT_EQ(32u, upcBlock.size());
+    const std::string upc60 = "s101h60w400a-2t-11d12345678901e";
+    ASSERT_EQ(31u, upc60.size());
+    const std::string frame = E + "8xP" + E + "8yP" + E + "400xeP" + E + "300yeP" + E + "1bD";
     const Case cases[] = {
         {"text and line end", "ABC\n", T(0, 0, "0", 1, 1, "N", "F", "ABC"), 0, 20},
         {"a lone line end feeds a line", "\n", "", 0, 30},
@@ -53,6 +56,13 @@ TEST(EscapeParser, SequencesOnSmallInputs)
         {"UPC-A barcode, centred, text below", E + "32R" + upcBlock,
          "B1226,0,5,4,4,100,0,-1,'12345678901'\r\n", 0, 124},
         {"a refused barcode is reported", E + "11Rs101d12345e", "", 106, 0},
+        // The first refusal is the call's result: what succeeds after it does not clear it.
+        {"a refused barcode, then bold", E + "11Rs101d12345e" + E + "bCX\n", T(0, 0, "0", 1, 1, "B", "F", "X"), 106, 20},
+        {"a refused size, then a good one", E + "12hC" + E + "2CX\n", T(0, 0, "0", 2, 1, "N", "F", "X"), 106, 20},
+        {"a refused feed, then italic", E + "2zF" + E + "iCX\n", T(0, 0, "0", 1, 1, "N", "F", "X"), 111, 20},
+        {"a frame at an origin, then codes and a centred title", frame + E + "31R" + upc60 + E + "31R" + upc60 + E + "cATitle\n",
+         "BD8,8,400,300,O\r\nB1226,8,5,4,4,60,0,0,'12345678901'\r\nB1226,68,5,4,4,60,0,0,'12345678901'\r\n" +
+             T(401, 128, "0", 1, 1, "N", "F", "Title"), 0, 148},
         {"a text position no barcode has", E + "16Rs110w400t-99dABe", "", 106, 0},
         {"an empty QR code", E + "6Rs204de", "", 106, 0},
         {"an empty PDF417", E + "6Rs201de", "", 106, 0},
@@ -201,13 +211,14 @@ TEST(EscapeParser, DeviceValuesItReads)
     ASSERT_EQ(1u, log.size());
     EXPECT_EQ("Cutting ", log[0]);
 
-    // A text or command the body refuses fails the call; what fits is kept.
+    // A text or command the body refuses fails the call, and the call as a unit leaves nothing.
     CLabelCommand full;
     Configure(full);
     full.SetBodyLimit(40);
     std::string lines = "kept\n" + std::string(50, 'x') + "\n" + E + "1bD" + E + "5cD";
-    EXPECT_EQ(111, BuildPrintData(full, lines.data(), lines.size(), EscapeParseContext()));
-    EXPECT_EQ(T(0, 0, "0", 1, 1, "N", "F", "kept"), BodyText(full));
+    EXPECT_EQ(111, full.Unit([&] { return BuildPrintData(full, lines.data(), lines.size(), EscapeParseContext()); }));
+    EXPECT_EQ("", BodyText(full));
+    EXPECT_EQ(0, full.Y());
 
     // A raw or barcode count may not take the line end the print method appended.
     struct Own { std::string data; int rc; std::string body; } owns[] = {
@@ -235,7 +246,7 @@ TEST(EscapeParser, AParsedLabelReadsCleanAtThePrinter)
     ctx.lineSpacingDots = 30;
     ctx.capRecPapercut = true;
     std::string data = E + "cA" + E + "bCTitle 'quoted' \\ back\n" + E + "2fxTvector\n" + E + "32R" +
-                       "s101h100w400a-2t-13d12345678901e" + E + "100xeP" + E + "50yeP" + E + "1bD" + E + "P\n";
+                       "s101h100w400a-2t-13d12345678901e" + E + "100xeP" + E + "300yeP" + E + "1bD" + E + "P\n";
     EXPECT_EQ(0, BuildPrintData(b, data.data(), data.size(), ctx));
     COPOSData label;
     b.BuildLabel(label);

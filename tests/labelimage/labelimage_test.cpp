@@ -183,6 +183,34 @@ TEST_F(LabelImageTest, FilesThatAreNotPicturesToConvert)
     EXPECT_EQ(106, img.LoadImage(dir + "\\icon.ico", pic));  // an icon has no bitmap to sample
     int ow = 0, oh = 0;
     EXPECT_EQ(nullptr, img.ConvertImage(100, 0, false, ow, oh));  // nothing loaded
+
+    // A PCX file goes as it is, placed by the window its header gives.
+    auto pcx = [](int x0, int y0, int x1, int y1, char maker, size_t length) {
+        std::string h(length, '\0');
+        const int v[4] = {x0, y0, x1, y1};
+        if (length > 0)
+            h[0] = maker;
+        for (size_t i = 0; i < 4 && 4 + 2 * i + 1 < length; ++i) {
+            h[4 + 2 * i] = char(v[i] & 0xFF);
+            h[5 + 2 * i] = char(v[i] >> 8);
+        }
+        return h;
+    };
+    struct Pcx { const char* what; std::string file; bool ok; int w, h; } pcxRows[] = {
+        {"a window from 0,0", pcx(0, 0, 15, 7, 0x0A, 140), true, 16, 8},
+        {"a window from 2,3", pcx(2, 3, 401, 302, 0x0A, 128), true, 400, 300},
+        {"a header cut short", pcx(0, 0, 15, 7, 0x0A, 127), false, 0, 0},
+        {"no PCX maker byte", pcx(0, 0, 15, 7, 0x0B, 140), false, 0, 0},
+        {"a window that ends before it starts", pcx(20, 0, 15, 7, 0x0A, 140), false, 0, 0},
+    };
+    for (const Pcx& r : pcxRows) {
+        int w = 0, h = 0;
+        COPOSData file;
+        file.Append(reinterpret_cast<const BYTE*>(r.file.data()), DWORD(r.file.size()));
+        EXPECT_EQ(r.ok, CKVTImage::PcxSize(file, &w, &h)) << r.what;
+        EXPECT_EQ(r.w, w) << r.what;
+        EXPECT_EQ(r.h, h) << r.what;
+    }
 }
 
 TEST_F(LabelImageTest, MemoryBitmapAndFileData)
@@ -223,9 +251,9 @@ TEST_F(LabelImageTest, MemoryBitmapAndFileData)
         std::string content(size, 'x');
         content[size / 2] = '\0';
         content[size - 1] = 'y';
-        ASSERT_TRUE(folder.Write("raw.bin", content));
+        EXPECT_TRUE(folder.Write("raw.bin", content)) << size;
         COPOSData data;
-        ASSERT_EQ(0, CKVTImage::ReadFileToData(folder.File("raw.bin").c_str(), data));
+        EXPECT_EQ(0, CKVTImage::ReadFileToData(folder.File("raw.bin").c_str(), data)) << size;
         EXPECT_EQ(content, std::string(reinterpret_cast<const char*>(data.GetData()), data.GetLength())) << size;
     }
     COPOSData data;
@@ -262,13 +290,19 @@ TEST_F(LabelImageTest, ADecodedPictureConvertsAsItsRenderedCopy)
             std::vector<BYTE> direct = Raster(file, requested);
             CLabelImage copy;
             HBITMAP rendered = CKVTImage::LoadImageFile(file);
-            ASSERT_NE(nullptr, rendered) << file.GetString();
+            if (!rendered) {
+                ADD_FAILURE() << "not loaded: " << file.GetString();
+                continue;
+            }
             copy.AttachBitmap(rendered);
             int ow = 0, oh = 0;
             HDC dc = copy.ConvertImage(copy.CalcWidth(requested, false, 0, 100), 0, false, ow, oh);
-            ASSERT_NE(nullptr, dc) << file.GetString();
+            if (!dc) {
+                ADD_FAILURE() << "not converted: " << file.GetString();
+                continue;
+            }
             COPOSData out;
-            ASSERT_EQ(0, copy.MakeRaster(dc, ow, oh, false, 127, out));
+            EXPECT_EQ(0, copy.MakeRaster(dc, ow, oh, false, 127, out)) << file.GetString();
             EXPECT_GT(direct.size(), 4u);
             EXPECT_EQ(Bytes(out), direct) << file.GetString() << " at " << requested;
         }

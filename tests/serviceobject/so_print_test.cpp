@@ -118,6 +118,20 @@ TEST_F(PrintSim, TheSendingMethodsPrintWhatWasAccumulatedAsOneLabel)
              return std::vector<long>{p.PrintNormal(2, "kept"), p.PrintImmediate(2, "\x1b|5Bshown"), p.MarkFeed(1)};
          },
          {0, 106, 0}, {{"kept"}}},
+        {"PrintImmediate with a refused barcode, then bold, sends nothing", false, 0,
+         [](CLABELPrinter& p) {
+             return std::vector<long>{p.PrintNormal(2, "kept"),
+                                      p.PrintImmediate(2, (EscBarcode("s101h50w200d12345e") + "\x1b|bCbold").c_str()),
+                                      p.MarkFeed(1)};
+         },
+         {0, 106, 0}, {{"kept"}}},
+        {"a PrintNormal refused after its first line, then corrected, prints that line once", false, 0,
+         [](CLABELPrinter& p) {
+             return std::vector<long>{p.PrintNormal(2, ("line one\n" + EscBarcode("s101h50w200d12345e")).c_str()),
+                                      p.PrintNormal(2, ("line one\n" + EscBarcode("s101h50w200d12345678901e")).c_str()),
+                                      p.MarkFeed(1)};
+         },
+         {106, 0, 0}, {{"line one"}}},
         {"character set 997: the text in UTF-8", false, 0,
          [](CLABELPrinter& p) {
              p.CharacterSet = 997;
@@ -168,13 +182,17 @@ TEST_F(PrintSim, TheSendingMethodsPrintWhatWasAccumulatedAsOneLabel)
     for (const Row& r : rows) {
         size_t before = sim.labels(ep).size();
         Device dev(w, r.async);
-        ASSERT_EQ(0, dev.open) << r.what;
+        EXPECT_EQ(0, dev.open) << r.what;
+        if (dev.open != 0)
+            continue;
         EXPECT_EQ(r.rcs, r.steps(*dev.so)) << r.what;
         if (r.completions) {
             EXPECT_TRUE(dev.WaitFor("SOOutputComplete", r.completions)) << r.what;
         }
         std::vector<qlks::Label> got = NewLabels(before, r.labels.size());
-        ASSERT_EQ(r.labels.size(), got.size()) << r.what;
+        EXPECT_EQ(r.labels.size(), got.size()) << r.what;
+        if (got.size() != r.labels.size())
+            continue;
         for (size_t i = 0; i < got.size(); ++i)
             EXPECT_EQ(r.labels[i], Texts(got[i])) << r.what << " label " << i;
         EXPECT_TRUE(dev.Events("SOError").empty()) << r.what;
@@ -187,7 +205,11 @@ TEST_F(PrintSim, BitmapsSetThenPrintedLogosBarcodesAndCutsReachTheLabel)
 {
     const std::string jpg = WinPath(IMAGE_DIR "/blocks.jpg");  // 32 x 16, the left half black
     const std::string gif = WinPath(IMAGE_DIR "/clear.gif");   // 16 x 8, the right half transparent
-    const std::string pcx("\x0a\x05\x01\x08PCX\r\n\x00rest", 14);
+    // A PCX file of 16 x 8 pixels: its window runs from 2,3 to 17,10.
+    std::string pcx(128, '\0');
+    pcx[0] = '\x0a', pcx[1] = 5, pcx[2] = 1, pcx[3] = 1;
+    pcx[4] = 2, pcx[6] = 3, pcx[8] = 17, pcx[10] = 10;
+    pcx += std::string("PCX\r\n\x00rest", 10);
     ASSERT_TRUE(w.folder.Write("logo.pcx", pcx));
     w.reg.SetString(kKey, "OperationMode", "C");  // a cutter: CutPaper cuts
     Device dev(w);
@@ -205,7 +227,7 @@ TEST_F(PrintSim, BitmapsSetThenPrintedLogosBarcodesAndCutsReachTheLabel)
         // The character after a stored bitmap is text, not eaten.
         p.PrintNormal(2, "\x1b|tL\x1b|1BX\x1b|2B"),
         p.PrintBitmap(2, jpg.c_str(), 16, -2),
-        p.PrintBitmap(2, w.folder.File("logo.pcx").c_str(), -11, -1),
+        p.PrintBitmap(2, w.folder.File("logo.pcx").c_str(), -11, -3),
         p.PrintBarCode(2, "ABC123", 108, 60, 200, -1, -13),
         p.RotatePrint(2, 258),
         p.PrintNormal(2, "turned"),
@@ -235,7 +257,10 @@ TEST_F(PrintSim, BitmapsSetThenPrintedLogosBarcodesAndCutsReachTheLabel)
     };
     for (size_t i = 0; i < 3; ++i) {
         const qlks::Command* c = l.find(Op::Raster, i);
-        ASSERT_NE(nullptr, c) << images[i].what;
+        if (!c) {
+            ADD_FAILURE() << "no raster: " << images[i].what;
+            continue;
+        }
         EXPECT_EQ(images[i].x, c->num("x")) << images[i].what;
         EXPECT_EQ(images[i].rowBytes, c->num("rowbytes")) << images[i].what;
         EXPECT_EQ(images[i].height, c->num("height")) << images[i].what;
@@ -244,9 +269,17 @@ TEST_F(PrintSim, BitmapsSetThenPrintedLogosBarcodesAndCutsReachTheLabel)
     EXPECT_EQ((std::vector<std::string>{"X", "turned"}), Texts(l));
     EXPECT_EQ(qlks::Bytes(pcx.begin(), pcx.end()), l.find(Op::ImageStore)->payload);
     EXPECT_EQ("print1", l.find(Op::ImageRecall)->str("name"));
+    // Placed by the size its header gives, and what follows goes below it.
+    const qlks::Command* recall = l.find(Op::ImageRecall);
+    EXPECT_EQ(usable - 16, recall->num("x"));
     const qlks::Command* bar = l.find(Op::Barcode);
+    EXPECT_EQ(recall->num("y") + 8, bar->num("y"));
     EXPECT_EQ("ABC123", bar->str("data"));
     EXPECT_EQ(60, bar->num("height"));
+    // Code 39 of 6 characters for 200 dots: W(2) = 8 x 9 x 3 reaches it, so module 1, wide 3, left.
+    EXPECT_EQ(1, bar->num("narrow"));
+    EXPECT_EQ(3, bar->num("wide"));
+    EXPECT_EQ(0, bar->num("x"));
     EXPECT_EQ(0, bar->num("rotation"));
     EXPECT_EQ(3, l.find(Op::Text, 1)->num("rotation"));
 }
@@ -264,13 +297,18 @@ TEST_F(PrintSim, TheLabelCarriesThePaperOfTheDeviceKey)
     for (const Row& r : rows) {
         size_t before = sim.labels(ep).size();
         Device dev(w, false, "16", r.media, r.keyPaper);
-        ASSERT_EQ(0, dev.open) << r.media;
-        ASSERT_EQ(0, dev.so->PrintNormal(2, "paper"));
-        ASSERT_EQ(0, dev.so->MarkFeed(1));
+        EXPECT_EQ(0, dev.open) << r.media;
+        if (dev.open != 0)
+            continue;
+        EXPECT_EQ(0, dev.so->PrintNormal(2, "paper")) << r.media;
+        EXPECT_EQ(0, dev.so->MarkFeed(1)) << r.media;
         std::vector<qlks::Label> got = NewLabels(before, 1);
-        ASSERT_EQ(1u, got.size());
-        const qlks::Command* sl = got[0].find(qlks::Op::PaperLength);
-        ASSERT_NE(nullptr, sl) << qlks::describe(got[0]);
+        EXPECT_EQ(1u, got.size()) << r.media;
+        const qlks::Command* sl = got.size() == 1 ? got[0].find(qlks::Op::PaperLength) : nullptr;
+        if (!sl) {
+            ADD_FAILURE() << "no SL line: " << r.media << r.keyPaper;
+            continue;
+        }
         EXPECT_EQ(r.length, sl->num("length")) << r.media << r.keyPaper;
         EXPECT_EQ(24, sl->num("gap")) << r.media;
         EXPECT_EQ(r.media, sl->str("type"));
@@ -285,15 +323,23 @@ TEST_F(PrintSim, BarcodesOfEverySymbologyAsTheApplicationGaveThem)
     Device dev(w);
     ASSERT_EQ(0, dev.open);
     CLABELPrinter& p = *dev.so;
-    struct Row { const char* data; long symbology, textPosition; long type; } rows[] = {
-        {"ABC123", 108, -13, 0},       {"AB12", 110, -12, 1},       {"1234", 106, -11, 2},
-        {"A123B", 107, -13, 3},        {"AB12", 109, -13, 4},       {"12345678901", 101, -13, 5},
-        {"01234567890", 102, -13, 6},  {"123456789012", 104, -13, 7}, {"1234567", 103, -13, 8},
-        {"AB12", 120, -13, 9},
+    // Modules for a requested width of 400 dots, and the symbol width W that centres the code.
+    struct Row { const char* data; long symbology, textPosition; long type, narrow, wide, width; } rows[] = {
+        {"ABC123", 108, -13, 0, 3, 7, 8 * 9 * 5},        // (n + 2) x 9 x floor((3m + 1) / 2)
+        {"AB12", 110, -12, 1, 5, 11, (11 * 3 + 46) * 5}, // s: 2 letters and 2 digits counted as 1
+        {"12345678", 106, -11, 2, 5, 11, 46 * 8},
+        {"A123B", 107, -13, 3, 6, 13, 44 * 9},
+        {"AB12", 109, -13, 4, 5, 11, (9 * 4 + 37) * 5},
+        {"12345678901", 101, -13, 5, 4, 4, 95 * 4},
+        {"01234567890", 102, -13, 6, 7, 7, 51 * 7},
+        {"123456789012", 104, -13, 7, 4, 6, 95 * 4},
+        {"1234567", 103, -13, 8, 5, 7, 67 * 5},
+        {"AB12", 120, -13, 9, 4, 9, (11 * 3 + 57) * 4},
     };
+    ASSERT_EQ(0, p.ApplyPageModePrintArea("0,0,800,2000"));  // long enough for every code in one label
     p.RotatePrint(2, 258);  // rotation 3 in every barcode line
     for (const Row& r : rows)
-        EXPECT_EQ(0, p.PrintBarCode(2, r.data, r.symbology, 50, 400, -1, r.textPosition)) << r.symbology;
+        EXPECT_EQ(0, p.PrintBarCode(2, r.data, r.symbology, 50, 400, -2, r.textPosition)) << r.symbology;
     for (long s : {201L, 202L, 204L, 501L})
         EXPECT_EQ(0, p.PrintBarCode(2, "2D", s, 50, 200, -1, -11)) << s;
     // Data given as three digits a byte.
@@ -312,12 +358,17 @@ TEST_F(PrintSim, BarcodesOfEverySymbologyAsTheApplicationGaveThem)
     ASSERT_EQ(1u, got.size());
     const qlks::Label& l = got[0];
     ASSERT_EQ(12u, l.count(qlks::Op::Barcode)) << qlks::describe(l);
+    ASSERT_EQ(10u, sizeof rows / sizeof rows[0]);
     long y = 0;
     for (size_t i = 0; i < 10; ++i) {
         const qlks::Command* b = l.find(qlks::Op::Barcode, i);
         EXPECT_EQ(rows[i].type, b->num("type")) << rows[i].symbology;
         EXPECT_EQ(rows[i].data, b->str("data")) << rows[i].symbology;
         EXPECT_EQ(3, b->num("rotation")) << rows[i].symbology;
+        EXPECT_EQ(rows[i].narrow, b->num("narrow")) << rows[i].symbology;
+        EXPECT_EQ(rows[i].wide, b->num("wide")) << rows[i].symbology;
+        const long usable = p.m_builder.PaperWidth() - p.m_builder.LeftMargin();
+        EXPECT_EQ((usable - rows[i].width) / 2, b->num("x")) << rows[i].symbology;
         // The text above moves the code down by the text's height; below moves what follows.
         EXPECT_EQ(rows[i].textPosition == -11 ? 0 : rows[i].textPosition + 2 * p.m_config.HRISize + 12, b->num("hri"));
         EXPECT_TRUE(i == 0 || b->num("y") > y) << rows[i].symbology;
@@ -343,6 +394,10 @@ TEST_F(PrintSim, RefusedCallsReturnTheirCodesAndAddNothing)
     const std::string widePicture = WinPath(IMAGE_DIR "/wide.gif");  // 1000 x 8
     ASSERT_TRUE(w.folder.Write("logo.pcx", "pcx"));
     const std::string pcx = w.folder.File("logo.pcx");
+    std::string widePcxHeader(128, '\0');  // a window of 1000 x 8 pixels
+    widePcxHeader[0] = '\x0a', widePcxHeader[8] = char(999 & 0xFF), widePcxHeader[9] = char(999 >> 8), widePcxHeader[10] = 7;
+    ASSERT_TRUE(w.folder.Write("wide.pcx", widePcxHeader));
+    const std::string widePcx = w.folder.File("wide.pcx");
     const std::string missing = w.folder.File("missing.bmp");
     Device dev(w);
     ASSERT_EQ(0, dev.open);
@@ -357,6 +412,26 @@ TEST_F(PrintSim, RefusedCallsReturnTheirCodesAndAddNothing)
         {"PrintNormal on the journal", [&] { return p.PrintNormal(1, "no"); }, 106, 0},
         {"barcode refused inside PrintNormal", [&] { return p.PrintNormal(2, EscBarcode("s108h50w200a-1t-11dA'Be").c_str()); }, 106, 0},
         {"stored bitmap never set", [&] { return p.PrintNormal(2, "\x1b|5B"); }, 106, 0},
+        {"a refused barcode, then bold", [&] { return p.PrintNormal(2, (EscBarcode("s101h50w200d12345e") + "\x1b|bC").c_str()); }, 106, 0},
+        {"a font and a position, then a refusal", [&] { return p.PrintNormal(2, "\x1b|0bxT\x1b|100xPtext\n\x1b|120yP\x1b|5B"); }, 106, 0},
+        {"a right-aligned picture the print buffer refuses", [&] {
+             p.m_builder.SetBodyLimit(10);
+             long rc = p.PrintBitmap(2, jpg.c_str(), 16, -3);
+             p.m_builder.SetBodyLimit(COPOSData::kMaxSize);
+             return rc;
+         }, 106, 0},
+        {"a label the print buffer refuses", [&] {
+             p.m_labelLimit = 100;
+             long rc = p.PrintNormal(2, "a label longer than the buffer") == 0 ? p.MarkFeed(1) : -1;
+             p.m_labelLimit = COPOSData::kMaxSize;
+             return rc;
+         }, 111, 0},
+        {"a picture wider than the print area", [&] {
+             p.ApplyPageModePrintArea("0,0,400,600");
+             long rc = p.PrintBitmap(2, jpg.c_str(), 800, -1);
+             p.ApplyConfiguredPage();
+             return rc;
+         }, 106, 206},
         {"a text the print buffer refuses", [&] {
              p.m_builder.SetBodyLimit(10);
              long rc = p.PrintNormal(2, "too long for it");
@@ -370,6 +445,8 @@ TEST_F(PrintSim, RefusedCallsReturnTheirCodesAndAddNothing)
         {"barcode with a line end", [&] { return p.PrintBarCode(2, "AB\nC", 108, 50, 200, -1, -11); }, 106, 0},
         {"bitmap slot 21", [&] { return p.SetBitmap(21, 2, jpg.c_str(), -11, -1); }, 106, 0},
         {"pcx into a slot", [&] { return p.SetBitmap(1, 2, pcx.c_str(), -11, -1); }, 106, 0},
+        {"a pcx file without its header", [&] { return p.PrintBitmap(2, pcx.c_str(), -11, -1); }, 106, 0},
+        {"a pcx picture wider than the line", [&] { return p.PrintBitmap(2, widePcx.c_str(), -11, -1); }, 106, 206},
         {"an icon", [&] { return p.SetBitmap(1, 2, icon.c_str(), -11, -1); }, 106, 0},
         {"a missing picture", [&] { return p.PrintBitmap(2, missing.c_str(), -11, -1); }, 106, 0},
         {"bitmap wider than the line", [&] { return p.PrintBitmap(2, jpg.c_str(), wide, -1); }, 106, 206},
@@ -385,9 +462,15 @@ TEST_F(PrintSim, RefusedCallsReturnTheirCodesAndAddNothing)
         {"MarkFeed in page mode", [&] { p.pageModePrint(1); long rc = p.MarkFeed(1); p.pageModePrint(4); return rc; }, 106, 0},
         {"MarkFeed in a transaction", [&] { p.TransactionPrint(2, 11); long rc = p.MarkFeed(1); p.ClearOutput(); return rc; }, 106, 0},
     };
+    const int font = p.m_builder.Fonts().CurrentNumber();
     for (const Row& r : rows) {
         EXPECT_EQ(r.rc, r.call()) << r.what;
         EXPECT_EQ(r.rce, p.ResultCodeExtended) << r.what;
+        // Nothing of the refused call stays: not its position, nor its font.
+        EXPECT_EQ(0, p.m_builder.X()) << r.what;
+        EXPECT_EQ(0, p.m_builder.Y()) << r.what;
+        EXPECT_FALSE(p.m_builder.ExplicitPosition()) << r.what;
+        EXPECT_EQ(font, p.m_builder.Fonts().CurrentNumber()) << r.what;
     }
     size_t before = sim.labels(ep).size();
     ASSERT_EQ(0, p.PrintNormal(2, "after"));

@@ -381,6 +381,17 @@ TEST(ConfigSetters, PageModeAreaDirectionAndPositions)
     p.so->m_config.LeftMargin = 5;
     p.so->m_config.TopMargin = 7;
     EXPECT_EQ(0, p.so->ApplyPageModeArea("800,600"));  // the configured page
+    p.so->m_config.RecLineWidthDots = 832;             // the model's line
+
+    // The usable line width is the page less its margin where that is narrower than the line.
+    struct Line { const char* area; long dots; } lines[] = {
+        {"0,0,800,600", 800 - 5}, {"10,20,400,300", 400 - 15}, {"0,0,900,600", 832}, {"10,20", 800 - 5},
+    };
+    for (const Line& l : lines) {
+        p.so->ApplyPageModePrintArea(l.area);
+        EXPECT_EQ(l.dots, p.so->m_nLineWidthDots) << l.area;
+        EXPECT_EQ(l.dots, p.so->GetPropertyNumber(8020)) << l.area;
+    }
 
     EXPECT_EQ(0, p.so->ApplyPageModePrintArea("10,20,400,300"));
     EXPECT_EQ(400, p.so->m_builder.PaperWidth());
@@ -390,7 +401,7 @@ TEST(ConfigSetters, PageModeAreaDirectionAndPositions)
     EXPECT_EQ(27, p.so->m_builder.TopMargin());
     // Fewer than four numbers: the whole paper, and a refusal.
     EXPECT_EQ(106, p.so->ApplyPageModePrintArea("10,20"));
-    EXPECT_STREQ("0,0,800,600", p.so->PageModePrintArea);
+    EXPECT_STREQ("0,0,800,600", p.so->PageModePrintAreaText());
     EXPECT_EQ(800, p.so->m_builder.PaperWidth());
     EXPECT_EQ(5, p.so->m_builder.LeftMargin());
     // In the other map modes the configured page is still 800 x 600 dots, and reads in the
@@ -405,9 +416,30 @@ TEST(ConfigSetters, PageModeAreaDirectionAndPositions)
     p.so->ApplyPageModePrintArea("10,20");
     const MapModeRow& out = p.so->m_config.m_mapMode.widthOut[3];
     EXPECT_EQ("0,0," + std::to_string(MapModeTables::Convert(800, out)) + "," + std::to_string(MapModeTables::Convert(600, out)),
-              std::string(p.so->PageModePrintArea.GetString()));
-    EXPECT_NE(std::string("0,0,800,600"), p.so->PageModePrintArea.GetString());
+              std::string(p.so->PageModePrintAreaText().GetString()));
+    EXPECT_NE(std::string("0,0,800,600"), p.so->PageModePrintAreaText().GetString());
+    // What an application reads in one map mode and writes back is the same area in dots, and
+    // the page-mode positions read back in the mode of the reading.
     ASSERT_EQ(0, p.so->ApplyMapMode(1));
+    ASSERT_EQ(0, p.so->ApplyPageModePrintArea("10,20,400,300"));
+    ASSERT_EQ(0, p.so->ApplyPageModeHorizontalPosition(40));
+    ASSERT_EQ(0, p.so->ApplyPageModeVerticalPosition(50));
+    for (long mode : {2L, 3L, 4L}) {
+        ASSERT_EQ(0, p.so->ApplyMapMode(mode));
+        EXPECT_EQ(0, p.so->ApplyPageModePrintArea(p.so->PageModePrintAreaText())) << mode;
+        EXPECT_EQ(400, p.so->m_builder.PaperWidth()) << mode;
+        EXPECT_EQ(300, p.so->m_builder.PaperLength()) << mode;
+        EXPECT_EQ(15, p.so->m_builder.LeftMargin()) << mode;
+        EXPECT_EQ(27, p.so->m_builder.TopMargin()) << mode;
+        EXPECT_EQ(0, p.so->ApplyPageModeHorizontalPosition(p.so->GetPropertyNumber(8047))) << mode;
+        EXPECT_EQ(0, p.so->ApplyPageModeVerticalPosition(p.so->GetPropertyNumber(8050))) << mode;
+        EXPECT_EQ(40, p.so->m_nPageModeX) << mode;
+        EXPECT_EQ(50, p.so->m_nPageModeY) << mode;
+    }
+    ASSERT_EQ(0, p.so->ApplyMapMode(4));
+    EXPECT_EQ(MapModeTables::Convert(40, p.so->m_config.m_mapMode.widthOut[4]), p.so->GetPropertyNumber(8047));
+    ASSERT_EQ(0, p.so->ApplyMapMode(1));
+    p.so->ApplyPageModePrintArea("10,20");
 
     struct Dir
     {
@@ -426,8 +458,8 @@ TEST(ConfigSetters, PageModeAreaDirectionAndPositions)
     EXPECT_EQ(50, p.so->m_builder.Y());
     EXPECT_EQ(106, p.so->ApplyPageModeHorizontalPosition(-1));
     EXPECT_EQ(106, p.so->ApplyPageModeVerticalPosition(-1));
-    EXPECT_EQ(40, p.so->PageModeHorizontalPosition);
-    EXPECT_EQ(50, p.so->PageModeVerticalPosition);
+    EXPECT_EQ(40, p.so->GetPropertyNumber(8047));
+    EXPECT_EQ(50, p.so->GetPropertyNumber(8050));
 }
 
 TEST(ConfigSetters, RecLineCharsPicksTheLineWidthAndKeepsTheSpacingInRange)

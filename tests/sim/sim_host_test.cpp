@@ -36,7 +36,7 @@ bool exists(const std::string& path) { struct stat st; return lstat(path.c_str()
 Bytes bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 const std::string kLabel = "SW832\r\nST1\r\nSM0,0\r\nSS4\r\nSD10\r\nSO0\r\nSA0\r\nTA0\r\nCS0,0\r\nCUTn\r\n"
-                           "T0,0,K1,1,1,0,0,N,N,L,'hello'\r\nP1\r\n";
+                           "T0,0,1,1,1,0,0,N,N,L,'hello'\r\nP1\r\n";
 
 // Reads exactly n bytes within the patience bound (fd non-blocking).
 Bytes readExactly(int fd, std::size_t n)

@@ -396,6 +396,98 @@ void addProblem(Label& l, std::size_t index, const std::string& problem)
     l.problems.push_back("line " + std::to_string(index + 1) + ": " + problem);
 }
 
+// What a one-dimensional type takes as data, by type number; empty when the data fits.
+std::string symbologyProblem(long type, const std::string& d)
+{
+    auto all = [&](auto ok) { return std::all_of(d.begin(), d.end(), ok); };
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    auto ascii = [](char c) { return static_cast<unsigned char>(c) < 0x80; };
+    const std::size_t n = d.size();
+    bool ok = true;
+    switch (type) {
+    case 0: ok = n < 256 && all([&](char c) { return digit(c) || (c >= 'A' && c <= 'Z'); }); break;
+    case 1: case 9: ok = n >= 2 && n <= 255 && all(ascii); break;
+    case 2: ok = n < 256 && n % 2 == 0 && all(digit); break;
+    case 3:
+        ok = n < 256 && n > 0 && d[0] >= 'A' && d[0] <= 'D' &&
+             all([&](char c) { return digit(c) || (c >= 'A' && c <= 'D') || std::string_view("$+-./:").find(c) != std::string_view::npos; });
+        break;
+    case 4: ok = n < 256 && all(ascii); break;
+    case 5: ok = (n == 11 || n == 12) && all(digit); break;
+    case 6: ok = (n == 11 || n == 12) && all(digit) && d[0] == '0'; break;
+    case 7: ok = (n == 12 || n == 13) && all(digit); break;
+    case 8: ok = (n == 7 || n == 8) && all(digit); break;
+    default: break;
+    }
+    return ok ? std::string() : "B1 data \"" + d + "\" is no barcode of type " + std::to_string(type);
+}
+
+// The fonts the printer has: bitmap fonts 0..9 and a..i, downloaded fonts by an upper-case
+// letter; vector fonts U, D, E and Z 0..6 (one letter per emulation).
+bool bitmapFont(const std::string& f)
+{
+    return f.size() == 1 && ((f[0] >= '0' && f[0] <= '9') || (f[0] >= 'a' && f[0] <= 'i') || (f[0] >= 'A' && f[0] <= 'Z'));
+}
+bool vectorFont(const std::string& f)
+{
+    return f.size() == 2 && std::string_view("UDEZ").find(f[0]) != std::string_view::npos && f[1] >= '0' && f[1] <= '6';
+}
+
+constexpr long kMaxDots = 0x7FFF; // the printer's 16-bit signed sizes
+
+// A value of a builder's line that the label cannot print, against the label's own page
+// (width; length when the label gives one); empty when every value fits.
+std::string valueProblem(const Command& c, long width, long length)
+{
+    const std::string m = c.mnemonic;
+    auto range = [&](const char* name, long lo, long hi) -> std::string {
+        const long v = c.num(name);
+        if (v == kNoValue || (v >= lo && v <= hi)) return {};
+        return m + " " + name + " " + std::to_string(v) + " outside " + std::to_string(lo) + ".." + std::to_string(hi);
+    };
+    std::string p;
+    switch (c.op) {
+    case Op::PaperWidth: return range("width", 1, kMaxDots);
+    case Op::PaperLength: return range("length", 1, kMaxDots);
+    case Op::Margins:
+        if (!(p = range("left", 0, kMaxDots)).empty()) return p;
+        return range("top", 0, kMaxDots);
+    case Op::Text:
+        if (!bitmapFont(c.str("font"))) return "T font \"" + c.str("font") + "\" the printer has not";
+        break;
+    case Op::VectorText:
+        if (!vectorFont(c.str("font"))) return "V font \"" + c.str("font") + "\" the printer has not";
+        if (!(p = range("width", 1, kMaxDots)).empty() || !(p = range("height", 1, kMaxDots)).empty() ||
+            !(p = range("gap", 0, kMaxDots)).empty())
+            return p;
+        break;
+    case Op::Barcode:
+        if (!(p = range("height", 1, 255)).empty()) return p;
+        // The field is the text position + 2 x font + 12: the numbered fonts 0..9 only.
+        if (!(p = range("hri", -1, 18)).empty()) return p + " (names no font)";
+        if (!(p = symbologyProblem(c.num("type"), c.str("data"))).empty()) return p;
+        break;
+    case Op::Box:
+        if (c.num("endx") < c.num("x") || c.num("endy") < c.num("y"))
+            return "BD ends at " + c.str("endx") + "," + c.str("endy") + ", before its start " + c.str("x") + "," + c.str("y");
+        if (!(p = range("width", 1, kMaxDots)).empty()) return p;
+        break;
+    case Op::Circle:
+        if (!(p = range("radius", 1, kMaxDots)).empty() || !(p = range("value", 0, kMaxDots)).empty()) return p;
+        break;
+    default:
+        break;
+    }
+    // Every position, and a box's end, lies on the label's own page.
+    for (const char* name : {"x", "endx"})
+        if (width != kNoValue && c.num(name) != kNoValue && c.num(name) > width)
+            return m + " " + name + " " + std::to_string(c.num(name)) + " beyond the page width " + std::to_string(width);
+    for (const char* name : {"y", "endy"})
+        if (length != kNoValue && c.num(name) != kNoValue && c.num(name) > length)
+            return m + " " + name + " " + std::to_string(c.num(name)) + " beyond the page length " + std::to_string(length);
+    return {};
+}
+
 // The builder's label: every line as parseLine read it, setup lines in their order, each once,
 // nothing but P1 after RWDy, and every required setup line present.
 void judgeBuilt(Label& l)
@@ -417,6 +509,20 @@ void judgeBuilt(Label& l)
         }
         if (!(c.flags & kOutOfOrder)) lastRank = std::max(lastRank, r);
         if (c.flags) addProblem(l, i, c.problem);
+        l.flags |= c.flags;
+    }
+    // Values against the label's own page: its width, and its length where it gives one.
+    const Command* sw = l.find(Op::PaperWidth);
+    const Command* sl = l.find(Op::PaperLength);
+    const long width = sw && sw->num("width") > 0 ? sw->num("width") : kNoValue;
+    const long length = sl && sl->num("length") > 0 ? sl->num("length") : kNoValue;
+    for (std::size_t i = 0; i < l.commands.size(); ++i) {
+        Command& c = l.commands[i];
+        if (c.flags) continue;
+        c.problem = valueProblem(c, width, length);
+        if (c.problem.empty()) continue;
+        c.flags = kValue;
+        addProblem(l, i, c.problem);
         l.flags |= c.flags;
     }
     for (Op op : kRequiredSetup) {
@@ -463,7 +569,12 @@ void judgeTestLabel(Label& l)
                 c.problem = emptyWordProblem(hit->mnemonic, c.fields);
                 if (c.problem.empty() && c.op == Op::PaperLength && c.str("type") == "A")
                     c.problem = "SL line for paper type A, which has none";
-                if (!c.problem.empty()) c.flags = kMalformed;
+                if (!c.problem.empty()) {
+                    c.flags = kMalformed;
+                } else if ((c.op == Op::PaperLength && c.num("length") <= 0) || (c.op == Op::PaperWidth && c.num("width") <= 0)) {
+                    c.flags = kValue; // a page of no size prints nothing
+                    c.problem = c.mnemonic + " " + lineText(c).substr(2) + ": a page of no size";
+                }
             } else if (earlier) {
                 filled[earlier->slot] = true;
                 c.flags = kOutOfOrder;

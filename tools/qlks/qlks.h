@@ -57,6 +57,9 @@ enum Flag : unsigned {
     kInterleaved = 16, // (label only) a status request stood between its lines, though a label
                        // goes out as one buffer under the port lock
     kFreeText = 32,  // a BD or CD line that fits no form: only DirectIO sends the application's text so
+    kValue = 64,     // (builder labels) a value the label cannot print: a position beyond its own page,
+                     // a font or HRI font it has not, a size out of range, data its symbology does not
+                     // take, a box ending before its start, a page of no size
 };
 
 constexpr long kNoValue = std::numeric_limits<long>::min();

@@ -63,13 +63,15 @@ void ReleaseRef(PortEntry* e)
 
 PortEntry* FindPort(int id);
 
-// A record found by id and held for one call; with exclusive (opening, closing, removing) also
-// its openLock, waited for up to kPortOpenLockWaitMs. Get() is null for an unknown or removed
+// A record found by id and held for one call; with exclusive (opening, closing, removing,
+// settings) also its openLock, waited for up to kPortOpenLockWaitMs. With stopClass, a transport
+// open or close of that class running under the lock is asked to stop (the transport's own
+// ClosePort) before and while the lock is waited for. Get() is null for an unknown or removed
 // id, and TimedOut() says when the lock was not had in time.
 class CPortRef
 {
 public:
-    CPortRef(int id, bool exclusive) : m_exclusive(exclusive)
+    CPortRef(int id, bool exclusive, DWORD stopClass = 0) : m_exclusive(exclusive)
     {
         {
             CSharedList lock;
@@ -81,7 +83,7 @@ public:
         }
         if (!m_e)
             return;
-        if (m_exclusive && !m_e->openLock.Lock(kPortOpenLockWaitMs)) {
+        if (m_exclusive && !LockOpen(id, stopClass)) {
             m_exclusive = false;
             m_timedOut = true;
             Release();
@@ -104,6 +106,28 @@ public:
     bool TimedOut() const { return m_timedOut; }
 
 private:
+    bool LockOpen(int id, DWORD stopClass)
+    {
+        if (!stopClass || !m_e->bCloseStops)
+            return m_e->openLock.Lock(kPortOpenLockWaitMs) != FALSE;
+        DWORD start = GetTickCount();
+        for (;;) {
+            if (m_e->openLock.Lock(0))
+                return true;
+            if (DWORD(InterlockedCompareExchange(&m_e->busyClass, 0, 0)) == stopClass && m_e->pPortDll &&
+                m_e->pPortDll->m_pClosePort) {
+                QlnLine(stopClass, "ClosePort<dwId : %d> : stops the open or close in progress", id);
+                m_e->pPortDll->m_pClosePort(id, stopClass);
+            }
+            DWORD spent = GetTickCount() - start;
+            if (spent >= kPortOpenLockWaitMs)
+                return false;
+            DWORD slice = kPortOpenLockWaitMs - spent < kPortStopRetryMs ? kPortOpenLockWaitMs - spent : kPortStopRetryMs;
+            if (m_e->openLock.Lock(slice))
+                return true;
+        }
+    }
+
     void Release()
     {
         if (m_exclusive)
@@ -196,9 +220,11 @@ void ClosePortLocked(PortEntry* e, int id, DWORD devType)
         e->dwOpenDevTypes &= ~devType;
         return;
     }
-    if (e->pPortDll && e->pPortDll->m_pClosePort)
+    if (e->pPortDll && e->pPortDll->m_pClosePort) {
+        InterlockedExchange(&e->busyClass, LONG(devType));
         e->pPortDll->m_pClosePort(id, devType);
-    else
+        InterlockedExchange(&e->busyClass, 0);
+    } else
         QlnError(devType, "ClosePort<dwId : %d> : ClosePort is not bound", id);
     e->dwOpenDevTypes &= ~devType;
     e->dwOpenResult = 0;
@@ -434,6 +460,7 @@ int WINAPI CreatePort(char* devNameHandle, char* portHandle, DWORD devType)
             e->strPort = port;
             e->dwDevTypes = devType;
             e->pPortDll = dll;
+            e->bCloseStops = slot == SLOT_COM;
             PortList.AddHead(e);
             result = id;
         }
@@ -459,7 +486,7 @@ int WINAPI RemovePort(DWORD devType, int id)
         QlnError(devType, "-RemovePort : Invalid devcie type. <dwId : %d, DevType : %d>", id, int(devType));
         return -1;
     }
-    CPortRef ref(id, true);
+    CPortRef ref(id, true, devType);
     PortEntry* e = ref.Get();
     if (!e) {
         if (ref.TimedOut())
@@ -516,10 +543,14 @@ int WINAPI SetDeviceOption(DeviceOption dop, int id, DWORD devType)
     int result = 0;
     {
         QlnTrace(devType, "+SetDeviceOption <dwId : %d, DP Size : %d>", id, int(sizeof(DeviceOption)));
-        CPortRef ref(id, false);
+        // Exclusive: settings never change under an open or close of the same port.
+        CPortRef ref(id, true);
         PortEntry* e = ref.Get();
         if (!e) {
-            QlnError(devType, "SetDeviceOption<dwId : %d> : pPortQln is NULL", id);
+            if (ref.TimedOut())
+                QlnError(devType, "-SetDeviceOption<dwId : %d> : port busy", id);
+            else
+                QlnError(devType, "SetDeviceOption<dwId : %d> : pPortQln is NULL", id);
         } else if (!e->pPortDll || !e->pPortDll->m_pSetDeviceOption) {
             QlnError(devType, "SetDeviceOption<dwId : %d> : SetDeviceOption is not bound", id);
         } else {
@@ -565,7 +596,9 @@ int WINAPI OpenPort(int id, DWORD devType)
     bool spooler = IsSpoolerPort(e->strPort);
     if (spooler)
         MoveWindowsDriverPort(e, id, devType, ExistWindowsDriverFilePort(id, devType));
+    InterlockedExchange(&e->busyClass, LONG(devType));
     int result = e->pPortDll->m_pOpenPort(id, devType);
+    InterlockedExchange(&e->busyClass, 0);
     if (result != 0) {
         e->dwOpenDevTypes |= devType;
         e->dwOpenResult = result;
@@ -580,7 +613,7 @@ int WINAPI OpenPort(int id, DWORD devType)
 void WINAPI ClosePort(int id, DWORD devType)
 {
     QlnLine(devType, "+ClosePort <dwId : %d>", id);
-    CPortRef ref(id, true);
+    CPortRef ref(id, true, IsDevTypeValid(devType) ? devType : 0);
     PortEntry* e = ref.Get();
     if (!e) {
         if (ref.TimedOut())

@@ -59,11 +59,23 @@ struct PortEntry
     CMutexEx openLock;
     volatile LONG refs = 1;
     bool bRemoved = false;
+    // The class whose transport OpenPort or ClosePort runs under openLock now (0: none).
+    volatile LONG busyClass = 0;
+    // The transport's ClosePort may run beside its own OpenPort or ClosePort and ends them early
+    // (com), so a close or remove of the busy class asks it to stop before it waits for openLock.
+    bool bCloseStops = false;
 };
 
-// The longest an open, close or remove of a port waits for another one on the same port (an
-// open may run the Bluetooth device reset, which waits up to 30 s for the enable tool).
+// The longest an open, close, remove or settings change of a port waits for another one on the
+// same port. Shorter than the longest com holds it: a Bluetooth open runs the device enable tool
+// twice (30 s each) plus its waits, about 63 s, and a close drains the driver's output queue for
+// the line time of what is queued (4096 bytes at 300 baud: about 140 s). A ClosePort or
+// RemovePort of the class that runs them ends them early instead of waiting that long; an open
+// or settings change behind them gives up with "port busy".
 const DWORD kPortOpenLockWaitMs = 60000;
+// How often a close or remove waiting for the lock asks the busy transport again to stop (a stop
+// that came before the transport began its open is not seen by it).
+const DWORD kPortStopRetryMs = 1000;
 
 // The class bits a port call may carry.
 inline bool IsDevTypeValid(DWORD devType)

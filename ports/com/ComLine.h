@@ -25,10 +25,13 @@ public:
     virtual BOOL ClearError(HANDLE h, DWORD* errors, COMSTAT* stat) = 0;
     virtual BOOL SetState(HANDLE h, DCB* dcb) = 0;
     virtual BOOL Purge(HANDLE h, DWORD flags) = 0;
+    // Closes the device handle.
+    virtual BOOL Close(HANDLE h) = 0;
 
 protected:
     ~IComLine() {}
 };
 
-// GetCommModemStatus, ClearCommError, SetCommState, PurgeComm and an overlapped WaitCommEvent.
+// GetCommModemStatus, ClearCommError, SetCommState, PurgeComm, CloseHandle and an overlapped
+// WaitCommEvent.
 IComLine& Win32ComLine();

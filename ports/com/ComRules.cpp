@@ -154,6 +154,7 @@ public:
     BOOL ClearError(HANDLE h, DWORD* errors, COMSTAT* stat) override { return ClearCommError(h, errors, stat); }
     BOOL SetState(HANDLE h, DCB* dcb) override { return SetCommState(h, dcb); }
     BOOL Purge(HANDLE h, DWORD flags) override { return PurgeComm(h, flags); }
+    BOOL Close(HANDLE h) override { return CloseHandle(h); }
     ComCharWait WaitCharEvent(HANDLE h, HANDLE terminate, DWORD ms) override { return ComWaitCharEvent(h, terminate, ms); }
 };
 }  // namespace

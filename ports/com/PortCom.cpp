@@ -167,8 +167,7 @@ int CPortCom::OpenPort(DWORD devType)
             CloseHandle(h);
             return 0;
         }
-        CMutexExLock hl(m_HandleLock);
-        m_hPort = h;
+        AdoptHandle(h);
     }
 
     m_pLine->Purge(m_hPort, kPurgeAll);
@@ -210,10 +209,7 @@ int CPortCom::OpenPortSerial()
         CloseHandle(h);
         return 0;
     }
-    {
-        CMutexExLock hl(m_HandleLock);
-        m_hPort = h;
-    }
+    AdoptHandle(h);
     m_pLine->Purge(h, kPurgeAll);
     LogPlain("-OpenPortSerial success");
     m_bOpen = TRUE;
@@ -365,10 +361,7 @@ int CPortCom::OpenPortBluetooth()
         CloseHandle(h);
         return 0;
     }
-    {
-        CMutexExLock hl(m_HandleLock);
-        m_hPort = h;
-    }
+    AdoptHandle(h);
     m_pLine->Purge(h, kPurgeAll);
     LogPlain("-OpenPortBluetooth success");
     m_bOpen = TRUE;
@@ -386,16 +379,32 @@ void CPortCom::CancelDeviceIo(DWORD purge)
     }
 }
 
+void CPortCom::AdoptHandle(HANDLE h)
+{
+    CMutexExLock hl(m_HandleLock);
+    m_hPort = h;
+    m_pWriters = new WriterCount{1};
+}
+
+void CPortCom::ReleaseWriters(WriterCount* w)
+{
+    if (w && InterlockedDecrement(&w->refs) == 0)
+        delete w;
+}
+
 void CPortCom::CloseDevice(DWORD purge)
 {
     m_bOpen = FALSE;
     HANDLE h = nullptr;
+    WriterCount* writers = nullptr;
     {
         CMutexExLock hl(m_HandleLock);
         h = m_hPort;
+        writers = m_pWriters;
         m_hClosing = h;
-        // No write takes the handle from here on (a full barrier before the count is read).
-        InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&m_hPort), nullptr);
+        // No write takes the handle from here on.
+        m_hPort = nullptr;
+        m_pWriters = nullptr;
     }
     if (!h)
         return;
@@ -405,16 +414,23 @@ void CPortCom::CloseDevice(DWORD purge)
     for (;;) {
         m_pLine->Purge(h, purge);
         CancelIoEx(h, nullptr);
-        if (InterlockedCompareExchange(&m_nWriters, 0, 0) == 0 || GetTickCount() - start > kWriterDrainMs)
+        LONG inFlight = writers ? InterlockedCompareExchange(&writers->refs, 0, 0) - 1 : 0;
+        if (inFlight <= 0)
             break;
+        if (GetTickCount() - start > kWriterDrainMs) {
+            LogPlainError("CloseDevice : %d writes still in flight after %d ms", int(inFlight), int(kWriterDrainMs));
+            break;
+        }
         Sleep(5);
     }
+    m_pLine->Close(h);
+    // Only once the handle is closed: a close ended by force inside leaves it to ClosePort.
     {
         CMutexExLock hl(m_HandleLock);
         if (m_hClosing == h)
             m_hClosing = nullptr;
     }
-    CloseHandle(h);
+    ReleaseWriters(writers);
 }
 
 BOOL CPortCom::WaitOutputDrained(DWORD devType)
@@ -439,7 +455,9 @@ BOOL CPortCom::WaitOutputDrained(DWORD devType)
                 ULONGLONG(m_dop.dwWriteTotalTimeoutMultiplier) * stat.cbOutQue + m_dop.dwWriteTotalTimeoutConstant;
             if (writeTimeout != 0 && writeTimeout < bound)
                 bound = writeTimeout;
-        } else if (GetTickCount() - start >= bound) {
+        } else if (GetTickCount() - start >= bound || InterlockedCompareExchange(&m_nClosing, 0, 0) > 1) {
+            // A second close (Quillan's remove, or a close of another thread) does not wait for a
+            // slow line: at 300 baud a full queue takes minutes.
             LogError(devType, "ClosePort : %d bytes still in the output queue at the purge", int(stat.cbOutQue));
             return FALSE;
         }
@@ -480,7 +498,7 @@ void CPortCom::ClosePort(DWORD devType)
             m_hClosing = nullptr;
         }
         if (left)
-            CloseHandle(left);
+            m_pLine->Close(left);
         CloseDevice(purge);
         m_Receiver.Close();
         m_Receiver.SetStatusEvent(nullptr);
@@ -502,11 +520,19 @@ void CPortCom::CloseIfOpen()
 int CPortCom::writePort(const BYTE* buf, int len, DWORD devType)
 {
     Trace(devType, "+Port Write(dwWritten : %d)", len);
-    // Counted before the handle is read: a close that took the handle away waits for this write.
-    InterlockedIncrement(&m_nWriters);
-    HANDLE h = InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&m_hPort), nullptr, nullptr);
+    // Counted in with the handle: a close that took the handle away waits for this write.
+    HANDLE h = nullptr;
+    WriterCount* writers = nullptr;
+    {
+        CMutexExLock hl(m_HandleLock);
+        if (hl.Held() && m_hPort && m_pWriters) {
+            h = m_hPort;
+            writers = m_pWriters;
+            InterlockedIncrement(&writers->refs);
+        }
+    }
     if (!m_bOpen || !h || !buf || len <= 0) {
-        InterlockedDecrement(&m_nWriters);
+        ReleaseWriters(writers);
         LogError(devType, "-Port Write : fail to invalid parameters");
         return 0;
     }
@@ -529,7 +555,7 @@ int CPortCom::writePort(const BYTE* buf, int len, DWORD devType)
         // A cancelled write (close, or a purge when the line went off) reports what went out.
         GetOverlappedResult(h, &ov, &written, TRUE);
     }
-    InterlockedDecrement(&m_nWriters);
+    ReleaseWriters(writers);
     if (written > DWORD(len))
         written = 0;
     if (m_dwUseBinary == 1 && written > 0)

@@ -132,10 +132,20 @@ private:
     CMutexEx m_OpenLock;
     // ClosePorts in progress: an OpenPort meanwhile neither opens nor clears their stop signal.
     volatile LONG m_nClosing = 0;
-    // Writes using the handle. CloseDevice takes the handle away first, then cancels until the
-    // count is 0 (bounded) before it closes it, so a write never reaches a closed or reused
-    // handle; no lock is held, so a thread ended by force inside a close holds up no write.
-    volatile LONG m_nWriters = 0;
+    // The writes using one open handle, made with the handle and taken away with it: a writer
+    // ended by force inside Write holds up only the close of its own handle, never one of a later
+    // open. refs: one for the port while the handle is in use, one per write in flight; the last
+    // release frees it. CloseDevice takes handle and record away together, then cancels until only
+    // its own reference is left (bounded) before it closes the handle, so a write never reaches a
+    // closed or reused handle; no lock is held meanwhile.
+    struct WriterCount
+    {
+        volatile LONG refs;
+    };
+    WriterCount* m_pWriters = nullptr;  // guarded by m_HandleLock, set and cleared with m_hPort
+    // Makes h the port's handle with a fresh writer count (under m_HandleLock).
+    void AdoptHandle(HANDLE h);
+    static void ReleaseWriters(WriterCount* w);
     // The handle a close took away and has not closed yet; ClosePort closes it when the read
     // thread's close of a dropped Bluetooth link was ended by force. Guarded by m_HandleLock.
     HANDLE m_hClosing = nullptr;

@@ -28,6 +28,9 @@ struct WriteOp
 
 const DWORD kCancelledIoWait = 5000;
 const DWORD kHandleDrainWait = 10000;
+// A write goes to the device in pieces of this size: a write ended by a close or its bound
+// reports the pieces that went out (a cancelled operation reports none of its own bytes).
+const DWORD kWritePiece = 16 * 1024;
 
 // The devices the open ports of this process hold, by path: a port follows a moved printer only
 // to a device no other port holds, so two printers of one model never swap or share a port.
@@ -79,7 +82,9 @@ int CPortUsb::SetDeviceOption(const DeviceOption& dop, DWORD devType)
     if (name.IsEmpty())
         return 0;
     CMutexExLock lock(m_HandleLock);
-    m_strPortName = name;
+    // The path in use changes with the next open: an open port keeps the device it holds.
+    if (!ThreadsRunning())
+        m_strPortName = name;
     m_strHome = CString(name.GetString());  // its own copy: the caller's string is referenced once
     return 1;
 }
@@ -140,14 +145,34 @@ BOOL CPortUsb::HoldDevice(const CString& path, bool moving)
 void CPortUsb::GiveWay()
 {
     HeldDevices& h = Held();
+    CString home = HomePath();
     for (auto& e : h.byPort)
         if (e.port == this) {
-            e.path = HomePath();
+            e.path = home;
             e.moved = false;
         }
+    {
+        // Its reconnects go to its own printer, never to the one it gave way on.
+        CMutexExLock lock(m_HandleLock);
+        m_strPortName = home;
+    }
     LogPlain("********************************** usb disconnect");
     m_nConnState = -1;
     DropHandle();
+}
+
+bool CPortUsb::HoldsPathLocked(const CString& path)
+{
+    for (auto& e : Held().byPort)
+        if (e.port == this && e.path.CompareNoCase(path) == 0)
+            return true;
+    return false;
+}
+
+bool CPortUsb::HoldsPath(const CString& path)
+{
+    CMutexExLock lock(Held().lock);
+    return lock.Held() && HoldsPathLocked(path);
 }
 
 void CPortUsb::ReleaseDevice()
@@ -215,6 +240,12 @@ int CPortUsb::OpenPortUSB(const CString& path)
         LogPlain("+OpenPortUSB : port handle is not NULL. close and reopen.");
         ClosePortUSB();
     }
+    // Another port's device is not even opened: a device that limits its opens would refuse its
+    // own port.
+    if (!path.IsEmpty() && !HoldsPath(path)) {
+        LogPlainError("-OpenPortUSB : %s is held by another port", path.GetString());
+        return 0;
+    }
     HANDLE h = path.IsEmpty() ? INVALID_HANDLE_VALUE
                               : CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                             nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
@@ -227,13 +258,9 @@ int CPortUsb::OpenPortUSB(const CString& path)
         // Under the table's lock, so a port taking its own device back finds this handle.
         HeldDevices& held = Held();
         CMutexExLock heldLock(held.lock);
-        bool mine = false;
-        for (auto& e : held.byPort)
-            if (e.port == this && e.path.CompareNoCase(path) == 0)
-                mine = true;
-        if (!heldLock.Held() || !mine) {
+        if (!heldLock.Held() || !HoldsPathLocked(path)) {
             CloseHandle(h);
-            LogPlainError("-OpenPortUSB : port is INVALID_HANDLE_VALUE");
+            LogPlainError("-OpenPortUSB : %s given to another port meanwhile", path.GetString());
             return 0;
         }
         CMutexExLock lock(m_HandleLock);
@@ -275,6 +302,9 @@ void CPortUsb::DropHandle()
         m_io->Cancel(h, nullptr);
         Sleep(20);
     }
+    if (m_nHandleUsers > 0)
+        LogPlainError("DropHandle : I/O still in flight after %d ms; the handle is closed under it",
+                      int(kHandleDrainWait));
     bool mine = !kept;
     {
         CMutexExLock lock(m_HandleLock);
@@ -581,45 +611,60 @@ int CPortUsb::writePort(const BYTE* buf, int len, DWORD devType)
     HANDLE h = AcquireHandle();
     if (!h) {
         err = ERROR_INVALID_HANDLE;  // closed by the connection check: the printer went away
-    } else {
-        ok = m_io->Write(h, op->bytes, DWORD(len), &op->ov);
-        err = ok ? 0 : GetLastError();
+        Trace(devType, "GetLastError() : %d", int(err));
     }
-    Trace(devType, "GetLastError() : %d", int(err));
-    if (h && ok) {
-        GetOverlappedResult(h, &op->ov, &written, TRUE);
-    } else if (h && err == ERROR_IO_PENDING) {
-        Trace(devType, "Port Write ERROR_IO_PENDING");
-        DWORD start = GetTickCount();
-        for (;;) {
-            if (GetOverlappedResult(h, &op->ov, &written, FALSE)) {
-                Trace(devType, "Recover ErrorIO");
-                ok = TRUE;
-                break;
+    const DWORD start = GetTickCount();
+    for (DWORD offset = 0; h && done && offset < DWORD(len);) {
+        const DWORD piece = DWORD(len) - offset < kWritePiece ? DWORD(len) - offset : kWritePiece;
+        HANDLE event = op->ov.hEvent;
+        std::memset(&op->ov, 0, sizeof op->ov);
+        op->ov.hEvent = event;
+        DWORD n = 0;
+        ok = m_io->Write(h, op->bytes + offset, piece, &op->ov);
+        err = ok ? 0 : GetLastError();
+        Trace(devType, "GetLastError() : %d", int(err));
+        if (ok) {
+            GetOverlappedResult(h, &op->ov, &n, TRUE);
+        } else if (err == ERROR_IO_PENDING) {
+            Trace(devType, "Port Write ERROR_IO_PENDING");
+            for (;;) {
+                if (GetOverlappedResult(h, &op->ov, &n, FALSE)) {
+                    Trace(devType, "Recover ErrorIO");
+                    ok = TRUE;
+                    break;
+                }
+                err = GetLastError();
+                if (err != ERROR_IO_INCOMPLETE) {
+                    Trace(devType, "Recover ErrorIO");
+                    break;
+                }
+                if (GetTickCount() - start > bound) {
+                    m_io->Cancel(h, &op->ov);
+                    LogError(devType, "timeout error");
+                    // Wait for the cancelled write to end before its block is freed.
+                    DWORD cancelStart = GetTickCount();
+                    while (!HasOverlappedIoCompleted(&op->ov) && GetTickCount() - cancelStart < kCancelledIoWait)
+                        Sleep(5);
+                    if (HasOverlappedIoCompleted(&op->ov))
+                        GetOverlappedResult(h, &op->ov, &n, FALSE);
+                    else
+                        done = false;
+                    err = ERROR_TIMEOUT;
+                    break;
+                }
+                Sleep(5);
             }
-            err = GetLastError();
-            if (err != ERROR_IO_INCOMPLETE) {
-                Trace(devType, "Recover ErrorIO");
-                break;
-            }
-            if (GetTickCount() - start > bound) {
-                m_io->Cancel(h, &op->ov);
-                LogError(devType, "timeout error");
-                // Wait for the cancelled write to end before its block is freed.
-                DWORD cancelStart = GetTickCount();
-                while (!HasOverlappedIoCompleted(&op->ov) && GetTickCount() - cancelStart < kCancelledIoWait)
-                    Sleep(5);
-                if (HasOverlappedIoCompleted(&op->ov))
-                    GetOverlappedResult(h, &op->ov, &written, FALSE);
-                else
-                    done = false;
-                err = ERROR_TIMEOUT;
-                break;
-            }
-            Sleep(5);
         }
-    } else {
-        written = 0;
+        if (n > piece)
+            n = 0;
+        written += n;
+        offset += n;
+        if (!ok || n < piece) {
+            // A piece that ended short (a cancel, the bound) ends the write.
+            if (ok)
+                ok = offset == DWORD(len);
+            break;
+        }
     }
     if (h)
         ReleaseHandle();
@@ -634,7 +679,6 @@ int CPortUsb::writePort(const BYTE* buf, int len, DWORD devType)
             m_nConnState = -1;
             Log(devType, "disconnect in write");
         }
-        written = 0;
     }
 
     if (m_dwUseBinary == 1 && written > 0)

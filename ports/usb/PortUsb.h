@@ -88,6 +88,9 @@ private:
     // its own: a port that moved onto it gives way (GiveWay) before this returns.
     BOOL HoldDevice(const CString& path, bool moving);
     void ReleaseDevice();
+    // Whether path is the device this port holds in the table (Locked: the caller holds its lock).
+    bool HoldsPath(const CString& path);
+    bool HoldsPathLocked(const CString& path);
     // Called under the table's lock by the port whose own device this port moved onto: the
     // handle goes (its I/O ended), the port is off-line and holds its stored path again, so its
     // check goes back to its own printer when that one returns.

@@ -166,10 +166,10 @@ public:
     std::atomic<bool> holdModem{false};
     HANDLE gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 
-    // While set, the next purge of both directions (a close's) waits for the gate and names its
-    // thread in heldPurgeThread.
-    std::atomic<bool> holdFullPurge{false};
-    std::atomic<DWORD> heldPurgeThread{0};
+    // While set, the next close of the device handle waits for the gate before it closes it and
+    // names its thread in heldCloseThread (a thread held, or ended, inside the device's close).
+    std::atomic<bool> holdClose{false};
+    std::atomic<DWORD> heldCloseThread{0};
 
     std::atomic<int> modemCalls{0}, errorCalls{0}, setStateCalls{0}, txPurges{0}, allPurges{0};
     DCB lastDcb = {};
@@ -250,11 +250,6 @@ public:
     }
     BOOL Purge(HANDLE h, DWORD flags) override
     {
-        const DWORD all = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
-        if (flags == all && holdFullPurge.exchange(false)) {
-            heldPurgeThread = GetCurrentThreadId();
-            WaitForSingleObject(gate, 30000);
-        }
         if (flags == (PURGE_TXABORT | PURGE_TXCLEAR))
             ++txPurges;
         else
@@ -264,5 +259,13 @@ public:
             outQueAtPurge = long(ScriptedOutQue());
         }
         return PurgeComm(h, flags);
+    }
+    BOOL Close(HANDLE h) override
+    {
+        if (holdClose.exchange(false)) {
+            heldCloseThread = GetCurrentThreadId();
+            WaitForSingleObject(gate, 30000);
+        }
+        return CloseHandle(h);
     }
 };

@@ -227,6 +227,7 @@ TEST_F(ComLineSim, CloseWaitsForTheOutputQueueBeforeThePurge)
         bool drained;
         DWORD baud = 115200;
         DWORD queued = 0;  // the driver's queue at the close; 0: the label
+        bool secondClose = false;  // another ClosePort comes while the first drains
     } cases[] = {
         {"drains in 800 ms", 800, false, 0, true},
         {"reads nothing", MAXDWORD, false, 0, false},
@@ -235,6 +236,8 @@ TEST_F(ComLineSim, CloseWaitsForTheOutputQueueBeforeThePurge)
         {"drains evenly at half the write time-out", DWORD(5 * label.size()), true, 10, true},
         // A full 4 KB driver queue at 9600 baud drains at the line's speed in about 4.3 s.
         {"4 KB at 9600 baud", 4096 * 10 * 1000 / 9600, true, 0, true, 9600, 4096},
+        // 4 KB at 300 baud take over two minutes; a second close does not wait for them.
+        {"a second close meanwhile at 300 baud", 4096 * 10 * 1000 / 300, false, 0, false, 300, 4096, true},
     };
     for (const auto& c : cases) {
         line.outQueEmptyAt = 0;
@@ -253,12 +256,20 @@ TEST_F(ComLineSim, CloseWaitsForTheOutputQueueBeforeThePurge)
         line.outQueEmptyAt = c.drainMs == MAXDWORD ? MAXDWORD : now + c.drainMs;
         line.outQueAtPurge = -1;
         std::atomic<bool> returned{false};
+        const int polls = line.errorCalls;
         std::thread closer([&] {
             p.ClosePort(DEVTYPE_LABEL);
             returned = true;
         });
+        std::thread second;
+        if (c.secondClose) {
+            WaitFor([&] { return line.errorCalls > polls + 2; });
+            second = std::thread([&] { p.ClosePort(DEVTYPE_LABEL); });
+        }
         bool closed = WaitFor([&] { return returned.load(); }, 10000);
         closer.join();
+        if (second.joinable())
+            second.join();
         EXPECT_TRUE(closed) << c.what;
         // The send side is cleared only when bytes are still queued at the bound.
         EXPECT_EQ(line.sendPurged.load(), !c.drained) << c.what;
@@ -275,16 +286,16 @@ TEST_F(ComLineSim, CloseWaitsForTheOutputQueueBeforeThePurge)
     }
 }
 
-// The read thread closes a Bluetooth link that dropped and is ended by force inside that close:
-// no later write waits for it, and ClosePort still returns and lets the device go.
+// The read thread closes a Bluetooth link that dropped and is ended by force inside the device's
+// close: no later write waits for it, and ClosePort still returns and lets the device go.
 TEST_F(ComLineSim, AReadThreadEndedByForceInItsBluetoothCloseHoldsUpNoWrite)
 {
     CPortCom& p = OpenBluetoothOnLine();
     ASSERT_FALSE(HasFailure());
-    line.holdFullPurge = true;
+    line.holdClose = true;
     line.modem = 0;  // the link drops: the read thread closes the device
-    ASSERT_TRUE(WaitFor([&] { return line.heldPurgeThread.load() != 0; }));
-    HANDLE t = OpenThread(THREAD_TERMINATE | SYNCHRONIZE, FALSE, line.heldPurgeThread);
+    ASSERT_TRUE(WaitFor([&] { return line.heldCloseThread.load() != 0; }));
+    HANDLE t = OpenThread(THREAD_TERMINATE | SYNCHRONIZE, FALSE, line.heldCloseThread);
     ASSERT_TRUE(t);
     ASSERT_TRUE(TerminateThread(t, 1));
     WaitForSingleObject(t, 30000);

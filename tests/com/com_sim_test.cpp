@@ -267,6 +267,47 @@ TEST_F(ComDllSim, ClosePortReturnsWithAWriteBlockedAtThePrinter)
     ASSERT_TRUE(sim.fault(ep, "read")) << sim.error();
 }
 
+// One Write on a thread of its own (one that may be ended by force).
+struct WriteJob
+{
+    ComDll* com;
+    int id;
+    std::vector<BYTE> bytes;
+    static DWORD WINAPI Run(LPVOID p)
+    {
+        WriteJob* j = static_cast<WriteJob*>(p);
+        return DWORD(j->com->Write(j->bytes.data(), int(j->bytes.size()), j->id, DEVTYPE_LABEL));
+    }
+};
+
+// A writer ended by force while its write waits at the printer holds up the close of its own
+// open only: the next open counts its writers from zero, and its close does not wait again.
+TEST_F(ComDllSim, AWriterEndedByForceHoldsUpOnlyTheCloseOfItsOwnOpen)
+{
+    ASSERT_EQ(OpenLogged(0, 3), 1);
+    ASSERT_TRUE(sim.fault(ep, "stopread")) << sim.error();
+    WriteJob job{&com, id, std::vector<BYTE>(1 << 20, 'L')};
+    HANDLE writer = CreateThread(nullptr, 0, WriteJob::Run, &job, 0, nullptr);
+    ASSERT_TRUE(writer);
+    bool pending = WaitFor([&] { return CountLines(logs, "<LABEL> Port Write ERROR_IO_PENDING") == 1; }, 20000);
+    TerminateThread(writer, 1);
+    WaitForSingleObject(writer, 30000);
+    CloseHandle(writer);
+    ASSERT_TRUE(pending);
+    const std::string waited = "!ERROR: CloseDevice : 1 writes still in flight after 3000 ms";
+    com.ClosePort(id, DEVTYPE_LABEL);
+    EXPECT_EQ(CountLines(logs, waited), 1);
+    ASSERT_TRUE(sim.fault(ep, "read")) << sim.error();
+
+    ASSERT_EQ(com.OpenPort(id, DEVTYPE_LABEL), 1);
+    const std::string label = "SL406,24,G,0\r\nP1\r\n";
+    EXPECT_EQ(com.Write(reinterpret_cast<const BYTE*>(label.data()), int(label.size()), id, DEVTYPE_LABEL),
+              int(label.size()));
+    com.ClosePort(id, DEVTYPE_LABEL);
+    EXPECT_EQ(CountLines(logs, waited), 1);
+    EXPECT_TRUE(DeviceIsFree());
+}
+
 // A ClosePort right after each Write, as a Service Object's release after a synchronous label:
 // a pty reports no output queue, so the close must not clear what the printer has not read yet.
 TEST_F(ComDllSim, OpenWriteCloseCyclesDeliverEveryLabelWhole)

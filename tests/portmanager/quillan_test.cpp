@@ -482,6 +482,64 @@ TEST_F(QuillanTest, ACallWaitingInOneTransportPortHoldsUpNoOtherPort)
     EXPECT_EQ(q.RemovePort(32, slow), 0);
 }
 
+// An open (a Bluetooth device reset) or a close (a drain at a low baud rate) of a com port can
+// hold the port longer than the per-port bound: a ClosePort or RemovePort of the class ends it
+// early instead of giving up as busy, and a SetDeviceOption waits for it instead of changing the
+// settings under it.
+TEST_F(QuillanTest, ACloseOrRemoveEndsAnOpenOrDrainInProgressAndSettingsWaitForIt)
+{
+    ASSERT_EQ(q.LoadChildDll(), 0);
+    int id = q.CreatePort("LBLC", "COM4", 32);
+    ASSERT_EQ(id, 10000);
+    CString name("COM4");
+    const std::string during = "com SetDeviceOption id=10000 during a held open or close";
+    {
+        CTransportHold hold("VESK_REC_OPEN_EVENT", "VeskRecOpen-");
+        ASSERT_TRUE(hold.Made());
+        std::atomic<int> opened(-1), optioned(-1);
+        std::atomic<bool> closed(false);
+        std::thread opener([&] { opened = q.OpenPort(id, 32); });
+        bool held = WaitFor([&] { return Count("com OpenPort waits id=10000") == 1; }, 30000);
+        std::thread setter([&] { optioned = q.SetDeviceOption(MakeOption(name), id, 32); });
+        // Settings that do not wait for the open reach the transport under it (or return) here.
+        bool early = WaitFor([&] { return optioned.load() != -1 || Count(during) != 0; }, 2000);
+        std::thread closer([&] {
+            q.ClosePort(id, 32);
+            closed = true;
+        });
+        bool ended = WaitFor([&] { return opened.load() != -1 && closed.load() && optioned.load() != -1; }, 30000);
+        hold.Release();
+        opener.join();
+        setter.join();
+        closer.join();
+        EXPECT_TRUE(held);
+        EXPECT_FALSE(early) << "the settings did not wait for the open";
+        EXPECT_TRUE(ended) << "the close waited for the open";
+        EXPECT_EQ(opened.load(), 0);
+        EXPECT_EQ(Count("com OpenPort id=10000 ended by a close"), 1);
+        EXPECT_EQ(Count(during), 0);
+        EXPECT_EQ(optioned.load(), 1);
+    }
+    ASSERT_EQ(q.OpenPort(id, 32), 1);
+    {
+        CTransportHold hold("VESK_REC_CLOSE_EVENT", "VeskRecClose-");
+        ASSERT_TRUE(hold.Made());
+        std::thread closer([&] { q.ClosePort(id, 32); });
+        bool held = WaitFor([&] { return Count("com ClosePort waits id=10000") == 1; }, 30000);
+        std::atomic<int> removed(-2);
+        std::thread remover([&] { removed = q.RemovePort(32, id); });
+        bool ended = WaitFor([&] { return removed.load() != -2; }, 30000);
+        hold.Release();
+        closer.join();
+        remover.join();
+        EXPECT_TRUE(held);
+        EXPECT_TRUE(ended) << "the remove waited for the drain";
+        EXPECT_EQ(removed.load(), 0);
+        EXPECT_EQ(Count("com ClosePort id=10000 ended by a close"), 1);
+        EXPECT_EQ(Count("com DeletePort id=10000 -> 1"), 1);
+    }
+}
+
 TEST_F(QuillanTest, ATransportSlowToMakeItsPortHoldsUpNoOtherPort)
 {
     ASSERT_EQ(q.LoadChildDll(), 0);

@@ -7,6 +7,10 @@
 // with VESK_REC_READ_EVENT set, Read waits for that named event first; with
 // VESK_REC_CREATE_EVENT_<name> set, this library's CreatePort and CreatePort4Log record
 // "<name> CreatePort waits" and wait for that named event (a transport slow to make its port).
+// With VESK_REC_OPEN_EVENT (VESK_REC_CLOSE_EVENT) set, OpenPort (ClosePort) records "OpenPort
+// waits id=<id>" and waits for that named event, or for a ClosePort of the same port, which ends
+// it early as com's close ends its open or drain ("... ended by a close"); a SetDeviceOption
+// meanwhile records "SetDeviceOption id=<id> during a held open or close".
 #include "DeviceOption.h"
 
 #include <windows.h>
@@ -88,6 +92,43 @@ std::string Hex(const BYTE* p, int n)
     return s;
 }
 
+// The stop events of the opens and closes held now, by port id.
+std::map<int, HANDLE> g_held;
+
+// Holds OpenPort or ClosePort (what) of port id while the env's event is set up; false at once
+// when it is not. The result: the hold was ended by a ClosePort of the port.
+bool HoldPortCall(const char* env, const char* what, int id)
+{
+    std::string hold = Env(env);
+    if (hold.empty())
+        return false;
+    HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    EnterCriticalSection(&g_cs);
+    g_held[id] = stop;
+    LeaveCriticalSection(&g_cs);
+    Record(Fmt("%s waits id=%d", what, id));
+    HANDLE h = OpenEventA(SYNCHRONIZE, FALSE, hold.c_str());
+    HANDLE waits[2] = {stop, h};
+    bool stopped = WaitForMultipleObjects(h ? 2 : 1, waits, FALSE, 120000) == WAIT_OBJECT_0;
+    if (h)
+        CloseHandle(h);
+    EnterCriticalSection(&g_cs);
+    g_held.erase(id);
+    LeaveCriticalSection(&g_cs);
+    CloseHandle(stop);
+    if (stopped)
+        Record(Fmt("%s id=%d ended by a close", what, id));
+    return stopped;
+}
+
+bool Held(int id)
+{
+    EnterCriticalSection(&g_cs);
+    bool held = g_held.count(id) != 0;
+    LeaveCriticalSection(&g_cs);
+    return held;
+}
+
 void HoldCreate()
 {
     std::string hold = Env("VESK_REC_CREATE_EVENT_" REC_NAME);
@@ -128,6 +169,8 @@ int WINAPI SetDeviceOption(int id, DeviceOption dop, DWORD devType)
     std::string fields;
     for (int i = 0; i < 19; ++i)
         fields += Fmt(i ? ",%lu" : "%lu", (unsigned long)f[i]);
+    if (Held(id))
+        Record(Fmt("SetDeviceOption id=%d during a held open or close", id));
     long refs = dop.strPortName ? CString::DataOf(dop.strPortName)->nRefs : 0;
     Record(Fmt("SetDeviceOption id=%d dev=%lu port=%s refs=%ld f=%s", id, (unsigned long)devType,
                dop.strPortName ? dop.strPortName : "(null)", refs, fields.c_str()));
@@ -139,11 +182,25 @@ int WINAPI OpenPort(int id, DWORD devType)
 {
     std::string v = Env("VESK_REC_OPEN");
     int r = Known(id) ? (v.empty() ? 1 : std::atoi(v.c_str())) : 0;
+    if (HoldPortCall("VESK_REC_OPEN_EVENT", "OpenPort", id))
+        r = 0;
     Record(Fmt("OpenPort id=%d dev=%lu -> %d", id, (unsigned long)devType, r));
     return r;
 }
 
-void WINAPI ClosePort(int id, DWORD devType) { Record(Fmt("ClosePort id=%d dev=%lu", id, (unsigned long)devType)); }
+void WINAPI ClosePort(int id, DWORD devType)
+{
+    Record(Fmt("ClosePort id=%d dev=%lu", id, (unsigned long)devType));
+    // A close beside a held open or close of the port ends it; otherwise it may be held itself.
+    EnterCriticalSection(&g_cs);
+    auto held = g_held.find(id);
+    HANDLE stop = held != g_held.end() ? held->second : nullptr;
+    if (stop)
+        SetEvent(stop);
+    LeaveCriticalSection(&g_cs);
+    if (!stop)
+        HoldPortCall("VESK_REC_CLOSE_EVENT", "ClosePort", id);
+}
 
 int WINAPI DeletePort(int id)
 {

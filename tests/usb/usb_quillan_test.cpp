@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 #define SERVICEINFO "Software\\OLEforRetail\\ServiceInfo\\VESK OPOS"
 #define USB_CLASS VESK_USB_DEVICE_CLASS
@@ -56,6 +58,20 @@ protected:
     }
 
     void RegisterInterface() { ASSERT_TRUE(RegisterUsbInterface(reg, path, instance)); }
+
+    // How often what occurs in usb.dll's port logs.
+    int UsbLogCount(const std::string& what)
+    {
+        int n = 0;
+        for (const std::string& f : install.List("Log")) {
+            if (f.compare(0, 6, "d_Usb_") != 0)
+                continue;
+            std::string text = install.Read("Log\\" + f);
+            for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1))
+                ++n;
+        }
+        return n;
+    }
 
     DeviceOption Option(const CString& name)
     {
@@ -131,6 +147,46 @@ TEST_F(UsbQuillanTest, ALabelAndItsStatusTravelFromTheDeviceListToThePrinter)
 
     q.ClosePort(id, 32);
     EXPECT_EQ(q.Write("x", id, 32), 0) << "closed";
+    EXPECT_EQ(q.RemovePort(32, id), 0);
+}
+
+// A Write stalled at a printer that reads nothing, ended by a ClosePort from another thread: the
+// close's cancel ends it (not the close's bound for I/O in flight), and it reports the bytes that
+// went out, which the printer gets once it reads again.
+TEST_F(UsbQuillanTest, AClosePortEndsAStalledWriteThatReportsWhatWentOut)
+{
+    const std::string key = "Software\\OLEforRetail\\ServiceOPOS\\POSPrinter\\LBLUSB";
+    ASSERT_TRUE(reg.SetString(key.c_str(), "inf", install.File("lbprn.inf").c_str()));
+    ASSERT_TRUE(reg.SetDWORD(key.c_str(), "Log", 1));
+    ASSERT_TRUE(reg.SetDWORD(key.c_str(), "Binary", 1));  // a port log of usb.dll with its trace
+    ASSERT_TRUE(install.Write("setup_label.inf", "[SPECIAL]\r\nPortLog=1\r\n"));
+    int id = q.CreatePort("LBLUSB", path.c_str(), 32);
+    ASSERT_EQ(id, 30000);
+    CString name(path.c_str());
+    ASSERT_EQ(q.SetDeviceOption(Option(name), id, 32), 1);
+    ASSERT_EQ(q.OpenPort(id, 32), 1);
+    ASSERT_TRUE(sim.fault(ep, "stopread")) << sim.error();
+
+    const std::string big(32 << 20, 'a');  // more than the relay and the sockets between hold
+    std::atomic<int> written(-1);
+    std::atomic<bool> closed(false);
+    std::thread writer([&] { written = q.Write(big, id, 32); });
+    // Part of the write went out: a second piece of it was started.
+    bool started = WaitFor([&] { return UsbLogCount("GetLastError() : ") >= 2; }, 30000);
+    std::thread closer([&] {
+        q.ClosePort(id, 32);
+        closed = true;
+    });
+    bool ended = WaitFor([&] { return closed.load() && written.load() != -1; }, 60000);
+    ASSERT_TRUE(sim.fault(ep, "read")) << sim.error();
+    writer.join();
+    closer.join();
+    EXPECT_TRUE(started);
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(UsbLogCount("I/O still in flight"), 0) << "the write ended at the close's bound, not on its cancel";
+    EXPECT_GT(written.load(), 0);
+    EXPECT_LT(written.load(), int(big.size()));
+    EXPECT_TRUE(sim.waitFor(ep, "bytes", written.load())) << sim.error();
     EXPECT_EQ(q.RemovePort(32, id), 0);
 }
 

@@ -234,10 +234,11 @@ void CConfigPrinterDlg::LoadPortSettings()
     // Add Device's default moves to a free port; a modified key opens on what it is bound to, and
     // is told when another key holds that too: OK refuses it until a free one is chosen.
     CString shown = GetPortText(item);
-    if (m_bAddMode)
-        SelectFreePort();
-    else if (m_nInterface != kEthernet && !shown.IsEmpty() && PortHeld(shown))
+    const bool storedShown = m_nInterface == kUsb ? item >= 0 : !shown.IsEmpty() && shown == port;
+    if (!m_bAddMode && storedShown && m_nInterface != kEthernet && PortHeld(shown))
         AfxMessageBox(FxLoadString(kMsgPortUsed) + " : " + shown, MB_OK);
+    else
+        SelectFreePort();
 
     CString text;
     int baud = 1;

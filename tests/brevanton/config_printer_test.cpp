@@ -566,6 +566,12 @@ TEST_F(ConfigPrinter, TheSelectionNeverRestsOnAPortAnotherKeyHolds)
          {S("Port", "COM3"), D("Porttype_N", 0x1B)}, [](CDialogDriver&) {}, 0, "<none>", {noPort}, "sz:COM3", "<none>"},
         {"a modified key's port is gone from the machine: it keeps it", FALSE, 1, {},
          {S("Port", "COM3"), D("Porttype_N", 0x1B)}, [](CDialogDriver&) {}, 0, "<none>", {success}, "sz:COM3", ""},
+        {"a refused pick with no free port to go back to does not stay selected", FALSE, 1, {"COM1"},
+         {S("Port", "COM3"), D("Porttype_N", 0x1B)},
+         [](CDialogDriver& d) {
+             d.Select(IDC_CFG_PORT, 0).Do([](HWND h) { EXPECT_EQ(SelText(h, IDC_CFG_PORT), "<none>"); });
+         },
+         0, "<none>", {success}, "sz:COM3", ""},
         {"a modified key on a shared port opens on it, is told, and OK refuses it", FALSE, 0, {},
          {S("Port", "COM1"), D("Porttype_N", 0x1B)}, [](CDialogDriver&) {}, 1, "COM1", {used + "COM1", used + "COM1"},
          "sz:COM1", "COM2"},

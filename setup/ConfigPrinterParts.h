@@ -57,6 +57,7 @@ struct BindingState
     CString storedUsbPath;      // UsbDeviceName as the key held it
     bool storedHeld = false;    // another device key holds the stored port (USB: its printer)
     CString tcpIp;              // Ethernet: the address shown
+    bool portUnused = false;    // a display that goes through its host printer: no port is opened
     bool tcpIpWhole = false;    // all four fields filled, and not 0.0.0.0
     bool tcpPortEmpty = false;
     int tcpPort = 0;

@@ -45,6 +45,8 @@ PortBinding ComputeBinding(const BindingState& s)
         b.usbCount = s.selectedUsbCount;
         return b;
     }
+    if (s.portUnused)
+        return b;  // the port list is off; what it holds is saved as it is
     const char* prefix = s.interfaceType == kSerial ? "COM" : s.interfaceType == kParallel ? "LPT" : "USB";
     bool sameInterface = s.storedPort.Left(3) == prefix && (!usb || !s.storedUsbPath.IsEmpty());
     if (!s.addMode && sameInterface) {
@@ -524,6 +526,7 @@ PortBinding CConfigPrinterDlg::BindingToSave()
         return ComputeBinding(s);
     }
     s.selected = GetPortText(m_cmbPort.GetCurSel());
+    s.portUnused = CanUseHostPrinter() && m_bThroughPrinter;
     s.selectedHeld = !s.selected.IsEmpty() && PortHeld(s.selected);
     if (m_nInterface == kUsb) {
         if (UsbDeviceEntry* e = s.selected.IsEmpty() ? nullptr : m_usbList.FindDeviceByName(s.selected)) {

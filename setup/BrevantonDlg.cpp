@@ -436,6 +436,11 @@ BOOL CBrevantonDlg::PreTranslateMessage(MSG* msg)
         case 'P': OnBnClickedPortRange(); return TRUE;
         case 'R': OnBnClickedRemoveDevice(); return TRUE;
         case 'X': OnBnClickedExit(); return TRUE;
+        case VK_ESCAPE:
+            // Escape would come back as Cancel and end the program; only Exit and the close do.
+            if (msg->hwnd == m_hWnd || ::IsChild(m_hWnd, msg->hwnd))
+                return TRUE;
+            break;
         }
     }
     return CSkinDialog::PreTranslateMessage(msg);
@@ -492,11 +497,7 @@ void CBrevantonDlg::OnBnClickedRemoveDevice()
     // The alias goes only when it names this device: another device may hold the same name.
     if (!ldn.IsEmpty() && reg.GetString(classKey, ldn, aliasTarget) && aliasTarget == name)
         reg.Delete(classKey, ldn);
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, classKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-        RegDeleteKeyA(key, name);
-        RegCloseKey(key);
-    }
+    DeleteKeyOrValue(classKey + "\\" + name, nullptr, HKEY_LOCAL_MACHINE);
     // The removed key is no longer the current device: nothing of it is shown again.
     if (m_strDeviceKeyName == name) {
         m_strDeviceKeyName.Empty();

@@ -204,12 +204,13 @@ BOOL CConfigCashDlg::SaveSettings()
     const CString classKey = ClassKey(), deviceKey = DeviceKey();
     const bool existed = KeyExists(deviceKey);
 
-    // An old alias goes when the LDN changes, and only when it names this key.
+    // An old alias goes when the LDN changes, and only when it names this key; a refused delete
+    // fails the save like any other write.
+    CRegistryWrites writes;
     CString storedLdn, aliasTarget;
     if (existed && reg.GetString(deviceKey, "LDN", storedLdn) && !storedLdn.IsEmpty() && storedLdn != m_strLdn &&
         reg.GetString(classKey, storedLdn, aliasTarget) && aliasTarget == m_strDeviceName)
-        reg.Delete(classKey, storedLdn);
-    CRegistryWrites writes;
+        writes.Delete(classKey, storedLdn);
     if (!m_strLdn.IsEmpty())
         writes.SetString(classKey, m_strLdn, m_strDeviceName);
 
@@ -293,11 +294,7 @@ void CConfigCashDlg::OnCancel()
         if (reg.GetString(DeviceKey(), "LDN", ldn) && !ldn.IsEmpty() && reg.GetString(classKey, ldn, aliasTarget) &&
             aliasTarget == m_strDeviceName)
             reg.Delete(classKey, ldn);
-        HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, classKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-            RegDeleteKeyA(key, m_strDeviceName);
-            RegCloseKey(key);
-        }
+        DeleteKeyOrValue(DeviceKey(), nullptr, HKEY_LOCAL_MACHINE);
     }
     EndDialog(IDCANCEL);
 }

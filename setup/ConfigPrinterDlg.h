@@ -4,6 +4,7 @@
 // Health and the label Advanced button save the key; Cancel of an add removes it again.
 #pragma once
 
+#include "ConfigPrinterParts.h"
 #include "FxCtrl.h"
 #include "ImageTextButton.h"
 #include "OposControls.h"
@@ -33,15 +34,14 @@ public:
     BOOL IsPortAvailable(const CString& port);
     // Whether another device key holds the port (IsPortAvailable without taking the controls).
     bool PortHeld(const CString& port);
-    // Before a save: a selected serial port or USB device that another key holds stops it, with
-    // message 61, and the selection goes back to a port that may be used.
-    BOOL CheckSelectedPort();
+    // The binding a save would write, from what the dialog shows (the controls already taken);
+    // OK, Check Health, the label Advanced button and the save decide by it alone.
+    cfgprn::PortBinding BindingToSave();
+    // Says why a binding is refused; a held selection goes back to a port that may be used.
+    void SayRefusal(const cfgprn::PortBinding& binding);
     BOOL CheckLdn();
     // Writes the device key; a write the registry refuses is said, naming the key, and fails it.
     BOOL SavePortSettings();
-    // Ethernet: a TCP port of 1 to 65535 and a whole IP address other than 0.0.0.0, else its
-    // message and FALSE.
-    BOOL CheckNetworkAddress();
     void LoadCaptions();
 
     // Line display extras: the display's virtual COM port, its driver's installer, and for the
@@ -142,6 +142,9 @@ protected:
     // Where USB goes when no device of the model is present: the first interface the model
     // offers (serial, parallel, Ethernet; without a mask Ethernet first), or USB itself.
     int UsbFallbackInterface() const;
+    // Where a key with an empty Port opens: Ethernet when the model offers it, else USB, else the
+    // first interface it offers.
+    int InterfaceOfUnboundKey() const;
     // A selection never rests on a port or USB device another key holds: the last accepted one,
     // else the first free one takes its place (none: no selection).
     void SelectFreePort();

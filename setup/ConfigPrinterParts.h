@@ -39,6 +39,49 @@ const char kVComInstaller[] = "VDXVComInstaller\\VDXVComInstaller.exe /mn ";
 const char kMsgNoHostPrinter[] = "No printer available to connect.";
 const char kMsgTcpPortRange[] = "TCP Port: enter a number from 1 to 65535.";
 const char kMsgIpAddress[] = "IP address: enter all four numbers of the printer's address (not 0.0.0.0).";
+const long kMaxBufferSize = 1048576;
+const char kMsgInputBuffer[] = "Input buffer: enter a number from 1 to 1048576.";
+const char kMsgNoPort[] = "No port selected: choose a port that no other device uses.";
+const char kMsgNoUsbPrinter[] = "No free USB printer of this model: connect one or choose another interface.";
+
+// What the dialog shows of the binding, and what the registry holds of it.
+struct BindingState
+{
+    bool addMode = false;
+    int interfaceType = -1;
+    CString selected;           // the selected port or USB printer name ("": nothing selected)
+    bool selectedHeld = false;  // another device key holds the selection
+    CString selectedUsbPath;    // USB: the selected printer's interface path
+    DWORD selectedUsbCount = 0;
+    CString storedPort;         // Port as the key held it when the dialog opened
+    CString storedUsbPath;      // UsbDeviceName as the key held it
+    bool storedHeld = false;    // another device key holds the stored port (USB: its printer)
+    CString tcpIp;              // Ethernet: the address shown
+    bool portUnused = false;    // a display that goes through its host printer: no port is opened
+    bool tcpIpWhole = false;    // all four fields filled, and not 0.0.0.0
+    bool tcpPortEmpty = false;
+    int tcpPort = 0;
+};
+
+// The binding a save writes: Port (and UsbDeviceName and UsbCount, or TcpIp and TcpPort), or that
+// the stored binding stays as it is, or a refusal with the message that says why.
+struct PortBinding
+{
+    int interfaceType = -1;
+    CString port;
+    bool keepStored = false;
+    CString usbPath;
+    DWORD usbCount = 0;
+    CString tcpIp;
+    DWORD tcpPort = 0;
+    CString refusal;
+    bool Refused() const { return !refusal.IsEmpty(); }
+};
+
+// The one rule that decides what a save binds the key to. The selection is saved when no other
+// key holds it; with nothing selected, only a modified key keeps a stored binding of the same
+// interface that no other key holds (a port merely not listed now). Everything else is refused.
+PortBinding ComputeBinding(const BindingState& s);
 
 CString InfString(const char* section, const char* key, const char* def, const CString& file);
 DWORD InfInt(const char* section, const char* key, int def, const CString& file);

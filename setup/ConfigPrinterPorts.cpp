@@ -15,6 +15,54 @@
 #include <cstdlib>
 #include <utility>
 
+namespace cfgprn {
+PortBinding ComputeBinding(const BindingState& s)
+{
+    PortBinding b;
+    b.interfaceType = s.interfaceType;
+    if (s.interfaceType == kEthernet) {
+        if (s.tcpPortEmpty || s.tcpPort < 1 || s.tcpPort > 65535)
+            b.refusal = kMsgTcpPortRange;
+        else if (!s.tcpIpWhole)
+            b.refusal = kMsgIpAddress;
+        b.port = "Ethernet";
+        b.tcpIp = s.tcpIp;
+        b.tcpPort = DWORD(s.tcpPort);
+        return b;
+    }
+    if (s.interfaceType != kSerial && s.interfaceType != kParallel && s.interfaceType != kUsb) {
+        b.refusal = FxLoadString(kMsgWrongInterface);
+        return b;
+    }
+    const bool usb = s.interfaceType == kUsb;
+    if (!s.selected.IsEmpty()) {
+        if (s.selectedHeld) {
+            b.refusal = FxLoadString(kMsgPortUsed) + " : " + s.selected;
+            return b;
+        }
+        b.port = s.selected;
+        b.usbPath = s.selectedUsbPath;
+        b.usbCount = s.selectedUsbCount;
+        return b;
+    }
+    if (s.portUnused)
+        return b;  // the port list is off; what it holds is saved as it is
+    const char* prefix = s.interfaceType == kSerial ? "COM" : s.interfaceType == kParallel ? "LPT" : "USB";
+    bool sameInterface = s.storedPort.Left(3) == prefix && (!usb || !s.storedUsbPath.IsEmpty());
+    if (!s.addMode && sameInterface) {
+        if (s.storedHeld) {
+            b.refusal = FxLoadString(kMsgPortUsed) + " : " + s.storedPort;
+            return b;
+        }
+        b.keepStored = true;
+        b.port = s.storedPort;
+        return b;
+    }
+    b.refusal = usb ? kMsgNoUsbPrinter : kMsgNoPort;
+    return b;
+}
+}
+
 using namespace cfgprn;
 
 BOOL CConfigPrinterDlg::LoadPortRanges()
@@ -148,6 +196,10 @@ void CConfigPrinterDlg::LoadPortSettings()
         m_nInterface = kParallel;
     } else if (prefix == "USB") {
         m_nInterface = kUsb;
+    } else if (m_strStoredPort.IsEmpty() && InterfaceOfUnboundKey() != kEthernet) {
+        // A key bound to nothing (a USB model added while unplugged) opens on an interface its
+        // model offers, not on the network defaults Add Device wrote.
+        m_nInterface = InterfaceOfUnboundKey();
     } else {
         m_nInterface = kEthernet;
         DWORD wireless = 0;
@@ -181,7 +233,14 @@ void CConfigPrinterDlg::LoadPortSettings()
     if (m_nInterface == kUsb)
         item = StoredUsbItem();
     m_cmbPort.SetCurSel(item);
-    SelectFreePort();
+    // Add Device's default moves to a free port; a modified key opens on what it is bound to, and
+    // is told when another key holds that too: OK refuses it until a free one is chosen.
+    CString shown = GetPortText(item);
+    const bool storedShown = m_nInterface == kUsb ? item >= 0 : !shown.IsEmpty() && shown == port;
+    if (!m_bAddMode && storedShown && m_nInterface != kEthernet && PortHeld(shown))
+        AfxMessageBox(FxLoadString(kMsgPortUsed) + " : " + shown, MB_OK);
+    else
+        SelectFreePort();
 
     CString text;
     int baud = 1;
@@ -366,6 +425,19 @@ int CConfigPrinterDlg::UsbFallbackInterface() const
     return kUsb;
 }
 
+int CConfigPrinterDlg::InterfaceOfUnboundKey() const
+{
+    const DWORD mask = m_nPortTypeN;
+    auto offered = [&](int radio, DWORD bits) {
+        return mask != 0 ? (mask & bits) != 0 : ::IsWindowEnabled(::GetDlgItem(m_hWnd, radio)) != FALSE;
+    };
+    if (offered(IDC_CFG_ETHERNET, PORTCAP_ETHERNET | PORTCAP_WIRELESS))
+        return kEthernet;
+    if (offered(IDC_CFG_USB, PORTCAP_USB))
+        return kUsb;
+    return UsbFallbackInterface();
+}
+
 BOOL CConfigPrinterDlg::LoadBufferSizes(int interfaceType)
 {
     CRegistry reg;
@@ -435,18 +507,53 @@ void CConfigPrinterDlg::SelectFreePort()
     m_cmbPort.SetCurSel(-1);
 }
 
-BOOL CConfigPrinterDlg::CheckSelectedPort()
+PortBinding CConfigPrinterDlg::BindingToSave()
 {
-    if (m_nInterface != kSerial && m_nInterface != kUsb)
-        return TRUE;
-    CString p = GetPortText(m_cmbPort.GetCurSel());
-    if (IsPortAvailable(p))
-        return TRUE;
-    int last = m_strLastPort.IsEmpty() ? -1 : m_cmbPort.FindStringExact(-1, m_strLastPort);
-    m_cmbPort.SetCurSel(last);
-    SelectFreePort();
-    AfxMessageBox(FxLoadString(kMsgPortUsed) + " : " + p, MB_OK);
-    return FALSE;
+    BindingState s;
+    s.addMode = m_bAddMode != FALSE;
+    s.interfaceType = m_nInterface;
+    s.storedPort = m_strStoredPort;
+    s.storedUsbPath = m_strUsbDeviceName;
+    if (m_nInterface == kEthernet) {
+        DWORD address = 0;
+        LRESULT fields = ::SendDlgItemMessageA(m_hWnd, IDC_CFG_IPADDRESS, IPM_GETADDRESS, 0, LPARAM(&address));
+        s.tcpIp.Format("%d.%d.%d.%d", int(FIRST_IPADDRESS(address)), int(SECOND_IPADDRESS(address)),
+                       int(THIRD_IPADDRESS(address)), int(FOURTH_IPADDRESS(address)));
+        s.tcpIpWhole = fields == 4 && address != 0;
+        // An emptied edit is no port: the port read at open would be saved without a word.
+        s.tcpPortEmpty = ::GetWindowTextLengthA(::GetDlgItem(m_hWnd, IDC_CFG_TCPPORT)) == 0;
+        s.tcpPort = m_nTcpPort;
+        return ComputeBinding(s);
+    }
+    s.selected = GetPortText(m_cmbPort.GetCurSel());
+    s.portUnused = CanUseHostPrinter() && m_bThroughPrinter;
+    s.selectedHeld = !s.selected.IsEmpty() && PortHeld(s.selected);
+    if (m_nInterface == kUsb) {
+        if (UsbDeviceEntry* e = s.selected.IsEmpty() ? nullptr : m_usbList.FindDeviceByName(s.selected)) {
+            s.selectedUsbPath = e->strDevicePath;
+            s.selectedUsbCount = DWORD(e->nOrdinal);
+        } else {
+            s.selected.Empty();  // a name no present printer has binds nothing
+        }
+        s.storedHeld = !m_strUsbDeviceName.IsEmpty() &&
+                       UsbDeviceHeld(WithoutTrailingBackslash(m_strClassKey), m_strUsbDeviceName, m_strKeyName);
+    } else {
+        s.storedHeld = !m_strStoredPort.IsEmpty() && PortHeld(m_strStoredPort);
+    }
+    return ComputeBinding(s);
+}
+
+void CConfigPrinterDlg::SayRefusal(const PortBinding& binding)
+{
+    // A refused pick never stays selected: the last accepted port, else a free one, takes its place.
+    CString shown = m_nInterface == kEthernet ? CString() : GetPortText(m_cmbPort.GetCurSel());
+    if (!shown.IsEmpty() && PortHeld(shown)) {
+        int last = m_strLastPort.IsEmpty() ? -1 : m_cmbPort.FindStringExact(-1, m_strLastPort);
+        m_cmbPort.SetCurSel(last);
+        SelectFreePort();
+        m_strLastPort = GetPortText(m_cmbPort.GetCurSel());
+    }
+    AfxMessageBox(binding.refusal, MB_OK);
 }
 
 void CConfigPrinterDlg::OnBnClickedSerial() { ChangeInterface(kSerial); }
@@ -534,9 +641,15 @@ void CConfigPrinterDlg::OnCbnSelchangePort()
         m_strLastPort = s;
         return;
     }
+    // A refused pick never stays selected: back to the last accepted port, else a free one.
     int item = m_strLastPort.IsEmpty() ? -1 : m_cmbPort.FindStringExact(-1, m_strLastPort);
-    if (item >= 0 || m_nInterface == kUsb)
-        m_cmbPort.SetCurSel(item);
+    if (item >= 0 && PortHeld(GetPortText(item)))
+        item = -1;
+    for (int i = 0; item < 0 && i < m_cmbPort.GetCount(); ++i)
+        if (!PortHeld(GetPortText(i)))
+            item = i;
+    m_cmbPort.SetCurSel(item);
+    m_strLastPort = GetPortText(item);
 }
 
 BOOL CConfigPrinterDlg::CheckLdn()

@@ -16,32 +16,49 @@
 
 using namespace cfgprn;
 
+namespace {
+// Digits only, and a size from 1 byte to kMaxBufferSize.
+bool BufferSizeText(const CString& text)
+{
+    if (text.IsEmpty() || text.GetLength() > 9)
+        return false;
+    for (int i = 0; i < text.GetLength(); ++i)
+        if (text.GetAt(i) < '0' || text.GetAt(i) > '9')
+            return false;
+    long v = atol(text);
+    return v >= 1 && v <= kMaxBufferSize;
+}
+}
+
 BOOL CConfigPrinterDlg::SavePortSettings()
 {
     if (!UpdateData(TRUE))
         return FALSE;
-    if (m_strOutputBuf == "0") {
+    // A buffer size is a whole number the Service Object can use; anything else is said, not saved.
+    if (!BufferSizeText(m_strOutputBuf)) {
         AfxMessageBox(FxLoadString(kMsgOutputBuffer), MB_OK);
         return FALSE;
     }
-    if (!CheckNetworkAddress())
+    if (!BufferSizeText(m_strInputBuf)) {
+        AfxMessageBox(kMsgInputBuffer, MB_OK);
         return FALSE;
+    }
+    PortBinding binding = BindingToSave();
+    if (binding.Refused()) {
+        SayRefusal(binding);
+        return FALSE;
+    }
     CRegistry reg;
     CRegistryWrites writes;
     CString key = DeviceKey(), classKey = WithoutTrailingBackslash(m_strClassKey);
     CString oldLdn;
     reg.GetString(key, "LDN", oldLdn);
-    if (!oldLdn.IsEmpty() && oldLdn != m_strLdn && AliasIsOurs(oldLdn))
-        writes.Delete(classKey, oldLdn);
 
-    CString port = GetPortText(m_cmbPort.GetCurSel());
     CString baud = m_cmbBaud.GetCurSel() >= 0 ? m_cmbBaud.GetLBText(m_cmbBaud.GetCurSel()) : CString();
     CString bits = m_cmbBitLength.GetCurSel() >= 0 ? m_cmbBitLength.GetLBText(m_cmbBitLength.GetCurSel()) : CString();
     CString flow = m_cmbFlow.GetCurSel() >= 0 ? m_cmbFlow.GetLBText(m_cmbFlow.GetCurSel()) : CString();
     CString parity = Decimal(m_cmbParity.GetCurSel()), stop = Decimal(m_cmbStopBits.GetCurSel());
 
-    if (!m_strLdn.IsEmpty())
-        writes.SetString(classKey, m_strLdn, m_strKeyName);
     const struct
     {
         const char* name;
@@ -53,37 +70,25 @@ BOOL CConfigPrinterDlg::SavePortSettings()
     for (const auto& t : texts)
         writes.SetString(key, t.name, t.value);
 
-    switch (m_nInterface) {
-    case kUsb: {
-        // Without a selection (the stored device is absent) the stored binding stays as it is.
-        if (!port.IsEmpty())
-            writes.SetString(key, "Port", port);
+    // A kept binding leaves Port, UsbDeviceName and UsbCount as the key holds them.
+    if (!binding.keepStored)
+        writes.SetString(key, "Port", binding.port);
+    switch (binding.interfaceType) {
+    case kUsb:
         writes.SetString(key, "Vid", m_strVid);
         writes.SetString(key, "Pid", m_strPid);
-        // Without a listed device of that name the stored path and rank stay as they are.
-        if (UsbDeviceEntry* e = port.IsEmpty() ? nullptr : m_usbList.FindDeviceByName(port)) {
-            writes.SetString(key, "UsbDeviceName", e->strDevicePath);
-            writes.SetDWORD(key, "UsbCount", DWORD(e->nOrdinal));
+        if (!binding.keepStored) {
+            writes.SetString(key, "UsbDeviceName", binding.usbPath);
+            writes.SetDWORD(key, "UsbCount", binding.usbCount);
         }
         break;
-    }
-    case kEthernet: {
-        DWORD address = 0;
-        ::SendDlgItemMessageA(m_hWnd, IDC_CFG_IPADDRESS, IPM_GETADDRESS, 0, LPARAM(&address));
-        CString ip;
-        ip.Format("%d.%d.%d.%d", int(FIRST_IPADDRESS(address)), int(SECOND_IPADDRESS(address)),
-                  int(THIRD_IPADDRESS(address)), int(FOURTH_IPADDRESS(address)));
-        writes.SetString(key, "Port", "Ethernet");
-        writes.SetString(key, "TcpIp", ip);
-        writes.SetDWORD(key, "TcpPort", DWORD(m_nTcpPort));
+    case kEthernet:
+        writes.SetString(key, "TcpIp", binding.tcpIp);
+        writes.SetDWORD(key, "TcpPort", binding.tcpPort);
         writes.SetDWORD(key, "Wireless", DWORD(m_bWireless));
         break;
-    }
-    default:
-        writes.SetString(key, "Port", port);
-        if (m_nInterface == kSerial)
-            writes.SetDWORD(key, "UsingBT", DWORD(m_bUsingBT));
-        break;
+    case kSerial: writes.SetDWORD(key, "UsingBT", DWORD(m_bUsingBT)); break;
+    default: break;
     }
     writes.SetDWORD(key, "Log", DWORD(m_bLog));
     writes.SetDWORD(key, "LogSavingDays", m_nLogSavingDays);
@@ -99,6 +104,15 @@ BOOL CConfigPrinterDlg::SavePortSettings()
                               m_bThroughPrinter && host >= 0 ? m_cmbHostPrinters.GetLBText(host) : CString()) &&
                 saved;
     }
+    // The aliases move only once the device's values took: a refused save leaves the device
+    // opening by its old name. The new alias comes before the old one goes, so a failure between
+    // them leaves both leading here.
+    if (saved && !m_strLdn.IsEmpty() && !reg.SetString(classKey, m_strLdn, m_strKeyName)) {
+        reg.SetString(key, "LDN", oldLdn);  // the key keeps the name its alias still gives it
+        saved = false;
+    }
+    if (saved && !oldLdn.IsEmpty() && oldLdn.CompareNoCase(m_strLdn) != 0 && AliasIsOurs(oldLdn))
+        saved = reg.Delete(classKey, oldLdn) != FALSE;
     PushControls();
     // A write the registry refused leaves a key that does not hold what the dialog shows.
     if (!saved) {
@@ -106,25 +120,9 @@ BOOL CConfigPrinterDlg::SavePortSettings()
         return FALSE;
     }
     m_bSaved = TRUE;
-    return TRUE;
-}
-
-BOOL CConfigPrinterDlg::CheckNetworkAddress()
-{
-    if (m_nInterface != kEthernet)
-        return TRUE;
-    // An emptied edit is no port: the port read at open would be saved without a word.
-    bool emptied = ::GetWindowTextLengthA(::GetDlgItem(m_hWnd, IDC_CFG_TCPPORT)) == 0;
-    if (emptied || m_nTcpPort < 1 || m_nTcpPort > 65535) {
-        AfxMessageBox(kMsgTcpPortRange, MB_OK);
-        return FALSE;
-    }
-    DWORD address = 0;
-    LRESULT fields = ::SendDlgItemMessageA(m_hWnd, IDC_CFG_IPADDRESS, IPM_GETADDRESS, 0, LPARAM(&address));
-    if (fields != 4 || address == 0) {
-        AfxMessageBox(kMsgIpAddress, MB_OK);
-        return FALSE;
-    }
+    m_strStoredPort = binding.port;
+    if (binding.interfaceType == kUsb && !binding.keepStored)
+        m_strUsbDeviceName = binding.usbPath;
     return TRUE;
 }
 
@@ -258,6 +256,11 @@ BOOL CConfigPrinterDlg::LoadLabelSettings()
         number(n.name, n.def, this->*n.member);
     m_nOffsetPosition = OffsetFromStored(m_nOffsetPosition);
     m_nTearOffPosition = OffsetFromStored(m_nTearOffPosition);
+    // A damaged number is not saved back unchanged: it opens as the advanced dialog would show it.
+    CLabelAdvancedDlg::DamagedAsDefaults(int(InfInt(L, "SpeedMin", 0, inf)), int(InfInt(L, "SpeedMax", 6, inf)),
+                                         int(InfInt(L, "DensityMax", 20, inf)), m_nPrintSpeed, m_nDensity, m_nHRISize,
+                                         m_nCutterPeriod,
+                                         {&m_nPaperWidth, &m_nPaperLength, &m_nLeftMargin, &m_nTopMargin});
     return TRUE;
 }
 
@@ -357,7 +360,7 @@ void CConfigPrinterDlg::ShowReceiptAdvanced()
 
 void CConfigPrinterDlg::ShowLabelAdvanced()
 {
-    if (!CheckSelectedPort() || !CheckLdn() || !SavePortSettings())
+    if (!CheckLdn() || !SavePortSettings())
         return;
     CLabelAdvancedDlg dlg(this);
     dlg.m_strKeyName = m_strKeyName;
@@ -391,7 +394,7 @@ void CConfigPrinterDlg::OnBnClickedAdvanced()
 
 void CConfigPrinterDlg::OnBnClickedOk()
 {
-    if (!CheckSelectedPort() || !CheckLdn() || !SavePortSettings())
+    if (!CheckLdn() || !SavePortSettings())
         return;
     AfxMessageBox(FxLoadString(kMsgInstalled), MB_OK);
     EndDialog(IDOK);
@@ -406,12 +409,7 @@ void CConfigPrinterDlg::Cancel()
     reg.GetString(DeviceKey(), "LDN", ldn);
     if (!ldn.IsEmpty() && AliasIsOurs(ldn))
         reg.Delete(WithoutTrailingBackslash(m_strClassKey), ldn);
-    HKEY classKey = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, WithoutTrailingBackslash(m_strClassKey), 0, KEY_ALL_ACCESS, &classKey) ==
-        ERROR_SUCCESS) {
-        RegDeleteKeyA(classKey, m_strKeyName);
-        RegCloseKey(classKey);
-    }
+    DeleteKeyOrValue(DeviceKey(), nullptr, HKEY_LOCAL_MACHINE);
 }
 
 void CConfigPrinterDlg::OnBnClickedCancel()
@@ -423,7 +421,7 @@ void CConfigPrinterDlg::OnBnClickedCancel()
 
 void CConfigPrinterDlg::OnBnClickedCheckHealth()
 {
-    if (!CheckSelectedPort() || !CheckLdn() || !SavePortSettings())
+    if (!CheckLdn() || !SavePortSettings())
         return;
     PushControls();
     if (m_nClassCode != DEVCLASS_POSPRINTER && m_nClassCode != DEVCLASS_LABELPRINTER)

@@ -106,6 +106,18 @@ BOOL CLabelAdvancedDlg::OnInitDialog()
     return TRUE;
 }
 
+void CLabelAdvancedDlg::DamagedAsDefaults(int speedMin, int speedMax, int densityMax, int& speed, int& density,
+                                          int& hri, int& cutterPeriod, std::initializer_list<int*> dots)
+{
+    // A damaged stored number opens as its default.
+    speed = InRangeOr(speed, speedMin, speedMax, kDefaultSpeed);
+    density = InRangeOr(density, 1, densityMax, kDefaultDensity);
+    hri = InRangeOr(hri, 1, 4, kDefaultHri);
+    cutterPeriod = InRangeOr(cutterPeriod, 1, 10, kDefaultCutterPeriod);
+    for (int* d : dots)
+        *d = InRangeOr(*d, 0, kMaxDots, 0);
+}
+
 void CLabelAdvancedDlg::LoadCapabilities()
 {
     CString inf = InfPath();
@@ -157,13 +169,8 @@ void CLabelAdvancedDlg::FillCombos()
     m_spinOffset.SetRange32(-100, 100);
     m_spinCutter.SetRange32(1, 10);
 
-    // A damaged stored number opens as its default.
-    m_nPrintSpeed = InRangeOr(m_nPrintSpeed, m_nSpeedMin, m_nSpeedMax, kDefaultSpeed);
-    m_nDensity = InRangeOr(m_nDensity, 1, m_nDensityMax, kDefaultDensity);
-    m_nHRISize = InRangeOr(m_nHRISize, 1, 4, kDefaultHri);
-    m_nCutterPeriod = InRangeOr(m_nCutterPeriod, 1, 10, kDefaultCutterPeriod);
-    for (int* dots : {&m_nPaperWidth, &m_nPaperLength, &m_nLeftMargin, &m_nTopMargin})
-        *dots = InRangeOr(*dots, 0, kMaxDots, 0);
+    DamagedAsDefaults(m_nSpeedMin, m_nSpeedMax, m_nDensityMax, m_nPrintSpeed, m_nDensity, m_nHRISize,
+                      m_nCutterPeriod, {&m_nPaperWidth, &m_nPaperLength, &m_nLeftMargin, &m_nTopMargin});
     m_cmbLanguage.SetCurSel(m_nLanguageType);
     m_cmbPrintType.SetCurSel(SelectComboByCode(m_cmbPrintType, m_strPrintType));
     m_cmbPaperType.SetCurSel(SelectComboByCode(m_cmbPaperType, m_strPaperType));

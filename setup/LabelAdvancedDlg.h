@@ -7,6 +7,8 @@
 #include "ImageTextButton.h"
 #include "Skin.h"
 
+#include <initializer_list>
+
 class CLabelAdvancedDlg : public CSkinDialog
 {
 public:
@@ -18,6 +20,10 @@ public:
     void OnCancel() override;
 
     void LoadCapabilities();
+    // The numbers a damaged key holds (outside the model's ranges) become their defaults; the
+    // configuration dialog applies the same rule when it loads the key.
+    static void DamagedAsDefaults(int speedMin, int speedMax, int densityMax, int& speed, int& density, int& hri,
+                                  int& cutterPeriod, std::initializer_list<int*> dots);
     void FillCombos();
     // Index of the first item whose code is code ("A" is looked for as "S"), -1 when none.
     static int SelectComboByCode(CComboBox& combo, const CString& code);

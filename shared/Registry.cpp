@@ -114,9 +114,11 @@ BOOL DeleteKeyOrValue(const char* keyPath, const char* valueName, HKEY root)
     // below it.
     if (!valueName && (!keyPath || !*keyPath))
         return FALSE;
+    // A value delete needs set-value; a key delete only what removing the key and walking its
+    // subkeys need, so a key whose values are refused can still be removed.
+    const REGSAM access = valueName ? KEY_SET_VALUE : DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE;
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root, keyPath ? keyPath : "", 0, KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY, &key) !=
-        ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, keyPath ? keyPath : "", 0, access, &key) != ERROR_SUCCESS)
         return FALSE;
     if (valueName) {
         LONG r = RegDeleteValueA(key, valueName);

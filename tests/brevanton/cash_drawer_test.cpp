@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <ole2.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <map>
@@ -394,6 +395,7 @@ TEST_F(CashDrawer, TheLdnAndItsAlias)
         bool refused;
         Aliases after;
         Aliases meanwhile;  // aliases written while the dialog is up
+        bool classRefuses = false;  // the class key refuses changes while the dialog is up
     } cases[] = {
         {"another drawer key's name is refused", "", {}, "KPTCDW_1", true, {}, {}},
         {"another drawer key's name in other case is refused", "", {}, "kptcdw_1", true, {}, {}},
@@ -410,6 +412,21 @@ TEST_F(CashDrawer, TheLdnAndItsAlias)
          {{"Z", "KPTCDW_1"}, {"Z2", "KPTCDW"}}, {}},
         {"the stored LDN's alias taken by another drawer meanwhile stays", "A", {}, "B", false,
          {{"A", "KPTCDW_1"}, {"B", "KPTCDW"}}, {{"A", "KPTCDW_1"}}},
+        {"clearing while the old alias cannot be deleted fails the save", "A", {}, "", false, {{"A", "KPTCDW"}}, {},
+         true},
+    };
+    // The class key's changes refused (on) or allowed again (off).
+    auto refuseClassKey = [](bool on) {
+        HKEY k = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kDrawerClassKey, 0, WRITE_DAC, &k) != ERROR_SUCCESS)
+            return false;
+        PSECURITY_DESCRIPTOR sd = nullptr;
+        bool ok = ConvertStringSecurityDescriptorToSecurityDescriptorA(
+                      on ? "D:(D;;0x0002;;;WD)(A;;GA;;;WD)" : "D:(A;;GA;;;WD)", SDDL_REVISION_1, &sd, nullptr) &&
+                  RegSetKeySecurity(k, DACL_SECURITY_INFORMATION, sd) == ERROR_SUCCESS;
+        LocalFree(sd);
+        RegCloseKey(k);
+        return ok;
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -425,6 +442,9 @@ TEST_F(CashDrawer, TheLdnAndItsAlias)
         drv.Do([&](HWND) {
                for (const auto& a : c.meanwhile)
                    reg.SetString(kDrawerClassKey, a.first.c_str(), a.second.c_str());
+               if (c.classRefuses) {
+                   ASSERT_TRUE(refuseClassKey(true));
+               }
            })
             .SetText(IDC_DRAWER_LDN, c.newLdn)
             .Click(IDC_APPLY)
@@ -433,7 +453,11 @@ TEST_F(CashDrawer, TheLdnAndItsAlias)
         EXPECT_EQ(drv.Run(dlg), IDCANCEL) << drv.Report();
         EXPECT_TRUE(drv.Failures().empty()) << drv.Report();
         const std::string refusal = std::string("Device will not be set to ") + c.newLdn;
-        EXPECT_EQ(drv.MessageBoxTexts(), std::vector<std::string>{c.refused ? refusal : kSaved});
+        if (c.classRefuses) {
+            EXPECT_TRUE(refuseClassKey(false));
+        }
+        EXPECT_EQ(drv.MessageBoxTexts(),
+                  std::vector<std::string>{c.refused ? refusal : c.classRefuses ? kSaveFailed : kSaved});
         EXPECT_EQ(DrawerValue("KPTCDW", "LDN"), c.refused ? c.storedLdn : c.newLdn);
         EXPECT_EQ(DrawerAliases(), c.after);
     }

@@ -6,9 +6,11 @@
 #include "BrevantonTestKit.h"
 #include "ConfigPrinterAdvDlg.h"
 #include "ConfigPrinterDlg.h"
+#include "ConfigPrinterParts.h"
 #include "DialogDriver.h"
 #include "LabelAdvancedDlg.h"
 #include "PipeDevice.h"
+#include "Registry.h"
 #include "SelectDevice.h"
 #include "UsbInterface.h"
 #include "resource.h"
@@ -394,6 +396,100 @@ TEST_F(ConfigPrinter, UsbWithoutTheModelsDeviceSaysSoAndFallsBackByMask)
 
 // ---- Rules: ports held by other keys, logical device names --------------------------------------
 
+namespace {
+// A binding as one line: what a save writes, that it keeps the stored binding, or why not.
+std::string BindingText(const cfgprn::PortBinding& b)
+{
+    if (b.Refused())
+        return "refused: " + std::string(b.refusal.GetString());
+    if (b.keepStored)
+        return "keep " + std::string(b.port.GetString());
+    std::string t = std::string(b.port.GetString());
+    if (b.interfaceType == cfgprn::kUsb)
+        t += " " + std::string(b.usbPath.GetString()) + " " + std::to_string(b.usbCount);
+    if (b.interfaceType == cfgprn::kEthernet)
+        t += " " + std::string(b.tcpIp.GetString()) + ":" + std::to_string(b.tcpPort);
+    return t;
+}
+}
+
+// The one rule of what a save binds a key to: {add, modify} x interface x where the stored port
+// is (listed and free, listed and held by another key, not listed, of another interface).
+TEST_F(ConfigPrinter, TheBindingToSaveFollowsWhatTheDialogShows)
+{
+    using namespace cfgprn;
+    const std::string held = "refused: Other device used port. : ";
+    const std::string noPort = std::string("refused: ") + kMsgNoPort;
+    const std::string noUsb = std::string("refused: ") + kMsgNoUsbPrinter;
+    const char* path = "\\\\?\\USB#VID_1A2B&PID_0420#A";
+    struct Row
+    {
+        bool add;
+        int iface;
+        const char* where;
+        const char* selected;  // what the list shows selected ("": nothing)
+        bool selectedHeld;
+        const char* storedPort;
+        bool storedHeld;
+        std::string expected;
+    };
+    const Row rows[] = {
+        // Serial.
+        {true, kSerial, "listed, free", "COM3", false, "COM3", false, "COM3"},
+        {false, kSerial, "listed, free", "COM3", false, "COM3", false, "COM3"},
+        {true, kSerial, "listed, held", "COM3", true, "COM3", true, held + "COM3"},
+        {false, kSerial, "listed, held", "COM3", true, "COM3", true, held + "COM3"},
+        {true, kSerial, "not listed", "", false, "COM3", false, noPort},
+        {false, kSerial, "not listed", "", false, "COM3", false, "keep COM3"},
+        {false, kSerial, "not listed, held", "", false, "COM3", true, held + "COM3"},
+        {true, kSerial, "of another interface", "", false, "Ethernet", false, noPort},
+        {false, kSerial, "of another interface", "", false, "", false, noPort},
+        // Parallel.
+        {true, kParallel, "listed, free", "LPT2", false, "LPT2", false, "LPT2"},
+        {false, kParallel, "listed, free", "LPT2", false, "LPT2", false, "LPT2"},
+        {true, kParallel, "listed, held", "LPT2", true, "LPT2", true, held + "LPT2"},
+        {false, kParallel, "listed, held", "LPT2", true, "LPT2", true, held + "LPT2"},
+        {true, kParallel, "not listed", "", false, "LPT2", false, noPort},
+        {false, kParallel, "not listed", "", false, "LPT2", false, "keep LPT2"},
+        {true, kParallel, "of another interface", "", false, "COM1", false, noPort},
+        {false, kParallel, "of another interface", "", false, "COM1", false, noPort},
+        // USB: the selection carries its printer's path and rank.
+        {true, kUsb, "listed, free", "USB001:", false, "USB001:", false, std::string("USB001: ") + path + " 1"},
+        {false, kUsb, "listed, free", "USB001:", false, "USB001:", false, std::string("USB001: ") + path + " 1"},
+        {true, kUsb, "listed, held", "USB001:", true, "USB001:", true, held + "USB001:"},
+        {false, kUsb, "listed, held", "USB001:", true, "USB001:", true, held + "USB001:"},
+        {true, kUsb, "unplugged", "", false, "USB001:", false, noUsb},
+        {false, kUsb, "unplugged", "", false, "USB001:", false, "keep USB001:"},
+        {false, kUsb, "unplugged, held", "", false, "USB001:", true, held + "USB001:"},
+        {true, kUsb, "of another interface", "", false, "COM1", false, noUsb},
+        {false, kUsb, "of another interface", "", false, "COM1", false, noUsb},
+        // Ethernet: the address shown, whatever was stored.
+        {true, kEthernet, "stored Ethernet", "", false, "Ethernet", false, "Ethernet 127.0.0.1:9100"},
+        {false, kEthernet, "stored Ethernet", "", false, "Ethernet", false, "Ethernet 127.0.0.1:9100"},
+        {true, kEthernet, "of another interface", "", false, "COM1", true, "Ethernet 127.0.0.1:9100"},
+        {false, kEthernet, "of another interface", "", false, "USB001:", true, "Ethernet 127.0.0.1:9100"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.add ? "add" : "modify") + ", interface " + std::to_string(r.iface) + ", " + r.where);
+        BindingState st;
+        st.addMode = r.add;
+        st.interfaceType = r.iface;
+        st.selected = r.selected;
+        st.selectedHeld = r.selectedHeld;
+        if (r.iface == kUsb && *r.selected) {
+            st.selectedUsbPath = path;
+            st.selectedUsbCount = 1;
+        }
+        st.storedPort = r.storedPort;
+        st.storedUsbPath = std::string(r.storedPort).compare(0, 3, "USB") == 0 ? path : "";
+        st.storedHeld = r.storedHeld;
+        st.tcpIp = "127.0.0.1";
+        st.tcpIpWhole = true;
+        st.tcpPort = 9100;
+        EXPECT_EQ(BindingText(ComputeBinding(st)), r.expected);
+    }
+}
+
 TEST_F(ConfigPrinter, APortAnotherKeyHoldsIsRefusedBeforeAndAfterASave)
 {
     Key("VL420", {S("Port", "COM2"), D("Porttype_N", 0x1B)});
@@ -430,34 +526,82 @@ TEST_F(ConfigPrinter, APortAnotherKeyHoldsIsRefusedBeforeAndAfterASave)
 
 TEST_F(ConfigPrinter, TheSelectionNeverRestsOnAPortAnotherKeyHolds)
 {
+    const std::string success = "Installed Success!", used = "Other device used port. : ";
+    const std::string noPort = cfgprn::kMsgNoPort, noUsb = cfgprn::kMsgNoUsbPrinter;
     struct Row
     {
         const char* what;
-        std::vector<Val> values;  // of the edited key VL420_1 (opened in add mode)
+        BOOL add;
+        int findAvailable;
+        std::vector<std::string> machine;  // the machine's ports (FindAvailablePort)
+        std::vector<Val> values;           // of the edited key VL420_1; VL420 holds COM1
         std::function<void(CDialogDriver&)> steps;
-        std::string shown, saved;
+        size_t boxesAtOpen;
+        std::string shown;
+        std::vector<std::string> boxes;  // every message, in order; without success the dialog stays
+        std::string saved;               // Port once OK is through (or refused)
+        std::string afterRefusal;        // the selection once OK refused
     };
     const Row rows[] = {
-        {"Add Device's COM1, held by the first printer", {S("Port", "COM1"), D("Porttype_N", 0x1B)},
-         [](CDialogDriver&) {}, "COM2", "sz:COM2"},
-        {"back from Ethernet the list begins with the held COM1",
+        {"Add Device's COM1, held by the first printer", TRUE, 0, {}, {S("Port", "COM1"), D("Porttype_N", 0x1B)},
+         [](CDialogDriver&) {}, 0, "COM2", {success}, "sz:COM2", ""},
+        {"back from Ethernet the list begins with the held COM1", TRUE, 0, {},
          {S("Port", "Ethernet"), S("TcpIp", "127.0.0.1"), D("Porttype_N", 0x1B)},
-         [](CDialogDriver& d) { d.Click(IDC_CFG_SERIAL); }, "COM2", "sz:COM2"},
-        {"a stored port that only this key holds stays", {S("Port", "COM3"), D("Porttype_N", 0x1B)},
-         [](CDialogDriver&) {}, "COM3", "sz:COM3"},
+         [](CDialogDriver& d) { d.Click(IDC_CFG_SERIAL); }, 0, "COM2", {success}, "sz:COM2", ""},
+        {"a stored port that only this key holds stays", TRUE, 0, {}, {S("Port", "COM3"), D("Porttype_N", 0x1B)},
+         [](CDialogDriver&) {}, 0, "COM3", {success}, "sz:COM3", ""},
+        {"the only port of the machine is held: nothing to select, OK refuses", TRUE, 1, {"COM1"},
+         {S("Port", "COM1"), D("Porttype_N", 0x1B)}, [](CDialogDriver&) {}, 0, "<none>", {noPort}, "sz:COM1", "<none>"},
+        {"an added key's port is gone from the machine: OK refuses", TRUE, 1, {},
+         {S("Port", "COM3"), D("Porttype_N", 0x1B)}, [](CDialogDriver&) {}, 0, "<none>", {noPort}, "sz:COM3", "<none>"},
+        {"a modified key's port is gone from the machine: it keeps it", FALSE, 1, {},
+         {S("Port", "COM3"), D("Porttype_N", 0x1B)}, [](CDialogDriver&) {}, 0, "<none>", {success}, "sz:COM3", ""},
+        {"a refused pick with no free port to go back to does not stay selected", FALSE, 1, {"COM1"},
+         {S("Port", "COM3"), D("Porttype_N", 0x1B)},
+         [](CDialogDriver& d) {
+             d.Select(IDC_CFG_PORT, 0).Do([](HWND h) { EXPECT_EQ(SelText(h, IDC_CFG_PORT), "<none>"); });
+         },
+         0, "<none>", {success}, "sz:COM3", ""},
+        {"a modified key on a shared port opens on it, is told, and OK refuses it", FALSE, 0, {},
+         {S("Port", "COM1"), D("Porttype_N", 0x1B)}, [](CDialogDriver&) {}, 1, "COM1", {used + "COM1", used + "COM1"},
+         "sz:COM1", "COM2"},
+        {"a USB-only model added unplugged opens on USB and OK refuses", TRUE, 0, {},
+         {S("Port", ""), S("TcpIp", "192.168.1.1"), S("Vid", "1a2b"), S("Pid", "0420"), D("Porttype_N", 0x08)},
+         [](CDialogDriver& d) {
+             d.Do([](HWND h) { EXPECT_EQ(CheckedInterface(h), "usb"); });
+         },
+         1, "<none>", {"Not Connect USB Device and Power off!", noUsb}, "sz:", "<none>"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
-        Key("VL420", {S("Port", "COM1")});
-        Key("VL420_1", r.values);
-        CTestConfigDlg dlg("VL420_1", 32, TRUE);
+        CTestRegistry local;
+        CInstallFolder install(local, InstallOptions());
+        ASSERT_TRUE(CopyShippedInf(install.Folder(), "VL420.inf"));
+        if (r.findAvailable)
+            AddMachinePorts(local, r.machine);
+        WriteDeviceKey(local, "VL420", kLabelProgId, "", "COM1", "VL420");
+        WriteDeviceKey(local, "VL420_1", kLabelProgId, "", "COM1", "VL420");
+        WriteValues(local, kClass + "\\VL420_1", r.values);
+        CTestConfigDlg dlg("VL420_1", 32, r.add, r.findAvailable);
         CDialogDriver drv(30000);
+        for (size_t i = 0; i < r.boxesAtOpen; ++i)
+            drv.AnswerMessageBox(IDOK);
         r.steps(drv);
-        drv.Do([&](HWND h) { EXPECT_EQ(SelText(h, IDC_CFG_PORT), r.shown); }).Click(IDOK).AnswerMessageBox(IDOK);
-        EXPECT_EQ(drv.Run(dlg), IDOK) << drv.Report();
-        EXPECT_EQ(drv.MessageBoxTexts(), std::vector<std::string>{"Installed Success!"}) << drv.Report();
-        EXPECT_EQ(ReadValue(kClass + "\\VL420_1", "Port"), r.saved);
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, (kClass + "\\VL420_1").c_str());
+        drv.Do([&](HWND h) { EXPECT_EQ(SelText(h, IDC_CFG_PORT), r.shown); }).Click(IDOK);
+        for (size_t i = r.boxesAtOpen; i < r.boxes.size(); ++i)
+            drv.AnswerMessageBox(IDOK);
+        const bool saves = !r.boxes.empty() && r.boxes.back() == success;
+        if (!saves)
+            drv.Do([&](HWND h) {
+                   EXPECT_EQ(ReadValue(kClass + "\\VL420_1", "Port"), r.saved) << "nothing saved";
+                   EXPECT_EQ(SelText(h, IDC_CFG_PORT), r.afterRefusal) << "a refused pick does not stay selected";
+               })
+                .Click(IDCANCEL);
+        EXPECT_EQ(drv.Run(dlg), saves ? IDOK : IDCANCEL) << drv.Report();
+        EXPECT_EQ(drv.MessageBoxTexts(), r.boxes) << drv.Report();
+        if (saves) {
+            EXPECT_EQ(ReadValue(kClass + "\\VL420_1", "Port"), r.saved);
+        }
     }
 }
 
@@ -628,19 +772,33 @@ TEST_F(ConfigPrinter, ASaveWritesEveryValueWithItsTypePerInterface)
 
 TEST_F(ConfigPrinter, AnOutputBufferOfZeroWritesNothing)
 {
-    for (const char* text : {"0", "00", ""}) {
-        SCOPED_TRACE(std::string("output buffer \"") + text + "\"");
-        bool refused = std::string(text) == "0";
-        Key("VL420", {S("Port", "COM1"), S("OutputBuf", "2048")});
+    const std::string out = "Output Buffer Value Error!", in = cfgprn::kMsgInputBuffer;
+    struct Row
+    {
+        int edit;
+        const char* text;
+        std::string refusal;  // empty: saved
+    } rows[] = {
+        {IDC_CFG_OUTBUF, "0", out},          {IDC_CFG_OUTBUF, "00", out},   {IDC_CFG_OUTBUF, "", out},
+        {IDC_CFG_OUTBUF, "-1", out},         {IDC_CFG_OUTBUF, "abc", out},  {IDC_CFG_OUTBUF, "4000000000", out},
+        {IDC_CFG_OUTBUF, "1048576", ""},     {IDC_CFG_INBUF, "0", in},      {IDC_CFG_INBUF, "4000000000", in},
+        {IDC_CFG_INBUF, "abc", in},          {IDC_CFG_INBUF, "512", ""},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.edit == IDC_CFG_OUTBUF ? "output" : "input") + " buffer \"" + r.text + "\"");
+        const bool refused = !r.refusal.empty();
+        const char* value = r.edit == IDC_CFG_OUTBUF ? "OutputBuf" : "InputBuf";
+        Key("VL420", {S("Port", "COM1"), S("OutputBuf", "2048"), S("InputBuf", "2048")});
+        CRegistry().Delete(kClass.c_str(), "Front");
         CTestConfigDlg dlg("VL420", 32, FALSE);
         CDialogDriver drv(30000);
-        drv.SetText(IDC_CFG_OUTBUF, text).SetText(IDC_CFG_LDN, "Front").Click(IDOK).AnswerMessageBox(IDOK);
+        drv.SetText(r.edit, r.text).SetText(IDC_CFG_LDN, "Front").Click(IDOK).AnswerMessageBox(IDOK);
         if (refused)
             drv.Click(IDCANCEL);
         drv.Run(dlg);
         ASSERT_FALSE(drv.MessageBoxTexts().empty()) << drv.Report();
-        EXPECT_EQ(drv.MessageBoxTexts()[0], refused ? "Output Buffer Value Error!" : "Installed Success!");
-        EXPECT_EQ(ReadValue(kClass + "\\VL420", "OutputBuf"), refused ? "sz:2048" : std::string("sz:") + text);
+        EXPECT_EQ(drv.MessageBoxTexts()[0], refused ? r.refusal : "Installed Success!");
+        EXPECT_EQ(ReadValue(kClass + "\\VL420", value), refused ? "sz:2048" : std::string("sz:") + r.text);
         EXPECT_EQ(ReadValue(kClass, "Front"), refused ? "missing" : "sz:VL420");
     }
 }
@@ -725,7 +883,10 @@ TEST_F(ConfigPrinter, AKeyTheRegistryRefusesIsSaidAndNoSaveSucceeds)
     const std::string failed = "Failed to write registry! : " + kClass + "\\VL420";
     for (int button : {IDOK, IDC_CFG_HEALTH, IDC_CFG_ADVANCED}) {
         SCOPED_TRACE("button " + std::to_string(button));
-        Key("VL420", {S("Port", "COM2"), D("Porttype_N", 0x1B)});
+        // The device opens by its logical name Old; a refused save must not move that alias.
+        Key("VL420", {S("Port", "COM2"), D("Porttype_N", 0x1B), S("LDN", "Old")});
+        reg.SetString(kClass.c_str(), "Old", "VL420");
+        CRegistry().Delete(kClass.c_str(), "Front");
         CTestConfigDlg dlg("VL420", 32, FALSE);
         int advancedRuns = 0;
         dlg.onLabel = [&](CLabelAdvancedDlg&) {
@@ -743,7 +904,9 @@ TEST_F(ConfigPrinter, AKeyTheRegistryRefusesIsSaidAndNoSaveSucceeds)
         EXPECT_EQ(drv.MessageBoxTexts(), std::vector<std::string>{failed})
             << "no success, no Open of the device" << drv.Report();
         EXPECT_EQ(advancedRuns, 0);
-        EXPECT_EQ(ReadValue(kClass + "\\VL420", "LDN"), "sz:") << "the device key is as it was";
+        EXPECT_EQ(ReadValue(kClass + "\\VL420", "LDN"), "sz:Old") << "the device key is as it was";
+        EXPECT_EQ(ReadValue(kClass, "Old"), "sz:VL420") << "the device still opens by its old name";
+        EXPECT_EQ(ReadValue(kClass, "Front"), "missing") << "no alias leads to values the key does not hold";
     }
 }
 
@@ -772,6 +935,9 @@ TEST_F(ConfigPrinter, LabelSettingsFromTheKeyOrTheModelInfWithTheOffsetEncoding)
          {S("PaperType", "A"), S("OperationMode", "T"), D("PaperLength", 700), D("LeftMargin", 11), D("TopMargin", 12),
           D("OffsetLength", 13), D("GapLength", 14), D("BackFeed", 15), D("BackFeedStep", 16)}},
         {"only the older operation mode name", "VL160", {}, {S("OperationMode", "R"), S("PaperType", "G")}},
+        {"damaged numbers are saved as their defaults, not back unchanged", "VL420",
+         {D("PrintSpeed", 99), D("Density", 0), D("HRISize", 9), D("CutterPeriod", 0), D("PaperWidth", 20000)},
+         {D("PrintSpeed", 3), D("Density", 14), D("HRISize", 1), D("CutterPeriod", 1), D("PaperWidth", 0)}},
         {"the key's lengths and margins win over the model's", "VL150",
          {D("PaperLength", 501), D("LeftMargin", 3), D("TopMargin", 4), D("OffsetLength", 5), D("GapLength", 6),
           D("BackFeed", 1), D("BackFeedStep", 2), S("PaperType", "C")},

@@ -337,6 +337,8 @@ TEST_F(MainDialog, KeysRunTheirHandlersWhateverHasTheFocus)
         {"Enter on Modify does what Modify does", VK_RETURN, IDC_MODIFY_DEVICE, 0, 0, 0, {}, {}, IDOK,
          {"VL420|32|modify"}},
         {"Enter on Add Device opens Add Device", VK_RETURN, IDC_ADD_DEVICE, 0, 1, 0, {}, {}, IDOK},
+        {"Escape on the tree does not end the program", VK_ESCAPE, IDC_DEVICE_TREE, 0, 0, 0, {}, {}, IDOK},
+        {"Escape on Modify does not end the program", VK_ESCAPE, IDC_MODIFY_DEVICE, 0, 0, 0, {}, {}, IDOK},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -528,13 +530,16 @@ TEST_F(MainDialog, AfterModifyOrAddTheDeviceWorkedOnStaysSelectedAndSummarised)
     struct Row
     {
         const char* what;
+        const char* from;  // selected before the button
         int button;
         std::string selected, port;
     };
-    // Listed as VL820, VL420_1, VL420_2: the worked-on key sits between two others.
+    // Listed as VL820, VL420_2, VL420_1 (each key goes to the head of its category): refilling
+    // deletes VL420_2 while VL420_1 still follows it, and the tree's selection moves there.
     const Row rows[] = {
-        {"Modify", IDC_MODIFY_DEVICE, "VL420_1", "COM2"},
-        {"Add Device: the new key", IDC_ADD_DEVICE, "VL420", "COM1"},
+        {"Modify of the last key", "VL420_1", IDC_MODIFY_DEVICE, "VL420_1", "COM2"},
+        {"Modify of a key between two others", "VL420_2", IDC_MODIFY_DEVICE, "VL420_2", "COM5"},
+        {"Add Device: the new key", "VL420_1", IDC_ADD_DEVICE, "VL420", "COM1"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
@@ -546,7 +551,7 @@ TEST_F(MainDialog, AfterModifyOrAddTheDeviceWorkedOnStaysSelectedAndSummarised)
         CDlgWithoutControl dlg;
         CNestedDialogWatch addDevice(nullptr, IDC_MODEL_LIST, [](HWND d) { ChooseModelAndGoOn(d, 0); });
         CDialogDriver drv(20000);
-        drv.Do([&](HWND h) { Select(h, "VL420_1"); })
+        drv.Do([&](HWND h) { Select(h, r.from); })
             .Click(r.button)
             .WaitUntil([&](HWND) { return dlg.configCalls.size() == 1; }, "the configuration dialog")
             .Do([&](HWND h) {

@@ -36,6 +36,19 @@ BOOL CALLBACK OnThreadWindow(HWND h, LPARAM lp)
 
 std::string MessageBoxText(HWND box) { return ControlText(box, 0xFFFF); }
 
+namespace {
+// Why a person could not act on control c (empty when they could): nobody types into, selects
+// in or presses keys on a control that is disabled or not shown.
+std::string Unusable(HWND c, const char* kind, int id)
+{
+    if (!IsWindowEnabled(c))
+        return std::string(kind) + " " + std::to_string(id) + " is disabled";
+    if (!IsWindowVisible(c))
+        return std::string(kind) + " " + std::to_string(id) + " is hidden";
+    return std::string();
+}
+}
+
 std::string ControlText(HWND dlg, int id)
 {
     HWND h = GetDlgItem(dlg, id);
@@ -62,8 +75,13 @@ CDialogDriver& CDialogDriver::SetText(int id, const std::string& text)
 {
     m_steps.push_back({"set text of " + std::to_string(id) + " to \"" + text + "\"", [this, id, text](HWND dlg) {
                            HWND c = GetDlgItem(dlg, id);
-                           if (!c)
+                           if (!c) {
                                Fail("no control " + std::to_string(id));
+                               return true;
+                           }
+                           std::string why = Unusable(c, "control", id);
+                           if (!why.empty())
+                               Fail(why);
                            else
                                SetWindowTextA(c, text.c_str());
                            return true;
@@ -81,6 +99,19 @@ CDialogDriver& CDialogDriver::Select(int id, int index)
                            bool combo = lstrcmpiA(cls, "ComboBox") == 0;
                            if (!c || (!combo && lstrcmpiA(cls, "ListBox") != 0)) {
                                Fail("no combo or list box " + std::to_string(id));
+                               return true;
+                           }
+                           std::string why = Unusable(c, combo ? "combo" : "list box", id);
+                           if (!why.empty()) {
+                               Fail(why);
+                               return true;
+                           }
+                           // A person picks only an item that is there (and the list under
+                           // Wine would keep the old selection while the change is posted).
+                           LRESULT count = SendMessageA(c, combo ? CB_GETCOUNT : LB_GETCOUNT, 0, 0);
+                           if (index < 0 || LRESULT(index) >= count) {
+                               Fail("item " + std::to_string(index) + " is past the end of " + std::to_string(id) +
+                                    " (" + std::to_string(count) + " items)");
                                return true;
                            }
                            SendMessageA(c, combo ? CB_SETCURSEL : LB_SETCURSEL, WPARAM(index), 0);
@@ -115,6 +146,11 @@ CDialogDriver& CDialogDriver::Key(int id, UINT vk)
                            HWND c = id ? GetDlgItem(dlg, id) : dlg;
                            if (!c) {
                                Fail("no control " + std::to_string(id));
+                               return true;
+                           }
+                           std::string why = Unusable(c, "control", id);
+                           if (!why.empty()) {
+                               Fail(why);
                                return true;
                            }
                            UINT scan = MapVirtualKeyA(vk, 0);

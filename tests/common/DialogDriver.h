@@ -25,9 +25,11 @@ public:
     CDialogDriver(const CDialogDriver&) = delete;
     CDialogDriver& operator=(const CDialogDriver&) = delete;
 
-    // Steps, performed in order once the dialog is up and no message box is open.
+    // Steps, performed in order once the dialog is up and no message box is open. SetText,
+    // Select and Key fail, as Click does, on a control that is disabled or hidden.
     CDialogDriver& SetText(int id, const std::string& text);
-    // Selects item index of a combo or list box and sends its selection-change notification.
+    // Selects item index of a combo or list box and sends its selection-change notification;
+    // fails for an index past the end of the list.
     CDialogDriver& Select(int id, int index);
     // Clicks a button; fails when it is disabled or hidden.
     CDialogDriver& Click(int id);

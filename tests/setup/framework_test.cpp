@@ -484,6 +484,22 @@ TEST(DriverFailure, FailsTheTestThatRanIt)
          [](CDialogDriver& d) { d.Click(IDC_T_THROW).Click(IDCANCEL); }, "button 910 is disabled"},
         {"a click on a hidden button", [](HWND h) { ShowWindow(GetDlgItem(h, IDC_T_THROW), SW_HIDE); },
          [](CDialogDriver& d) { d.Click(IDC_T_THROW).Click(IDCANCEL); }, "button 910 is hidden"},
+        {"a text typed into a disabled edit", [](HWND h) { EnableWindow(GetDlgItem(h, IDC_T_TEXT), FALSE); },
+         [](CDialogDriver& d) { d.SetText(IDC_T_TEXT, "x").Click(IDCANCEL); }, "control 901 is disabled"},
+        {"a text typed into a hidden edit", [](HWND h) { ShowWindow(GetDlgItem(h, IDC_T_TEXT), SW_HIDE); },
+         [](CDialogDriver& d) { d.SetText(IDC_T_TEXT, "x").Click(IDCANCEL); }, "control 901 is hidden"},
+        {"a key pressed on a disabled edit", [](HWND h) { EnableWindow(GetDlgItem(h, IDC_T_TEXT), FALSE); },
+         [](CDialogDriver& d) { d.Key(IDC_T_TEXT, 'Q').Click(IDCANCEL); }, "control 901 is disabled"},
+        {"a selection in a disabled combo", [](HWND h) { EnableWindow(GetDlgItem(h, IDC_T_COMBO), FALSE); },
+         [](CDialogDriver& d) { d.Select(IDC_T_COMBO, 0).Click(IDCANCEL); }, "combo 907 is disabled"},
+        {"a selection in a hidden list box",
+         [](HWND h) {
+             SendDlgItemMessageA(h, IDC_T_LIST, LB_ADDSTRING, 0, LPARAM("a"));
+             ShowWindow(GetDlgItem(h, IDC_T_LIST), SW_HIDE);
+         },
+         [](CDialogDriver& d) { d.Select(IDC_T_LIST, 0).Click(IDCANCEL); }, "list box 909 is hidden"},
+        {"a selection past the end of a combo", nullptr,
+         [](CDialogDriver& d) { d.Select(IDC_T_COMBO, 3).Click(IDCANCEL); }, "item 3 is past the end of 907 (3 items)"},
         {"a text for a missing control", nullptr, [](CDialogDriver& d) { d.SetText(4321, "x").Click(IDCANCEL); },
          "no control 4321"},
         {"a selection in what is no list", nullptr, [](CDialogDriver& d) { d.Select(IDC_T_TEXT, 0).Click(IDCANCEL); },

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -162,8 +164,44 @@ TEST_F(DeviceKeyTest, UsbModelTakesTheLastAttachedPrinterAndUpperCasesItsIds)
     EXPECT_EQ("1a2b", Str(Make("PARUSB"), "Vid"));
 }
 
+namespace {
+// A USB walk that, once the key is made, has the registry refuse its values from then on.
+class CRefusingUsbSource : public CScriptedUsbSource
+{
+public:
+    explicit CRefusingUsbSource(const std::string& key) : m_key(key) {}
+    bool Begin(const GUID& cls) override
+    {
+        HKEY k = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, m_key.c_str(), 0, WRITE_DAC, &k) == ERROR_SUCCESS) {
+            PSECURITY_DESCRIPTOR sd = nullptr;
+            refused = ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(D;;0x0002;;;WD)(A;;GA;;;WD)",
+                                                                           SDDL_REVISION_1, &sd, nullptr) &&
+                      RegSetKeySecurity(k, DACL_SECURITY_INFORMATION, sd) == ERROR_SUCCESS;
+            LocalFree(sd);
+            RegCloseKey(k);
+        }
+        return CScriptedUsbSource::Begin(cls);
+    }
+    bool refused = false;
+
+private:
+    std::string m_key;
+};
+}
+
 TEST_F(DeviceKeyTest, FailuresWriteNothing)
 {
+    // A refusal that starts after the key exists: the half-made key is removed again, not left to
+    // be listed as a device.
+    const std::string half = std::string(kLabelKey) + "\\PARUSB";
+    CRefusingUsbSource refusing(half);
+    CString halfName;
+    EXPECT_FALSE(CreateDeviceKey(DEVCLASS_LABELPRINTER, "PARUSB", folder.Path().c_str(), halfName, &refusing));
+    EXPECT_TRUE(refusing.refused) << "the refusal came after the key was made";
+    EXPECT_STREQ("PARUSB", halfName);
+    EXPECT_FALSE(hklm.Exists(half.c_str()));
+
     CString name("untouched");
     EXPECT_FALSE(CreateDeviceKey(DEVCLASS_LABELPRINTER, "NOVID", folder.Path().c_str(), name, &noUsb));
     EXPECT_FALSE(CreateDeviceKey(DEVCLASS_LABELPRINTER, "NOSUCH", folder.Path().c_str(), name, &noUsb));
@@ -178,6 +216,7 @@ TEST_F(DeviceKeyTest, FailuresWriteNothing)
     EXPECT_FALSE(hklm.Exists("Software\\OLEforRetail\\ServiceOPOS\\POSPrinter\\M1"));
     EXPECT_STREQ("untouched", name);
 }
+
 
 namespace {
 // count names of length len ("S" and the number, zero-padded), then the extra names.

@@ -946,7 +946,7 @@ TEST(SharedPort, DetachingTheStatusReceiverWaitsForACallUnderWay)
         port = dev.so->m_pPort;
         // A second device class on the same port keeps it, and its status thread, after this
         // device has gone.
-        w.port.Result("CreatePort", 40000);
+        w.port.Result("CreatePort", 40000, SCRIPT_MANAGER);
         ASSERT_EQ(40000, CreateState("DRAWER", "127.0.0.1", 1));
         ASSERT_TRUE(port->Open(1, dev.so->m_config.m_dop));
 

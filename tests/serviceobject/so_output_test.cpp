@@ -154,12 +154,38 @@ TEST(SyncPrint, APortThatGoesOffLineWhileTheLabelIsWrittenFailsIt)
 
 // ---- Asynchronous printing
 
+// At each write to the port, how many completions the object had queued by then (events held
+// by FreezeEvents stay in its list).
+struct CompletionsAtWrites
+{
+    static void WINAPI Run(void* c, int, const char*)
+    {
+        CompletionsAtWrites* self = static_cast<CompletionsAtWrites*>(c);
+        self->seen.push_back(self->Queued());  // only the print thread writes here
+    }
+    size_t Queued() const
+    {
+        WaitForSingleObject(so->m_hEventListMutex, INFINITE);
+        size_t n = size_t(std::count_if(so->m_EventList.begin(), so->m_EventList.end(), [](const COPOSEvent* e) {
+            return e->m_nType == COPOSEvent::OutputComplete;
+        }));
+        ReleaseMutex(so->m_hEventListMutex);
+        return n;
+    }
+    CLABELPrinter* so = nullptr;
+    std::vector<size_t> seen;
+};
+
 TEST(AsyncPrint, OutputIdsInOrderAndCompletionsInBatches)
 {
     CSoWorld w(1);
     Device dev(w, true);
     ASSERT_EQ(0, dev.open);
     dev.written0 = w.port.Written().size();
+    CompletionsAtWrites batches;
+    batches.so = dev.so;
+    dev.so->DoFreezeEvents(TRUE);
+    w.port.Hook("Write", &CompletionsAtWrites::Run, &batches);
     // Queued at once: the print thread cannot take a job before all five are in.
     dev.so->AsyncQueueMutex.Lock();
     for (int i = 1; i <= 5; ++i) {
@@ -168,6 +194,17 @@ TEST(AsyncPrint, OutputIdsInOrderAndCompletionsInBatches)
     }
     EXPECT_EQ(3, dev.so->GetPropertyNumber(9));      // busy
     dev.so->AsyncQueueMutex.Unlock();
+    ASSERT_TRUE(WaitFor([&] { return batches.Queued() == 5; }, 60000));
+    ASSERT_TRUE(WaitFor([&] { return dev.so->QueuedJobs() == 0 && dev.so->JobsInProgress() == 0; }, 60000));
+    w.port.Hook("Write", nullptr, nullptr);
+    // Two completing passes: the third job completes the first three, the fifth the rest.
+    std::vector<size_t> passes;
+    for (size_t n : batches.seen)
+        if (passes.empty() || passes.back() != n)
+            passes.push_back(n);
+    passes.push_back(batches.Queued());
+    EXPECT_EQ((std::vector<size_t>{0, 3, 5}), passes);
+    dev.so->DoFreezeEvents(FALSE);
     ASSERT_TRUE(dev.WaitFor("SOOutputComplete", 5));
     ASSERT_TRUE(dev.WaitIdle());
     EXPECT_EQ((std::vector<long>{1, 2, 3, 4, 5}), dev.Completed());
@@ -175,11 +212,6 @@ TEST(AsyncPrint, OutputIdsInOrderAndCompletionsInBatches)
     for (int i = 1; i <= 5; ++i)
         expect += "^cu\r\n" + Label(i) + "^cu\r\n";
     EXPECT_EQ(expect, dev.Written());
-    // Two completing passes: the third job completes the first three, the fifth the rest.
-    int passes = 0;
-    for (const std::string& l : w.LogLines())
-        passes += l == "3(normal-GSI) AsyncQueueMutex Unlock in AsyncPrintHandlerWorker";
-    EXPECT_EQ(2, passes);
 }
 
 // A status that arrives while the application answers an ErrorEvent, as the status thread may
@@ -645,7 +677,8 @@ TEST(Properties, EveryIndexReadsItsValue)
         {1000003, "LP1"}, {1008001, "437,850,852,858,860,863,865,866,1250,1251,1252,998,999"}, {1008002, ""},
         {1008003, "42,56"}, {1008004, "42,56"}, {1008005, ""}, {1008006, ""}, {1008007, "0,R90,L90,180"},
         {1008008, "0,R90,L90,180"}, {1008009, "0,R90,L90,180"}, {1008010, "0,R90,L90,180"},
-        {1008011, "800,600"}, {1008012, "0,0,800,600"},  // the key's paper, not the model file's page {1008013, ""}, {1000005, ""},
+        // The key's paper, not the model file's page.
+        {1008011, "800,600"}, {1008012, "0,0,800,600"}, {1008013, ""}, {1000005, ""},
     };
     for (const Text& t : texts) {
         BSTR b = dev.so->GetPropertyString(t.pidx);
@@ -946,7 +979,7 @@ TEST(SharedPort, DetachingTheStatusReceiverWaitsForACallUnderWay)
         port = dev.so->m_pPort;
         // A second device class on the same port keeps it, and its status thread, after this
         // device has gone.
-        w.port.Result("CreatePort", 40000);
+        w.port.Result("CreatePort", 40000, SCRIPT_MANAGER);
         ASSERT_EQ(40000, CreateState("DRAWER", "127.0.0.1", 1));
         ASSERT_TRUE(port->Open(1, dev.so->m_config.m_dop));
 
@@ -964,10 +997,12 @@ TEST(SharedPort, DetachingTheStatusReceiverWaitsForACallUnderWay)
             detached = true;
         });
         EXPECT_TRUE(WaitFor([&] { return entered.load(); }, 20000));
-        EXPECT_FALSE(detached);  // the call is still under way
+        // While the call is held the detach has time to return, and must not.
+        bool returnedWhileHeld = WaitFor([&] { return detached.load(); }, 1000);
         released = true;
         ReleaseMutex(dev.so->m_hEventListMutex);
         detach.join();
+        EXPECT_FALSE(returnedWhileHeld);
         EXPECT_TRUE(detached);
         EXPECT_FALSE(beforeTheCallEnded);
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The test emulator of a Windows tree: a process the program leaves behind does not hold the
-# caller's pipe, a stalled start-up fails and names its step.
+# caller's pipe, a run that dies by a signal is made again and listed, a stalled start-up fails
+# and names its step.
 #   wine_run_test.sh <tree>/wine-run
 set -uo pipefail
 wine_run=$1
@@ -19,6 +20,18 @@ ended=no
 [ -s "$tmp/child" ] && kill "$(cat "$tmp/child")" 2>/dev/null
 expect "the output came through" started "$got"
 expect "the pipe ended before the left process" no "$ended"
+
+# Died by a signal: run again, and listed by name in the re-run list.
+export VESK_RERUN_LOG=$tmp/reruns
+rc=0
+got=$("$wine_run" bash -c "[ -e '$tmp/once' ] || { touch '$tmp/once'; kill -SEGV \$\$; }; echo second" 2>/dev/null) || rc=$?
+expect "the second run's exit code" 0 "$rc"
+expect "the second run's output" second "$got"
+expect "the re-run listed" "bash: died by signal 11, run again: exit code 0" "$(cat "$tmp/reruns" 2>/dev/null)"
+rc=0
+"$wine_run" bash -c "exit 3" >/dev/null 2>&1 || rc=$?
+expect "a plain failure's exit code" 3 "$rc"
+expect "a plain failure is not run again" 1 "$(wc -l <"$tmp/reruns")"
 
 # A server start that stalls: the run fails within the bound and names the step.
 mkdir "$tmp/bin"

@@ -641,6 +641,15 @@ void CLABELPrinter::AsyncPrintHandlerWorker()
         InterlockedExchange(&m_bCleared, 0);
         InterlockedIncrement(&m_nPassNo);
         InterlockedExchange(&m_nPassPhase, PhaseWriting);
+        if (m_bQueueHeld) {
+            // Held between the check above and this pass's start: the end of the pass saw no
+            // pass under way, so this one does not begin.
+            m_AsyncPDQInProgress.RemoveAt(m_AsyncPDQInProgress.Find(job));
+            m_AsyncPrintDataQueue.AddHead(job);
+            InterlockedExchange(&m_nPassPhase, PhaseNone);
+            UnlockQueue("5(end)");
+            continue;
+        }
         BOOL ok = P_DoPrintData(TRUE, job);
         if (!ok && PassCut() && (job->delivery == CPrintData::Writing || m_nPassEnd != PassEndDisable)) {
             SettleEndedJob(job);

@@ -546,8 +546,8 @@ TEST(AsyncPrint, CloseReleaseOrDisableEndAPassByWhatItsJobHasDelivered)
         size_t requests, pieces;  // written when the method comes
     } cuts[] = {
         {"only queued", 0, 0, 0, 0, false, 0, 0},
-        {"before its first byte", 3, 4000, 0, 0, false, 3, 0},
-        {"in its middle", 0, 0, 5, 300, true, 0, 3},
+        {"before its first byte", 3, 10000, 0, 0, false, 3, 0},
+        {"in its middle", 0, 0, 5, 500, true, 0, 3},
         {"after its last byte", 4, 700, 0, 0, false, 4, 0},
         {"in the answer after it", 4, 3500, 0, 0, false, 4, 0},
         {"in a write that never returns", 0, 0, 6, 600000, false, 0, 3},

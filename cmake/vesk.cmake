@@ -72,6 +72,16 @@ function(vesk_test name)
   endif()
 endfunction()
 
+# The targets a group of tests needs: one missing is a configure error, not a group of tests
+# that quietly is not there.
+function(vesk_require_targets what)
+  foreach(t ${ARGN})
+    if(NOT TARGET ${t})
+      message(FATAL_ERROR "${what} need the target ${t}, which this tree does not define")
+    endif()
+  endforeach()
+endfunction()
+
 # Kept for targets that ask for it explicitly; the host tree sanitizes everything already.
 function(vesk_sanitize name)
 endfunction()

@@ -201,8 +201,9 @@ void CLABELPrinter::ApplyConfigSetters()
 
 long CLABELPrinter::OpenService(const char* deviceClass, const char* deviceName, IDispatch* dispatch)
 {
-    // A second open would start a second pair of threads over the first one's handles.
-    if (State != OPOS_S_CLOSED) {
+    // A second open would start a second pair of threads over the first one's handles; a print
+    // thread left in its port call at the last Close still uses this object's.
+    if (State != OPOS_S_CLOSED || m_nPrintThreadLeft == 1 || m_nPrintThreadLeft == 3) {
         Log(10, "-OpenService : already open");
         ResultCode = OPOS_E_ILLEGAL;
         return ResultCode;
@@ -298,6 +299,12 @@ long CLABELPrinter::OpenService(const char* deviceClass, const char* deviceName,
     m_pTopLogo = new COPOSData;
     m_pBottomLogo = new COPOSData;
     m_bStop = 0;
+    // A label left cut at the printer by the last Close is still there: m_bFeedFirst stays.
+    m_bQueueHeld = 0;
+    m_nCutPass = m_nPassEnd = m_nCancelledPass = 0;
+    m_nPassPhase = PhaseNone;
+    m_bPortCancelled = FALSE;
+    m_nPrintThreadLeft = 0;
     FreezeEvents = FALSE;
     m_bCOFreezeEvents = FALSE;
     if (!m_hEventListMutex || !m_hErrorResponseEvent || !m_hEventsPendingEvent ||
@@ -360,22 +367,17 @@ void CLABELPrinter::StopPrintThread()
     if (!m_pAsyncPrintThread)
         return;
     Log(0, "Waiting Destory Thread : AsyncPrintThread");
-    // Its waits watch the stop flag and its writes stop between two pieces; a write stalled at
-    // the printer is ended through the port's close, which cancels it. Ending the thread inside
+    // The end of the pass has cancelled a write stalled at the printer; ending the thread inside
     // a port call would leave the port manager's locks held for ever.
-    BOOL ended = m_pAsyncPrintThread->Join(1500);
-    if (!ended && m_bPrintThreadInPortCall) {
-        Log(0, "Close: the print thread is inside a port call: the port is closed");
-        CloseConnection();
-    }
-    for (DWORD start = GetTickCount(); !ended && m_bPrintThreadInPortCall && GetTickCount() - start < 60000;)
-        ended = m_pAsyncPrintThread->Join(50);
-    if (!ended && m_bPrintThreadInPortCall) {
-        // The last resort would be worse than the leak: the thread, this object and the port
-        // connection stay.
+    BOOL ended = m_pAsyncPrintThread->Join(2000);
+    if (!ended && m_bPrintThreadInPortCall &&
+        InterlockedCompareExchange(&m_nPrintThreadLeft, 1, 0) == 0) {
+        // The thread, this object, its connection and the library stay until it leaves.
         Log(10, "Close: the print thread did not leave its port call");
-        m_bPrintThreadLeft = TRUE;
         ExternalAddRef();
+        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                           reinterpret_cast<LPCSTR>(&CLABELPrinter::AsyncPrintThread), &m_hLeftModule);
+        m_pLeftThread = m_pAsyncPrintThread;
         m_pAsyncPrintThread = nullptr;
         return;
     }
@@ -388,6 +390,22 @@ void CLABELPrinter::StopPrintThread()
     m_pAsyncPrintThread = nullptr;
 }
 
+void CLABELPrinter::LeaveBehind()
+{
+    // Left at Close: nobody else touches the object's resources now.
+    Log(0, "the print thread left its port call: the object is given back");
+    GiveBackOpenResources();
+    CWinThread* self = m_pLeftThread;
+    HMODULE module = m_hLeftModule;
+    m_pLeftThread = nullptr;
+    m_hLeftModule = nullptr;
+    InterlockedExchange(&m_nPrintThreadLeft, 0);
+    delete self;  // its handle only: the thread runs on
+    ExternalRelease();
+    if (module)
+        FreeLibraryAndExitThread(module, 0);
+}
+
 void CLABELPrinter::ReleaseOpenResources()
 {
     // The handles go only once the threads have ended.
@@ -395,12 +413,19 @@ void CLABELPrinter::ReleaseOpenResources()
     m_Claimed = FALSE;
     DeviceEnabled = FALSE;
     StopThreads();
-    if (m_bPrintThreadLeft) {
-        // The print thread may still come back: what it uses stays with the object it holds.
+    if (m_nPrintThreadLeft == 1) {
+        // The print thread may still come back: what it uses stays with the object it holds,
+        // and it gives that back once this Close is done.
         m_EventInterface.DestroyWindow();
         m_ControlObject.DetachDispatch();
+        InterlockedExchange(&m_nPrintThreadLeft, 3);
         return;
     }
+    GiveBackOpenResources();
+}
+
+void CLABELPrinter::GiveBackOpenResources()
+{
     delete m_pTopLogo;
     m_pTopLogo = nullptr;
     delete m_pBottomLogo;
@@ -446,16 +471,19 @@ void CLABELPrinter::ReleaseOpenResources()
 long CLABELPrinter::Close()
 {
     Log(0, "+Close");
-    // The threads end first: a print pass under way (a stalled write, a status answer awaited)
-    // would otherwise hold the release's clear of the queue for the whole pass.
-    if (State != OPOS_S_CLOSED)
+    // The pass under way ends first, then the threads: a stalled write or a status answer
+    // awaited would otherwise hold the release's clear of the queue for the whole pass.
+    if (State != OPOS_S_CLOSED) {
+        EndPrintPass(PassEndClose);
         StopThreads();
+    }
     if (m_Claimed)
         ReleaseDevice();
     if (State != OPOS_S_CLOSED)
         ReleaseOpenResources();
     Log(0, "-Close");
-    ResultCode = OPOS_SUCCESS;
+    // A print thread left in its port call still holds the object and its port.
+    ResultCode = m_nPrintThreadLeft == 3 ? OPOS_E_TIMEOUT : OPOS_SUCCESS;
     return ResultCode;
 }
 
@@ -466,10 +494,9 @@ BOOL CLABELPrinter::OpenConnection()
     return TRUE;
 }
 
-void CLABELPrinter::CloseConnection()
+BOOL CLABELPrinter::CloseConnection()
 {
-    if (m_pPort)
-        m_pPort->Close(DEVTYPE_LABEL);
+    return m_pPort && m_pPort->Close(DEVTYPE_LABEL);
 }
 
 long CLABELPrinter::ClaimDevice(long timeout)
@@ -559,12 +586,17 @@ long CLABELPrinter::ReleaseDevice()
     }
     // The end of the claim answers an ErrorEvent the print thread waits for: its jobs go.
     AnswerErrorWait(0, 12, "ReleaseDevice");
+    // The pass under way ends first, so the disable finds none; a print thread that has not
+    // left its port call clears the lists itself when it does.
+    BOOL ended = EndPrintPass(PassEndRelease);
     if (DeviceEnabled)
         DoDeviceEnabled(FALSE);
     InterlockedExchange(&m_bCleared, 1);
-    // A pass under way ends between two writes; the clear does not wait for all of it.
-    CutPrintPass();
-    ClearOutput();
+    BOOL cleared = FALSE;
+    if (ended)
+        cleared = ClearOutput() == OPOS_SUCCESS;
+    else
+        Log(10, "ReleaseDevice: the print pass did not end: the queue is not cleared");
     if (m_hEventListMutex) {
         WaitForSingleObject(m_hEventListMutex, INFINITE);
         m_Claimed = FALSE;
@@ -578,9 +610,10 @@ long CLABELPrinter::ReleaseDevice()
     CloseConnection();
     if (m_pPort)
         m_pPort->SetStatusReceiver(nullptr);
+    m_bPortCancelled = FALSE;
     ForgetPrinterStatus();
     Log(0, "-ReleaseDevice");
-    ResultCode = OPOS_SUCCESS;
+    ResultCode = cleared ? OPOS_SUCCESS : OPOS_E_TIMEOUT;
     return ResultCode;
 }
 

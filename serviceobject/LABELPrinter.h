@@ -213,7 +213,8 @@ public:
     // Takes the chunks over (the list is left empty); ResultCode holds the outcome.
     void P_PrintOrEnqueue(BOOL asynchronous, CPrintDataList& chunks);
     BOOL P_DoPrintData(BOOL withStatusCheck, CPrintData* job);
-    BOOL P_WriteWithStateCheck(const BYTE* bytes, int length, long* rc, long* rce);
+    // taken (may be NULL): the bytes the port took.
+    BOOL P_WriteWithStateCheck(const BYTE* bytes, int length, long* rc, long* rce, int* taken = nullptr);
     void UpdateQueueState();
     // After a label printed on the caller's thread: idle, unless queued jobs make it busy.
     void SetIdleUnlessQueued();
@@ -253,9 +254,29 @@ public:
     // The print thread's wait for the answer to its ErrorEvent: the response, or -1 when the
     // object closes. Bounded in slices; a claim that ends answers it CLEAR.
     long WaitErrorAnswer(LONG sequence);
-    // Ends a print pass under way between two writes and holds the queue until the device is
-    // enabled again; returns once the pass has ended (bounded).
-    void CutPrintPass();
+    // ---- the end of a print pass (Close, ReleaseDevice, a disable)
+    enum PassEnd { PassEndDisable = 1, PassEndRelease, PassEndClose };
+    // The one road that ends a print pass: the queue is held from the next pass; the job being
+    // written may finish for about 1.5 s; then its writes end between two pieces, and a write
+    // that has not returned is cancelled through the port. A disable leaves a written job to
+    // its answer; a release or Close ends that wait too. FALSE when the print thread has not
+    // left its port call within the bound (it settles its job when it does).
+    BOOL EndPrintPass(int why);
+    // The rule for the job of a pass that was ended (print thread, AsyncQueueMutex held): bytes
+    // still to send put it back at the head of the queue, and the next label begins with a line
+    // feed when some of it may have reached the printer; a job written whole is never sent again
+    // by the end of a pass. A release or Close clears the lists.
+    void SettleEndedJob(CPrintData* job);
+    // Whether the pass of the print thread (only there) has been ended; whether its status
+    // reads end too.
+    BOOL PassCut() const;
+    BOOL ReadsCut() const;
+    // The port closed by a pass's cancel is opened again by the next enable; FALSE when it
+    // does not open.
+    BOOL ReopenAfterCancel();
+    // The status lock as its users take it: a lock not had within its bound is logged and the
+    // caller skips its work rather than doing it unlocked.
+    BOOL LockStatus(const char* where);
     // The port's Write and Read; on the print thread they are marked as its port call.
     int PortWrite(const BYTE* bytes, DWORD length);
     int PortRead(BYTE* bytes, DWORD length, DWORD timeoutMs);
@@ -372,18 +393,29 @@ public:
     // The print thread's wait for an answer: the sequence of its ErrorEvent (0: none).
     volatile LONG m_nErrorWait = 0;
     volatile LONG m_nErrorSequence = 0;
-    // A pass cut between writes by a release or a disable; the print thread inside one; the
-    // queue held after a cut until the next enable; a label left cut at the printer, so the
-    // next one begins with a line feed.
-    volatile LONG m_bCutPass = 0;
-    volatile LONG m_bInPass = 0;
-    volatile LONG m_bOutputHeld = 0;
-    volatile LONG m_bFragment = 0;
-    // Close ends a port call of the print thread through the port's close and never ends the
-    // thread by force inside one.
+    // The print passes: their number, the phase of the one under way (1 its job is written,
+    // 2 its answer awaited, 0 none), the pass that was ended and why; the queue held from the
+    // next pass until the device is enabled again; a label left cut at the printer, so the next
+    // one begins with a line feed; the pass whose write was cancelled through the port.
+    enum { PhaseNone, PhaseWriting, PhaseAnswer };
+    volatile LONG m_nPassNo = 0;
+    volatile LONG m_nPassPhase = PhaseNone;
+    volatile LONG m_nCutPass = 0;
+    volatile LONG m_nPassEnd = 0;
+    volatile LONG m_bQueueHeld = 0;
+    volatile LONG m_bFeedFirst = 0;
+    volatile LONG m_nCancelledPass = 0;
+    BOOL m_bPortCancelled = FALSE;  // this class's port was closed by a cancel
+    // The print thread's port call (1 a write, 2 a read); it is never ended by force inside one.
+    enum { PortCallNone, PortCallWrite, PortCallRead };
     DWORD m_dwPrintThreadId = 0;
     volatile LONG m_bPrintThreadInPortCall = 0;
-    BOOL m_bPrintThreadLeft = FALSE;  // it never left its port call: it and the port stay
+    // The print thread at Close: 0 running, 2 ended; left in its port call, 1 while Close runs,
+    // 3 after it: a thread left behind keeps the object, its connection and the library until
+    // it leaves.
+    volatile LONG m_nPrintThreadLeft = 0;
+    CWinThread* m_pLeftThread = nullptr;
+    HMODULE m_hLeftModule = nullptr;
     // Counts the port's off-line reports: a job counts as delivered only when none came from
     // its first write to the status answer after its last.
     volatile LONG m_nPortOfflineCount = 0;
@@ -448,11 +480,36 @@ private:
     void ApplyConfigSetters();
     void ClearEventList();
     BOOL OpenConnection();
-    void CloseConnection();
+    // TRUE when the port itself closed (no other class keeps it open).
+    BOOL CloseConnection();
+    // What Close gives back once the threads have ended: by Close, or by a print thread left
+    // behind when it leaves its port call.
+    void GiveBackOpenResources();
+    // The end of a print thread left behind at Close: gives the object back and the library.
+    void LeaveBehind();
 
     static UINT __cdecl EventThread(LPVOID self);
     static UINT __cdecl AsyncPrintThread(LPVOID self);
 
     // This object counts as one user of the trace log (registered at most once).
     BOOL m_bLogUser = FALSE;
+};
+
+// Scope guard over the status lock of a label printer (LockStatus logs a lock not had).
+class CStatusLock
+{
+public:
+    CStatusLock(CLABELPrinter& p, const char* where) : m_p(p), m_held(p.LockStatus(where)) {}
+    ~CStatusLock()
+    {
+        if (m_held)
+            m_p.m_statusLock.Unlock();
+    }
+    bool Held() const { return m_held != FALSE; }
+    CStatusLock(const CStatusLock&) = delete;
+    CStatusLock& operator=(const CStatusLock&) = delete;
+
+private:
+    CLABELPrinter& m_p;
+    BOOL m_held;
 };

@@ -230,9 +230,25 @@ BOOL CLABELPrinter::DeliverEvent(COPOSEvent* event)
     switch (event->m_nType) {
     case COPOSEvent::Error: {
         auto* e = static_cast<CErrorEvent*>(event);
-        WaitForSingleObject(m_hEventListMutex, INFINITE);
-        State = OPOS_S_ERROR;
-        ReleaseMutex(m_hEventListMutex);
+        // An event whose wait is gone (answered by a disable or a release) changes no State:
+        // a new label may be under way.
+        bool current = e->Sequence != 0 && e->Sequence == m_nErrorWait;
+        auto setState = [&](bool retry) {
+            CStatusLock lock(*this, "DeliverEvent");
+            if (!lock.Held())
+                return;
+            WaitForSingleObject(m_hEventListMutex, INFINITE);
+            State = retry ? OPOS_S_BUSY : OPOS_S_IDLE;
+            ReleaseMutex(m_hEventListMutex);
+        };
+        if (current) {
+            CStatusLock lock(*this, "DeliverEvent");
+            if (lock.Held()) {
+                WaitForSingleObject(m_hEventListMutex, INFINITE);
+                State = OPOS_S_ERROR;
+                ReleaseMutex(m_hEventListMutex);
+            }
+        }
         description.Format("Error %s", GetResultCodeText(e->ResultCode, e->ResultCodeExtended).GetString());
         long args[3] = {e->ResultCode, e->ResultCodeExtended, e->ErrorLocus};
         m_ControlObject.Call(CControlObject::SOError, args, 3, &e->ErrorResponse);
@@ -240,14 +256,9 @@ BOOL CLABELPrinter::DeliverEvent(COPOSEvent* event)
             SetErrorResponse(*e);
             return TRUE;
         }
-        {
-            // A retry puts the jobs back: busy until the queue runs empty. A clear drops them.
-            CMutexExLock lock(m_statusLock);
-            BOOL retry = e->ErrorResponse != 12 && (m_nQueued || m_nInProgress);
-            WaitForSingleObject(m_hEventListMutex, INFINITE);
-            State = retry ? OPOS_S_BUSY : OPOS_S_IDLE;
-            ReleaseMutex(m_hEventListMutex);
-        }
+        // A retry puts the jobs back: busy until the queue runs empty. A clear drops them.
+        if (current && e->Sequence == m_nErrorWait)
+            setState(e->ErrorResponse != 12 && (m_nQueued || m_nInProgress));
         switch (e->ErrorResponse) {
         case 11: Log(0, " ********* [ERROR MSG] : RETRY\r\n"); break;
         case 12: Log(0, " ********* [ERROR MSG] : CLEAR\r\n"); break;

@@ -17,6 +17,10 @@ const DWORD kRetryPauseMs = 1000;
 // Longer than any print pass (two status time-outs and a write's five attempts): the clear
 // waits for the pass under way, but not for ever.
 const DWORD kClearWaitMs = 60000;
+// The end of a pass: how long the job being written may finish, how long a cut pass may take to
+// end after that (its write cancelled through the port).
+const DWORD kPassGraceMs = 1500;
+const DWORD kPassEndMs = 2000;
 }
 
 // ---- jobs and lists
@@ -70,7 +74,9 @@ void CLABELPrinter::UnlockQueue(const char* place)
 void CLABELPrinter::UpdateQueueState()
 {
     // The counts and State together: the status side reads the counts to leave State alone.
-    CMutexExLock lock(m_statusLock);
+    CStatusLock lock(*this, "UpdateQueueState");
+    if (!lock.Held())
+        return;
     InterlockedExchange(&m_nQueued, m_AsyncPrintDataQueue.GetCount());
     InterlockedExchange(&m_nInProgress, m_AsyncPDQInProgress.GetCount());
     if (State == OPOS_S_CLOSED)
@@ -93,8 +99,8 @@ void CLABELPrinter::UpdateQueueState()
 void CLABELPrinter::SetIdleUnlessQueued()
 {
     // A label printed on the caller's thread while queued jobs are written leaves them busy.
-    CMutexExLock lock(m_statusLock);
-    if (!m_nQueued && !m_nInProgress && State != OPOS_S_CLOSED)
+    CStatusLock lock(*this, "SetIdleUnlessQueued");
+    if (lock.Held() && !m_nQueued && !m_nInProgress && State != OPOS_S_CLOSED)
         State = OPOS_S_IDLE;
 }
 
@@ -150,7 +156,7 @@ int CLABELPrinter::P_WriteBuf(const BYTE* bytes, int length, long* rcOut, long* 
         return 0;
     // The port lock without a time-out, but a closing object does not wait for it.
     while (!m_pPort->Lock(500))
-        if (m_bStop || m_bCutPass)
+        if (m_bStop || PassCut())
             return 0;
     int written = P_WriteBufLocked(bytes, length, rcOut, rceOut);
     m_pPort->Unlock();
@@ -175,8 +181,8 @@ int CLABELPrinter::P_WriteBufLocked(const BYTE* bytes, int length, long* rcOut, 
     int budget = 5, written = 0, remaining = length;
     bool split = false;
     for (;;) {
-        // A closing object, or a release that cuts the pass: between two writes.
-        if (m_bStop || m_bCutPass)
+        // A closing object, or a pass that was ended: between two writes.
+        if (m_bStop || PassCut())
             break;
         int piece = remaining;
         if (remaining > chunk) {
@@ -191,6 +197,9 @@ int CLABELPrinter::P_WriteBufLocked(const BYTE* bytes, int length, long* rcOut, 
         remaining -= n;
         written += n;
         bool timedOut = false;
+        // A write ended by the end of the pass is not a printer's fault worth a pause.
+        if (n != piece && PassCut())
+            break;
         if (n != piece) {
             --budget;
             Log(10, "Send Fail(Fail Count=%d,  SendData=%d/%d) in P_WriteBuf.", budget, n, piece);
@@ -219,12 +228,16 @@ int CLABELPrinter::P_WriteBufLocked(const BYTE* bytes, int length, long* rcOut, 
     return written;
 }
 
-BOOL CLABELPrinter::P_WriteWithStateCheck(const BYTE* bytes, int length, long* rc, long* rce)
+BOOL CLABELPrinter::P_WriteWithStateCheck(const BYTE* bytes, int length, long* rc, long* rce, int* taken)
 {
+    if (taken)
+        *taken = 0;
     if (!P_PrintStateToRC(rc, rce))
         return FALSE;
     long writeRc = 0, writeRce = 0;
     int n = P_WriteBuf(bytes, length, &writeRc, &writeRce);
+    if (taken)
+        *taken = n;
     if (n == length)
         return TRUE;
     Log(10, "Send Error(%d/%d) in P_WriteWithStateCheck", n, length);
@@ -314,11 +327,14 @@ BOOL CLABELPrinter::P_DoPrintData(BOOL withStatusCheck, CPrintData* job)
     if (withStatusCheck)
         ok = FirstStatusCheck(&rc, &rce);
     long long attempted = 0, written = 0;
-    if (ok && m_bFragment) {
+    bool printThread = GetCurrentThreadId() == m_dwPrintThreadId;
+    job->bytesTaken = 0;
+    job->delivery = CPrintData::Writing;
+    if (ok && m_bFeedFirst) {
         // The last label was cut at the printer: a line feed makes it drop the fragment.
         static const BYTE kFeed = 0x0A;
         if (P_WriteWithStateCheck(&kFeed, 1, &rc, &rce))
-            InterlockedExchange(&m_bFragment, 0);
+            InterlockedExchange(&m_bFeedFirst, 0);
         else
             ok = FALSE;
     }
@@ -328,20 +344,27 @@ BOOL CLABELPrinter::P_DoPrintData(BOOL withStatusCheck, CPrintData* job)
         if (length == 0)
             continue;
         attempted += length;
-        if (!P_WriteWithStateCheck(chunk->GetData(), length, &rc, &rce)) {
+        int taken = 0;
+        BOOL sent = P_WriteWithStateCheck(chunk->GetData(), length, &rc, &rce, &taken);
+        job->bytesTaken += taken;
+        if (!sent) {
             ok = FALSE;
             break;
         }
         written += length;
         if (m_config.Type == 1 || m_config.Type == 3)
             WaitOrStop(100);
-        if (m_bStop || m_bCutPass) {
+        if (m_bStop || PassCut()) {
             ok = FALSE;
             break;
         }
     }
-    if (m_bCutPass && attempted > 0)
-        InterlockedExchange(&m_bFragment, 1);
+    // Every byte taken, by a write no cancel ended: what is left is the answer after it.
+    if (ok && written == attempted && !(printThread && m_nCancelledPass == m_nPassNo)) {
+        job->delivery = CPrintData::Written;
+        if (printThread)
+            InterlockedExchange(&m_nPassPhase, PhaseAnswer);
+    }
     // A label written counts only with a status answer after its last byte and the port on line
     // all along. A job of no bytes asks again only to refresh the status (a printer that did not
     // answer the first request is not asked twice).
@@ -352,6 +375,8 @@ BOOL CLABELPrinter::P_DoPrintData(BOOL withStatusCheck, CPrintData* job)
     m_pPort->SetWrite(FALSE, DEVTYPE_LABEL);
     job->ResultCode = int(rc);
     job->ResultCodeExtended = int(rce);
+    if (ok && job->delivery == CPrintData::Written)
+        job->delivery = CPrintData::Answered;
     if (!ok || written != attempted) {
         Log(10, "total written bytes(%d/%d) in DoPrintData", int(written), int(attempted));
         if (rc == 0) {
@@ -376,7 +401,9 @@ void CLABELPrinter::P_PrintOrEnqueue(BOOL asynchronous, CPrintDataList& chunks)
         SetErrorState(2, 2, text);
         if (format)
             Log(format[0] == '!' ? 10 : 0, format + (format[0] == '!'), text.GetString());
-        State = OPOS_S_ERROR;
+        CStatusLock lock(*this, "P_PrintOrEnqueue");
+        if (lock.Held())
+            State = OPOS_S_ERROR;
     };
     auto finish = [&]() {
         ResultCode = job->ResultCode;
@@ -432,7 +459,14 @@ void CLABELPrinter::P_PrintOrEnqueue(BOOL asynchronous, CPrintDataList& chunks)
 
 UINT __cdecl CLABELPrinter::AsyncPrintThread(LPVOID param)
 {
-    static_cast<CLABELPrinter*>(param)->AsyncPrintHandlerWorker();
+    CLABELPrinter* self = static_cast<CLABELPrinter*>(param);
+    self->AsyncPrintHandlerWorker();
+    if (InterlockedCompareExchange(&self->m_nPrintThreadLeft, 2, 0) != 0) {
+        // Left behind by Close: once Close is done with the object, it is this thread's to give back.
+        while (self->m_nPrintThreadLeft != 3)
+            Sleep(10);
+        self->LeaveBehind();
+    }
     return 0;
 }
 
@@ -440,7 +474,7 @@ int CLABELPrinter::PortWrite(const BYTE* bytes, DWORD length)
 {
     bool mark = GetCurrentThreadId() == m_dwPrintThreadId;
     if (mark)
-        InterlockedExchange(&m_bPrintThreadInPortCall, 1);
+        InterlockedExchange(&m_bPrintThreadInPortCall, PortCallWrite);
     int n = m_pPort->Write(bytes, length, DEVTYPE_LABEL);
     if (mark)
         InterlockedExchange(&m_bPrintThreadInPortCall, 0);
@@ -451,7 +485,7 @@ int CLABELPrinter::PortRead(BYTE* bytes, DWORD length, DWORD timeoutMs)
 {
     bool mark = GetCurrentThreadId() == m_dwPrintThreadId;
     if (mark)
-        InterlockedExchange(&m_bPrintThreadInPortCall, 1);
+        InterlockedExchange(&m_bPrintThreadInPortCall, PortCallRead);
     int n = m_pPort->Read(bytes, length, DEVTYPE_LABEL, timeoutMs);
     if (mark)
         InterlockedExchange(&m_bPrintThreadInPortCall, 0);
@@ -472,16 +506,111 @@ long CLABELPrinter::WaitErrorAnswer(LONG sequence)
     }
 }
 
-void CLABELPrinter::CutPrintPass()
+BOOL CLABELPrinter::LockStatus(const char* where)
 {
-    // Held first: a pass about to start sees it, a pass under way is cut.
-    InterlockedExchange(&m_bOutputHeld, 1);
-    InterlockedExchange(&m_bCutPass, 1);
-    if (m_bInPass)
+    if (m_statusLock.Lock(kPortLockWaitMs))
+        return TRUE;
+    Log(10, "the status lock was not had within %d ms: %s skipped", int(kPortLockWaitMs), where);
+    return FALSE;
+}
+
+// ---- the end of a print pass
+
+BOOL CLABELPrinter::PassCut() const
+{
+    // Pass numbers only grow: a cut raised just as its pass ended never cuts the next one.
+    LONG cut = m_nCutPass;
+    return cut != 0 && cut == m_nPassNo && GetCurrentThreadId() == m_dwPrintThreadId;
+}
+
+BOOL CLABELPrinter::ReadsCut() const
+{
+    // A disable leaves a job written whole to its answer; a release or Close ends that wait too,
+    // and every pass ends its wait for the answer before the first byte.
+    return PassCut() && (m_nPassEnd != PassEndDisable || m_nPassPhase == PhaseWriting);
+}
+
+BOOL CLABELPrinter::EndPrintPass(int why)
+{
+    InterlockedExchange(&m_bQueueHeld, 1);
+    if (m_nPrintThreadLeft == 1 || m_nPrintThreadLeft == 3)
+        return FALSE;
+    auto busy = [&] {
+        LONG phase = m_nPassPhase;
+        return why == PassEndDisable ? phase == PhaseWriting : phase != PhaseNone;
+    };
+    auto waitWhileBusy = [&](DWORD ms) {
+        for (DWORD start = GetTickCount(); busy() && GetTickCount() - start < ms;)
+            Sleep(5);
+    };
+    if (!busy())
+        return TRUE;
+    LONG pass = m_nPassNo;
+    if (m_nCutPass != pass) {
+        waitWhileBusy(kPassGraceMs);
+        if (!busy())
+            return TRUE;
         Log(0, "the print pass is cut");
-    for (DWORD start = GetTickCount(); m_bInPass && !m_bStop && GetTickCount() - start < kClearWaitMs;)
+        InterlockedExchange(&m_nPassEnd, why);
+        InterlockedExchange(&m_nCutPass, pass);
+    } else if (why > m_nPassEnd) {
+        // Already cut by a disable: a release or Close ends the answer's wait too.
+        InterlockedExchange(&m_nPassEnd, why);
+    }
+    // Between two writes the pass ends at once; a write that has not returned is cancelled
+    // through the port's close (the next enable opens the port again).
+    for (DWORD start = GetTickCount(); busy() && GetTickCount() - start < kPassEndMs;) {
+        if (m_bPrintThreadInPortCall == PortCallWrite && m_nCancelledPass != pass && m_nPassNo == pass) {
+            InterlockedExchange(&m_nCancelledPass, pass);
+            BOOL wasOpen = m_pPort && (m_pPort->OpenClasses() & DEVTYPE_LABEL);
+            if (CloseConnection())
+                Log(0, "the print thread is inside a port call: the port is closed");
+            else if (wasOpen)
+                Log(0, "the print thread is inside a port call: another class keeps the port open");
+            m_bPortCancelled = m_bPortCancelled || wasOpen;
+            start = GetTickCount();
+        }
         Sleep(5);
-    InterlockedExchange(&m_bCutPass, 0);
+    }
+    if (busy()) {
+        Log(10, "the print thread did not leave its port call");
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void CLABELPrinter::SettleEndedJob(CPrintData* job)
+{
+    if (job->delivery == CPrintData::Writing) {
+        // Bytes still to send (a write a cancel ended may have sent more than it says): back to
+        // the head, after a line feed that drops what reached the printer.
+        POSITION at = m_AsyncPDQInProgress.Find(job);
+        if (at)
+            m_AsyncPDQInProgress.RemoveAt(at);
+        if (job->bytesTaken > 0 || m_nCancelledPass == m_nPassNo)
+            InterlockedExchange(&m_bFeedFirst, 1);
+        job->delivery = CPrintData::Queued;
+        job->bytesTaken = 0;
+        m_AsyncPrintDataQueue.AddHead(job);
+        Log(0, "the cut job %d waits at the head of the queue", job->OutputID);
+    }
+    // Written whole: it stays with the jobs awaiting completion and is not sent again.
+    if (m_nPassEnd != PassEndDisable) {
+        // A release or Close clears both lists, also when it could not wait for this pass.
+        ClearQueue(m_AsyncPrintDataQueue);
+        ClearQueue(m_AsyncPDQInProgress);
+        m_bLineFeedAdded = FALSE;
+    }
+}
+
+BOOL CLABELPrinter::ReopenAfterCancel()
+{
+    if (!m_bPortCancelled || !m_pPort)
+        return TRUE;
+    if (!OpenConnection())
+        return FALSE;
+    m_bPortCancelled = FALSE;
+    return TRUE;
 }
 
 void CLABELPrinter::AsyncPrintHandlerWorker()
@@ -491,42 +620,53 @@ void CLABELPrinter::AsyncPrintHandlerWorker()
     HANDLE waits[2] = {m_hPrintStopEvent, m_hWakeEvent};
     WaitForMultipleObjects(2, waits, FALSE, INFINITE);
     while (!m_bStop) {
-        if (m_bOutputHeld) {
-            // A pass was cut: the queue waits for the device to be enabled again.
+        if (m_bQueueHeld) {
+            // A pass was ended: the queue waits for the device to be enabled again.
             WaitOrStop(50);
             continue;
         }
         if (!LockQueue("1(start)"))
             break;
         UpdateQueueState();
-        if (m_AsyncPrintDataQueue.IsEmpty()) {
+        if (m_AsyncPrintDataQueue.IsEmpty() || m_bQueueHeld) {
             UnlockQueue("5(end)");
             WaitOrStop(1);
-            WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+            if (!m_bQueueHeld)
+                WaitForMultipleObjects(2, waits, FALSE, INFINITE);
             continue;
         }
+        // The job being written is in the in-progress list from its first byte.
         CPrintData* job = static_cast<CPrintData*>(m_AsyncPrintDataQueue.RemoveHead());
+        m_AsyncPDQInProgress.AddTail(job);
         InterlockedExchange(&m_bCleared, 0);
-        InterlockedExchange(&m_bInPass, 1);
-        BOOL ok = !m_bOutputHeld && P_DoPrintData(TRUE, job);
-        if (!ok && (m_bOutputHeld || m_bCutPass)) {
-            // Cut between writes, or held before the first: the job goes back to the head and is
-            // written again, whole, after the next enable.
+        InterlockedIncrement(&m_nPassNo);
+        InterlockedExchange(&m_nPassPhase, PhaseWriting);
+        if (m_bQueueHeld) {
+            // Held between the check above and this pass's start: the end of the pass saw no
+            // pass under way, so this one does not begin.
+            m_AsyncPDQInProgress.RemoveAt(m_AsyncPDQInProgress.Find(job));
             m_AsyncPrintDataQueue.AddHead(job);
-            UpdateQueueState();
-            InterlockedExchange(&m_bInPass, 0);
+            InterlockedExchange(&m_nPassPhase, PhaseNone);
             UnlockQueue("5(end)");
             continue;
         }
+        BOOL ok = P_DoPrintData(TRUE, job);
+        if (!ok && PassCut() && (job->delivery == CPrintData::Writing || m_nPassEnd != PassEndDisable)) {
+            SettleEndedJob(job);
+            UpdateQueueState();
+            InterlockedExchange(&m_nPassPhase, PhaseNone);
+            UnlockQueue("5(end)");
+            continue;
+        }
+        InterlockedExchange(&m_nPassPhase, PhaseNone);
         if (!ok && job->ResultCode == OPOS_E_NOTCLAIMED && !m_Claimed) {
             // Not written: no completion and no error, as for a cleared job.
+            m_AsyncPDQInProgress.RemoveAt(m_AsyncPDQInProgress.Find(job));
             DeleteJob(job);
             UpdateQueueState();
-            InterlockedExchange(&m_bInPass, 0);
             UnlockQueue("5(end)");
             continue;
         }
-        m_AsyncPDQInProgress.AddTail(job);
         if (m_bStop) {
             UnlockQueue("5(end)");
             break;
@@ -546,7 +686,9 @@ void CLABELPrinter::AsyncPrintHandlerWorker()
                 m_AsyncPDQInProgress.AddTail(newest);
                 while (!m_AsyncPDQInProgress.IsEmpty()) {
                     CPrintData* done = static_cast<CPrintData*>(m_AsyncPDQInProgress.RemoveHead());
-                    QueueEvent(new COutputCompleteEvent(done->OutputID));
+                    // Only the application's jobs: the retry's line feed is ours.
+                    if (!done->internal)
+                        QueueEvent(new COutputCompleteEvent(done->OutputID));
                     DeleteJob(done);
                 }
                 m_bLineFeedAdded = FALSE;
@@ -554,9 +696,9 @@ void CLABELPrinter::AsyncPrintHandlerWorker()
         } else {
             // The job stays in the in-progress list, which a ClearOutput or a release on the
             // application's thread may empty once the lock is given up: its codes are copied.
+            job->delivery = CPrintData::Failed;
             long jobRc = job->ResultCode, jobRce = job->ResultCodeExtended;
             job = nullptr;
-            InterlockedExchange(&m_bInPass, 0);
             UnlockQueue("4(error-GSI)");
             SetErrorState(2, 2, GetResultCodeText(jobRc, jobRce));
             if (!LockQueue(nullptr))
@@ -593,11 +735,15 @@ void CLABELPrinter::AsyncPrintHandlerWorker()
                     break;
                 }
                 // Every job not yet completed goes back to the head, in its order.
-                while (!m_AsyncPDQInProgress.IsEmpty())
-                    m_AsyncPrintDataQueue.AddHead(m_AsyncPDQInProgress.RemoveTail());
+                while (!m_AsyncPDQInProgress.IsEmpty()) {
+                    CPrintData* back = static_cast<CPrintData*>(m_AsyncPDQInProgress.RemoveTail());
+                    back->delivery = CPrintData::Queued;
+                    m_AsyncPrintDataQueue.AddHead(back);
+                }
                 if (!m_bLineFeedAdded) {
                     Log(0, "*AsyncPrint: Add LF Command");
                     CPrintData* lf = new CPrintData;
+                    lf->internal = TRUE;
                     COPOSData* feed = new COPOSData(1);
                     feed->AppendByte(0x0A);
                     lf->chunks.AddTail(feed);
@@ -609,11 +755,10 @@ void CLABELPrinter::AsyncPrintHandlerWorker()
             }
         }
         UpdateQueueState();
-        InterlockedExchange(&m_bInPass, 0);
         UnlockQueue("5(end)");
         WaitForMultipleObjects(2, waits, FALSE, INFINITE);
     }
-    InterlockedExchange(&m_bInPass, 0);
+    InterlockedExchange(&m_nPassPhase, PhaseNone);
     Log(0, "End AsyncPrintHandlerWorker");
 }
 

@@ -340,10 +340,15 @@ long CLABELPrinter::DoDeviceEnabled(long value)
     if (want == DeviceEnabled)
         return ResultCode;
     if (want) {
+        if (!ReopenAfterCancel()) {
+            Log(10, "-DeviceEnabled: the port does not open again");
+            ResultCode = OPOS_E_ILLEGAL;
+            return ResultCode;
+        }
         m_pPort->Clear(DEVTYPE_LABEL);
         DeviceEnabled = TRUE;
-        // Jobs held by a pass cut at the last disable go on.
-        InterlockedExchange(&m_bOutputHeld, 0);
+        // Jobs held since the last disable go on.
+        InterlockedExchange(&m_bQueueHeld, 0);
         DoFreezeEvents(FALSE);
         // A port that went off line while the device was disabled is reported at once; the
         // printer's answer cannot add to that.
@@ -357,33 +362,24 @@ long CLABELPrinter::DoDeviceEnabled(long value)
         ResultCodeExtended = 0;
     } else {
         DeviceEnabled = FALSE;
-        // The jobs already written complete first, for about 1.5 s; then a pass still under way
-        // is cut between two writes and the queue waits for the next enable. A print thread
-        // waiting for an error answer (which cannot come while this thread waits here) gets
-        // CLEAR after about two seconds: a stale RETRY would print while disabled.
-        for (int step = 1;; ++step) {
+        // A print thread waiting for an error answer (which cannot come while this thread waits
+        // here) gets CLEAR after about two seconds: a stale RETRY would print while disabled.
+        for (int step = 1; m_nErrorWait && !m_bStop; ++step) {
             Sleep(100);
             Log(0, "DeviceEnabled<remainQueue:%d, remainProgress:%d", QueuedJobs(), JobsInProgress());
-            if (m_bStop)
-                break;
-            if (m_nErrorWait) {
-                if (step >= 20)
-                    AnswerErrorWait(0, 12, "DeviceEnabled: the ErrorEvent is not answered while disabling");
-                continue;
-            }
-            long state = State;
-            if ((state != OPOS_S_IDLE && state != OPOS_S_BUSY) || JobsInProgress() == 0)
-                break;
-            if (step >= 15) {
-                CutPrintPass();
-                break;
-            }
+            if (step >= 20)
+                AnswerErrorWait(0, 12, "DeviceEnabled: the ErrorEvent is not answered while disabling");
         }
+        // The queue is held from the next pass; a pass under way ends by the one rule.
+        if (!EndPrintPass(PassEndDisable))
+            ResultCode = OPOS_E_TIMEOUT;
         DoFreezeEvents(TRUE);
         RecCartridgeState = JrnCartridgeState = SlpCartridgeState = 0x10000000;
-        CMutexExLock lock(m_statusLock);
-        PowerState = OPOS_PS_UNKNOWN;
-        m_nLastCover = m_nLastPaper = m_nLastPower = -1;
+        CStatusLock lock(*this, "DeviceEnabled");
+        if (lock.Held()) {
+            PowerState = OPOS_PS_UNKNOWN;
+            m_nLastCover = m_nLastPaper = m_nLastPower = -1;
+        }
     }
     Log(0, "-DeviceEnabled: %s", DeviceEnabled == want ? "Success" : "Failed");
     return ResultCode;

@@ -58,8 +58,14 @@ public:
     CPrintData() {}
     ~CPrintData() override {}
 
+    // How far the job got: what decides its fate when a print pass is ended.
+    enum Delivery { Queued, Writing, Written, Answered, Failed };
+
     int OutputID = 0;
     int ResultCode = 0;
     int ResultCodeExtended = 0;
     CPrintDataList chunks;
+    int delivery = Queued;
+    long long bytesTaken = 0;  // of its chunks, by the port, in its last attempt
+    BOOL internal = FALSE;     // the retry's line feed: the application never hears of it
 };

@@ -19,7 +19,9 @@ void CLABELPrinter::ProcessStatusBytes(const BYTE* frame)
     DecodedStatus s = DecodeStatusFrame(frame);
     // The status thread and a status answer on another thread must not interleave: each would
     // report the same change, or undo the other's state.
-    CMutexExLock lock(m_statusLock);
+    CStatusLock lock(*this, "ProcessStatusBytes");
+    if (!lock.Held())
+        return;
     RecEmpty = s.recEmpty;
     RecNearEnd = s.recNearEnd;
     CoverOpen = s.coverOpen;
@@ -63,7 +65,9 @@ void CLABELPrinter::ClearErrorState()
 
 void CLABELPrinter::SetErrorState(long level, long station, const CString& text)
 {
-    CMutexExLock lock(m_statusLock);
+    CStatusLock lock(*this, "SetErrorState");
+    if (!lock.Held())
+        return;
     ErrorLevel = level;
     ErrorStation = station;
     ErrorString = text;
@@ -72,13 +76,17 @@ void CLABELPrinter::SetErrorState(long level, long station, const CString& text)
 CString CLABELPrinter::GetErrorString()
 {
     // A copy made under the lock: the string is shared by reference count.
-    CMutexExLock lock(m_statusLock);
+    CStatusLock lock(*this, "GetErrorString");
+    if (!lock.Held())
+        return CString();
     return CString(ErrorString.GetString());
 }
 
 void CLABELPrinter::ForgetPrinterStatus()
 {
-    CMutexExLock lock(m_statusLock);
+    CStatusLock lock(*this, "ForgetPrinterStatus");
+    if (!lock.Held())
+        return;
     CoverOpen = RecEmpty = RecNearEnd = FALSE;
     m_nPrinterError = 0;
     m_nPrinterPower = -1;
@@ -99,7 +107,9 @@ void CLABELPrinter::OnPortPowerState(int value)
 {
     // The port's own view, kept whether or not the device is enabled: a connection cut in the
     // middle of a label shows only here.
-    CMutexExLock lock(m_statusLock);
+    CStatusLock lock(*this, "OnPortPowerState");
+    if (!lock.Held())
+        return;
     if (value != OPOS_PS_ONLINE)
         InterlockedIncrement(&m_nPortOfflineCount);
     InterlockedExchange(&m_nPortPower, value);
@@ -110,7 +120,9 @@ void CLABELPrinter::SetPowerState(int value)
 {
     if (!DeviceEnabled || value == 0)
         return;
-    CMutexExLock lock(m_statusLock);
+    CStatusLock lock(*this, "SetPowerState");
+    if (!lock.Held())
+        return;
     BOOL changed = FALSE;
     if (value != m_nLastPower) {
         m_nLastPower = value;
@@ -160,7 +172,7 @@ int CLABELPrinter::StatusExchange(DWORD timeoutMs, BYTE* answer)
             slice = 100;
         if (m_pPort->Lock(slice))
             break;
-        if (m_bStop || m_bCutPass || GetTickCount() - lockStart >= timeoutMs) {
+        if (m_bStop || ReadsCut() || GetTickCount() - lockStart >= timeoutMs) {
             Log(10, "CHK_LabelStatus - port busy");
             return ExchangeNotSent;
         }
@@ -174,7 +186,7 @@ int CLABELPrinter::StatusExchange(DWORD timeoutMs, BYTE* answer)
     }
     DWORD start = GetTickCount();
     BOOL got = FALSE;
-    while (m_Claimed && !m_bStop && !m_bCutPass) {
+    while (m_Claimed && !m_bStop && !ReadsCut()) {
         if (GetTickCount() - start > timeoutMs)
             break;
         // Short reads, so a closing object is noticed soon (a read can last twice its wait).

@@ -45,5 +45,11 @@ int main(int argc, char** argv)
 #endif
     ::testing::InitGoogleTest(&argc, argv);
     ::testing::UnitTest::GetInstance()->listeners().Append(new SkipRecorder);
-    return RUN_ALL_TESTS();
+    int rc = RUN_ALL_TESTS();
+    // A filter that matches nothing (a case renamed under it) must not pass as green.
+    if (rc == 0 && !GTEST_FLAG_GET(list_tests) && ::testing::UnitTest::GetInstance()->test_to_run_count() == 0) {
+        std::fprintf(stderr, "test program: no test ran (filter \"%s\")\n", GTEST_FLAG_GET(filter).c_str());
+        return 1;
+    }
+    return rc;
 }

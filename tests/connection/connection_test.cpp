@@ -114,11 +114,11 @@ protected:
 
 TEST_F(ConnectionTest, OneConnectionPerPortNameSharedByClasses)
 {
-    script.result("CreatePort", 40001);
+    script.result(SCRIPT_MANAGER, "CreatePort", 40001);
     int id = CreateState("DEV", "127.0.0.1", 32);
     ASSERT_EQ(40001, id);
     EXPECT_EQ(0, CreateState("DEV2", "127.0.0.1", 32));  // this class holds the port already
-    script.result("CreatePort", 40001);
+    script.result(SCRIPT_MANAGER, "CreatePort", 40001);
     EXPECT_EQ(40001, CreateState("DRAWER", "127.0.0.1", 2));
     EXPECT_EQ(1, ConnectionCount());
     EXPECT_EQ(1u, script.Count("LoadChildDll"));
@@ -128,10 +128,10 @@ TEST_F(ConnectionTest, OneConnectionPerPortNameSharedByClasses)
 
     EXPECT_EQ(0, DeleteState(3, id));  // two bits at once
     EXPECT_EQ(0, DeleteState(32, 12345));
-    script.result("RemovePort", 32);
+    script.result(id, "RemovePort", 32);
     EXPECT_EQ(1, DeleteState(2, id));
     EXPECT_EQ(0u, script.Count("FreeChildDll"));
-    script.result("RemovePort", 0);
+    script.result(id, "RemovePort", 0);
     EXPECT_EQ(1, DeleteState(32, id));
     EXPECT_EQ(1u, script.Count("FreeChildDll"));
     EXPECT_EQ(0, ConnectionCount());
@@ -139,9 +139,9 @@ TEST_F(ConnectionTest, OneConnectionPerPortNameSharedByClasses)
               script.Calls("RemovePort"));
 
     // A port manager that refuses the removal keeps the connection.
-    script.result("CreatePort", 40002);
+    script.result(SCRIPT_MANAGER, "CreatePort", 40002);
     id = CreateState("DEV", "COM5", 32);
-    script.result("RemovePort", -1);
+    script.result(id, "RemovePort", -1);
     EXPECT_EQ(0, DeleteState(32, id));
     EXPECT_EQ(1, ConnectionCount());
     EXPECT_EQ(1, DeleteState(32, id));
@@ -149,15 +149,15 @@ TEST_F(ConnectionTest, OneConnectionPerPortNameSharedByClasses)
 
 TEST_F(ConnectionTest, FailedPortsKeepNothing)
 {
-    script.result("CreatePort", 0);
+    script.result(SCRIPT_MANAGER, "CreatePort", 0);
     EXPECT_EQ(0, CreateState("DEV", "127.0.0.1", 32));
     EXPECT_EQ(0, ConnectionCount());  // the port name is not blocked for later opens
     EXPECT_EQ(1u, script.Count("FreeChildDll"));
 
-    script.result("CreatePort", 40005);
+    script.result(SCRIPT_MANAGER, "CreatePort", 40005);
     ASSERT_EQ(40005, CreateState("DEV", "127.0.0.1", 32));
     // A second class given another port than the connection's counts as failed and gives it back.
-    script.result("CreatePort", 40006);
+    script.result(SCRIPT_MANAGER, "CreatePort", 40006);
     EXPECT_EQ(0, CreateState("DRAWER", "127.0.0.1", 2));
     EXPECT_EQ(std::vector<std::string>{"RemovePort(2, 40006) = 0"}, script.Calls("RemovePort(2"));
     EXPECT_EQ(32u, FindConnection(40005)->dwDevTypes);
@@ -176,7 +176,7 @@ TEST_F(ConnectionTest, FailedPortsKeepNothing)
 
 TEST_F(ConnectionTest, StatusThreadHandsOnFramesAndPowerStates)
 {
-    script.def("IsPowerState", 2000);
+    script.def(SCRIPT_ANY_PORT, "IsPowerState", 2000);
     int id = CreateState("DEV", "COM5", 32);
     ConnectionEntry* e = FindConnection(id);
     ASSERT_NE(nullptr, e);
@@ -193,7 +193,7 @@ TEST_F(ConnectionTest, StatusThreadHandsOnFramesAndPowerStates)
     // Undecided is not off-line; 2004 is reported as off-line; each change once.
     const int states[] = {0, 2001, 2003, 2004, 2001};
     for (int s : states) {
-        script.def("IsPowerState", s);
+        script.def(id, "IsPowerState", s);
         size_t polls = script.Count("IsPowerState");
         ASSERT_TRUE(WaitFor([&] { return script.Count("IsPowerState") > polls + 1; }));
     }

@@ -84,9 +84,23 @@ CScriptedPort::~CScriptedPort()
 }
 
 void CScriptedPort::Reset() { Proc<ScriptResetFn>(module, "ScriptReset")(); }
-void CScriptedPort::Result(const char* call, int value) { Proc<ScriptResultFn>(module, "ScriptResult")(call, value); }
-void CScriptedPort::Default(const char* call, int value) { Proc<ScriptDefaultFn>(module, "ScriptDefault")(call, value); }
+void CScriptedPort::Result(const char* call, int value, int id)
+{
+    Proc<ScriptResultFn>(module, "ScriptResult")(id, call, value);
+}
+void CScriptedPort::Default(const char* call, int value, int id)
+{
+    Proc<ScriptDefaultFn>(module, "ScriptDefault")(id, call, value);
+}
 void CScriptedPort::Frame(int frame, int id) { Proc<ScriptStatusFrameFn>(module, "ScriptStatusFrame")(id, frame); }
+void CScriptedPort::LateAnswer(int request, int answer, DWORD delayMs, int id)
+{
+    Proc<ScriptLateAnswerFn>(module, "ScriptLateAnswer")(id, request, answer, delayMs);
+}
+void CScriptedPort::Hook(const char* call, ScriptHookProc proc, void* context, int id)
+{
+    Proc<ScriptHookFn>(module, "ScriptHook")(id, call, proc, context);
+}
 
 std::vector<std::string> CScriptedPort::Calls() const
 {
@@ -140,7 +154,7 @@ CSoWorld::CSoWorld(DWORD log, const char* device)
         CopyInf(folder, f);
     reg.SetString("Software\\OLEforRetail\\ServiceInfo\\VESK OPOS", "qlnadir", WinPath(SCRIPTQLN_DLL).c_str());
     port.Reset();
-    port.Default("StatusAnswer", 0);  // a printer that answers "all well"
+    port.Default("StatusAnswer", 0, SCRIPT_ANY_PORT);  // printers that answer "all well"
     AddDevice(device, "127.0.0.1");
     std::string key = std::string("Software\\OLEforRetail\\ServiceOPOS\\POSPrinter\\") + device;
     reg.SetDWORD(key.c_str(), "Log", log);

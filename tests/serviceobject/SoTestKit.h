@@ -2,6 +2,7 @@
 // Control Object, a device key pointing at the Service Object's ProgID, and the device's log.
 #pragma once
 
+#include "ScriptQln.h"
 #include "TestControlObject.h"
 #include "TestEnv.h"
 #include "Variants.h"
@@ -23,17 +24,21 @@ bool ClassesKeyExists(const std::string& key);
 // The threads of this process.
 std::vector<DWORD> ProcessThreads();
 
-// The scripted port manager as the Service Object loads it (the same module): its script and
-// its record of calls.
+// The scripted port manager as the Service Object loads it (the same module): its script, by
+// port id (the first port made is 40000), and its record of calls.
 class CScriptedPort
 {
 public:
     CScriptedPort();
     ~CScriptedPort();
     void Reset();
-    void Result(const char* call, int value);
-    void Default(const char* call, int value);
-    void Frame(int frame, int id = 40000);  // for the port of that id
+    void Result(const char* call, int value, int id = 40000);
+    void Default(const char* call, int value, int id = 40000);
+    void Frame(int frame, int id = 40000);
+    // The request-th status request from now on is answered with `answer`, delayMs late.
+    void LateAnswer(int request, int answer, DWORD delayMs, int id = 40000);
+    // proc runs at the start of every call of that name on the port (null: no longer).
+    void Hook(const char* call, ScriptHookProc proc, void* context, int id = 40000);
     std::vector<std::string> Calls() const;
     // The calls whose text starts with prefix.
     std::vector<std::string> Calls(const std::string& prefix) const;

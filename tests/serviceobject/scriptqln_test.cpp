@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstring>
+#include <thread>
+
 #include <string>
 #include <vector>
 
@@ -53,10 +57,10 @@ TEST(ScriptedPortManager, AnswersFromItsScriptAndRecordsEveryCall)
     auto bytes = Proc<ScriptReadBytesFn>(m, "ScriptReadBytes");
     auto frame = Proc<ScriptStatusFrameFn>(m, "ScriptStatusFrame");
 
-    result("OpenPort", 0);  // the first open fails, later ones succeed
-    result("Write", 3);     // a short write
-    def("IsPowerState", 2003);
-    result("IsPowerState", 2001);
+    result(40000, "OpenPort", 0);  // the first open fails, later ones succeed
+    result(40000, "Write", 3);     // a short write
+    def(40000, "IsPowerState", 2003);
+    result(40000, "IsPowerState", 2001);
     bytes(40000, reinterpret_cast<const BYTE*>("\x06Z"), 2);
     bytes(40001, reinterpret_cast<const BYTE*>("Q"), 1);  // another port's
     frame(40001, 0x5678);
@@ -117,6 +121,110 @@ TEST(ScriptedPortManager, AnswersFromItsScriptAndRecordsEveryCall)
     };
     EXPECT_EQ(want, Record(m));
     FreeLibrary(m);
+}
+
+// The script as the tests use it, on a loaded library.
+struct Scripted
+{
+    Scripted() : m(LoadLibraryA(WinPath(SCRIPTQLN_DLL).c_str())) { Proc<ScriptResetFn>(m, "ScriptReset")(); }
+    ~Scripted() { FreeLibrary(m); }
+    int Write(const char* text, int id) { return Proc<WriteFn>(m, "Write")(reinterpret_cast<const BYTE*>(text), DWORD(std::strlen(text)), id, 32); }
+    int Read(int id, DWORD timeout, BYTE* b) { return Proc<ReadFn>(m, "Read")(b, 1, timeout, id, 32); }
+    int Available(int id) { return Proc<IdFn>(m, "ReadAvailable")(id, 32); }
+    HMODULE m;
+};
+
+TEST(ScriptedPortManager, EachPortKeepsItsOwnScript)
+{
+    Scripted s;
+    ASSERT_NE(nullptr, s.m);
+    auto result = Proc<ScriptResultFn>(s.m, "ScriptResult");
+    auto def = Proc<ScriptDefaultFn>(s.m, "ScriptDefault");
+    auto power = Proc<IdFn>(s.m, "IsPowerState");
+    def(SCRIPT_ANY_PORT, "StatusAnswer", 0x40);
+    def(40001, "StatusAnswer", 0x10);
+    result(40000, "PowerCut", 2003);
+    result(40000, "Write", 2);
+    // A cut on one port: that port reads off line and answers nothing; the other is untouched.
+    EXPECT_EQ(2, s.Write("a label", 40000));
+    EXPECT_EQ(5, s.Write("^cu\r\n", 40000));
+    EXPECT_EQ(5, s.Write("^cu\r\n", 40001));
+    EXPECT_EQ(5, s.Write("^cu\r\n", 40002));
+    EXPECT_EQ(2003, power(40000, 32));
+    EXPECT_EQ(2001, power(40001, 32));
+    EXPECT_EQ(0, s.Available(40000));
+    BYTE b = 0;
+    EXPECT_EQ(1, s.Read(40001, 0, &b));
+    EXPECT_EQ(0x10, b);  // its own default before every port's
+    EXPECT_EQ(1, s.Read(40002, 0, &b));
+    EXPECT_EQ(0x40, b);
+    // The port on line again answers again.
+    def(40000, "IsPowerState", 2001);
+    EXPECT_EQ(2001, power(40000, 32));
+    EXPECT_EQ(5, s.Write("^cu\r\n", 40000));
+    EXPECT_EQ(1, s.Available(40000));
+}
+
+TEST(ScriptedPortManager, ALateAnswerOutlivesAClearAndAReadWaitsForItWithinItsTime)
+{
+    Scripted s;
+    ASSERT_NE(nullptr, s.m);
+    Proc<ScriptDefaultFn>(s.m, "ScriptDefault")(40000, "StatusAnswer", 0x11);
+    Proc<ScriptLateAnswerFn>(s.m, "ScriptLateAnswer")(40000, 2, 0x22, 1500);
+    EXPECT_EQ(5, s.Write("^cu\r\n", 40000));  // the first: answered at once
+    EXPECT_EQ(5, s.Write("^cu\r\n", 40000));  // the second: late
+    EXPECT_EQ(1, s.Available(40000));
+    Proc<VoidIdFn>(s.m, "Clear")(40000, 32);
+    EXPECT_EQ(0, s.Available(40000));
+    BYTE b = 0;
+    EXPECT_EQ(0, s.Read(40000, 0, &b));  // not yet come
+    EXPECT_EQ(1, s.Read(40000, 60000, &b));
+    EXPECT_EQ(0x22, b);
+    EXPECT_EQ(0, s.Read(40000, 60000, &b));  // nothing more on its way: no wait
+}
+
+// Notes the thread a hooked call runs on, and whether the port's stalled write had returned.
+struct HookSeen
+{
+    static void WINAPI Run(void* c, int id, const char* call)
+    {
+        HookSeen* h = static_cast<HookSeen*>(c);
+        h->thread = GetCurrentThreadId();
+        h->writeReturned = h->returned.load();
+        h->what = std::string(call) + " " + std::to_string(id);
+    }
+    std::atomic<bool> returned{false};
+    DWORD thread = 0;
+    bool writeReturned = true;
+    std::string what;
+};
+
+TEST(ScriptedPortManager, AStallEndsAtTheCloseAStuckWriteDoesNot)
+{
+    struct Row
+    {
+        const char* call;
+        int result;
+    } rows[] = {{"WriteStall", 0}, {"WriteStuck", 7}};
+    for (const Row& r : rows) {
+        Scripted s;
+        ASSERT_NE(nullptr, s.m);
+        Proc<ScriptResultFn>(s.m, "ScriptResult")(40000, r.call, 3000);
+        HookSeen seen;
+        Proc<ScriptHookFn>(s.m, "ScriptHook")(40000, "ClosePort", &HookSeen::Run, &seen);
+        int written = -1;
+        std::thread writer([&] {
+            written = s.Write("a label", 40000);
+            seen.returned = true;
+        });
+        ASSERT_TRUE(WaitFor([&] { return Proc<ScriptCallCountFn>(s.m, "ScriptCallCount")() == 1; }, 20000)) << r.call;
+        Proc<VoidIdFn>(s.m, "ClosePort")(40000, 32);
+        writer.join();
+        EXPECT_EQ(r.result, written) << r.call;
+        EXPECT_FALSE(seen.writeReturned) << r.call;
+        EXPECT_EQ(GetCurrentThreadId(), seen.thread) << r.call;
+        EXPECT_EQ("ClosePort 40000", seen.what) << r.call;
+    }
 }
 
 } // namespace

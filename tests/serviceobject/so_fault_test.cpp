@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -58,11 +60,13 @@ protected:
         sim.setStatus(ep, 0x00);
     }
 
-    // The label numbers that arrived whole, in the order of their first whole arrival.
+    // The label numbers that arrived whole, in the order of their first whole arrival; every
+    // whole arrival of each is counted in `arrivals`.
     std::vector<int> Arrived()
     {
         std::vector<int> first;
         flagged = 0;
+        arrivals.clear();
         for (const qlks::Label& l : sim.labels(ep)) {
             if (!l.complete)
                 continue;
@@ -70,12 +74,23 @@ protected:
             std::string raw(l.raw.begin(), l.raw.end());
             size_t at = raw.find("LABEL-");
             int n = at == std::string::npos ? -1 : std::atoi(raw.c_str() + at + 6);
-            if (std::find(first.begin(), first.end(), n) == first.end())
+            if (arrivals[n]++ == 0)
                 first.push_back(n);
         }
         return first;
     }
+    // The labels that arrived whole more than once, leaving out those a retry may send again
+    // (the ones with no completion when the fault came).
+    std::vector<int> Duplicated(const std::set<int>& retried) const
+    {
+        std::vector<int> twice;
+        for (const auto& a : arrivals)
+            if (a.second > 1 && !retried.count(a.first))
+                twice.push_back(a.first);
+        return twice;
+    }
 
+    std::map<int, int> arrivals;
     int flagged = 0;
 };
 
@@ -132,6 +147,7 @@ TEST_P(FaultMatrix, NoLabelIsReportedPrintedThatDidNotArriveWholeAndNoneIsLostUn
         ASSERT_TRUE(sim.waitLabels(ep, 2, 30000)) << sim.error();
         std::vector<int> arrived = Arrived();
         EXPECT_EQ((std::vector<int>{1, 3}), arrived);  // label 2 failed: never whole
+        EXPECT_EQ(std::vector<int>{}, Duplicated({}));
     } else {
         PrintLabel(dev, 1, TRUE);
         ASSERT_TRUE(dev.WaitForValue("SOOutputComplete", 1));
@@ -168,6 +184,8 @@ TEST_P(FaultMatrix, NoLabelIsReportedPrintedThatDidNotArriveWholeAndNoneIsLostUn
             EXPECT_EQ(1, arrived.front());
             EXPECT_EQ(4, arrived.back());
         }
+        // Labels 2 and 3 were under way when the fault came; label 1 had completed.
+        EXPECT_EQ(std::vector<int>{}, Duplicated({2, 3}));
     }
     EXPECT_EQ(0, flagged);
     dev.co->SetListener(nullptr);

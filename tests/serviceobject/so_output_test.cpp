@@ -154,12 +154,38 @@ TEST(SyncPrint, APortThatGoesOffLineWhileTheLabelIsWrittenFailsIt)
 
 // ---- Asynchronous printing
 
+// At each write to the port, how many completions the object had queued by then (events held
+// by FreezeEvents stay in its list).
+struct CompletionsAtWrites
+{
+    static void WINAPI Run(void* c, int, const char*)
+    {
+        CompletionsAtWrites* self = static_cast<CompletionsAtWrites*>(c);
+        self->seen.push_back(self->Queued());  // only the print thread writes here
+    }
+    size_t Queued() const
+    {
+        WaitForSingleObject(so->m_hEventListMutex, INFINITE);
+        size_t n = size_t(std::count_if(so->m_EventList.begin(), so->m_EventList.end(), [](const COPOSEvent* e) {
+            return e->m_nType == COPOSEvent::OutputComplete;
+        }));
+        ReleaseMutex(so->m_hEventListMutex);
+        return n;
+    }
+    CLABELPrinter* so = nullptr;
+    std::vector<size_t> seen;
+};
+
 TEST(AsyncPrint, OutputIdsInOrderAndCompletionsInBatches)
 {
     CSoWorld w(1);
     Device dev(w, true);
     ASSERT_EQ(0, dev.open);
     dev.written0 = w.port.Written().size();
+    CompletionsAtWrites batches;
+    batches.so = dev.so;
+    dev.so->DoFreezeEvents(TRUE);
+    w.port.Hook("Write", &CompletionsAtWrites::Run, &batches);
     // Queued at once: the print thread cannot take a job before all five are in.
     dev.so->AsyncQueueMutex.Lock();
     for (int i = 1; i <= 5; ++i) {
@@ -168,6 +194,17 @@ TEST(AsyncPrint, OutputIdsInOrderAndCompletionsInBatches)
     }
     EXPECT_EQ(3, dev.so->GetPropertyNumber(9));      // busy
     dev.so->AsyncQueueMutex.Unlock();
+    ASSERT_TRUE(WaitFor([&] { return batches.Queued() == 5; }, 60000));
+    ASSERT_TRUE(WaitFor([&] { return dev.so->QueuedJobs() == 0 && dev.so->JobsInProgress() == 0; }, 60000));
+    w.port.Hook("Write", nullptr, nullptr);
+    // Two completing passes: the third job completes the first three, the fifth the rest.
+    std::vector<size_t> passes;
+    for (size_t n : batches.seen)
+        if (passes.empty() || passes.back() != n)
+            passes.push_back(n);
+    passes.push_back(batches.Queued());
+    EXPECT_EQ((std::vector<size_t>{0, 3, 5}), passes);
+    dev.so->DoFreezeEvents(FALSE);
     ASSERT_TRUE(dev.WaitFor("SOOutputComplete", 5));
     ASSERT_TRUE(dev.WaitIdle());
     EXPECT_EQ((std::vector<long>{1, 2, 3, 4, 5}), dev.Completed());
@@ -175,11 +212,6 @@ TEST(AsyncPrint, OutputIdsInOrderAndCompletionsInBatches)
     for (int i = 1; i <= 5; ++i)
         expect += "^cu\r\n" + Label(i) + "^cu\r\n";
     EXPECT_EQ(expect, dev.Written());
-    // Two completing passes: the third job completes the first three, the fifth the rest.
-    int passes = 0;
-    for (const std::string& l : w.LogLines())
-        passes += l == "3(normal-GSI) AsyncQueueMutex Unlock in AsyncPrintHandlerWorker";
-    EXPECT_EQ(2, passes);
 }
 
 // A status that arrives while the application answers an ErrorEvent, as the status thread may
@@ -327,11 +359,11 @@ TEST(AsyncPrint, RetryPutsTheUncompletedJobsBackAfterALineFeedAndASecond)
         for (int i = 1; i <= 3; ++i)
             dev.Print(Label(i), TRUE);
         dev.so->AsyncQueueMutex.Unlock();
-        ASSERT_TRUE(dev.WaitFor("SOOutputComplete", 4)) << r.what;
+        ASSERT_TRUE(dev.WaitFor("SOOutputComplete", 3)) << r.what;
         ASSERT_TRUE(dev.WaitIdle()) << r.what;
         EXPECT_EQ(size_t(r.failures), dev.Events("SOError").size()) << r.what;
-        // The line-feed job completes with OutputID 0, in its place.
-        EXPECT_EQ((std::vector<long>{0, 1, 2, 3}), dev.Completed()) << r.what;
+        // Only the application's jobs complete: the line feed has no OutputID of its own.
+        EXPECT_EQ((std::vector<long>{1, 2, 3}), dev.Completed()) << r.what;
 
         std::string written = dev.Written(), printed;
         for (size_t at = written.find("LABEL-"); at != std::string::npos; at = written.find("LABEL-", at + 1))
@@ -397,10 +429,11 @@ TEST(AsyncPrint, AClearForgetsTheLineFeedAlreadySentSoTheNextRetrySendsItAgain)
     ASSERT_TRUE(dev.WaitIdle());
     EXPECT_EQ(1u, LineFeeds(dev));
     dev.Print(Label(2), TRUE);
-    ASSERT_TRUE(dev.WaitFor("SOOutputComplete", 2));  // the second line feed and label 2
+    ASSERT_TRUE(dev.WaitFor("SOOutputComplete", 1));  // label 2, after the second line feed
+    ASSERT_TRUE(dev.WaitIdle());
     EXPECT_EQ(3u, dev.Events("SOError").size());
     EXPECT_EQ(2u, LineFeeds(dev));
-    EXPECT_EQ((std::vector<long>{0, 2}), dev.Completed());
+    EXPECT_EQ((std::vector<long>{2}), dev.Completed());
     dev.co->SetListener(nullptr);
 }
 
@@ -435,11 +468,13 @@ TEST(AsyncPrint, ReleaseOrCloseWithAnErrorEventPendingLeaveOutputThatPrintsAfter
         const char* what;
         bool frozen;  // FreezeEvents: the ErrorEvent waits in the list; else it waits at the window
         bool close;   // Close and open again, else release and claim again
+        bool disabled;  // the job fails after a disable has returned: its answer does not cover it
     } rows[] = {
-        {"release, events frozen", true, false},
-        {"release, the event not yet delivered", false, false},
-        {"close, events frozen", true, true},
-        {"close, the event not yet delivered", false, true},
+        {"release, events frozen", true, false, false},
+        {"release, the event not yet delivered", false, false, false},
+        {"close, events frozen", true, true, false},
+        {"close, the event not yet delivered", false, true, false},
+        {"release of a disabled device, the job failed while disabled", false, false, true},
     };
     for (const Row& r : rows) {
         CSoWorld w;
@@ -448,8 +483,21 @@ TEST(AsyncPrint, ReleaseOrCloseWithAnErrorEventPendingLeaveOutputThatPrintsAfter
         dev.co->SetErrorResponse(11);
         if (r.frozen)
             dev.so->SetPropertyNumber(PIDX_FreezeEvents, 1);
-        w.port.Result("StatusAnswer", 0x40);
+        size_t requests = dev.Calls("Write(5, ").size();
+        if (r.disabled) {
+            // Label 1 is written whole; its answer never comes, after the disable has returned.
+            w.port.Result("StatusAnswer", 0);
+            w.port.Result("StatusAnswer", -1);
+        } else {
+            w.port.Result("StatusAnswer", 0x40);
+        }
         dev.Print(Label(1), TRUE);
+        if (r.disabled) {
+            ASSERT_TRUE(WaitFor([&] { return dev.Calls("Write(5, ").size() >= requests + 2; }, 60000)) << r.what;
+            dev.so->SetPropertyNumber(PIDX_DeviceEnabled, 0);
+            ASSERT_EQ(0, dev.so->ResultCode) << r.what;
+            EXPECT_EQ(0, dev.so->m_nErrorWait) << r.what;
+        }
         // The print thread waits for its answer; this thread pumps nothing meanwhile.
         ASSERT_TRUE(WaitFor([&] { return dev.so->m_nErrorWait != 0; }, 60000)) << r.what;
         if (r.close) {
@@ -472,63 +520,130 @@ TEST(AsyncPrint, ReleaseOrCloseWithAnErrorEventPendingLeaveOutputThatPrintsAfter
     }
 }
 
-TEST(AsyncPrint, ReleaseOrDisableEndAPassInStalledWritesBetweenTwoWrites)
+size_t Occurrences(const std::string& text, const std::string& part)
 {
-    struct Row
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+TEST(AsyncPrint, CloseReleaseOrDisableEndAPassByWhatItsJobHasDelivered)
+{
+    enum Ender { Close, Release, Disable };
+    enum Cut { Queued, Before, Middle, After, Answer, Never };
+    const char* enders[] = {"Close", "ReleaseDevice", "disable"};
+    // Label 1 is written and waits for its batched completion while label 2 is written. Status
+    // requests from here: label 1's (1, 2), label 2's (3, 4); writes: label 1's four, then 2's.
+    struct
     {
         const char* what;
-        bool release;
-    } rows[] = {
-        {"release", true},
-        {"disable", false},
+        int late;  // the request answered lateMs late
+        DWORD lateMs;
+        int atOnce;  // writes before the stalls
+        DWORD stallMs;  // of every later write, or of the next one only (ended by a close)
+        bool every;
+        size_t requests, pieces;  // written when the method comes
+    } cuts[] = {
+        {"only queued", 0, 0, 0, 0, false, 0, 0},
+        {"before its first byte", 3, 10000, 0, 0, false, 3, 0},
+        {"in its middle", 0, 0, 5, 500, true, 0, 3},
+        {"after its last byte", 4, 700, 0, 0, false, 4, 0},
+        {"in the answer after it", 4, 3500, 0, 0, false, 4, 0},
+        {"in a write that never returns", 0, 0, 6, 600000, false, 0, 3},
     };
     std::string label(200, 'x');
     label = "LABEL-2-" + label.substr(8);
-    for (const Row& r : rows) {
-        CSoWorld w;
-        Device dev(w, true);
-        ASSERT_EQ(0, dev.open) << r.what;
-        // Label 1 is written and waits for its completion; every write of label 2 after its
-        // status request stalls.
-        for (int i = 0; i < 5; ++i)
-            w.port.Result("WriteStall", 0);
-        w.port.Default("WriteStall", 300);
-        size_t before = dev.Calls("Write(16, ").size() + 1;  // label 1's
-        dev.so->AsyncQueueMutex.Lock();
-        dev.Print(Label(1), TRUE);
-        dev.Print(label, TRUE);
-        dev.so->AsyncQueueMutex.Unlock();
-        ASSERT_TRUE(WaitFor([&] { return dev.Calls("Write(16, ").size() >= before + 2; }, 60000)) << r.what;
-        EXPECT_EQ(1, dev.so->JobsInProgress()) << r.what;
-        long rc = -1;
-        std::thread caller([&] {
-            rc = r.release ? dev.so->ReleaseDevice() : (dev.so->SetPropertyNumber(PIDX_DeviceEnabled, 0), dev.so->ResultCode);
-        });
-        caller.join();
-        EXPECT_EQ(0, rc) << r.what;
-        w.port.Default("WriteStall", 0);
-        // Cut between writes: label 2's 13 pieces were not all written.
-        size_t pieces = dev.Calls("Write(16, ").size() + dev.Calls("Write(8, ").size() - before;
-        EXPECT_LT(pieces, 13u) << r.what;
-        EXPECT_FALSE(dev.so->m_bInPass) << r.what;
-        if (r.release) {
-            ASSERT_EQ(0, dev.so->ClaimDevice(1000)) << r.what;
-            dev.so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
-            dev.written0 = w.port.Written().size();
-            dev.Print(Label(3), TRUE);
-            ASSERT_TRUE(dev.WaitForValue("SOOutputComplete", 3)) << r.what;
-            // The fragment at the printer is dropped by a line feed before the next label.
-            EXPECT_EQ("^cu\r\n\n" + Label(3) + "^cu\r\n", dev.Written()) << r.what;
-            EXPECT_TRUE(dev.Completed().size() == 1) << r.what;
-        } else {
-            // Held while disabled: nothing is written until the device is enabled again.
-            EXPECT_EQ(1, dev.so->QueuedJobs()) << r.what;
-            dev.written0 = w.port.Written().size();
-            dev.so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
-            ASSERT_TRUE(dev.WaitFor("SOOutputComplete", 2)) << r.what;
-            EXPECT_EQ((std::vector<long>{1, 2}), dev.Completed()) << r.what;
-            // The enable's status request, then label 2 whole after a line feed.
-            EXPECT_EQ("^cu\r\n^cu\r\n\n" + label + "^cu\r\n", dev.Written()) << r.what;
+    for (int serial = 0; serial < 2; ++serial) {
+        for (int e = Close; e <= Disable; ++e) {
+            for (int c = Queued; c <= Never; ++c) {
+                std::string what = std::string(serial ? "serial, " : "tcp, ") + enders[e] + ", label 2 " + cuts[c].what;
+                CSoWorld w;
+                if (serial) {
+                    const char* key = "Software\\OLEforRetail\\ServiceOPOS\\POSPrinter\\LP1";
+                    w.reg.SetString(key, "Port", "COM5");
+                    w.reg.SetString(key, "HandShake", "None");
+                }
+                Device dev(w, true);
+                EXPECT_EQ(0, dev.open) << what;
+                if (dev.open != 0)
+                    continue;
+                if (cuts[c].late)
+                    w.port.LateAnswer(cuts[c].late, 0, cuts[c].lateMs);
+                for (int i = 0; i < cuts[c].atOnce; ++i)
+                    w.port.Result("WriteStall", 0);
+                if (cuts[c].stallMs && cuts[c].every)
+                    w.port.Default("WriteStall", int(cuts[c].stallMs));
+                else if (cuts[c].stallMs)
+                    w.port.Result("WriteStall", int(cuts[c].stallMs));
+                size_t requests = dev.Calls("Write(5, ").size(), pieces = dev.Calls("Write(16, ").size();
+                dev.written0 = w.port.Written().size();
+                dev.so->AsyncQueueMutex.Lock();
+                dev.Print(Label(1), TRUE);
+                dev.Print(label, TRUE);
+                if (c != Queued)
+                    dev.so->AsyncQueueMutex.Unlock();
+                EXPECT_TRUE(WaitFor(
+                    [&] {
+                        return dev.Calls("Write(5, ").size() >= requests + cuts[c].requests &&
+                               dev.Calls("Write(16, ").size() >= pieces + cuts[c].pieces;
+                    },
+                    60000))
+                    << what;
+                DWORD start = GetTickCount();
+                long rc = e == Close     ? dev.so->Close()
+                          : e == Release ? dev.so->ReleaseDevice()
+                                         : (dev.so->SetPropertyNumber(PIDX_DeviceEnabled, 0), dev.so->ResultCode);
+                DWORD took = GetTickCount() - start;
+                if (c == Queued)
+                    dev.so->AsyncQueueMutex.Unlock();
+                w.port.Default("WriteStall", 0);
+                EXPECT_EQ(0, rc) << what;
+                EXPECT_LT(took, 15000u) << what;  // about two seconds and the cancel
+                long id = 2;
+                if (e == Disable) {
+                    if (c == Queued) {
+                        // Held while disabled: nothing is written in a few status polls.
+                        size_t polls = w.port.Calls("IsPowerState").size();
+                        EXPECT_TRUE(WaitFor([&] { return w.port.Calls("IsPowerState").size() >= polls + 5; }, 60000));
+                        EXPECT_EQ(0u, Occurrences(dev.Written(), "LABEL-")) << what;
+                    }
+                    dev.so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+                    EXPECT_EQ(0, dev.so->ResultCode) << what;
+                    EXPECT_TRUE(dev.WaitFor("SOOutputComplete", 2)) << what;
+                    EXPECT_EQ((std::vector<long>{1, 2}), dev.Completed()) << what;
+                } else {
+                    if (e == Close) {
+                        IDispatch* d = nullptr;
+                        dev.co->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d));
+                        EXPECT_EQ(0, dev.so->OpenService("POSPrinter", "LP1", d)) << what;
+                        d->Release();
+                    }
+                    EXPECT_EQ(0, dev.so->ClaimDevice(1000)) << what;
+                    if (!dev.so->m_Claimed)
+                        continue;
+                    dev.so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+                    dev.so->SetPropertyNumber(8001, 1);
+                    dev.Print(Label(3), TRUE);
+                    id = dev.so->GetPropertyNumber(PIDX_OutputID);
+                    EXPECT_TRUE(dev.WaitForValue("SOOutputComplete", id)) << what;
+                    // The released or closed jobs are cleared: no completion, not sent again.
+                    EXPECT_EQ((std::vector<long>{id}), dev.Completed()) << what;
+                }
+                EXPECT_TRUE(dev.WaitIdle()) << what;
+                EXPECT_EQ(OPOS_S_IDLE, dev.so->GetPropertyNumber(PIDX_State)) << what;
+                EXPECT_TRUE(dev.Events("SOError").empty()) << what;
+                // Label 2 whole once, or never when it was cleared before its last byte; a
+                // fragment left at the printer is dropped by a line feed before the next label.
+                std::string written = dev.Written();
+                bool whole = e == Disable || c == After || c == Answer;
+                EXPECT_EQ(whole ? 1u : 0u, Occurrences(written, label)) << what;
+                EXPECT_EQ(c == Queued && e != Disable ? 0u : 1u, Occurrences(written, Label(1))) << what;
+                bool fragment = c == Middle || c == Never;
+                std::string next = e == Disable ? label : Label(3);
+                EXPECT_EQ(fragment ? 1u : 0u, Occurrences(written, "\r\n\n" + next)) << what;
+                EXPECT_EQ(fragment ? 1u : 0u, Occurrences(written, "\n\n")) << what;
+            }
         }
     }
 }
@@ -548,10 +663,18 @@ TEST(AsyncPrint, DisablingAnswersAPendingErrorEventClearAndTheLaterAnswerIsIgnor
     EXPECT_EQ(0, dev.so->ResultCode);
     ASSERT_TRUE(WaitFor([&] { return dev.so->QueuedJobs() == 0 && dev.so->JobsInProgress() == 0; }, 60000));
     EXPECT_TRUE(Contains(w.LogLines(), "*AsyncPrint: DeviceEnabled: the ErrorEvent is not answered while disabling: answered CLEAR"));
-    // Enabled again: the ErrorEvent comes, its RETRY finds nothing to retry.
+    // Enabled again: the ErrorEvent comes while label 2 is written; the application's CLEAR
+    // comes too late to clear anything, and leaves the State of label 2 alone.
+    dev.co->SetErrorResponse(12);
     dev.so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
-    ASSERT_TRUE(dev.WaitFor("SOError", 1));
+    w.port.Result("WriteStall", 0);     // label 2's status request
+    w.port.Result("WriteStall", 5000);  // its first piece
+    size_t pieces = dev.Calls("Write(16, ").size();
     dev.Print(Label(2), TRUE);
+    ASSERT_TRUE(WaitFor([&] { return dev.Calls("Write(16, ").size() > pieces; }, 60000));
+    ASSERT_TRUE(dev.WaitFor("SOError", 1));
+    EXPECT_EQ(1u, dev.Calls("Write(16, ").size() - pieces);  // still in its first piece
+    EXPECT_EQ(OPOS_S_BUSY, dev.so->GetPropertyNumber(PIDX_State));
     ASSERT_TRUE(dev.WaitFor("SOOutputComplete", 1));
     EXPECT_EQ((std::vector<long>{2}), dev.Completed());
     EXPECT_EQ(std::string::npos, dev.Written().find(Label(1)));
@@ -559,19 +682,75 @@ TEST(AsyncPrint, DisablingAnswersAPendingErrorEventClearAndTheLaterAnswerIsIgnor
 
 TEST(AsyncPrint, CloseEndsAStalledWriteThroughThePortAndNeverTerminatesTheThreadInIt)
 {
-    CSoWorld w(1);
-    Device dev(w, true);
-    ASSERT_EQ(0, dev.open);
-    w.port.Result("WriteStall", 0);       // the status request
-    w.port.Result("WriteStall", 600000);  // the label: a printer that takes nothing
-    dev.Print(Label(1), TRUE);
-    ASSERT_TRUE(WaitFor([&] { return dev.Calls("Write(16, ").size() == 1; }, 60000));
-    std::thread closer([&] { dev.so->Close(); });
-    closer.join();
-    std::vector<std::string> lines = w.LogLines();
-    EXPECT_FALSE(Contains(lines, "call TerminateThread : AsyncPrintThread"));
-    EXPECT_TRUE(Contains(lines, "Close: the print thread is inside a port call: the port is closed"));
-    EXPECT_EQ(1u, w.port.Calls("Write(16, 40000, 32) ended by ClosePort").size());
+    struct Row
+    {
+        const char* what;
+        bool drawer;  // another class keeps the port open: its close cancels nothing
+    } rows[] = {
+        {"the port closes", false},
+        {"another class keeps the port open", true},
+    };
+    for (const Row& r : rows) {
+        CSoWorld w(1);
+        Device dev(w, true);
+        ASSERT_EQ(0, dev.open) << r.what;
+        if (r.drawer) {
+            w.port.Result("CreatePort", 40000, SCRIPT_MANAGER);
+            ASSERT_EQ(40000, CreateState("DRAWER", "127.0.0.1", 1)) << r.what;
+            ASSERT_TRUE(dev.so->m_pPort->Open(1, dev.so->m_config.m_dop)) << r.what;
+        }
+        w.port.Result("WriteStall", 0);  // the status request
+        // The label: a printer that takes nothing, for longer than Close waits.
+        w.port.Result("WriteStall", r.drawer ? 30000 : 600000);
+        dev.Print(Label(1), TRUE);
+        ASSERT_TRUE(WaitFor([&] { return dev.Calls("Write(16, ").size() == 1; }, 60000)) << r.what;
+        long rc = -1;
+        DWORD took = 0;
+        std::thread closer([&] {
+            DWORD start = GetTickCount();
+            rc = dev.so->Close();
+            took = GetTickCount() - start;
+        });
+        closer.join();
+        EXPECT_LT(took, 15000u) << r.what;  // not the minute of a wait for the write
+        std::vector<std::string> lines = w.LogLines();
+        EXPECT_FALSE(Contains(lines, "call TerminateThread : AsyncPrintThread")) << r.what;
+        if (!r.drawer) {
+            EXPECT_EQ(0, rc) << r.what;
+            EXPECT_TRUE(Contains(lines, "the print thread is inside a port call: the port is closed")) << r.what;
+            EXPECT_EQ(1u, w.port.Calls("Write(16, 40000, 32) ended by ClosePort").size()) << r.what;
+            continue;
+        }
+        // The thread stays in its write: Close says so, and the object keeps its connection.
+        EXPECT_EQ(OPOS_E_TIMEOUT, rc) << r.what;
+        EXPECT_FALSE(Contains(lines, "the print thread is inside a port call: the port is closed")) << r.what;
+        EXPECT_TRUE(Contains(lines, "the print thread is inside a port call: another class keeps the port open"))
+            << r.what;
+        EXPECT_EQ(3, dev.so->m_nPrintThreadLeft) << r.what;
+        // A reopen while it is left is refused; once the write returns, the object gives its
+        // connection back and the device opens and prints again.
+        IDispatch* d = nullptr;
+        dev.co->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d));
+        EXPECT_EQ(OPOS_E_ILLEGAL, dev.so->OpenService("POSPrinter", "LP1", d)) << r.what;
+        ASSERT_TRUE(WaitFor([&] { return dev.so->m_nPrintThreadLeft == 0; }, 120000)) << r.what;
+        ASSERT_TRUE(WaitFor([&] { return !w.port.Calls("RemovePort(32, 40000)").empty(); }, 60000)) << r.what;
+        w.port.Result("CreatePort", 40000, SCRIPT_MANAGER);  // the port manager shares the drawer's port
+        EXPECT_EQ(0, dev.so->OpenService("POSPrinter", "LP1", d)) << r.what;
+        d->Release();
+        ASSERT_EQ(0, dev.so->ClaimDevice(1000)) << r.what;
+        dev.so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+        dev.so->SetPropertyNumber(8001, 1);
+        dev.written0 = w.port.Written().size();
+        dev.Print(Label(2), TRUE);
+        ASSERT_TRUE(dev.WaitForValue("SOOutputComplete", dev.so->GetPropertyNumber(PIDX_OutputID))) << r.what;
+        // The label the Close cut is not sent again; the next one drops its fragment first.
+        EXPECT_EQ("^cu\r\n\n" + Label(2) + "^cu\r\n", dev.Written()) << r.what;
+        EXPECT_EQ(0, dev.so->Close()) << r.what;
+        ConnectionEntry* e = FindConnection(40000);
+        ASSERT_NE(nullptr, e) << r.what;
+        EXPECT_TRUE(e->pState->Close(1)) << r.what;
+        EXPECT_EQ(1, DeleteState(1, 40000)) << r.what;
+    }
 }
 
 TEST(AsyncPrint, ClearOutputEmptiesTheQueueWhateverAsyncModeAndClearsTheLabelBody)
@@ -645,7 +824,8 @@ TEST(Properties, EveryIndexReadsItsValue)
         {1000003, "LP1"}, {1008001, "437,850,852,858,860,863,865,866,1250,1251,1252,998,999"}, {1008002, ""},
         {1008003, "42,56"}, {1008004, "42,56"}, {1008005, ""}, {1008006, ""}, {1008007, "0,R90,L90,180"},
         {1008008, "0,R90,L90,180"}, {1008009, "0,R90,L90,180"}, {1008010, "0,R90,L90,180"},
-        {1008011, "800,600"}, {1008012, "0,0,800,600"},  // the key's paper, not the model file's page {1008013, ""}, {1000005, ""},
+        // The key's paper, not the model file's page.
+        {1008011, "800,600"}, {1008012, "0,0,800,600"}, {1008013, ""}, {1000005, ""},
     };
     for (const Text& t : texts) {
         BSTR b = dev.so->GetPropertyString(t.pidx);
@@ -946,7 +1126,7 @@ TEST(SharedPort, DetachingTheStatusReceiverWaitsForACallUnderWay)
         port = dev.so->m_pPort;
         // A second device class on the same port keeps it, and its status thread, after this
         // device has gone.
-        w.port.Result("CreatePort", 40000);
+        w.port.Result("CreatePort", 40000, SCRIPT_MANAGER);
         ASSERT_EQ(40000, CreateState("DRAWER", "127.0.0.1", 1));
         ASSERT_TRUE(port->Open(1, dev.so->m_config.m_dop));
 
@@ -964,10 +1144,12 @@ TEST(SharedPort, DetachingTheStatusReceiverWaitsForACallUnderWay)
             detached = true;
         });
         EXPECT_TRUE(WaitFor([&] { return entered.load(); }, 20000));
-        EXPECT_FALSE(detached);  // the call is still under way
+        // While the call is held the detach has time to return, and must not.
+        bool returnedWhileHeld = WaitFor([&] { return detached.load(); }, 1000);
         released = true;
         ReleaseMutex(dev.so->m_hEventListMutex);
         detach.join();
+        EXPECT_FALSE(returnedWhileHeld);
         EXPECT_TRUE(detached);
         EXPECT_FALSE(beforeTheCallEnded);
 

@@ -253,6 +253,26 @@ TEST(ErrorState, StatusOnTwoThreadsWhileTheErrorIsWrittenAndRead)
         last = v;
     }
     EXPECT_EQ(0, repeats);
+
+    // A holder that keeps the lock past its bound: the error and the status are not written
+    // unlocked, they are left as they were.
+    long level = p.so->ErrorLevel;
+    BOOL cover = p.so->CoverOpen;
+    std::atomic<bool> held{false}, done{false};
+    std::thread holder([&] {
+        p.so->m_statusLock.Lock();
+        held = true;
+        while (!done)
+            Sleep(10);
+        p.so->m_statusLock.Unlock();
+    });
+    ASSERT_TRUE(WaitFor([&] { return held.load(); }, 10000));
+    p.so->SetErrorState(level == 2 ? 1 : 2, 2, "held");
+    p.Frame(cover ? 0x14 : 0x34, 0, 0);
+    done = true;
+    holder.join();
+    EXPECT_EQ(level, p.so->ErrorLevel);
+    EXPECT_EQ(cover, p.so->CoverOpen);
 }
 
 TEST(ResultCodes, PrecedenceOfWhatTheStatusSays)

@@ -112,17 +112,37 @@ bool Received(vesksim::SimClient& sim, int ep, size_t n)
     return sim.waitFor(ep, "bytes", long(n), 120000);
 }
 
+// The start-up's current step; a start-up that takes longer than its bound ends the program
+// with that step named, instead of a run that stalls with nothing said.
+const char* volatile g_step = "connecting to the simulator";
+HANDLE g_started = nullptr;
+const DWORD kStartBoundMs = 180000;
+
+DWORD WINAPI StartWatch(LPVOID)
+{
+    if (WaitForSingleObject(g_started, kStartBoundMs) == WAIT_TIMEOUT) {
+        std::printf("qlnbench: the start-up stalled while %s (more than %lu s)\n", g_step,
+                    (unsigned long)(kStartBoundMs / 1000));
+        ExitProcess(3);
+    }
+    return 0;
+}
+
 } // namespace
 
 int main()
 {
     setvbuf(stdout, nullptr, _IONBF, 0);
+    g_started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (HANDLE watch = CreateThread(nullptr, 0, StartWatch, nullptr, 0, nullptr))
+        CloseHandle(watch);
     vesksim::SimClient sim;
     if (!sim.connected()) {
         std::printf("qlnbench: no simulator (VESK_SIM): %s\n", sim.error().c_str());
         return 2;
     }
     int comQ = 0, comP = 0;
+    g_step = "making the serial endpoints";
     int epQ = sim.serial(&comQ), epP = sim.serial(&comP);
     if (epQ < 0 || epP < 0) {
         std::printf("qlnbench: no serial endpoints: %s\n", sim.error().c_str());
@@ -132,6 +152,7 @@ int main()
     std::printf("data           %u bytes of labels, %lu-byte writes\n", unsigned(data.size()), (unsigned long)kChunk);
 
     // Through Quillan and com.
+    g_step = "loading Quillan";
     if (!ScratchRegistry(WinPath(COM_DLL_PATH)))
         return 2;
     HMODULE qln = LoadLibraryA(WinPath(QUILLAN_PATH).c_str());
@@ -150,6 +171,7 @@ int main()
         return 2;
     }
     LoadChildDll();
+    g_step = "opening the port through Quillan";
     CString dev("BENCH"), port(("COM" + std::to_string(comQ)).c_str());
     int id = CreatePort(dev.AddRefHandle(), port.AddRefHandle(), 32);
     DeviceOption dop;
@@ -170,6 +192,7 @@ int main()
         return 2;
     }
     std::set<DWORD> after = Threads();
+    SetEvent(g_started);
 
     double t0 = Now();
     for (size_t sent = 0; sent < data.size();) {

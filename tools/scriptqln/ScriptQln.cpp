@@ -7,6 +7,7 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,18 +15,14 @@ namespace {
 
 struct Script
 {
-    std::map<std::string, std::deque<int>> once;
-    std::map<std::string, int> defaults;
-    // By port id: a frame or an answer reaches only the port it was scripted for.
-    std::map<int, std::deque<BYTE>> readBytes;
-    std::map<int, std::deque<int>> frames;
+    // By port id: each port answers, stalls and loses power on its own. Id 0 holds the results
+    // of the calls that name no port (CreatePort, LoadChildDll, FreeChildDll), id -1 the
+    // defaults of every port that has none of its own.
+    std::map<int, std::shared_ptr<CPortScript>> ports;
     std::vector<std::string> calls;
     std::vector<DWORD> ticks;  // GetTickCount at each call
     std::vector<BYTE> written;
     int nextId = 40000;
-    int powerCalls = 0;  // IsPowerState calls made
-    std::map<int, int> closes;  // ClosePort calls by port id
-    bool cut = false;    // a PowerCut holds the port off line until IsPowerState reads 2001 again
     DWORD lastOption[19] = {};  // the settings of the last SetDeviceOption, after the port name
 };
 
@@ -52,18 +49,29 @@ struct Locked
     ~Locked() { LeaveCriticalSection(&g_cs); }
 };
 
-// The scripted result of a call (caller holds the lock).
-int Result(const char* call, int fallback)
+// A port's script (caller holds the lock). Shared, so a call still waiting on a port outlives
+// a reset of the script.
+std::shared_ptr<CPortScript> PortOf(int id)
 {
-    auto q = g_script->once.find(call);
-    if (q != g_script->once.end() && !q->second.empty()) {
-        int v = q->second.front();
-        q->second.pop_front();
-        return v;
-    }
-    auto d = g_script->defaults.find(call);
-    return d != g_script->defaults.end() ? d->second : fallback;
+    std::shared_ptr<CPortScript>& p = g_script->ports[id];
+    if (!p)
+        p = std::make_shared<CPortScript>(id);
+    return p;
 }
+
+// A port's script and the defaults of all ports, taken under the lock.
+struct Port
+{
+    explicit Port(int id)
+    {
+        Locked l;
+        self = PortOf(id);
+        others = PortOf(SCRIPT_ANY_PORT);
+    }
+    CPortScript* operator->() const { return self.get(); }
+    int Take(const char* call, int fallback) { return self->Take(call, fallback, others.get()); }
+    std::shared_ptr<CPortScript> self, others;
+};
 
 void Record(const char* fmt, ...)
 {
@@ -89,29 +97,35 @@ void WINAPI ScriptReset()
     g_script = new Script;
 }
 
-void WINAPI ScriptResult(const char* call, int value)
+void WINAPI ScriptResult(int id, const char* call, int value)
 {
-    Locked l;
-    g_script->once[call].push_back(value);
+    Port(id)->Once(call, value);
 }
 
-void WINAPI ScriptDefault(const char* call, int value)
+void WINAPI ScriptDefault(int id, const char* call, int value)
 {
-    Locked l;
-    g_script->defaults[call] = value;
+    Port(id)->SetDefault(call, value);
 }
 
 void WINAPI ScriptReadBytes(int id, const BYTE* data, int length)
 {
-    Locked l;
-    for (int i = 0; i < length; ++i)
-        g_script->readBytes[id].push_back(data[i]);
+    if (data && length > 0)
+        Port(id)->Arrive(data, length);
 }
 
 void WINAPI ScriptStatusFrame(int id, int frame)
 {
-    Locked l;
-    g_script->frames[id].push_back(frame);
+    Port(id)->AddFrame(frame);
+}
+
+void WINAPI ScriptLateAnswer(int id, int request, int answer, DWORD delayMs)
+{
+    Port(id)->LateAnswer(request, answer, delayMs);
+}
+
+void WINAPI ScriptHook(int id, const char* call, ScriptHookProc proc, void* context)
+{
+    Port(id)->SetHook(call, proc, context);
 }
 
 int WINAPI ScriptCallCount()
@@ -154,7 +168,8 @@ int WINAPI ScriptWritten(BYTE* data, int size)
     return n;
 }
 
-// ---- The port manager's exports (argument orders as the real one has them)
+// ---- The port manager's exports (argument orders as the real one has them). Each call on a
+// port runs that port's hook for it first.
 
 int WINAPI CreatePort(char* devNameHandle, char* portHandle, DWORD devType)
 {
@@ -163,8 +178,9 @@ int WINAPI CreatePort(char* devNameHandle, char* portHandle, DWORD devType)
     CString port = CString::FromHandle(portHandle);
     CString::ReleaseHandle(devNameHandle);
     CString::ReleaseHandle(portHandle);
+    Port manager(SCRIPT_MANAGER);
     Locked l;
-    int id = Result("CreatePort", g_script->nextId);
+    int id = manager.Take("CreatePort", g_script->nextId);
     if (id == g_script->nextId)
         ++g_script->nextId;
     Record("CreatePort(%s, %s, %lu) = %d", dev.GetString(), port.GetString(), (unsigned long)devType, id);
@@ -173,8 +189,10 @@ int WINAPI CreatePort(char* devNameHandle, char* portHandle, DWORD devType)
 
 int WINAPI RemovePort(DWORD devType, int id)
 {
+    Port p(id);
+    p->RunHook("RemovePort");
+    int r = p.Take("RemovePort", 0);
     Locked l;
-    int r = Result("RemovePort", 0);
     Record("RemovePort(%lu, %d) = %d", (unsigned long)devType, id, r);
     return r;
 }
@@ -183,11 +201,13 @@ int WINAPI SetDeviceOption(DeviceOption dop, int id, DWORD devType)
 {
     CString port = DeviceOptionPortName(dop);
     DeviceOptionRelease(dop);
+    Port p(id);
+    p->RunHook("SetDeviceOption");
+    int r = p.Take("SetDeviceOption", 1);
     Locked l;
     const DWORD* fields = &dop.dwReserved;
     for (int i = 0; i < 19; ++i)
         g_script->lastOption[i] = fields[i];
-    int r = Result("SetDeviceOption", 1);
     Record("SetDeviceOption(%s, %lu, %lu, %lu, %lu, %lu, %lu, %d, %lu) = %d", port.GetString(),
            (unsigned long)dop.dwBaudRate, (unsigned long)dop.dwByteSize, (unsigned long)dop.dwStopBits,
            (unsigned long)dop.dwParity, (unsigned long)dop.dwFlowControl, (unsigned long)dop.dwUsingBT, id,
@@ -197,146 +217,134 @@ int WINAPI SetDeviceOption(DeviceOption dop, int id, DWORD devType)
 
 int WINAPI OpenPort(int id, DWORD devType)
 {
+    Port p(id);
+    p->RunHook("OpenPort");
+    int r = p.Take("OpenPort", 1);
     Locked l;
-    int r = Result("OpenPort", 1);
     Record("OpenPort(%d, %lu) = %d", id, (unsigned long)devType, r);
     return r;
 }
 
 void WINAPI ClosePort(int id, DWORD devType)
 {
+    Port p(id);
+    p->RunHook("ClosePort");
+    p->Closed();
     Locked l;
-    ++g_script->closes[id];
     Record("ClosePort(%d, %lu)", id, (unsigned long)devType);
 }
 
 int WINAPI Write(const BYTE* buf, DWORD len, int id, DWORD devType)
 {
-    int r = 0, stall = 0, power = 0, since = 0, closes = 0;
+    Port p(id);
+    p->RunHook("Write");
+    int closes = p->Closes();
+    CPortScript::WriteScript w = p->OnWrite(buf, len, p.others.get());
     {
         Locked l;
-        closes = g_script->closes[id];
-        r = Result("Write", int(len));
-        if (r > int(len))
-            r = int(len);
-        stall = Result("WriteStall", 0);
-        // More than a status request or an initialisation byte: the port's power may change
-        // while it is written, handed over (PowerDuringWrite) or found by the status thread's
-        // own next poll (PowerCut).
-        if (len > 5) {
-            power = Result("PowerDuringWrite", 0);
-            if (int cut = Result("PowerCut", 0)) {
-                g_script->defaults["IsPowerState"] = cut;
-                g_script->cut = cut != 2001;
-            }
-        }
-        if (power) {
-            g_script->defaults["IsPowerState"] = power;
-            since = g_script->powerCalls;
-        }
-        for (int i = 0; i < r && buf; ++i)
+        for (int i = 0; i < w.count && buf; ++i)
             g_script->written.push_back(buf[i]);
-        // A printer answers the status request with one byte: the scripted "StatusAnswer"
-        // (none while it is negative, nor while a cut holds the port off line).
-        if (buf && len == 5 && r == 5 && std::memcmp(buf, "^cu\r\n", 5) == 0) {
-            int answer = Result("StatusAnswer", -1);
-            if (answer >= 0 && !g_script->cut)
-                g_script->readBytes[id].push_back(BYTE(answer));
-        }
-        Record("Write(%lu, %d, %lu) = %d", (unsigned long)len, id, (unsigned long)devType, r);
+        Record("Write(%lu, %d, %lu) = %d", (unsigned long)len, id, (unsigned long)devType, w.count);
     }
-    // A transport whose write waits for room that does not come; the other calls go on.
-    for (DWORD start = GetTickCount(); stall > 0 && GetTickCount() - start < DWORD(stall); Sleep(5)) {
-        Locked l;
-        if (g_script->closes[id] != closes) {
+    // A transport whose write waits for room that does not come; the other calls go on. A close
+    // of the port cancels the write, unless it is stuck past the close.
+    for (DWORD start = GetTickCount(); w.stallMs > 0 && GetTickCount() - start < w.stallMs; Sleep(5)) {
+        if (p->Closes() != closes) {
+            Locked l;
             Record("Write(%lu, %d, %lu) ended by ClosePort", (unsigned long)len, id, (unsigned long)devType);
             return 0;
         }
     }
-    // The write returns once the status thread has polled the new power state and come back for
-    // the next poll, so it has handed that state on (bounded: a port without a status thread).
-    for (DWORD start = GetTickCount(); power && GetTickCount() - start < 20000; Sleep(5)) {
-        Locked l;
-        if (g_script->powerCalls >= since + 2)
-            break;
-    }
-    return r;
+    for (DWORD start = GetTickCount(); w.stuckMs > 0 && GetTickCount() - start < w.stuckMs;)
+        Sleep(5);
+    return w.count;
 }
 
 int WINAPI Read(BYTE* buf, DWORD len, DWORD timeout, int id, DWORD devType)
 {
-    Locked l;
-    int n = 0;
-    std::deque<BYTE>& in = g_script->readBytes[id];
-    while (buf && DWORD(n) < len && !in.empty()) {
-        buf[n++] = in.front();
-        in.pop_front();
+    Port p(id);
+    p->RunHook("Read");
+    int closes = p->Closes();
+    // What has arrived at once; an answer still on its way is waited for within the read's
+    // time, as a port does, unless the port is closed meanwhile.
+    int n = p->TakeBytes(buf, int(len));
+    for (DWORD start = GetTickCount(); n == 0 && buf && len && p->Pending() && GetTickCount() - start < timeout;) {
+        if (p->Closes() != closes)
+            break;
+        Sleep(2);
+        n = p->TakeBytes(buf, int(len));
     }
+    Locked l;
     Record("Read(%lu, %lu, %d, %lu) = %d", (unsigned long)len, (unsigned long)timeout, id, (unsigned long)devType, n);
     return n;
 }
 
 int WINAPI ReadAvailable(int id, DWORD devType)
 {
+    Port p(id);
+    p->RunHook("ReadAvailable");
+    int r = p->Available();
     Locked l;
-    int r = int(g_script->readBytes[id].size());
     Record("ReadAvailable(%d, %lu) = %d", id, (unsigned long)devType, r);
     return r;
 }
 
 void WINAPI Clear(int id, DWORD devType)
 {
+    Port p(id);
+    p->RunHook("Clear");
+    p->ClearArrived();
     Locked l;
-    g_script->readBytes[id].clear();
     Record("Clear(%d, %lu)", id, (unsigned long)devType);
 }
 
 int WINAPI IsPowerState(int id, DWORD devType)
 {
+    Port p(id);
+    p->RunHook("IsPowerState");
+    int r = p->Power(p.others.get());
     Locked l;
-    ++g_script->powerCalls;
-    int r = Result("IsPowerState", 2001);
-    if (r == 2001)
-        g_script->cut = false;
     Record("IsPowerState(%d, %lu) = %d", id, (unsigned long)devType, r);
     return r;
 }
 
 int WINAPI GetASBState(int* asb, int id, DWORD devType)
 {
+    Port p(id);
+    p->RunHook("GetASBState");
+    int frame = 0;
+    int r = p->TakeFrame(&frame) ? 1 : 0;
+    if (r && asb)
+        *asb = frame;
     Locked l;
-    int r = 0;
-    std::deque<int>& frames = g_script->frames[id];
-    if (!frames.empty()) {
-        if (asb)
-            *asb = frames.front();
-        frames.pop_front();
-        r = 1;
-    }
     Record("GetASBState(%d, %lu) = %d", id, (unsigned long)devType, r);
     return r;
 }
 
 int WINAPI SetWrite(BOOL isWrite, int id, DWORD devType)
 {
+    Port p(id);
+    p->RunHook("SetWrite");
+    int r = p.Take("SetWrite", 1);
     Locked l;
-    int r = Result("SetWrite", 1);
     Record("SetWrite(%d, %d, %lu) = %d", int(isWrite), id, (unsigned long)devType, r);
     return r;
 }
 
 int WINAPI LoadChildDll()
 {
+    Port manager(SCRIPT_MANAGER);
+    int r = manager.Take("LoadChildDll", 0);
     Locked l;
-    int r = Result("LoadChildDll", 0);
     Record("LoadChildDll() = %d", r);
     return r;
 }
 
 int WINAPI FreeChildDll()
 {
+    Port manager(SCRIPT_MANAGER);
+    int r = manager.Take("FreeChildDll", 0);
     Locked l;
-    int r = Result("FreeChildDll", 0);
     Record("FreeChildDll() = %d", r);
     return r;
 }

@@ -31,6 +31,7 @@ int CPortDll::LoadDll(const char* path)
     Bind(m_hModule, "DeletePort", m_pDeletePort);
     Bind(m_hModule, "SetWrite", m_pSetWrite);
     Bind(m_hModule, "SetStatusEvent", m_pSetStatusEvent);
+    Bind(m_hModule, "CancelWrites", m_pCancelWrites);
     return 0;
 }
 
@@ -53,6 +54,7 @@ int CPortDll::FreeDll()
     m_pDeletePort = nullptr;
     m_pSetWrite = nullptr;
     m_pSetStatusEvent = nullptr;
+    m_pCancelWrites = nullptr;
     FreeLibrary(m_hModule);
     m_hModule = nullptr;
     return 0;

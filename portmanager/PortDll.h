@@ -21,6 +21,7 @@ typedef int(WINAPI* PFN_CREATEPORT4LOG)(DWORD useBinary, DWORD usePortLog, char*
 typedef int(WINAPI* PFN_DELETEPORT)(int id);
 typedef int(WINAPI* PFN_SETWRITE)(int isWrite, int id, DWORD devType);
 typedef int(WINAPI* PFN_SETSTATUSEVENT)(HANDLE event, int id, DWORD devType);
+typedef void(WINAPI* PFN_CANCELWRITES)(int id, DWORD devType);
 
 class CPortDll
 {
@@ -50,4 +51,5 @@ public:
     PFN_DELETEPORT m_pDeletePort = nullptr;
     PFN_SETWRITE m_pSetWrite = nullptr;
     PFN_SETSTATUSEVENT m_pSetStatusEvent = nullptr;  // optional: not every transport has it
+    PFN_CANCELWRITES m_pCancelWrites = nullptr;      // optional: not every transport has it
 };

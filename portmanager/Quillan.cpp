@@ -207,8 +207,9 @@ int ChooseSlot(const CString& port)
 }
 
 // Closes the transport for devType when devType is the last class holding the port open; a class
-// that does not hold it open changes nothing. The caller holds the record's openLock (not the
-// list lock: the transport's close may be slow).
+// that does not hold it open changes nothing. While another class keeps the port open, only
+// devType's writes in flight are ended (a transport without CancelWrites leaves them). The
+// caller holds the record's openLock (not the list lock: the transport's close may be slow).
 void ClosePortLocked(PortEntry* e, int id, DWORD devType)
 {
     if (!(e->dwOpenDevTypes & devType)) {
@@ -216,8 +217,12 @@ void ClosePortLocked(PortEntry* e, int id, DWORD devType)
         return;
     }
     if (e->dwOpenDevTypes != devType) {
-        QlnLine(devType, "-ClosePort<dwId : %d> : another device using port.", id);
         e->dwOpenDevTypes &= ~devType;
+        if (e->pPortDll && e->pPortDll->m_pCancelWrites) {
+            QlnLine(devType, "ClosePort<dwId : %d> : cancels the writes of this device", id);
+            e->pPortDll->m_pCancelWrites(id, devType);
+        }
+        QlnLine(devType, "-ClosePort<dwId : %d> : another device using port.", id);
         return;
     }
     if (e->pPortDll && e->pPortDll->m_pClosePort) {

@@ -146,7 +146,10 @@ void CStateCommon::FreePortManager()
 BOOL CStateCommon::Open(DWORD devType, const DeviceOption& dop)
 {
     if (m_openClasses != 0) {
-        // Another class opened the port already; its settings stay.
+        // Another class opened the port already; its settings stay. The port manager still
+        // learns that this class holds the port, so that this class's close reaches its writes.
+        if (!(m_openClasses & devType) && m_pOpenPort)
+            m_pOpenPort(m_id, devType);
         m_openClasses |= devType;
         return TRUE;
     }
@@ -280,8 +283,13 @@ BOOL CState::Open(DWORD devType, const DeviceOption& dop)
 
 BOOL CState::Close(DWORD devType)
 {
-    if (!CStateCommon::Close(devType))
+    const bool held = (m_openClasses & devType) != 0;
+    if (!CStateCommon::Close(devType)) {
+        // Another class keeps the port open: the port manager ends only this class's writes.
+        if (held && m_pClosePort)
+            m_pClosePort(m_id, devType);
         return FALSE;
+    }
     bool bluetoothSerial = false;
     WithReceiver([&](IStatusReceiver* r) {
         const DeviceOption& dop = r->GetStatusDeviceOption();

@@ -520,6 +520,7 @@ void CPortCom::CloseIfOpen()
 int CPortCom::writePort(const BYTE* buf, int len, DWORD devType)
 {
     Trace(devType, "+Port Write(dwWritten : %d)", len);
+    const LONG cancelMark = m_WriteCancel.Mark(devType);
     // Counted in with the handle: a close that took the handle away waits for this write.
     HANDLE h = nullptr;
     WriterCount* writers = nullptr;
@@ -552,7 +553,16 @@ int CPortCom::writePort(const BYTE* buf, int len, DWORD devType)
             written = 0;
     } else if (err == ERROR_IO_PENDING) {
         Trace(devType, "Port Write ERROR_IO_PENDING");
-        // A cancelled write (close, or a purge when the line went off) reports what went out.
+        // Looks for a cancel of this class between waits; the other classes' writes go on.
+        while (WaitForSingleObject(ov.hEvent, kWriteCancelStepMs) == WAIT_TIMEOUT) {
+            if (m_WriteCancel.Cancelled(devType, cancelMark)) {
+                CancelIoEx(h, &ov);
+                LogError(devType, "Port Write : cancelled by CancelWrites");
+                break;
+            }
+        }
+        // A cancelled write (close, CancelWrites, or a purge when the line went off) reports
+        // what went out.
         GetOverlappedResult(h, &ov, &written, TRUE);
     }
     ReleaseWriters(writers);
@@ -562,6 +572,13 @@ int CPortCom::writePort(const BYTE* buf, int len, DWORD devType)
         PortDumpWrite(buf, int(written));
     Trace(devType, "-Port Write(dwWrittenResult : %d)", int(written));
     return int(written);
+}
+
+void CPortCom::CancelWrites(DWORD devType)
+{
+    Log(devType, "+Port CancelWrites");
+    if (!m_WriteCancel.Cancel(devType))
+        LogError(devType, "-Port CancelWrites : fail to invalid DevType");
 }
 
 int CPortCom::readPort(BYTE* buf, int len, DWORD timeout, DWORD devType)

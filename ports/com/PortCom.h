@@ -15,6 +15,7 @@
 #include "PortReceiver.h"
 #include "PortThread.h"
 #include "SyncEx.h"
+#include "WriteCancel.h"
 
 #include <windows.h>
 
@@ -54,6 +55,8 @@ public:
     int GetASBState(int* asb, DWORD devType);
     int IsPowerState(DWORD devType = 0) const { return (void)devType, m_nPowerState; }
     int SetWrite(int isWrite, DWORD devType);
+    // Ends the writes of devType's class in flight on this port; the port stays open.
+    void CancelWrites(DWORD devType);
     int SetStatusEvent(HANDLE event, DWORD devType)
     {
         (void)devType;
@@ -118,6 +121,9 @@ private:
             m_Receiver.NotifyStatus();
     }
     int m_nWrite = 0;
+    CWriteCancel m_WriteCancel;
+    // How often a pending write looks for a cancel of its class.
+    static const DWORD kWriteCancelStepMs = 100;
     volatile BOOL m_bTerminateThread = FALSE;
     CWinThread* m_pReadThread = nullptr;
     CEventEx m_TerminateEvent{FALSE, TRUE};

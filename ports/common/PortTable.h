@@ -35,6 +35,7 @@
 //   int  GetASBState(int* asb, DWORD devType);
 //   int  SetWrite(int isWrite, DWORD devType);
 //   int  SetStatusEvent(HANDLE event, DWORD devType);   // 1 when the port signals status news
+//   void CancelWrites(DWORD devType);   // ends that class's writes in flight, no other's
 template <class TPort>
 class CPortTable
 {
@@ -246,6 +247,13 @@ private:
     int WINAPI SetStatusEvent(HANDLE event, int id, DWORD devType)              \
     {                                                                                                 \
         return (TABLE).Call(id, 0, [&](auto* p) { return p->SetStatusEvent(event, devType); });       \
+    }                                                                                                 \
+    void WINAPI CancelWrites(int id, DWORD devType)                             \
+    {                                                                                                 \
+        (TABLE).Call(id, 0, [&](auto* p) {                                                            \
+            p->CancelWrites(devType);                                                                 \
+            return 0;                                                                                 \
+        });                                                                                           \
     }                                                                                                 \
     void* WINAPI SetObject(int id) { return (TABLE).SetObject(id); }            \
     }

@@ -368,6 +368,7 @@ void CPortNet::CloseIfOpen()
 int CPortNet::writePort(const BYTE* buf, int len, DWORD devType)
 {
     Trace(devType, "+Port Write(dwWritten : %d)", len);
+    const LONG cancelMark = m_WriteCancel.Mark(devType);
     if (!m_bOpen || m_bReconnect || !buf || len <= 0) {
         LogError(devType, "-Port Write : fail to invalid parameters");
         return 0;
@@ -384,6 +385,11 @@ int CPortNet::writePort(const BYTE* buf, int len, DWORD devType)
         DWORD start = GetTickCount();
         bool firstSend = true;
         while (sent < len) {
+            // A cancel of this class ends its write between steps; other classes' writes go on.
+            if (m_WriteCancel.Cancelled(devType, cancelMark)) {
+                PortLogWritePlain(PORTLOG_ERROR, "Port Write : cancelled by CancelWrites");
+                break;
+            }
             int n = send(s, reinterpret_cast<const char*>(buf) + sent, len - sent, 0);
             if (n > 0) {
                 sent += n;
@@ -436,6 +442,13 @@ int CPortNet::writePort(const BYTE* buf, int len, DWORD devType)
     if (sent < len)
         LogError(devType, "-Ethernet Write (%d/%d)", sent, len);
     return sent;
+}
+
+void CPortNet::CancelWrites(DWORD devType)
+{
+    Log(devType, "+Port CancelWrites");
+    if (!m_WriteCancel.Cancel(devType))
+        LogError(devType, "-Port CancelWrites : fail to invalid DevType");
 }
 
 int CPortNet::readPort(BYTE* buf, int len, DWORD timeout, DWORD devType)

@@ -14,6 +14,7 @@
 #include "PortReceiver.h"
 #include "PortThread.h"
 #include "SyncEx.h"
+#include "WriteCancel.h"
 
 #include <atomic>
 
@@ -39,6 +40,8 @@ public:
     int IsPowerState(DWORD devType = 0);
     int GetASBState(int* asb, DWORD devType);
     int SetWrite(int isWrite, DWORD devType);
+    // Ends the writes of devType's class in flight on this port; the port stays open.
+    void CancelWrites(DWORD devType);
     int SetStatusEvent(HANDLE event, DWORD devType);
 
     // The echo used by the liveness probe; the platform's unless replaced before OpenPort.
@@ -108,6 +111,7 @@ private:
     // Serialises writePort and the keep-alive byte (a keep-alive never lands inside a write)
     // and guards replacing the socket under a running write.
     CMutexEx m_SendLock;
+    CWriteCancel m_WriteCancel;
     std::atomic<DWORD> m_lastSendTick{0};  // last keep-alive byte or written bytes
     BOOL m_bWsaStarted = FALSE;
 

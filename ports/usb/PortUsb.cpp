@@ -588,6 +588,7 @@ void CPortUsb::ConnCheckThread()
 int CPortUsb::writePort(const BYTE* buf, int len, DWORD devType)
 {
     Trace(devType, "+Port Write(dwWritten : %d)", len);
+    const LONG cancelMark = m_WriteCancel.Mark(devType);
     if (!m_bOpen || !buf || len <= 0) {
         LogError(devType, "-Port Write : fail to invalid parameters");
         return 0;
@@ -638,9 +639,12 @@ int CPortUsb::writePort(const BYTE* buf, int len, DWORD devType)
                     Trace(devType, "Recover ErrorIO");
                     break;
                 }
-                if (GetTickCount() - start > bound) {
+                // The bound, or a cancel of this class (its close while another class keeps
+                // the port open), ends the write.
+                const bool cancelled = m_WriteCancel.Cancelled(devType, cancelMark);
+                if (cancelled || GetTickCount() - start > bound) {
                     m_io->Cancel(h, &op->ov);
-                    LogError(devType, "timeout error");
+                    LogError(devType, cancelled ? "Port Write : cancelled by CancelWrites" : "timeout error");
                     // Wait for the cancelled write to end before its block is freed.
                     DWORD cancelStart = GetTickCount();
                     while (!HasOverlappedIoCompleted(&op->ov) && GetTickCount() - cancelStart < kCancelledIoWait)
@@ -649,7 +653,7 @@ int CPortUsb::writePort(const BYTE* buf, int len, DWORD devType)
                         GetOverlappedResult(h, &op->ov, &n, FALSE);
                     else
                         done = false;
-                    err = ERROR_TIMEOUT;
+                    err = cancelled ? ERROR_OPERATION_ABORTED : ERROR_TIMEOUT;
                     break;
                 }
                 Sleep(5);
@@ -691,6 +695,13 @@ int CPortUsb::writePort(const BYTE* buf, int len, DWORD devType)
         LogError(devType, "cancelled write did not end: its buffer is left to the system");
     }
     return int(written);
+}
+
+void CPortUsb::CancelWrites(DWORD devType)
+{
+    Log(devType, "+Port CancelWrites");
+    if (!m_WriteCancel.Cancel(devType))
+        LogError(devType, "-Port CancelWrites : fail to invalid DevType");
 }
 
 int CPortUsb::readPort(BYTE* buf, int len, DWORD timeout, DWORD devType)

@@ -10,6 +10,7 @@
 #include "PortThread.h"
 #include "RegistUsb.h"
 #include "SyncEx.h"
+#include "WriteCancel.h"
 
 #include <windows.h>
 
@@ -58,6 +59,8 @@ public:
     int IsPowerState(DWORD devType = 0);
     int GetASBState(int* asb, DWORD devType);
     int SetWrite(int isWrite, DWORD devType);
+    // Ends the writes of devType's class in flight on this port; the port stays open.
+    void CancelWrites(DWORD devType);
     // The USB port's power follows several members of its connection: the caller keeps
     // polling it.
     int SetStatusEvent(HANDLE event, DWORD devType) { return (void)event, (void)devType, 0; }
@@ -127,6 +130,7 @@ private:
     CMutexEx m_HandleLock;
     CMutexEx m_OpenCloseLock;  // one open of the device at a time (a close drains without it)
     volatile LONG m_bOpen = FALSE;
+    CWriteCancel m_WriteCancel;
     volatile LONG m_nConnState = 0;  // 0 before the first open, 1 connected, -1 disconnected
     volatile LONG m_bWrite = 0;
 

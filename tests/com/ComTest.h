@@ -49,6 +49,7 @@ struct ComDll
     int(WINAPI* GetASBState)(int*, int, DWORD) = nullptr;
     int(WINAPI* SetWrite)(int, int, DWORD) = nullptr;
     void*(WINAPI* SetObject)(int) = nullptr;
+    void(WINAPI* CancelWrites)(int, DWORD) = nullptr;
 
     bool Load()
     {
@@ -59,7 +60,8 @@ struct ComDll
                Bind(SetDeviceOption, "SetDeviceOption") && Bind(OpenPort, "OpenPort") && Bind(ClosePort, "ClosePort") &&
                Bind(DeletePort, "DeletePort") && Bind(Write, "Write") && Bind(Read, "Read") &&
                Bind(ReadAvailable, "ReadAvailable") && Bind(Clear, "Clear") && Bind(IsPowerState, "IsPowerState") &&
-               Bind(GetASBState, "GetASBState") && Bind(SetWrite, "SetWrite") && Bind(SetObject, "SetObject");
+               Bind(GetASBState, "GetASBState") && Bind(SetWrite, "SetWrite") && Bind(SetObject, "SetObject") &&
+               Bind(CancelWrites, "CancelWrites");
     }
     ~ComDll()
     {

@@ -236,35 +236,63 @@ TEST_F(ComDllSim, DeleteOfAnOpenPortClosesIt)
     EXPECT_EQ(CountLines(lines, "~CPortCom"), 1);
 }
 
-TEST_F(ComDllSim, ClosePortReturnsWithAWriteBlockedAtThePrinter)
+TEST_F(ComDllSim, ClosePortOrACancelOfItsClassEndsAWriteBlockedAtThePrinter)
 {
-    ASSERT_EQ(OpenLogged(0, 3), 1);
-    ASSERT_TRUE(sim.fault(ep, "stopread")) << sim.error();
-    std::vector<BYTE> big(1 << 20, 'L');
-    std::atomic<int> written{-1};
-    std::thread writer([&] { written = WriteAll(big); });
-    // The write is pending at the driver once its line is in the log.
-    bool pending = WaitFor([&] { return CountLines(logs, "<LABEL> Port Write ERROR_IO_PENDING") == 1; }, 20000);
-    std::atomic<bool> closed{false};
-    std::thread closer([&] {
+    struct Row
+    {
+        const char* what;
+        bool close;  // false: CancelWrites of another class, then of the write's own; the port stays open
+    } rows[] = {{"ClosePort", true}, {"CancelWrites", false}};
+    for (const Row& r : rows) {
+        ASSERT_EQ(OpenLogged(0, 3), 1) << r.what;
+        ASSERT_TRUE(sim.fault(ep, "stopread")) << sim.error();
+        std::vector<BYTE> big(1 << 20, 'L');
+        const int pendings = CountLines(logs, "<LABEL> Port Write ERROR_IO_PENDING");
+        std::atomic<int> written{-1};
+        std::thread writer([&] { written = WriteAll(big); });
+        // The write is pending at the driver once its line is in the log.
+        bool pending = WaitFor([&] { return CountLines(logs, "<LABEL> Port Write ERROR_IO_PENDING") > pendings; }, 20000);
+        bool otherClassEnded = false;
+        std::atomic<bool> closed{false};
+        std::thread closer([&] {
+            if (r.close) {
+                com.ClosePort(id, DEVTYPE_LABEL);
+            } else {
+                // Another class's cancel leaves the label's write waiting (it looks ten times a second).
+                com.CancelWrites(id, 2);
+                otherClassEnded = WaitFor([&] { return written.load() >= 0; }, 1500);
+                com.CancelWrites(id, DEVTYPE_LABEL);
+            }
+            closed = true;
+        });
+        // Without the cancel both would wait for ever; the bound only catches that hang.
+        bool closeReturned = WaitFor([&] { return closed.load(); }, 20000);
+        bool writeReturned = WaitFor([&] { return written.load() >= 0; }, 20000);
+        EXPECT_TRUE(pending) << r.what;
+        EXPECT_TRUE(closeReturned) << r.what;
+        EXPECT_TRUE(writeReturned) << r.what;
+        EXPECT_FALSE(otherClassEnded) << r.what;
+        if (!closeReturned || !writeReturned) {
+            // Let the printer read, so the threads can end and the test can finish.
+            sim.fault(ep, "read");
+        }
+        closer.join();
+        writer.join();
+        EXPECT_LT(written.load(), int(big.size())) << r.what;
+        ASSERT_TRUE(sim.fault(ep, "read")) << sim.error();
+        if (r.close) {
+            EXPECT_TRUE(DeviceIsFree());
+            EXPECT_EQ(com.DeletePort(id), 1);
+            id = 0;
+            continue;
+        }
+        EXPECT_EQ(CountLines(logs, "<LABEL> !ERROR: Port Write : cancelled by CancelWrites"), 1);
+        // The port stays open for the other class: the next write goes out whole.
+        const std::string label = "SL406,24,G,0\r\nP1\r\n";
+        EXPECT_EQ(com.Write(reinterpret_cast<const BYTE*>(label.data()), int(label.size()), id, DEVTYPE_LABEL),
+                  int(label.size()));
         com.ClosePort(id, DEVTYPE_LABEL);
-        closed = true;
-    });
-    // Without the cancel both would wait for ever; the bound only catches that hang.
-    bool closeReturned = WaitFor([&] { return closed.load(); }, 20000);
-    bool writeReturned = WaitFor([&] { return written.load() >= 0; }, 20000);
-    EXPECT_TRUE(pending);
-    EXPECT_TRUE(closeReturned);
-    EXPECT_TRUE(writeReturned);
-    if (!closeReturned || !writeReturned) {
-        // Let the printer read, so the threads can end and the test can finish.
-        sim.fault(ep, "read");
     }
-    closer.join();
-    writer.join();
-    EXPECT_LT(written.load(), int(big.size()));
-    EXPECT_TRUE(DeviceIsFree());
-    ASSERT_TRUE(sim.fault(ep, "read")) << sim.error();
 }
 
 // One Write on a thread of its own (one that may be ended by force).

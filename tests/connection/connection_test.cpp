@@ -200,12 +200,16 @@ TEST_F(ConnectionTest, StatusThreadHandsOnFramesAndPowerStates)
     EXPECT_EQ((std::vector<int>{2001, 2003, 2003, 2001}), r.Powers());
 
     // A second class on the open port starts no second thread and hands no settings again.
+    // The port manager still hears of each class, so that a class's close ends its own writes.
     ASSERT_TRUE(e->pState->Open(2, r.dop));
     EXPECT_EQ(1u, script.Count("SetDeviceOption"));
+    EXPECT_EQ(2u, script.Count("OpenPort"));
     EXPECT_FALSE(e->pState->Close(2));  // still open for the label printer
+    EXPECT_EQ(1u, script.Count("ClosePort"));
+    EXPECT_TRUE(e->pState->StatusThreadRunning());
     EXPECT_TRUE(e->pState->Close(32));
     EXPECT_FALSE(e->pState->StatusThreadRunning());
-    EXPECT_EQ(1u, script.Count("ClosePort"));
+    EXPECT_EQ(2u, script.Count("ClosePort"));
     EXPECT_FALSE(e->pState->Close(32));
     // Wrappers on a closed port call nothing.
     size_t calls = script.Calls().size();

@@ -35,6 +35,7 @@ public:
     int GetASBState(int* asb, DWORD devType);
     int SetWrite(int isWrite, DWORD devType);
     int SetStatusEvent(HANDLE event, DWORD devType);
+    void CancelWrites(DWORD devType);
 
     enum { WRITTEN_MAX = 1 << 16 };
     int m_portIndex = 0;

@@ -121,6 +121,12 @@ int CTestPort::SetStatusEvent(HANDLE event, DWORD devType)
     return event ? 1 : 0;
 }
 
+void CTestPort::CancelWrites(DWORD devType)
+{
+    InterlockedIncrement(&m_calls);
+    m_lastDevType = devType;
+}
+
 int CTestPort::SetWrite(int isWrite, DWORD devType)
 {
     InterlockedIncrement(&m_calls);

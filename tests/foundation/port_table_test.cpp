@@ -54,7 +54,7 @@ typedef void*(WINAPI* SetObjectFn)(int);
 
 const char* const kExports[] = {"SetDeviceOption", "OpenPort", "ClosePort", "Read", "ReadAvailable",
                                 "Write", "Clear", "IsPowerState", "GetASBState", "SetObject",
-                                "CreatePort", "CreatePort4Log", "DeletePort", "SetWrite", "SetStatusEvent"};
+                                "CreatePort", "CreatePort4Log", "DeletePort", "SetWrite", "SetStatusEvent", "CancelWrites"};
 
 // One loaded port library; unloading it discards its table, so each test starts fresh.
 struct PortLib

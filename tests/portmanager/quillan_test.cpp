@@ -112,11 +112,16 @@ TEST_F(QuillanTest, ClassesShareOneRecordAndOneOpenTransportPort)
 
     q.ClosePort(a, 1);
     EXPECT_EQ(Count("com ClosePort"), 0) << "the label printer still holds the port open";
+    // Only the closing class's writes in flight are ended; the label printer's go on.
+    EXPECT_EQ(Count("com CancelWrites id=10000 dev=1"), 1);
+    EXPECT_EQ(Count("com CancelWrites"), 1);
     q.ClosePort(a, 1);  // a class that no longer holds it open changes nothing
     EXPECT_EQ(Count("com ClosePort"), 0);
+    EXPECT_EQ(Count("com CancelWrites"), 1);
     EXPECT_EQ(q.Write("x", a, 32), 1);
     q.ClosePort(a, 32);
     EXPECT_EQ(Count("com ClosePort id=10000 dev=32"), 1);
+    EXPECT_EQ(Count("com CancelWrites"), 1) << "the last class closes the port itself";
     q.ClosePort(a, 32);
     EXPECT_EQ(Count("com ClosePort"), 1);
 

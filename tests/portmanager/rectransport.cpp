@@ -272,6 +272,8 @@ int WINAPI SetStatusEvent(HANDLE event, int id, DWORD devType)
     return Known(id) ? 1 : 0;
 }
 
+void WINAPI CancelWrites(int id, DWORD devType) { Record(Fmt("CancelWrites id=%d dev=%lu", id, (unsigned long)devType)); }
+
 void* WINAPI SetObject(int id)
 {
     Record(Fmt("SetObject id=%d", id));

@@ -205,10 +205,21 @@ TEST(ScriptedPortManager, AStallEndsAtTheCloseAStuckWriteDoesNot)
     {
         const char* call;
         int result;
-    } rows[] = {{"WriteStall", 0}, {"WriteStuck", 7}};
+        DWORD drawer;  // a second class holding the port open (0: none)
+        DWORD closer;  // the class whose ClosePort comes while the label's write stalls
+    } rows[] = {
+        {"WriteStall", 0, 0, 32},
+        {"WriteStuck", 7, 0, 32},
+        {"WriteStall", 0, 2, 32},  // the label printer's close ends its write, the drawer keeps the port
+        {"WriteStall", 7, 2, 2},   // the drawer's close leaves the label's write to its stall
+    };
     for (const Row& r : rows) {
         Scripted s;
         ASSERT_NE(nullptr, s.m);
+        if (r.drawer) {
+            EXPECT_EQ(1, Proc<IdFn>(s.m, "OpenPort")(40000, 32));
+            EXPECT_EQ(1, Proc<IdFn>(s.m, "OpenPort")(40000, r.drawer));
+        }
         Proc<ScriptResultFn>(s.m, "ScriptResult")(40000, r.call, 3000);
         HookSeen seen;
         Proc<ScriptHookFn>(s.m, "ScriptHook")(40000, "ClosePort", &HookSeen::Run, &seen);
@@ -217,13 +228,14 @@ TEST(ScriptedPortManager, AStallEndsAtTheCloseAStuckWriteDoesNot)
             written = s.Write("a label", 40000);
             seen.returned = true;
         });
-        ASSERT_TRUE(WaitFor([&] { return Proc<ScriptCallCountFn>(s.m, "ScriptCallCount")() == 1; }, 20000)) << r.call;
-        Proc<VoidIdFn>(s.m, "ClosePort")(40000, 32);
+        const int before = r.drawer ? 3 : 1;
+        ASSERT_TRUE(WaitFor([&] { return Proc<ScriptCallCountFn>(s.m, "ScriptCallCount")() == before; }, 20000)) << r.call << " closed by " << r.closer;
+        Proc<VoidIdFn>(s.m, "ClosePort")(40000, r.closer);
         writer.join();
-        EXPECT_EQ(r.result, written) << r.call;
-        EXPECT_FALSE(seen.writeReturned) << r.call;
-        EXPECT_EQ(GetCurrentThreadId(), seen.thread) << r.call;
-        EXPECT_EQ("ClosePort 40000", seen.what) << r.call;
+        EXPECT_EQ(r.result, written) << r.call << " closed by " << r.closer;
+        EXPECT_FALSE(seen.writeReturned) << r.call << " closed by " << r.closer;
+        EXPECT_EQ(GetCurrentThreadId(), seen.thread) << r.call << " closed by " << r.closer;
+        EXPECT_EQ("ClosePort 40000", seen.what) << r.call << " closed by " << r.closer;
     }
 }
 

@@ -210,16 +210,32 @@ public:
         return m_cut;
     }
 
-    // ---- Closes of the port, counted: a stalled write ends when the count moves.
-    void Closed()
+    // ---- Opens and closes by class, as the port manager keeps them. A close ends the stalled
+    // writes of its class; the last class's close (or one of a port no class opened) ends them
+    // all. A write ends when either count it started with moves.
+    void Opened(DWORD devType)
     {
         Lock l(this);
-        ++m_closes;
+        m_openClasses |= devType;
+    }
+    void Closed(DWORD devType)
+    {
+        Lock l(this);
+        ++m_classCloses[devType];
+        if ((m_openClasses & ~devType) == 0)
+            ++m_closes;
+        m_openClasses &= ~devType;
     }
     int Closes() const
     {
         Lock l(this);
         return m_closes;
+    }
+    int ClassCloses(DWORD devType) const
+    {
+        Lock l(this);
+        auto it = m_classCloses.find(devType);
+        return it == m_classCloses.end() ? 0 : it->second;
     }
 
     // ---- Hooks by call name (null: none).
@@ -278,5 +294,7 @@ private:
     int m_requests = 0;
     int m_powerReads = 0;
     int m_closes = 0;
+    std::map<DWORD, int> m_classCloses;
+    DWORD m_openClasses = 0;
     bool m_cut = false;
 };

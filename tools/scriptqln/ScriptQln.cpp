@@ -220,6 +220,8 @@ int WINAPI OpenPort(int id, DWORD devType)
     Port p(id);
     p->RunHook("OpenPort");
     int r = p.Take("OpenPort", 1);
+    if (r)
+        p->Opened(devType);
     Locked l;
     Record("OpenPort(%d, %lu) = %d", id, (unsigned long)devType, r);
     return r;
@@ -229,7 +231,7 @@ void WINAPI ClosePort(int id, DWORD devType)
 {
     Port p(id);
     p->RunHook("ClosePort");
-    p->Closed();
+    p->Closed(devType);
     Locked l;
     Record("ClosePort(%d, %lu)", id, (unsigned long)devType);
 }
@@ -239,6 +241,7 @@ int WINAPI Write(const BYTE* buf, DWORD len, int id, DWORD devType)
     Port p(id);
     p->RunHook("Write");
     int closes = p->Closes();
+    int classCloses = p->ClassCloses(devType);
     CPortScript::WriteScript w = p->OnWrite(buf, len, p.others.get());
     {
         Locked l;
@@ -247,9 +250,10 @@ int WINAPI Write(const BYTE* buf, DWORD len, int id, DWORD devType)
         Record("Write(%lu, %d, %lu) = %d", (unsigned long)len, id, (unsigned long)devType, w.count);
     }
     // A transport whose write waits for room that does not come; the other calls go on. A close
-    // of the port cancels the write, unless it is stuck past the close.
+    // of the port, or of the write's class while another keeps the port open, cancels the
+    // write, unless it is stuck past the close.
     for (DWORD start = GetTickCount(); w.stallMs > 0 && GetTickCount() - start < w.stallMs; Sleep(5)) {
-        if (p->Closes() != closes) {
+        if (p->Closes() != closes || p->ClassCloses(devType) != classCloses) {
             Locked l;
             Record("Write(%lu, %d, %lu) ended by ClosePort", (unsigned long)len, id, (unsigned long)devType);
             return 0;

@@ -39,7 +39,8 @@ typedef int(WINAPI* ScriptWrittenFn)(BYTE* data, int size);
 typedef int(WINAPI* ScriptDeviceOptionFn)(DWORD* fields, int count);
 // The answer byte to each status request "^cu\r\n" written: call "StatusAnswer" (negative: no
 // answer, the default). The milliseconds a Write takes before it returns (recorded at its
-// start): "WriteStall" (default 0), which a ClosePort of its port ends at once, the Write then
+// start): "WriteStall" (default 0), which a ClosePort of its port (of the write's class, also
+// while another class keeps the port open) ends at once, the Write then
 // returning 0 as a cancelled write does; "WriteStuck", which a ClosePort does not end.
 // "PowerCut": a Write of more than 5 bytes makes that IsPowerState's default for the port and
 // returns at once; the status thread finds it on its own next poll, as over a real connection,
